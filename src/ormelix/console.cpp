@@ -1,0 +1,165 @@
+#include "ormelix/console.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+
+#include "gridfiles/number_text.h"
+#include "platform/platform.h"
+
+namespace {
+
+bool is_blank(int c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+// An answer that never comes: the script or the terminal has closed.
+std::string next_answer()
+{
+    std::fflush(stdout);
+    std::string word;
+    if (!read_word(stdin, &word))
+        stop_with_message("\n\tNo more answers on the input: the run stops.\n");
+    return word;
+}
+
+} // namespace
+
+bool read_word(FILE *in, std::string *word)
+{
+    word->clear();
+    int c;
+    do {
+        c = std::getc(in);
+    } while (c != EOF && is_blank(c));
+    if (c == EOF)
+        return false;
+    do {
+        word->push_back(static_cast<char>(c));
+        c = std::getc(in);
+    } while (c != EOF && !is_blank(c));
+    // The blank that ended the word is left unread, as formatted input leaves it.
+    if (c != EOF)
+        std::ungetc(c, in);
+    return true;
+}
+
+bool parse_whole_number(const std::string &word, int32_t *value)
+{
+    size_t i = 0;
+    bool negative = false;
+    if (i < word.size() && (word[i] == '+' || word[i] == '-')) {
+        negative = word[i] == '-';
+        i++;
+    }
+    if (i == word.size())
+        return false;
+    long long magnitude = 0;
+    for (; i < word.size(); i++) {
+        if (word[i] < '0' || word[i] > '9')
+            return false;
+        magnitude = magnitude * 10 + (word[i] - '0');
+        if (magnitude > static_cast<long long>(INT32_MAX) + 1)
+            return false;
+    }
+    long long signed_value = negative ? -magnitude : magnitude;
+    if (signed_value > INT32_MAX || signed_value < INT32_MIN)
+        return false;
+    *value = static_cast<int32_t>(signed_value);
+    return true;
+}
+
+bool parse_real_number(const std::string &word, double *value)
+{
+    return parse_real_word(word.data(), word.data() + word.size(), value);
+}
+
+std::string ask_word(const char *question)
+{
+    std::fputs(question, stdout);
+    return next_answer();
+}
+
+int32_t ask_int(const char *question)
+{
+    for (;;) {
+        std::fputs(question, stdout);
+        std::string word = next_answer();
+        int32_t value;
+        if (parse_whole_number(word, &value))
+            return value;
+        std::printf("\n\t%s is not a whole number: please answer again.\n", word.c_str());
+    }
+}
+
+double ask_real(const char *question)
+{
+    for (;;) {
+        std::fputs(question, stdout);
+        std::string word = next_answer();
+        double value;
+        if (parse_real_number(word, &value))
+            return value;
+        std::printf("\n\t%s is not a number: please answer again.\n", word.c_str());
+    }
+}
+
+int32_t ask_menu(std::initializer_list<const char *> pieces, int32_t last_choice)
+{
+    for (;;) {
+        for (const char *piece : pieces)
+            std::fputs(piece, stdout);
+        std::string word = next_answer();
+        int32_t value;
+        if (!parse_whole_number(word, &value))
+            std::printf("\n\t%s is not a whole number: please answer again.\n", word.c_str());
+        else if (value >= 0 && value <= last_choice)
+            return value;
+    }
+}
+
+std::string text_printf(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    int size = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    std::string text(size > 0 ? static_cast<size_t>(size) : 0, '\0');
+    if (size > 0)
+        std::vsnprintf(&text[0], text.size() + 1, format, again);
+    va_end(again);
+    return text;
+}
+
+void stop_with_message(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::vprintf(format, args);
+    va_end(args);
+    std::fflush(stdout);
+    // Nothing half-written is left behind, even if the key never comes.
+    output_discard_all();
+    wait_key_press();
+    std::exit(1);
+}
+
+void require_grid(const void *grid, int32_t NbCol, int32_t NbLig)
+{
+    if (grid == nullptr)
+        stop_with_message("\n\tNot enough memory for a grid of %d lines and %d columns.\n",
+                          NbLig, NbCol);
+}
+
+void finish_output(FILE *fp)
+{
+    std::string name = output_name(fp);
+    if (!output_close(fp))
+        stop_with_message("\n\tThe file %s could not be written: %s.\n", name.c_str(),
+                          std::strerror(errno));
+}

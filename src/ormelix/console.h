@@ -1,0 +1,37 @@
+// The console dialogue: questions printed exactly as they stand, answers read as
+// white-space-separated words from standard input, and the early stop.
+#ifndef ORMELIX_CONSOLE_H
+#define ORMELIX_CONSOLE_H
+
+#include <cstdint>
+#include <cstdio>
+#include <initializer_list>
+#include <string>
+
+// Reads the next white-space-separated word; false at end of input.
+bool read_word(FILE *in, std::string *word);
+// True when the whole word is what "%d" reads (a whole number that fits 32 bits).
+bool parse_whole_number(const std::string &word, int32_t *value);
+// True when the whole word is what "%lf" reads (signs, exponents, inf, nan included).
+bool parse_real_number(const std::string &word, double *value);
+
+// Each prints its question (flushed), then reads one answer from standard input.
+// A word that is not a number is refused with a short message and the question comes
+// back; end of input stops the run.
+std::string ask_word(const char *question);
+int32_t ask_int(const char *question);
+double ask_real(const char *question);
+// Prints the menu's pieces and reads a whole number until it is 0..last_choice.
+int32_t ask_menu(std::initializer_list<const char *> pieces, int32_t last_choice);
+
+// The text printf would print.
+std::string text_printf(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+// Prints the message, waits for one key, removes unfinished outputs, exits with 1.
+[[noreturn]] void stop_with_message(const char *format, ...) __attribute__((format(printf, 1, 2)));
+// Stops the run when a grid could not be allocated (grid is null).
+void require_grid(const void *grid, int32_t NbCol, int32_t NbLig);
+// Closes an output file; a failed write or close stops the run naming the file.
+void finish_output(FILE *fp);
+
+#endif

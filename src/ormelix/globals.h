@@ -1,0 +1,44 @@
+// The program's shared state: every step of the run reads and writes these.
+// All start zeroed and live until the process ends.
+#ifndef ORMELIX_GLOBALS_H
+#define ORMELIX_GLOBALS_H
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+extern int32_t nb_lig, nb_col;          // frame of the first grid, and of every grid
+extern int32_t nb_lig2, nb_col2;        // counts declared for the second grid
+extern int32_t format_dem1, format_dem2, format_out;       // 0 ASCII grid, 1 raster pair
+extern int32_t itype_dem1, itype_dem2, itype_dem_out;      // 0 16-bit unsigned, 1 32-bit signed
+extern int32_t pix_size2;               // second grid's pixel size, whole metres
+extern int32_t pix_size3;               // answer to the output pixel-size question
+extern double dpix_size1, dpix_size2;   // raster pixel sizes in metres
+extern double dpix_size;                // cell size of the last ASCII header read
+extern int32_t type_treat;              // 0 absolute, 1 negative, 2 positive values
+extern int32_t basis;                   // elimination of low values: 0 yes, 1 no
+extern double hypso;                    // elimination limit in metres
+extern int32_t dyn_scale_dem1, dyn_scale_dem2;  // unit of raster integers: 0 m .. 3 mm
+extern double coef_out;                 // metres to raster output unit
+extern double X_min, Y_min;             // lower-left corner of the frame
+extern double nodata;                   // no-data value of the last ASCII header read
+extern int32_t descr_dem1_OK, descr_dem2_OK;          // descriptor existed and was read
+extern int32_t Coord_UTM_dem1_OK, Coord_UTM_dem2_OK;  // grid came from an ASCII grid
+extern double **dtab_dem1, **dtab_dem2, **dtab_out;   // altitudes and result, metres
+extern std::string nomim1, nomdescr1, nomim2, nomdescr2;  // paths as the user sees them
+extern FILE *f1, *f1d, *f2, *f2d, *f3, *f3d;
+
+// The steps of the run.
+void opening();
+void parameters();
+void treatment();
+void dem1_lecture();
+void dem2_lecture();
+void ascii_lecture1();
+void ascii_lecture2();
+
+// The two writers that treatment hands over to, with the range of the result.
+void raster_output(double d_min, double d_max);
+void ascii_output();
+
+#endif

@@ -1,0 +1,23 @@
+// ORMELIX: the difference between two digital elevation models of one frame, saved
+// as a new elevation model.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "ormelix/console.h"
+#include "ormelix/globals.h"
+#include "platform/platform.h"
+
+int main()
+{
+    opening();
+    treatment();
+    // The outputs take their final names only now that they are complete.
+    std::string failed;
+    if (!output_commit_all(&failed))
+        stop_with_message("\n\tThe file %s could not be put in place: %s.\n", failed.c_str(),
+                          std::strerror(errno));
+    std::fflush(stdout);
+    return 0;
+}

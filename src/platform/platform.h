@@ -1,0 +1,39 @@
+// What the program takes from its home system: the "c:\" root, the key press
+// before an early stop, and output files that appear only once complete.
+#ifndef ORMELIX_PLATFORM_H
+#define ORMELIX_PLATFORM_H
+
+#include <cstdio>
+#include <string>
+
+// The path to open for a path the program builds and shows, such as
+// "c:\images\site\north_m2.raw". Elsewhere than on Windows the drive root stands for
+// the directory the program was started in: "images/site/north_m2.raw".
+std::string local_path(const std::string &program_path);
+
+// Opens an input file (or an input descriptor created in the run) by its program path.
+FILE *open_program_file(const std::string &program_path, const char *mode);
+
+// True when two program paths name the same file: the same local path, or, when
+// both exist, the same file reached by two spellings.
+bool same_file(const std::string &program_path_a, const std::string &program_path_b);
+
+// Waits for one key: raw and without echo on a terminal; otherwise reads one
+// character if there is one. Never hangs on a closed input.
+void wait_key_press();
+
+// Output files are written under a temporary name in their own folder. Returns null
+// (errno set) when the temporary file cannot be created. Mode "w" or "wb".
+FILE *output_create(const std::string &program_path, const char *mode);
+// The program path an output file was created for ("" if fp is not one).
+std::string output_name(FILE *fp);
+// Flushes and closes an output file, checking every error. On failure the temporary
+// file is removed and false is returned with errno set.
+bool output_close(FILE *fp);
+// Renames every closed output file over its final name. On failure returns false and
+// sets *failed_name to the program path that could not be put in place.
+bool output_commit_all(std::string *failed_name);
+// Removes the temporary files of every output not yet committed (an early stop).
+void output_discard_all();
+
+#endif

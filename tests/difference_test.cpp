@@ -1,0 +1,130 @@
+// The difference of two grids: the three kinds, the clamps, the elimination and the range.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "nrutil.h"
+#include "treatment/difference.h"
+
+namespace {
+
+const double NO_DATA = NAN;
+
+struct grids {
+    double **first;
+    double **second;
+    double **out;
+    int32_t lines;
+    int32_t columns;
+};
+
+grids make_grids(const std::vector<double> &a, const std::vector<double> &b, int32_t lines,
+                 int32_t columns)
+{
+    grids g = {dmatrice(columns, lines), dmatrice(columns, lines), dmatrice(columns, lines),
+               lines, columns};
+    for (int32_t i = 0; i < lines; i++)
+        for (int32_t j = 0; j < columns; j++) {
+            g.first[i][j] = a[static_cast<size_t>(i * columns + j)];
+            g.second[i][j] = b[static_cast<size_t>(i * columns + j)];
+        }
+    return g;
+}
+
+void free_grids(grids &g)
+{
+    frdmatrice(g.first, g.lines);
+    frdmatrice(g.second, g.lines);
+    frdmatrice(g.out, g.lines);
+}
+
+TEST(Difference, TheThreeKindsOnBothSides)
+{
+    // first above second, then first below second.
+    EXPECT_EQ(difference_cell(120.5, 100.0, TREAT_ABSOLUTE, 1, 0.0), 20.5);
+    EXPECT_EQ(difference_cell(120.5, 100.0, TREAT_NEGATIVE, 1, 0.0), 0.0);
+    EXPECT_EQ(difference_cell(120.5, 100.0, TREAT_POSITIVE, 1, 0.0), 20.5);
+    EXPECT_EQ(difference_cell(100.0, 120.5, TREAT_ABSOLUTE, 1, 0.0), 20.5);
+    EXPECT_EQ(difference_cell(100.0, 120.5, TREAT_NEGATIVE, 1, 0.0), 20.5);
+    EXPECT_EQ(difference_cell(100.0, 120.5, TREAT_POSITIVE, 1, 0.0), 0.0);
+    // A result is never negative zero, which would print as -0.000000.
+    EXPECT_FALSE(std::signbit(difference_cell(5.0, 5.0, TREAT_NEGATIVE, 1, 0.0)));
+    EXPECT_FALSE(std::signbit(difference_cell(5.0, 5.0, TREAT_POSITIVE, 1, 0.0)));
+}
+
+TEST(Difference, EliminationKeepsTheLimitAndDropsWhatIsBelow)
+{
+    for (int32_t kind : {TREAT_ABSOLUTE, TREAT_NEGATIVE, TREAT_POSITIVE}) {
+        double high = kind == TREAT_NEGATIVE ? 120.5 : 100.0;
+        double low = kind == TREAT_NEGATIVE ? 100.0 : 120.5;
+        EXPECT_EQ(difference_cell(low, high - 20.5 + 20.5, kind, 0, 20.5),
+                  difference_cell(low, high, kind, 1, 0.0))
+            << "kind " << kind;
+        // A change of exactly the limit stays; one just under it goes.
+        EXPECT_EQ(difference_cell(kind == TREAT_NEGATIVE ? 0.0 : 20.5,
+                                  kind == TREAT_NEGATIVE ? 20.5 : 0.0, kind, 0, 20.5),
+                  20.5);
+        EXPECT_EQ(difference_cell(kind == TREAT_NEGATIVE ? 0.0 : 20.49,
+                                  kind == TREAT_NEGATIVE ? 20.49 : 0.0, kind, 0, 20.5),
+                  0.0);
+        // A limit of zero or below removes nothing.
+        EXPECT_EQ(difference_cell(kind == TREAT_NEGATIVE ? 0.0 : 0.25,
+                                  kind == TREAT_NEGATIVE ? 0.25 : 0.0, kind, 0, -3.0),
+                  0.25);
+    }
+    // The limit compares the change, not the altitudes.
+    EXPECT_EQ(difference_cell(1000.0, 999.0, TREAT_ABSOLUTE, 0, 500.0), 0.0);
+}
+
+TEST(Difference, CellsWithoutDataStayWithoutData)
+{
+    for (int32_t kind : {TREAT_ABSOLUTE, TREAT_NEGATIVE, TREAT_POSITIVE}) {
+        EXPECT_TRUE(std::isnan(difference_cell(NO_DATA, 100.0, kind, 1, 0.0)));
+        EXPECT_TRUE(std::isnan(difference_cell(100.0, NO_DATA, kind, 0, 0.5)));
+    }
+    // A no-data value that is not marked as such is an altitude like any other.
+    EXPECT_EQ(difference_cell(-99.0, 100.0, TREAT_ABSOLUTE, 1, 0.0), 199.0);
+}
+
+TEST(Difference, GridAndItsRange)
+{
+    grids g = make_grids({120.5, 100.0, 7.0, 1.0, 2.0, 3.0}, {100.0, 120.5, 5.0, 1.25, 2.0, 0.0},
+                         2, 3);
+    double low = -1, high = -1;
+    compute_difference(g.first, g.second, g.out, 2, 3, TREAT_ABSOLUTE, 0, 0.5, &low, &high);
+    std::vector<double> got = {g.out[0][0], g.out[0][1], g.out[0][2],
+                               g.out[1][0], g.out[1][1], g.out[1][2]};
+    EXPECT_EQ(got, (std::vector<double>{20.5, 20.5, 2.0, 0.0, 0.0, 3.0}));
+    EXPECT_EQ(low, 0.0);
+    EXPECT_EQ(high, 20.5);
+    free_grids(g);
+}
+
+TEST(Difference, RangeIsTheTrueRangeOfCellsWithData)
+{
+    // Every result far above the old fixed starting bound of 10000000.
+    grids g = make_grids({3e7, 5e7, NO_DATA, 4e7}, {0, 0, 0, 0}, 2, 2);
+    double low = 0, high = 0;
+    compute_difference(g.first, g.second, g.out, 2, 2, TREAT_POSITIVE, 1, 0.0, &low, &high);
+    EXPECT_EQ(low, 3e7);
+    EXPECT_EQ(high, 5e7);
+    EXPECT_TRUE(std::isnan(g.out[1][0]));
+    free_grids(g);
+
+    // Identical grids, and a grid with no data at all.
+    g = make_grids({1, 2}, {1, 2}, 1, 2);
+    low = high = -1;
+    compute_difference(g.first, g.second, g.out, 1, 2, TREAT_ABSOLUTE, 1, 0.0, &low, &high);
+    EXPECT_EQ(low, 0.0);
+    EXPECT_EQ(high, 0.0);
+    free_grids(g);
+    g = make_grids({NO_DATA, 4}, {1, NO_DATA}, 1, 2);
+    low = high = -1;
+    compute_difference(g.first, g.second, g.out, 1, 2, TREAT_ABSOLUTE, 1, 0.0, &low, &high);
+    EXPECT_EQ(low, 0.0);
+    EXPECT_EQ(high, 0.0);
+    free_grids(g);
+}
+
+} // namespace

@@ -1,0 +1,165 @@
+// Runs the real program in a scratch folder that stands for the drive root, with
+// the answers of a session on its standard input.
+#ifndef ORMELIX_TESTS_E2E_SUPPORT_H
+#define ORMELIX_TESTS_E2E_SUPPORT_H
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+struct run_result {
+    std::string console;  // everything written on standard output
+    std::string errors;   // standard error (the program writes nothing there)
+    int status;           // exit status, or 128 + signal
+};
+
+struct run_limits {
+    rlim_t file_size = RLIM_INFINITY;     // largest file the run may write
+    rlim_t address_space = RLIM_INFINITY; // memory the run may map
+};
+
+inline std::string read_file(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+inline bool file_exists(const std::string &path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+inline void write_file(const std::string &path, const std::string &bytes)
+{
+    std::ofstream out(path, std::ios::binary);
+    out << bytes;
+}
+
+// A fresh root folder holding images/site/.
+inline std::string make_root()
+{
+    const char *base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/ormelix-e2e-XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    if (mkdtemp(name.data()) == nullptr)
+        std::abort();
+    std::string root = name.data();
+    mkdir((root + "/images").c_str(), 0777);
+    mkdir((root + "/images/site").c_str(), 0777);
+    return root;
+}
+
+inline void remove_tree(const std::string &path)
+{
+    DIR *dir = opendir(path.c_str());
+    if (dir != nullptr) {
+        while (dirent *entry = readdir(dir)) {
+            std::string name = entry->d_name;
+            if (name == "." || name == "..")
+                continue;
+            remove_tree(path + "/" + name);
+        }
+        closedir(dir);
+        rmdir(path.c_str());
+    } else {
+        unlink(path.c_str());
+    }
+}
+
+// Names of the files in a folder, sorted.
+inline std::vector<std::string> list_folder(const std::string &path)
+{
+    std::vector<std::string> names;
+    DIR *dir = opendir(path.c_str());
+    if (dir == nullptr)
+        return names;
+    while (dirent *entry = readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+inline run_result run_program(const std::string &root, const std::string &answers,
+                              const run_limits &limits = run_limits())
+{
+    std::string in_path = root + "/.answers";
+    std::string out_path = root + "/.console";
+    std::string err_path = root + "/.errors";
+    write_file(in_path, answers);
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(root.c_str()) != 0)
+            _exit(126);
+        int in = open(in_path.c_str(), O_RDONLY);
+        int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        if (limits.file_size != RLIM_INFINITY) {
+            signal(SIGXFSZ, SIG_IGN);
+            struct rlimit rl = {limits.file_size, limits.file_size};
+            setrlimit(RLIMIT_FSIZE, &rl);
+        }
+        if (limits.address_space != RLIM_INFINITY) {
+            struct rlimit rl = {limits.address_space, limits.address_space};
+            setrlimit(RLIMIT_AS, &rl);
+        }
+        execl(ORMELIX_BINARY, ORMELIX_BINARY, static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    run_result result;
+    result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+    result.console = read_file(out_path);
+    result.errors = read_file(err_path);
+    unlink(in_path.c_str());
+    unlink(out_path.c_str());
+    unlink(err_path.c_str());
+    return result;
+}
+
+// The box the program prints first.
+inline std::string banner()
+{
+    return "\n\n\t**************************************************************"
+           "\n\t*                                                            *"
+           "\n\t*                        ORMELIX                             *"
+           "\n\t*                                                            *"
+           "\n\t*                                                            *"
+           "\n\t*                                                            *"
+           "\n\t*                                                            *"
+           "\n\t*                        Difference of two elevation models  *"
+           "\n\t*                              First version: December 2026  *"
+           "\n\t*                                                            *"
+           "\n\t*  Revision 1.0, 8 December 2026: checked answers and files  *"
+           "\n\t*                                                            *"
+           "\n\t**************************************************************";
+}
+
+} // namespace e2e
+
+#endif

@@ -1,0 +1,84 @@
+// The drive root, and output files that appear only when complete.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "e2e_support.h"
+#include "platform/platform.h"
+
+namespace {
+
+TEST(Platform, TheDriveRootIsTheStartingFolder)
+{
+    EXPECT_EQ(local_path("c:\\images\\site\\north_m2.raw"), "images/site/north_m2.raw");
+    EXPECT_EQ(local_path("C:\\images\\site\\north.asc"), "images/site/north.asc");
+    EXPECT_EQ(local_path("images\\a"), "images/a");
+}
+
+class OutputFiles : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        root = e2e::make_root();
+        ASSERT_EQ(getcwd(saved, sizeof saved), saved);
+        ASSERT_EQ(chdir(root.c_str()), 0);
+    }
+    void TearDown() override
+    {
+        output_discard_all();
+        ASSERT_EQ(chdir(saved), 0);
+        e2e::remove_tree(root);
+    }
+    std::vector<std::string> files() { return e2e::list_folder("images/site"); }
+
+    std::string root;
+    char saved[4096];
+};
+
+TEST_F(OutputFiles, AppearOnlyWhenCommitted)
+{
+    e2e::write_file("images/site/out.asc", "earlier");
+    FILE *fp = output_create("c:\\images\\site\\out.asc", "w");
+    ASSERT_NE(fp, nullptr);
+    EXPECT_EQ(output_name(fp), "c:\\images\\site\\out.asc");
+    std::fputs("new content", fp);
+    ASSERT_TRUE(output_close(fp));
+    // Closed but not committed: the earlier file is still there.
+    EXPECT_EQ(e2e::read_file("images/site/out.asc"), "earlier");
+    EXPECT_EQ(files().size(), 2u);
+    std::string failed;
+    ASSERT_TRUE(output_commit_all(&failed));
+    EXPECT_EQ(e2e::read_file("images/site/out.asc"), "new content");
+    EXPECT_EQ(files(), std::vector<std::string>{"out.asc"});
+}
+
+TEST_F(OutputFiles, DiscardLeavesNothingAndKeepsTheEarlierFile)
+{
+    e2e::write_file("images/site/out_m2.raw", "earlier");
+    FILE *a = output_create("c:\\images\\site\\out_m2.raw", "wb");
+    FILE *b = output_create("c:\\images\\site\\out_m2.txt", "w");
+    ASSERT_TRUE(a && b);
+    std::fputs("half", a);
+    ASSERT_TRUE(output_close(a));
+    output_discard_all();
+    EXPECT_EQ(files(), std::vector<std::string>{"out_m2.raw"});
+    EXPECT_EQ(e2e::read_file("images/site/out_m2.raw"), "earlier");
+}
+
+TEST_F(OutputFiles, AFolderThatDoesNotExistCannotHoldAnOutput)
+{
+    EXPECT_EQ(output_create("c:\\images\\nowhere\\out.asc", "w"), nullptr);
+}
+
+TEST_F(OutputFiles, SameFileSeesThroughSpellings)
+{
+    e2e::write_file("images/site/north.asc", "x");
+    EXPECT_TRUE(same_file("c:\\images\\site\\north.asc", "c:\\images\\site\\north.asc"));
+    EXPECT_TRUE(same_file("c:\\images\\site\\north.asc", "c:\\images\\site\\.\\north.asc"));
+    EXPECT_FALSE(same_file("c:\\images\\site\\north.asc", "c:\\images\\site\\south.asc"));
+}
+
+} // namespace
