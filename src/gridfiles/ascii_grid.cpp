@@ -1,0 +1,391 @@
+#include "gridfiles/ascii_grid.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "gridfiles/number_text.h"
+#include "nrutil.h"
+#include "ormelix/console.h"
+#include "ormelix/globals.h"
+
+namespace {
+
+const double NO_VALUE = std::numeric_limits<double>::quiet_NaN();
+
+// The white space of formatted input.
+inline bool is_white(char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+bool same_keyword(const std::string &word, const char *keyword)
+{
+    size_t n = std::strlen(keyword);
+    if (word.size() != n)
+        return false;
+    for (size_t i = 0; i < n; i++) {
+        char c = word[i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c != keyword[i])
+            return false;
+    }
+    return true;
+}
+
+inline double held_value(double value, double nodata_value)
+{
+    return (value == nodata_value || value != value) ? NO_VALUE : value;
+}
+
+} // namespace
+
+void text_source_start(text_source *src, FILE *fp, size_t block_size)
+{
+    src->fp = fp;
+    src->block_size = block_size > 0 ? block_size : 1;
+    src->text.assign(src->block_size, '\0');
+    src->begin = 0;
+    src->end = 0;
+    src->at_end = false;
+    src->failed = false;
+    src->line = 1;
+}
+
+bool text_source_refill(text_source *src)
+{
+    size_t left = src->end - src->begin;
+    if (src->begin > 0 && left > 0)
+        std::memmove(src->text.data(), src->text.data() + src->begin, left);
+    src->begin = 0;
+    src->end = left;
+    if (src->at_end)
+        return false;
+    size_t room = src->text.size() - src->end;
+    // A word longer than a block (only ever a strange keyword) makes the buffer grow.
+    if (room == 0 || room < src->block_size / 2) {
+        src->text.resize(std::max(src->text.size() * 2, src->end + src->block_size));
+        room = src->text.size() - src->end;
+    }
+    size_t got = std::fread(src->text.data() + src->end, 1, room, src->fp);
+    src->end += got;
+    if (got < room) {
+        src->at_end = true;
+        src->failed = std::ferror(src->fp) != 0;
+    }
+    return got > 0;
+}
+
+bool text_source_word(text_source *src, std::string *word, int64_t *line)
+{
+    for (;;) {
+        while (src->begin < src->end && is_white(src->text[src->begin])) {
+            if (src->text[src->begin] == '\n')
+                src->line++;
+            src->begin++;
+        }
+        if (src->begin < src->end)
+            break;
+        if (!text_source_refill(src))
+            return false;
+    }
+    size_t scanned = src->begin;
+    for (;;) {
+        while (scanned < src->end && !is_white(src->text[scanned]))
+            scanned++;
+        if (scanned < src->end || src->at_end)
+            break;
+        size_t offset = scanned - src->begin;
+        text_source_refill(src);
+        scanned = src->begin + offset;
+    }
+    word->assign(src->text.data() + src->begin, src->text.data() + scanned);
+    *line = src->line;
+    src->begin = scanned;
+    return true;
+}
+
+bool parse_ascii_header(text_source *src, ascii_header *header)
+{
+    header->nodata_value = NO_VALUE;
+    std::string keyword, value;
+    int64_t file_line = 0;
+    auto refuse = [&](ascii_header_fault fault, int header_line, const std::string &word) {
+        header->fault = fault;
+        header->fault_line = header_line;
+        header->fault_file_line = fault == header_ends_early ? src->line : file_line;
+        header->fault_word = word;
+        return false;
+    };
+
+    for (int header_line = 1; header_line <= 6; header_line++) {
+        if (!text_source_word(src, &keyword, &file_line)) {
+            // The no-data line may be left out, and so may the whole body: the body
+            // reader reports the missing values.
+            if (header_line == 6)
+                break;
+            return refuse(header_ends_early, header_line, "");
+        }
+        if (header_line == 6 && parse_real_word(keyword.data(), keyword.data() + keyword.size(),
+                                                &header->first_value)) {
+            header->first_value_present = true;
+            break;
+        }
+        if (!text_source_word(src, &value, &file_line))
+            return refuse(header_ends_early, header_line, "");
+        if (header_line <= 2) {
+            int32_t count = 0;
+            if (!parse_whole_number(value, &count) || count <= 0)
+                return refuse(header_bad_count, header_line, value);
+            (header_line == 1 ? header->ncols : header->nrows) = count;
+            continue;
+        }
+        double real = 0.0;
+        if (!parse_real_word(value.data(), value.data() + value.size(), &real))
+            return refuse(header_value_not_number, header_line, value);
+        switch (header_line) {
+        case 3:
+            header->xll = real;
+            header->x_center = same_keyword(keyword, "xllcenter");
+            break;
+        case 4:
+            header->yll = real;
+            header->y_center = same_keyword(keyword, "yllcenter");
+            break;
+        case 5:
+            header->cellsize = real;
+            break;
+        default:
+            header->nodata_value = real;
+            header->nodata_present = true;
+            break;
+        }
+    }
+    if (header->x_center)
+        header->xll -= header->cellsize / 2.0;
+    if (header->y_center)
+        header->yll -= header->cellsize / 2.0;
+    return true;
+}
+
+cells_parse parse_cells(const char *first, const char *last, double *const *grid, int32_t nb_col,
+                        int64_t first_cell, int64_t cell_count, double nodata_value)
+{
+    cells_parse result{first, 0, 0, false};
+    if (cell_count <= 0)
+        return result;
+    int64_t row = first_cell / nb_col;
+    int32_t col = static_cast<int32_t>(first_cell % nb_col);
+    double *line = grid[row];
+    const char *p = first;
+    int64_t stored = 0;
+    int64_t breaks = 0;
+    while (stored < cell_count) {
+        while (p < last && is_white(*p)) {
+            breaks += (*p == '\n');
+            p++;
+        }
+        if (p == last)
+            break;
+        const char *word = p;
+        while (p < last && !is_white(*p))
+            p++;
+        double value;
+        if (!parse_real_word(word, p, &value)) {
+            p = word;
+            result.bad_word = true;
+            break;
+        }
+        line[col] = held_value(value, nodata_value);
+        stored++;
+        if (++col == nb_col) {
+            col = 0;
+            if (stored < cell_count)
+                line = grid[++row];
+        }
+    }
+    result.stop = p;
+    result.cells = stored;
+    result.line_breaks = breaks;
+    return result;
+}
+
+bool read_ascii_body(text_source *src, const ascii_header &header, double **grid, int32_t nb_col,
+                     int32_t nb_lig, FILE *progress, ascii_body_fault *fault)
+{
+    *fault = ascii_body_fault();
+    const int64_t total = static_cast<int64_t>(nb_lig) * nb_col;
+    const double nodata_value = header.nodata_present ? header.nodata_value : NO_VALUE;
+    int64_t cell = 0;
+    if (header.first_value_present && total > 0) {
+        grid[0][0] = held_value(header.first_value, nodata_value);
+        cell = 1;
+    }
+    int32_t next_row = 100;
+    while (cell < total) {
+        if (next_row < nb_lig && cell >= static_cast<int64_t>(next_row) * nb_col) {
+            if (progress) {
+                std::fprintf(progress, "\tline %d                   \r", next_row);
+                std::fflush(progress);
+            }
+            next_row += 100;
+            continue;
+        }
+        const int64_t limit = next_row < nb_lig ? static_cast<int64_t>(next_row) * nb_col : total;
+
+        // Parse only up to the last white space read: a word cut by the block's end
+        // waits for the next block.
+        const char *text = src->text.data();
+        size_t cut = src->end;
+        if (!src->at_end) {
+            while (cut > src->begin && !is_white(text[cut - 1]))
+                cut--;
+        }
+        if (cut == src->begin) {
+            if (src->at_end) {
+                fault->kind = src->failed ? body_read_failed : body_missing_value;
+                fault->line = static_cast<int32_t>(cell / nb_col) + 1;
+                fault->column = static_cast<int32_t>(cell % nb_col) + 1;
+                fault->file_line = src->line;
+                return false;
+            }
+            text_source_refill(src);
+            continue;
+        }
+
+        cells_parse done = parse_cells(text + src->begin, text + cut, grid, nb_col, cell, limit - cell,
+                                       nodata_value);
+        src->begin = static_cast<size_t>(done.stop - text);
+        src->line += done.line_breaks;
+        cell += done.cells;
+        if (done.bad_word) {
+            size_t word_end = src->begin;
+            while (word_end < cut && !is_white(text[word_end]))
+                word_end++;
+            fault->kind = body_not_number;
+            fault->line = static_cast<int32_t>(cell / nb_col) + 1;
+            fault->column = static_cast<int32_t>(cell % nb_col) + 1;
+            fault->file_line = src->line;
+            fault->word.assign(text + src->begin, text + word_end);
+            return false;
+        }
+    }
+    return true;
+}
+
+int32_t whole_pixel_size(double size)
+{
+    if (size != size)
+        return 0;
+    if (size >= 2147483647.0)
+        return std::numeric_limits<int32_t>::max();
+    if (size <= -2147483648.0)
+        return std::numeric_limits<int32_t>::min();
+    return static_cast<int32_t>(size);
+}
+
+namespace {
+
+// A word from the file as a message shows it: short, and printable.
+std::string shown_word(const std::string &word)
+{
+    const size_t longest = 40;
+    std::string shown;
+    for (size_t i = 0; i < word.size() && i < longest; i++) {
+        unsigned char c = static_cast<unsigned char>(word[i]);
+        shown.push_back(c < 32 || c == 127 ? '?' : static_cast<char>(c));
+    }
+    if (word.size() > longest)
+        shown += "...";
+    return shown;
+}
+
+[[noreturn]] void stop_unreadable(const std::string &path)
+{
+    stop_with_message("\n\tFile %s could not be read to its end (%s)\n", path.c_str(), std::strerror(errno));
+}
+
+[[noreturn]] void stop_on_header(const std::string &path, const ascii_header &header)
+{
+    std::string word = shown_word(header.fault_word);
+    const char *shown = word.c_str();
+    switch (header.fault) {
+    case header_bad_count:
+        stop_with_message("\n\tFile %s, header line %d: \"%s\" is not a whole number greater than 0\n",
+                          path.c_str(), header.fault_line, shown);
+    case header_value_not_number:
+        stop_with_message("\n\tFile %s, header line %d: \"%s\" is not a number\n", path.c_str(),
+                          header.fault_line, shown);
+    default:
+        stop_with_message("\n\tFile %s ends within its header, at header line %d of 6\n", path.c_str(),
+                          header.fault_line);
+    }
+}
+
+[[noreturn]] void stop_on_body(const std::string &path, const ascii_body_fault &fault)
+{
+    switch (fault.kind) {
+    case body_not_number:
+        stop_with_message("\n\tFile %s, line %lld: \"%s\" is not a number (grid line %d, column %d)\n",
+                          path.c_str(), static_cast<long long>(fault.file_line),
+                          shown_word(fault.word).c_str(), fault.line, fault.column);
+    case body_missing_value:
+        stop_with_message("\n\tFile %s ends before the value of grid line %d, column %d: its header "
+                          "announces %d lines of %d values\n",
+                          path.c_str(), fault.line, fault.column, nb_lig, nb_col);
+    default:
+        stop_unreadable(path);
+    }
+}
+
+// One reader for both input grids: they differ only in the globals they fill.
+void read_ascii_grid(FILE **fp, const std::string &path, int32_t *ncols, int32_t *nrows, bool second,
+                     double ***grid)
+{
+    std::printf("\n");
+    text_source src;
+    text_source_start(&src, *fp);
+    ascii_header header;
+    bool header_read = parse_ascii_header(&src, &header);
+    if (src.failed)
+        stop_unreadable(path);
+    if (!header_read && header.fault_line <= 2)
+        stop_on_header(path, header);
+    *ncols = header.ncols;
+    *nrows = header.nrows;
+    // A second grid of another frame is refused before any of its values is read.
+    if (second && (nb_col2 != nb_col || nb_lig2 != nb_lig))
+        stop_with_message("\n\n The size of the frame is different ");
+    if (!header_read)
+        stop_on_header(path, header);
+
+    X_min = header.xll;
+    Y_min = header.yll;
+    dpix_size = header.cellsize;
+    if (header.nodata_present)
+        nodata = header.nodata_value;
+
+    *grid = dmatrice(nb_col, nb_lig);
+    require_grid(*grid, nb_col, nb_lig);
+    ascii_body_fault fault;
+    if (!read_ascii_body(&src, header, *grid, nb_col, nb_lig, stdout, &fault))
+        stop_on_body(path, fault);
+    std::fclose(*fp);
+    *fp = nullptr;
+}
+
+} // namespace
+
+void ascii_lecture1()
+{
+    read_ascii_grid(&f1, nomim1, &nb_col, &nb_lig, false, &dtab_dem1);
+}
+
+void ascii_lecture2()
+{
+    read_ascii_grid(&f2, nomim2, &nb_col2, &nb_lig2, true, &dtab_dem2);
+    pix_size2 = whole_pixel_size(dpix_size);
+}

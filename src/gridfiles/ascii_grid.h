@@ -1,0 +1,93 @@
+// The ASCII grid file (".asc"): a six-line header, then the values as text, top line
+// first. Real grids run to gigabytes of text, so the file is read in large blocks and
+// its words are parsed in place, never copied whole into memory.
+#ifndef ORMELIX_ASCII_GRID_H
+#define ORMELIX_ASCII_GRID_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// Size of one read from a grid file.
+constexpr size_t ASCII_BLOCK_SIZE = size_t(1) << 20;
+
+// The unread part of a text file, read block by block. text[begin, end) holds the
+// characters read but not yet used; line is the file line (from 1) of text[begin].
+struct text_source {
+    FILE *fp = nullptr;
+    std::vector<char> text;
+    size_t begin = 0;
+    size_t end = 0;
+    size_t block_size = ASCII_BLOCK_SIZE;
+    bool at_end = false;   // the file has given all it has
+    bool failed = false;   // a read error ended it
+    int64_t line = 1;
+};
+
+void text_source_start(text_source *src, FILE *fp, size_t block_size = ASCII_BLOCK_SIZE);
+// Moves the unread characters to the front and reads more after them, growing the
+// buffer when little room is left. False when the file gave nothing more.
+bool text_source_refill(text_source *src);
+// The next white-space-separated word, whole even across blocks; *line is its file
+// line. The word stays valid until the next call. False at the end of the file.
+bool text_source_word(text_source *src, std::string *word, int64_t *line);
+
+// What a header says. The corner is always the lower-left corner of the grid, the
+// centre forms already shifted by half a cell.
+enum ascii_header_fault {
+    header_fine,
+    header_ends_early,        // the file ends before header line fault_line is complete
+    header_bad_count,         // line 1 or 2: not a whole number greater than 0
+    header_value_not_number,  // lines 3 to 6
+};
+struct ascii_header {
+    int32_t ncols = 0, nrows = 0;
+    double xll = 0.0, yll = 0.0;
+    double cellsize = 0.0;
+    double nodata_value;          // NaN when the header has no no-data line
+    bool nodata_present = false;
+    bool x_center = false, y_center = false;
+    bool first_value_present = false;  // no no-data line: this word opens the body
+    double first_value = 0.0;
+    ascii_header_fault fault = header_fine;
+    int fault_line = 0;           // header line 1..6
+    int64_t fault_file_line = 0;
+    std::string fault_word;
+};
+// Reads the header by position; keywords are only looked at for the centre forms.
+// Returns false with the fault filled when it cannot be read; the counts are kept
+// as soon as they are read, even when a later header line is faulty.
+bool parse_ascii_header(text_source *src, ascii_header *header);
+
+// A run of body text turned into consecutive cells of a grid, the cells numbered
+// line after line from 0. [first, last) must start and end on word boundaries.
+// Cells equal to nodata_value, and nan words, are stored as NaN.
+struct cells_parse {
+    const char *stop;      // just after the last value stored, or at the refused word
+    int64_t cells;         // values stored
+    int64_t line_breaks;   // line feeds passed before stop
+    bool bad_word;         // stopped at a word that is not a number
+};
+cells_parse parse_cells(const char *first, const char *last, double *const *grid, int32_t nb_col,
+                        int64_t first_cell, int64_t cell_count, double nodata_value);
+
+enum ascii_body_fault_kind { body_fine, body_missing_value, body_not_number, body_read_failed };
+struct ascii_body_fault {
+    ascii_body_fault_kind kind = body_fine;
+    int32_t line = 0, column = 0;   // grid line and column, from 1
+    int64_t file_line = 0;
+    std::string word;
+};
+// Fills grid, nb_lig lines by nb_col columns, from the body that follows the header,
+// printing the progress line on progress (when not null) before lines 100, 200, ...
+// Values after the last cell are never looked at.
+bool read_ascii_body(text_source *src, const ascii_header &header, double **grid, int32_t nb_col,
+                     int32_t nb_lig, FILE *progress, ascii_body_fault *fault);
+
+// A real cell size as a whole pixel size: truncated toward zero, NaN giving 0 and
+// sizes beyond 32 bits the nearest 32-bit value.
+int32_t whole_pixel_size(double size);
+
+#endif

@@ -1,0 +1,29 @@
+// Saves the result as an ASCII grid: six header lines, then every cell as "%lf" and a
+// tab, on one body line. Cells without data are written as the declared no-data value.
+#ifndef ORMELIX_ASCII_WRITER_H
+#define ORMELIX_ASCII_WRITER_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+// The value that every output header declares for cells without data.
+constexpr double ASCII_OUTPUT_NODATA = -9999.9999;
+
+// The six header lines, each ended by a line break.
+std::string format_ascii_header(int32_t ncols, int32_t nrows, double xll, double yll, double cellsize);
+
+// Writes cells from the start as "%lf\t" (NaN as the no-data value) into out while the
+// next one surely fits before out_end; returns how many were written and sets
+// *text_end after the last character.
+size_t format_ascii_cells(const double *cells, size_t count, char *out, const char *out_end,
+                          char **text_end);
+
+// Writes the whole file to fp through a large buffer, printing the progress line on
+// progress (when not null) before lines 100, 200, ... False as soon as a write fails;
+// fp is left open.
+bool write_ascii_grid(FILE *fp, double *const *grid, int32_t nb_col, int32_t nb_lig, double xll, double yll,
+                      double cellsize, FILE *progress);
+
+#endif

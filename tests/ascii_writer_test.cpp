@@ -1,0 +1,230 @@
+// The ASCII grid writer: the exact text of a saved grid, its progress lines, cells
+// without data, a full disk, and a saved grid read back by the reader.
+#include "treatment/ascii_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "gridfiles/ascii_grid.h"
+#include "nrutil.h"
+#include "ormelix/globals.h"
+#include "platform/platform.h"
+
+namespace {
+
+std::string file_text(FILE *fp)
+{
+    std::string text;
+    std::rewind(fp);
+    int c;
+    while ((c = std::fgetc(fp)) != EOF)
+        text.push_back(static_cast<char>(c));
+    return text;
+}
+
+std::string read_back(const std::string &path)
+{
+    FILE *fp = std::fopen(path.c_str(), "rb");
+    if (!fp)
+        return "(no file)";
+    std::string text = file_text(fp);
+    std::fclose(fp);
+    return text;
+}
+
+double **grid_of(const std::vector<std::vector<double>> &rows)
+{
+    double **grid = dmatrice(static_cast<int32_t>(rows[0].size()), static_cast<int32_t>(rows.size()));
+    for (size_t i = 0; i < rows.size(); i++)
+        for (size_t j = 0; j < rows[i].size(); j++)
+            grid[i][j] = rows[i][j];
+    return grid;
+}
+
+struct written {
+    bool ok;
+    std::string text, progress;
+};
+
+written write_grid(double **grid, int32_t nb_col, int32_t nb_lig, double xll = 0, double yll = 0,
+                   double cellsize = 1)
+{
+    FILE *fp = std::tmpfile();
+    FILE *progress = std::tmpfile();
+    written w;
+    w.ok = write_ascii_grid(fp, grid, nb_col, nb_lig, xll, yll, cellsize, progress);
+    w.text = file_text(fp);
+    w.progress = file_text(progress);
+    std::fclose(fp);
+    std::fclose(progress);
+    return w;
+}
+
+const char EXAMPLE_FILE[] = "ncols 3\nnrows 2\nxllcorner 100.000000\nyllcorner 200.000000\ncellsize 25.000000\n"
+                            "nodata_value -9999.9999\n"
+                            "0.000000\t1.500000\t2.000000\t0.250000\t0.000000\t3.000000\t";
+
+} // namespace
+
+TEST(AsciiWriter, RoundsToSixDecimalsAndWritesNoDataCells)
+{
+    double **grid = grid_of({{0.1234567, std::nan(""), -1e-7, -2.5}});
+    written w = write_grid(grid, 4, 1);
+    EXPECT_EQ(w.text.substr(w.text.find("-9999.9999\n") + 11), "0.123457\t-9999.999900\t-0.000000\t-2.500000\t");
+    frdmatrice(grid, 1);
+}
+
+TEST(AsciiWriter, ProgressLineFromLine100)
+{
+    double **grid = dmatrice(2, 250);
+    EXPECT_EQ(write_grid(grid, 2, 100).progress, "");
+    EXPECT_EQ(write_grid(grid, 2, 101).progress, "\tline 100              \r");
+    written w = write_grid(grid, 2, 250);
+    EXPECT_EQ(w.progress, "\tline 100              \r\tline 200              \r");
+    // No line break anywhere in the body.
+    EXPECT_EQ(w.text.find('\n', w.text.find("-9999.9999\n") + 11), std::string::npos);
+    frdmatrice(grid, 250);
+}
+
+TEST(AsciiWriter, LargeGridsGoOutInBlocksAndAFullDiskIsFoundEarly)
+{
+    // One line of text several blocks long.
+    const int32_t columns = 300000;
+    double **grid = dmatrice(columns, 1);
+    std::string expected;
+    for (int32_t j = 0; j < columns; j++) {
+        grid[0][j] = j * 0.001 - 7;
+        char cell[64];
+        std::snprintf(cell, sizeof cell, "%lf\t", grid[0][j]);
+        expected += cell;
+    }
+    written w = write_grid(grid, columns, 1);
+    EXPECT_TRUE(w.ok);
+    EXPECT_EQ(w.text.substr(w.text.find("-9999.9999\n") + 11), expected);
+
+    FILE *full = std::fopen("/dev/full", "w");
+    if (full) {
+        EXPECT_FALSE(write_ascii_grid(full, grid, columns, 1, 0, 0, 1, nullptr));
+        std::fclose(full);
+    }
+    frdmatrice(grid, 1);
+}
+
+TEST(AsciiWriter, SavedGridReadsBackIntoTheSameFrame)
+{
+    double **grid = grid_of({{1234.5678915, -0.0000004, 17}, {std::nan(""), 1e6 / 3, -42.25}});
+    written w = write_grid(grid, 3, 2, 654321.125, 4321987.0625, 12.5);
+    FILE *fp = std::tmpfile();
+    std::fwrite(w.text.data(), 1, w.text.size(), fp);
+    std::rewind(fp);
+    text_source src;
+    text_source_start(&src, fp);
+    ascii_header header;
+    ASSERT_TRUE(parse_ascii_header(&src, &header));
+    EXPECT_EQ(header.ncols, 3);
+    EXPECT_EQ(header.nrows, 2);
+    EXPECT_EQ(header.xll, 654321.125);
+    EXPECT_EQ(header.yll, 4321987.0625);
+    EXPECT_EQ(header.cellsize, 12.5);
+    double **back = dmatrice(3, 2);
+    ascii_body_fault fault;
+    ASSERT_TRUE(read_ascii_body(&src, header, back, 3, 2, nullptr, &fault));
+    EXPECT_EQ(back[0][0], 1234.567892);
+    EXPECT_EQ(back[0][1], 0.0);
+    EXPECT_EQ(back[0][2], 17.0);
+    EXPECT_TRUE(std::isnan(back[1][0]));
+    EXPECT_EQ(back[1][1], 333333.333333);
+    EXPECT_EQ(back[1][2], -42.25);
+    std::fclose(fp);
+    frdmatrice(back, 2);
+    frdmatrice(grid, 2);
+}
+
+// ascii_output as treatment calls it, in a child whose console goes to a file.
+class AsciiOutput : public ::testing::Test {
+protected:
+    std::string dir;
+    void SetUp() override
+    {
+        char name[] = "/tmp/ascii_output_XXXXXX";
+        ASSERT_NE(mkdtemp(name), nullptr);
+        dir = name;
+    }
+    void TearDown() override { EXPECT_EQ(std::system(("rm -rf " + dir).c_str()), 0); }
+
+    // Runs ascii_output on the example result, with the given corner flags and answers.
+    void save_example(int32_t ascii1, int32_t ascii2, const std::string &answers)
+    {
+        const std::string answer_file = dir + "/answers.txt";
+        FILE *fp = std::fopen(answer_file.c_str(), "w");
+        std::fputs(answers.c_str(), fp);
+        std::fclose(fp);
+        EXPECT_EXIT(
+            {
+                if (!std::freopen(answer_file.c_str(), "r", stdin) ||
+                    !std::freopen((dir + "/console.txt").c_str(), "w", stdout))
+                    std::exit(2);
+                dtab_out = grid_of({{0, 1.5, 2}, {0.25, 0, 3}});
+                nb_col = 3;
+                nb_lig = 2;
+                X_min = 100;
+                Y_min = 200;
+                dpix_size = 25;
+                dpix_size2 = 30;
+                Coord_UTM_dem1_OK = ascii1;
+                Coord_UTM_dem2_OK = ascii2;
+                f3 = output_create(dir + "/diff.asc", "w");
+                ascii_output();
+                std::string failed;
+                std::exit(f3 == nullptr && output_commit_all(&failed) ? 0 : 3);
+            },
+            testing::ExitedWithCode(0), "");
+    }
+};
+
+TEST_F(AsciiOutput, AsciiInputsAskNothing)
+{
+    save_example(0, 1, "");
+    EXPECT_EQ(read_back(dir + "/console.txt"), "\n\n\tsaving \n\n");
+    EXPECT_EQ(read_back(dir + "/diff.asc"), EXAMPLE_FILE);
+}
+
+TEST_F(AsciiOutput, TwoRasterInputsAskTheCornerAndGiveTheSecondPixelSize)
+{
+    save_example(0, 0, "512000.25\n4100000.5\n");
+    EXPECT_EQ(read_back(dir + "/console.txt"),
+              "\n\n\tUTM Coordinates : \n\t\tX_min ? \t\tY_min ? \n\n\tsaving \n\n");
+    std::string text = read_back(dir + "/diff.asc");
+    EXPECT_EQ(text.substr(0, text.find("nodata")),
+              "ncols 3\nnrows 2\nxllcorner 512000.250000\nyllcorner 4100000.500000\ncellsize 30.000000\n");
+}
+
+TEST_F(AsciiOutput, AWriteThatFailsStopsTheRunAndLeavesNoFile)
+{
+    // The file is closed under the writer, as a failing disk would refuse it.
+    EXPECT_EXIT(
+        {
+            if (!std::freopen("/dev/null", "r", stdin) ||
+                !std::freopen((dir + "/console.txt").c_str(), "w", stdout))
+                std::exit(2);
+            dtab_out = dmatrice(100000, 2);
+            nb_col = 100000;
+            nb_lig = 2;
+            Coord_UTM_dem1_OK = 1;
+            f3 = output_create(dir + "/diff.asc", "w");
+            close(fileno(f3));
+            ascii_output();
+            std::exit(0);
+        },
+        testing::ExitedWithCode(1), "");
+    std::string console = read_back(dir + "/console.txt");
+    EXPECT_NE(console.find("\n\tThe file " + dir + "/diff.asc could not be written: "), std::string::npos)
+        << console;
+    EXPECT_NE(std::system(("ls " + dir + " | grep -q diff").c_str()), 0);
+}
