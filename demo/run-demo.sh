@@ -1,0 +1,27 @@
+#!/bin/sh
+# Runs ORMELIX on the two epochs of the demo hillside, in a scratch root folder.
+# Usage: sh demo/run-demo.sh path/to/ormelix
+set -eu
+program=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(dirname "$program")/demo-root
+rm -rf "$root"
+mkdir -p "$root/images"
+cp -R "$here/images/demo" "$root/images/demo"
+
+echo "Demo: difference of a hillside surveyed in 2019 (ASCII grid, metres) and in 2024"
+echo "(16-bit raster pair, centimetres); absolute values, changes under 0.25 m removed."
+echo "Answers given, one per line: $(tr '\n' ' ' < "$here/answers.txt")"
+echo "----------------------------------------------------------------------------"
+status=0
+(cd "$root" && "$program" < "$here/answers.txt") || status=$?
+echo
+echo "----------------------------------------------------------------------------"
+echo "Exit status: $status"
+result="$root/images/demo/landslide_val_abs.asc"
+if [ -f "$result" ]; then
+    echo "Result (c:\\images\\demo\\landslide_val_abs.asc in the program's terms):"
+    echo "  $result"
+    head -n 6 "$result" | sed 's/^/  /'
+fi
+exit "$status"

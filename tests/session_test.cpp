@@ -1,0 +1,390 @@
+// Whole sessions of the real program: answers on standard input, the console and
+// every file left behind compared with what a user must see.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "e2e_support.h"
+
+namespace {
+
+using e2e::banner;
+using e2e::file_exists;
+using e2e::read_file;
+using e2e::write_file;
+
+// The program's own texts.
+const std::string FOLDER_QUESTION =
+    "\n\n\tName of the File Folder located in the Directory c:\\images\\ ? ";
+const std::string FIRST_QUESTION = "\n\tName of the first DEM (whitout any extension) ? ";
+const std::string SECOND_QUESTION = "\n\n\tName of the second DEM (whitout any extension) ? ";
+const std::string FORMAT_MENU = "\n\tFormat Type :\n\t\t0 ====> ascii\n\t\t1 ====> raster\n\t\t";
+const std::string SAMPLE_MENU = "\n\ttype of DEM raster :\n\t\t0 ====> 16 bits\n\t\t1 ====> 32 bits\n\t\t";
+const std::string OUTPUT_QUESTION = "\n\n\tName of the DEM to be created (without any extension) ? ";
+const std::string TREATMENT_MENU = "\n\n\tType of treatment : "
+                                   "\n\t\t0 ====> absolute values\n\t\t1 ====> negative values"
+                                   "\n\t\t2 ====> positive values\n\t\t";
+const std::string ELIMINATION_MENU =
+    "\n\n\tElimination of low altitude pixels :\n\t\t0 ====> yes\n\t\t1 ====> no\n\t\t";
+const std::string LIMIT_QUESTION = "\n\tHypsometric decimal value of this limit (in meters) ? ";
+const std::string PIXEL_QUESTION = "\n\tPixel Size (in meters) ? ";
+const std::string UNIT_MENU = "\n\n\tAre these values\n\t\t0 ====> in meters"
+                              "\n\t\t1 ====> in decimeters\n\t\t2 ====> in centimeters"
+                              "\n\t\t3 ====> in millimeters\n\t\t";
+const std::string OUT_UNIT_MENU = "\n\n\tIn the resulting raster file, the dynamic scale will be : "
+                                  "\n\t\t0 ====> in meters"
+                                  "\n\t\t1 ====> in decimeters\n\t\t2 ====> in centimeters"
+                                  "\n\t\t3 ====> in millimeters\n\t\t";
+const std::string SAVING = "\n\n\tsaving \n\n";
+const std::string FRAME_MESSAGE = "\n\n The size of the frame is different ";
+const std::string END_OF_ANSWERS = "\n\tNo more answers on the input: the run stops.\n";
+
+std::string summary(const char *which, const std::string &path, int lines, int columns)
+{
+    return "\n\n\tTHE " + std::string(which) + " DEM NAMED " + path + " HAS : " +
+           "\n\t            " + std::to_string(lines) + " LINES" + "\n\t        AND " +
+           std::to_string(columns) + " COLUMNS\n";
+}
+
+std::string integer_range(bool first, const std::string &low, const std::string &high)
+{
+    return std::string(first ? "\n\n" : "\n") + "\tHypsometric dynamic scale:\n\t\tMin = " + low +
+           "\n\t\tMax = " + high + " ";
+}
+
+std::string metre_range(const std::string &low, const std::string &high)
+{
+    return "\n\tFloat Hypsometric dynamic scale:\n\t\tMin = " + low + "\n\t\tMax = " + high + " ";
+}
+
+std::string output_range(const std::string &low, const std::string &high)
+{
+    return "\n\tHypsometric dynamic scale out :\n\t\tMin = " + low + "\n\t\tMax = " + high + " ";
+}
+
+std::string little_endian16(const std::vector<uint16_t> &samples)
+{
+    std::string bytes;
+    for (uint16_t v : samples) {
+        bytes.push_back(static_cast<char>(v & 0xff));
+        bytes.push_back(static_cast<char>(v >> 8));
+    }
+    return bytes;
+}
+
+std::string little_endian32(const std::vector<int32_t> &samples)
+{
+    std::string bytes;
+    for (int32_t v : samples) {
+        uint32_t u = static_cast<uint32_t>(v);
+        for (int k = 0; k < 4; k++)
+            bytes.push_back(static_cast<char>((u >> (8 * k)) & 0xff));
+    }
+    return bytes;
+}
+
+// Two epochs of a 2 x 3 frame, in metres: 120.5 100 7 / 1 2 3 and 100 120.5 5 / 1.25 2 0.
+const std::string NORTH_ASC = "ncols 3\nnrows 2\nxllcorner 100\nyllcorner 200\ncellsize 25\n"
+                              "nodata_value -9999\n120.5 100 7\n1 2 3\n";
+const std::string SOUTH_ASC = "ncols         3\r\nnrows         2\r\nxllcorner     300.5\r\n"
+                              "yllcorner     400\r\ncellsize      10\r\nNODATA_value  -9999\r\n"
+                              "100\t120.5\t5\r\n1.25\t2\t0\r\n";
+const std::vector<uint16_t> NORTH_CM = {12050, 10000, 700, 100, 200, 300};
+const std::vector<uint16_t> SOUTH_CM = {10000, 12050, 500, 125, 200, 0};
+
+class Session : public ::testing::Test {
+protected:
+    void SetUp() override { root = e2e::make_root(); }
+    void TearDown() override { e2e::remove_tree(root); }
+
+    std::string site(const std::string &name) const { return root + "/images/site/" + name; }
+    std::vector<std::string> site_files() const { return e2e::list_folder(root + "/images/site"); }
+    e2e::run_result run(const std::string &answers) const { return e2e::run_program(root, answers); }
+
+    void put_raster16(const std::string &stem, const std::vector<uint16_t> &samples,
+                      const std::string &descriptor)
+    {
+        write_file(site(stem + "_m2.raw"), little_endian16(samples));
+        if (!descriptor.empty())
+            write_file(site(stem + "_m2.txt"), descriptor);
+    }
+
+    std::string root;
+};
+
+// The start every session shares: banner, folder and first name.
+std::string opening_lines()
+{
+    return banner() + FOLDER_QUESTION + FIRST_QUESTION + FORMAT_MENU;
+}
+
+TEST_F(Session, TwoAsciiGridsGiveAnAsciiDifference)
+{
+    write_file(site("north.asc"), NORTH_ASC);
+    write_file(site("south.asc"), SOUTH_ASC);
+    e2e::run_result r = run("site\nnorth\n0\nsouth\n0\ndiff\n0\n0\n1\n");
+
+    std::string expected = opening_lines() + "\n" +
+                           summary("FIRST", "c:\\images\\site\\north.asc", 2, 3) +
+                           SECOND_QUESTION + FORMAT_MENU + "\n" +
+                           summary("SECOND", "c:\\images\\site\\south.asc", 2, 3) +
+                           OUTPUT_QUESTION + FORMAT_MENU + TREATMENT_MENU + ELIMINATION_MENU +
+                           SAVING;
+    EXPECT_EQ(r.console, expected);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.errors, "");
+    // The corner and the cell size are the second grid's; no raster question was asked.
+    EXPECT_EQ(read_file(site("diff_val_abs.asc")),
+              "ncols 3\nnrows 2\nxllcorner 300.500000\nyllcorner 400.000000\n"
+              "cellsize 10.000000\nnodata_value -9999.9999\n"
+              "20.500000\t20.500000\t2.000000\t0.250000\t0.000000\t3.000000\t");
+    EXPECT_EQ(site_files(), (std::vector<std::string>{"diff_val_abs.asc", "north.asc", "south.asc"}));
+}
+
+TEST_F(Session, PositiveValuesAndNoDataCells)
+{
+    // -9999 is north's no-data value: that cell has no result; south's -99 is its own.
+    write_file(site("north.asc"), "ncols 3\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1\n"
+                                  "nodata_value -9999\n120.5 -9999 7\n1 2 3\n");
+    write_file(site("south.asc"), "ncols 3\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1\n"
+                                  "nodata_value -99\n100 120.5 -99\n1.25 nan 0\n");
+    e2e::run_result r = run("site\nnorth\n0\nsouth\n0\ndiff\n0\n2\n1\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(read_file(site("diff_val_pos.asc")),
+              "ncols 3\nnrows 2\nxllcorner 0.000000\nyllcorner 0.000000\n"
+              "cellsize 1.000000\nnodata_value -9999.9999\n"
+              "20.500000\t-9999.999900\t-9999.999900\t0.000000\t-9999.999900\t3.000000\t");
+}
+
+TEST_F(Session, TypicalRunTwoRasterPairsToCentimetres)
+{
+    put_raster16("north", NORTH_CM, "2\n3\n2\n100\n12050\n20\n");
+    put_raster16("south", SOUTH_CM, "2 3 2 0 12050 25");
+    std::string answers = "site\nnorth\n1\n0\n2\nsouth\n1\n0\n2\n"
+                          "diff\n1\n0\n0\n0.5\n0\n30\n2\n";
+    e2e::run_result r = run(answers);
+
+    std::string expected =
+        opening_lines() + SAMPLE_MENU + integer_range(true, "100", "12050") + UNIT_MENU +
+        metre_range("1.000000", "120.500000") +
+        summary("FIRST", "c:\\images\\site\\north_m2.raw", 2, 3) + SECOND_QUESTION + FORMAT_MENU +
+        SAMPLE_MENU + integer_range(false, "0", "12050") + UNIT_MENU +
+        metre_range("0.000000", "120.500000") +
+        summary("SECOND", "c:\\images\\site\\south_m2.raw", 2, 3) + OUTPUT_QUESTION +
+        FORMAT_MENU + TREATMENT_MENU + ELIMINATION_MENU + LIMIT_QUESTION + SAMPLE_MENU +
+        PIXEL_QUESTION + output_range("0.000000", "20.500000") + OUT_UNIT_MENU;
+    EXPECT_EQ(r.console, expected);
+    EXPECT_EQ(r.status, 0);
+
+    // 0.25 m is under the limit; the rest in whole centimetres.
+    EXPECT_EQ(read_file(site("diff_val_abs_m2.raw")),
+              little_endian16({2050, 2050, 200, 0, 0, 300}));
+    // The pixel size is the second grid's, whatever the answer to the output question.
+    EXPECT_EQ(read_file(site("diff_val_abs_m2.txt")),
+              "2\n3\n2\n0\n2050\n25\n"
+              "\n\tProcessing applied to : \n\t\t    c:\\images\\site\\north_m2.raw "
+              "\n\t\tand c:\\images\\site\\south_m2.raw "
+              "\n\tby using absolute values"
+              "\n\tand eliminating pixels whose altitude is lower than 0.50 m ");
+    // Existing descriptors are never rewritten.
+    EXPECT_EQ(read_file(site("north_m2.txt")), "2\n3\n2\n100\n12050\n20\n");
+    EXPECT_EQ(site_files().size(), 6u);
+}
+
+TEST_F(Session, MissingDescriptorIsAskedForAndCompleted)
+{
+    put_raster16("north", NORTH_CM, "");
+    write_file(site("south.asc"), SOUTH_ASC);
+    // Pixel size 0 brings the pixel-size question; its 0 and -3 are asked again.
+    std::string answers = "site\nnorth\n1\n0\n2\n3\n0\n0\n-3\n25\n2\n"
+                          "south\n0\ndiff\n1\n1\n1\n1\n7\n3\n";
+    e2e::run_result r = run(answers);
+
+    std::string expected =
+        opening_lines() + SAMPLE_MENU + "\n\tNo File c:\\images\\site\\north_m2.txt \n\n" +
+        "\n\tNumber of lines   ? " + "\tNumber of columns ? " + "\tPixel size ? " +
+        PIXEL_QUESTION + PIXEL_QUESTION + PIXEL_QUESTION + integer_range(true, "100", "12050") +
+        UNIT_MENU + metre_range("1.000000", "120.500000") +
+        summary("FIRST", "c:\\images\\site\\north_m2.raw", 2, 3) + SECOND_QUESTION + FORMAT_MENU +
+        "\n" + summary("SECOND", "c:\\images\\site\\south.asc", 2, 3) + OUTPUT_QUESTION +
+        FORMAT_MENU + TREATMENT_MENU + ELIMINATION_MENU + SAMPLE_MENU + PIXEL_QUESTION +
+        output_range("0.000000", "20.500000") + OUT_UNIT_MENU;
+    EXPECT_EQ(r.console, expected);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(read_file(site("north_m2.txt")), "2\n3\n2\n100\n12050\n25\n");
+    // Negative values: south - north where north lies below, in millimetres, 32 bits.
+    // 100-120.5 <0 ->0; 120.5-100=20.5; 5-7<0 ->0; 1.25-1=0.25; 0; 0-3<0 -> 0.
+    EXPECT_EQ(read_file(site("diff_val_neg_m4.raw")), little_endian32({0, 20500, 0, 250, 0, 0}));
+    // The second grid came from an ASCII grid of cell size 10.
+    EXPECT_EQ(read_file(site("diff_val_neg_m4.txt")),
+              "2\n3\n4\n0\n20500\n10\n"
+              "\n\tProcessing applied to : \n\t\t    c:\\images\\site\\north_m2.raw "
+              "\n\t\tand c:\\images\\site\\south.asc "
+              "\n\tby using negative values");
+}
+
+TEST_F(Session, TwoRasterPairsToAnAsciiGridAskTheCorner)
+{
+    put_raster16("north", NORTH_CM, "2\n3\n2\n100\n12050\n20\n");
+    put_raster16("south", SOUTH_CM, "2\n3\n2\n0\n12050\n25\n");
+    std::string answers = "site\nnorth\n1\n0\n2\nsouth\n1\n0\n2\ndiff\n0\n0\n1\n"
+                          "512000.25\n4800000.5\n";
+    e2e::run_result r = run(answers);
+    std::string tail = OUTPUT_QUESTION + FORMAT_MENU + TREATMENT_MENU + ELIMINATION_MENU +
+                       "\n\n\tUTM Coordinates : " + "\n\t\tX_min ? " + "\t\tY_min ? " + SAVING;
+    ASSERT_GE(r.console.size(), tail.size());
+    EXPECT_EQ(r.console.substr(r.console.size() - tail.size()), tail);
+    EXPECT_EQ(r.status, 0);
+    // The cell size is the second grid's pixel size.
+    EXPECT_EQ(read_file(site("diff_val_abs.asc")),
+              "ncols 3\nnrows 2\nxllcorner 512000.250000\nyllcorner 4800000.500000\n"
+              "cellsize 25.000000\nnodata_value -9999.9999\n"
+              "20.500000\t20.500000\t2.000000\t0.250000\t0.000000\t3.000000\t");
+}
+
+TEST_F(Session, AnOutputPairReadsBackAsAnInput)
+{
+    put_raster16("north", NORTH_CM, "2\n3\n2\n100\n12050\n20\n");
+    put_raster16("south", SOUTH_CM, "2\n3\n2\n0\n12050\n25\n");
+    ASSERT_EQ(run("site\nnorth\n1\n0\n2\nsouth\n1\n0\n2\ndiff\n1\n0\n1\n0\n25\n2\n").status, 0);
+    // The difference against itself: its notes do not disturb its descriptor.
+    e2e::run_result r = run("site\ndiff_val_abs\n1\n0\n2\ndiff_val_abs\n1\n0\n2\nzero\n0\n0\n1\n"
+                            "1\n2\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.console.find(summary("SECOND", "c:\\images\\site\\diff_val_abs_m2.raw", 2, 3)),
+              std::string::npos);
+    EXPECT_EQ(read_file(site("zero_val_abs.asc")),
+              "ncols 3\nnrows 2\nxllcorner 1.000000\nyllcorner 2.000000\n"
+              "cellsize 25.000000\nnodata_value -9999.9999\n"
+              "0.000000\t0.000000\t0.000000\t0.000000\t0.000000\t0.000000\t");
+}
+
+TEST_F(Session, EarlyStopsSayWhyAndExitWithOne)
+{
+    write_file(site("north.asc"), NORTH_ASC);
+    // A missing grid file.
+    e2e::run_result r = run("site\nnowhere\n0\n");
+    EXPECT_EQ(r.console, opening_lines() + "\n\tFile c:\\images\\site\\nowhere.asc unknown\n");
+    EXPECT_EQ(r.status, 1);
+
+    // A missing sample file stops before its descriptor is looked at.
+    write_file(site("lost_m2.txt"), "2\n3\n2\n0\n0\n0\n");
+    r = run("site\nlost\n1\n0\n");
+    EXPECT_EQ(r.console, opening_lines() + SAMPLE_MENU +
+                             "\n\tFile c:\\images\\site\\lost_m2.raw unknown\n");
+    EXPECT_EQ(r.status, 1);
+
+    // End of the answers at a question.
+    r = run("site\nnorth\n");
+    EXPECT_EQ(r.console, opening_lines() + END_OF_ANSWERS);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(site_files(), (std::vector<std::string>{"lost_m2.txt", "north.asc"}));
+}
+
+TEST_F(Session, FramesThatDifferStopBeforeTheSecondGridIsRead)
+{
+    put_raster16("north", NORTH_CM, "2\n3\n2\n100\n12050\n20\n");
+    // Same lines, other columns: stops right after the descriptor, before any unit.
+    put_raster16("wide", {1, 2, 3, 4, 5, 6, 7, 8}, "2\n4\n2\n0\n0\n25\n");
+    e2e::run_result r = run("site\nnorth\n1\n0\n2\nwide\n1\n0\n2\n");
+    std::string first_grid = opening_lines() + SAMPLE_MENU + integer_range(true, "100", "12050") +
+                             UNIT_MENU + metre_range("1.000000", "120.500000") +
+                             summary("FIRST", "c:\\images\\site\\north_m2.raw", 2, 3);
+    EXPECT_EQ(r.console, first_grid + SECOND_QUESTION + FORMAT_MENU + SAMPLE_MENU + FRAME_MESSAGE);
+    EXPECT_EQ(r.status, 1);
+
+    // Same columns, other lines, as a created descriptor: it keeps its first three lines.
+    put_raster16("tall", {1, 2, 3, 4, 5, 6, 7, 8, 9}, "");
+    r = run("site\nnorth\n1\n0\n2\ntall\n1\n0\n3\n3\n0\n");
+    EXPECT_EQ(r.console, first_grid + SECOND_QUESTION + FORMAT_MENU + SAMPLE_MENU +
+                             "\n\tNo File c:\\images\\site\\tall_m2.txt \n\n" +
+                             "\n\tNumber of lines   ? " + "\tNumber of columns ? " +
+                             "\tPixel size ? " + FRAME_MESSAGE);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(read_file(site("tall_m2.txt")), "3\n3\n2\n");
+
+    // An ASCII second grid: stops after its header, before its values.
+    write_file(site("south.asc"), "ncols 3\nnrows 3\nxllcorner 0\nyllcorner 0\ncellsize 1\n"
+                                  "nodata_value -9999\nnot numbers at all\n");
+    r = run("site\nnorth\n1\n0\n2\nsouth\n0\n");
+    EXPECT_EQ(r.console, first_grid + SECOND_QUESTION + FORMAT_MENU + "\n" + FRAME_MESSAGE);
+    EXPECT_EQ(r.status, 1);
+}
+
+TEST_F(Session, AnswersThatAreNotChoicesAreAskedAgain)
+{
+    write_file(site("north.asc"), NORTH_ASC);
+    write_file(site("south.asc"), SOUTH_ASC);
+    // A folder outside the root, a menu answer of 2, -1, a word and 1.5, a limit "abc".
+    std::string answers = "..\\other\nsite\nnorth\n2\n-1\nabc\n1.5\n0\nsouth\n0\n"
+                          "diff\n0\n3\n0\n0\nabc\n0.5e0\n";
+    e2e::run_result r = run(answers);
+    std::string expected =
+        banner() + FOLDER_QUESTION +
+        "\n\t..\\other would lead outside c:\\images\\: please give a name inside it.\n" +
+        FOLDER_QUESTION + FIRST_QUESTION + FORMAT_MENU + FORMAT_MENU + FORMAT_MENU +
+        "\n\tabc is not a whole number: please answer again.\n" + FORMAT_MENU +
+        "\n\t1.5 is not a whole number: please answer again.\n" + FORMAT_MENU + "\n" +
+        summary("FIRST", "c:\\images\\site\\north.asc", 2, 3) + SECOND_QUESTION + FORMAT_MENU +
+        "\n" + summary("SECOND", "c:\\images\\site\\south.asc", 2, 3) + OUTPUT_QUESTION +
+        FORMAT_MENU + TREATMENT_MENU + TREATMENT_MENU + ELIMINATION_MENU + LIMIT_QUESTION +
+        "\n\tabc is not a number: please answer again.\n" + LIMIT_QUESTION + SAVING;
+    EXPECT_EQ(r.console, expected);
+    EXPECT_EQ(r.status, 0);
+    std::string body = read_file(site("diff_val_abs.asc"));
+    EXPECT_NE(body.find("20.500000\t20.500000\t2.000000\t0.000000\t0.000000\t3.000000\t"),
+              std::string::npos);
+}
+
+TEST_F(Session, AnOutputNamedLikeAnInputIsRefused)
+{
+    write_file(site("north.asc"), NORTH_ASC);
+    write_file(site("diff_val_abs.asc"), SOUTH_ASC);
+    std::string answers = "site\nnorth\n0\ndiff_val_abs\n0\ndiff\n0\n0\n1\nother\n";
+    e2e::run_result r = run(answers);
+    std::string tail = OUTPUT_QUESTION + FORMAT_MENU + TREATMENT_MENU + ELIMINATION_MENU +
+                       "\n\tThe file c:\\images\\site\\diff_val_abs.asc is one of the input "
+                       "grids: choose another name.\n" +
+                       OUTPUT_QUESTION + SAVING;
+    ASSERT_GE(r.console.size(), tail.size());
+    EXPECT_EQ(r.console.substr(r.console.size() - tail.size()), tail);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(read_file(site("diff_val_abs.asc")), SOUTH_ASC);
+    EXPECT_TRUE(file_exists(site("other_val_abs.asc")));
+}
+
+TEST_F(Session, AStoppedRunLeavesAnEarlierOutputIntact)
+{
+    write_file(site("north.asc"), NORTH_ASC);
+    write_file(site("south.asc"), SOUTH_ASC);
+    write_file(site("diff_val_abs_m2.raw"), "earlier samples");
+    write_file(site("diff_val_abs_m2.txt"), "earlier descriptor");
+    // The answers end at the output pixel size: the files were being made.
+    e2e::run_result r = run("site\nnorth\n0\nsouth\n0\ndiff\n1\n0\n1\n0\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(read_file(site("diff_val_abs_m2.raw")), "earlier samples");
+    EXPECT_EQ(read_file(site("diff_val_abs_m2.txt")), "earlier descriptor");
+    EXPECT_EQ(site_files(), (std::vector<std::string>{"diff_val_abs_m2.raw", "diff_val_abs_m2.txt",
+                                                      "north.asc", "south.asc"}));
+}
+
+TEST_F(Session, AnOutputUnitTooSmallForTheResultIsRefused)
+{
+    // 70 m of change: millimetres overflow 16 bits, centimetres fit.
+    write_file(site("north.asc"), "ncols 1\nnrows 1\nxllcorner 0\nyllcorner 0\ncellsize 1\n"
+                                  "nodata_value -9999\n170\n");
+    write_file(site("south.asc"), "ncols 1\nnrows 1\nxllcorner 0\nyllcorner 0\ncellsize 1\n"
+                                  "nodata_value -9999\n100\n");
+    e2e::run_result r = run("site\nnorth\n0\nsouth\n0\ndiff\n1\n0\n1\n0\n1\n3\n2\n");
+    EXPECT_EQ(r.status, 0);
+    size_t menu = r.console.find(OUT_UNIT_MENU);
+    ASSERT_NE(menu, std::string::npos);
+    size_t again = r.console.find(OUT_UNIT_MENU, menu + 1);
+    EXPECT_NE(again, std::string::npos);
+    EXPECT_EQ(read_file(site("diff_val_abs_m2.raw")), little_endian16({7000}));
+    EXPECT_EQ(read_file(site("diff_val_abs_m2.txt")).substr(0, 16), "1\n1\n2\n7000\n7000\n");
+}
+
+} // namespace
