@@ -225,6 +225,23 @@ TEST_F(Session, MissingDescriptorIsAskedForAndCompleted)
               "\n\tby using negative values");
 }
 
+TEST_F(Session, ADescriptorThatCannotBeCreatedIsAWarningOnly)
+{
+    put_raster16("north", NORTH_CM, "");
+    // The descriptor's name leads into a folder that does not exist.
+    ASSERT_EQ(symlink("no/such/folder/north_m2.txt", site("north_m2.txt").c_str()), 0);
+    write_file(site("south.asc"), SOUTH_ASC);
+    e2e::run_result r = run("site\nnorth\n1\n0\n2\n3\n25\n2\nsouth\n0\ndiff\n0\n0\n1\n");
+    std::string expected =
+        opening_lines() + SAMPLE_MENU + "\n\tNo File c:\\images\\site\\north_m2.txt \n\n" +
+        "\n\tWarning: the descriptor c:\\images\\site\\north_m2.txt cannot be created (No such "
+        "file or directory); the run goes on with the answers given.\n" +
+        "\n\tNumber of lines   ? " + "\tNumber of columns ? " + "\tPixel size ? ";
+    EXPECT_EQ(r.console.substr(0, expected.size()), expected);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(file_exists(site("diff_val_abs.asc")));
+}
+
 TEST_F(Session, TwoRasterPairsToAnAsciiGridAskTheCorner)
 {
     put_raster16("north", NORTH_CM, "2\n3\n2\n100\n12050\n20\n");

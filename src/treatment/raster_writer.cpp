@@ -1,0 +1,83 @@
+// Saves the result as a raster pair: samples scaled into the unit the user picks,
+// then the descriptor's range, pixel size and processing notes.
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "gridfiles/raster_pair.h"
+#include "nrutil.h"
+#include "ormelix/console.h"
+#include "ormelix/globals.h"
+#include "platform/platform.h"
+
+namespace {
+
+const char *const unit_names[] = {"meters", "decimeters", "centimeters", "millimeters"};
+
+// A unit in which the largest result overflows the samples is refused, unless even
+// metres overflow them: then any unit goes and the overflowing values saturate.
+int32_t ask_output_unit(double d_max)
+{
+    const bool metres_fit = largest_result_fits(d_max, 1.0, itype_dem_out);
+    for (;;) {
+        const int32_t unit = ask_menu({"\n\n\tIn the resulting raster file, the dynamic scale will be : ",
+                                       "\n\t\t0 ====> in meters",
+                                       "\n\t\t1 ====> in decimeters\n\t\t2 ====> in centimeters",
+                                       "\n\t\t3 ====> in millimeters\n\t\t"},
+                                      3);
+        if (!metres_fit || largest_result_fits(d_max, unit_coefficient(unit), itype_dem_out)) return unit;
+        printf("\n\tIn %s the largest result, %lf m, gives %.0lf: more than a %s sample holds (%lld). "
+               "Choose a larger unit. ",
+               unit_names[unit], d_max, std::trunc(d_max * unit_coefficient(unit)),
+               itype_dem_out == 1 ? "32-bit" : "16-bit", static_cast<long long>(largest_sample(itype_dem_out)));
+    }
+}
+
+[[noreturn]] void stop_on_failed_write()
+{
+    const int error = errno;
+    stop_with_message("\n\tThe file %s could not be written: %s.\n", output_name(f3).c_str(), strerror(error));
+}
+
+// The whole sample grid is built before its first line goes out, one block per line.
+template <typename Sample>
+size_t write_samples(Sample **(*allocate)(int32_t, int32_t), void (*release)(Sample **, int32_t))
+{
+    const size_t columns = static_cast<size_t>(nb_col);
+    Sample **samples = allocate(nb_col, nb_lig);
+    require_grid(samples, nb_col, nb_lig);
+    size_t saturated = 0;
+    for (int32_t i = 0; i < nb_lig; ++i) saturated += scale_line(dtab_out[i], coef_out, samples[i], columns);
+    for (int32_t i = 0; i < nb_lig; ++i)
+        if (!write_sample_line(f3, samples[i], columns)) stop_on_failed_write();
+    release(samples, nb_lig);
+    return saturated;
+}
+
+}  // namespace
+
+void raster_output(double d_min, double d_max)
+{
+    printf("\n\tHypsometric dynamic scale out :\n\t\tMin = %lf\n\t\tMax = %lf ", d_min, d_max);
+    const int32_t dyn_scale_out = ask_output_unit(d_max);
+    coef_out = unit_coefficient(dyn_scale_out);
+    const int32_t min = truncate_to_int32(d_min * coef_out);
+    const int32_t max = truncate_to_int32(d_max * coef_out);
+
+    const size_t saturated = itype_dem_out == 1 ? write_samples<int32_t>(imatrice, frimatrice)
+                                                : write_samples<uint16_t>(usmatrice, frusmatrice);
+    if (saturated > 0)
+        printf("\n\tWarning: %zu values do not fit the %s samples even in meters; "
+               "they are written as the nearest sample (%lld at most). ",
+               saturated, itype_dem_out == 1 ? "32-bit" : "16-bit",
+               static_cast<long long>(largest_sample(itype_dem_out)));
+
+    write_descriptor_tail(f3d, min, max, pix_size2);
+    fputs(processing_notes(nomim1, nomim2, type_treat, basis, hypso).c_str(), f3d);
+    finish_output(f3);
+    f3 = nullptr;
+    finish_output(f3d);
+    f3d = nullptr;
+}
