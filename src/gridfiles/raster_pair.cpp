@@ -171,42 +171,50 @@ void widen_samples(const uint16_t *in, int32_t *out, size_t count)
     for (size_t j = 0; j < count; ++j) out[j] = in[j];
 }
 
-void extend_integer_range(integer_range *range, const int32_t *line, size_t count)
+namespace {
+
+// The same walk for samples and for metres: the smallest and largest so far, widened.
+template <typename T, typename Range>
+void extend_range(Range *range, const T *line, size_t count)
 {
-    int32_t lowest = range->min, highest = range->max;
+    T lowest = range->min, highest = range->max;
     for (size_t j = 0; j < count; ++j) {
         lowest = line[j] < lowest ? line[j] : lowest;
         highest = line[j] > highest ? line[j] : highest;
     }
     range->min = lowest;
     range->max = highest;
+}
+
+template <typename T, typename Range>
+Range range_of(T *const *grid, int32_t lines, int32_t columns)
+{
+    if (lines <= 0 || columns <= 0) return {0, 0};
+    Range range = {grid[0][0], grid[0][0]};
+    for (int32_t i = 0; i < lines; ++i) extend_range(&range, grid[i], static_cast<size_t>(columns));
+    return range;
+}
+
+}  // namespace
+
+void extend_integer_range(integer_range *range, const int32_t *line, size_t count)
+{
+    extend_range(range, line, count);
 }
 
 integer_range integer_range_of(int32_t *const *grid, int32_t lines, int32_t columns)
 {
-    if (lines <= 0 || columns <= 0) return {0, 0};
-    integer_range range = {grid[0][0], grid[0][0]};
-    for (int32_t i = 0; i < lines; ++i) extend_integer_range(&range, grid[i], static_cast<size_t>(columns));
-    return range;
+    return range_of<int32_t, integer_range>(grid, lines, columns);
 }
 
 void extend_metre_range(metre_range *range, const double *line, size_t count)
 {
-    double lowest = range->min, highest = range->max;
-    for (size_t j = 0; j < count; ++j) {
-        lowest = line[j] < lowest ? line[j] : lowest;
-        highest = line[j] > highest ? line[j] : highest;
-    }
-    range->min = lowest;
-    range->max = highest;
+    extend_range(range, line, count);
 }
 
 metre_range metre_range_of(double *const *grid, int32_t lines, int32_t columns)
 {
-    if (lines <= 0 || columns <= 0) return {0.0, 0.0};
-    metre_range range = {grid[0][0], grid[0][0]};
-    for (int32_t i = 0; i < lines; ++i) extend_metre_range(&range, grid[i], static_cast<size_t>(columns));
-    return range;
+    return range_of<double, metre_range>(grid, lines, columns);
 }
 
 double metres_per_unit(int32_t unit)
