@@ -1,5 +1,7 @@
 // Throughput of the ASCII grid reader and writer on a 2000 x 2000 DEM in a temporary
-// folder: the real file path, blocks, number parsing and printing included.
+// folder: the real file path, blocks, number parsing and printing included, on two
+// threads as the program runs them; and the parsing and printing of the same grid on
+// one core, from and into memory.
 #include "gridfiles/ascii_grid.h"
 #include "gridfiles/number_text.h"
 #include "treatment/ascii_writer.h"
@@ -10,6 +12,7 @@
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -122,8 +125,69 @@ void BM_WriteGrid(benchmark::State &state)
     rmdir(folder.c_str());
 }
 
+// The body of an exported grid parsed from memory on one thread.
+void BM_ParseBodyOneCore(benchmark::State &state)
+{
+    const std::string folder = temp_folder();
+    double **grid = terrain();
+    const std::string path = write_exported(folder + "/exported.asc", grid);
+    std::string text;
+    {
+        FILE *fp = std::fopen(path.c_str(), "rb");
+        std::vector<char> block(1 << 20);
+        size_t got;
+        while ((got = std::fread(block.data(), 1, block.size(), fp)) > 0)
+            text.append(block.data(), got);
+        std::fclose(fp);
+    }
+    std::remove(path.c_str());
+    rmdir(folder.c_str());
+    // The body starts after the sixth header line.
+    size_t body = 0;
+    for (int k = 0; k < 6; k++)
+        body = text.find('\n', body) + 1;
+    for (auto _ : state) {
+        cells_parse done = parse_cells(text.data() + body, text.data() + text.size(), grid, SIDE, 0,
+                                       int64_t(SIDE) * SIDE, -9999.0);
+        if (done.cells != int64_t(SIDE) * SIDE)
+            state.SkipWithError("the body did not parse");
+        benchmark::DoNotOptimize(grid[SIDE - 1][SIDE - 1]);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * (text.size() - body)));
+    state.counters["values/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * SIDE * SIDE, benchmark::Counter::kIsRate);
+    frdmatrice(grid, SIDE);
+}
+
+// Every cell of the grid formatted into a reused block on one thread; bytes are text.
+void BM_FormatBodyOneCore(benchmark::State &state)
+{
+    double **grid = terrain();
+    std::vector<char> block(ASCII_OUTPUT_BLOCK_SIZE);
+    size_t text_bytes = 0;
+    for (auto _ : state) {
+        text_bytes = 0;
+        for (int32_t i = 0; i < SIDE; i++) {
+            size_t done = 0;
+            while (done < static_cast<size_t>(SIDE)) {
+                char *end = nullptr;
+                done += format_ascii_cells(grid[i] + done, SIDE - done, block.data(), block.data() + block.size(),
+                                           &end);
+                text_bytes += static_cast<size_t>(end - block.data());
+            }
+        }
+        benchmark::DoNotOptimize(block.data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text_bytes));
+    state.counters["values/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * SIDE * SIDE, benchmark::Counter::kIsRate);
+    frdmatrice(grid, SIDE);
+}
+
 } // namespace
 
+BENCHMARK(BM_ParseBodyOneCore)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FormatBodyOneCore)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadExportedGrid)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadSavedGrid)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WriteGrid)->Unit(benchmark::kMillisecond);

@@ -257,6 +257,139 @@ TEST(AsciiGridBody, MissingValuesAndWordsThatAreNotNumbersAreReported)
     EXPECT_EQ(r.fault.column, 1);
 }
 
+namespace {
+
+// A grid of nrows x ncols values of every length (short, long, signed, exponents),
+// one grid line per file line, and the values it holds.
+struct text_grid {
+    std::string text;
+    std::vector<std::vector<double>> cells;
+};
+
+text_grid varied_grid(int32_t ncols, int32_t nrows)
+{
+    const char *words[] = {"7", "-0.5", "523.456", "1234.5678", "-12345678.125", "4e2", "+3.25", "0.000001"};
+    const double values[] = {7, -0.5, 523.456, 1234.5678, -12345678.125, 400, 3.25, 0.000001};
+    text_grid g;
+    g.text = "ncols " + std::to_string(ncols) + "\nnrows " + std::to_string(nrows) +
+             "\nxllcorner 0\nyllcorner 0\ncellsize 1\nnodata_value -9999\n";
+    for (int32_t i = 0; i < nrows; i++) {
+        g.cells.emplace_back();
+        for (int32_t j = 0; j < ncols; j++) {
+            const size_t k = static_cast<size_t>(i * 7 + j * 3) % 8;
+            g.text += words[k];
+            g.text += (j + 1 < ncols) ? (j % 3 ? " " : "\t ") : "\n";
+            g.cells.back().push_back(values[k]);
+        }
+    }
+    return g;
+}
+
+// A grid file of varied_grid with the word of one cell (numbered from 0) replaced.
+std::string with_word(std::string text, int64_t cell, const std::string &word)
+{
+    size_t pos = text.find("-9999\n") + 6;
+    for (int64_t k = 0; k < cell; k++) {
+        pos = text.find_first_of(" \t\n", pos);
+        pos = text.find_first_not_of(" \t\n", pos);
+    }
+    const size_t end = text.find_first_of(" \t\n", pos);
+    return text.replace(pos, end - pos, word);
+}
+
+// Blocks small enough for every run of text to be parsed in two halves, at every
+// place, and the program's own.
+const size_t SPLIT_BLOCK_SIZES[] = {1, 2, 5, 16, 61, 256, 1000, ASCII_BLOCK_SIZE};
+
+} // namespace
+
+TEST(AsciiGridSplitBody, HalvesParsedApartGiveTheGridOfOnePass)
+{
+    const struct {
+        int32_t ncols, nrows;
+    } frames[] = {{1, 1}, {1, 40}, {40, 1}, {13, 17}, {3, 250}};
+    for (const auto &f : frames) {
+        text_grid g = varied_grid(f.ncols, f.nrows);
+        for (size_t block : SPLIT_BLOCK_SIZES) {
+            grid_read r = read_grid(g.text, block);
+            ASSERT_TRUE(r.body_ok) << f.ncols << "x" << f.nrows << " block " << block;
+            EXPECT_EQ(r.cells, g.cells) << f.ncols << "x" << f.nrows << " block " << block;
+        }
+    }
+    // Far more text than the frame needs: the grid stops at its last cell.
+    text_grid g = varied_grid(13, 17);
+    for (size_t block : SPLIT_BLOCK_SIZES) {
+        grid_read r = read_grid(g.text + g.text + " not numbers", block, 13, 16);
+        ASSERT_TRUE(r.body_ok) << block;
+        EXPECT_EQ(r.cells, std::vector<std::vector<double>>(g.cells.begin(), g.cells.begin() + 16));
+    }
+}
+
+TEST(AsciiGridSplitBody, TheFirstBadWordInFileOrderIsReported)
+{
+    const int32_t ncols = 13, nrows = 17;
+    const text_grid g = varied_grid(ncols, nrows);
+    const int64_t total = int64_t(ncols) * nrows;
+    for (size_t block : {size_t(5), size_t(61), size_t(1000)}) {
+        for (int64_t bad = 0; bad < total; bad += 11) {
+            const int32_t line = static_cast<int32_t>(bad / ncols) + 1;
+            const int32_t column = static_cast<int32_t>(bad % ncols) + 1;
+            // One bad word, wherever the halves fall.
+            grid_read r = read_grid(with_word(g.text, bad, "12x"), block);
+            ASSERT_FALSE(r.body_ok) << block << " " << bad;
+            EXPECT_EQ(r.fault.kind, body_not_number);
+            EXPECT_EQ(r.fault.word, "12x");
+            EXPECT_EQ(r.fault.line, line) << block << " " << bad;
+            EXPECT_EQ(r.fault.column, column) << block << " " << bad;
+            EXPECT_EQ(r.fault.file_line, 6 + line) << block << " " << bad;
+            // A second one further on never hides the first.
+            const int64_t later = std::min(total - 1, bad + 1 + (bad * 7) % 90);
+            if (later > bad) {
+                const std::string text = with_word(with_word(g.text, later, "second?"), bad, "first?");
+                r = read_grid(text, block);
+                EXPECT_EQ(r.fault.word, "first?") << block << " " << bad << " " << later;
+                EXPECT_EQ(r.fault.line, line);
+                EXPECT_EQ(r.fault.column, column);
+            }
+        }
+    }
+}
+
+TEST(AsciiGridSplitBody, ProgressLinesAndMissingValuesAsInOnePass)
+{
+    const text_grid g = varied_grid(3, 250);
+    // The file ends within grid line 201: lines 100 and 200 were reached.
+    const std::string cut = g.text.substr(0, g.text.size() - 49 * 3 * 5);
+    for (size_t block : SPLIT_BLOCK_SIZES) {
+        grid_read r = read_grid(g.text, block);
+        EXPECT_EQ(r.progress, "\tline 100                   \r\tline 200                   \r") << block;
+        r = read_grid(cut, block);
+        ASSERT_FALSE(r.body_ok);
+        EXPECT_EQ(r.fault.kind, body_missing_value);
+        EXPECT_EQ(r.progress, "\tline 100                   \r\tline 200                   \r") << block;
+    }
+    // A bad word on grid line 150: only line 100 was reached.
+    grid_read r = read_grid(with_word(g.text, 149 * 3 + 1, "?"), 61);
+    EXPECT_EQ(r.fault.line, 150);
+    EXPECT_EQ(r.progress, "\tline 100                   \r");
+}
+
+TEST(AsciiGridSplitBody, WordsAreCutOnlyAtWhiteSpace)
+{
+    // Long words, control characters and bytes beyond ASCII stay inside their word.
+    const std::string header = "ncols 2\nnrows 1\nxllcorner 0\nyllcorner 0\ncellsize 1\nnodata_value -9999\n";
+    for (size_t block : SPLIT_BLOCK_SIZES) {
+        grid_read r = read_grid(header + "123456789.25\t-0.000000000000000001\n", block);
+        ASSERT_TRUE(r.body_ok);
+        EXPECT_EQ(r.cells, (std::vector<std::vector<double>>{{123456789.25, -1e-18}}));
+        r = read_grid(header + "12\x01" "3 4", block);
+        EXPECT_EQ(r.fault.word, "12\x01" "3");
+        r = read_grid(header + "1 12345\xc3\xa9" "6789", block);
+        EXPECT_EQ(r.fault.word, "12345\xc3\xa9" "6789");
+        EXPECT_EQ(r.fault.column, 2);
+    }
+}
+
 TEST(AsciiGridPixelSize, TruncatesTowardZeroWithoutOverflow)
 {
     EXPECT_EQ(whole_pixel_size(25.7), 25);

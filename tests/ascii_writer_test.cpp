@@ -116,6 +116,73 @@ TEST(AsciiWriter, LargeGridsGoOutInBlocksAndAFullDiskIsFoundEarly)
     frdmatrice(grid, 1);
 }
 
+namespace {
+
+// Values whose texts run from 9 characters to over 300, and cells without data.
+double varied_value(size_t k)
+{
+    const double values[] = {0.0, 1.5, -0.1234567, 523.456, 1e300, std::nan(""), -98765432.125, 1e15 + 0.5,
+                             2.5e-7, -1e200};
+    return values[(k * 7 + k / 3) % 10];
+}
+
+std::string printed(double value)
+{
+    char cell[400];
+    std::snprintf(cell, sizeof cell, "%lf\t", value != value ? -9999.9999 : value);
+    return cell;
+}
+
+} // namespace
+
+TEST(AsciiWriter, TextFormattedByTwoThreadsIsTheTextOfOne)
+{
+    const struct {
+        int32_t nb_col, nb_lig;
+    } frames[] = {{1, 1}, {1, 3000}, {3000, 1}, {37, 53}, {1, 250}};
+    // Blocks from one cell's worth to the program's own, so that runs are cut,
+    // split and finished after their block at every place.
+    const size_t blocks[] = {1, 330, 700, 4096, 65536, ASCII_OUTPUT_BLOCK_SIZE};
+    for (const auto &f : frames) {
+        double **grid = dmatrice(f.nb_col, f.nb_lig);
+        std::string body;
+        for (int32_t i = 0; i < f.nb_lig; i++)
+            for (int32_t j = 0; j < f.nb_col; j++) {
+                grid[i][j] = varied_value(static_cast<size_t>(i) * f.nb_col + j);
+                body += printed(grid[i][j]);
+            }
+        const std::string expected = format_ascii_header(f.nb_col, f.nb_lig, 0, 0, 1) + body;
+        std::string progress;
+        for (int32_t line = 100; line < f.nb_lig; line += 100)
+            progress += "\tline " + std::to_string(line) + "              \r";
+        for (size_t block : blocks) {
+            FILE *fp = std::tmpfile();
+            FILE *shown = std::tmpfile();
+            ASSERT_TRUE(write_ascii_grid(fp, grid, f.nb_col, f.nb_lig, 0, 0, 1, shown, block));
+            EXPECT_EQ(file_text(fp), expected) << f.nb_col << "x" << f.nb_lig << " block " << block;
+            EXPECT_EQ(file_text(shown), progress) << f.nb_col << "x" << f.nb_lig << " block " << block;
+            std::fclose(fp);
+            std::fclose(shown);
+        }
+        frdmatrice(grid, f.nb_lig);
+    }
+}
+
+TEST(AsciiWriter, AFullDiskIsFoundWhateverThreadFormattedTheBlock)
+{
+    double **grid = dmatrice(1000, 40);
+    for (int32_t i = 0; i < 40; i++)
+        for (int32_t j = 0; j < 1000; j++)
+            grid[i][j] = i * 1000.0 + j;
+    FILE *full = std::fopen("/dev/full", "w");
+    if (full) {
+        for (size_t block : {size_t(4096), size_t(65536)})
+            EXPECT_FALSE(write_ascii_grid(full, grid, 1000, 40, 0, 0, 1, nullptr, block)) << block;
+        std::fclose(full);
+    }
+    frdmatrice(grid, 40);
+}
+
 TEST(AsciiWriter, SavedGridReadsBackIntoTheSameFrame)
 {
     double **grid = grid_of({{1234.5678915, -0.0000004, 17}, {std::nan(""), 1e6 / 3, -42.25}});

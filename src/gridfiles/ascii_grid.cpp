@@ -1,12 +1,16 @@
 #include "gridfiles/ascii_grid.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <new>
 
 #include "gridfiles/number_text.h"
+#include "gridfiles/worker_thread.h"
 #include "nrutil.h"
 #include "ormelix/console.h"
 #include "ormelix/globals.h"
@@ -171,6 +175,35 @@ bool parse_ascii_header(text_source *src, ascii_header *header)
     return true;
 }
 
+namespace {
+
+// The end of the word that starts at p. Most grid values are shorter than eight
+// characters, so one eight-byte load usually finds the white space after them.
+inline const char *word_end(const char *p, const char *last)
+{
+    const uint64_t ones = 0x0101010101010101ULL;
+    while (last - p >= 8) {
+        uint64_t chunk;
+        std::memcpy(&chunk, p, 8);
+        // The lowest flagged byte is the first one below '!'; bytes above it may be
+        // flagged wrongly, but only the lowest is used.
+        const uint64_t below = (chunk - ones * 0x21) & ~chunk & (ones * 0x80);
+        if (below == 0) {
+            p += 8;
+            continue;
+        }
+        p += __builtin_ctzll(below) >> 3;
+        if (is_white(*p))
+            return p;
+        p++;  // a control character inside the word: it goes on
+    }
+    while (p < last && !is_white(*p))
+        p++;
+    return p;
+}
+
+} // namespace
+
 cells_parse parse_cells(const char *first, const char *last, double *const *grid, int32_t nb_col,
                         int64_t first_cell, int64_t cell_count, double nodata_value)
 {
@@ -191,8 +224,7 @@ cells_parse parse_cells(const char *first, const char *last, double *const *grid
         if (p == last)
             break;
         const char *word = p;
-        while (p < last && !is_white(*p))
-            p++;
+        p = word_end(p, last);
         double value;
         if (!parse_real_word(word, p, &value)) {
             p = word;
@@ -213,10 +245,123 @@ cells_parse parse_cells(const char *first, const char *last, double *const *grid
     return result;
 }
 
-bool read_ascii_body(text_source *src, const ascii_header &header, double **grid, int32_t nb_col,
-                     int32_t nb_lig, FILE *progress, ascii_body_fault *fault)
+namespace {
+
+// Copies values, held consecutively, into the cells from first_cell on.
+void store_cells(const double *values, int64_t count, double *const *grid, int32_t nb_col, int64_t first_cell)
 {
-    *fault = ascii_body_fault();
+    int64_t row = first_cell / nb_col;
+    int32_t col = static_cast<int32_t>(first_cell % nb_col);
+    while (count > 0) {
+        const int64_t run = std::min<int64_t>(count, nb_col - col);
+        std::memcpy(grid[row] + col, values, static_cast<size_t>(run) * sizeof(double));
+        values += run;
+        count -= run;
+        row++;
+        col = 0;
+    }
+}
+
+// Where a run of text can be cut in two for two threads: at the first white space
+// from the given share of its length on; last when there is none.
+const char *split_point(const char *first, const char *last, double first_share)
+{
+    const char *p = first + static_cast<ptrdiff_t>(static_cast<double>(last - first) * first_share);
+    while (p < last && !is_white(*p))
+        p++;
+    return p;
+}
+
+double seconds_between(std::chrono::steady_clock::time_point a, std::chrono::steady_clock::time_point b)
+{
+    return std::chrono::duration<double>(b - a).count();
+}
+
+// The share of a run that this thread parses, set to even out the two threads' times.
+struct split_balance {
+    double first_share = 0.5;
+};
+
+// Values of the second half of a split run, parsed before it is known which cell
+// they start at. Grown on demand; only the pages written are ever touched.
+struct value_scratch {
+    std::unique_ptr<double[]> values;
+    int64_t capacity = 0;
+};
+
+double *scratch_for(value_scratch *scratch, int64_t count)
+{
+    if (count > scratch->capacity) {
+        scratch->values.reset(new (std::nothrow) double[static_cast<size_t>(count)]);
+        scratch->capacity = scratch->values ? count : 0;
+    }
+    return scratch->values.get();
+}
+
+// The text [first, last) parsed into the cells from first_cell on, by two threads when
+// the run is long: the first half straight into the grid, the second into scratch
+// values that are then moved to the cells after the first half's. What is reported
+// is what one pass over the whole run would report: values beyond cell_count, and
+// faults among them, are never looked at.
+cells_parse parse_cells_in_two(const char *first, const char *last, double *const *grid, int32_t nb_col,
+                               int64_t first_cell, int64_t cell_count, double nodata_value,
+                               value_scratch *scratch, split_balance *balance, worker_thread *worker)
+{
+    using steady = std::chrono::steady_clock;
+    const char *middle = split_point(first, last, balance->first_share);
+    // A run holds at most one word in two characters.
+    const int64_t second_most = std::min<int64_t>(cell_count, (last - middle) / 2 + 1);
+    double *values = nullptr;
+    if (middle < last && second_most <= std::numeric_limits<int32_t>::max())
+        values = scratch_for(scratch, second_most);
+    if (values == nullptr || (!worker->running && !worker_start(worker)))
+        return parse_cells(first, last, grid, nb_col, first_cell, cell_count, nodata_value);
+
+    // The scratch values are one grid line long.
+    double *scratch_line[1] = {values};
+    cells_parse second{};
+    double second_time = 0.0;
+    worker_post(worker, [&] {
+        const steady::time_point begun = steady::now();
+        second = parse_cells(middle, last, scratch_line, static_cast<int32_t>(second_most), 0, second_most,
+                             nodata_value);
+        second_time = seconds_between(begun, steady::now());
+    });
+    const steady::time_point first_start = steady::now();
+    cells_parse done = parse_cells(first, middle, grid, nb_col, first_cell, cell_count, nodata_value);
+    const steady::time_point first_end = steady::now();
+    worker_wait(worker);
+    if (done.bad_word || done.cells == cell_count)
+        return done;
+    // The first half was used up to its end without a fault: the second follows on.
+    const int64_t wanted = std::min(second.cells, cell_count - done.cells);
+    store_cells(values, wanted, grid, nb_col, first_cell + done.cells);
+
+    // The parsing speed of each thread gives the next share: this one also meets the
+    // grid's memory first.
+    const double first_time = seconds_between(first_start, first_end);
+    if (first_time > 0.0 && second_time > 0.0 && middle > first) {
+        const double first_rate = first_time / static_cast<double>(middle - first);
+        const double second_rate = second_time / static_cast<double>(last - middle);
+        const double share = second_rate / (first_rate + second_rate);
+        // Halfway there: one run slowed by other work on the machine must not swing it.
+        balance->first_share = std::min(0.7, std::max(0.3, (balance->first_share + share) / 2));
+    }
+    done.cells += wanted;
+    done.line_breaks += second.line_breaks;
+    done.stop = second.stop;
+    // A word that is not a number after the last cell wanted is never looked at.
+    done.bad_word = second.bad_word && done.cells < cell_count;
+    return done;
+}
+
+} // namespace
+
+namespace {
+
+bool read_body(text_source *src, const ascii_header &header, double **grid, int32_t nb_col, int32_t nb_lig,
+               FILE *progress, ascii_body_fault *fault, worker_thread *worker)
+{
     const int64_t total = static_cast<int64_t>(nb_lig) * nb_col;
     const double nodata_value = header.nodata_present ? header.nodata_value : NO_VALUE;
     int64_t cell = 0;
@@ -224,18 +369,22 @@ bool read_ascii_body(text_source *src, const ascii_header &header, double **grid
         grid[0][0] = held_value(header.first_value, nodata_value);
         cell = 1;
     }
+    // Runs of at least half a block are parsed by two threads.
+    const size_t split_size = std::max<size_t>(src->block_size / 2, 2);
+    value_scratch scratch;
+    split_balance balance;
     int32_t next_row = 100;
-    while (cell < total) {
-        if (next_row < nb_lig && cell >= static_cast<int64_t>(next_row) * nb_col) {
+    // The progress line of a grid line is shown once its first cell is reached.
+    auto show_progress = [&] {
+        while (next_row < nb_lig && cell >= static_cast<int64_t>(next_row) * nb_col) {
             if (progress) {
                 std::fprintf(progress, "\tline %d                   \r", next_row);
                 std::fflush(progress);
             }
             next_row += 100;
-            continue;
         }
-        const int64_t limit = next_row < nb_lig ? static_cast<int64_t>(next_row) * nb_col : total;
-
+    };
+    while (cell < total) {
         // Parse only up to the last white space read: a word cut by the block's end
         // waits for the next block.
         const char *text = src->text.data();
@@ -246,6 +395,7 @@ bool read_ascii_body(text_source *src, const ascii_header &header, double **grid
         }
         if (cut == src->begin) {
             if (src->at_end) {
+                show_progress();
                 fault->kind = src->failed ? body_read_failed : body_missing_value;
                 fault->line = static_cast<int32_t>(cell / nb_col) + 1;
                 fault->column = static_cast<int32_t>(cell % nb_col) + 1;
@@ -256,11 +406,15 @@ bool read_ascii_body(text_source *src, const ascii_header &header, double **grid
             continue;
         }
 
-        cells_parse done = parse_cells(text + src->begin, text + cut, grid, nb_col, cell, limit - cell,
-                                       nodata_value);
+        cells_parse done =
+            cut - src->begin >= split_size
+                ? parse_cells_in_two(text + src->begin, text + cut, grid, nb_col, cell, total - cell, nodata_value,
+                                     &scratch, &balance, worker)
+                : parse_cells(text + src->begin, text + cut, grid, nb_col, cell, total - cell, nodata_value);
         src->begin = static_cast<size_t>(done.stop - text);
         src->line += done.line_breaks;
         cell += done.cells;
+        show_progress();
         if (done.bad_word) {
             size_t word_end = src->begin;
             while (word_end < cut && !is_white(text[word_end]))
@@ -273,7 +427,20 @@ bool read_ascii_body(text_source *src, const ascii_header &header, double **grid
             return false;
         }
     }
+    show_progress();
     return true;
+}
+
+} // namespace
+
+bool read_ascii_body(text_source *src, const ascii_header &header, double **grid, int32_t nb_col,
+                     int32_t nb_lig, FILE *progress, ascii_body_fault *fault)
+{
+    *fault = ascii_body_fault();
+    worker_thread worker;
+    const bool read = read_body(src, header, grid, nb_col, nb_lig, progress, fault, &worker);
+    worker_stop(&worker);
+    return read;
 }
 
 int32_t whole_pixel_size(double size)

@@ -11,7 +11,7 @@
 #include <vector>
 
 // Size of one read from a grid file.
-constexpr size_t ASCII_BLOCK_SIZE = size_t(1) << 20;
+constexpr size_t ASCII_BLOCK_SIZE = size_t(4) << 20;
 
 // The unread part of a text file, read block by block. text[begin, end) holds the
 // characters read but not yet used; line is the file line (from 1) of text[begin].
@@ -82,7 +82,8 @@ struct ascii_body_fault {
 };
 // Fills grid, nb_lig lines by nb_col columns, from the body that follows the header,
 // printing the progress line on progress (when not null) before lines 100, 200, ...
-// Values after the last cell are never looked at.
+// Values after the last cell are never looked at. Runs of text of half a block or more
+// are parsed by two threads; cells, faults and progress lines are those of one pass.
 bool read_ascii_body(text_source *src, const ascii_header &header, double **grid, int32_t nb_col,
                      int32_t nb_lig, FILE *progress, ascii_body_fault *fault);
 

@@ -1,18 +1,18 @@
 #include "treatment/ascii_writer.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <vector>
 
 #include "gridfiles/number_text.h"
+#include "gridfiles/worker_thread.h"
 #include "ormelix/console.h"
 #include "ormelix/globals.h"
 #include "platform/platform.h"
 
 namespace {
-
-// Size of one write to the output file.
-const size_t OUTPUT_BLOCK_SIZE = size_t(1) << 20;
 
 // The longest text of one cell: the number and its tab.
 const size_t CELL_TEXT_MAX = FIXED6_MAX_CHARS + 1;
@@ -47,36 +47,180 @@ size_t format_ascii_cells(const double *cells, size_t count, char *out, const ch
     return done;
 }
 
-bool write_ascii_grid(FILE *fp, double *const *grid, int32_t nb_col, int32_t nb_lig, double xll, double yll,
-                      double cellsize, FILE *progress)
+namespace {
+
+// Cells [first_cell, first_cell + count) of a grid, in line order, formatted into out
+// while they surely fit; returns how many were.
+size_t format_grid_cells(double *const *grid, size_t columns, size_t first_cell, size_t count, char *out,
+                         const char *out_end, char **text_end)
 {
-    const std::string header = format_ascii_header(nb_col, nb_lig, xll, yll, cellsize);
-    if (std::fwrite(header.data(), 1, header.size(), fp) != header.size())
-        return false;
-    std::vector<char> block(OUTPUT_BLOCK_SIZE);
-    char *const start = block.data();
-    const char *const stop = start + block.size();
-    char *fill = start;
-    const size_t columns = nb_col > 0 ? static_cast<size_t>(nb_col) : 0;
-    for (int32_t i = 0; i < nb_lig; i++) {
-        if (i > 0 && i % 100 == 0 && progress) {
-            std::fprintf(progress, "\tline %d              \r", i);
-            std::fflush(progress);
+    size_t row = first_cell / columns;
+    size_t col = first_cell % columns;
+    size_t done = 0;
+    *text_end = out;
+    while (done < count) {
+        const size_t run = std::min(count - done, columns - col);
+        const size_t got = format_ascii_cells(grid[row] + col, run, *text_end, out_end, text_end);
+        done += got;
+        if (got < run)
+            break;
+        row++;
+        col = 0;
+    }
+    return done;
+}
+
+// The output as it is made: text blocks go to the file in cell order, and the
+// progress line of a grid line is shown before the block that holds its first cell.
+struct grid_output {
+    FILE *fp;
+    double *const *grid;
+    size_t columns, lines;
+    FILE *progress;
+    size_t next_row;
+};
+
+bool write_text(grid_output *out, size_t cells_end, const char *text, size_t size)
+{
+    while (out->next_row < out->lines && out->next_row * out->columns < cells_end) {
+        if (out->progress) {
+            std::fprintf(out->progress, "\tline %zu              \r", out->next_row);
+            std::fflush(out->progress);
         }
-        size_t done = 0;
-        for (;;) {
-            done += format_ascii_cells(grid[i] + done, columns - done, fill, stop, &fill);
-            if (done == columns)
-                break;
-            // A full disk is found at the first block, not after gigabytes of text.
-            const size_t size = static_cast<size_t>(fill - start);
-            if (std::fwrite(start, 1, size, fp) != size)
+        out->next_row += 100;
+    }
+    // A full disk is found at the first block, not after gigabytes of text.
+    return std::fwrite(text, 1, size, out->fp) == size;
+}
+
+// Formats and writes cells [first_cell, end_cell) through block, one full block at a
+// time. The cells up to first_cell + already are in block's first text_size characters.
+bool write_cells(grid_output *out, size_t first_cell, size_t end_cell, size_t already, std::vector<char> *block,
+                 size_t text_size)
+{
+    char *const start = block->data();
+    const char *const stop = start + block->size();
+    size_t cell = first_cell + already;
+    char *fill = start + text_size;
+    while (cell < end_cell) {
+        cell += format_grid_cells(out->grid, out->columns, cell, end_cell - cell, fill, stop, &fill);
+        if (cell < end_cell) {
+            if (!write_text(out, cell, start, static_cast<size_t>(fill - start)))
                 return false;
             fill = start;
         }
     }
-    const size_t size = static_cast<size_t>(fill - start);
-    return std::fwrite(start, 1, size, fp) == size;
+    return write_text(out, cell, start, static_cast<size_t>(fill - start));
+}
+
+// A run of cells formatted, wholly or from its start, into a block not yet written.
+struct formatted_run {
+    size_t first_cell, end_cell;
+    size_t done;        // cells formatted into block
+    size_t text_size;   // characters they took
+    std::vector<char> *block;
+};
+
+void format_run(double *const *grid, size_t columns, formatted_run *run)
+{
+    char *end = nullptr;
+    run->done = format_grid_cells(grid, columns, run->first_cell, run->end_cell - run->first_cell,
+                                  run->block->data(), run->block->data() + run->block->size(), &end);
+    run->text_size = static_cast<size_t>(end - run->block->data());
+}
+
+bool write_run(grid_output *out, const formatted_run &run)
+{
+    return write_cells(out, run.first_cell, run.end_cell, run.done, run.block, run.text_size);
+}
+
+double seconds_between(std::chrono::steady_clock::time_point a, std::chrono::steady_clock::time_point b)
+{
+    return std::chrono::duration<double>(b - a).count();
+}
+
+} // namespace
+
+bool write_ascii_grid(FILE *fp, double *const *grid, int32_t nb_col, int32_t nb_lig, double xll, double yll,
+                      double cellsize, FILE *progress, size_t block_size)
+{
+    const std::string header = format_ascii_header(nb_col, nb_lig, xll, yll, cellsize);
+    if (std::fwrite(header.data(), 1, header.size(), fp) != header.size())
+        return false;
+    if (nb_col <= 0 || nb_lig <= 0)
+        return true;
+    block_size = std::max(block_size, CELL_TEXT_MAX);
+    grid_output out{fp, grid, static_cast<size_t>(nb_col), static_cast<size_t>(nb_lig), progress, 100};
+    const size_t total = out.columns * out.lines;
+    std::vector<char> first_block(block_size);
+    std::vector<char> second_blocks[2];
+
+    // Rounds of two runs of cells, formatted at once by two threads and written in
+    // order. While the second thread formats its run of a round, this one writes the
+    // text of the round before and then formats its own, shorter, run: the lengths
+    // are set so that both threads take about as long. A run aims to fill most of a
+    // block, from the text length of the cells seen so far; one that does not fit is
+    // finished after its block is written.
+    formatted_run pending[2] = {};
+    bool have_pending = false;
+    size_t cell = 0;
+    double bytes_per_cell = 16.0;
+    double first_share = 1.0;  // this thread's run length over the other's
+    int turn = 0;
+    worker_thread worker;
+    bool written = true;
+    for (;;) {
+        size_t second_length =
+            static_cast<size_t>(static_cast<double>(block_size - CELL_TEXT_MAX) / bytes_per_cell) + 1;
+        size_t first_length = std::max<size_t>(1, static_cast<size_t>(first_share * second_length));
+        const size_t left = total - cell;
+        if (left < first_length + second_length) {
+            if (left < second_length)
+                break;  // less than a block: the rest goes out on one thread
+            // The last round, shortened in the same proportions.
+            first_length = std::max<size_t>(1, left * first_length / (first_length + second_length));
+            second_length = left - first_length;
+        }
+        std::vector<char> &second_block = second_blocks[turn];
+        if (second_block.empty())
+            second_block.resize(block_size);
+        formatted_run first{cell, cell + first_length, 0, 0, &first_block};
+        formatted_run second{first.end_cell, first.end_cell + second_length, 0, 0, &second_block};
+        if (!worker.running && !worker_start(&worker))
+            break;  // no second thread to be had
+        worker_post(&worker, [&] { format_run(grid, out.columns, &second); });
+        const auto start = std::chrono::steady_clock::now();
+        written = !have_pending || (write_run(&out, pending[0]) && write_run(&out, pending[1]));
+        const auto formatting = std::chrono::steady_clock::now();
+        if (written)
+            format_run(grid, out.columns, &first);
+        const auto finished = std::chrono::steady_clock::now();
+        worker_wait(&worker);
+        if (!written)
+            break;
+        pending[0] = first;
+        pending[1] = second;
+        have_pending = true;
+
+        const double write_time = seconds_between(start, formatting);
+        const double cell_time = seconds_between(formatting, finished) / static_cast<double>(first.done);
+        if (cell_time > 0.0) {
+            const double balanced = static_cast<double>(second_length) - write_time / cell_time;
+            // Halfway there: one round slowed by other work on the machine must not swing it.
+            const double share = balanced / static_cast<double>(second_length);
+            first_share = std::min(1.0, std::max(0.1, (first_share + share) / 2));
+        }
+        bytes_per_cell = 1.25 * static_cast<double>(first.text_size + second.text_size) /
+                         static_cast<double>(first.done + second.done);
+        cell = second.end_cell;
+        turn ^= 1;
+    }
+    worker_stop(&worker);
+    if (!written)
+        return false;
+    if (have_pending && !(write_run(&out, pending[0]) && write_run(&out, pending[1])))
+        return false;
+    return write_cells(&out, cell, total, 0, &first_block, 0);
 }
 
 void ascii_output()

@@ -20,10 +20,14 @@ std::string format_ascii_header(int32_t ncols, int32_t nrows, double xll, double
 size_t format_ascii_cells(const double *cells, size_t count, char *out, const char *out_end,
                           char **text_end);
 
-// Writes the whole file to fp through a large buffer, printing the progress line on
-// progress (when not null) before lines 100, 200, ... False as soon as a write fails;
-// fp is left open.
+// Size of one write to the output file.
+constexpr size_t ASCII_OUTPUT_BLOCK_SIZE = size_t(4) << 20;
+
+// Writes the whole file to fp in blocks of block_size, printing the progress line on
+// progress (when not null) before lines 100, 200, ... Grids of more than a block of
+// text are formatted by two threads, the text and the lines shown staying those of
+// one. False as soon as a write fails; fp is left open.
 bool write_ascii_grid(FILE *fp, double *const *grid, int32_t nb_col, int32_t nb_lig, double xll, double yll,
-                      double cellsize, FILE *progress);
+                      double cellsize, FILE *progress, size_t block_size = ASCII_OUTPUT_BLOCK_SIZE);
 
 #endif

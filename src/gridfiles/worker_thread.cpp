@@ -1,0 +1,92 @@
+#include "gridfiles/worker_thread.h"
+
+#include <chrono>
+#include <system_error>
+#include <utility>
+
+namespace {
+
+// Long enough to cover the gap between two tasks (reading the next block of a file),
+// short enough not to matter when the thread is left waiting.
+const std::chrono::microseconds SPIN_TIME(5000);
+
+inline void cpu_relax()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
+
+void set_state(worker_thread *worker, int state)
+{
+    worker->state.store(state, std::memory_order_release);
+    // Taking the lock orders this change with a waiter about to sleep: none is missed.
+    { std::lock_guard<std::mutex> hold(worker->lock); }
+    worker->changed.notify_all();
+}
+
+// Waits until the state is one of the two given, spinning first, then sleeping.
+int wait_for_state(worker_thread *worker, int wanted, int other)
+{
+    auto reached = [&](int state) { return state == wanted || state == other; };
+    const auto spin_end = std::chrono::steady_clock::now() + SPIN_TIME;
+    for (unsigned k = 1;; k++) {
+        const int state = worker->state.load(std::memory_order_acquire);
+        if (reached(state))
+            return state;
+        cpu_relax();
+        if (k % 256 == 0 && std::chrono::steady_clock::now() >= spin_end)
+            break;
+    }
+    std::unique_lock<std::mutex> hold(worker->lock);
+    int state;
+    while (!reached(state = worker->state.load(std::memory_order_acquire)))
+        worker->changed.wait(hold);
+    return state;
+}
+
+void worker_loop(worker_thread *worker)
+{
+    for (;;) {
+        if (wait_for_state(worker, worker_posted, worker_stopping) == worker_stopping)
+            return;
+        worker->task();
+        set_state(worker, worker_done);
+    }
+}
+
+} // namespace
+
+bool worker_start(worker_thread *worker)
+{
+    worker->state.store(worker_idle);
+    try {
+        worker->thread = std::thread(worker_loop, worker);
+    } catch (const std::system_error &) {
+        return false;
+    }
+    worker->running = true;
+    return true;
+}
+
+void worker_post(worker_thread *worker, std::function<void()> task)
+{
+    worker->task = std::move(task);
+    set_state(worker, worker_posted);
+}
+
+void worker_wait(worker_thread *worker)
+{
+    wait_for_state(worker, worker_done, worker_done);
+}
+
+void worker_stop(worker_thread *worker)
+{
+    if (!worker->running)
+        return;
+    if (worker->state.load(std::memory_order_acquire) == worker_posted)
+        worker_wait(worker);
+    set_state(worker, worker_stopping);
+    worker->thread.join();
+    worker->running = false;
+}
