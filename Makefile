@@ -3,6 +3,8 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 BUILD ?= build
 SANBUILD ?= build-sanitize
 BENCHBUILD ?= build-bench
+FUZZBUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
 
 .PHONY: all build demo test test-sanitize bench fuzz clean
 
@@ -24,11 +26,19 @@ test-sanitize:
 demo: build
 	sh demo/run-demo.sh $(BUILD)/ormelix
 
+# `make bench BENCH_SIZES=2000` leaves out the 5000 x 5000 grids.
+BENCH_SIZES ?= 2000 5000
+BENCH_MIN_TIME ?= 0.2
 bench:
 	cmake -S . -B $(BENCHBUILD) -DCMAKE_BUILD_TYPE=Release -DORMELIX_BENCH=ON -DORMELIX_TESTS=OFF
 	cmake --build $(BENCHBUILD) -j $(JOBS)
-	$(BENCHBUILD)/ormelix_bench
-	sh bench/run-bench.sh $(BENCHBUILD)/ormelix
+	$(BENCHBUILD)/ormelix_bench --benchmark_min_time=$(BENCH_MIN_TIME)
+	BENCH_SIZES="$(BENCH_SIZES)" sh bench/run-bench.sh $(BENCHBUILD)/ormelix
+
+# Each harness under libFuzzer for FUZZ_SECONDS (clang and its libFuzzer runtime:
+# Debian clang-14 and libclang-rt-14-dev). Fails on any finding.
+fuzz:
+	JOBS=$(JOBS) sh fuzz/run-fuzz.sh $(FUZZBUILD) $(FUZZ_SECONDS)
 
 clean:
-	rm -rf $(BUILD) $(SANBUILD) $(BENCHBUILD)
+	rm -rf $(BUILD) $(SANBUILD) $(BENCHBUILD) $(FUZZBUILD)

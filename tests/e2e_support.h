@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -30,7 +31,12 @@ struct run_result {
 struct run_limits {
     rlim_t file_size = RLIM_INFINITY;     // largest file the run may write
     rlim_t address_space = RLIM_INFINITY; // memory the run may map
+    std::vector<std::string> environment; // "NAME=value" set for the run only
+    int user = -1;                        // run as this user and group (root only); -1 keeps
 };
+
+// Status of a run that could not take the user it was given.
+constexpr int USER_REFUSED = 125;
 
 inline std::string read_file(const std::string &path)
 {
@@ -126,6 +132,17 @@ inline run_result run_program(const std::string &root, const std::string &answer
         if (limits.address_space != RLIM_INFINITY) {
             struct rlimit rl = {limits.address_space, limits.address_space};
             setrlimit(RLIMIT_AS, &rl);
+        }
+        for (const std::string &setting : limits.environment) {
+            size_t equals = setting.find('=');
+            setenv(setting.substr(0, equals).c_str(),
+                   equals == std::string::npos ? "" : setting.c_str() + equals + 1, 1);
+        }
+        if (limits.user >= 0) {
+            gid_t group = static_cast<gid_t>(limits.user);
+            if (setgroups(1, &group) != 0 || setgid(group) != 0 ||
+                setuid(static_cast<uid_t>(limits.user)) != 0)
+                _exit(USER_REFUSED);
         }
         execl(ORMELIX_BINARY, ORMELIX_BINARY, static_cast<char *>(nullptr));
         _exit(127);

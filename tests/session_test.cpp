@@ -234,9 +234,9 @@ TEST_F(Session, ADescriptorThatCannotBeCreatedIsAWarningOnly)
     e2e::run_result r = run("site\nnorth\n1\n0\n2\n3\n25\n2\nsouth\n0\ndiff\n0\n0\n1\n");
     std::string expected =
         opening_lines() + SAMPLE_MENU + "\n\tNo File c:\\images\\site\\north_m2.txt \n\n" +
+        "\n\tNumber of lines   ? " + "\tNumber of columns ? " + "\tPixel size ? " +
         "\n\tWarning: the descriptor c:\\images\\site\\north_m2.txt cannot be created (No such "
-        "file or directory); the run goes on with the answers given.\n" +
-        "\n\tNumber of lines   ? " + "\tNumber of columns ? " + "\tPixel size ? ";
+        "file or directory); the run goes on with the answers given.\n";
     EXPECT_EQ(r.console.substr(0, expected.size()), expected);
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(file_exists(site("diff_val_abs.asc")));

@@ -5,7 +5,8 @@
 #include <string>
 
 // False for a folder or grid name that would lead outside the root folder: a ".."
-// step, a drive ':' or a leading '\' or '/'.
+// step, a drive ':', a leading '\' or '/', or a NUL character (the system would cut
+// the path there, after the check).
 bool name_stays_inside(const std::string &name);
 
 #endif

@@ -93,15 +93,17 @@ void find_descriptor(input_grid &grid)
         return;
     }
     std::printf("\n\tNo File %s \n\n", grid.nomdescr.c_str());
-    grid.fd = open_program_file(grid.nomdescr, "w");
-    if (grid.fd == nullptr)
-        std::printf("\n\tWarning: the descriptor %s cannot be created (%s); the run goes on "
-                    "with the answers given.\n",
-                    grid.nomdescr.c_str(), std::strerror(errno));
     grid.lines = ask_positive("\n\tNumber of lines   ? ");
     grid.columns = ask_positive("\tNumber of columns ? ");
     grid.pix_size = ask_int("\tPixel size ? ");
-    if (grid.fd != nullptr) {
+    // Created once its first lines are known: a run that stops during the questions
+    // leaves no empty descriptor to stop every later run on this grid.
+    grid.fd = open_program_file(grid.nomdescr, "w");
+    if (grid.fd == nullptr) {
+        std::printf("\n\tWarning: the descriptor %s cannot be created (%s); the run goes on "
+                    "with the answers given.\n",
+                    grid.nomdescr.c_str(), std::strerror(errno));
+    } else {
         std::fprintf(grid.fd, "%d\n%d\n%d\n", grid.lines, grid.columns,
                      raster_bytes_per_sample(grid.itype));
         // Kept as written even if the run stops before the reader completes it.
@@ -226,6 +228,9 @@ void output_dialogue()
 bool name_stays_inside(const std::string &name)
 {
     if (name.empty() || name[0] == '\\' || name[0] == '/' || name.find(':') != std::string::npos)
+        return false;
+    // The system would cut the path at a NUL character, after what was checked here.
+    if (name.find('\0') != std::string::npos)
         return false;
     size_t start = 0;
     while (start <= name.size()) {

@@ -169,14 +169,41 @@ bool output_close(FILE *fp)
 
 bool output_commit_all(std::string *failed_name)
 {
+    // The outputs of a run go in place together or not at all: an earlier file that
+    // a rename replaces is kept under a spare name (a second link, nothing copied)
+    // until every rename has succeeded, and put back if one fails.
+    struct placed_output {
+        std::string final_path;
+        std::string spare_path;  // the earlier file, or "" when there was none
+        bool earlier_kept;       // false: an earlier file was replaced for good
+    };
+    std::vector<placed_output> placed;
     for (output_entry &entry : outputs) {
         if (entry.done || !entry.closed)
             continue;
+        placed_output now = {entry.final_path, std::string(), true};
 #ifdef _WIN32
         std::remove(entry.final_path.c_str());
+#else
+        struct stat earlier;
+        if (lstat(entry.final_path.c_str(), &earlier) == 0 && !S_ISDIR(earlier.st_mode)) {
+            now.spare_path = entry.temp_path + ".earlier";
+            if (link(entry.final_path.c_str(), now.spare_path.c_str()) != 0) {
+                now.spare_path.clear();
+                now.earlier_kept = false;  // a disk without links: as a lone rename
+            }
+        }
 #endif
         if (std::rename(entry.temp_path.c_str(), entry.final_path.c_str()) != 0) {
             int saved = errno;
+            if (!now.spare_path.empty())
+                std::remove(now.spare_path.c_str());
+            for (size_t k = placed.size(); k-- > 0;) {
+                if (!placed[k].spare_path.empty())
+                    std::rename(placed[k].spare_path.c_str(), placed[k].final_path.c_str());
+                else if (placed[k].earlier_kept)
+                    std::remove(placed[k].final_path.c_str());
+            }
             if (failed_name != nullptr)
                 *failed_name = entry.shown_path;
             output_discard_all();
@@ -184,7 +211,11 @@ bool output_commit_all(std::string *failed_name)
             return false;
         }
         entry.done = true;
+        placed.push_back(now);
     }
+    for (const placed_output &done : placed)
+        if (!done.spare_path.empty())
+            std::remove(done.spare_path.c_str());
     return true;
 }
 

@@ -1,0 +1,303 @@
+// A whole raster pair from arbitrary bytes, read as the raster reader reads it, then
+// taken through the difference and both writers. Layout of the input:
+//   byte 0     bit 0 sample type, bits 1-2 unit, bit 3 samples on a real file (so the
+//              size check applies) or on a stream of unknown size, bit 4 output sample
+//              type, bits 5-6 kind of difference, bit 7 elimination of low values;
+//   then       the descriptor text, up to the first NUL byte;
+//   then       the sample bytes.
+// The grid read must be the samples decoded by hand; the result written must be the
+// result truncated into the unit, with nothing saturated when the unit was accepted;
+// the ASCII text of the result must read back as the values it shows.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "fuzz_check.h"
+#include "gridfiles/ascii_grid.h"
+#include "gridfiles/number_text.h"
+#include "gridfiles/raster_pair.h"
+#include "nrutil.h"
+#include "treatment/ascii_writer.h"
+#include "treatment/difference.h"
+
+namespace {
+
+struct raster_case {
+    int32_t itype, unit, itype_out, type_treat, basis;
+    bool on_disk;
+    const uint8_t *descriptor;
+    size_t descriptor_size;
+    const uint8_t *samples;
+    size_t sample_size;
+};
+
+int32_t sample_at(const raster_case &rc, size_t k)
+{
+    const uint8_t *p = rc.samples + k * static_cast<size_t>(raster_bytes_per_sample(rc.itype));
+    if (rc.itype == 0)
+        return static_cast<int32_t>(p[0] | (p[1] << 8));
+    return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+                                (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24));
+}
+
+// Reads the samples as the raster reader does, one block per line. Returns the number
+// of complete lines.
+int32_t read_grid(FILE *fp, const raster_case &rc, int32_t lines, int32_t columns, int32_t **itab)
+{
+    const size_t count = static_cast<size_t>(columns);
+    uint16_t **jtab = rc.itype == 0 ? usmatrice(columns, lines) : nullptr;
+    FUZZ_CHECK(rc.itype == 1 || jtab != nullptr);
+    int32_t done = 0;
+    for (; done < lines; done++) {
+        if (rc.itype == 0) {
+            if (!read_sample_line(fp, jtab[done], count))
+                break;
+            widen_samples(jtab[done], itab[done], count);
+        } else if (!read_sample_line(fp, itab[done], count)) {
+            break;
+        }
+    }
+    if (jtab != nullptr)
+        frusmatrice(jtab, lines);
+    return done;
+}
+
+// The result written back through the ASCII writer and read again: every cell must be
+// the number its text shows, and a cell without data must stay without data.
+void check_ascii_round_trip(double **out, int32_t lines, int32_t columns, size_t block_size)
+{
+    char *text = nullptr;
+    size_t length = 0;
+    FILE *fp = open_memstream(&text, &length);
+    FUZZ_CHECK(fp != nullptr);
+    FUZZ_CHECK(write_ascii_grid(fp, out, columns, lines, 512000.25, -12.5, 25.0, nullptr, block_size));
+    FUZZ_CHECK(std::fclose(fp) == 0);
+
+    FILE *in = fuzz::memory_file(reinterpret_cast<const uint8_t *>(text), length);
+    text_source src;
+    text_source_start(&src, in, 2 * length + 64);
+    ascii_header header;
+    FUZZ_CHECK(parse_ascii_header(&src, &header));
+    FUZZ_CHECK(header.ncols == columns && header.nrows == lines);
+    double **back = dmatrice(columns, lines);
+    FUZZ_CHECK(back != nullptr);
+    ascii_body_fault fault;
+    FUZZ_CHECK(read_ascii_body(&src, header, back, columns, lines, nullptr, &fault));
+    std::fclose(in);
+    std::free(text);
+    for (int32_t i = 0; i < lines; i++) {
+        for (int32_t j = 0; j < columns; j++) {
+            if (out[i][j] != out[i][j]) {
+                FUZZ_CHECK(back[i][j] != back[i][j]);
+                continue;
+            }
+            char shown[FIXED6_MAX_CHARS];
+            const char *end = format_fixed6(shown, out[i][j]);
+            double expected = 0.0;
+            FUZZ_CHECK(parse_real_word(shown, end, &expected));
+            // A result that prints as the no-data value reads back as no data.
+            if (expected == ASCII_OUTPUT_NODATA)
+                FUZZ_CHECK(back[i][j] != back[i][j]);
+            else
+                FUZZ_CHECK(fuzz::same_double(back[i][j], expected));
+        }
+    }
+    frdmatrice(back, lines);
+}
+
+template <typename Sample>
+void check_output(const raster_case &rc, double **out, int32_t lines, int32_t columns, double d_min,
+                  double d_max, Sample **(*allocate)(int32_t, int32_t), void (*release)(Sample **, int32_t))
+{
+    // The unit the dialogue lets the user pick: the finest one accepted.
+    const bool metres_fit = largest_result_fits(d_max, 1.0, rc.itype_out);
+    int32_t unit = 3;
+    while (unit > 0 && metres_fit && !largest_result_fits(d_max, unit_coefficient(unit), rc.itype_out))
+        unit--;
+    const double coef = unit_coefficient(unit);
+    const size_t count = static_cast<size_t>(columns);
+    Sample **samples = allocate(columns, lines);
+    FUZZ_CHECK(samples != nullptr);
+    size_t saturated = 0;
+    for (int32_t i = 0; i < lines; i++)
+        saturated += scale_line(out[i], coef, samples[i], count);
+    // Results are never negative, so an accepted unit saturates nothing.
+    if (metres_fit)
+        FUZZ_CHECK(saturated == 0);
+
+    const double largest = static_cast<double>(largest_sample(rc.itype_out));
+    bool any = false;
+    int64_t low = 0, high = 0;
+    for (int32_t i = 0; i < lines; i++) {
+        for (int32_t j = 0; j < columns; j++) {
+            const double v = out[i][j];
+            if (v != v) {
+                FUZZ_CHECK(samples[i][j] == 0);
+                continue;
+            }
+            const double scaled = std::trunc(v * coef);
+            const double expected = scaled > largest ? largest : scaled;
+            FUZZ_CHECK(static_cast<double>(samples[i][j]) == expected);
+            low = any ? std::min<int64_t>(low, samples[i][j]) : samples[i][j];
+            high = any ? std::max<int64_t>(high, samples[i][j]) : samples[i][j];
+            any = true;
+        }
+    }
+    // The range the descriptor records is the range of the samples written.
+    if (any && saturated == 0) {
+        FUZZ_CHECK(truncate_to_int32(d_min * coef) == low);
+        FUZZ_CHECK(truncate_to_int32(d_max * coef) == high);
+    }
+
+    // Little-endian on disk and back.
+    char *bytes = nullptr;
+    size_t length = 0;
+    FILE *fp = open_memstream(&bytes, &length);
+    FUZZ_CHECK(fp != nullptr);
+    for (int32_t i = 0; i < lines; i++)
+        FUZZ_CHECK(write_sample_line(fp, samples[i], count));
+    FUZZ_CHECK(std::fclose(fp) == 0);
+    FUZZ_CHECK(length == sample_file_bytes(lines, columns, rc.itype_out));
+    FILE *in = fuzz::memory_file(reinterpret_cast<const uint8_t *>(bytes), length);
+    std::vector<Sample> line(count);
+    for (int32_t i = 0; i < lines; i++) {
+        FUZZ_CHECK(read_sample_line(in, line.data(), count));
+        FUZZ_CHECK(std::memcmp(line.data(), samples[i], count * sizeof(Sample)) == 0);
+    }
+    std::fclose(in);
+    std::free(bytes);
+    release(samples, lines);
+}
+
+void check_raster(const raster_case &rc)
+{
+    FILE *fd = fuzz::memory_file(rc.descriptor, rc.descriptor_size);
+    const descriptor_fields fields = read_descriptor(fd);
+    std::fclose(fd);
+    const int32_t lines = fields.value[0], columns = fields.value[1];
+    if (lines <= 0 || columns <= 0)
+        return; // the dialogue stops the run
+
+    FILE *fp = rc.on_disk ? fuzz::disk_file(rc.samples, rc.sample_size)
+                          : fuzz::memory_file(rc.samples, rc.sample_size);
+    const unsigned long long needed = sample_file_bytes(lines, columns, rc.itype);
+    FUZZ_CHECK(needed == static_cast<unsigned long long>(lines) * static_cast<unsigned long long>(columns) *
+                             static_cast<unsigned long long>(raster_bytes_per_sample(rc.itype)));
+    unsigned long long size = 0;
+    const bool size_known = open_file_size(fp, &size);
+    FUZZ_CHECK(size_known == rc.on_disk);
+    if (size_known)
+        FUZZ_CHECK(size == rc.sample_size);
+    // A short file on disk is refused before anything is read; on a stream, a grid far
+    // larger than its bytes is the storage message's business, not the reader's.
+    const bool refused = size_known && size < needed;
+    if (refused || needed > 2 * rc.sample_size + 256) {
+        std::fclose(fp);
+        return;
+    }
+
+    int32_t **itab = imatrice(columns, lines);
+    double **dtab = dmatrice(columns, lines);
+    FUZZ_CHECK(itab != nullptr && dtab != nullptr);
+    const int32_t complete = read_grid(fp, rc, lines, columns, itab);
+    std::fclose(fp);
+    const size_t line_bytes =
+        static_cast<size_t>(columns) * static_cast<size_t>(raster_bytes_per_sample(rc.itype));
+    // The first incomplete line is the first one the bytes do not cover.
+    const int64_t covered = static_cast<int64_t>(rc.sample_size / line_bytes);
+    FUZZ_CHECK(complete == (covered < lines ? covered : lines));
+    if (complete < lines) {
+        frimatrice(itab, lines);
+        frdmatrice(dtab, lines);
+        return; // the reader stops the run naming that line
+    }
+
+    integer_range range = {itab[0][0], itab[0][0]};
+    metre_range metres = {0.0, 0.0};
+    const size_t count = static_cast<size_t>(columns);
+    for (int32_t i = 0; i < lines; i++) {
+        extend_integer_range(&range, itab[i], count);
+        convert_line_to_metres(itab[i], dtab[i], count, rc.unit);
+        if (i == 0)
+            metres = {dtab[0][0], dtab[0][0]};
+        extend_metre_range(&metres, dtab[i], count);
+    }
+    int32_t low = sample_at(rc, 0), high = low;
+    for (int32_t i = 0; i < lines; i++) {
+        for (int32_t j = 0; j < columns; j++) {
+            const int32_t s = sample_at(rc, static_cast<size_t>(i) * count + static_cast<size_t>(j));
+            FUZZ_CHECK(itab[i][j] == s);
+            FUZZ_CHECK(fuzz::same_double(dtab[i][j], convert_to_metres(s, rc.unit)));
+            low = std::min(low, s);
+            high = std::max(high, s);
+        }
+    }
+    FUZZ_CHECK(range.min == low && range.max == high);
+    FUZZ_CHECK(metres.min == convert_to_metres(low, rc.unit) &&
+               metres.max == convert_to_metres(high, rc.unit));
+    frimatrice(itab, lines);
+
+    // The second grid: the first one upside down, so that most cells differ.
+    double **second = dmatrice(columns, lines);
+    double **out = dmatrice(columns, lines);
+    FUZZ_CHECK(second != nullptr && out != nullptr);
+    for (int32_t i = 0; i < lines; i++)
+        std::memcpy(second[i], dtab[lines - 1 - i], count * sizeof(double));
+    const double hypso = static_cast<double>(fields.value[3]) / 8.0;
+    double d_min = 0.0, d_max = 0.0;
+    compute_difference(dtab, second, out, lines, columns, rc.type_treat, rc.basis, hypso, &d_min, &d_max);
+    bool any = false;
+    for (int32_t i = 0; i < lines; i++) {
+        for (int32_t j = 0; j < columns; j++) {
+            const double v = out[i][j];
+            FUZZ_CHECK(v == difference_cell(dtab[i][j], second[i][j], rc.type_treat, rc.basis, hypso));
+            FUZZ_CHECK(v >= 0.0);
+            FUZZ_CHECK(v >= d_min && v <= d_max);
+            any = any || v == d_min;
+        }
+    }
+    FUZZ_CHECK(any);
+
+    if (rc.itype_out == 1)
+        check_output<int32_t>(rc, out, lines, columns, d_min, d_max, imatrice, frimatrice);
+    else
+        check_output<uint16_t>(rc, out, lines, columns, d_min, d_max, usmatrice, frusmatrice);
+    // Small output blocks, so that longer grids take the writer's two-thread way, when
+    // the largest sample the descriptor gives is odd; otherwise one block of 64 KB.
+    const size_t block_size = (fields.value[4] & 1) != 0
+                                  ? FIXED6_MAX_CHARS + static_cast<uint32_t>(fields.value[5]) % 4096
+                                  : size_t(1) << 16;
+    check_ascii_round_trip(out, lines, columns, block_size);
+
+    frdmatrice(dtab, lines);
+    frdmatrice(second, lines);
+    frdmatrice(out, lines);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size < 1)
+        return 0;
+    raster_case rc;
+    const uint8_t flags = data[0];
+    rc.itype = flags & 1;
+    rc.unit = (flags >> 1) & 3;
+    rc.on_disk = ((flags >> 3) & 1) != 0;
+    rc.itype_out = (flags >> 4) & 1;
+    rc.type_treat = ((flags >> 5) & 3) % 3;
+    rc.basis = (flags >> 7) & 1;
+    rc.descriptor = data + 1;
+    const uint8_t *nul = static_cast<const uint8_t *>(std::memchr(data + 1, '\0', size - 1));
+    rc.descriptor_size = nul != nullptr ? static_cast<size_t>(nul - rc.descriptor) : size - 1;
+    rc.samples = nul != nullptr ? nul + 1 : data + size;
+    rc.sample_size = static_cast<size_t>(data + size - rc.samples);
+    check_raster(rc);
+    return 0;
+}
