@@ -13,18 +13,11 @@
 
 #include "nrutil.h"
 #include "ormelix/globals.h"
+#include "e2e_support.h"
 
 namespace {
 
-std::string file_text(FILE *fp)
-{
-    std::string text;
-    std::rewind(fp);
-    int c;
-    while ((c = std::fgetc(fp)) != EOF)
-        text.push_back(static_cast<char>(c));
-    return text;
-}
+using e2e::file_text;
 
 FILE *file_holding(const std::string &text)
 {

@@ -24,6 +24,7 @@
 
 namespace {
 
+using e2e::little_endian16;
 using e2e::read_file;
 using e2e::write_file;
 
@@ -40,16 +41,6 @@ const std::string ASCII_RUN = "site\nnorth\n0\nsouth\n0\ndiff\n0\n0\n1\n";
 const std::string EARLIER_ASC = "earlier ASCII result\n";
 const std::string EARLIER_RAW = "earlier samples";
 const std::string EARLIER_TXT = "earlier descriptor\n";
-
-std::string little_endian16(const std::vector<uint16_t> &samples)
-{
-    std::string bytes;
-    for (uint16_t v : samples) {
-        bytes.push_back(static_cast<char>(v & 0xff));
-        bytes.push_back(static_cast<char>(v >> 8));
-    }
-    return bytes;
-}
 
 std::string ascii_header(const std::string &ncols, const std::string &nrows)
 {

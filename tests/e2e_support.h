@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -44,6 +45,39 @@ inline std::string read_file(const std::string &path)
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+// Samples as a sample file holds them, low byte first.
+inline std::string little_endian16(const std::vector<uint16_t> &samples)
+{
+    std::string bytes;
+    for (uint16_t v : samples) {
+        bytes.push_back(static_cast<char>(v & 0xff));
+        bytes.push_back(static_cast<char>(v >> 8));
+    }
+    return bytes;
+}
+
+inline std::string little_endian32(const std::vector<int32_t> &samples)
+{
+    std::string bytes;
+    for (int32_t v : samples) {
+        uint32_t u = static_cast<uint32_t>(v);
+        for (int k = 0; k < 4; k++)
+            bytes.push_back(static_cast<char>((u >> (8 * k)) & 0xff));
+    }
+    return bytes;
+}
+
+// Everything an open file holds, from its start.
+inline std::string file_text(FILE *fp)
+{
+    std::string text;
+    std::rewind(fp);
+    int c;
+    while ((c = std::fgetc(fp)) != EOF)
+        text.push_back(static_cast<char>(c));
+    return text;
 }
 
 inline bool file_exists(const std::string &path)

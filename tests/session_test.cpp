@@ -12,6 +12,8 @@ namespace {
 
 using e2e::banner;
 using e2e::file_exists;
+using e2e::little_endian16;
+using e2e::little_endian32;
 using e2e::read_file;
 using e2e::write_file;
 
@@ -62,27 +64,6 @@ std::string metre_range(const std::string &low, const std::string &high)
 std::string output_range(const std::string &low, const std::string &high)
 {
     return "\n\tHypsometric dynamic scale out :\n\t\tMin = " + low + "\n\t\tMax = " + high + " ";
-}
-
-std::string little_endian16(const std::vector<uint16_t> &samples)
-{
-    std::string bytes;
-    for (uint16_t v : samples) {
-        bytes.push_back(static_cast<char>(v & 0xff));
-        bytes.push_back(static_cast<char>(v >> 8));
-    }
-    return bytes;
-}
-
-std::string little_endian32(const std::vector<int32_t> &samples)
-{
-    std::string bytes;
-    for (int32_t v : samples) {
-        uint32_t u = static_cast<uint32_t>(v);
-        for (int k = 0; k < 4; k++)
-            bytes.push_back(static_cast<char>((u >> (8 * k)) & 0xff));
-    }
-    return bytes;
 }
 
 // Two epochs of a 2 x 3 frame, in metres: 120.5 100 7 / 1 2 3 and 100 120.5 5 / 1.25 2 0.
