@@ -525,7 +525,7 @@ void read_ascii_grid(FILE **fp, const std::string &path, int32_t *ncols, int32_t
     *nrows = header.nrows;
     // A second grid of another frame is refused before any of its values is read.
     if (second && (nb_col2 != nb_col || nb_lig2 != nb_lig))
-        stop_with_message("\n\n The size of the frame is different ");
+        stop_frame_differs();
     if (!header_read)
         stop_on_header(path, header);
 

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <limits>
@@ -113,22 +114,22 @@ unsigned long long sample_file_bytes(int32_t lines, int32_t columns, int32_t ity
            static_cast<unsigned long long>(raster_bytes_per_sample(itype));
 }
 
-#if ORMELIX_BIG_ENDIAN
-static void swap_bytes(uint16_t *line, size_t count)
-{
-    for (size_t j = 0; j < count; ++j) line[j] = static_cast<uint16_t>((line[j] >> 8) | (line[j] << 8));
-}
+namespace {
 
-static void swap_bytes(int32_t *line, size_t count)
+#if ORMELIX_BIG_ENDIAN
+// Samples are little-endian on disk whatever the host.
+template <typename Sample>
+void swap_bytes(Sample *line, size_t count)
 {
     for (size_t j = 0; j < count; ++j) {
-        const uint32_t v = static_cast<uint32_t>(line[j]);
-        line[j] = static_cast<int32_t>((v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24));
+        unsigned char *bytes = reinterpret_cast<unsigned char *>(&line[j]);
+        std::reverse(bytes, bytes + sizeof(Sample));
     }
 }
 #endif
 
-bool read_sample_line(FILE *fp, uint16_t *line, size_t count)
+template <typename Sample>
+bool read_samples(FILE *fp, Sample *line, size_t count)
 {
     const bool complete = fread(line, sizeof *line, count, fp) == count;
 #if ORMELIX_BIG_ENDIAN
@@ -137,34 +138,23 @@ bool read_sample_line(FILE *fp, uint16_t *line, size_t count)
     return complete;
 }
 
-bool read_sample_line(FILE *fp, int32_t *line, size_t count)
-{
-    const bool complete = fread(line, sizeof *line, count, fp) == count;
-#if ORMELIX_BIG_ENDIAN
-    swap_bytes(line, count);
-#endif
-    return complete;
-}
-
-bool write_sample_line(FILE *fp, const uint16_t *line, size_t count)
+template <typename Sample>
+bool write_samples(FILE *fp, const Sample *line, size_t count)
 {
 #if ORMELIX_BIG_ENDIAN
-    std::vector<uint16_t> swapped(line, line + count);
+    std::vector<Sample> swapped(line, line + count);
     swap_bytes(swapped.data(), count);
     line = swapped.data();
 #endif
     return fwrite(line, sizeof *line, count, fp) == count;
 }
 
-bool write_sample_line(FILE *fp, const int32_t *line, size_t count)
-{
-#if ORMELIX_BIG_ENDIAN
-    std::vector<int32_t> swapped(line, line + count);
-    swap_bytes(swapped.data(), count);
-    line = swapped.data();
-#endif
-    return fwrite(line, sizeof *line, count, fp) == count;
-}
+}  // namespace
+
+bool read_sample_line(FILE *fp, uint16_t *line, size_t count) { return read_samples(fp, line, count); }
+bool read_sample_line(FILE *fp, int32_t *line, size_t count) { return read_samples(fp, line, count); }
+bool write_sample_line(FILE *fp, const uint16_t *line, size_t count) { return write_samples(fp, line, count); }
+bool write_sample_line(FILE *fp, const int32_t *line, size_t count) { return write_samples(fp, line, count); }
 
 void widen_samples(const uint16_t *in, int32_t *out, size_t count)
 {

@@ -26,6 +26,13 @@ std::string next_answer()
     return word;
 }
 
+[[noreturn]] void stop_output_named(const std::string &name)
+{
+    const int error = errno;
+    stop_with_message("\n\tThe file %s could not be written: %s.\n", name.c_str(),
+                      std::strerror(error));
+}
+
 } // namespace
 
 bool read_word(FILE *in, std::string *word)
@@ -156,10 +163,19 @@ void require_grid(const void *grid, int32_t NbCol, int32_t NbLig)
                           NbLig, NbCol);
 }
 
+void stop_output_failed(FILE *fp)
+{
+    stop_output_named(output_name(fp));
+}
+
 void finish_output(FILE *fp)
 {
     std::string name = output_name(fp);
     if (!output_close(fp))
-        stop_with_message("\n\tThe file %s could not be written: %s.\n", name.c_str(),
-                          std::strerror(errno));
+        stop_output_named(name);
+}
+
+void stop_frame_differs()
+{
+    stop_with_message("\n\n The size of the frame is different ");
 }

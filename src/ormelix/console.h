@@ -33,5 +33,9 @@ std::string text_printf(const char *format, ...) __attribute__((format(printf, 1
 void require_grid(const void *grid, int32_t NbCol, int32_t NbLig);
 // Closes an output file; a failed write or close stops the run naming the file.
 void finish_output(FILE *fp);
+// Stops the run after a failed write to an output file (errno tells why).
+[[noreturn]] void stop_output_failed(FILE *fp);
+// Stops the run when the second grid's frame is not the first grid's.
+[[noreturn]] void stop_frame_differs();
 
 #endif

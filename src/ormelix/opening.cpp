@@ -20,7 +20,6 @@ const char FORMAT_MENU[] = "\n\tFormat Type :\n\t\t0 ====> ascii\n\t\t1 ====> ra
 const char SAMPLE_TYPE_MENU[] =
     "\n\ttype of DEM raster :\n\t\t0 ====> 16 bits\n\t\t1 ====> 32 bits\n\t\t";
 const char PIXEL_SIZE_QUESTION[] = "\n\tPixel Size (in meters) ? ";
-const char FRAME_MESSAGE[] = "\n\n The size of the frame is different ";
 
 // What differs between the first and the second input grid.
 struct input_grid {
@@ -70,7 +69,7 @@ int32_t ask_positive(const char *question)
 void check_second_frame(const input_grid &grid)
 {
     if (grid.second && (grid.lines != nb_lig || grid.columns != nb_col))
-        stop_with_message("%s", FRAME_MESSAGE);
+        stop_frame_differs();
 }
 
 // A descriptor that exists gives the counts and the pixel size; a missing one is
@@ -278,7 +277,7 @@ void opening()
     open_input_grid(first);
     open_input_grid(second);
     if (nb_lig != nb_lig2 || nb_col != nb_col2)
-        stop_with_message("%s", FRAME_MESSAGE);
+        stop_frame_differs();
 
     output_dialogue();
 }

@@ -235,11 +235,8 @@ void ascii_output()
     const double cellsize = (Coord_UTM_dem1_OK == 0 && Coord_UTM_dem2_OK == 0) ? dpix_size2 : dpix_size;
     std::printf("\n\n\tsaving \n\n");
     std::fflush(stdout);
-    if (!write_ascii_grid(f3, dtab_out, nb_col, nb_lig, X_min, Y_min, cellsize, stdout)) {
-        const int error = errno;
-        stop_with_message("\n\tThe file %s could not be written: %s.\n", output_name(f3).c_str(),
-                          std::strerror(error));
-    }
+    if (!write_ascii_grid(f3, dtab_out, nb_col, nb_lig, X_min, Y_min, cellsize, stdout))
+        stop_output_failed(f3);
     finish_output(f3);
     f3 = nullptr;
 }

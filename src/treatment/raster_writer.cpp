@@ -35,12 +35,6 @@ int32_t ask_output_unit(double d_max)
     }
 }
 
-[[noreturn]] void stop_on_failed_write()
-{
-    const int error = errno;
-    stop_with_message("\n\tThe file %s could not be written: %s.\n", output_name(f3).c_str(), strerror(error));
-}
-
 // The whole sample grid is built before its first line goes out, one block per line.
 template <typename Sample>
 size_t write_samples(Sample **(*allocate)(int32_t, int32_t), void (*release)(Sample **, int32_t))
@@ -51,7 +45,7 @@ size_t write_samples(Sample **(*allocate)(int32_t, int32_t), void (*release)(Sam
     size_t saturated = 0;
     for (int32_t i = 0; i < nb_lig; ++i) saturated += scale_line(dtab_out[i], coef_out, samples[i], columns);
     for (int32_t i = 0; i < nb_lig; ++i)
-        if (!write_sample_line(f3, samples[i], columns)) stop_on_failed_write();
+        if (!write_sample_line(f3, samples[i], columns)) stop_output_failed(f3);
     release(samples, nb_lig);
     return saturated;
 }
