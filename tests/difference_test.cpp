@@ -1,10 +1,14 @@
-// The difference of two grids: the three kinds, the clamps, the elimination and the range.
+// The difference of two grids: the three kinds, the clamps, the elimination, the range
+// and the budget of the change.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <string>
 #include <vector>
 
 #include "nrutil.h"
+#include "ormelix/console.h"
 #include "treatment/difference.h"
 
 namespace {
@@ -125,6 +129,93 @@ TEST(Difference, RangeIsTheTrueRangeOfCellsWithData)
     EXPECT_EQ(low, 0.0);
     EXPECT_EQ(high, 0.0);
     free_grids(g);
+}
+
+TEST(ChangeBudget, CountsAndSumForEachKind)
+{
+    // Changes of north minus south: +20.5, -20.5, +2, -0.25, 0, no data.
+    const std::vector<double> north = {120.5, 100.0, 7.0, 1.0, 2.0, NO_DATA};
+    const std::vector<double> south = {100.0, 120.5, 5.0, 1.25, 2.0, 0.0};
+    struct worked {
+        int32_t kind, basis;
+        double hypso;
+        size_t changed;
+        double total;
+    } cases[] = {
+        {TREAT_ABSOLUTE, 1, 0.0, 4, 43.25}, {TREAT_ABSOLUTE, 0, 2.0, 3, 43.0},
+        {TREAT_NEGATIVE, 1, 0.0, 2, 20.75}, {TREAT_NEGATIVE, 0, 0.5, 1, 20.5},
+        {TREAT_POSITIVE, 1, 0.0, 2, 22.5},  {TREAT_POSITIVE, 0, 2.5, 1, 20.5},
+    };
+    for (const worked &c : cases) {
+        grids g = make_grids(north, south, 2, 3);
+        change_budget budget;
+        double low = 0, high = 0;
+        compute_difference(g.first, g.second, g.out, 2, 3, c.kind, c.basis, c.hypso, &low, &high, &budget);
+        EXPECT_EQ(budget.cells, 6u) << "kind " << c.kind << " basis " << c.basis;
+        EXPECT_EQ(budget.changed, c.changed) << "kind " << c.kind << " basis " << c.basis;
+        EXPECT_EQ(budget.without_data, 1u) << "kind " << c.kind << " basis " << c.basis;
+        EXPECT_EQ(budget_total(budget), c.total) << "kind " << c.kind << " basis " << c.basis;
+        free_grids(g);
+    }
+}
+
+TEST(ChangeBudget, AMillionSmallChangesDoNotDrift)
+{
+    // 10^6 changes of 0.1 m: a plain running sum reaches 100000.00000133 and prints
+    // the wrong sixth decimal.
+    const int32_t side = 1000;
+    grids g = make_grids(std::vector<double>(side * side, 0.1), std::vector<double>(side * side, 0.0), side,
+                         side);
+    double plain = 0.0;
+    for (int32_t k = 0; k < side * side; k++)
+        plain += 0.1;
+    ASSERT_EQ(text_printf("%lf", plain), "100000.000001");
+
+    double low = 0, high = 0;
+    change_budget whole;
+    compute_difference(g.first, g.second, g.out, side, side, TREAT_ABSOLUTE, 1, 0.0, &low, &high, &whole);
+    EXPECT_NEAR(budget_total(whole), 100000.0, 1e-9);
+    EXPECT_EQ(format_change_budget("c:\\images\\site\\d_val_abs.asc", 1.0, whole),
+              "\n\n\tCHANGE BUDGET OF c:\\images\\site\\d_val_abs.asc (cells of 1.000000 m) :"
+              "\n\t\tcells with a change : 1000000 of 1000000 (0 without data)"
+              "\n\t\tarea of change      : 1000000.000000 m2"
+              "\n\t\tvolume of change    : 100000.000000 m3"
+              "\n\t\tmean change         : 0.100000 m\n");
+
+    // The budgets of the top and the bottom lines add up to the whole grid's.
+    change_budget top, bottom;
+    compute_difference(g.first, g.second, g.out, 300, side, TREAT_ABSOLUTE, 1, 0.0, &low, &high, &top);
+    compute_difference(g.first + 300, g.second + 300, g.out + 300, side - 300, side, TREAT_ABSOLUTE, 1, 0.0, &low,
+                       &high, &bottom);
+    merge_budgets(&bottom, top);
+    EXPECT_EQ(bottom.cells, whole.cells);
+    EXPECT_EQ(bottom.changed, whole.changed);
+    EXPECT_NEAR(budget_total(bottom), 100000.0, 1e-9);
+    free_grids(g);
+}
+
+TEST(ChangeBudget, AreaVolumeAndMeanFollowTheCellSize)
+{
+    change_budget budget;
+    budget.cells = 10;
+    budget.changed = 4;
+    budget.without_data = 2;
+    add_to_budget_sum(&budget, 3.0);
+    struct sized {
+        double cell_size;
+        const char *lines;
+    } cases[] = {
+        {2.5, " (cells of 2.500000 m) :\n\t\tcells with a change : 4 of 10 (2 without data)"
+              "\n\t\tarea of change      : 25.000000 m2\n\t\tvolume of change    : 18.750000 m3"
+              "\n\t\tmean change         : 0.750000 m\n"},
+        // A header's cell size of 0 leaves no area, but the changes keep their mean.
+        {0.0, " (cells of 0.000000 m) :\n\t\tcells with a change : 4 of 10 (2 without data)"
+              "\n\t\tarea of change      : 0.000000 m2\n\t\tvolume of change    : 0.000000 m3"
+              "\n\t\tmean change         : 0.750000 m\n"},
+    };
+    for (const sized &c : cases)
+        EXPECT_EQ(format_change_budget("out.asc", c.cell_size, budget),
+                  std::string("\n\n\tCHANGE BUDGET OF out.asc") + c.lines);
 }
 
 } // namespace

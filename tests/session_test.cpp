@@ -66,6 +66,16 @@ std::string output_range(const std::string &low, const std::string &high)
     return "\n\tHypsometric dynamic scale out :\n\t\tMin = " + low + "\n\t\tMax = " + high + " ";
 }
 
+// The last lines of a run that succeeded.
+std::string change_budget(const std::string &path, const std::string &cell_size, const std::string &cells,
+                          const std::string &area, const std::string &volume, const std::string &mean)
+{
+    return "\n\n\tCHANGE BUDGET OF " + path + " (cells of " + cell_size + " m) :" +
+           "\n\t\tcells with a change : " + cells + "\n\t\tarea of change      : " + area + " m2" +
+           "\n\t\tvolume of change    : " + volume + " m3" + "\n\t\tmean change         : " + mean +
+           " m\n";
+}
+
 // Two epochs of a 2 x 3 frame, in metres: 120.5 100 7 / 1 2 3 and 100 120.5 5 / 1.25 2 0.
 const std::string NORTH_ASC = "ncols 3\nnrows 2\nxllcorner 100\nyllcorner 200\ncellsize 25\n"
                               "nodata_value -9999\n120.5 100 7\n1 2 3\n";
@@ -112,7 +122,11 @@ TEST_F(Session, TwoAsciiGridsGiveAnAsciiDifference)
                            SECOND_QUESTION + FORMAT_MENU + "\n" +
                            summary("SECOND", "c:\\images\\site\\south.asc", 2, 3) +
                            OUTPUT_QUESTION + FORMAT_MENU + TREATMENT_MENU + ELIMINATION_MENU +
-                           SAVING;
+                           SAVING +
+                           // 20.5 + 20.5 + 2 + 0.25 + 3 m on 5 cells of 10 x 10 m.
+                           change_budget("c:\\images\\site\\diff_val_abs.asc", "10.000000",
+                                         "5 of 6 (0 without data)", "500.000000", "4625.000000",
+                                         "9.250000");
     EXPECT_EQ(r.console, expected);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.errors, "");
@@ -133,6 +147,12 @@ TEST_F(Session, PositiveValuesAndNoDataCells)
                                   "nodata_value -99\n100 120.5 -99\n1.25 nan 0\n");
     e2e::run_result r = run("site\nnorth\n0\nsouth\n0\ndiff\n0\n2\n1\n");
     EXPECT_EQ(r.status, 0);
+    // North lies above south by 20.5 and 3 m; 1 under 1.25 is no change.
+    const std::string budget = change_budget("c:\\images\\site\\diff_val_pos.asc", "1.000000",
+                                             "2 of 6 (3 without data)", "2.000000", "23.500000",
+                                             "11.750000");
+    ASSERT_GE(r.console.size(), budget.size());
+    EXPECT_EQ(r.console.substr(r.console.size() - budget.size()), budget);
     EXPECT_EQ(read_file(site("diff_val_pos.asc")),
               "ncols 3\nnrows 2\nxllcorner 0.000000\nyllcorner 0.000000\n"
               "cellsize 1.000000\nnodata_value -9999.9999\n"
@@ -155,7 +175,10 @@ TEST_F(Session, TypicalRunTwoRasterPairsToCentimetres)
         metre_range("0.000000", "120.500000") +
         summary("SECOND", "c:\\images\\site\\south_m2.raw", 2, 3) + OUTPUT_QUESTION +
         FORMAT_MENU + TREATMENT_MENU + ELIMINATION_MENU + LIMIT_QUESTION + SAMPLE_MENU +
-        PIXEL_QUESTION + output_range("0.000000", "20.500000") + OUT_UNIT_MENU;
+        PIXEL_QUESTION + output_range("0.000000", "20.500000") + OUT_UNIT_MENU +
+        // The metres before any scaling; cells of south's 25 m, not of the answer 30.
+        change_budget("c:\\images\\site\\diff_val_abs_m2.raw", "25.000000", "4 of 6 (0 without data)",
+                      "2500.000000", "28750.000000", "11.500000");
     EXPECT_EQ(r.console, expected);
     EXPECT_EQ(r.status, 0);
 
@@ -191,7 +214,10 @@ TEST_F(Session, MissingDescriptorIsAskedForAndCompleted)
         summary("FIRST", "c:\\images\\site\\north_m2.raw", 2, 3) + SECOND_QUESTION + FORMAT_MENU +
         "\n" + summary("SECOND", "c:\\images\\site\\south.asc", 2, 3) + OUTPUT_QUESTION +
         FORMAT_MENU + TREATMENT_MENU + ELIMINATION_MENU + SAMPLE_MENU + PIXEL_QUESTION +
-        output_range("0.000000", "20.500000") + OUT_UNIT_MENU;
+        output_range("0.000000", "20.500000") + OUT_UNIT_MENU +
+        // North lies below south by 20.5 and 0.25 m; cells of south's 10 m.
+        change_budget("c:\\images\\site\\diff_val_neg_m4.raw", "10.000000", "2 of 6 (0 without data)",
+                      "200.000000", "2075.000000", "10.375000");
     EXPECT_EQ(r.console, expected);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(read_file(site("north_m2.txt")), "2\n3\n2\n100\n12050\n25\n");
@@ -231,7 +257,9 @@ TEST_F(Session, TwoRasterPairsToAnAsciiGridAskTheCorner)
                           "512000.25\n4800000.5\n";
     e2e::run_result r = run(answers);
     std::string tail = OUTPUT_QUESTION + FORMAT_MENU + TREATMENT_MENU + ELIMINATION_MENU +
-                       "\n\n\tUTM Coordinates : " + "\n\t\tX_min ? " + "\t\tY_min ? " + SAVING;
+                       "\n\n\tUTM Coordinates : " + "\n\t\tX_min ? " + "\t\tY_min ? " + SAVING +
+                       change_budget("c:\\images\\site\\diff_val_abs.asc", "25.000000",
+                                     "5 of 6 (0 without data)", "3125.000000", "28906.250000", "9.250000");
     ASSERT_GE(r.console.size(), tail.size());
     EXPECT_EQ(r.console.substr(r.console.size() - tail.size()), tail);
     EXPECT_EQ(r.status, 0);
@@ -253,6 +281,11 @@ TEST_F(Session, AnOutputPairReadsBackAsAnInput)
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.console.find(summary("SECOND", "c:\\images\\site\\diff_val_abs_m2.raw", 2, 3)),
               std::string::npos);
+    // Nothing changed: no area and a mean of 0.
+    const std::string budget = change_budget("c:\\images\\site\\zero_val_abs.asc", "25.000000",
+                                             "0 of 6 (0 without data)", "0.000000", "0.000000", "0.000000");
+    ASSERT_GE(r.console.size(), budget.size());
+    EXPECT_EQ(r.console.substr(r.console.size() - budget.size()), budget);
     EXPECT_EQ(read_file(site("zero_val_abs.asc")),
               "ncols 3\nnrows 2\nxllcorner 1.000000\nyllcorner 2.000000\n"
               "cellsize 25.000000\nnodata_value -9999.9999\n"
@@ -328,7 +361,9 @@ TEST_F(Session, AnswersThatAreNotChoicesAreAskedAgain)
         summary("FIRST", "c:\\images\\site\\north.asc", 2, 3) + SECOND_QUESTION + FORMAT_MENU +
         "\n" + summary("SECOND", "c:\\images\\site\\south.asc", 2, 3) + OUTPUT_QUESTION +
         FORMAT_MENU + TREATMENT_MENU + TREATMENT_MENU + ELIMINATION_MENU + LIMIT_QUESTION +
-        "\n\tabc is not a number: please answer again.\n" + LIMIT_QUESTION + SAVING;
+        "\n\tabc is not a number: please answer again.\n" + LIMIT_QUESTION + SAVING +
+        change_budget("c:\\images\\site\\diff_val_abs.asc", "10.000000", "4 of 6 (0 without data)",
+                      "400.000000", "4600.000000", "11.500000");
     EXPECT_EQ(r.console, expected);
     EXPECT_EQ(r.status, 0);
     std::string body = read_file(site("diff_val_abs.asc"));
@@ -345,7 +380,9 @@ TEST_F(Session, AnOutputNamedLikeAnInputIsRefused)
     std::string tail = OUTPUT_QUESTION + FORMAT_MENU + TREATMENT_MENU + ELIMINATION_MENU +
                        "\n\tThe file c:\\images\\site\\diff_val_abs.asc is one of the input "
                        "grids: choose another name.\n" +
-                       OUTPUT_QUESTION + SAVING;
+                       OUTPUT_QUESTION + SAVING +
+                       change_budget("c:\\images\\site\\other_val_abs.asc", "10.000000",
+                                     "5 of 6 (0 without data)", "500.000000", "4625.000000", "9.250000");
     ASSERT_GE(r.console.size(), tail.size());
     EXPECT_EQ(r.console.substr(r.console.size() - tail.size()), tail);
     EXPECT_EQ(r.status, 0);

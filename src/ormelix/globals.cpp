@@ -19,4 +19,5 @@ int32_t descr_dem1_OK, descr_dem2_OK;
 int32_t Coord_UTM_dem1_OK, Coord_UTM_dem2_OK;
 double **dtab_dem1, **dtab_dem2, **dtab_out;
 std::string nomim1, nomdescr1, nomim2, nomdescr2;
+std::string nomim3;
 FILE *f1, *f1d, *f2, *f2d, *f3, *f3d;

@@ -26,12 +26,14 @@ extern int32_t descr_dem1_OK, descr_dem2_OK;          // descriptor existed and 
 extern int32_t Coord_UTM_dem1_OK, Coord_UTM_dem2_OK;  // grid came from an ASCII grid
 extern double **dtab_dem1, **dtab_dem2, **dtab_out;   // altitudes and result, metres
 extern std::string nomim1, nomdescr1, nomim2, nomdescr2;  // paths as the user sees them
+extern std::string nomim3;              // the output's sample file or ASCII grid, the same way
 extern FILE *f1, *f1d, *f2, *f2d, *f3, *f3d;
 
 // The steps of the run.
 void opening();
 void parameters();
 void treatment();
+void print_change_budget();
 void dem1_lecture();
 void dem2_lecture();
 void ascii_lecture1();

@@ -18,6 +18,8 @@ int main()
     if (!output_commit_all(&failed))
         stop_with_message("\n\tThe file %s could not be put in place: %s.\n", failed.c_str(),
                           std::strerror(errno));
+    // Told only of a result the user can open.
+    print_change_budget();
     std::fflush(stdout);
     return 0;
 }

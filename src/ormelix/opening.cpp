@@ -189,7 +189,7 @@ void output_dialogue()
     if (format_out == 1)
         itype_dem_out = ask_menu({SAMPLE_TYPE_MENU}, 1);
 
-    std::string nomim3, nomdescr3;
+    std::string nomdescr3;
     for (;;) {
         nomim3 = working_folder + nomfic1 + treatment_suffix(type_treat);
         if (format_out == 1) {

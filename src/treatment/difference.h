@@ -1,12 +1,36 @@
 // The cell-by-cell difference of two grids of altitudes, with its clamps, the
-// elimination of low values and the range of the result.
+// elimination of low values, the range of the result and the budget of the change.
 #ifndef ORMELIX_DIFFERENCE_H
 #define ORMELIX_DIFFERENCE_H
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 // Kinds of difference.
 enum { TREAT_ABSOLUTE = 0, TREAT_NEGATIVE = 1, TREAT_POSITIVE = 2 };
+
+// How much ground moved in a grid or a part of one: the budgets of two parts add up
+// to that of both (merge_budgets), in any order.
+struct change_budget {
+    size_t cells = 0;          // cells visited
+    size_t changed = 0;        // cells whose result is above 0
+    size_t without_data = 0;   // cells without a result
+    double sum = 0.0;          // sum of the results above 0, in metres...
+    double compensation = 0.0; // ...and the rounding error that sum has left behind
+};
+
+// Adds a value to the budget's sum, keeping its rounding error.
+void add_to_budget_sum(change_budget *budget, double value);
+// Adds the budget of another part of the grid.
+void merge_budgets(change_budget *into, const change_budget &part);
+// The sum of the results in metres.
+double budget_total(const change_budget &budget);
+
+// The text printed at the end of a successful run: counts, area, volume and mean of
+// the change of the output named output_path, whose cells are cell_size metres wide.
+std::string format_change_budget(const std::string &output_path, double cell_size,
+                                 const change_budget &budget);
 
 // One cell: kind 0 |first - second|, kind 1 second - first where positive, kind 2
 // first - second where positive; with basis 0, a result below hypso becomes 0.0.
@@ -15,9 +39,11 @@ double difference_cell(double first, double second, int32_t type_treat, int32_t 
                        double hypso);
 
 // Fills out (lines x columns) from first and second and finds the smallest and the
-// largest result among cells holding data (both 0.0 when none does).
+// largest result among cells holding data (both 0.0 when none does); adds the cells
+// to *budget when it is given.
 void compute_difference(double *const *first, double *const *second, double **out,
                         int32_t lines, int32_t columns, int32_t type_treat, int32_t basis,
-                        double hypso, double *d_min, double *d_max);
+                        double hypso, double *d_min, double *d_max,
+                        change_budget *budget = nullptr);
 
 #endif
