@@ -11,6 +11,7 @@ cp -R "$here/images/demo" "$root/images/demo"
 
 echo "Demo: difference of a hillside surveyed in 2019 (ASCII grid, metres) and in 2024"
 echo "(16-bit raster pair, centimetres); absolute values, changes under 0.25 m removed."
+echo "The run ends with the budget of the change: how much ground the landslide moved."
 echo "Answers given, one per line: $(tr '\n' ' ' < "$here/answers.txt")"
 echo "----------------------------------------------------------------------------"
 status=0

@@ -250,8 +250,11 @@ void check_raster(const raster_case &rc)
         std::memcpy(second[i], dtab[lines - 1 - i], count * sizeof(double));
     const double hypso = static_cast<double>(fields.value[3]) / 8.0;
     double d_min = 0.0, d_max = 0.0;
-    compute_difference(dtab, second, out, lines, columns, rc.type_treat, rc.basis, hypso, &d_min, &d_max);
+    change_budget budget;
+    compute_difference(dtab, second, out, lines, columns, rc.type_treat, rc.basis, hypso, &d_min, &d_max,
+                       &budget);
     bool any = false;
+    size_t changed = 0;
     for (int32_t i = 0; i < lines; i++) {
         for (int32_t j = 0; j < columns; j++) {
             const double v = out[i][j];
@@ -259,9 +262,16 @@ void check_raster(const raster_case &rc)
             FUZZ_CHECK(v >= 0.0);
             FUZZ_CHECK(v >= d_min && v <= d_max);
             any = any || v == d_min;
+            changed += v > 0.0;
         }
     }
     FUZZ_CHECK(any);
+    FUZZ_CHECK(budget.cells == static_cast<size_t>(lines) * static_cast<size_t>(columns));
+    FUZZ_CHECK(budget.changed == changed && budget.without_data == 0);
+    // No more than every change at the largest one, give or take the rounding.
+    FUZZ_CHECK(budget_total(budget) >= 0.0 &&
+               budget_total(budget) <= static_cast<double>(changed) * d_max * (1.0 + 1e-9));
+    FUZZ_CHECK((changed == 0) == (budget_total(budget) == 0.0));
 
     if (rc.itype_out == 1)
         check_output<int32_t>(rc, out, lines, columns, d_min, d_max, imatrice, frimatrice);

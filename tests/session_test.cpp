@@ -2,6 +2,8 @@
 // every file left behind compared with what a user must see.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -136,6 +138,22 @@ TEST_F(Session, TwoAsciiGridsGiveAnAsciiDifference)
               "cellsize 10.000000\nnodata_value -9999.9999\n"
               "20.500000\t20.500000\t2.000000\t0.250000\t0.000000\t3.000000\t");
     EXPECT_EQ(site_files(), (std::vector<std::string>{"diff_val_abs.asc", "north.asc", "south.asc"}));
+}
+
+TEST_F(Session, TheDemoEndsWithTheLandslidesBudget)
+{
+    const std::string demo = std::string(ORMELIX_SOURCE_DIR) + "/demo/";
+    mkdir((root + "/images/demo").c_str(), 0777);
+    for (const char *name : {"slope_2019.asc", "slope_2024_m2.raw", "slope_2024_m2.txt"})
+        write_file(root + "/images/demo/" + name, read_file(demo + "images/demo/" + name));
+    e2e::run_result r = run(read_file(demo + "answers.txt"));
+    EXPECT_EQ(r.status, 0);
+    // Worked outside the program: the same doubles, summed exactly (Python's math.fsum).
+    const std::string budget = change_budget("c:\\images\\demo\\landslide_val_abs.asc", "5.000000",
+                                             "3419 of 60000 (0 without data)", "85475.000000",
+                                             "201502.000000", "2.357438");
+    ASSERT_GE(r.console.size(), budget.size());
+    EXPECT_EQ(r.console.substr(r.console.size() - budget.size()), budget);
 }
 
 TEST_F(Session, PositiveValuesAndNoDataCells)
