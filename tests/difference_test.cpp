@@ -131,6 +131,50 @@ TEST(Difference, RangeIsTheTrueRangeOfCellsWithData)
     free_grids(g);
 }
 
+TEST(Difference, TheGridPassGivesEachCellItsOwnResult)
+{
+    // Every pair of these values, each repeated along a line long enough for the pass
+    // to take whole runs of cells at once, in every kind, limit and elimination.
+    const std::vector<double> values = {0.0, -0.0, 1.5, -2.0, 20.5, std::ldexp(1.0, 1000), INFINITY, -INFINITY,
+                                        NO_DATA};
+    const int32_t columns = 300;
+    const int32_t lines = static_cast<int32_t>(values.size() * values.size());
+    std::vector<double> a, b;
+    for (double x : values)
+        for (double y : values)
+            for (int32_t j = 0; j < columns; j++) {
+                a.push_back(x);
+                b.push_back(y);
+            }
+    grids g = make_grids(a, b, lines, columns);
+    for (int32_t kind : {0, 1, 2, 3})  // 3: a kind the dialogue never lets through
+        for (int32_t basis : {0, 1})
+            for (double hypso : {0.0, 20.5, -3.0, NO_DATA}) {
+                change_budget budget;
+                double low = 0, high = 0;
+                compute_difference(g.first, g.second, g.out, lines, columns, kind, basis, hypso, &low, &high,
+                                   &budget);
+                size_t changed = 0, without_data = 0;
+                double sum = 0.0;
+                for (int32_t i = 0; i < lines; i++)
+                    for (int32_t j = 0; j < columns; j++) {
+                        const double want = difference_cell(g.first[i][j], g.second[i][j], kind, basis, hypso);
+                        const double got = g.out[i][j];
+                        ASSERT_TRUE(std::isnan(want) ? std::isnan(got)
+                                                     : got == want && std::signbit(got) == std::signbit(want))
+                            << "kind " << kind << " basis " << basis << " hypso " << hypso << ": "
+                            << g.first[i][j] << " and " << g.second[i][j] << " give " << got << ", not " << want;
+                        changed += want > 0.0;
+                        without_data += std::isnan(want);
+                        sum += want > 0.0 ? want : 0.0;
+                    }
+                EXPECT_EQ(budget.changed, changed);
+                EXPECT_EQ(budget.without_data, without_data);
+                EXPECT_EQ(budget_total(budget), sum) << "kind " << kind << " basis " << basis;
+            }
+    free_grids(g);
+}
+
 TEST(ChangeBudget, CountsAndSumForEachKind)
 {
     // Changes of north minus south: +20.5, -20.5, +2, -0.25, 0, no data.
