@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "ormelix/console.h"
-#include "ormelix/dialogue.h"
+#include "console/console.h"
+#include "ormelix/opening.h"
 #include "platform/platform.h"
 
 namespace {

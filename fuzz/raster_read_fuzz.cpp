@@ -19,7 +19,7 @@
 
 #include "fuzz_check.h"
 #include "gridfiles/ascii_grid.h"
-#include "gridfiles/number_text.h"
+#include "text/number_text.h"
 #include "gridfiles/raster_pair.h"
 #include "nrutil.h"
 #include "treatment/ascii_writer.h"

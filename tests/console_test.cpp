@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <string>
 
-#include "ormelix/console.h"
-#include "ormelix/dialogue.h"
+#include "console/console.h"
+#include "ormelix/opening.h"
 
 namespace {
 

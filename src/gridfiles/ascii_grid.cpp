@@ -9,10 +9,10 @@
 #include <memory>
 #include <new>
 
-#include "gridfiles/number_text.h"
+#include "text/number_text.h"
 #include "gridfiles/worker_thread.h"
 #include "nrutil.h"
-#include "ormelix/console.h"
+#include "console/console.h"
 #include "ormelix/globals.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "ormelix/console.h"
+#include "console/console.h"
 #include "ormelix/globals.h"
 #include "platform/platform.h"
 

@@ -8,8 +8,8 @@
 #include "gridfiles/raster_pair.h"
 #include "nrutil.h"
 #include "ormelix/banner.h"
-#include "ormelix/console.h"
-#include "ormelix/dialogue.h"
+#include "console/console.h"
+#include "ormelix/opening.h"
 #include "ormelix/globals.h"
 #include "platform/platform.h"
 

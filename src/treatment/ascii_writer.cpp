@@ -6,9 +6,9 @@
 #include <cstring>
 #include <vector>
 
-#include "gridfiles/number_text.h"
+#include "text/number_text.h"
 #include "gridfiles/worker_thread.h"
-#include "ormelix/console.h"
+#include "console/console.h"
 #include "ormelix/globals.h"
 #include "platform/platform.h"
 

@@ -8,7 +8,7 @@
 
 #include "gridfiles/raster_pair.h"
 #include "nrutil.h"
-#include "ormelix/console.h"
+#include "console/console.h"
 #include "ormelix/globals.h"
 #include "platform/platform.h"
 

@@ -1,4 +1,4 @@
-#include "ormelix/console.h"
+#include "console/console.h"
 
 #include <cerrno>
 #include <climits>
@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "gridfiles/number_text.h"
+#include "text/number_text.h"
 #include "platform/platform.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // Checks the dialogue makes on the user's answers.
-#ifndef ORMELIX_DIALOGUE_H
-#define ORMELIX_DIALOGUE_H
+#ifndef ORMELIX_OPENING_H
+#define ORMELIX_OPENING_H
 
 #include <string>
 
