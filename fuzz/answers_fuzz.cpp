@@ -11,6 +11,7 @@
 
 #include "fuzz_check.h"
 #include "console/console.h"
+#include "text/number_text.h"
 #include "ormelix/opening.h"
 #include "platform/platform.h"
 

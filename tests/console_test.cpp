@@ -6,6 +6,7 @@
 #include <string>
 
 #include "console/console.h"
+#include "text/number_text.h"
 #include "ormelix/opening.h"
 
 namespace {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "nrutil.h"
+#include "gridfiles/raster_reader.h"
 #include "ormelix/globals.h"
 #include "raster_test_support.h"
 

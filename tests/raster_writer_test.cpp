@@ -13,6 +13,7 @@
 
 #include "nrutil.h"
 #include "ormelix/globals.h"
+#include "treatment/raster_writer.h"
 #include "platform/platform.h"
 #include "raster_test_support.h"
 

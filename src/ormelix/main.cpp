@@ -6,8 +6,9 @@
 #include <string>
 
 #include "console/console.h"
-#include "ormelix/globals.h"
+#include "ormelix/opening.h"
 #include "platform/platform.h"
+#include "treatment/difference.h"
 
 int main()
 {

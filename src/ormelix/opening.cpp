@@ -5,13 +5,17 @@
 #include <cstring>
 #include <string>
 
+#include "ormelix/opening.h"
+
+#include "console/console.h"
+#include "gridfiles/ascii_grid.h"
 #include "gridfiles/raster_pair.h"
+#include "gridfiles/raster_reader.h"
 #include "nrutil.h"
 #include "ormelix/banner.h"
-#include "console/console.h"
-#include "ormelix/opening.h"
 #include "ormelix/globals.h"
 #include "platform/platform.h"
+#include "text/number_text.h"
 
 namespace {
 
@@ -69,7 +73,7 @@ int32_t ask_positive(const char *question)
 void check_second_frame(const input_grid &grid)
 {
     if (grid.second && (grid.lines != nb_lig || grid.columns != nb_col))
-        stop_frame_differs();
+        stop_frame_differs(grid.nomim, grid.lines, grid.columns, nb_lig, nb_col);
 }
 
 // A descriptor that exists gives the counts and the pixel size; a missing one is
@@ -102,11 +106,17 @@ void find_descriptor(input_grid &grid)
         std::printf("\n\tWarning: the descriptor %s cannot be created (%s); the run goes on "
                     "with the answers given.\n",
                     grid.nomdescr.c_str(), std::strerror(errno));
-    } else {
-        std::fprintf(grid.fd, "%d\n%d\n%d\n", grid.lines, grid.columns,
-                     raster_bytes_per_sample(grid.itype));
-        // Kept as written even if the run stops before the reader completes it.
-        std::fflush(grid.fd);
+    } else if (!write_descriptor_head(grid.fd, grid.lines, grid.columns,
+                                      raster_bytes_per_sample(grid.itype)) ||
+               std::fflush(grid.fd) != 0) {
+        // Kept as written even if the run stops before the reader completes it; one
+        // that could not be written is not left half-made to stop later runs.
+        std::printf("\n\tWarning: the descriptor %s cannot be created (%s); the run goes on "
+                    "with the answers given.\n",
+                    grid.nomdescr.c_str(), std::strerror(errno));
+        std::fclose(grid.fd);
+        grid.fd = nullptr;
+        remove_program_file(grid.nomdescr);
     }
     grid.descr_ok = 0;
 }
@@ -214,7 +224,8 @@ void output_dialogue()
     if (format_out == 1) {
         f3 = create_output(nomim3, "wb");
         f3d = create_output(nomdescr3, "w");
-        std::fprintf(f3d, "%d\n%d\n%d\n", nb_lig, nb_col, raster_bytes_per_sample(itype_dem_out));
+        if (!write_descriptor_head(f3d, nb_lig, nb_col, raster_bytes_per_sample(itype_dem_out)))
+            stop_output_failed(f3d);
         while (pix_size3 <= 0)
             pix_size3 = ask_int(PIXEL_SIZE_QUESTION);
     } else {
@@ -276,8 +287,7 @@ void opening()
                          Coord_UTM_dem2_OK, "\n\n\tTHE SECOND DEM NAMED %s HAS : ", true};
     open_input_grid(first);
     open_input_grid(second);
-    if (nb_lig != nb_lig2 || nb_col != nb_col2)
-        stop_frame_differs();
+    check_second_frame(second);
 
     output_dialogue();
 }

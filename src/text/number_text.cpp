@@ -1,8 +1,9 @@
 #include "text/number_text.h"
 
-#include <cctype>
+#include <cstdarg>
 #include <charconv>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -18,7 +19,7 @@ const double exact_powers_of_ten[] = {
 // The reference reader: the C library's own, on a terminated copy of the word.
 bool parse_with_strtod(const char *first, const char *last, double *value)
 {
-    if (std::isspace(static_cast<unsigned char>(*first)))
+    if (is_white(static_cast<unsigned char>(*first)))
         return false;
     std::string word(first, last);
     char *end = nullptr;
@@ -232,4 +233,41 @@ char *format_fixed6(char *out, double value)
     p = write_two_digits(p, decimals / 10000);
     p = write_two_digits(p, decimals / 100 % 100);
     return write_two_digits(p, decimals % 100);
+}
+
+bool parse_whole_word(const char *first, const char *last, int32_t *value)
+{
+    bool negative = false;
+    if (first < last && (*first == '+' || *first == '-')) {
+        negative = *first == '-';
+        first++;
+    }
+    if (first == last)
+        return false;
+    const int64_t limit = negative ? int64_t{2147483648} : int64_t{2147483647};
+    int64_t magnitude = 0;
+    for (; first < last; first++) {
+        if (!is_digit(*first))
+            return false;
+        magnitude = magnitude * 10 + (*first - '0');
+        if (magnitude > limit)
+            return false;
+    }
+    *value = static_cast<int32_t>(negative ? -magnitude : magnitude);
+    return true;
+}
+
+std::string text_printf(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    int size = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    std::string text(size > 0 ? static_cast<size_t>(size) : 0, '\0');
+    if (size > 0)
+        std::vsnprintf(&text[0], text.size() + 1, format, again);
+    va_end(again);
+    return text;
 }
