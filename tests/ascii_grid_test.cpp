@@ -399,11 +399,9 @@ protected:
     std::string dir;
     void SetUp() override
     {
-        char name[] = "/tmp/ascii_lecture_XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir = name;
+        dir = e2e::scratch_folder("ascii-lecture");
     }
-    void TearDown() override { EXPECT_EQ(std::system(("rm -rf " + dir).c_str()), 0); }
+    void TearDown() override { e2e::remove_tree(dir); }
     std::string write_file(const std::string &name, const std::string &text)
     {
         std::string path = dir + "/" + name;

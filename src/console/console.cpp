@@ -20,6 +20,20 @@ std::string next_answer()
     return word;
 }
 
+// Asks until the answer is a number of the kind parse takes.
+template <typename Number>
+Number ask_number(const char *question, bool (*parse)(const std::string &, Number *), const char *kind)
+{
+    for (;;) {
+        std::fputs(question, stdout);
+        std::string word = next_answer();
+        Number value;
+        if (parse(word, &value))
+            return value;
+        std::printf("\n\t%s is not a %s: please answer again.\n", word.c_str(), kind);
+    }
+}
+
 [[noreturn]] void stop_output_named(const std::string &name)
 {
     const int error = errno;
@@ -61,26 +75,12 @@ std::string ask_word(const char *question)
 
 int32_t ask_int(const char *question)
 {
-    for (;;) {
-        std::fputs(question, stdout);
-        std::string word = next_answer();
-        int32_t value;
-        if (parse_whole_number(word, &value))
-            return value;
-        std::printf("\n\t%s is not a whole number: please answer again.\n", word.c_str());
-    }
+    return ask_number<int32_t>(question, parse_whole_number, "whole number");
 }
 
 double ask_real(const char *question)
 {
-    for (;;) {
-        std::fputs(question, stdout);
-        std::string word = next_answer();
-        double value;
-        if (parse_real_number(word, &value))
-            return value;
-        std::printf("\n\t%s is not a number: please answer again.\n", word.c_str());
-    }
+    return ask_number<double>(question, parse_real_number, "number");
 }
 
 int32_t ask_menu(std::initializer_list<const char *> pieces, int32_t last_choice)
