@@ -1,11 +1,11 @@
 // The dialogue of a run: the working folder, the two input grids, the grid to
 // create and how to compute it, up to the creation of the output files.
+#include "ormelix/opening.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
-
-#include "ormelix/opening.h"
 
 #include "console/console.h"
 #include "gridfiles/ascii_grid.h"
@@ -102,21 +102,23 @@ void find_descriptor(input_grid &grid)
     // Created once its first lines are known: a run that stops during the questions
     // leaves no empty descriptor to stop every later run on this grid.
     grid.fd = open_program_file(grid.nomdescr, "w");
-    if (grid.fd == nullptr) {
+    // Flushed so that it is kept as written even if the run stops before the reader
+    // completes it.
+    const bool written = grid.fd != nullptr &&
+                         write_descriptor_head(grid.fd, grid.lines, grid.columns,
+                                               raster_bytes_per_sample(grid.itype)) &&
+                         std::fflush(grid.fd) == 0;
+    if (!written) {
+        const int error = errno;
         std::printf("\n\tWarning: the descriptor %s cannot be created (%s); the run goes on "
                     "with the answers given.\n",
-                    grid.nomdescr.c_str(), std::strerror(errno));
-    } else if (!write_descriptor_head(grid.fd, grid.lines, grid.columns,
-                                      raster_bytes_per_sample(grid.itype)) ||
-               std::fflush(grid.fd) != 0) {
-        // Kept as written even if the run stops before the reader completes it; one
-        // that could not be written is not left half-made to stop later runs.
-        std::printf("\n\tWarning: the descriptor %s cannot be created (%s); the run goes on "
-                    "with the answers given.\n",
-                    grid.nomdescr.c_str(), std::strerror(errno));
-        std::fclose(grid.fd);
-        grid.fd = nullptr;
-        remove_program_file(grid.nomdescr);
+                    grid.nomdescr.c_str(), std::strerror(error));
+        // Nothing half-written is left to stop later runs on this grid.
+        if (grid.fd != nullptr) {
+            std::fclose(grid.fd);
+            grid.fd = nullptr;
+            remove_program_file(grid.nomdescr);
+        }
     }
     grid.descr_ok = 0;
 }
