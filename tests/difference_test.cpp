@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "nrutil.h"
-#include "ormelix/console.h"
+#include "text/number_text.h"
 #include "treatment/difference.h"
 
 namespace {

@@ -29,18 +29,4 @@ extern std::string nomim1, nomdescr1, nomim2, nomdescr2;  // paths as the user s
 extern std::string nomim3;              // the output's sample file or ASCII grid, the same way
 extern FILE *f1, *f1d, *f2, *f2d, *f3, *f3d;
 
-// The steps of the run.
-void opening();
-void parameters();
-void treatment();
-void print_change_budget();
-void dem1_lecture();
-void dem2_lecture();
-void ascii_lecture1();
-void ascii_lecture2();
-
-// The two writers that treatment hands over to, with the range of the result.
-void raster_output(double d_min, double d_max);
-void ascii_output();
-
 #endif

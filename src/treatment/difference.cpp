@@ -3,8 +3,10 @@
 #include <cmath>
 #include <cstdio>
 
-#include "ormelix/console.h"
 #include "ormelix/globals.h"
+#include "text/number_text.h"
+#include "treatment/ascii_writer.h"
+#include "treatment/raster_writer.h"
 
 namespace {
 
@@ -79,6 +81,7 @@ double difference_cell(double first, double second, int32_t type_treat, int32_t 
         break;
     case TREAT_POSITIVE:
         result = first - second;
+        // The positive kind keeps only rises of at least hypso, whatever basis is.
         if (!(result >= hypso))
             result = 0.0;
         if (!(result >= 0.0))
@@ -87,7 +90,7 @@ double difference_cell(double first, double second, int32_t type_treat, int32_t 
     default:
         return 0.0;
     }
-    // The limit applies to the change in metres, never to the altitudes.
+    // The elimination limit applies to the change in metres, never to the altitudes.
     if (basis == 0 && hypso > result)
         result = 0.0;
     return result;

@@ -33,8 +33,8 @@ std::string format_change_budget(const std::string &output_path, double cell_siz
                                  const change_budget &budget);
 
 // One cell: kind 0 |first - second|, kind 1 second - first where positive, kind 2
-// first - second where positive; with basis 0, a result below hypso becomes 0.0.
-// A cell without data (NaN) in either grid gives NaN.
+// first - second where at least hypso, whatever basis is; with basis 0, any result
+// below hypso becomes 0.0. A cell without data (NaN) in either grid gives NaN.
 double difference_cell(double first, double second, int32_t type_treat, int32_t basis,
                        double hypso);
 
@@ -45,5 +45,10 @@ void compute_difference(double *const *first, double *const *second, double **ou
                         int32_t lines, int32_t columns, int32_t type_treat, int32_t basis,
                         double hypso, double *d_min, double *d_max,
                         change_budget *budget = nullptr);
+
+// The difference of the grids read into the result, handed to the writer asked for.
+void treatment();
+// Prints the budget of the change of the result, once it is in place.
+void print_change_budget();
 
 #endif
