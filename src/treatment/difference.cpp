@@ -107,68 +107,86 @@ struct pass_state {
 
 // difference_cell over a run of cells, for one kind, with no branch per cell so
 // that the compiler computes several cells at once. limit is hypso when small
-// changes are eliminated, -infinity otherwise; hypso is a number. A result without
-// data makes the sum not a number: then false is returned, and the run must be done
-// again by difference_run_any, which alone gives such cells their exact values.
-template <int32_t KIND>
+// changes are eliminated, -infinity otherwise. With ANY_VALUES false the run takes
+// a shorter way that holds only for cells with data and a limit that is a number:
+// it returns false, leaving state as it was, when a result has no data, and the run
+// must be done again with ANY_VALUES true.
+template <int32_t KIND, bool ANY_VALUES>
 bool difference_run(const double *first, const double *second, double *out, int32_t count, double hypso,
                     double limit, pass_state *state)
 {
     double low = state->low;
     double high = state->high;
     double sum = 0.0;
-    double changed = 0.0;  // a double, so that it is counted in the vector registers too
-#pragma omp simd reduction(min : low) reduction(max : high) reduction(+ : sum, changed)
+    // Counted as doubles, so that they stay in the vector registers of the results.
+    double changed = 0.0;
+    double without_data = 0.0;
+#pragma omp simd reduction(min : low) reduction(max : high) reduction(+ : sum, changed, without_data)
     for (int32_t j = 0; j < count; j++) {
+        const double a = first[j];
+        const double b = second[j];
         double result;
-        // The tests are written so that a result that is not a number stays one.
+        // The short way's tests let a result that is not a number stay one.
         if (KIND == TREAT_ABSOLUTE) {
-            result = std::fabs(first[j] - second[j]);
+            result = std::fabs(a - b);
         } else if (KIND == TREAT_NEGATIVE) {
-            result = second[j] - first[j];
-            result = result < 0.0 ? 0.0 : result;
+            result = b - a;
+            result = (ANY_VALUES ? !(result >= 0.0) : result < 0.0) ? 0.0 : result;
         } else {
-            result = first[j] - second[j];
-            result = result < hypso ? 0.0 : result;
-            result = result < 0.0 ? 0.0 : result;
+            result = a - b;
+            result = (ANY_VALUES ? !(result >= hypso) : result < hypso) ? 0.0 : result;
+            result = (ANY_VALUES ? !(result >= 0.0) : result < 0.0) ? 0.0 : result;
         }
         result = limit > result ? 0.0 : result;
+        // An absolute difference of a cell without data is not a number already.
+        if (ANY_VALUES && KIND != TREAT_ABSOLUTE)
+            result = ((a != a) | (b != b)) ? NAN : result;
         out[j] = result;
         low = result < low ? result : low;
         high = result > high ? result : high;
-        sum += result;
-        changed += result > 0.0 ? 1.0 : 0.0;
+        if (ANY_VALUES) {
+            const double kept = result > 0.0 ? result : 0.0;
+            const double one = result > 0.0 ? 1.0 : 0.0;
+            sum += kept;
+            changed += one;
+            without_data += result != result ? 1.0 : 0.0;
+        } else {
+            sum += result;
+            changed += result > 0.0 ? 1.0 : 0.0;
+        }
     }
-    if (sum != sum)
+    if (!ANY_VALUES && sum != sum)
         return false;
     state->low = low;
     state->high = high;
     state->budget.changed += static_cast<size_t>(changed);
+    state->budget.without_data += static_cast<size_t>(without_data);
     add_to_budget_sum(&state->budget, sum);
     return true;
 }
 
-// difference_cell over a run of cells, one by one, for any kind and any values.
-void difference_run_any(const double *first, const double *second, double *out, int32_t count,
-                        int32_t type_treat, int32_t basis, double hypso, pass_state *state)
+// The pass for one kind, in runs of cells. Cells without data come in patches (the
+// land outside a survey): after a run that held some, the next is taken the way
+// that handles them, until a run holds none.
+template <int32_t KIND>
+void difference_lines(double *const *first, double *const *second, double **out, int32_t lines,
+                      int32_t columns, double hypso, double limit, pass_state *state)
 {
-    double sum = 0.0;
-    for (int32_t j = 0; j < count; j++) {
-        const double result = difference_cell(first[j], second[j], type_treat, basis, hypso);
-        out[j] = result;
-        // NaN fails every test: cells without data take no part in the range or the sum.
-        if (result < state->low)
-            state->low = result;
-        if (result > state->high)
-            state->high = result;
-        if (result > 0.0) {
-            state->budget.changed++;
-            sum += result;
+    const bool limit_is_number = hypso == hypso;
+    bool without_data_near = !limit_is_number;
+    for (int32_t i = 0; i < lines; i++) {
+        for (int32_t start = 0; start < columns; start += PLAIN_SUM_CELLS) {
+            const int32_t count = columns - start > PLAIN_SUM_CELLS ? PLAIN_SUM_CELLS : columns - start;
+            const double *a = first[i] + start;
+            const double *b = second[i] + start;
+            double *result = out[i] + start;
+            if (!without_data_near && difference_run<KIND, false>(a, b, result, count, hypso, limit, state))
+                continue;
+            const size_t before = state->budget.without_data;
+            difference_run<KIND, true>(a, b, result, count, hypso, limit, state);
+            without_data_near = !limit_is_number || state->budget.without_data > before;
         }
-        if (std::isnan(result))
-            state->budget.without_data++;
     }
-    add_to_budget_sum(&state->budget, sum);
 }
 
 } // namespace
@@ -179,24 +197,26 @@ void compute_difference(double *const *first, double *const *second, double **ou
 {
     const double limit = basis == 0 ? hypso : -INFINITY;
     pass_state state;
-    for (int32_t i = 0; i < lines; i++) {
-        for (int32_t start = 0; start < columns; start += PLAIN_SUM_CELLS) {
-            const int32_t count = columns - start > PLAIN_SUM_CELLS ? PLAIN_SUM_CELLS : columns - start;
-            const double *a = first[i] + start;
-            const double *b = second[i] + start;
-            double *result = out[i] + start;
-            bool done = false;
-            if (hypso == hypso) {
-                if (type_treat == TREAT_ABSOLUTE)
-                    done = difference_run<TREAT_ABSOLUTE>(a, b, result, count, hypso, limit, &state);
-                else if (type_treat == TREAT_NEGATIVE)
-                    done = difference_run<TREAT_NEGATIVE>(a, b, result, count, hypso, limit, &state);
-                else if (type_treat == TREAT_POSITIVE)
-                    done = difference_run<TREAT_POSITIVE>(a, b, result, count, hypso, limit, &state);
+    if (type_treat == TREAT_ABSOLUTE) {
+        difference_lines<TREAT_ABSOLUTE>(first, second, out, lines, columns, hypso, limit, &state);
+    } else if (type_treat == TREAT_NEGATIVE) {
+        difference_lines<TREAT_NEGATIVE>(first, second, out, lines, columns, hypso, limit, &state);
+    } else if (type_treat == TREAT_POSITIVE) {
+        difference_lines<TREAT_POSITIVE>(first, second, out, lines, columns, hypso, limit, &state);
+    } else {
+        // A kind the dialogue never lets through, cell by cell.
+        for (int32_t i = 0; i < lines; i++)
+            for (int32_t j = 0; j < columns; j++) {
+                const double result = difference_cell(first[i][j], second[i][j], type_treat, basis, hypso);
+                out[i][j] = result;
+                // NaN fails every test: cells without data take no part in the range or the sum.
+                state.low = result < state.low ? result : state.low;
+                state.high = result > state.high ? result : state.high;
+                state.budget.changed += result > 0.0;
+                state.budget.without_data += std::isnan(result);
+                if (result > 0.0)
+                    add_to_budget_sum(&state.budget, result);
             }
-            if (!done)
-                difference_run_any(a, b, result, count, type_treat, basis, hypso, &state);
-        }
     }
     if (lines > 0 && columns > 0)
         state.budget.cells = static_cast<size_t>(lines) * static_cast<size_t>(columns);
