@@ -233,3 +233,13 @@ char *format_fixed6(char *out, double value)
     p = write_two_digits(p, decimals / 100 % 100);
     return write_two_digits(p, decimals % 100);
 }
+
+char *format_exact_real(char *out, double value)
+{
+    char *end = format_fixed6(out, value);
+    double back;
+    // NaN never reads back equal; printf's spelling of it stays.
+    if (value != value || (parse_real_word(out, end, &back) && back == value))
+        return end;
+    return std::to_chars(out, out + EXACT_REAL_MAX_CHARS, value, std::chars_format::fixed).ptr;
+}
