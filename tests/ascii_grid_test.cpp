@@ -142,6 +142,14 @@ TEST(AsciiGridHeader, RefusesBadCountsAndValuesNamingTheLine)
         {"", header_ends_early, 1, ""},
         {"ncols 3\nnrows 2\nxllcorner", header_ends_early, 3, ""},
         {"ncols 3\nnrows 2\n" + fixed + "nodata_value", header_ends_early, 6, ""},
+        // Cells that are not square, as GDAL writes them, and dx without its dy.
+        {"ncols 3\nnrows 2\nxllcorner 1\nyllcorner 1\ndx 0.016666666667\ndy 0.008333333333\n",
+         header_cells_not_square, 6, "0.008333333333"},
+        {"ncols 3\nnrows 2\nxllcorner 1\nyllcorner 1\nDX 1\nDY 1.000000002\n", header_cells_not_square, 6,
+         "1.000000002"},
+        {"ncols 3\nnrows 2\nxllcorner 1\nyllcorner 1\ndx 1\n", header_ends_early, 6, ""},
+        {"ncols 3\nnrows 2\nxllcorner 1\nyllcorner 1\ndx 1\ndy 1\nnodata_value none\n",
+         header_value_not_number, 7, "none"},
     };
     for (const auto &c : cases) {
         grid_read r = read_grid(c.text);
@@ -157,6 +165,23 @@ TEST(AsciiGridHeader, RefusesBadCountsAndValuesNamingTheLine)
         }
     }
     EXPECT_EQ(read_grid("ncols +7\nnrows 007\n" + fixed).header.nrows, 7);
+}
+
+TEST(AsciiGridHeader, EqualDxAndDyAreOneCellSize)
+{
+    // Equal to one part in 10^9; the no-data line, or the body, follows dy.
+    grid_read r = read_grid("ncols 2\nnrows 1\nxllcenter 10\nyllcorner 20\ndx 0.008333333333\n"
+                            "dy 0.0083333333330001\nNODATA_value -9\n1 -9\n");
+    ASSERT_TRUE(r.header_ok);
+    EXPECT_EQ(r.header.cellsize, 0.008333333333);
+    EXPECT_EQ(r.header.xll, 10 - 0.008333333333 / 2);
+    EXPECT_EQ(r.header.nodata_value, -9.0);
+    EXPECT_TRUE(std::isnan(r.cells[0][1]));
+    // Without a no-data line dy is no longer taken for one: 0.5 is an altitude here.
+    r = read_grid("ncols 2\nnrows 1\nxllcorner 0\nyllcorner 0\ndx 0.5\ndy 0.5\n0.5 7\n");
+    ASSERT_TRUE(r.header_ok);
+    EXPECT_FALSE(r.header.nodata_present);
+    EXPECT_EQ(r.cells, (std::vector<std::vector<double>>{{0.5, 7}}));
 }
 
 TEST(AsciiGridHeader, KeywordsOfAnyLengthAreReadWhole)
@@ -493,6 +518,11 @@ TEST_F(AsciiLecture, FaultsStopTheRunNamingFileLineAndColumn)
          "\n\n\tFile c:\\images\\site\\north.asc, header line 2: \"0\" is not a whole number greater than 0\n"},
         {"ncols 3\nnrows 2\nxllcorner 1\nyllcorner 1\ncellsize ?\n",
          "\n\n\tFile c:\\images\\site\\north.asc, header line 5: \"?\" is not a number\n"},
+        {"ncols 3\nnrows 2\nxllcorner 1\nyllcorner 1\ndx 0.016666666667\ndy 0.008333333333\n",
+         "\n\n\tFile c:\\images\\site\\north.asc has cells that are not square (dx 0.016666666667, dy "
+         "0.008333333333): the program needs square cells; resample the grid to one cell size first.\n"},
+        {"ncols 3\nnrows 2\nxllcorner 1\nyllcorner 1\ndx 1\ndy 1\nnodata_value",
+         "\n\n\tFile c:\\images\\site\\north.asc ends within its header, at header line 7 of 7\n"},
     };
     for (const fault_case &c : cases) {
         const std::string console = dir + "/console.txt";
