@@ -7,6 +7,7 @@
 
 #include "gridfiles/raster_pair.h"
 #include "nrutil.h"
+#include "ormelix/alignment.h"
 #include "ormelix/banner.h"
 #include "ormelix/console.h"
 #include "ormelix/dialogue.h"
@@ -152,6 +153,14 @@ void open_input_grid(input_grid &grid)
     std::printf("\n\t        AND %d COLUMNS\n", grid.columns);
 }
 
+// Taken right after the grid is read: the next ASCII grid read replaces the corner.
+grid_placement placement_of(const input_grid &grid)
+{
+    if (grid.format == 1)
+        return {false, 0.0, 0.0, grid.dpix};
+    return {true, X_min, Y_min, dpix_size};
+}
+
 const char *treatment_suffix(int32_t kind)
 {
     static const char *const suffixes[] = {"_val_abs", "_val_neg", "_val_pos"};
@@ -275,9 +284,12 @@ void opening()
                          pix_size2, dpix_size2, descr_dem2_OK, dem2_lecture, ascii_lecture2,
                          Coord_UTM_dem2_OK, "\n\n\tTHE SECOND DEM NAMED %s HAS : ", true};
     open_input_grid(first);
+    const grid_placement first_placement = placement_of(first);
     open_input_grid(second);
     if (nb_lig != nb_lig2 || nb_col != nb_col2)
         stop_frame_differs();
+    // A warning only: scripts that feed the answers keep working.
+    std::fputs(alignment_warning(first_placement, placement_of(second)).c_str(), stdout);
 
     output_dialogue();
 }
