@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -72,8 +73,34 @@ const std::string NORTH_ASC = "ncols 3\nnrows 2\nxllcorner 100\nyllcorner 200\nc
 const std::string SOUTH_ASC = "ncols         3\r\nnrows         2\r\nxllcorner     300.5\r\n"
                               "yllcorner     400\r\ncellsize      10\r\nNODATA_value  -9999\r\n"
                               "100\t120.5\t5\r\n1.25\t2\t0\r\n";
+// The two grids above do not lie on one grid of cells.
+const std::string NORTH_SOUTH_WARNING =
+    "\n\tWarning: the two DEMs do not lie on the same grid of cells:"
+    "\n\t\tfirst DEM : lower-left corner 100.000000 200.000000, cell size 25.000000"
+    "\n\t\tsecond DEM: lower-left corner 300.500000 400.000000, cell size 10.000000"
+    "\n\t\tthe second DEM is offset by 8.020000 cells in X and 8.000000 cells in Y"
+    "\n\tTheir difference is still taken cell by cell.\n";
 const std::vector<uint16_t> NORTH_CM = {12050, 10000, 700, 100, 200, 300};
 const std::vector<uint16_t> SOUTH_CM = {10000, 12050, 500, 125, 200, 0};
+
+// Real elevation data and what GDAL made of it (tests/data/srtm_luxembourg/README.md).
+std::string srtm(const std::string &name)
+{
+    return read_file(std::string(ORMELIX_SOURCE_DIR) + "/tests/data/srtm_luxembourg/" + name);
+}
+
+// The words of an ASCII grid after its header lines.
+std::vector<std::string> body_words(const std::string &grid, int header_lines)
+{
+    std::istringstream text(grid);
+    std::string line, word;
+    for (int i = 0; i < header_lines; i++)
+        std::getline(text, line);
+    std::vector<std::string> words;
+    while (text >> word)
+        words.push_back(word);
+    return words;
+}
 
 class Session : public ::testing::Test {
 protected:
@@ -110,7 +137,7 @@ TEST_F(Session, TwoAsciiGridsGiveAnAsciiDifference)
     std::string expected = opening_lines() + "\n" +
                            summary("FIRST", "c:\\images\\site\\north.asc", 2, 3) +
                            SECOND_QUESTION + FORMAT_MENU + "\n" +
-                           summary("SECOND", "c:\\images\\site\\south.asc", 2, 3) +
+                           summary("SECOND", "c:\\images\\site\\south.asc", 2, 3) + NORTH_SOUTH_WARNING +
                            OUTPUT_QUESTION + FORMAT_MENU + TREATMENT_MENU + ELIMINATION_MENU +
                            SAVING;
     EXPECT_EQ(r.console, expected);
@@ -133,6 +160,11 @@ TEST_F(Session, PositiveValuesAndNoDataCells)
                                   "nodata_value -99\n100 120.5 -99\n1.25 nan 0\n");
     e2e::run_result r = run("site\nnorth\n0\nsouth\n0\ndiff\n0\n2\n1\n");
     EXPECT_EQ(r.status, 0);
+    // Two grids on the same cells: no warning.
+    EXPECT_EQ(r.console, opening_lines() + "\n" + summary("FIRST", "c:\\images\\site\\north.asc", 2, 3) +
+                             SECOND_QUESTION + FORMAT_MENU + "\n" +
+                             summary("SECOND", "c:\\images\\site\\south.asc", 2, 3) + OUTPUT_QUESTION +
+                             FORMAT_MENU + TREATMENT_MENU + ELIMINATION_MENU + SAVING);
     EXPECT_EQ(read_file(site("diff_val_pos.asc")),
               "ncols 3\nnrows 2\nxllcorner 0.000000\nyllcorner 0.000000\n"
               "cellsize 1.000000\nnodata_value -9999.9999\n"
@@ -189,8 +221,12 @@ TEST_F(Session, MissingDescriptorIsAskedForAndCompleted)
         PIXEL_QUESTION + PIXEL_QUESTION + PIXEL_QUESTION + integer_range(true, "100", "12050") +
         UNIT_MENU + metre_range("1.000000", "120.500000") +
         summary("FIRST", "c:\\images\\site\\north_m2.raw", 2, 3) + SECOND_QUESTION + FORMAT_MENU +
-        "\n" + summary("SECOND", "c:\\images\\site\\south.asc", 2, 3) + OUTPUT_QUESTION +
-        FORMAT_MENU + TREATMENT_MENU + ELIMINATION_MENU + SAMPLE_MENU + PIXEL_QUESTION +
+        "\n" + summary("SECOND", "c:\\images\\site\\south.asc", 2, 3) +
+        "\n\tWarning: the two DEMs do not lie on the same grid of cells:"
+        "\n\t\tfirst DEM : cell size 25.000000 (raster pixel size)"
+        "\n\t\tsecond DEM: lower-left corner 300.500000 400.000000, cell size 10.000000"
+        "\n\tTheir difference is still taken cell by cell.\n" +
+        OUTPUT_QUESTION + FORMAT_MENU + TREATMENT_MENU + ELIMINATION_MENU + SAMPLE_MENU + PIXEL_QUESTION +
         output_range("0.000000", "20.500000") + OUT_UNIT_MENU;
     EXPECT_EQ(r.console, expected);
     EXPECT_EQ(r.status, 0);
@@ -274,6 +310,16 @@ TEST_F(Session, EarlyStopsSayWhyAndExitWithOne)
                              "\n\tFile c:\\images\\site\\lost_m2.raw unknown\n");
     EXPECT_EQ(r.status, 1);
 
+    // Cells that are not square, as GDAL writes them.
+    write_file(site("coarse.asc"), srtm("lux_dx_dy.asc"));
+    r = run("site\ncoarse\n0\n");
+    EXPECT_EQ(r.console, opening_lines() + "\n" +
+                             "\n\tFile c:\\images\\site\\coarse.asc has cells that are not square (dx "
+                             "0.016666666667, dy 0.008333333333): the program needs square cells; resample "
+                             "the grid to one cell size first.\n");
+    EXPECT_EQ(r.status, 1);
+    e2e::remove_tree(site("coarse.asc"));
+
     // End of the answers at a question.
     r = run("site\nnorth\n");
     EXPECT_EQ(r.console, opening_lines() + END_OF_ANSWERS);
@@ -326,8 +372,8 @@ TEST_F(Session, AnswersThatAreNotChoicesAreAskedAgain)
         "\n\tabc is not a whole number: please answer again.\n" + FORMAT_MENU +
         "\n\t1.5 is not a whole number: please answer again.\n" + FORMAT_MENU + "\n" +
         summary("FIRST", "c:\\images\\site\\north.asc", 2, 3) + SECOND_QUESTION + FORMAT_MENU +
-        "\n" + summary("SECOND", "c:\\images\\site\\south.asc", 2, 3) + OUTPUT_QUESTION +
-        FORMAT_MENU + TREATMENT_MENU + TREATMENT_MENU + ELIMINATION_MENU + LIMIT_QUESTION +
+        "\n" + summary("SECOND", "c:\\images\\site\\south.asc", 2, 3) + NORTH_SOUTH_WARNING +
+        OUTPUT_QUESTION + FORMAT_MENU + TREATMENT_MENU + TREATMENT_MENU + ELIMINATION_MENU + LIMIT_QUESTION +
         "\n\tabc is not a number: please answer again.\n" + LIMIT_QUESTION + SAVING;
     EXPECT_EQ(r.console, expected);
     EXPECT_EQ(r.status, 0);
@@ -383,6 +429,52 @@ TEST_F(Session, AnOutputUnitTooSmallForTheResultIsRefused)
     EXPECT_NE(again, std::string::npos);
     EXPECT_EQ(read_file(site("diff_val_abs_m2.raw")), little_endian16({7000}));
     EXPECT_EQ(read_file(site("diff_val_abs_m2.txt")).substr(0, 16), "1\n1\n2\n7000\n7000\n");
+}
+
+TEST_F(Session, RealEpochsInDegreesGiveGdalsDifferenceOnTheirGrid)
+{
+    write_file(site("lux_2000.asc"), srtm("lux_2000.asc"));
+    write_file(site("lux_2010.asc"), srtm("lux_2010.asc"));
+    const std::string answers = "site\nlux_2000\n0\nlux_2010\n0\nchange\n0\n0\n1\n";
+    e2e::run_result r = run(answers);
+    const std::string first = opening_lines() + "\n" +
+                              summary("FIRST", "c:\\images\\site\\lux_2000.asc", 60, 60) +
+                              SECOND_QUESTION + FORMAT_MENU + "\n" +
+                              summary("SECOND", "c:\\images\\site\\lux_2010.asc", 60, 60);
+    const std::string rest = OUTPUT_QUESTION + FORMAT_MENU + TREATMENT_MENU + ELIMINATION_MENU + SAVING;
+    EXPECT_EQ(r.console, first + rest);
+    EXPECT_EQ(r.status, 0);
+    // The header keeps the inputs' georeference to its last digit; the cells are GDAL's.
+    const std::string header = "ncols 60\nnrows 60\nxllcorner 5.741666666667\nyllcorner 49.691666666667\n"
+                               "cellsize 0.008333333333\nnodata_value -9999.9999\n";
+    std::string result = read_file(site("change_val_abs.asc"));
+    EXPECT_EQ(result.substr(0, header.size()), header);
+    const std::vector<std::string> expected = body_words(srtm("lux_diff_abs.asc"), 6);
+    ASSERT_EQ(expected.size(), 3600u);
+    EXPECT_EQ(body_words(result, 6), expected);
+
+    // The second epoch exported half a cell to the east: a warning, and the run goes on.
+    std::string shifted = srtm("lux_2010.asc");
+    const std::string corner = "xllcorner    5.741666666667";
+    const size_t at = shifted.find(corner);
+    ASSERT_NE(at, std::string::npos);
+    shifted.replace(at, corner.size(), "xllcorner    5.745833333333");
+    write_file(site("lux_2010.asc"), shifted);
+    r = run(answers);
+    EXPECT_EQ(r.console, first +
+                             "\n\tWarning: the two DEMs do not lie on the same grid of cells:"
+                             "\n\t\tfirst DEM : lower-left corner 5.741666666667 49.691666666667, cell size "
+                             "0.008333333333"
+                             "\n\t\tsecond DEM: lower-left corner 5.745833333333 49.691666666667, cell size "
+                             "0.008333333333"
+                             "\n\t\tthe second DEM is offset by 0.500000 cells in X and 0.000000 cells in Y"
+                             "\n\tTheir difference is still taken cell by cell.\n" +
+                             rest);
+    EXPECT_EQ(r.status, 0);
+    result = read_file(site("change_val_abs.asc"));
+    const std::string moved_corner = "ncols 60\nnrows 60\nxllcorner 5.745833333333\n";
+    EXPECT_EQ(result.substr(0, moved_corner.size()), moved_corner);
+    EXPECT_EQ(body_words(result, 6), expected);
 }
 
 } // namespace
