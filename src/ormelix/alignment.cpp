@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "gridfiles/number_text.h"
-#include "ormelix/console.h"
+#include "text/number_text.h"
 
 namespace {
 
