@@ -398,11 +398,9 @@ protected:
     std::string dir;
     void SetUp() override
     {
-        char name[] = "/tmp/ascii_lecture_XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir = name;
+        dir = e2e::make_scratch_folder("ascii_lecture");
     }
-    void TearDown() override { EXPECT_EQ(std::system(("rm -rf " + dir).c_str()), 0); }
+    void TearDown() override { e2e::remove_tree(dir); }
     std::string write_file(const std::string &name, const std::string &text)
     {
         std::string path = dir + "/" + name;
@@ -467,7 +465,7 @@ TEST_F(AsciiLecture, SecondGridOfAnotherFrameStopsBeforeItsValues)
                                                      "cellsize 1\nnodata_value -9999\nnot-a-number\n");
     EXPECT_EXIT(
         {
-            if (!std::freopen("/dev/null", "r", stdin) || !std::freopen(console.c_str(), "w", stdout))
+            if (!std::freopen(e2e::NULL_DEVICE, "r", stdin) || !std::freopen(console.c_str(), "w", stdout))
                 std::exit(2);
             nb_col = 3;
             nb_lig = 300;
@@ -499,7 +497,7 @@ TEST_F(AsciiLecture, FaultsStopTheRunNamingFileLineAndColumn)
         const std::string grid = write_file("north.asc", c.text);
         EXPECT_EXIT(
             {
-                if (!std::freopen("/dev/null", "r", stdin) || !std::freopen(console.c_str(), "w", stdout))
+                if (!std::freopen(e2e::NULL_DEVICE, "r", stdin) || !std::freopen(console.c_str(), "w", stdout))
                     std::exit(2);
                 f1 = std::fopen(grid.c_str(), "r");
                 nomim1 = "c:\\images\\site\\north.asc";

@@ -10,6 +10,7 @@
 
 #include "nrutil.h"
 #include "ormelix/globals.h"
+#include "e2e_support.h"
 #include "raster_test_support.h"
 
 namespace {
@@ -27,9 +28,7 @@ protected:
 
     void SetUp() override
     {
-        std::string pattern = "/tmp/ormelix-raster-reader-XXXXXX";
-        ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
-        folder = pattern;
+        folder = e2e::make_scratch_folder("ormelix-raster-reader");
     }
 
     void TearDown() override
@@ -41,8 +40,8 @@ protected:
             if (*fp != nullptr) std::fclose(*fp);
             *fp = nullptr;
         }
-        std::freopen("/dev/null", "r", stdin);
-        std::system(("rm -rf " + folder).c_str());
+        std::freopen(e2e::NULL_DEVICE, "r", stdin);
+        e2e::remove_tree(folder);
     }
 
     void answer(const std::string &answers)
@@ -132,7 +131,7 @@ TEST_F(RasterReader, SecondGridCompletesTheDescriptorCreatedInTheRun)
 
     EXPECT_EQ(console, "\n\tHypsometric dynamic scale:\n\t\tMin = 2000000\n\t\tMax = 2500000 " + unit_menu +
                            "\n\tFloat Hypsometric dynamic scale:\n\t\tMin = 20000.000000\n\t\tMax = 25000.000000 ");
-    EXPECT_EQ(slurp(nomdescr2), "3\n4\n4\n2000000\n2500000\n25\n");
+    EXPECT_EQ(slurp(nomdescr2), e2e::text_file("3\n4\n4\n2000000\n2500000\n25\n"));
     EXPECT_EQ(f2, nullptr);
     EXPECT_EQ(f2d, nullptr);
     EXPECT_EQ(dyn_scale_dem2, 2);
@@ -161,12 +160,12 @@ TEST_F(RasterReader, AShortSampleFileStopsTheRun)
     EXPECT_EXIT(
         {
             std::freopen(console.c_str(), "w", stdout);
-            std::freopen("/dev/null", "r", stdin);
+            std::freopen(e2e::NULL_DEVICE, "r", stdin);
             dem1_lecture();
             std::exit(0);
         },
         ::testing::ExitedWithCode(1), "");
-    EXPECT_EQ(slurp(console), "\n\tThe file " + nomim1 + " holds 40 bytes; 3 lines of 4 columns need 48.\n");
+    EXPECT_EQ(e2e::console_text(slurp(console)), "\n\tThe file " + nomim1 + " holds 40 bytes; 3 lines of 4 columns need 48.\n");
 }
 
 }  // namespace

@@ -67,6 +67,19 @@ int errno_for(DWORD error)
     }
 }
 
+// Windows reports a name too long for it as a path not found; say what it is.
+int errno_for_path(DWORD error, const std::wstring &path)
+{
+    size_t longest_name = 0, name = 0;
+    for (wchar_t c : path) {
+        name = c == L'\\' || c == L'/' ? 0 : name + 1;
+        longest_name = name > longest_name ? name : longest_name;
+    }
+    if (path.size() >= MAX_PATH || longest_name > 255)
+        return ENAMETOOLONG;
+    return errno_for(error);
+}
+
 // Answers are bytes: UTF-8 from a script written today, otherwise the code page the
 // user typed them in (the console's) or the one files of this system are written in.
 std::wstring windows_path(const std::string &path)
@@ -176,7 +189,7 @@ FILE *create_temporary(const std::string &final_path, const char *mode, std::str
             DWORD error = GetLastError();
             if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)
                 continue;
-            errno = errno_for(error);
+            errno = errno_for_path(error, windows_path(*temp_path));
             return nullptr;
         }
         const bool binary = std::string(mode).find('b') != std::string::npos;
