@@ -144,7 +144,8 @@ TEST_F(RasterReader, ADescriptorThatCannotBeCompletedIsAWarning)
     first_grid(1, 2, 0, little_endian({7, 8}, 2));
     descr_dem1_OK = 0;
     f1d = std::fopen("/dev/full", "w");
-    ASSERT_NE(f1d, nullptr);
+    if (f1d == nullptr)
+        GTEST_SKIP() << "no /dev/full here";
     answer("0\n");
     const std::string console = run_first();
     EXPECT_NE(console.find("Warning: the descriptor " + nomdescr1 + " could not be completed"), std::string::npos)
