@@ -212,7 +212,7 @@ protected:
     std::string dir;
     void SetUp() override
     {
-        dir = e2e::make_scratch_folder("ascii_output");
+        dir = e2e::scratch_folder("ascii-output");
     }
     void TearDown() override { e2e::remove_tree(dir); }
 

@@ -1,5 +1,6 @@
-// Runs the real program in a scratch folder that stands for the drive root, with
-// the answers of a session on its standard input. On Windows the root is the real
+// What the tests share: scratch folders and files, samples as sample files hold
+// them, and the real program run in a scratch folder that stands for the drive root,
+// with the answers of a session on its standard input. On Windows the root is the real
 // c:\images\ (the tests' own, in the Wine prefix of the cross build), so the sessions
 // run one after another.
 #ifndef ORMELIX_TESTS_E2E_SUPPORT_H
@@ -68,26 +69,32 @@ inline std::string read_file(const std::string &path)
     return text.str();
 }
 
-// Samples as a sample file holds them, low byte first.
-inline std::string little_endian16(const std::vector<uint16_t> &samples)
+// Samples as a sample file holds them: width bytes each, low byte first.
+inline std::string little_endian(const std::vector<int64_t> &samples, int width)
 {
     std::string bytes;
-    for (uint16_t v : samples) {
-        bytes.push_back(static_cast<char>(v & 0xff));
-        bytes.push_back(static_cast<char>(v >> 8));
-    }
+    for (int64_t v : samples)
+        for (int k = 0; k < width; ++k)
+            bytes.push_back(static_cast<char>((static_cast<uint64_t>(v) >> (8 * k)) & 0xFF));
     return bytes;
+}
+
+inline std::string little_endian16(const std::vector<uint16_t> &samples)
+{
+    return little_endian(std::vector<int64_t>(samples.begin(), samples.end()), 2);
 }
 
 inline std::string little_endian32(const std::vector<int32_t> &samples)
 {
-    std::string bytes;
-    for (int32_t v : samples) {
-        uint32_t u = static_cast<uint32_t>(v);
-        for (int k = 0; k < 4; k++)
-            bytes.push_back(static_cast<char>((u >> (8 * k)) & 0xff));
-    }
-    return bytes;
+    return little_endian(std::vector<int64_t>(samples.begin(), samples.end()), 4);
+}
+
+inline size_t occurrences(const std::string &text, const std::string &piece)
+{
+    size_t count = 0;
+    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
+        ++count;
+    return count;
 }
 
 // What a text file the program writes holds: on Windows every line break is CR LF.
@@ -129,10 +136,11 @@ inline void write_file(const std::string &path, const std::string &bytes)
     out << bytes;
 }
 
-// A folder of its own for the running test, under the system's folder for temporary
-// files. A death test on Windows runs its test again in a new process: the same name
-// there (from the test's name and a mark the process hands down) finds the same folder.
-inline std::string make_scratch_folder(const std::string &prefix)
+// A fresh folder of its own for one test, in the system's folder for temporary
+// files; remove_tree takes it away. A death test on Windows runs its test again in a
+// new process: the same name there (from the test's name and a mark the process hands
+// down) finds the same folder.
+inline std::string scratch_folder(const std::string &purpose)
 {
     const char MARK[] = "ORMELIX_TEST_SCRATCH";
     if (std::getenv(MARK) == nullptr) {
@@ -144,7 +152,7 @@ inline std::string make_scratch_folder(const std::string &prefix)
         setenv(MARK, mark.c_str(), 1);
 #endif
     }
-    std::string name = prefix + "-" + std::getenv(MARK);
+    std::string name = "ormelix-" + purpose + "-" + std::getenv(MARK);
     if (const testing::TestInfo *test = testing::UnitTest::GetInstance()->current_test_info())
         name += std::string("-") + test->test_suite_name() + "." + test->name();
     std::error_code error;
@@ -194,7 +202,7 @@ inline std::string make_root()
     std::ofstream(TEST_ROOT_MARK) << "whole-session tests of ORMELIX\n";
     return "c:";
 #else
-    std::string root = make_scratch_folder("ormelix-e2e");
+    std::string root = scratch_folder("e2e");
     make_folder(root + "/images/site");
     return root;
 #endif
@@ -279,7 +287,7 @@ inline run_result run_program(const std::string &root, const std::string &answer
                               const run_limits &limits = run_limits())
 {
     // The run's own files stay out of the root folder, whose files the tests compare.
-    std::string files = make_scratch_folder("ormelix-run");
+    std::string files = scratch_folder("run");
     std::string in_path = files + "/answers";
     std::string out_path = files + "/console";
     std::string err_path = files + "/errors";

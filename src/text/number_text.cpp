@@ -1,8 +1,9 @@
-#include "gridfiles/number_text.h"
+#include "text/number_text.h"
 
-#include <cctype>
+#include <cstdarg>
 #include <charconv>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -18,7 +19,7 @@ const double exact_powers_of_ten[] = {
 // The reference reader: the C library's own, on a terminated copy of the word.
 bool parse_with_strtod(const char *first, const char *last, double *value)
 {
-    if (std::isspace(static_cast<unsigned char>(*first)))
+    if (is_white(static_cast<unsigned char>(*first)))
         return false;
     std::string word(first, last);
     char *end = nullptr;
@@ -32,6 +33,57 @@ bool parse_with_strtod(const char *first, const char *last, double *value)
 bool is_digit(char c)
 {
     return static_cast<unsigned char>(c - '0') < 10;
+}
+
+const char two_digits[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+char *write_two_digits(char *out, unsigned pair)
+{
+    std::memcpy(out, two_digits + 2 * pair, 2);
+    return out + 2;
+}
+
+// Writes value in decimal without leading zeros.
+char *write_unsigned(char *out, uint64_t value)
+{
+    if (value < 10) {
+        *out = static_cast<char>('0' + value);
+        return out + 1;
+    }
+    size_t length = 2;
+    for (uint64_t bound = 100; length < 20 && value >= bound; bound *= 10)
+        ++length;
+    char *end = out + length;
+    char *p = end;
+    while (value >= 100) {
+        p -= 2;
+        write_two_digits(p, static_cast<unsigned>(value % 100));
+        value /= 100;
+    }
+    if (value >= 10) {
+        p -= 2;
+        write_two_digits(p, static_cast<unsigned>(value));
+    } else {
+        *--p = static_cast<char>('0' + value);
+    }
+    return end;
+}
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "digits are stored low byte first");
+
+// The eight decimal digits of value < 10^8 as characters, the first digit in the lowest
+// byte: all digits at once in the lanes of one integer, without a loop.
+uint64_t eight_digits(uint32_t value)
+{
+    uint64_t lanes = (value / 10000) | (static_cast<uint64_t>(value % 10000) << 32);
+    const uint64_t hundreds = ((lanes * 10486) >> 20) & 0x0000007F0000007FULL;
+    lanes = hundreds | ((lanes - hundreds * 100) << 16);
+    const uint64_t tens = ((lanes * 103) >> 10) & 0x000F000F000F000FULL;
+    lanes = tens | ((lanes - tens * 10) << 8);
+    return lanes + 0x3030303030303030ULL;
 }
 
 } // namespace
@@ -111,61 +163,6 @@ bool parse_real_word(const char *first, const char *last, double *value)
     return parse_with_strtod(first, last, value);
 }
 
-namespace {
-
-const char two_digits[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
-
-char *write_two_digits(char *out, unsigned pair)
-{
-    std::memcpy(out, two_digits + 2 * pair, 2);
-    return out + 2;
-}
-
-// Writes value in decimal without leading zeros.
-char *write_unsigned(char *out, uint64_t value)
-{
-    if (value < 10) {
-        *out = static_cast<char>('0' + value);
-        return out + 1;
-    }
-    size_t length = 2;
-    for (uint64_t bound = 100; length < 20 && value >= bound; bound *= 10)
-        ++length;
-    char *end = out + length;
-    char *p = end;
-    while (value >= 100) {
-        p -= 2;
-        write_two_digits(p, static_cast<unsigned>(value % 100));
-        value /= 100;
-    }
-    if (value >= 10) {
-        p -= 2;
-        write_two_digits(p, static_cast<unsigned>(value));
-    } else {
-        *--p = static_cast<char>('0' + value);
-    }
-    return end;
-}
-
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "digits are stored low byte first");
-
-// The eight decimal digits of value < 10^8 as characters, the first digit in the lowest
-// byte: all digits at once in the lanes of one integer, without a loop.
-uint64_t eight_digits(uint32_t value)
-{
-    uint64_t lanes = (value / 10000) | (static_cast<uint64_t>(value % 10000) << 32);
-    const uint64_t hundreds = ((lanes * 10486) >> 20) & 0x0000007F0000007FULL;
-    lanes = hundreds | ((lanes - hundreds * 100) << 16);
-    const uint64_t tens = ((lanes * 103) >> 10) & 0x000F000F000F000FULL;
-    lanes = tens | ((lanes - tens * 10) << 8);
-    return lanes + 0x3030303030303030ULL;
-}
-
-} // namespace
-
 char *format_fixed6(char *out, double value)
 {
     uint64_t bits;
@@ -232,4 +229,41 @@ char *format_fixed6(char *out, double value)
     p = write_two_digits(p, decimals / 10000);
     p = write_two_digits(p, decimals / 100 % 100);
     return write_two_digits(p, decimals % 100);
+}
+
+bool parse_whole_word(const char *first, const char *last, int32_t *value)
+{
+    bool negative = false;
+    if (first < last && (*first == '+' || *first == '-')) {
+        negative = *first == '-';
+        first++;
+    }
+    if (first == last)
+        return false;
+    const int64_t limit = negative ? int64_t{2147483648} : int64_t{2147483647};
+    int64_t magnitude = 0;
+    for (; first < last; first++) {
+        if (!is_digit(*first))
+            return false;
+        magnitude = magnitude * 10 + (*first - '0');
+        if (magnitude > limit)
+            return false;
+    }
+    *value = static_cast<int32_t>(negative ? -magnitude : magnitude);
+    return true;
+}
+
+std::string text_printf(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    int size = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    std::string text(size > 0 ? static_cast<size_t>(size) : 0, '\0');
+    if (size > 0)
+        std::vsnprintf(&text[0], text.size() + 1, format, again);
+    va_end(again);
+    return text;
 }
