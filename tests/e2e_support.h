@@ -209,7 +209,7 @@ inline std::string make_root()
 }
 
 // Removes a root folder of make_root and everything in it; on Windows, what the tests
-// put in c:\images\ and c:\.
+// put in c:\images\.
 inline void remove_root(const std::string &root)
 {
 #ifdef _WIN32
