@@ -427,7 +427,8 @@ TEST_F(BadInput, NamesThatLeadOutsideTheRootAreAskedAgain)
     r = run("site\nnorth\n0\nsouth\n0\n..\\diff\n");
     EXPECT_NE(r.console.find("\n\t..\\diff would lead outside c:\\images\\: please give a name inside it.\n"),
               std::string::npos);
-    expect_stop(r, END_OF_ANSWERS);    // Above the images folder: on Windows the drive's own root, no test folder's to clear.
+    expect_stop(r, END_OF_ANSWERS);
+    // Above the images folder: on Windows the drive's own root, no test folder's to clear.
     std::remove((root + "/secret.asc").c_str());
 }
 

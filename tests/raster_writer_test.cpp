@@ -124,8 +124,8 @@ TEST_F(RasterWriter, AUnitTheSamplesCannotHoldIsRefused)
     EXPECT_EQ(coef_out, 100.0);
     EXPECT_EQ(read_file(samples_path), little_endian({7000, 0}, 2));
     EXPECT_EQ(read_file(descriptor_path), text_file("1\n2\n2\n0\n7000\n25\n" + notes_head +
-                                          "\n\tby using positive values"
-                                          "\n\tand eliminating pixels whose altitude is lower than 0.50 m "));
+                                                    "\n\tby using positive values"
+                                                    "\n\tand eliminating pixels whose altitude is lower than 0.50 m "));
 }
 
 TEST_F(RasterWriter, ThirtyTwoBitSamplesHoldMillimetres)

@@ -128,8 +128,8 @@ TEST_F(Session, TwoAsciiGridsGiveAnAsciiDifference)
     // The corner and the cell size are the second grid's; no raster question was asked.
     EXPECT_EQ(read_file(site("diff_val_abs.asc")),
               e2e::text_file("ncols 3\nnrows 2\nxllcorner 300.500000\nyllcorner 400.000000\n"
-              "cellsize 10.000000\nnodata_value -9999.9999\n"
-              "20.500000\t20.500000\t2.000000\t0.250000\t0.000000\t3.000000\t"));
+                             "cellsize 10.000000\nnodata_value -9999.9999\n"
+                             "20.500000\t20.500000\t2.000000\t0.250000\t0.000000\t3.000000\t"));
     EXPECT_EQ(site_files(), (std::vector<std::string>{"diff_val_abs.asc", "north.asc", "south.asc"}));
 }
 
@@ -144,8 +144,8 @@ TEST_F(Session, PositiveValuesAndNoDataCells)
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(read_file(site("diff_val_pos.asc")),
               e2e::text_file("ncols 3\nnrows 2\nxllcorner 0.000000\nyllcorner 0.000000\n"
-              "cellsize 1.000000\nnodata_value -9999.9999\n"
-              "20.500000\t-9999.999900\t-9999.999900\t0.000000\t-9999.999900\t3.000000\t"));
+                             "cellsize 1.000000\nnodata_value -9999.9999\n"
+                             "20.500000\t-9999.999900\t-9999.999900\t0.000000\t-9999.999900\t3.000000\t"));
 }
 
 TEST_F(Session, EitherSystemsLineBreaksAndNamesOutsideAsciiReadTheSame)
@@ -212,10 +212,10 @@ TEST_F(Session, TypicalRunTwoRasterPairsToCentimetres)
     // The pixel size is the second grid's, whatever the answer to the output question.
     EXPECT_EQ(read_file(site("diff_val_abs_m2.txt")),
               e2e::text_file("2\n3\n2\n0\n2050\n25\n"
-              "\n\tProcessing applied to : \n\t\t    c:\\images\\site\\north_m2.raw "
-              "\n\t\tand c:\\images\\site\\south_m2.raw "
-              "\n\tby using absolute values"
-              "\n\tand eliminating pixels whose altitude is lower than 0.50 m "));
+                             "\n\tProcessing applied to : \n\t\t    c:\\images\\site\\north_m2.raw "
+                             "\n\t\tand c:\\images\\site\\south_m2.raw "
+                             "\n\tby using absolute values"
+                             "\n\tand eliminating pixels whose altitude is lower than 0.50 m "));
     // Existing descriptors are never rewritten.
     EXPECT_EQ(read_file(site("north_m2.txt")), "2\n3\n2\n100\n12050\n20\n");
     EXPECT_EQ(site_files().size(), 6u);
@@ -248,9 +248,9 @@ TEST_F(Session, MissingDescriptorIsAskedForAndCompleted)
     // The second grid came from an ASCII grid of cell size 10.
     EXPECT_EQ(read_file(site("diff_val_neg_m4.txt")),
               e2e::text_file("2\n3\n4\n0\n20500\n10\n"
-              "\n\tProcessing applied to : \n\t\t    c:\\images\\site\\north_m2.raw "
-              "\n\t\tand c:\\images\\site\\south.asc "
-              "\n\tby using negative values"));
+                             "\n\tProcessing applied to : \n\t\t    c:\\images\\site\\north_m2.raw "
+                             "\n\t\tand c:\\images\\site\\south.asc "
+                             "\n\tby using negative values"));
 }
 
 TEST_F(Session, ADescriptorThatCannotBeCreatedIsAWarningOnly)
@@ -292,8 +292,8 @@ TEST_F(Session, TwoRasterPairsToAnAsciiGridAskTheCorner)
     // The cell size is the second grid's pixel size.
     EXPECT_EQ(read_file(site("diff_val_abs.asc")),
               e2e::text_file("ncols 3\nnrows 2\nxllcorner 512000.250000\nyllcorner 4800000.500000\n"
-              "cellsize 25.000000\nnodata_value -9999.9999\n"
-              "20.500000\t20.500000\t2.000000\t0.250000\t0.000000\t3.000000\t"));
+                             "cellsize 25.000000\nnodata_value -9999.9999\n"
+                             "20.500000\t20.500000\t2.000000\t0.250000\t0.000000\t3.000000\t"));
 }
 
 TEST_F(Session, AnOutputPairReadsBackAsAnInput)
@@ -309,8 +309,8 @@ TEST_F(Session, AnOutputPairReadsBackAsAnInput)
               std::string::npos);
     EXPECT_EQ(read_file(site("zero_val_abs.asc")),
               e2e::text_file("ncols 3\nnrows 2\nxllcorner 1.000000\nyllcorner 2.000000\n"
-              "cellsize 25.000000\nnodata_value -9999.9999\n"
-              "0.000000\t0.000000\t0.000000\t0.000000\t0.000000\t0.000000\t"));
+                             "cellsize 25.000000\nnodata_value -9999.9999\n"
+                             "0.000000\t0.000000\t0.000000\t0.000000\t0.000000\t0.000000\t"));
 }
 
 TEST_F(Session, EarlyStopsSayWhyAndExitWithOne)
