@@ -489,7 +489,7 @@ TEST_F(AsciiLecture, SecondGridOfAnotherFrameStopsBeforeItsValues)
                                                      "cellsize 1\nnodata_value -9999\nnot-a-number\n");
     EXPECT_EXIT(
         {
-            if (!std::freopen("/dev/null", "r", stdin) || !std::freopen(console.c_str(), "w", stdout))
+            if (!std::freopen(e2e::NULL_DEVICE, "r", stdin) || !std::freopen(console.c_str(), "w", stdout))
                 std::exit(2);
             nb_col = 3;
             nb_lig = 300;
@@ -523,7 +523,7 @@ TEST_F(AsciiLecture, FaultsStopTheRunNamingFileLineAndColumn)
         const std::string grid = write_file("north.asc", c.text);
         EXPECT_EXIT(
             {
-                if (!std::freopen("/dev/null", "r", stdin) || !std::freopen(console.c_str(), "w", stdout))
+                if (!std::freopen(e2e::NULL_DEVICE, "r", stdin) || !std::freopen(console.c_str(), "w", stdout))
                     std::exit(2);
                 f1 = std::fopen(grid.c_str(), "r");
                 nomim1 = "c:\\images\\site\\north.asc";

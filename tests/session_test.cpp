@@ -2,6 +2,7 @@
 // every file left behind compared with what a user must see.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <sstream>
 #include <string>
@@ -113,7 +114,7 @@ std::vector<std::string> body_words(const std::string &grid, int header_lines)
 class Session : public ::testing::Test {
 protected:
     void SetUp() override { root = e2e::make_root(); }
-    void TearDown() override { e2e::remove_tree(root); }
+    void TearDown() override { e2e::remove_root(root); }
 
     std::string site(const std::string &name) const { return root + "/images/site/" + name; }
     std::vector<std::string> site_files() const { return e2e::list_folder(root + "/images/site"); }
@@ -153,9 +154,9 @@ TEST_F(Session, TwoAsciiGridsGiveAnAsciiDifference)
     EXPECT_EQ(r.errors, "");
     // The corner and the cell size are the second grid's; no raster question was asked.
     EXPECT_EQ(read_file(site("diff_val_abs.asc")),
-              "ncols 3\nnrows 2\nxllcorner 300.500000\nyllcorner 400.000000\n"
-              "cellsize 10.000000\nnodata_value -9999.9999\n"
-              "20.500000\t20.500000\t2.000000\t0.250000\t0.000000\t3.000000\t");
+              e2e::text_file("ncols 3\nnrows 2\nxllcorner 300.500000\nyllcorner 400.000000\n"
+                             "cellsize 10.000000\nnodata_value -9999.9999\n"
+                             "20.500000\t20.500000\t2.000000\t0.250000\t0.000000\t3.000000\t"));
     EXPECT_EQ(site_files(), (std::vector<std::string>{"diff_val_abs.asc", "north.asc", "south.asc"}));
 }
 
@@ -174,9 +175,47 @@ TEST_F(Session, PositiveValuesAndNoDataCells)
                              summary("SECOND", "c:\\images\\site\\south.asc", 2, 3) + OUTPUT_QUESTION +
                              FORMAT_MENU + TREATMENT_MENU + ELIMINATION_MENU + SAVING);
     EXPECT_EQ(read_file(site("diff_val_pos.asc")),
-              "ncols 3\nnrows 2\nxllcorner 0.000000\nyllcorner 0.000000\n"
-              "cellsize 1.000000\nnodata_value -9999.9999\n"
-              "20.500000\t-9999.999900\t-9999.999900\t0.000000\t-9999.999900\t3.000000\t");
+              e2e::text_file("ncols 3\nnrows 2\nxllcorner 0.000000\nyllcorner 0.000000\n"
+                             "cellsize 1.000000\nnodata_value -9999.9999\n"
+                             "20.500000\t-9999.999900\t-9999.999900\t0.000000\t-9999.999900\t3.000000\t"));
+}
+
+TEST_F(Session, EitherSystemsLineBreaksAndNamesOutsideAsciiReadTheSame)
+{
+    // Grids written on Linux (LF) or on Windows (CR LF), in a folder whose name is not
+    // ASCII; the samples of the result hold the bytes of LF and CR (10, 2573, 13 m).
+    const std::string folder = "Höhe_2019";
+    const std::string shown = "c:\\images\\" + folder + "\\";
+    e2e::make_folder(root + "/images/" + folder);
+    const std::string answers = folder + "\nnorth\n0\nsouth\n1\n0\n0\ndiff\n1\n0\n1\n0\n25\n0\n";
+    const std::string expected =
+        banner() + FOLDER_QUESTION + FIRST_QUESTION + FORMAT_MENU + "\n" +
+        summary("FIRST", shown + "north.asc", 1, 3) + SECOND_QUESTION + FORMAT_MENU + SAMPLE_MENU +
+        integer_range(false, "100", "100") + UNIT_MENU + metre_range("100.000000", "100.000000") +
+        summary("SECOND", shown + "south_m2.raw", 1, 3) + OUTPUT_QUESTION + FORMAT_MENU +
+        TREATMENT_MENU + ELIMINATION_MENU + SAMPLE_MENU + PIXEL_QUESTION +
+        output_range("10.000000", "2573.000000") + OUT_UNIT_MENU;
+    for (const std::string line_break : {"\n", "\r\n"}) {
+        SCOPED_TRACE(line_break == "\n" ? "LF" : "CR LF");
+        std::string north = "ncols 3\nnrows 1\nxllcorner 0\nyllcorner 0\ncellsize 25\n"
+                            "nodata_value -9999\n110 2673 113\n";
+        std::string descriptor = "1\n3\n2\n100\n100\n25\n";
+        for (std::string *text : {&north, &descriptor})
+            for (size_t at = text->find('\n'); at != std::string::npos; at = text->find('\n', at + 2))
+                text->replace(at, 1, line_break);
+        const std::string at = root + "/images/" + folder + "/";
+        write_file(at + "north.asc", north);
+        write_file(at + "south_m2.raw", little_endian16({100, 100, 100}));
+        write_file(at + "south_m2.txt", descriptor);
+        e2e::run_result r = run(answers);
+        EXPECT_EQ(r.console, expected);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(read_file(at + "diff_val_abs_m2.raw"), little_endian16({10, 2573, 13}));
+        EXPECT_EQ(read_file(at + "diff_val_abs_m2.txt"),
+                  e2e::text_file("1\n3\n2\n10\n2573\n25\n"
+                                 "\n\tProcessing applied to : \n\t\t    " + shown + "north.asc "
+                                 "\n\t\tand " + shown + "south_m2.raw \n\tby using absolute values"));
+    }
 }
 
 TEST_F(Session, TypicalRunTwoRasterPairsToCentimetres)
@@ -204,11 +243,11 @@ TEST_F(Session, TypicalRunTwoRasterPairsToCentimetres)
               little_endian16({2050, 2050, 200, 0, 0, 300}));
     // The pixel size is the second grid's, whatever the answer to the output question.
     EXPECT_EQ(read_file(site("diff_val_abs_m2.txt")),
-              "2\n3\n2\n0\n2050\n25\n"
-              "\n\tProcessing applied to : \n\t\t    c:\\images\\site\\north_m2.raw "
-              "\n\t\tand c:\\images\\site\\south_m2.raw "
-              "\n\tby using absolute values"
-              "\n\tand eliminating pixels whose altitude is lower than 0.50 m ");
+              e2e::text_file("2\n3\n2\n0\n2050\n25\n"
+                             "\n\tProcessing applied to : \n\t\t    c:\\images\\site\\north_m2.raw "
+                             "\n\t\tand c:\\images\\site\\south_m2.raw "
+                             "\n\tby using absolute values"
+                             "\n\tand eliminating pixels whose altitude is lower than 0.50 m "));
     // Existing descriptors are never rewritten.
     EXPECT_EQ(read_file(site("north_m2.txt")), "2\n3\n2\n100\n12050\n20\n");
     EXPECT_EQ(site_files().size(), 6u);
@@ -238,30 +277,37 @@ TEST_F(Session, MissingDescriptorIsAskedForAndCompleted)
         output_range("0.000000", "20.500000") + OUT_UNIT_MENU;
     EXPECT_EQ(r.console, expected);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(read_file(site("north_m2.txt")), "2\n3\n2\n100\n12050\n25\n");
+    EXPECT_EQ(read_file(site("north_m2.txt")), e2e::text_file("2\n3\n2\n100\n12050\n25\n"));
     // Negative values: south - north where north lies below, in millimetres, 32 bits.
     // 100-120.5 <0 ->0; 120.5-100=20.5; 5-7<0 ->0; 1.25-1=0.25; 0; 0-3<0 -> 0.
     EXPECT_EQ(read_file(site("diff_val_neg_m4.raw")), little_endian32({0, 20500, 0, 250, 0, 0}));
     // The second grid came from an ASCII grid of cell size 10.
     EXPECT_EQ(read_file(site("diff_val_neg_m4.txt")),
-              "2\n3\n4\n0\n20500\n10\n"
-              "\n\tProcessing applied to : \n\t\t    c:\\images\\site\\north_m2.raw "
-              "\n\t\tand c:\\images\\site\\south.asc "
-              "\n\tby using negative values");
+              e2e::text_file("2\n3\n4\n0\n20500\n10\n"
+                             "\n\tProcessing applied to : \n\t\t    c:\\images\\site\\north_m2.raw "
+                             "\n\t\tand c:\\images\\site\\south.asc "
+                             "\n\tby using negative values"));
 }
 
 TEST_F(Session, ADescriptorThatCannotBeCreatedIsAWarningOnly)
 {
     put_raster16("north", NORTH_CM, "");
+#ifdef _WIN32
+    // A folder of the descriptor's name: it can be neither read nor made a file.
+    e2e::make_folder(site("north_m2.txt"));
+    const std::string why = e2e::reason(EACCES);
+#else
     // The descriptor's name leads into a folder that does not exist.
     ASSERT_EQ(symlink("no/such/folder/north_m2.txt", site("north_m2.txt").c_str()), 0);
+    const std::string why = e2e::reason(ENOENT);
+#endif
     write_file(site("south.asc"), SOUTH_ASC);
     e2e::run_result r = run("site\nnorth\n1\n0\n2\n3\n25\n2\nsouth\n0\ndiff\n0\n0\n1\n");
     std::string expected =
         opening_lines() + SAMPLE_MENU + "\n\tNo File c:\\images\\site\\north_m2.txt \n\n" +
         "\n\tNumber of lines   ? " + "\tNumber of columns ? " + "\tPixel size ? " +
-        "\n\tWarning: the descriptor c:\\images\\site\\north_m2.txt cannot be created (No such "
-        "file or directory); the run goes on with the answers given.\n";
+        "\n\tWarning: the descriptor c:\\images\\site\\north_m2.txt cannot be created (" + why +
+        "); the run goes on with the answers given.\n";
     EXPECT_EQ(r.console.substr(0, expected.size()), expected);
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(file_exists(site("diff_val_abs.asc")));
@@ -281,9 +327,9 @@ TEST_F(Session, TwoRasterPairsToAnAsciiGridAskTheCorner)
     EXPECT_EQ(r.status, 0);
     // The cell size is the second grid's pixel size.
     EXPECT_EQ(read_file(site("diff_val_abs.asc")),
-              "ncols 3\nnrows 2\nxllcorner 512000.250000\nyllcorner 4800000.500000\n"
-              "cellsize 25.000000\nnodata_value -9999.9999\n"
-              "20.500000\t20.500000\t2.000000\t0.250000\t0.000000\t3.000000\t");
+              e2e::text_file("ncols 3\nnrows 2\nxllcorner 512000.250000\nyllcorner 4800000.500000\n"
+                             "cellsize 25.000000\nnodata_value -9999.9999\n"
+                             "20.500000\t20.500000\t2.000000\t0.250000\t0.000000\t3.000000\t"));
 }
 
 TEST_F(Session, AnOutputPairReadsBackAsAnInput)
@@ -298,9 +344,9 @@ TEST_F(Session, AnOutputPairReadsBackAsAnInput)
     EXPECT_NE(r.console.find(summary("SECOND", "c:\\images\\site\\diff_val_abs_m2.raw", 2, 3)),
               std::string::npos);
     EXPECT_EQ(read_file(site("zero_val_abs.asc")),
-              "ncols 3\nnrows 2\nxllcorner 1.000000\nyllcorner 2.000000\n"
-              "cellsize 25.000000\nnodata_value -9999.9999\n"
-              "0.000000\t0.000000\t0.000000\t0.000000\t0.000000\t0.000000\t");
+              e2e::text_file("ncols 3\nnrows 2\nxllcorner 1.000000\nyllcorner 2.000000\n"
+                             "cellsize 25.000000\nnodata_value -9999.9999\n"
+                             "0.000000\t0.000000\t0.000000\t0.000000\t0.000000\t0.000000\t"));
 }
 
 TEST_F(Session, EarlyStopsSayWhyAndExitWithOne)
@@ -359,7 +405,7 @@ TEST_F(Session, FramesThatDifferStopBeforeTheSecondGridIsRead)
                              frame_stop("c:\\images\\site\\tall_m2.raw", "3 lines and 3 columns",
                                         "2 lines and 3 columns"));
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(read_file(site("tall_m2.txt")), "3\n3\n2\n");
+    EXPECT_EQ(read_file(site("tall_m2.txt")), e2e::text_file("3\n3\n2\n"));
 
     // An ASCII second grid: stops after its header, before its values.
     write_file(site("south.asc"), "ncols 3\nnrows 3\nxllcorner 0\nyllcorner 0\ncellsize 1\n"
@@ -442,7 +488,8 @@ TEST_F(Session, AnOutputUnitTooSmallForTheResultIsRefused)
     size_t again = r.console.find(OUT_UNIT_MENU, menu + 1);
     EXPECT_NE(again, std::string::npos);
     EXPECT_EQ(read_file(site("diff_val_abs_m2.raw")), little_endian16({7000}));
-    EXPECT_EQ(read_file(site("diff_val_abs_m2.txt")).substr(0, 16), "1\n1\n2\n7000\n7000\n");
+    const std::string head = e2e::text_file("1\n1\n2\n7000\n7000\n");
+    EXPECT_EQ(read_file(site("diff_val_abs_m2.txt")).substr(0, head.size()), head);
 }
 
 TEST_F(Session, RealEpochsInDegreesGiveGdalsDifferenceOnTheirGrid)
