@@ -5,8 +5,9 @@ SANBUILD ?= build-sanitize
 BENCHBUILD ?= build-bench
 FUZZBUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
+WINBUILD ?= build-windows
 
-.PHONY: all build demo test test-sanitize bench fuzz clean
+.PHONY: all build demo test test-sanitize bench fuzz clean windows test-windows demo-windows
 
 all: build
 
@@ -26,6 +27,21 @@ test-sanitize:
 demo: build
 	sh demo/run-demo.sh $(BUILD)/ormelix
 
+# Windows: a cross build with MinGW-w64 (g++-mingw-w64-x86-64-posix), tested under Wine
+# (wine64) in a Wine prefix of its own, $(WINBUILD)/wineprefix, whose c:\images\ is the
+# real root folder.
+windows:
+	cmake -S . -B $(WINBUILD) -DCMAKE_BUILD_TYPE=Release \
+		-DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64.cmake
+	cmake --build $(WINBUILD) -j $(JOBS)
+
+test-windows: windows
+	cd $(WINBUILD) && ctest --output-on-failure
+
+# The demo under Wine must give the Linux result, line for line, with CR LF breaks.
+demo-windows: build windows
+	sh demo/compare-windows.sh $(BUILD)/ormelix $(WINBUILD)/ormelix.exe
+
 # `make bench BENCH_SIZES=2000` leaves out the 5000 x 5000 grids.
 BENCH_SIZES ?= 2000 5000
 BENCH_MIN_TIME ?= 0.2
@@ -41,4 +57,4 @@ fuzz:
 	JOBS=$(JOBS) sh fuzz/run-fuzz.sh $(FUZZBUILD) $(FUZZ_SECONDS)
 
 clean:
-	rm -rf $(BUILD) $(SANBUILD) $(BENCHBUILD) $(FUZZBUILD)
+	rm -rf $(BUILD) $(SANBUILD) $(BENCHBUILD) $(FUZZBUILD) $(WINBUILD)

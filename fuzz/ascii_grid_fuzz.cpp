@@ -4,6 +4,8 @@
 // they must agree on every cell, every count and every fault.
 #include <strings.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -66,7 +68,7 @@ grid_reading read_in_blocks(const uint8_t *data, size_t size, size_t block, FILE
         FUZZ_CHECK(header.fault == header_fine);
     } else {
         FUZZ_CHECK(header.fault != header_fine);
-        FUZZ_CHECK(header.fault_line >= 1 && header.fault_line <= 6);
+        FUZZ_CHECK(header.fault_line >= 1 && header.fault_line <= 7);
     }
     if (reading.header_read && body_is_read(header, size)) {
         reading.body_tried = true;
@@ -128,14 +130,17 @@ grid_reading read_word_by_word(const uint8_t *data, size_t size)
         h.fault_file_line = file_line;
         h.fault_word = text;
     };
-    for (int header_line = 1; header_line <= 6 && h.fault == header_fine; header_line++) {
+    // After a dx line the dy line is header line 6, and the no-data line the seventh.
+    int dy_lines = 0;
+    for (int field = 1; field <= 6 && h.fault == header_fine; field++) {
+        const int header_line = field + dy_lines;
         if (next == words.size()) {
-            if (header_line < 6)
+            if (field < 6)
                 fault(header_ends_early, header_line, last_line, "");
             break;
         }
         const word &keyword = words[next++];
-        if (header_line == 6 && real_word(keyword.text, &h.first_value)) {
+        if (field == 6 && real_word(keyword.text, &h.first_value)) {
             h.first_value_present = true;
             break;
         }
@@ -144,12 +149,12 @@ grid_reading read_word_by_word(const uint8_t *data, size_t size)
             break;
         }
         const word &value = words[next++];
-        if (header_line <= 2) {
+        if (field <= 2) {
             int32_t count = 0;
             if (!parse_whole_number(value.text, &count) || count <= 0)
                 fault(header_bad_count, header_line, value.line, value.text);
             else
-                (header_line == 1 ? h.ncols : h.nrows) = count;
+                (field == 1 ? h.ncols : h.nrows) = count;
             continue;
         }
         double real = 0.0;
@@ -157,14 +162,29 @@ grid_reading read_word_by_word(const uint8_t *data, size_t size)
             fault(header_value_not_number, header_line, value.line, value.text);
             continue;
         }
-        if (header_line == 3) {
+        if (field == 3) {
             h.xll = real;
             h.x_center = keyword.text.size() == 9 && strncasecmp(keyword.text.c_str(), "xllcenter", 9) == 0;
-        } else if (header_line == 4) {
+        } else if (field == 4) {
             h.yll = real;
             h.y_center = keyword.text.size() == 9 && strncasecmp(keyword.text.c_str(), "yllcenter", 9) == 0;
-        } else if (header_line == 5) {
+        } else if (field == 5) {
             h.cellsize = real;
+            if (keyword.text.size() != 2 || strncasecmp(keyword.text.c_str(), "dx", 2) != 0)
+                continue;
+            h.dx_dy = true;
+            h.dx = real;
+            dy_lines = 1;
+            if (next + 1 >= words.size()) {
+                fault(header_ends_early, 6, last_line, "");
+                continue;
+            }
+            next++;  // the dy keyword, never looked at
+            const word &dy = words[next++];
+            if (!real_word(dy.text, &h.dy))
+                fault(header_value_not_number, 6, dy.line, dy.text);
+            else if (!(std::fabs(h.dx - h.dy) <= std::max(std::fabs(h.dx), std::fabs(h.dy)) * 1e-9))
+                fault(header_cells_not_square, 6, dy.line, dy.text);
         } else {
             h.nodata_value = real;
             h.nodata_present = true;
@@ -231,6 +251,7 @@ void expect_same(const grid_reading &a, const grid_reading &b)
         return;
     FUZZ_CHECK(fuzz::same_double(x.xll, y.xll) && fuzz::same_double(x.yll, y.yll));
     FUZZ_CHECK(fuzz::same_double(x.cellsize, y.cellsize));
+    FUZZ_CHECK(x.dx_dy == y.dx_dy && fuzz::same_double(x.dx, y.dx) && fuzz::same_double(x.dy, y.dy));
     FUZZ_CHECK(x.nodata_present == y.nodata_present);
     FUZZ_CHECK(fuzz::same_double(x.nodata_value, y.nodata_value));
     FUZZ_CHECK(x.x_center == y.x_center && x.y_center == y.y_center);

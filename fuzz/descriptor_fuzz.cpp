@@ -80,7 +80,7 @@ void round_trip(const uint8_t *data, size_t size)
 
     char *text = nullptr;
     size_t length = 0;
-    FILE *out = open_memstream(&text, &length);
+    FILE *out = fuzz::open_output(&text, &length);
     FUZZ_CHECK(out != nullptr);
     FUZZ_CHECK(write_descriptor_head(out, six[0], six[1], six[2]));
     FUZZ_CHECK(write_descriptor_tail(out, six[3], six[4], six[5]));
@@ -89,7 +89,7 @@ void round_trip(const uint8_t *data, size_t size)
                                 static_cast<double>(six[0]) / 7.0)
                    .c_str(),
                out);
-    FUZZ_CHECK(std::fclose(out) == 0);
+    FUZZ_CHECK(fuzz::close_output(out, &text, &length) == 0);
 
     FILE *in = fuzz::memory_file(reinterpret_cast<const uint8_t *>(text), length);
     descriptor_fields back = read_descriptor(in);

@@ -3,8 +3,10 @@
 #ifndef ORMELIX_FUZZ_CHECK_H
 #define ORMELIX_FUZZ_CHECK_H
 
+#ifndef _WIN32
 #include <sys/mman.h>
 #include <unistd.h>
+#endif
 
 #include <cstdint>
 #include <cstdio>
@@ -21,6 +23,22 @@
 
 namespace fuzz {
 
+#ifdef _WIN32
+// Windows has neither fmemopen nor memfd: the bytes go to a temporary file.
+inline FILE *disk_file(const uint8_t *data, size_t size)
+{
+    FILE *fp = std::tmpfile();
+    FUZZ_CHECK(fp != nullptr);
+    FUZZ_CHECK(std::fwrite(data, 1, size, fp) == size);
+    std::rewind(fp);
+    return fp;
+}
+
+inline FILE *memory_file(const uint8_t *data, size_t size)
+{
+    return disk_file(data, size);
+}
+#else
 // The bytes as a file read through the C library. fmemopen needs a buffer even for
 // nothing; a real file (memfd) gives the readers a size to check, as a disk file does.
 inline FILE *memory_file(const uint8_t *data, size_t size)
@@ -46,6 +64,41 @@ inline FILE *disk_file(const uint8_t *data, size_t size)
     FILE *fp = fdopen(fd, "rb");
     FUZZ_CHECK(fp != nullptr);
     return fp;
+}
+
+#endif
+
+// Bytes written through the C library, had whole once the file is closed: what
+// open_memstream gives, through a temporary file on Windows.
+inline FILE *open_output(char **text, size_t *length)
+{
+#ifdef _WIN32
+    *text = nullptr;
+    *length = 0;
+    return std::tmpfile();
+#else
+    return open_memstream(text, length);
+#endif
+}
+
+inline int close_output(FILE *fp, char **text, size_t *length)
+{
+#ifdef _WIN32
+    if (std::fflush(fp) != 0 || std::fseek(fp, 0, SEEK_END) != 0)
+        return EOF;
+    const long size = std::ftell(fp);
+    FUZZ_CHECK(size >= 0);
+    *length = static_cast<size_t>(size);
+    *text = static_cast<char *>(std::malloc(*length + 1));
+    FUZZ_CHECK(*text != nullptr);
+    std::rewind(fp);
+    FUZZ_CHECK(std::fread(*text, 1, *length, fp) == *length);
+    (*text)[*length] = '\0';
+#else
+    (void)text;
+    (void)length;
+#endif
+    return std::fclose(fp);
 }
 
 // Two doubles that are the same bits, or both not a number.

@@ -60,10 +60,10 @@ void check_ascii_round_trip(double **out, int32_t lines, int32_t columns, size_t
 {
     char *text = nullptr;
     size_t length = 0;
-    FILE *fp = open_memstream(&text, &length);
+    FILE *fp = fuzz::open_output(&text, &length);
     FUZZ_CHECK(fp != nullptr);
     FUZZ_CHECK(write_ascii_grid(fp, out, columns, lines, 512000.25, -12.5, 25.0, nullptr, block_size));
-    FUZZ_CHECK(std::fclose(fp) == 0);
+    FUZZ_CHECK(fuzz::close_output(fp, &text, &length) == 0);
 
     FILE *in = fuzz::memory_file(reinterpret_cast<const uint8_t *>(text), length);
     text_source src;
@@ -144,11 +144,11 @@ void check_output(const raster_case &rc, double **out, int32_t lines, int32_t co
     // Little-endian on disk and back.
     char *bytes = nullptr;
     size_t length = 0;
-    FILE *fp = open_memstream(&bytes, &length);
+    FILE *fp = fuzz::open_output(&bytes, &length);
     FUZZ_CHECK(fp != nullptr);
     for (int32_t i = 0; i < lines; i++)
         FUZZ_CHECK(write_sample_line(fp, samples[i], count));
-    FUZZ_CHECK(std::fclose(fp) == 0);
+    FUZZ_CHECK(fuzz::close_output(fp, &bytes, &length) == 0);
     FUZZ_CHECK(length == sample_file_bytes(lines, columns, rc.itype_out));
     FILE *in = fuzz::memory_file(reinterpret_cast<const uint8_t *>(bytes), length);
     std::vector<Sample> line(count);
@@ -177,7 +177,11 @@ void check_raster(const raster_case &rc)
                              static_cast<unsigned long long>(raster_bytes_per_sample(rc.itype)));
     unsigned long long size = 0;
     const bool size_known = open_file_size(fp, &size);
+#ifdef _WIN32
+    FUZZ_CHECK(size_known);  // a memory file is a file on disk there
+#else
     FUZZ_CHECK(size_known == rc.on_disk);
+#endif
     if (size_known)
         FUZZ_CHECK(size == rc.sample_size);
     // A short file on disk is refused before anything is read; on a stream, a grid far

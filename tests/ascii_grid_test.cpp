@@ -143,6 +143,14 @@ TEST(AsciiGridHeader, RefusesBadCountsAndValuesNamingTheLine)
         {"", header_ends_early, 1, ""},
         {"ncols 3\nnrows 2\nxllcorner", header_ends_early, 3, ""},
         {"ncols 3\nnrows 2\n" + fixed + "nodata_value", header_ends_early, 6, ""},
+        // Cells that are not square, as GDAL writes them, and dx without its dy.
+        {"ncols 3\nnrows 2\nxllcorner 1\nyllcorner 1\ndx 0.016666666667\ndy 0.008333333333\n",
+         header_cells_not_square, 6, "0.008333333333"},
+        {"ncols 3\nnrows 2\nxllcorner 1\nyllcorner 1\nDX 1\nDY 1.000000002\n", header_cells_not_square, 6,
+         "1.000000002"},
+        {"ncols 3\nnrows 2\nxllcorner 1\nyllcorner 1\ndx 1\n", header_ends_early, 6, ""},
+        {"ncols 3\nnrows 2\nxllcorner 1\nyllcorner 1\ndx 1\ndy 1\nnodata_value none\n",
+         header_value_not_number, 7, "none"},
     };
     for (const auto &c : cases) {
         grid_read r = read_grid(c.text);
@@ -158,6 +166,21 @@ TEST(AsciiGridHeader, RefusesBadCountsAndValuesNamingTheLine)
         }
     }
     EXPECT_EQ(read_grid("ncols +7\nnrows 007\n" + fixed).header.nrows, 7);
+}
+
+TEST(AsciiGridHeader, EqualDxAndDyAreOneCellSize)
+{
+    // Equal to one part in 10^9; the no-data line, or the body, follows dy.
+    grid_read r = read_grid("ncols 2\nnrows 1\nxllcenter 10\nyllcorner 20\ndx 0.008333333333\n"
+                            "dy 0.0083333333330001\nNODATA_value -9\n1 -9\n");
+    EXPECT_EQ(r.header.cellsize, 0.008333333333);
+    EXPECT_EQ(r.header.xll, 10 - 0.008333333333 / 2);
+    EXPECT_TRUE(std::isnan(r.cells.at(0).at(1)));
+    // Without a no-data line dy is no longer taken for one: 0.5 is an altitude here.
+    r = read_grid("ncols 2\nnrows 1\nxllcorner 0\nyllcorner 0\ndx 0.5\ndy 0.5\n0.5 7\n");
+    ASSERT_TRUE(r.header_ok);
+    EXPECT_FALSE(r.header.nodata_present);
+    EXPECT_EQ(r.cells, (std::vector<std::vector<double>>{{0.5, 7}}));
 }
 
 TEST(AsciiGridHeader, KeywordsOfAnyLengthAreReadWhole)
@@ -466,7 +489,7 @@ TEST_F(AsciiLecture, SecondGridOfAnotherFrameStopsBeforeItsValues)
                                                      "cellsize 1\nnodata_value -9999\nnot-a-number\n");
     EXPECT_EXIT(
         {
-            if (!std::freopen("/dev/null", "r", stdin) || !std::freopen(console.c_str(), "w", stdout))
+            if (!std::freopen(e2e::NULL_DEVICE, "r", stdin) || !std::freopen(console.c_str(), "w", stdout))
                 std::exit(2);
             nb_col = 3;
             nb_lig = 300;
@@ -500,7 +523,7 @@ TEST_F(AsciiLecture, FaultsStopTheRunNamingFileLineAndColumn)
         const std::string grid = write_file("north.asc", c.text);
         EXPECT_EXIT(
             {
-                if (!std::freopen("/dev/null", "r", stdin) || !std::freopen(console.c_str(), "w", stdout))
+                if (!std::freopen(e2e::NULL_DEVICE, "r", stdin) || !std::freopen(console.c_str(), "w", stdout))
                     std::exit(2);
                 f1 = std::fopen(grid.c_str(), "r");
                 nomim1 = "c:\\images\\site\\north.asc";

@@ -13,7 +13,9 @@ namespace {
 
 std::vector<std::string> words_of(const std::string &text)
 {
-    FILE *in = fmemopen(const_cast<char *>(text.data()), text.size(), "r");
+    FILE *in = std::tmpfile();
+    std::fwrite(text.data(), 1, text.size(), in);
+    std::rewind(in);
     std::vector<std::string> words;
     std::string word;
     while (read_word(in, &word))

@@ -1,25 +1,35 @@
 // What the tests share: scratch folders and files, samples as sample files hold
 // them, and the real program run in a scratch folder that stands for the drive root,
-// with the answers of a session on its standard input.
+// with the answers of a session on its standard input. On Windows the root is the real
+// c:\images\ (the tests' own, in the Wine prefix of the cross build), so the sessions
+// run one after another.
 #ifndef ORMELIX_TESTS_E2E_SUPPORT_H
 #define ORMELIX_TESTS_E2E_SUPPORT_H
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
-#include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
 #include <unistd.h>
+#endif
+#include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace e2e {
@@ -30,19 +40,30 @@ struct run_result {
     int status;           // exit status, or 128 + signal
 };
 
+#ifdef _WIN32
+const char NULL_DEVICE[] = "NUL";
+#else
+const char NULL_DEVICE[] = "/dev/null";
+#endif
+
+constexpr uint64_t NO_LIMIT = UINT64_MAX;
+
+// Resource limits and users are POSIX's: on Windows a run that asks for them is refused
+// (the tests that need them are left out there by name).
 struct run_limits {
-    rlim_t file_size = RLIM_INFINITY;     // largest file the run may write
-    rlim_t address_space = RLIM_INFINITY; // memory the run may map
+    uint64_t file_size = NO_LIMIT;        // largest file the run may write
+    uint64_t address_space = NO_LIMIT;    // memory the run may map
     std::vector<std::string> environment; // "NAME=value" set for the run only
     int user = -1;                        // run as this user and group (root only); -1 keeps
+    bool closed_input = false;            // no standard input at all, not even an empty one
 };
 
-// Status of a run that could not take the user it was given.
+// Status of a run that could not take the user or the limits it was given.
 constexpr int USER_REFUSED = 125;
 
 inline std::string read_file(const std::string &path)
 {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
@@ -76,6 +97,22 @@ inline size_t occurrences(const std::string &text, const std::string &piece)
     return count;
 }
 
+// What a text file the program writes holds: on Windows every line break is CR LF.
+inline std::string text_file(const std::string &text)
+{
+#ifdef _WIN32
+    std::string crlf;
+    for (char c : text) {
+        if (c == '\n')
+            crlf.push_back('\r');
+        crlf.push_back(c);
+    }
+    return crlf;
+#else
+    return text;
+#endif
+}
+
 // Everything an open file holds, from its start.
 inline std::string file_text(FILE *fp)
 {
@@ -89,78 +126,218 @@ inline std::string file_text(FILE *fp)
 
 inline bool file_exists(const std::string &path)
 {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
+    std::error_code ignored;
+    return std::filesystem::exists(std::filesystem::u8path(path), ignored);
 }
 
 inline void write_file(const std::string &path, const std::string &bytes)
 {
-    std::ofstream out(path, std::ios::binary);
+    std::ofstream out(std::filesystem::u8path(path), std::ios::binary);
     out << bytes;
 }
 
-// A fresh, empty folder of its own for one test; remove_tree takes it away.
+// A fresh folder of its own for one test, in the system's folder for temporary
+// files; remove_tree takes it away. A death test on Windows runs its test again in a
+// new process: the same name there (from the test's name and a mark the process hands
+// down) finds the same folder.
 inline std::string scratch_folder(const std::string &purpose)
 {
-    const char *base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/ormelix-" + purpose + "-XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    if (mkdtemp(name.data()) == nullptr)
+    const char MARK[] = "ORMELIX_TEST_SCRATCH";
+    if (std::getenv(MARK) == nullptr) {
+        std::string mark = std::to_string(std::random_device()()) + "-" +
+                           std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+#ifdef _WIN32
+        _putenv_s(MARK, mark.c_str());
+#else
+        setenv(MARK, mark.c_str(), 1);
+#endif
+    }
+    std::string name = "ormelix-" + purpose + "-" + std::getenv(MARK);
+    if (const testing::TestInfo *test = testing::UnitTest::GetInstance()->current_test_info())
+        name += std::string("-") + test->test_suite_name() + "." + test->name();
+    std::error_code error;
+    std::filesystem::path base = std::filesystem::temp_directory_path(error);
+    if (const char *tmpdir = std::getenv("TMPDIR"))
+        base = tmpdir;
+    std::filesystem::path folder = base / name;
+    std::filesystem::create_directories(folder, error);
+    if (!std::filesystem::is_directory(folder, error)) {
+        std::fprintf(stderr, "cannot make the scratch folder %s\n", folder.string().c_str());
         std::abort();
-    return name.data();
+    }
+    return folder.generic_string();
 }
 
-// A fresh root folder holding images/site/.
-inline std::string make_root()
+inline void make_folder(const std::string &path)
 {
-    std::string root = scratch_folder("e2e");
-    mkdir((root + "/images").c_str(), 0777);
-    mkdir((root + "/images/site").c_str(), 0777);
-    return root;
+    std::error_code ignored;
+    std::filesystem::create_directories(std::filesystem::u8path(path), ignored);
 }
 
 inline void remove_tree(const std::string &path)
 {
-    DIR *dir = opendir(path.c_str());
-    if (dir != nullptr) {
-        while (dirent *entry = readdir(dir)) {
-            std::string name = entry->d_name;
-            if (name == "." || name == "..")
-                continue;
-            remove_tree(path + "/" + name);
-        }
-        closedir(dir);
-        rmdir(path.c_str());
-    } else {
-        unlink(path.c_str());
+    std::error_code ignored;
+    std::filesystem::remove_all(std::filesystem::u8path(path), ignored);
+}
+
+#ifdef _WIN32
+// Left in c:\images\ while it belongs to the tests; a c:\images\ with other files and
+// without it is a user's, and the tests refuse to touch it.
+const char TEST_ROOT_MARK[] = "c:/images/.ormelix-tests";
+#endif
+
+// A fresh root folder holding images/site/.
+inline std::string make_root()
+{
+#ifdef _WIN32
+    std::error_code error;
+    const std::filesystem::path images = "c:/images";
+    if (std::filesystem::exists(images, error) && !std::filesystem::is_empty(images, error) &&
+        !std::filesystem::exists(TEST_ROOT_MARK, error)) {
+        std::fprintf(stderr, "c:\\images\\ holds files that are not the tests': run the tests "
+                             "where it is free (make test-windows gives them a Wine prefix).\n");
+        std::exit(2);
     }
+    make_folder("c:/images/site");
+    std::ofstream(TEST_ROOT_MARK) << "whole-session tests of ORMELIX\n";
+    return "c:";
+#else
+    std::string root = scratch_folder("e2e");
+    make_folder(root + "/images/site");
+    return root;
+#endif
+}
+
+// Removes a root folder of make_root and everything in it; on Windows, what the tests
+// put in c:\images\.
+inline void remove_root(const std::string &root)
+{
+#ifdef _WIN32
+    std::error_code error;
+    for (const auto &entry : std::filesystem::directory_iterator("c:/images", error))
+        if (entry.path().filename() != ".ormelix-tests")
+            remove_tree(entry.path().u8string());
+    (void)root;
+#else
+    remove_tree(root);
+#endif
 }
 
 // Names of the files in a folder, sorted.
 inline std::vector<std::string> list_folder(const std::string &path)
 {
     std::vector<std::string> names;
-    DIR *dir = opendir(path.c_str());
-    if (dir == nullptr)
-        return names;
-    while (dirent *entry = readdir(dir)) {
-        std::string name = entry->d_name;
-        if (name != "." && name != "..")
-            names.push_back(name);
-    }
-    closedir(dir);
+    std::error_code error;
+    for (const auto &entry : std::filesystem::directory_iterator(std::filesystem::u8path(path), error))
+        names.push_back(entry.path().filename().u8string());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+// What the system's messages call an error (strerror), as the program shows it.
+inline std::string reason(int error)
+{
+    return std::strerror(error);
+}
+
+#ifdef _WIN32
+inline std::wstring wide(const std::string &text)
+{
+    std::wstring out(text.size() + 1, L'\0');
+    int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0],
+                                   static_cast<int>(out.size()));
+    out.resize(size > 0 ? static_cast<size_t>(size) : 0);
+    return out;
+}
+
+// The program built beside the test program.
+inline std::wstring tested_program()
+{
+    std::wstring self(32768, L'\0');
+    DWORD size = GetModuleFileNameW(nullptr, &self[0], static_cast<DWORD>(self.size()));
+    self.resize(size);
+    return self.substr(0, self.find_last_of(L"\\/") + 1) + wide(ORMELIX_BINARY);
+}
+
+inline HANDLE inheritable_file(const std::string &path, bool for_writing)
+{
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    return CreateFileW(wide(path).c_str(), for_writing ? GENERIC_WRITE : GENERIC_READ,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                       for_writing ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+#endif
+
+// The console of a Windows program ends its lines with CR LF: shown as LF here, as the
+// user sees them. A CR of its own (the progress lines) stays.
+inline std::string console_text(const std::string &text)
+{
+#ifdef _WIN32
+    std::string lines;
+    for (size_t i = 0; i < text.size(); i++)
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
+            lines.push_back(text[i]);
+    return lines;
+#else
+    return text;
+#endif
 }
 
 inline run_result run_program(const std::string &root, const std::string &answers,
                               const run_limits &limits = run_limits())
 {
-    std::string in_path = root + "/.answers";
-    std::string out_path = root + "/.console";
-    std::string err_path = root + "/.errors";
+    // The run's own files stay out of the root folder, whose files the tests compare.
+    std::string files = scratch_folder("run");
+    std::string in_path = files + "/answers";
+    std::string out_path = files + "/console";
+    std::string err_path = files + "/errors";
     write_file(in_path, answers);
+    run_result result;
+#ifdef _WIN32
+    if (limits.file_size != NO_LIMIT || limits.address_space != NO_LIMIT || limits.user >= 0) {
+        remove_tree(files);
+        result.status = USER_REFUSED;
+        return result;
+    }
+    std::vector<std::pair<std::string, std::string>> saved;
+    for (const std::string &setting : limits.environment) {
+        size_t equals = setting.find('=');
+        std::string name = setting.substr(0, equals);
+        const char *before = std::getenv(name.c_str());
+        saved.emplace_back(name, before != nullptr ? before : "");
+        SetEnvironmentVariableA(name.c_str(),
+                                equals == std::string::npos ? "" : setting.c_str() + equals + 1);
+    }
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = limits.closed_input ? nullptr : inheritable_file(in_path, false);
+    startup.hStdOutput = inheritable_file(out_path, true);
+    startup.hStdError = inheritable_file(err_path, true);
+    std::wstring program = tested_program();
+    std::wstring command = L"\"" + program + L"\"";
+    std::wstring folder = wide(root + "\\");
+    PROCESS_INFORMATION process = {};
+    result.status = 127;
+    if (CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, TRUE, 0, nullptr,
+                       folder.c_str(), &startup, &process)) {
+        WaitForSingleObject(process.hProcess, INFINITE);
+        DWORD code = 127;
+        GetExitCodeProcess(process.hProcess, &code);
+        result.status = static_cast<int>(code);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    if (startup.hStdInput != nullptr)
+        CloseHandle(startup.hStdInput);
+    CloseHandle(startup.hStdOutput);
+    CloseHandle(startup.hStdError);
+    for (const auto &setting : saved)
+        SetEnvironmentVariableA(setting.first.c_str(),
+                                setting.second.empty() ? nullptr : setting.second.c_str());
+    result.console = console_text(read_file(out_path));
+    result.errors = console_text(read_file(err_path));
+#else
     // Another user may not reach the build folder: that run takes a copy in the root.
     std::string program = ORMELIX_BINARY;
     if (limits.user >= 0) {
@@ -175,16 +352,21 @@ inline run_result run_program(const std::string &root, const std::string &answer
         int in = open(in_path.c_str(), O_RDONLY);
         int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
         int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-        dup2(in, 0);
+        if (limits.closed_input)
+            close(0);
+        else
+            dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
-        if (limits.file_size != RLIM_INFINITY) {
+        if (limits.file_size != NO_LIMIT) {
             signal(SIGXFSZ, SIG_IGN);
-            struct rlimit rl = {limits.file_size, limits.file_size};
+            struct rlimit rl = {static_cast<rlim_t>(limits.file_size),
+                                static_cast<rlim_t>(limits.file_size)};
             setrlimit(RLIMIT_FSIZE, &rl);
         }
-        if (limits.address_space != RLIM_INFINITY) {
-            struct rlimit rl = {limits.address_space, limits.address_space};
+        if (limits.address_space != NO_LIMIT) {
+            struct rlimit rl = {static_cast<rlim_t>(limits.address_space),
+                                static_cast<rlim_t>(limits.address_space)};
             setrlimit(RLIMIT_AS, &rl);
         }
         for (const std::string &setting : limits.environment) {
@@ -203,15 +385,13 @@ inline run_result run_program(const std::string &root, const std::string &answer
     }
     int wstatus = 0;
     waitpid(pid, &wstatus, 0);
-    run_result result;
     result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
     result.console = read_file(out_path);
     result.errors = read_file(err_path);
-    unlink(in_path.c_str());
-    unlink(out_path.c_str());
-    unlink(err_path.c_str());
     if (limits.user >= 0)
         unlink(program.c_str());
+#endif
+    remove_tree(files);
     return result;
 }
 

@@ -50,6 +50,16 @@ std::string printf_text(const char *form, int places, double value)
     return text;
 }
 
+// Formats value with format_exact_real, checking that nothing is written past the end.
+std::string exact_real(double value)
+{
+    std::vector<char> buffer(EXACT_REAL_MAX_CHARS, '#');
+    char *end = format_exact_real(buffer.data(), value);
+    EXPECT_TRUE(std::all_of(end, buffer.data() + buffer.size(), [](char c) { return c == '#'; }))
+        << "written past the end for " << value;
+    return std::string(buffer.data(), end);
+}
+
 uint64_t bits_of(double value)
 {
     uint64_t bits;
@@ -145,8 +155,52 @@ TEST(NumberTextFormat, WritesWhatPrintfWritesForRandomValues)
                                  scale,
                                  double_of(bits >> 12),
                                  double_of(bits >> (bits % 64))};
+        // A NaN keeps its sign, as GNU printf shows it, on every system (the printf of
+        // Windows drops it).
         for (double value : values)
-            ASSERT_EQ(fixed6(value), printf_text("%lf", -1, value)) << std::hexfloat << value;
+            ASSERT_EQ(fixed6(value), value != value ? (std::signbit(value) ? "-nan" : "nan")
+                                                    : printf_text("%lf", -1, value))
+                << std::hexfloat << value;
+    }
+}
+
+TEST(NumberTextFormat, ExactRealsArePrintfTextWhenItReadsBackAndEveryDigitOtherwise)
+{
+    EXPECT_EQ(exact_real(512000.25), "512000.250000");
+    EXPECT_EQ(exact_real(0.008333333333), "0.008333333333");
+    EXPECT_EQ(exact_real(-2.5e-10), "-0.00000000025");
+    EXPECT_EQ(exact_real(DBL_TRUE_MIN), "0." + std::string(323, '0') + "5");
+
+    // Against the C library: the text reads back to the value, and it is "%lf" when
+    // that reads back, otherwise "%.*f" with the fewest decimals that does.
+    std::mt19937_64 random(8333);
+    std::uniform_int_distribution<int> exponents(-12, 8);
+    std::uniform_int_distribution<int64_t> integers(1, 100000000000000);
+    for (int round = 0; round < FORMAT_ROUNDS / 12; ++round) {
+        const uint64_t bits = random();
+        const double values[] = {double_of(bits >> (bits % 64)),
+                                 static_cast<double>(integers(random)) * std::pow(10.0, exponents(random)),
+                                 std::nextafter(static_cast<double>(integers(random) % 1000000) / 1000, 0.0)};
+        for (double value : values) {
+            if (std::isnan(value))
+                continue;
+            const std::string text = exact_real(value);
+            ASSERT_EQ(bits_of(std::strtod(text.c_str(), nullptr)), bits_of(value)) << text;
+            const std::string printed = printf_text("%lf", -1, value);
+            if (std::strtod(printed.c_str(), nullptr) == value) {
+                ASSERT_EQ(text, printed);
+                continue;
+            }
+            int low = 7, high = 1100;  // the fewest decimals that read back lie in [low, high]
+            while (low < high) {
+                const int middle = (low + high) / 2;
+                if (std::strtod(printf_text("%.*f", middle, value).c_str(), nullptr) == value)
+                    high = middle;
+                else
+                    low = middle + 1;
+            }
+            ASSERT_EQ(text, printf_text("%.*f", low, value)) << std::hexfloat << value;
+        }
     }
 }
 

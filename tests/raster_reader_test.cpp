@@ -40,7 +40,7 @@ protected:
             if (*fp != nullptr) std::fclose(*fp);
             *fp = nullptr;
         }
-        std::freopen("/dev/null", "r", stdin);
+        std::freopen(NULL_DEVICE, "r", stdin);
         remove_tree(folder);
     }
 
@@ -131,7 +131,7 @@ TEST_F(RasterReader, SecondGridCompletesTheDescriptorCreatedInTheRun)
 
     EXPECT_EQ(console, "\n\tHypsometric dynamic scale:\n\t\tMin = 2000000\n\t\tMax = 2500000 " + unit_menu +
                            "\n\tFloat Hypsometric dynamic scale:\n\t\tMin = 20000.000000\n\t\tMax = 25000.000000 ");
-    EXPECT_EQ(read_file(nomdescr2), "3\n4\n4\n2000000\n2500000\n25\n");
+    EXPECT_EQ(read_file(nomdescr2), text_file("3\n4\n4\n2000000\n2500000\n25\n"));
     EXPECT_EQ(f2, nullptr);
     EXPECT_EQ(f2d, nullptr);
     EXPECT_EQ(dyn_scale_dem2, 2);
@@ -144,7 +144,8 @@ TEST_F(RasterReader, ADescriptorThatCannotBeCompletedIsAWarning)
     first_grid(1, 2, 0, little_endian({7, 8}, 2));
     descr_dem1_OK = 0;
     f1d = std::fopen("/dev/full", "w");
-    ASSERT_NE(f1d, nullptr);
+    if (f1d == nullptr)
+        GTEST_SKIP() << "no /dev/full here";
     answer("0\n");
     const std::string console = run_first();
     EXPECT_NE(console.find("Warning: the descriptor " + nomdescr1 + " could not be completed"), std::string::npos)
@@ -160,12 +161,12 @@ TEST_F(RasterReader, AShortSampleFileStopsTheRun)
     EXPECT_EXIT(
         {
             std::freopen(console.c_str(), "w", stdout);
-            std::freopen("/dev/null", "r", stdin);
+            std::freopen(e2e::NULL_DEVICE, "r", stdin);
             dem1_lecture();
             std::exit(0);
         },
         ::testing::ExitedWithCode(1), "");
-    EXPECT_EQ(read_file(console), "\n\tThe file " + nomim1 + " holds 40 bytes; 3 lines of 4 columns need 48.\n");
+    EXPECT_EQ(console_text(read_file(console)), "\n\tThe file " + nomim1 + " holds 40 bytes; 3 lines of 4 columns need 48.\n");
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
 // The raster output writer on real output files, with the unit answers on standard input.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <sys/resource.h>
-#include <unistd.h>
+#endif
 
 #include <csignal>
 #include <cstdio>
@@ -52,7 +53,7 @@ protected:
     {
         if (dtab_out != nullptr) frdmatrice(dtab_out, nb_lig);
         dtab_out = nullptr;
-        std::freopen("/dev/null", "r", stdin);
+        std::freopen(NULL_DEVICE, "r", stdin);
         remove_tree(folder);
     }
 
@@ -103,7 +104,7 @@ TEST_F(RasterWriter, CentimetresTruncateAndTheDescriptorIsCompleted)
                            unit_menu + unit_menu);
     EXPECT_EQ(coef_out, 100.0);
     EXPECT_EQ(read_file(samples_path), little_endian({0, 28, 123, 1234, 50, 500}, 2));
-    EXPECT_EQ(read_file(descriptor_path), "2\n3\n2\n0\n1234\n25\n" + notes_head + "\n\tby using absolute values");
+    EXPECT_EQ(read_file(descriptor_path), text_file("2\n3\n2\n0\n1234\n25\n" + notes_head + "\n\tby using absolute values"));
     EXPECT_EQ(f3, nullptr);
     EXPECT_EQ(f3d, nullptr);
 }
@@ -122,9 +123,9 @@ TEST_F(RasterWriter, AUnitTheSamplesCannotHoldIsRefused)
         << console;
     EXPECT_EQ(coef_out, 100.0);
     EXPECT_EQ(read_file(samples_path), little_endian({7000, 0}, 2));
-    EXPECT_EQ(read_file(descriptor_path), "1\n2\n2\n0\n7000\n25\n" + notes_head +
-                                          "\n\tby using positive values"
-                                          "\n\tand eliminating pixels whose altitude is lower than 0.50 m ");
+    EXPECT_EQ(read_file(descriptor_path), text_file("1\n2\n2\n0\n7000\n25\n" + notes_head +
+                                                    "\n\tby using positive values"
+                                                    "\n\tand eliminating pixels whose altitude is lower than 0.50 m "));
 }
 
 TEST_F(RasterWriter, ThirtyTwoBitSamplesHoldMillimetres)
@@ -138,7 +139,7 @@ TEST_F(RasterWriter, ThirtyTwoBitSamplesHoldMillimetres)
     const std::string bytes = read_file(samples_path);
     EXPECT_EQ(bytes.size(), 24u);
     EXPECT_EQ(bytes, little_endian({70000, 1, 0, 1000, 0, 2500}, 4));
-    EXPECT_EQ(read_file(descriptor_path), "2\n3\n4\n0\n70000\n25\n" + notes_head + "\n\tby using absolute values");
+    EXPECT_EQ(read_file(descriptor_path), text_file("2\n3\n4\n0\n70000\n25\n" + notes_head + "\n\tby using absolute values"));
 }
 
 TEST_F(RasterWriter, WhenEvenMetresOverflowValuesSaturate)
@@ -151,11 +152,14 @@ TEST_F(RasterWriter, WhenEvenMetresOverflowValuesSaturate)
     EXPECT_NE(console.find("Warning: 2 values do not fit the 16-bit samples"), std::string::npos) << console;
     EXPECT_EQ(read_file(samples_path), little_endian({65535, 65535, 12000}, 2));
     // The descriptor keeps the range in the unit, beyond the samples.
-    EXPECT_EQ(read_file(descriptor_path), "1\n3\n2\n12000\n70000000\n25\n" + notes_head + "\n\tby using absolute values");
+    EXPECT_EQ(read_file(descriptor_path), text_file("1\n3\n2\n12000\n70000000\n25\n" + notes_head + "\n\tby using absolute values"));
 }
 
 TEST_F(RasterWriter, AFailedLineWriteStopsTheRun)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "a file size limit is POSIX's";
+#else
     const std::string console = folder + "/console";
     const std::string answers = folder + "/answers";
     write_file(answers, "0\n");
@@ -176,7 +180,9 @@ TEST_F(RasterWriter, AFailedLineWriteStopsTheRun)
               std::string::npos)
         << read_file(console);
     // Nothing half-written stays behind.
-    EXPECT_EQ(std::system(("ls " + folder + " | grep -q diff_val_abs").c_str()) == 0, false);
+    for (const std::string &name : e2e::list_folder(folder))
+        EXPECT_EQ(name.find("diff_val_abs"), std::string::npos) << name;
+#endif
 }
 
 }  // namespace

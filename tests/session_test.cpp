@@ -2,9 +2,9 @@
 // every file left behind compared with what a user must see.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
+#include <cerrno>
 #include <cstdint>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -92,13 +92,39 @@ const std::string NORTH_ASC = "ncols 3\nnrows 2\nxllcorner 100\nyllcorner 200\nc
 const std::string SOUTH_ASC = "ncols         3\r\nnrows         2\r\nxllcorner     300.5\r\n"
                               "yllcorner     400\r\ncellsize      10\r\nNODATA_value  -9999\r\n"
                               "100\t120.5\t5\r\n1.25\t2\t0\r\n";
+// The two grids above do not lie on one grid of cells.
+const std::string NORTH_SOUTH_WARNING =
+    "\n\tWarning: the two DEMs do not lie on the same grid of cells:"
+    "\n\t\tfirst DEM : lower-left corner 100.000000 200.000000, cell size 25.000000"
+    "\n\t\tsecond DEM: lower-left corner 300.500000 400.000000, cell size 10.000000"
+    "\n\t\tthe second DEM is offset by 8.020000 cells in X and 8.000000 cells in Y"
+    "\n\tTheir difference is still taken cell by cell.\n";
 const std::vector<uint16_t> NORTH_CM = {12050, 10000, 700, 100, 200, 300};
 const std::vector<uint16_t> SOUTH_CM = {10000, 12050, 500, 125, 200, 0};
+
+// Real elevation data and what GDAL made of it (tests/data/srtm_luxembourg/README.md).
+std::string srtm(const std::string &name)
+{
+    return read_file(std::string(ORMELIX_SOURCE_DIR) + "/tests/data/srtm_luxembourg/" + name);
+}
+
+// The words of an ASCII grid after its header lines.
+std::vector<std::string> body_words(const std::string &grid, int header_lines)
+{
+    std::istringstream text(grid);
+    std::string line, word;
+    for (int i = 0; i < header_lines; i++)
+        std::getline(text, line);
+    std::vector<std::string> words;
+    while (text >> word)
+        words.push_back(word);
+    return words;
+}
 
 class Session : public ::testing::Test {
 protected:
     void SetUp() override { root = e2e::make_root(); }
-    void TearDown() override { e2e::remove_tree(root); }
+    void TearDown() override { e2e::remove_root(root); }
 
     std::string site(const std::string &name) const { return root + "/images/site/" + name; }
     std::vector<std::string> site_files() const { return e2e::list_folder(root + "/images/site"); }
@@ -130,7 +156,7 @@ TEST_F(Session, TwoAsciiGridsGiveAnAsciiDifference)
     std::string expected = opening_lines() + "\n" +
                            summary("FIRST", "c:\\images\\site\\north.asc", 2, 3) +
                            SECOND_QUESTION + FORMAT_MENU + "\n" +
-                           summary("SECOND", "c:\\images\\site\\south.asc", 2, 3) +
+                           summary("SECOND", "c:\\images\\site\\south.asc", 2, 3) + NORTH_SOUTH_WARNING +
                            OUTPUT_QUESTION + FORMAT_MENU + TREATMENT_MENU + ELIMINATION_MENU +
                            SAVING +
                            // 20.5 + 20.5 + 2 + 0.25 + 3 m on 5 cells of 10 x 10 m.
@@ -142,16 +168,16 @@ TEST_F(Session, TwoAsciiGridsGiveAnAsciiDifference)
     EXPECT_EQ(r.errors, "");
     // The corner and the cell size are the second grid's; no raster question was asked.
     EXPECT_EQ(read_file(site("diff_val_abs.asc")),
-              "ncols 3\nnrows 2\nxllcorner 300.500000\nyllcorner 400.000000\n"
-              "cellsize 10.000000\nnodata_value -9999.9999\n"
-              "20.500000\t20.500000\t2.000000\t0.250000\t0.000000\t3.000000\t");
+              e2e::text_file("ncols 3\nnrows 2\nxllcorner 300.500000\nyllcorner 400.000000\n"
+                             "cellsize 10.000000\nnodata_value -9999.9999\n"
+                             "20.500000\t20.500000\t2.000000\t0.250000\t0.000000\t3.000000\t"));
     EXPECT_EQ(site_files(), (std::vector<std::string>{"diff_val_abs.asc", "north.asc", "south.asc"}));
 }
 
 TEST_F(Session, TheDemoEndsWithTheLandslidesBudget)
 {
     const std::string demo = std::string(ORMELIX_SOURCE_DIR) + "/demo/";
-    mkdir((root + "/images/demo").c_str(), 0777);
+    e2e::make_folder(root + "/images/demo");
     for (const char *name : {"slope_2019.asc", "slope_2024_m2.raw", "slope_2024_m2.txt"})
         write_file(root + "/images/demo/" + name, read_file(demo + "images/demo/" + name));
     e2e::run_result r = run(read_file(demo + "answers.txt"));
@@ -173,16 +199,59 @@ TEST_F(Session, PositiveValuesAndNoDataCells)
                                   "nodata_value -99\n100 120.5 -99\n1.25 nan 0\n");
     e2e::run_result r = run("site\nnorth\n0\nsouth\n0\ndiff\n0\n2\n1\n");
     EXPECT_EQ(r.status, 0);
-    // North lies above south by 20.5 and 3 m; 1 under 1.25 is no change.
-    const std::string budget = change_budget("c:\\images\\site\\diff_val_pos.asc", "1.000000",
-                                             "2 of 6 (3 without data)", "2.000000", "23.500000",
-                                             "11.750000");
-    ASSERT_GE(r.console.size(), budget.size());
-    EXPECT_EQ(r.console.substr(r.console.size() - budget.size()), budget);
+    // Two grids on the same cells: no warning. North lies above south by 20.5 and 3 m;
+    // 1 under 1.25 is no change.
+    EXPECT_EQ(r.console, opening_lines() + "\n" + summary("FIRST", "c:\\images\\site\\north.asc", 2, 3) +
+                             SECOND_QUESTION + FORMAT_MENU + "\n" +
+                             summary("SECOND", "c:\\images\\site\\south.asc", 2, 3) + OUTPUT_QUESTION +
+                             FORMAT_MENU + TREATMENT_MENU + ELIMINATION_MENU + SAVING +
+                             change_budget("c:\\images\\site\\diff_val_pos.asc", "1.000000",
+                                           "2 of 6 (3 without data)", "2.000000", "23.500000", "11.750000"));
     EXPECT_EQ(read_file(site("diff_val_pos.asc")),
-              "ncols 3\nnrows 2\nxllcorner 0.000000\nyllcorner 0.000000\n"
-              "cellsize 1.000000\nnodata_value -9999.9999\n"
-              "20.500000\t-9999.999900\t-9999.999900\t0.000000\t-9999.999900\t3.000000\t");
+              e2e::text_file("ncols 3\nnrows 2\nxllcorner 0.000000\nyllcorner 0.000000\n"
+                             "cellsize 1.000000\nnodata_value -9999.9999\n"
+                             "20.500000\t-9999.999900\t-9999.999900\t0.000000\t-9999.999900\t3.000000\t"));
+}
+
+TEST_F(Session, EitherSystemsLineBreaksAndNamesOutsideAsciiReadTheSame)
+{
+    // Grids written on Linux (LF) or on Windows (CR LF), in a folder whose name is not
+    // ASCII; the samples of the result hold the bytes of LF and CR (10, 2573, 13 m).
+    const std::string folder = "Höhe_2019";
+    const std::string shown = "c:\\images\\" + folder + "\\";
+    e2e::make_folder(root + "/images/" + folder);
+    const std::string answers = folder + "\nnorth\n0\nsouth\n1\n0\n0\ndiff\n1\n0\n1\n0\n25\n0\n";
+    const std::string expected =
+        banner() + FOLDER_QUESTION + FIRST_QUESTION + FORMAT_MENU + "\n" +
+        summary("FIRST", shown + "north.asc", 1, 3) + SECOND_QUESTION + FORMAT_MENU + SAMPLE_MENU +
+        integer_range(false, "100", "100") + UNIT_MENU + metre_range("100.000000", "100.000000") +
+        summary("SECOND", shown + "south_m2.raw", 1, 3) + OUTPUT_QUESTION + FORMAT_MENU +
+        TREATMENT_MENU + ELIMINATION_MENU + SAMPLE_MENU + PIXEL_QUESTION +
+        output_range("10.000000", "2573.000000") + OUT_UNIT_MENU +
+        // 10 + 2573 + 13 m on cells of south's 25 m.
+        change_budget(shown + "diff_val_abs_m2.raw", "25.000000", "3 of 3 (0 without data)", "1875.000000",
+                      "1622500.000000", "865.333333");
+    for (const std::string line_break : {"\n", "\r\n"}) {
+        SCOPED_TRACE(line_break == "\n" ? "LF" : "CR LF");
+        std::string north = "ncols 3\nnrows 1\nxllcorner 0\nyllcorner 0\ncellsize 25\n"
+                            "nodata_value -9999\n110 2673 113\n";
+        std::string descriptor = "1\n3\n2\n100\n100\n25\n";
+        for (std::string *text : {&north, &descriptor})
+            for (size_t at = text->find('\n'); at != std::string::npos; at = text->find('\n', at + 2))
+                text->replace(at, 1, line_break);
+        const std::string at = root + "/images/" + folder + "/";
+        write_file(at + "north.asc", north);
+        write_file(at + "south_m2.raw", little_endian16({100, 100, 100}));
+        write_file(at + "south_m2.txt", descriptor);
+        e2e::run_result r = run(answers);
+        EXPECT_EQ(r.console, expected);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(read_file(at + "diff_val_abs_m2.raw"), little_endian16({10, 2573, 13}));
+        EXPECT_EQ(read_file(at + "diff_val_abs_m2.txt"),
+                  e2e::text_file("1\n3\n2\n10\n2573\n25\n"
+                                 "\n\tProcessing applied to : \n\t\t    " + shown + "north.asc "
+                                 "\n\t\tand " + shown + "south_m2.raw \n\tby using absolute values"));
+    }
 }
 
 TEST_F(Session, TypicalRunTwoRasterPairsToCentimetres)
@@ -213,11 +282,11 @@ TEST_F(Session, TypicalRunTwoRasterPairsToCentimetres)
               little_endian16({2050, 2050, 200, 0, 0, 300}));
     // The pixel size is the second grid's, whatever the answer to the output question.
     EXPECT_EQ(read_file(site("diff_val_abs_m2.txt")),
-              "2\n3\n2\n0\n2050\n25\n"
-              "\n\tProcessing applied to : \n\t\t    c:\\images\\site\\north_m2.raw "
-              "\n\t\tand c:\\images\\site\\south_m2.raw "
-              "\n\tby using absolute values"
-              "\n\tand eliminating pixels whose altitude is lower than 0.50 m ");
+              e2e::text_file("2\n3\n2\n0\n2050\n25\n"
+                             "\n\tProcessing applied to : \n\t\t    c:\\images\\site\\north_m2.raw "
+                             "\n\t\tand c:\\images\\site\\south_m2.raw "
+                             "\n\tby using absolute values"
+                             "\n\tand eliminating pixels whose altitude is lower than 0.50 m "));
     // Existing descriptors are never rewritten.
     EXPECT_EQ(read_file(site("north_m2.txt")), "2\n3\n2\n100\n12050\n20\n");
     EXPECT_EQ(site_files().size(), 6u);
@@ -238,38 +307,49 @@ TEST_F(Session, MissingDescriptorIsAskedForAndCompleted)
         PIXEL_QUESTION + PIXEL_QUESTION + PIXEL_QUESTION + integer_range(true, "100", "12050") +
         UNIT_MENU + metre_range("1.000000", "120.500000") +
         summary("FIRST", "c:\\images\\site\\north_m2.raw", 2, 3) + SECOND_QUESTION + FORMAT_MENU +
-        "\n" + summary("SECOND", "c:\\images\\site\\south.asc", 2, 3) + OUTPUT_QUESTION +
-        FORMAT_MENU + TREATMENT_MENU + ELIMINATION_MENU + SAMPLE_MENU + PIXEL_QUESTION +
+        "\n" + summary("SECOND", "c:\\images\\site\\south.asc", 2, 3) +
+        "\n\tWarning: the two DEMs do not lie on the same grid of cells:"
+        "\n\t\tfirst DEM : cell size 25.000000 (raster pixel size)"
+        "\n\t\tsecond DEM: lower-left corner 300.500000 400.000000, cell size 10.000000"
+        "\n\tTheir difference is still taken cell by cell.\n" +
+        OUTPUT_QUESTION + FORMAT_MENU + TREATMENT_MENU + ELIMINATION_MENU + SAMPLE_MENU + PIXEL_QUESTION +
         output_range("0.000000", "20.500000") + OUT_UNIT_MENU +
         // North lies below south by 20.5 and 0.25 m; cells of south's 10 m.
         change_budget("c:\\images\\site\\diff_val_neg_m4.raw", "10.000000", "2 of 6 (0 without data)",
                       "200.000000", "2075.000000", "10.375000");
     EXPECT_EQ(r.console, expected);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(read_file(site("north_m2.txt")), "2\n3\n2\n100\n12050\n25\n");
+    EXPECT_EQ(read_file(site("north_m2.txt")), e2e::text_file("2\n3\n2\n100\n12050\n25\n"));
     // Negative values: south - north where north lies below, in millimetres, 32 bits.
     // 100-120.5 <0 ->0; 120.5-100=20.5; 5-7<0 ->0; 1.25-1=0.25; 0; 0-3<0 -> 0.
     EXPECT_EQ(read_file(site("diff_val_neg_m4.raw")), little_endian32({0, 20500, 0, 250, 0, 0}));
     // The second grid came from an ASCII grid of cell size 10.
     EXPECT_EQ(read_file(site("diff_val_neg_m4.txt")),
-              "2\n3\n4\n0\n20500\n10\n"
-              "\n\tProcessing applied to : \n\t\t    c:\\images\\site\\north_m2.raw "
-              "\n\t\tand c:\\images\\site\\south.asc "
-              "\n\tby using negative values");
+              e2e::text_file("2\n3\n4\n0\n20500\n10\n"
+                             "\n\tProcessing applied to : \n\t\t    c:\\images\\site\\north_m2.raw "
+                             "\n\t\tand c:\\images\\site\\south.asc "
+                             "\n\tby using negative values"));
 }
 
 TEST_F(Session, ADescriptorThatCannotBeCreatedIsAWarningOnly)
 {
     put_raster16("north", NORTH_CM, "");
+#ifdef _WIN32
+    // A folder of the descriptor's name: it can be neither read nor made a file.
+    e2e::make_folder(site("north_m2.txt"));
+    const std::string why = e2e::reason(EACCES);
+#else
     // The descriptor's name leads into a folder that does not exist.
     ASSERT_EQ(symlink("no/such/folder/north_m2.txt", site("north_m2.txt").c_str()), 0);
+    const std::string why = e2e::reason(ENOENT);
+#endif
     write_file(site("south.asc"), SOUTH_ASC);
     e2e::run_result r = run("site\nnorth\n1\n0\n2\n3\n25\n2\nsouth\n0\ndiff\n0\n0\n1\n");
     std::string expected =
         opening_lines() + SAMPLE_MENU + "\n\tNo File c:\\images\\site\\north_m2.txt \n\n" +
         "\n\tNumber of lines   ? " + "\tNumber of columns ? " + "\tPixel size ? " +
-        "\n\tWarning: the descriptor c:\\images\\site\\north_m2.txt cannot be created (No such "
-        "file or directory); the run goes on with the answers given.\n";
+        "\n\tWarning: the descriptor c:\\images\\site\\north_m2.txt cannot be created (" + why +
+        "); the run goes on with the answers given.\n";
     EXPECT_EQ(r.console.substr(0, expected.size()), expected);
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(file_exists(site("diff_val_abs.asc")));
@@ -291,9 +371,9 @@ TEST_F(Session, TwoRasterPairsToAnAsciiGridAskTheCorner)
     EXPECT_EQ(r.status, 0);
     // The cell size is the second grid's pixel size.
     EXPECT_EQ(read_file(site("diff_val_abs.asc")),
-              "ncols 3\nnrows 2\nxllcorner 512000.250000\nyllcorner 4800000.500000\n"
-              "cellsize 25.000000\nnodata_value -9999.9999\n"
-              "20.500000\t20.500000\t2.000000\t0.250000\t0.000000\t3.000000\t");
+              e2e::text_file("ncols 3\nnrows 2\nxllcorner 512000.250000\nyllcorner 4800000.500000\n"
+                             "cellsize 25.000000\nnodata_value -9999.9999\n"
+                             "20.500000\t20.500000\t2.000000\t0.250000\t0.000000\t3.000000\t"));
 }
 
 TEST_F(Session, AnOutputPairReadsBackAsAnInput)
@@ -313,9 +393,9 @@ TEST_F(Session, AnOutputPairReadsBackAsAnInput)
     ASSERT_GE(r.console.size(), budget.size());
     EXPECT_EQ(r.console.substr(r.console.size() - budget.size()), budget);
     EXPECT_EQ(read_file(site("zero_val_abs.asc")),
-              "ncols 3\nnrows 2\nxllcorner 1.000000\nyllcorner 2.000000\n"
-              "cellsize 25.000000\nnodata_value -9999.9999\n"
-              "0.000000\t0.000000\t0.000000\t0.000000\t0.000000\t0.000000\t");
+              e2e::text_file("ncols 3\nnrows 2\nxllcorner 1.000000\nyllcorner 2.000000\n"
+                             "cellsize 25.000000\nnodata_value -9999.9999\n"
+                             "0.000000\t0.000000\t0.000000\t0.000000\t0.000000\t0.000000\t"));
 }
 
 TEST_F(Session, EarlyStopsSayWhyAndExitWithOne)
@@ -332,6 +412,16 @@ TEST_F(Session, EarlyStopsSayWhyAndExitWithOne)
     EXPECT_EQ(r.console, opening_lines() + SAMPLE_MENU +
                              "\n\tFile c:\\images\\site\\lost_m2.raw unknown\n");
     EXPECT_EQ(r.status, 1);
+
+    // Cells that are not square, as GDAL writes them.
+    write_file(site("coarse.asc"), srtm("lux_dx_dy.asc"));
+    r = run("site\ncoarse\n0\n");
+    EXPECT_EQ(r.console, opening_lines() + "\n" +
+                             "\n\tFile c:\\images\\site\\coarse.asc has cells that are not square (dx "
+                             "0.016666666667, dy 0.008333333333): the program needs square cells; resample "
+                             "the grid to one cell size first.\n");
+    EXPECT_EQ(r.status, 1);
+    e2e::remove_tree(site("coarse.asc"));
 
     // End of the answers at a question.
     r = run("site\nnorth\n");
@@ -364,7 +454,7 @@ TEST_F(Session, FramesThatDifferStopBeforeTheSecondGridIsRead)
                              frame_stop("c:\\images\\site\\tall_m2.raw", "3 lines and 3 columns",
                                         "2 lines and 3 columns"));
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(read_file(site("tall_m2.txt")), "3\n3\n2\n");
+    EXPECT_EQ(read_file(site("tall_m2.txt")), e2e::text_file("3\n3\n2\n"));
 
     // An ASCII second grid: stops after its header, before its values.
     write_file(site("south.asc"), "ncols 3\nnrows 3\nxllcorner 0\nyllcorner 0\ncellsize 1\n"
@@ -391,8 +481,8 @@ TEST_F(Session, AnswersThatAreNotChoicesAreAskedAgain)
         "\n\tabc is not a whole number: please answer again.\n" + FORMAT_MENU +
         "\n\t1.5 is not a whole number: please answer again.\n" + FORMAT_MENU + "\n" +
         summary("FIRST", "c:\\images\\site\\north.asc", 2, 3) + SECOND_QUESTION + FORMAT_MENU +
-        "\n" + summary("SECOND", "c:\\images\\site\\south.asc", 2, 3) + OUTPUT_QUESTION +
-        FORMAT_MENU + TREATMENT_MENU + TREATMENT_MENU + ELIMINATION_MENU + LIMIT_QUESTION +
+        "\n" + summary("SECOND", "c:\\images\\site\\south.asc", 2, 3) + NORTH_SOUTH_WARNING +
+        OUTPUT_QUESTION + FORMAT_MENU + TREATMENT_MENU + TREATMENT_MENU + ELIMINATION_MENU + LIMIT_QUESTION +
         "\n\tabc is not a number: please answer again.\n" + LIMIT_QUESTION + SAVING +
         change_budget("c:\\images\\site\\diff_val_abs.asc", "10.000000", "4 of 6 (0 without data)",
                       "400.000000", "4600.000000", "11.500000");
@@ -451,7 +541,57 @@ TEST_F(Session, AnOutputUnitTooSmallForTheResultIsRefused)
     size_t again = r.console.find(OUT_UNIT_MENU, menu + 1);
     EXPECT_NE(again, std::string::npos);
     EXPECT_EQ(read_file(site("diff_val_abs_m2.raw")), little_endian16({7000}));
-    EXPECT_EQ(read_file(site("diff_val_abs_m2.txt")).substr(0, 16), "1\n1\n2\n7000\n7000\n");
+    const std::string head = e2e::text_file("1\n1\n2\n7000\n7000\n");
+    EXPECT_EQ(read_file(site("diff_val_abs_m2.txt")).substr(0, head.size()), head);
+}
+
+TEST_F(Session, RealEpochsInDegreesGiveGdalsDifferenceOnTheirGrid)
+{
+    write_file(site("lux_2000.asc"), srtm("lux_2000.asc"));
+    write_file(site("lux_2010.asc"), srtm("lux_2010.asc"));
+    const std::string answers = "site\nlux_2000\n0\nlux_2010\n0\nchange\n0\n0\n1\n";
+    e2e::run_result r = run(answers);
+    const std::string first = opening_lines() + "\n" +
+                              summary("FIRST", "c:\\images\\site\\lux_2000.asc", 60, 60) +
+                              SECOND_QUESTION + FORMAT_MENU + "\n" +
+                              summary("SECOND", "c:\\images\\site\\lux_2010.asc", 60, 60);
+    // The budget summed from GDAL's result; its cells are in the grids' unit, degrees.
+    const std::string rest = OUTPUT_QUESTION + FORMAT_MENU + TREATMENT_MENU + ELIMINATION_MENU + SAVING +
+                             change_budget("c:\\images\\site\\change_val_abs.asc", "0.008333",
+                                           "1089 of 3600 (1132 without data)", "0.075625", "0.049656", "0.656612");
+    EXPECT_EQ(r.console, first + rest);
+    EXPECT_EQ(r.status, 0);
+    // The header keeps the inputs' georeference to its last digit; the cells are GDAL's.
+    const std::string header = "ncols 60\nnrows 60\nxllcorner 5.741666666667\nyllcorner 49.691666666667\n"
+                               "cellsize 0.008333333333\nnodata_value -9999.9999\n";
+    std::string result = read_file(site("change_val_abs.asc"));
+    EXPECT_EQ(result.substr(0, header.size()), header);
+    const std::vector<std::string> expected = body_words(srtm("lux_diff_abs.asc"), 6);
+    ASSERT_EQ(expected.size(), 3600u);
+    EXPECT_EQ(body_words(result, 6), expected);
+
+    // The second epoch exported half a cell to the east: a warning, and the run goes on.
+    std::string shifted = srtm("lux_2010.asc");
+    const std::string corner = "xllcorner    5.741666666667";
+    const size_t at = shifted.find(corner);
+    ASSERT_NE(at, std::string::npos);
+    shifted.replace(at, corner.size(), "xllcorner    5.745833333333");
+    write_file(site("lux_2010.asc"), shifted);
+    r = run(answers);
+    EXPECT_EQ(r.console, first +
+                             "\n\tWarning: the two DEMs do not lie on the same grid of cells:"
+                             "\n\t\tfirst DEM : lower-left corner 5.741666666667 49.691666666667, cell size "
+                             "0.008333333333"
+                             "\n\t\tsecond DEM: lower-left corner 5.745833333333 49.691666666667, cell size "
+                             "0.008333333333"
+                             "\n\t\tthe second DEM is offset by 0.500000 cells in X and 0.000000 cells in Y"
+                             "\n\tTheir difference is still taken cell by cell.\n" +
+                             rest);
+    EXPECT_EQ(r.status, 0);
+    result = read_file(site("change_val_abs.asc"));
+    const std::string moved_corner = "ncols 60\nnrows 60\nxllcorner 5.745833333333\n";
+    EXPECT_EQ(result.substr(0, moved_corner.size()), moved_corner);
+    EXPECT_EQ(body_words(result, 6), expected);
 }
 
 } // namespace

@@ -269,9 +269,17 @@ std::string shown_word(const std::string &word)
     case header_value_not_number:
         stop_with_message("\n\tFile %s, header line %d: \"%s\" is not a number\n", path.c_str(),
                           header.fault_line, shown);
+    case header_cells_not_square: {
+        char dx[EXACT_REAL_MAX_CHARS + 1], dy[EXACT_REAL_MAX_CHARS + 1];
+        *format_exact_real(dx, header.dx) = '\0';
+        *format_exact_real(dy, header.dy) = '\0';
+        stop_with_message("\n\tFile %s has cells that are not square (dx %s, dy %s): the program "
+                          "needs square cells; resample the grid to one cell size first.\n",
+                          path.c_str(), dx, dy);
+    }
     default:
-        stop_with_message("\n\tFile %s ends within its header, at header line %d of 6\n", path.c_str(),
-                          header.fault_line);
+        stop_with_message("\n\tFile %s ends within its header, at header line %d of %d\n", path.c_str(),
+                          header.fault_line, header.dx_dy ? 7 : 6);
     }
 }
 
@@ -411,33 +419,45 @@ bool parse_ascii_header(text_source *src, ascii_header *header)
         header->fault_word = word;
         return false;
     };
+    // A keyword and its value; false with the fault filled when the file ends first.
+    auto read_line = [&](int header_line) {
+        if (!text_source_word(src, &keyword, &file_line) || !text_source_word(src, &value, &file_line))
+            return refuse(header_ends_early, header_line, "");
+        return true;
+    };
+    auto read_real = [&](int header_line, double *real) {
+        if (!parse_real_word(value.data(), value.data() + value.size(), real))
+            return refuse(header_value_not_number, header_line, value);
+        return true;
+    };
 
-    for (int header_line = 1; header_line <= 6; header_line++) {
-        if (!text_source_word(src, &keyword, &file_line)) {
+    // field numbers the six values; header_line counts the lines, seven with dx and dy.
+    for (int field = 1, header_line = 1; field <= 6; field++, header_line++) {
+        if (field == 6) {
             // The no-data line may be left out, and so may the whole body: the body
             // reader reports the missing values.
-            if (header_line == 6)
+            if (!text_source_word(src, &keyword, &file_line))
                 break;
-            return refuse(header_ends_early, header_line, "");
+            if (parse_real_word(keyword.data(), keyword.data() + keyword.size(), &header->first_value)) {
+                header->first_value_present = true;
+                break;
+            }
+            if (!text_source_word(src, &value, &file_line))
+                return refuse(header_ends_early, header_line, "");
+        } else if (!read_line(header_line)) {
+            return false;
         }
-        if (header_line == 6 && parse_real_word(keyword.data(), keyword.data() + keyword.size(),
-                                                &header->first_value)) {
-            header->first_value_present = true;
-            break;
-        }
-        if (!text_source_word(src, &value, &file_line))
-            return refuse(header_ends_early, header_line, "");
-        if (header_line <= 2) {
+        if (field <= 2) {
             int32_t count = 0;
             if (!parse_whole_number(value, &count) || count <= 0)
                 return refuse(header_bad_count, header_line, value);
-            (header_line == 1 ? header->ncols : header->nrows) = count;
+            (field == 1 ? header->ncols : header->nrows) = count;
             continue;
         }
         double real = 0.0;
-        if (!parse_real_word(value.data(), value.data() + value.size(), &real))
-            return refuse(header_value_not_number, header_line, value);
-        switch (header_line) {
+        if (!read_real(header_line, &real))
+            return false;
+        switch (field) {
         case 3:
             header->xll = real;
             header->x_center = same_keyword(keyword, "xllcenter");
@@ -448,6 +468,16 @@ bool parse_ascii_header(text_source *src, ascii_header *header)
             break;
         case 5:
             header->cellsize = real;
+            if (same_keyword(keyword, "dx")) {
+                header->dx_dy = true;
+                header->dx = real;
+                header_line++;
+                if (!read_line(header_line) || !read_real(header_line, &header->dy))
+                    return false;
+                const double larger = std::max(std::fabs(header->dx), std::fabs(header->dy));
+                if (!(std::fabs(header->dx - header->dy) <= larger * 1e-9))
+                    return refuse(header_cells_not_square, header_line, value);
+            }
             break;
         default:
             header->nodata_value = real;

@@ -36,28 +36,33 @@ bool text_source_refill(text_source *src);
 bool text_source_word(text_source *src, std::string *word, int64_t *line);
 
 // What a header says. The corner is always the lower-left corner of the grid, the
-// centre forms already shifted by half a cell.
+// centre forms already shifted by half a cell. Grids of cells that are not square
+// give "dx" and "dy" lines in place of "cellsize", so such a header has seven lines.
 enum ascii_header_fault {
     header_fine,
     header_ends_early,        // the file ends before header line fault_line is complete
     header_bad_count,         // line 1 or 2: not a whole number greater than 0
-    header_value_not_number,  // lines 3 to 6
+    header_value_not_number,  // lines 3 to 7
+    header_cells_not_square,  // dx and dy differ by more than one part in 10^9
 };
 struct ascii_header {
     int32_t ncols = 0, nrows = 0;
     double xll = 0.0, yll = 0.0;
-    double cellsize = 0.0;
+    double cellsize = 0.0;        // dx when the header gives dx and dy
+    bool dx_dy = false;
+    double dx = 0.0, dy = 0.0;
     double nodata_value;          // NaN when the header has no no-data line
     bool nodata_present = false;
     bool x_center = false, y_center = false;
     bool first_value_present = false;  // no no-data line: this word opens the body
     double first_value = 0.0;
     ascii_header_fault fault = header_fine;
-    int fault_line = 0;           // header line 1..6
+    int fault_line = 0;           // header line 1..7
     int64_t fault_file_line = 0;
     std::string fault_word;
 };
-// Reads the header by position; keywords are only looked at for the centre forms.
+// Reads the header by position; keywords are only looked at for the centre forms and
+// for "dx", which makes the next line "dy".
 // Returns false with the fault filled when it cannot be read; the counts are kept
 // as soon as they are read, even when a later header line is faulty.
 bool parse_ascii_header(text_source *src, ascii_header *header);

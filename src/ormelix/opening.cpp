@@ -12,6 +12,7 @@
 #include "gridfiles/raster_pair.h"
 #include "gridfiles/raster_reader.h"
 #include "nrutil.h"
+#include "ormelix/alignment.h"
 #include "ormelix/banner.h"
 #include "ormelix/globals.h"
 #include "platform/platform.h"
@@ -164,6 +165,14 @@ void open_input_grid(input_grid &grid)
     std::printf("\n\t        AND %d COLUMNS\n", grid.columns);
 }
 
+// Taken right after the grid is read: the next ASCII grid read replaces the corner.
+grid_placement placement_of(const input_grid &grid)
+{
+    if (grid.format == 1)
+        return {false, 0.0, 0.0, grid.dpix};
+    return {true, X_min, Y_min, dpix_size};
+}
+
 const char *treatment_suffix(int32_t kind)
 {
     static const char *const suffixes[] = {"_val_abs", "_val_neg", "_val_pos"};
@@ -288,8 +297,11 @@ void opening()
                          pix_size2, dpix_size2, descr_dem2_OK, dem2_lecture, ascii_lecture2,
                          Coord_UTM_dem2_OK, "\n\n\tTHE SECOND DEM NAMED %s HAS : ", true};
     open_input_grid(first);
+    const grid_placement first_placement = placement_of(first);
     open_input_grid(second);
     check_second_frame(second);
+    // A warning only: scripts that feed the answers keep working.
+    std::fputs(alignment_warning(first_placement, placement_of(second)).c_str(), stdout);
 
     output_dialogue();
 }

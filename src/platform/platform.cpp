@@ -8,7 +8,10 @@
 
 #ifdef _WIN32
 #include <conio.h>
+#include <fcntl.h>
+#include <io.h>
 #include <sys/stat.h>
+#include <windows.h>
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -28,6 +31,183 @@ struct output_entry {
 };
 
 std::vector<output_entry> outputs;
+
+#ifdef _WIN32
+// The errno value a C library call would have set, so that messages read the same.
+int errno_for(DWORD error)
+{
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+        return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_WRITE_PROTECT:
+        return EACCES;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+        return EEXIST;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        return ENOSPC;
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_DIRECTORY:
+        return EINVAL;
+    case ERROR_FILENAME_EXCED_RANGE:
+        return ENAMETOOLONG;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+        return ENOMEM;
+    default:
+        return EIO;
+    }
+}
+
+// Windows reports a name too long for it as a path not found; say what it is.
+int errno_for_path(DWORD error, const std::wstring &path)
+{
+    size_t longest_name = 0, name = 0;
+    for (wchar_t c : path) {
+        name = c == L'\\' || c == L'/' ? 0 : name + 1;
+        longest_name = name > longest_name ? name : longest_name;
+    }
+    if (path.size() >= MAX_PATH || longest_name > 255)
+        return ENAMETOOLONG;
+    return errno_for(error);
+}
+
+// Answers are bytes: UTF-8 from a script written today, otherwise the code page the
+// user typed them in (the console's) or the one files of this system are written in.
+std::wstring windows_path(const std::string &path)
+{
+    if (path.empty())
+        return std::wstring();
+    const int size = static_cast<int>(path.size());
+    UINT code_page = CP_UTF8;
+    DWORD flags = MB_ERR_INVALID_CHARS;
+    int wide_size = MultiByteToWideChar(code_page, flags, path.data(), size, nullptr, 0);
+    if (wide_size <= 0) {
+        DWORD console_mode;
+        HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+        code_page = GetConsoleMode(input, &console_mode) && GetConsoleCP() != 0 ? GetConsoleCP()
+                                                                                 : CP_ACP;
+        flags = 0;
+        wide_size = MultiByteToWideChar(code_page, flags, path.data(), size, nullptr, 0);
+    }
+    std::wstring wide(wide_size > 0 ? static_cast<size_t>(wide_size) : 0, L'\0');
+    if (wide_size > 0)
+        MultiByteToWideChar(code_page, flags, path.data(), size, &wide[0], wide_size);
+    return wide;
+}
+
+std::wstring wide_mode(const char *mode)
+{
+    std::wstring wide;
+    for (const char *c = mode; *c != '\0'; c++)
+        wide.push_back(static_cast<wchar_t>(*c));
+    return wide;
+}
+
+bool is_directory(const std::string &path)
+{
+    DWORD attributes = GetFileAttributesW(windows_path(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+#endif
+
+FILE *open_local(const std::string &path, const char *mode)
+{
+#ifdef _WIN32
+    return _wfopen(windows_path(path).c_str(), wide_mode(mode).c_str());
+#else
+    return std::fopen(path.c_str(), mode);
+#endif
+}
+
+bool remove_local(const std::string &path)
+{
+#ifdef _WIN32
+    return DeleteFileW(windows_path(path).c_str()) != 0;
+#else
+    return std::remove(path.c_str()) == 0;
+#endif
+}
+
+// Puts a complete file in place of an earlier one in a single step: the name never
+// shows a half-written file, nor, with a power cut, nothing at all.
+bool replace_local(const std::string &from, const std::string &to)
+{
+#ifdef _WIN32
+    if (MoveFileExW(windows_path(from).c_str(), windows_path(to).c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    errno = is_directory(to) ? EISDIR : errno_for(GetLastError());
+    return false;
+#else
+    return std::rename(from.c_str(), to.c_str()) == 0;
+#endif
+}
+
+// An earlier file, not a folder, stands where an output goes.
+bool earlier_file_at(const std::string &path)
+{
+#ifdef _WIN32
+    DWORD attributes = GetFileAttributesW(windows_path(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+#else
+    struct stat earlier;
+    return lstat(path.c_str(), &earlier) == 0 && !S_ISDIR(earlier.st_mode);
+#endif
+}
+
+// A second name for the same data, nothing copied.
+bool link_local(const std::string &existing, const std::string &new_name)
+{
+#ifdef _WIN32
+    return CreateHardLinkW(windows_path(new_name).c_str(), windows_path(existing).c_str(),
+                           nullptr) != 0;
+#else
+    return link(existing.c_str(), new_name.c_str()) == 0;
+#endif
+}
+
+#ifdef _WIN32
+// A new file of a name no other file has, beside the final one; "w" or "wb".
+FILE *create_temporary(const std::string &final_path, const char *mode, std::string *temp_path)
+{
+    static unsigned attempt = 0;
+    for (;;) {
+        *temp_path = final_path + ".part-" + std::to_string(GetCurrentProcessId()) + "-" +
+                     std::to_string(attempt++);
+        HANDLE handle = CreateFileW(windows_path(*temp_path).c_str(), GENERIC_WRITE, 0, nullptr,
+                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            DWORD error = GetLastError();
+            if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)
+                continue;
+            errno = errno_for_path(error, windows_path(*temp_path));
+            return nullptr;
+        }
+        const bool binary = std::string(mode).find('b') != std::string::npos;
+        int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), binary ? _O_BINARY : _O_TEXT);
+        FILE *fp = fd >= 0 ? _fdopen(fd, mode) : nullptr;
+        if (fp == nullptr) {
+            int saved = errno;
+            if (fd >= 0)
+                _close(fd);
+            else
+                CloseHandle(handle);
+            remove_local(*temp_path);
+            errno = saved;
+        }
+        return fp;
+    }
+}
+#endif
 
 output_entry *find_output(FILE *fp)
 {
@@ -57,12 +237,12 @@ std::string local_path(const std::string &program_path)
 
 FILE *open_program_file(const std::string &program_path, const char *mode)
 {
-    return std::fopen(local_path(program_path).c_str(), mode);
+    return open_local(local_path(program_path), mode);
 }
 
 bool remove_program_file(const std::string &program_path)
 {
-    return std::remove(local_path(program_path).c_str()) == 0;
+    return remove_local(local_path(program_path));
 }
 
 bool same_file(const std::string &program_path_a, const std::string &program_path_b)
@@ -72,7 +252,23 @@ bool same_file(const std::string &program_path_a, const std::string &program_pat
     if (a == b)
         return true;
 #ifdef _WIN32
-    return false;
+    // The volume and the file's index identify a file however its path is spelt.
+    BY_HANDLE_FILE_INFORMATION info[2];
+    const std::string *paths[2] = {&a, &b};
+    for (int k = 0; k < 2; k++) {
+        HANDLE handle = CreateFileW(windows_path(*paths[k]).c_str(), 0,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (handle == INVALID_HANDLE_VALUE)
+            return false;
+        BOOL known = GetFileInformationByHandle(handle, &info[k]);
+        CloseHandle(handle);
+        if (!known)
+            return false;
+    }
+    return info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
+           info[0].nFileIndexHigh == info[1].nFileIndexHigh &&
+           info[0].nFileIndexLow == info[1].nFileIndexLow;
 #else
     struct stat sa, sb;
     return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
@@ -101,7 +297,12 @@ void wait_key_press()
 {
     std::fflush(stdout);
 #ifdef _WIN32
-    _getch();
+    // The console's own single-key read; a script's input or a pipe is read below.
+    DWORD console_mode;
+    if (GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &console_mode)) {
+        (void)_getch();
+        return;
+    }
 #else
     if (isatty(STDIN_FILENO)) {
         struct termios saved;
@@ -118,9 +319,9 @@ void wait_key_press()
             return;
         }
     }
+#endif
     // A script's answers: take one character if any is left; end of input ends the wait.
     (void)std::getc(stdin);
-#endif
 }
 
 FILE *output_create(const std::string &program_path, const char *mode)
@@ -131,8 +332,7 @@ FILE *output_create(const std::string &program_path, const char *mode)
     entry.closed = false;
     entry.done = false;
 #ifdef _WIN32
-    entry.temp_path = entry.final_path + ".part";
-    entry.fp = std::fopen(entry.temp_path.c_str(), mode);
+    entry.fp = create_temporary(entry.final_path, mode, &entry.temp_path);
     if (entry.fp == nullptr)
         return nullptr;
 #else
@@ -183,7 +383,7 @@ bool output_close(FILE *fp)
     entry->fp = nullptr;
     entry->closed = true;
     if (!ok) {
-        std::remove(entry->temp_path.c_str());
+        remove_local(entry->temp_path);
         entry->done = true;
         errno = saved != 0 ? saved : EIO;
     }
@@ -205,27 +405,22 @@ bool output_commit_all(std::string *failed_name)
         if (entry.done || !entry.closed)
             continue;
         placed_output now = {entry.final_path, std::string(), true};
-#ifdef _WIN32
-        std::remove(entry.final_path.c_str());
-#else
-        struct stat earlier;
-        if (lstat(entry.final_path.c_str(), &earlier) == 0 && !S_ISDIR(earlier.st_mode)) {
+        if (earlier_file_at(entry.final_path)) {
             now.spare_path = entry.temp_path + ".earlier";
-            if (link(entry.final_path.c_str(), now.spare_path.c_str()) != 0) {
+            if (!link_local(entry.final_path, now.spare_path)) {
                 now.spare_path.clear();
                 now.earlier_kept = false;  // a disk without links: as a lone rename
             }
         }
-#endif
-        if (std::rename(entry.temp_path.c_str(), entry.final_path.c_str()) != 0) {
+        if (!replace_local(entry.temp_path, entry.final_path)) {
             int saved = errno;
             if (!now.spare_path.empty())
-                std::remove(now.spare_path.c_str());
+                remove_local(now.spare_path);
             for (size_t k = placed.size(); k-- > 0;) {
                 if (!placed[k].spare_path.empty())
-                    std::rename(placed[k].spare_path.c_str(), placed[k].final_path.c_str());
+                    replace_local(placed[k].spare_path, placed[k].final_path);
                 else if (placed[k].earlier_kept)
-                    std::remove(placed[k].final_path.c_str());
+                    remove_local(placed[k].final_path);
             }
             if (failed_name != nullptr)
                 *failed_name = entry.shown_path;
@@ -238,7 +433,7 @@ bool output_commit_all(std::string *failed_name)
     }
     for (const placed_output &done : placed)
         if (!done.spare_path.empty())
-            std::remove(done.spare_path.c_str());
+            remove_local(done.spare_path);
     return true;
 }
 
@@ -250,7 +445,7 @@ void output_discard_all()
         if (entry.fp != nullptr)
             std::fclose(entry.fp);
         entry.fp = nullptr;
-        std::remove(entry.temp_path.c_str());
+        remove_local(entry.temp_path);
         entry.done = true;
     }
 }

@@ -12,6 +12,8 @@
 std::string local_path(const std::string &program_path);
 
 // Opens an input file (or an input descriptor created in the run) by its program path.
+// On Windows the path is read as UTF-8, or else in the code page the answers were
+// typed in, and opened through the wide-character API.
 FILE *open_program_file(const std::string &program_path, const char *mode);
 
 // Removes a file by its program path; false when it could not be removed.
@@ -24,8 +26,9 @@ bool same_file(const std::string &program_path_a, const std::string &program_pat
 // Size in bytes of an open file; false when it cannot be known (a pipe, say).
 bool open_file_size(FILE *fp, unsigned long long *size);
 
-// Waits for one key: raw and without echo on a terminal; otherwise reads one
-// character if there is one. Never hangs on a closed input.
+// Waits for one key: raw and without echo on a terminal (the console's single-key read
+// on Windows); otherwise reads one character if there is one. Never hangs on a closed
+// input.
 void wait_key_press();
 
 // Output files are written under a temporary name in their own folder. Returns null

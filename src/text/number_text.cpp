@@ -267,3 +267,13 @@ std::string text_printf(const char *format, ...)
     va_end(again);
     return text;
 }
+
+char *format_exact_real(char *out, double value)
+{
+    char *end = format_fixed6(out, value);
+    double back;
+    // NaN never reads back equal; printf's spelling of it stays.
+    if (value != value || (parse_real_word(out, end, &back) && back == value))
+        return end;
+    return std::to_chars(out, out + EXACT_REAL_MAX_CHARS, value, std::chars_format::fixed).ptr;
+}

@@ -35,6 +35,16 @@ constexpr size_t FIXED6_MAX_CHARS = 320;
 // out must have room for FIXED6_MAX_CHARS characters; no terminator is written.
 char *format_fixed6(char *out, double value);
 
+// The most characters format_exact_real writes (the fixed form of the smallest
+// subnormal double has 324 digits after the point).
+constexpr size_t EXACT_REAL_MAX_CHARS = 330;
+
+// Writes value as format_fixed6 does when that text reads back to the same double,
+// and otherwise as the shortest fixed-point text that does (never an exponent): a
+// georeference such as 0.008333333333 keeps every digit. Returns the end of what was
+// written; out must have room for EXACT_REAL_MAX_CHARS characters.
+char *format_exact_real(char *out, double value);
+
 // The text printf would print.
 std::string text_printf(const char *format, ...) __attribute__((format(printf, 1, 2)));
 

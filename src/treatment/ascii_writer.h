@@ -11,7 +11,8 @@
 // The value that every output header declares for cells without data.
 constexpr double ASCII_OUTPUT_NODATA = -9999.9999;
 
-// The six header lines, each ended by a line break.
+// The six header lines, each ended by a line break. The reals are written as "%lf"
+// writes them when that reads back to the same double, else in full.
 std::string format_ascii_header(int32_t ncols, int32_t nrows, double xll, double yll, double cellsize);
 
 // Writes cells from the start as "%lf\t" (NaN as the no-data value) into out while the

@@ -121,7 +121,9 @@ bool difference_run(const double *first, const double *second, double *out, int3
     // Counted as doubles, so that they stay in the vector registers of the results.
     double changed = 0.0;
     double without_data = 0.0;
+#if defined(__GNUC__)
 #pragma omp simd reduction(min : low) reduction(max : high) reduction(+ : sum, changed, without_data)
+#endif
     for (int32_t j = 0; j < count; j++) {
         const double a = first[j];
         const double b = second[j];

@@ -1,0 +1,22 @@
+// Whether two epochs lie on one grid of cells. They are differenced cell by cell, so
+// two surveys exported separately, half a cell apart, would give a wrong result on
+// every slope that still looks plausible.
+#ifndef ORMELIX_ALIGNMENT_H
+#define ORMELIX_ALIGNMENT_H
+
+#include <string>
+
+// Where a grid's cells lie: an ASCII grid gives the map coordinates of its lower-left
+// corner and its cell size, a raster pair only its pixel size.
+struct grid_placement {
+    bool has_corner;
+    double xll, yll;
+    double cellsize;
+};
+
+// The warning shown when the grids' cell sizes differ by more than one part in a
+// million, or, both having a corner, the corners by more than 1/1000 of a cell; empty
+// when they agree or when neither has a corner.
+std::string alignment_warning(const grid_placement &first, const grid_placement &second);
+
+#endif

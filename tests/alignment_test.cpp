@@ -1,0 +1,40 @@
+// Whether two epochs lie on one grid of cells: the thresholds of the warning. Its
+// text is held against whole sessions in session_test.cpp.
+#include "ormelix/alignment.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const double CELL = 0.008333333333;  // 30 arc-seconds, as GDAL writes SRTM
+const grid_placement SRTM = {true, 5.741666666667, 49.691666666667, CELL};
+
+grid_placement moved(double dx_cells, double dy_cells, double cellsize = CELL)
+{
+    return {true, SRTM.xll + dx_cells * CELL, SRTM.yll + dy_cells * CELL, cellsize};
+}
+
+const grid_placement RASTER_25 = {false, 0.0, 0.0, 25.0};
+
+} // namespace
+
+TEST(Alignment, WarnsBeyondAThousandthOfACellOrAMillionthOfTheSize)
+{
+    const struct {
+        const char *what;
+        grid_placement first, second;
+        bool warned;
+    } cases[] = {
+        {"same grid", SRTM, moved(0, 0), false},
+        {"corner 1/2000 cell off", SRTM, moved(0.0005, -0.0005), false},
+        {"corner 1/400 cell off in Y", SRTM, moved(0, 0.0025), true},
+        {"corner half a cell off in X", SRTM, moved(-0.5, 0), true},
+        {"sizes 0.5 ppm apart", SRTM, moved(0, 0, CELL * (1 + 5e-7)), false},
+        {"sizes 2 ppm apart", SRTM, moved(0, 0, CELL * (1 + 2e-6)), true},
+        {"raster and ASCII grid, same size", RASTER_25, {true, 512000, 4800000, 25}, false},
+        {"ASCII grid and raster, other size", {true, 512000, 4800000, 10}, RASTER_25, true},
+        {"two rasters: nothing to compare with", {false, 0, 0, 20}, RASTER_25, false},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(!alignment_warning(c.first, c.second).empty(), c.warned) << c.what;
+}
