@@ -57,8 +57,9 @@ std::string format_change_budget(const std::string &output_path, double cell_siz
     if (budget.changed > 0)
         mean = area > 0.0 ? volume / area : total / static_cast<double>(budget.changed);
     return text_printf("\n\n\tCHANGE BUDGET OF %s (cells of %lf m) :", output_path.c_str(), cell_size) +
-           text_printf("\n\t\tcells with a change : %zu of %zu (%zu without data)", budget.changed,
-                       budget.cells, budget.without_data) +
+           text_printf("\n\t\tcells with a change : %llu of %llu (%llu without data)",
+                       static_cast<unsigned long long>(budget.changed), static_cast<unsigned long long>(budget.cells),
+                       static_cast<unsigned long long>(budget.without_data)) +
            text_printf("\n\t\tarea of change      : %lf m2", area) +
            text_printf("\n\t\tvolume of change    : %lf m3", volume) +
            text_printf("\n\t\tmean change         : %lf m\n", mean);
