@@ -506,8 +506,9 @@ TEST_F(Session, RealEpochsInDegreesGiveGdalsDifferenceOnTheirGrid)
     EXPECT_EQ(r.console, first + rest);
     EXPECT_EQ(r.status, 0);
     // The header keeps the inputs' georeference to its last digit; the cells are GDAL's.
-    const std::string header = "ncols 60\nnrows 60\nxllcorner 5.741666666667\nyllcorner 49.691666666667\n"
-                               "cellsize 0.008333333333\nnodata_value -9999.9999\n";
+    const std::string header = e2e::text_file("ncols 60\nnrows 60\nxllcorner 5.741666666667\n"
+                                              "yllcorner 49.691666666667\ncellsize 0.008333333333\n"
+                                              "nodata_value -9999.9999\n");
     std::string result = read_file(site("change_val_abs.asc"));
     EXPECT_EQ(result.substr(0, header.size()), header);
     const std::vector<std::string> expected = body_words(srtm("lux_diff_abs.asc"), 6);
@@ -533,7 +534,7 @@ TEST_F(Session, RealEpochsInDegreesGiveGdalsDifferenceOnTheirGrid)
                              rest);
     EXPECT_EQ(r.status, 0);
     result = read_file(site("change_val_abs.asc"));
-    const std::string moved_corner = "ncols 60\nnrows 60\nxllcorner 5.745833333333\n";
+    const std::string moved_corner = e2e::text_file("ncols 60\nnrows 60\nxllcorner 5.745833333333\n");
     EXPECT_EQ(result.substr(0, moved_corner.size()), moved_corner);
     EXPECT_EQ(body_words(result, 6), expected);
 }
