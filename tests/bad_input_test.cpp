@@ -191,10 +191,12 @@ TEST_F(BadInput, CountsOfZeroNegativeOrBeyondMemoryStopTheRun)
     expect_stop(run(ASCII_RUN), "\n\tFile " + SITE +
                                     "north.asc, header line 1: \"4294967299\" is not a whole "
                                     "number greater than 0\n");
-    // Counts no memory holds: the storage message, before any value is read.
+    // Counts no machine holds: refused before any grid is allocated.
     write_file(site("north.asc"), ascii_header("2147483647", "2147483647") + "1 2 3\n");
     expect_stop(run(ASCII_RUN, allocation_may_fail()),
-                "\n\tNot enough memory for a grid of 2147483647 lines and 2147483647 columns.\n");
+                "\n\tA frame of 2147483647 lines and 2147483647 columns needs 103079215104.0 GiB "
+                "of memory for its grids, and this machine has " + e2e::machine_memory_shown() +
+                    ": use a larger machine or smaller tiles of the grids.\n");
 
     // The same through a raster descriptor.
     write_file(site("north_m2.raw"), little_endian16({1, 2, 3, 4, 5, 6}));

@@ -9,6 +9,7 @@
 #include <memory>
 #include <new>
 
+#include "gridfiles/grid_memory.h"
 #include "gridfiles/number_text.h"
 #include "gridfiles/worker_thread.h"
 #include "nrutil.h"
@@ -528,6 +529,8 @@ void read_ascii_grid(FILE **fp, const std::string &path, int32_t *ncols, int32_t
         stop_frame_differs();
     if (!header_read)
         stop_on_header(path, header);
+    if (!second)
+        prepare_grid_memory();
 
     X_min = header.xll;
     Y_min = header.yll;
