@@ -3,7 +3,7 @@
 // threads as the program runs them; and the parsing and printing of the same grid on
 // one core, from and into memory.
 #include "gridfiles/ascii_grid.h"
-#include "gridfiles/number_text.h"
+#include "text/number_text.h"
 #include "treatment/ascii_writer.h"
 
 #include <benchmark/benchmark.h>

@@ -1,4 +1,4 @@
-#include "gridfiles/number_text.h"
+#include "text/number_text.h"
 
 #include <benchmark/benchmark.h>
 

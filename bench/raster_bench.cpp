@@ -15,9 +15,11 @@
 #include <vector>
 
 #include "gridfiles/raster_pair.h"
+#include "gridfiles/raster_reader.h"
 #include "nrutil.h"
 #include "ormelix/globals.h"
 #include "platform/platform.h"
+#include "treatment/raster_writer.h"
 
 namespace {
 

@@ -10,8 +10,9 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "ormelix/console.h"
-#include "ormelix/dialogue.h"
+#include "console/console.h"
+#include "text/number_text.h"
+#include "ormelix/opening.h"
 #include "platform/platform.h"
 
 namespace {

@@ -11,9 +11,9 @@
 
 #include "fuzz_check.h"
 #include "gridfiles/ascii_grid.h"
-#include "gridfiles/number_text.h"
+#include "text/number_text.h"
 #include "nrutil.h"
-#include "ormelix/console.h"
+#include "console/console.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "gridfiles/number_text.h"
+#include "text/number_text.h"
 #include "treatment/ascii_writer.h"
 
 namespace {

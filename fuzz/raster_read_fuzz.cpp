@@ -1,4 +1,4 @@
-// A whole raster pair from arbitrary bytes, read as the raster reader reads it, then
+// A whole raster pair from arbitrary bytes, read by the raster reader, then
 // taken through the difference and both writers. Layout of the input:
 //   byte 0     bit 0 sample type, bits 1-2 unit, bit 3 samples on a real file (so the
 //              size check applies) or on a stream of unknown size, bit 4 output sample
@@ -19,9 +19,11 @@
 
 #include "fuzz_check.h"
 #include "gridfiles/ascii_grid.h"
-#include "gridfiles/number_text.h"
+#include "text/number_text.h"
 #include "gridfiles/raster_pair.h"
+#include "gridfiles/raster_reader.h"
 #include "nrutil.h"
+#include "platform/platform.h"
 #include "treatment/ascii_writer.h"
 #include "treatment/difference.h"
 
@@ -45,26 +47,11 @@ int32_t sample_at(const raster_case &rc, size_t k)
                                 (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24));
 }
 
-// Reads the samples as the raster reader does, one block per line. Returns the number
-// of complete lines.
-int32_t read_grid(FILE *fp, const raster_case &rc, int32_t lines, int32_t columns, int32_t **itab)
+// A sample in metres: the integer times the unit's decimal constant.
+double expected_metres(int32_t sample, int32_t unit)
 {
-    const size_t count = static_cast<size_t>(columns);
-    uint16_t **jtab = rc.itype == 0 ? usmatrice(columns, lines) : nullptr;
-    FUZZ_CHECK(rc.itype == 1 || jtab != nullptr);
-    int32_t done = 0;
-    for (; done < lines; done++) {
-        if (rc.itype == 0) {
-            if (!read_sample_line(fp, jtab[done], count))
-                break;
-            widen_samples(jtab[done], itab[done], count);
-        } else if (!read_sample_line(fp, itab[done], count)) {
-            break;
-        }
-    }
-    if (jtab != nullptr)
-        frusmatrice(jtab, lines);
-    return done;
+    static const double metres_per[] = {1.0, 0.1, 0.01, 0.001};
+    return static_cast<double>(sample) * metres_per[unit];
 }
 
 // The result written back through the ASCII writer and read again: every cell must be
@@ -204,7 +191,12 @@ void check_raster(const raster_case &rc)
     int32_t **itab = imatrice(columns, lines);
     double **dtab = dmatrice(columns, lines);
     FUZZ_CHECK(itab != nullptr && dtab != nullptr);
-    const int32_t complete = read_grid(fp, rc, lines, columns, itab);
+    uint16_t **jtab = rc.itype == 0 ? usmatrice(columns, lines) : nullptr;
+    FUZZ_CHECK(rc.itype == 1 || jtab != nullptr);
+    integer_range range = {0, 0};
+    const int32_t complete = read_raster_samples(fp, rc.itype, jtab, itab, lines, columns, &range);
+    if (jtab != nullptr)
+        frusmatrice(jtab, lines);
     std::fclose(fp);
     const size_t line_bytes =
         static_cast<size_t>(columns) * static_cast<size_t>(raster_bytes_per_sample(rc.itype));
@@ -217,29 +209,21 @@ void check_raster(const raster_case &rc)
         return; // the reader stops the run naming that line
     }
 
-    integer_range range = {itab[0][0], itab[0][0]};
-    metre_range metres = {0.0, 0.0};
+    const metre_range metres = convert_grid_to_metres(itab, dtab, lines, columns, rc.unit);
     const size_t count = static_cast<size_t>(columns);
-    for (int32_t i = 0; i < lines; i++) {
-        extend_integer_range(&range, itab[i], count);
-        convert_line_to_metres(itab[i], dtab[i], count, rc.unit);
-        if (i == 0)
-            metres = {dtab[0][0], dtab[0][0]};
-        extend_metre_range(&metres, dtab[i], count);
-    }
     int32_t low = sample_at(rc, 0), high = low;
     for (int32_t i = 0; i < lines; i++) {
         for (int32_t j = 0; j < columns; j++) {
             const int32_t s = sample_at(rc, static_cast<size_t>(i) * count + static_cast<size_t>(j));
             FUZZ_CHECK(itab[i][j] == s);
-            FUZZ_CHECK(fuzz::same_double(dtab[i][j], convert_to_metres(s, rc.unit)));
+            FUZZ_CHECK(fuzz::same_double(dtab[i][j], expected_metres(s, rc.unit)));
             low = std::min(low, s);
             high = std::max(high, s);
         }
     }
     FUZZ_CHECK(range.min == low && range.max == high);
-    FUZZ_CHECK(metres.min == convert_to_metres(low, rc.unit) &&
-               metres.max == convert_to_metres(high, rc.unit));
+    FUZZ_CHECK(metres.min == expected_metres(low, rc.unit) &&
+               metres.max == expected_metres(high, rc.unit));
     frimatrice(itab, lines);
 
     // The second grid: the first one upside down, so that most cells differ.

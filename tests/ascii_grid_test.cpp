@@ -11,6 +11,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "gridfiles/raster_pair.h"
 #include "nrutil.h"
 #include "ormelix/globals.h"
 #include "e2e_support.h"
@@ -385,11 +386,11 @@ TEST(AsciiGridSplitBody, WordsAreCutOnlyAtWhiteSpace)
 
 TEST(AsciiGridPixelSize, TruncatesTowardZeroWithoutOverflow)
 {
-    EXPECT_EQ(whole_pixel_size(25.7), 25);
-    EXPECT_EQ(whole_pixel_size(-25.7), -25);
-    EXPECT_EQ(whole_pixel_size(std::nan("")), 0);
-    EXPECT_EQ(whole_pixel_size(1e300), 2147483647);
-    EXPECT_EQ(whole_pixel_size(-1e300), -2147483647 - 1);
+    EXPECT_EQ(truncate_to_int32(25.7), 25);
+    EXPECT_EQ(truncate_to_int32(-25.7), -25);
+    EXPECT_EQ(truncate_to_int32(std::nan("")), 0);
+    EXPECT_EQ(truncate_to_int32(1e300), 2147483647);
+    EXPECT_EQ(truncate_to_int32(-1e300), -2147483647 - 1);
 }
 
 // The two readers as the dialogue calls them, on their globals and files.
@@ -398,11 +399,9 @@ protected:
     std::string dir;
     void SetUp() override
     {
-        char name[] = "/tmp/ascii_lecture_XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir = name;
+        dir = e2e::scratch_folder("ascii-lecture");
     }
-    void TearDown() override { EXPECT_EQ(std::system(("rm -rf " + dir).c_str()), 0); }
+    void TearDown() override { e2e::remove_tree(dir); }
     std::string write_file(const std::string &name, const std::string &text)
     {
         std::string path = dir + "/" + name;
@@ -476,7 +475,9 @@ TEST_F(AsciiLecture, SecondGridOfAnotherFrameStopsBeforeItsValues)
             ascii_lecture2();
         },
         testing::ExitedWithCode(1), "");
-    EXPECT_EQ(read_back(console), "\n\n\n The size of the frame is different ");
+    EXPECT_EQ(read_back(console), "\n\n\n The size of the frame is different "
+                                  "\n\tthe second DEM c:\\images\\site\\south.asc has 301 lines and 3 "
+                                  "columns; the first has 300 lines and 3 columns\n");
 }
 
 TEST_F(AsciiLecture, FaultsStopTheRunNamingFileLineAndColumn)

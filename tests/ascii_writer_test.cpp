@@ -212,11 +212,9 @@ protected:
     std::string dir;
     void SetUp() override
     {
-        char name[] = "/tmp/ascii_output_XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir = name;
+        dir = e2e::scratch_folder("ascii-output");
     }
-    void TearDown() override { EXPECT_EQ(std::system(("rm -rf " + dir).c_str()), 0); }
+    void TearDown() override { e2e::remove_tree(dir); }
 
     // Runs ascii_output on the example result, with the given corner flags and answers.
     void save_example(int32_t ascii1, int32_t ascii2, const std::string &answers)

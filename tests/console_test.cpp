@@ -5,8 +5,9 @@
 #include <cstdio>
 #include <string>
 
-#include "ormelix/console.h"
-#include "ormelix/dialogue.h"
+#include "console/console.h"
+#include "text/number_text.h"
+#include "ormelix/opening.h"
 
 namespace {
 

@@ -1,5 +1,6 @@
-// Runs the real program in a scratch folder that stands for the drive root, with
-// the answers of a session on its standard input.
+// What the tests share: scratch folders and files, samples as sample files hold
+// them, and the real program run in a scratch folder that stands for the drive root,
+// with the answers of a session on its standard input.
 #ifndef ORMELIX_TESTS_E2E_SUPPORT_H
 #define ORMELIX_TESTS_E2E_SUPPORT_H
 
@@ -48,26 +49,32 @@ inline std::string read_file(const std::string &path)
     return text.str();
 }
 
-// Samples as a sample file holds them, low byte first.
-inline std::string little_endian16(const std::vector<uint16_t> &samples)
+// Samples as a sample file holds them: width bytes each, low byte first.
+inline std::string little_endian(const std::vector<int64_t> &samples, int width)
 {
     std::string bytes;
-    for (uint16_t v : samples) {
-        bytes.push_back(static_cast<char>(v & 0xff));
-        bytes.push_back(static_cast<char>(v >> 8));
-    }
+    for (int64_t v : samples)
+        for (int k = 0; k < width; ++k)
+            bytes.push_back(static_cast<char>((static_cast<uint64_t>(v) >> (8 * k)) & 0xFF));
     return bytes;
+}
+
+inline std::string little_endian16(const std::vector<uint16_t> &samples)
+{
+    return little_endian(std::vector<int64_t>(samples.begin(), samples.end()), 2);
 }
 
 inline std::string little_endian32(const std::vector<int32_t> &samples)
 {
-    std::string bytes;
-    for (int32_t v : samples) {
-        uint32_t u = static_cast<uint32_t>(v);
-        for (int k = 0; k < 4; k++)
-            bytes.push_back(static_cast<char>((u >> (8 * k)) & 0xff));
-    }
-    return bytes;
+    return little_endian(std::vector<int64_t>(samples.begin(), samples.end()), 4);
+}
+
+inline size_t occurrences(const std::string &text, const std::string &piece)
+{
+    size_t count = 0;
+    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
+        ++count;
+    return count;
 }
 
 // Everything an open file holds, from its start.
@@ -93,16 +100,22 @@ inline void write_file(const std::string &path, const std::string &bytes)
     out << bytes;
 }
 
-// A fresh root folder holding images/site/.
-inline std::string make_root()
+// A fresh, empty folder of its own for one test; remove_tree takes it away.
+inline std::string scratch_folder(const std::string &purpose)
 {
     const char *base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/ormelix-e2e-XXXXXX";
+    std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/ormelix-" + purpose + "-XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     if (mkdtemp(name.data()) == nullptr)
         std::abort();
-    std::string root = name.data();
+    return name.data();
+}
+
+// A fresh root folder holding images/site/.
+inline std::string make_root()
+{
+    std::string root = scratch_folder("e2e");
     mkdir((root + "/images").c_str(), 0777);
     mkdir((root + "/images/site").c_str(), 0777);
     return root;

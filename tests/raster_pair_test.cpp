@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "gridfiles/raster_pair.h"
+#include "gridfiles/raster_reader.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -29,6 +31,43 @@ struct scratch_file {
         std::rewind(fp);
     }
 };
+
+// One sample in metres, as the reader converts a line.
+double convert_to_metres(int32_t sample, int32_t unit)
+{
+    double metres = 0.0;
+    convert_line_to_metres(&sample, &metres, 1, unit);
+    return metres;
+}
+
+// The range the reader takes while it reads a grid of 32-bit samples.
+integer_range integer_range_of(int32_t *const *grid, int32_t lines, int32_t columns)
+{
+    scratch_file file;
+    for (int32_t i = 0; i < lines; ++i) write_sample_line(file.fp, grid[i], static_cast<size_t>(columns));
+    std::rewind(file.fp);
+    std::vector<std::vector<int32_t>> read(static_cast<size_t>(lines), std::vector<int32_t>(columns));
+    std::vector<int32_t *> rows;
+    for (std::vector<int32_t> &line : read) rows.push_back(line.data());
+    integer_range range = {0, 0};
+    EXPECT_EQ(read_raster_samples(file.fp, 1, nullptr, rows.data(), lines, columns, &range), lines);
+    return range;
+}
+
+// The range in metres the reader gives of whole metres.
+metre_range metre_range_of(double *const *grid, int32_t lines, int32_t columns)
+{
+    std::vector<std::vector<int32_t>> samples(static_cast<size_t>(lines), std::vector<int32_t>(columns));
+    std::vector<std::vector<double>> metres(static_cast<size_t>(lines), std::vector<double>(columns));
+    std::vector<int32_t *> sample_rows;
+    std::vector<double *> metre_rows;
+    for (int32_t i = 0; i < lines; ++i) {
+        for (int32_t j = 0; j < columns; ++j) samples[i][j] = static_cast<int32_t>(grid[i][j]);
+        sample_rows.push_back(samples[i].data());
+        metre_rows.push_back(metres[i].data());
+    }
+    return convert_grid_to_metres(sample_rows.data(), metre_rows.data(), lines, columns, 0);
+}
 
 descriptor_fields read_text(const std::string &text)
 {

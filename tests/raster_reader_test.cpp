@@ -9,12 +9,13 @@
 #include <vector>
 
 #include "nrutil.h"
+#include "gridfiles/raster_reader.h"
 #include "ormelix/globals.h"
-#include "raster_test_support.h"
+#include "e2e_support.h"
 
 namespace {
 
-using namespace raster_test;
+using namespace e2e;
 
 const std::string unit_menu =
     "\n\n\tAre these values\n\t\t0 ====> in meters"
@@ -27,9 +28,7 @@ protected:
 
     void SetUp() override
     {
-        std::string pattern = "/tmp/ormelix-raster-reader-XXXXXX";
-        ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
-        folder = pattern;
+        folder = scratch_folder("raster-reader");
     }
 
     void TearDown() override
@@ -42,12 +41,12 @@ protected:
             *fp = nullptr;
         }
         std::freopen("/dev/null", "r", stdin);
-        std::system(("rm -rf " + folder).c_str());
+        remove_tree(folder);
     }
 
     void answer(const std::string &answers)
     {
-        spill(folder + "/answers", answers);
+        write_file(folder + "/answers", answers);
         ASSERT_NE(std::freopen((folder + "/answers").c_str(), "r", stdin), nullptr);
     }
 
@@ -61,7 +60,7 @@ protected:
         dpix_size1 = 25.0;
         nomim1 = folder + (itype == 1 ? "/north_m4.raw" : "/north_m2.raw");
         nomdescr1 = folder + (itype == 1 ? "/north_m4.txt" : "/north_m2.txt");
-        spill(nomim1, bytes);
+        write_file(nomim1, bytes);
         f1 = std::fopen(nomim1.c_str(), "rb");
         f1d = nullptr;
     }
@@ -120,7 +119,7 @@ TEST_F(RasterReader, SecondGridCompletesTheDescriptorCreatedInTheRun)
     nomdescr2 = folder + "/south_m4.txt";
     std::vector<int64_t> samples(12, 2000000);
     samples[7] = 2500000;
-    spill(nomim2, little_endian(samples, 4));
+    write_file(nomim2, little_endian(samples, 4));
     f2 = std::fopen(nomim2.c_str(), "rb");
     f2d = std::fopen(nomdescr2.c_str(), "w");
     std::fputs("3\n4\n4\n", f2d);
@@ -132,7 +131,7 @@ TEST_F(RasterReader, SecondGridCompletesTheDescriptorCreatedInTheRun)
 
     EXPECT_EQ(console, "\n\tHypsometric dynamic scale:\n\t\tMin = 2000000\n\t\tMax = 2500000 " + unit_menu +
                            "\n\tFloat Hypsometric dynamic scale:\n\t\tMin = 20000.000000\n\t\tMax = 25000.000000 ");
-    EXPECT_EQ(slurp(nomdescr2), "3\n4\n4\n2000000\n2500000\n25\n");
+    EXPECT_EQ(read_file(nomdescr2), "3\n4\n4\n2000000\n2500000\n25\n");
     EXPECT_EQ(f2, nullptr);
     EXPECT_EQ(f2d, nullptr);
     EXPECT_EQ(dyn_scale_dem2, 2);
@@ -166,7 +165,7 @@ TEST_F(RasterReader, AShortSampleFileStopsTheRun)
             std::exit(0);
         },
         ::testing::ExitedWithCode(1), "");
-    EXPECT_EQ(slurp(console), "\n\tThe file " + nomim1 + " holds 40 bytes; 3 lines of 4 columns need 48.\n");
+    EXPECT_EQ(read_file(console), "\n\tThe file " + nomim1 + " holds 40 bytes; 3 lines of 4 columns need 48.\n");
 }
 
 }  // namespace

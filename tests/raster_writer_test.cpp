@@ -13,12 +13,13 @@
 
 #include "nrutil.h"
 #include "ormelix/globals.h"
+#include "treatment/raster_writer.h"
 #include "platform/platform.h"
-#include "raster_test_support.h"
+#include "e2e_support.h"
 
 namespace {
 
-using namespace raster_test;
+using namespace e2e;
 
 const std::string unit_menu =
     "\n\n\tIn the resulting raster file, the dynamic scale will be : "
@@ -37,9 +38,7 @@ protected:
 
     void SetUp() override
     {
-        std::string pattern = "/tmp/ormelix-raster-writer-XXXXXX";
-        ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
-        folder = pattern;
+        folder = scratch_folder("raster-writer");
         nomim1 = "c:\\images\\site\\north_m2.raw";
         nomim2 = "c:\\images\\site\\south.asc";
         type_treat = 0;
@@ -54,12 +53,12 @@ protected:
         if (dtab_out != nullptr) frdmatrice(dtab_out, nb_lig);
         dtab_out = nullptr;
         std::freopen("/dev/null", "r", stdin);
-        std::system(("rm -rf " + folder).c_str());
+        remove_tree(folder);
     }
 
     void answer(const std::string &answers)
     {
-        spill(folder + "/answers", answers);
+        write_file(folder + "/answers", answers);
         ASSERT_NE(std::freopen((folder + "/answers").c_str(), "r", stdin), nullptr);
     }
 
@@ -103,8 +102,8 @@ TEST_F(RasterWriter, CentimetresTruncateAndTheDescriptorIsCompleted)
     EXPECT_EQ(console, "\n\tHypsometric dynamic scale out :\n\t\tMin = 0.000000\n\t\tMax = 12.340000 " + unit_menu +
                            unit_menu + unit_menu);
     EXPECT_EQ(coef_out, 100.0);
-    EXPECT_EQ(slurp(samples_path), little_endian({0, 28, 123, 1234, 50, 500}, 2));
-    EXPECT_EQ(slurp(descriptor_path), "2\n3\n2\n0\n1234\n25\n" + notes_head + "\n\tby using absolute values");
+    EXPECT_EQ(read_file(samples_path), little_endian({0, 28, 123, 1234, 50, 500}, 2));
+    EXPECT_EQ(read_file(descriptor_path), "2\n3\n2\n0\n1234\n25\n" + notes_head + "\n\tby using absolute values");
     EXPECT_EQ(f3, nullptr);
     EXPECT_EQ(f3d, nullptr);
 }
@@ -122,8 +121,8 @@ TEST_F(RasterWriter, AUnitTheSamplesCannotHoldIsRefused)
     EXPECT_NE(console.find("In millimeters the largest result, 70.000000 m, gives 70000"), std::string::npos)
         << console;
     EXPECT_EQ(coef_out, 100.0);
-    EXPECT_EQ(slurp(samples_path), little_endian({7000, 0}, 2));
-    EXPECT_EQ(slurp(descriptor_path), "1\n2\n2\n0\n7000\n25\n" + notes_head +
+    EXPECT_EQ(read_file(samples_path), little_endian({7000, 0}, 2));
+    EXPECT_EQ(read_file(descriptor_path), "1\n2\n2\n0\n7000\n25\n" + notes_head +
                                           "\n\tby using positive values"
                                           "\n\tand eliminating pixels whose altitude is lower than 0.50 m ");
 }
@@ -136,10 +135,10 @@ TEST_F(RasterWriter, ThirtyTwoBitSamplesHoldMillimetres)
     const std::string console = write(0.0, 70.0);
 
     EXPECT_EQ(occurrences(console, unit_menu), 1u);
-    const std::string bytes = slurp(samples_path);
+    const std::string bytes = read_file(samples_path);
     EXPECT_EQ(bytes.size(), 24u);
     EXPECT_EQ(bytes, little_endian({70000, 1, 0, 1000, 0, 2500}, 4));
-    EXPECT_EQ(slurp(descriptor_path), "2\n3\n4\n0\n70000\n25\n" + notes_head + "\n\tby using absolute values");
+    EXPECT_EQ(read_file(descriptor_path), "2\n3\n4\n0\n70000\n25\n" + notes_head + "\n\tby using absolute values");
 }
 
 TEST_F(RasterWriter, WhenEvenMetresOverflowValuesSaturate)
@@ -150,16 +149,16 @@ TEST_F(RasterWriter, WhenEvenMetresOverflowValuesSaturate)
 
     EXPECT_EQ(occurrences(console, unit_menu), 1u);
     EXPECT_NE(console.find("Warning: 2 values do not fit the 16-bit samples"), std::string::npos) << console;
-    EXPECT_EQ(slurp(samples_path), little_endian({65535, 65535, 12000}, 2));
+    EXPECT_EQ(read_file(samples_path), little_endian({65535, 65535, 12000}, 2));
     // The descriptor keeps the range in the unit, beyond the samples.
-    EXPECT_EQ(slurp(descriptor_path), "1\n3\n2\n12000\n70000000\n25\n" + notes_head + "\n\tby using absolute values");
+    EXPECT_EQ(read_file(descriptor_path), "1\n3\n2\n12000\n70000000\n25\n" + notes_head + "\n\tby using absolute values");
 }
 
 TEST_F(RasterWriter, AFailedLineWriteStopsTheRun)
 {
     const std::string console = folder + "/console";
     const std::string answers = folder + "/answers";
-    spill(answers, "0\n");
+    write_file(answers, "0\n");
     EXPECT_EXIT(
         {
             std::freopen(console.c_str(), "w", stdout);
@@ -173,9 +172,9 @@ TEST_F(RasterWriter, AFailedLineWriteStopsTheRun)
             std::exit(0);
         },
         ::testing::ExitedWithCode(1), "");
-    EXPECT_NE(slurp(console).find("\n\tThe file " + folder + "/diff_val_abs_m2.raw could not be written: "),
+    EXPECT_NE(read_file(console).find("\n\tThe file " + folder + "/diff_val_abs_m2.raw could not be written: "),
               std::string::npos)
-        << slurp(console);
+        << read_file(console);
     // Nothing half-written stays behind.
     EXPECT_EQ(std::system(("ls " + folder + " | grep -q diff_val_abs").c_str()) == 0, false);
 }

@@ -43,6 +43,14 @@ const std::string OUT_UNIT_MENU = "\n\n\tIn the resulting raster file, the dynam
                                   "\n\t\t3 ====> in millimeters\n\t\t";
 const std::string SAVING = "\n\n\tsaving \n\n";
 const std::string FRAME_MESSAGE = "\n\n The size of the frame is different ";
+
+// The frame stop: its first line, then both frames.
+std::string frame_stop(const std::string &second, const std::string &second_frame,
+                       const std::string &first_frame)
+{
+    return FRAME_MESSAGE + "\n\tthe second DEM " + second + " has " + second_frame + "; the first has " +
+           first_frame + "\n";
+}
 const std::string END_OF_ANSWERS = "\n\tNo more answers on the input: the run stops.\n";
 
 std::string summary(const char *which, const std::string &path, int lines, int columns)
@@ -318,7 +326,9 @@ TEST_F(Session, FramesThatDifferStopBeforeTheSecondGridIsRead)
     std::string first_grid = opening_lines() + SAMPLE_MENU + integer_range(true, "100", "12050") +
                              UNIT_MENU + metre_range("1.000000", "120.500000") +
                              summary("FIRST", "c:\\images\\site\\north_m2.raw", 2, 3);
-    EXPECT_EQ(r.console, first_grid + SECOND_QUESTION + FORMAT_MENU + SAMPLE_MENU + FRAME_MESSAGE);
+    EXPECT_EQ(r.console, first_grid + SECOND_QUESTION + FORMAT_MENU + SAMPLE_MENU +
+                             frame_stop("c:\\images\\site\\wide_m2.raw", "2 lines and 4 columns",
+                                        "2 lines and 3 columns"));
     EXPECT_EQ(r.status, 1);
 
     // Same columns, other lines, as a created descriptor: it keeps its first three lines.
@@ -327,7 +337,9 @@ TEST_F(Session, FramesThatDifferStopBeforeTheSecondGridIsRead)
     EXPECT_EQ(r.console, first_grid + SECOND_QUESTION + FORMAT_MENU + SAMPLE_MENU +
                              "\n\tNo File c:\\images\\site\\tall_m2.txt \n\n" +
                              "\n\tNumber of lines   ? " + "\tNumber of columns ? " +
-                             "\tPixel size ? " + FRAME_MESSAGE);
+                             "\tPixel size ? " +
+                             frame_stop("c:\\images\\site\\tall_m2.raw", "3 lines and 3 columns",
+                                        "2 lines and 3 columns"));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(read_file(site("tall_m2.txt")), "3\n3\n2\n");
 
@@ -335,7 +347,9 @@ TEST_F(Session, FramesThatDifferStopBeforeTheSecondGridIsRead)
     write_file(site("south.asc"), "ncols 3\nnrows 3\nxllcorner 0\nyllcorner 0\ncellsize 1\n"
                                   "nodata_value -9999\nnot numbers at all\n");
     r = run("site\nnorth\n1\n0\n2\nsouth\n0\n");
-    EXPECT_EQ(r.console, first_grid + SECOND_QUESTION + FORMAT_MENU + "\n" + FRAME_MESSAGE);
+    EXPECT_EQ(r.console, first_grid + SECOND_QUESTION + FORMAT_MENU + "\n" +
+                             frame_stop("c:\\images\\site\\south.asc", "3 lines and 3 columns",
+                                        "2 lines and 3 columns"));
     EXPECT_EQ(r.status, 1);
 }
 

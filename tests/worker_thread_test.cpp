@@ -68,3 +68,31 @@ TEST(WorkerThread, StopsWhetherItWasIdleBusyOrNeverStarted)
     worker_stop(&busy);
     EXPECT_TRUE(finished);
 }
+
+TEST(WorkerThread, ShareMovesHalfwayToWhereBothThreadsFinishTogether)
+{
+    struct share_case {
+        double share;
+        shared_run_times times;
+        double lowest, highest, expected;
+    };
+    const share_case cases[] = {
+        // Equal speeds: an even split, reached halfway from 0.3.
+        {0.3, {1.0, 100, 1.0, 100, 0.0}, 0.1, 0.9, 0.4},
+        // This thread three times slower per unit: a quarter is even, 0.375 halfway.
+        {0.5, {3.0, 100, 1.0, 100, 0.0}, 0.1, 0.9, 0.375},
+        // Equal speeds, but this thread also spent 1 s of the 2 s run writing: 0.25 is
+        // even (0.25 * 2 + 1 = 0.75 * 2).
+        {0.25, {1.0, 100, 1.0, 100, 1.0}, 0.1, 0.9, 0.25},
+        // Kept within its bounds.
+        {0.5, {100.0, 100, 1.0, 100, 0.0}, 0.3, 0.7, 0.3},
+        {0.5, {1.0, 100, 100.0, 100, 0.0}, 0.3, 0.7, 0.7},
+        {0.5, {1.0, 100, 1.0, 100, 50.0}, 1.0 / 11, 0.5, 1.0 / 11},
+        // A run too short to time, or with nothing done, changes nothing.
+        {0.4, {0.0, 100, 1.0, 100, 0.0}, 0.1, 0.9, 0.4},
+        {0.4, {1.0, 100, 1.0, 0, 0.0}, 0.1, 0.9, 0.4},
+    };
+    for (const share_case &c : cases)
+        EXPECT_DOUBLE_EQ(rebalanced_share(c.share, c.times, c.lowest, c.highest), c.expected)
+            << c.share << " " << c.times.own_time << " " << c.times.fixed_time;
+}

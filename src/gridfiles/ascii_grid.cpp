@@ -9,22 +9,17 @@
 #include <memory>
 #include <new>
 
+#include "console/console.h"
 #include "gridfiles/grid_memory.h"
-#include "gridfiles/number_text.h"
+#include "gridfiles/raster_pair.h"
 #include "gridfiles/worker_thread.h"
 #include "nrutil.h"
-#include "ormelix/console.h"
 #include "ormelix/globals.h"
+#include "text/number_text.h"
 
 namespace {
 
 const double NO_VALUE = std::numeric_limits<double>::quiet_NaN();
-
-// The white space of formatted input.
-inline bool is_white(char c)
-{
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
 
 bool same_keyword(const std::string &word, const char *keyword)
 {
@@ -46,6 +41,295 @@ inline double held_value(double value, double nodata_value)
     return (value == nodata_value || value != value) ? NO_VALUE : value;
 }
 
+// The end of the word that starts at p. Most grid values are shorter than eight
+// characters, so one eight-byte load usually finds the white space after them.
+inline const char *word_end(const char *p, const char *last)
+{
+    const uint64_t ones = 0x0101010101010101ULL;
+    while (last - p >= 8) {
+        uint64_t chunk;
+        std::memcpy(&chunk, p, 8);
+        // The lowest flagged byte is the first one below '!'; bytes above it may be
+        // flagged wrongly, but only the lowest is used.
+        const uint64_t below = (chunk - ones * 0x21) & ~chunk & (ones * 0x80);
+        if (below == 0) {
+            p += 8;
+            continue;
+        }
+        p += __builtin_ctzll(below) >> 3;
+        if (is_white(*p))
+            return p;
+        p++;  // a control character inside the word: it goes on
+    }
+    while (p < last && !is_white(*p))
+        p++;
+    return p;
+}
+
+// Copies values, held consecutively, into the cells from first_cell on.
+void store_cells(const double *values, int64_t count, double *const *grid, int32_t nb_col, int64_t first_cell)
+{
+    int64_t row = first_cell / nb_col;
+    int32_t col = static_cast<int32_t>(first_cell % nb_col);
+    while (count > 0) {
+        const int64_t run = std::min<int64_t>(count, nb_col - col);
+        std::memcpy(grid[row] + col, values, static_cast<size_t>(run) * sizeof(double));
+        values += run;
+        count -= run;
+        row++;
+        col = 0;
+    }
+}
+
+// Where a run of text can be cut in two for two threads: at the first white space
+// from the given share of its length on; last when there is none.
+const char *split_point(const char *first, const char *last, double first_share)
+{
+    const char *p = first + static_cast<ptrdiff_t>(static_cast<double>(last - first) * first_share);
+    while (p < last && !is_white(*p))
+        p++;
+    return p;
+}
+
+// The share of a run that this thread parses, set to even out the two threads' times.
+struct split_balance {
+    double first_share = 0.5;
+};
+
+// Values of the second half of a split run, parsed before it is known which cell
+// they start at. Grown on demand; only the pages written are ever touched.
+struct value_scratch {
+    std::unique_ptr<double[]> values;
+    int64_t capacity = 0;
+};
+
+double *scratch_for(value_scratch *scratch, int64_t count)
+{
+    if (count > scratch->capacity) {
+        scratch->values.reset(new (std::nothrow) double[static_cast<size_t>(count)]);
+        scratch->capacity = scratch->values ? count : 0;
+    }
+    return scratch->values.get();
+}
+
+// The text [first, last) parsed into the cells from first_cell on, by two threads when
+// the run is long: the first half straight into the grid, the second into scratch
+// values that are then moved to the cells after the first half's. What is reported
+// is what one pass over the whole run would report: values beyond cell_count, and
+// faults among them, are never looked at.
+cells_parse parse_cells_in_two(const char *first, const char *last, double *const *grid, int32_t nb_col,
+                               int64_t first_cell, int64_t cell_count, double nodata_value,
+                               value_scratch *scratch, split_balance *balance, worker_thread *worker)
+{
+    using steady = std::chrono::steady_clock;
+    const char *middle = split_point(first, last, balance->first_share);
+    // A run holds at most one word in two characters.
+    const int64_t second_most = std::min<int64_t>(cell_count, (last - middle) / 2 + 1);
+    double *values = nullptr;
+    if (middle < last && second_most <= std::numeric_limits<int32_t>::max())
+        values = scratch_for(scratch, second_most);
+    if (values == nullptr || (!worker->running && !worker_start(worker)))
+        return parse_cells(first, last, grid, nb_col, first_cell, cell_count, nodata_value);
+
+    // The scratch values are one grid line long.
+    double *scratch_line[1] = {values};
+    cells_parse second{};
+    double second_time = 0.0;
+    worker_post(worker, [&] {
+        const steady::time_point begun = steady::now();
+        second = parse_cells(middle, last, scratch_line, static_cast<int32_t>(second_most), 0, second_most,
+                             nodata_value);
+        second_time = seconds_between(begun, steady::now());
+    });
+    const steady::time_point first_start = steady::now();
+    cells_parse done = parse_cells(first, middle, grid, nb_col, first_cell, cell_count, nodata_value);
+    const steady::time_point first_end = steady::now();
+    worker_wait(worker);
+    if (done.bad_word || done.cells == cell_count)
+        return done;
+    // The first half was used up to its end without a fault: the second follows on.
+    const int64_t wanted = std::min(second.cells, cell_count - done.cells);
+    store_cells(values, wanted, grid, nb_col, first_cell + done.cells);
+
+    // The parsing speed of each thread gives the next share: this one also meets the
+    // grid's memory first.
+    balance->first_share = rebalanced_share(
+        balance->first_share,
+        {seconds_between(first_start, first_end), static_cast<double>(middle - first), second_time,
+         static_cast<double>(last - middle), 0.0},
+        0.3, 0.7);
+    done.cells += wanted;
+    done.line_breaks += second.line_breaks;
+    done.stop = second.stop;
+    // A word that is not a number after the last cell wanted is never looked at.
+    done.bad_word = second.bad_word && done.cells < cell_count;
+    return done;
+}
+
+bool read_body(text_source *src, const ascii_header &header, double **grid, int32_t nb_col, int32_t nb_lig,
+               FILE *progress, ascii_body_fault *fault, worker_thread *worker)
+{
+    const int64_t total = static_cast<int64_t>(nb_lig) * nb_col;
+    const double nodata_value = header.nodata_present ? header.nodata_value : NO_VALUE;
+    int64_t cell = 0;
+    if (header.first_value_present && total > 0) {
+        grid[0][0] = held_value(header.first_value, nodata_value);
+        cell = 1;
+    }
+    // Runs of at least half a block are parsed by two threads.
+    const size_t split_size = std::max<size_t>(src->block_size / 2, 2);
+    value_scratch scratch;
+    split_balance balance;
+    int32_t next_row = 100;
+    // The progress line of a grid line is shown once its first cell is reached.
+    auto show_progress = [&] {
+        while (next_row < nb_lig && cell >= static_cast<int64_t>(next_row) * nb_col) {
+            if (progress) {
+                std::fprintf(progress, "\tline %d                   \r", next_row);
+                std::fflush(progress);
+            }
+            next_row += 100;
+        }
+    };
+    while (cell < total) {
+        // Parse only up to the last white space read: a word cut by the block's end
+        // waits for the next block.
+        const char *text = src->text.data();
+        size_t cut = src->end;
+        if (!src->at_end) {
+            while (cut > src->begin && !is_white(text[cut - 1]))
+                cut--;
+        }
+        if (cut == src->begin) {
+            if (src->at_end) {
+                show_progress();
+                fault->kind = src->failed ? body_read_failed : body_missing_value;
+                fault->line = static_cast<int32_t>(cell / nb_col) + 1;
+                fault->column = static_cast<int32_t>(cell % nb_col) + 1;
+                fault->file_line = src->line;
+                fault->error = src->error;
+                return false;
+            }
+            text_source_refill(src);
+            continue;
+        }
+
+        cells_parse done =
+            cut - src->begin >= split_size
+                ? parse_cells_in_two(text + src->begin, text + cut, grid, nb_col, cell, total - cell, nodata_value,
+                                     &scratch, &balance, worker)
+                : parse_cells(text + src->begin, text + cut, grid, nb_col, cell, total - cell, nodata_value);
+        src->begin = static_cast<size_t>(done.stop - text);
+        src->line += done.line_breaks;
+        cell += done.cells;
+        show_progress();
+        if (done.bad_word) {
+            size_t word_end = src->begin;
+            while (word_end < cut && !is_white(text[word_end]))
+                word_end++;
+            fault->kind = body_not_number;
+            fault->line = static_cast<int32_t>(cell / nb_col) + 1;
+            fault->column = static_cast<int32_t>(cell % nb_col) + 1;
+            fault->file_line = src->line;
+            fault->word.assign(text + src->begin, text + word_end);
+            return false;
+        }
+    }
+    show_progress();
+    return true;
+}
+
+// A word from the file as a message shows it: short, and printable.
+std::string shown_word(const std::string &word)
+{
+    const size_t longest = 40;
+    std::string shown;
+    for (size_t i = 0; i < word.size() && i < longest; i++) {
+        unsigned char c = static_cast<unsigned char>(word[i]);
+        shown.push_back(c < 32 || c == 127 ? '?' : static_cast<char>(c));
+    }
+    if (word.size() > longest)
+        shown += "...";
+    return shown;
+}
+
+// error: the errno of the read that failed, kept when it failed.
+[[noreturn]] void stop_unreadable(const std::string &path, int error)
+{
+    stop_with_message("\n\tFile %s could not be read to its end (%s)\n", path.c_str(), std::strerror(error));
+}
+
+[[noreturn]] void stop_on_header(const std::string &path, const ascii_header &header)
+{
+    std::string word = shown_word(header.fault_word);
+    const char *shown = word.c_str();
+    switch (header.fault) {
+    case header_bad_count:
+        stop_with_message("\n\tFile %s, header line %d: \"%s\" is not a whole number greater than 0\n",
+                          path.c_str(), header.fault_line, shown);
+    case header_value_not_number:
+        stop_with_message("\n\tFile %s, header line %d: \"%s\" is not a number\n", path.c_str(),
+                          header.fault_line, shown);
+    default:
+        stop_with_message("\n\tFile %s ends within its header, at header line %d of 6\n", path.c_str(),
+                          header.fault_line);
+    }
+}
+
+[[noreturn]] void stop_on_body(const std::string &path, const ascii_body_fault &fault)
+{
+    switch (fault.kind) {
+    case body_not_number:
+        stop_with_message("\n\tFile %s, line %lld: \"%s\" is not a number (grid line %d, column %d)\n",
+                          path.c_str(), static_cast<long long>(fault.file_line),
+                          shown_word(fault.word).c_str(), fault.line, fault.column);
+    case body_missing_value:
+        stop_with_message("\n\tFile %s ends before the value of grid line %d, column %d: its header "
+                          "announces %d lines of %d values\n",
+                          path.c_str(), fault.line, fault.column, nb_lig, nb_col);
+    default:
+        stop_unreadable(path, fault.error);
+    }
+}
+
+// One reader for both input grids: they differ only in the globals they fill.
+void read_ascii_grid(FILE **fp, const std::string &path, int32_t *ncols, int32_t *nrows, bool second,
+                     double ***grid)
+{
+    std::printf("\n");
+    text_source src;
+    text_source_start(&src, *fp);
+    ascii_header header;
+    bool header_read = parse_ascii_header(&src, &header);
+    if (src.failed)
+        stop_unreadable(path, src.error);
+    if (!header_read && header.fault_line <= 2)
+        stop_on_header(path, header);
+    *ncols = header.ncols;
+    *nrows = header.nrows;
+    // A second grid of another frame is refused before any of its values is read.
+    if (second && (nb_col2 != nb_col || nb_lig2 != nb_lig))
+        stop_frame_differs(path, nb_lig2, nb_col2, nb_lig, nb_col);
+    if (!header_read)
+        stop_on_header(path, header);
+    if (!second)
+        prepare_grid_memory();
+
+    X_min = header.xll;
+    Y_min = header.yll;
+    dpix_size = header.cellsize;
+    if (header.nodata_present)
+        nodata = header.nodata_value;
+
+    *grid = dmatrice(nb_col, nb_lig);
+    require_grid(*grid, nb_col, nb_lig);
+    ascii_body_fault fault;
+    if (!read_ascii_body(&src, header, *grid, nb_col, nb_lig, stdout, &fault))
+        stop_on_body(path, fault);
+    std::fclose(*fp);
+    *fp = nullptr;
+}
+
 } // namespace
 
 void text_source_start(text_source *src, FILE *fp, size_t block_size)
@@ -57,6 +341,7 @@ void text_source_start(text_source *src, FILE *fp, size_t block_size)
     src->end = 0;
     src->at_end = false;
     src->failed = false;
+    src->error = 0;
     src->line = 1;
 }
 
@@ -75,11 +360,15 @@ bool text_source_refill(text_source *src)
         src->text.resize(std::max(src->text.size() * 2, src->end + src->block_size));
         room = src->text.size() - src->end;
     }
+    errno = 0;
     size_t got = std::fread(src->text.data() + src->end, 1, room, src->fp);
     src->end += got;
     if (got < room) {
         src->at_end = true;
         src->failed = std::ferror(src->fp) != 0;
+        // Kept now: what is read and parsed after this may change errno.
+        if (src->failed)
+            src->error = errno != 0 ? errno : EIO;
     }
     return got > 0;
 }
@@ -176,35 +465,6 @@ bool parse_ascii_header(text_source *src, ascii_header *header)
     return true;
 }
 
-namespace {
-
-// The end of the word that starts at p. Most grid values are shorter than eight
-// characters, so one eight-byte load usually finds the white space after them.
-inline const char *word_end(const char *p, const char *last)
-{
-    const uint64_t ones = 0x0101010101010101ULL;
-    while (last - p >= 8) {
-        uint64_t chunk;
-        std::memcpy(&chunk, p, 8);
-        // The lowest flagged byte is the first one below '!'; bytes above it may be
-        // flagged wrongly, but only the lowest is used.
-        const uint64_t below = (chunk - ones * 0x21) & ~chunk & (ones * 0x80);
-        if (below == 0) {
-            p += 8;
-            continue;
-        }
-        p += __builtin_ctzll(below) >> 3;
-        if (is_white(*p))
-            return p;
-        p++;  // a control character inside the word: it goes on
-    }
-    while (p < last && !is_white(*p))
-        p++;
-    return p;
-}
-
-} // namespace
-
 cells_parse parse_cells(const char *first, const char *last, double *const *grid, int32_t nb_col,
                         int64_t first_cell, int64_t cell_count, double nodata_value)
 {
@@ -246,194 +506,6 @@ cells_parse parse_cells(const char *first, const char *last, double *const *grid
     return result;
 }
 
-namespace {
-
-// Copies values, held consecutively, into the cells from first_cell on.
-void store_cells(const double *values, int64_t count, double *const *grid, int32_t nb_col, int64_t first_cell)
-{
-    int64_t row = first_cell / nb_col;
-    int32_t col = static_cast<int32_t>(first_cell % nb_col);
-    while (count > 0) {
-        const int64_t run = std::min<int64_t>(count, nb_col - col);
-        std::memcpy(grid[row] + col, values, static_cast<size_t>(run) * sizeof(double));
-        values += run;
-        count -= run;
-        row++;
-        col = 0;
-    }
-}
-
-// Where a run of text can be cut in two for two threads: at the first white space
-// from the given share of its length on; last when there is none.
-const char *split_point(const char *first, const char *last, double first_share)
-{
-    const char *p = first + static_cast<ptrdiff_t>(static_cast<double>(last - first) * first_share);
-    while (p < last && !is_white(*p))
-        p++;
-    return p;
-}
-
-double seconds_between(std::chrono::steady_clock::time_point a, std::chrono::steady_clock::time_point b)
-{
-    return std::chrono::duration<double>(b - a).count();
-}
-
-// The share of a run that this thread parses, set to even out the two threads' times.
-struct split_balance {
-    double first_share = 0.5;
-};
-
-// Values of the second half of a split run, parsed before it is known which cell
-// they start at. Grown on demand; only the pages written are ever touched.
-struct value_scratch {
-    std::unique_ptr<double[]> values;
-    int64_t capacity = 0;
-};
-
-double *scratch_for(value_scratch *scratch, int64_t count)
-{
-    if (count > scratch->capacity) {
-        scratch->values.reset(new (std::nothrow) double[static_cast<size_t>(count)]);
-        scratch->capacity = scratch->values ? count : 0;
-    }
-    return scratch->values.get();
-}
-
-// The text [first, last) parsed into the cells from first_cell on, by two threads when
-// the run is long: the first half straight into the grid, the second into scratch
-// values that are then moved to the cells after the first half's. What is reported
-// is what one pass over the whole run would report: values beyond cell_count, and
-// faults among them, are never looked at.
-cells_parse parse_cells_in_two(const char *first, const char *last, double *const *grid, int32_t nb_col,
-                               int64_t first_cell, int64_t cell_count, double nodata_value,
-                               value_scratch *scratch, split_balance *balance, worker_thread *worker)
-{
-    using steady = std::chrono::steady_clock;
-    const char *middle = split_point(first, last, balance->first_share);
-    // A run holds at most one word in two characters.
-    const int64_t second_most = std::min<int64_t>(cell_count, (last - middle) / 2 + 1);
-    double *values = nullptr;
-    if (middle < last && second_most <= std::numeric_limits<int32_t>::max())
-        values = scratch_for(scratch, second_most);
-    if (values == nullptr || (!worker->running && !worker_start(worker)))
-        return parse_cells(first, last, grid, nb_col, first_cell, cell_count, nodata_value);
-
-    // The scratch values are one grid line long.
-    double *scratch_line[1] = {values};
-    cells_parse second{};
-    double second_time = 0.0;
-    worker_post(worker, [&] {
-        const steady::time_point begun = steady::now();
-        second = parse_cells(middle, last, scratch_line, static_cast<int32_t>(second_most), 0, second_most,
-                             nodata_value);
-        second_time = seconds_between(begun, steady::now());
-    });
-    const steady::time_point first_start = steady::now();
-    cells_parse done = parse_cells(first, middle, grid, nb_col, first_cell, cell_count, nodata_value);
-    const steady::time_point first_end = steady::now();
-    worker_wait(worker);
-    if (done.bad_word || done.cells == cell_count)
-        return done;
-    // The first half was used up to its end without a fault: the second follows on.
-    const int64_t wanted = std::min(second.cells, cell_count - done.cells);
-    store_cells(values, wanted, grid, nb_col, first_cell + done.cells);
-
-    // The parsing speed of each thread gives the next share: this one also meets the
-    // grid's memory first.
-    const double first_time = seconds_between(first_start, first_end);
-    if (first_time > 0.0 && second_time > 0.0 && middle > first) {
-        const double first_rate = first_time / static_cast<double>(middle - first);
-        const double second_rate = second_time / static_cast<double>(last - middle);
-        const double share = second_rate / (first_rate + second_rate);
-        // Halfway there: one run slowed by other work on the machine must not swing it.
-        balance->first_share = std::min(0.7, std::max(0.3, (balance->first_share + share) / 2));
-    }
-    done.cells += wanted;
-    done.line_breaks += second.line_breaks;
-    done.stop = second.stop;
-    // A word that is not a number after the last cell wanted is never looked at.
-    done.bad_word = second.bad_word && done.cells < cell_count;
-    return done;
-}
-
-} // namespace
-
-namespace {
-
-bool read_body(text_source *src, const ascii_header &header, double **grid, int32_t nb_col, int32_t nb_lig,
-               FILE *progress, ascii_body_fault *fault, worker_thread *worker)
-{
-    const int64_t total = static_cast<int64_t>(nb_lig) * nb_col;
-    const double nodata_value = header.nodata_present ? header.nodata_value : NO_VALUE;
-    int64_t cell = 0;
-    if (header.first_value_present && total > 0) {
-        grid[0][0] = held_value(header.first_value, nodata_value);
-        cell = 1;
-    }
-    // Runs of at least half a block are parsed by two threads.
-    const size_t split_size = std::max<size_t>(src->block_size / 2, 2);
-    value_scratch scratch;
-    split_balance balance;
-    int32_t next_row = 100;
-    // The progress line of a grid line is shown once its first cell is reached.
-    auto show_progress = [&] {
-        while (next_row < nb_lig && cell >= static_cast<int64_t>(next_row) * nb_col) {
-            if (progress) {
-                std::fprintf(progress, "\tline %d                   \r", next_row);
-                std::fflush(progress);
-            }
-            next_row += 100;
-        }
-    };
-    while (cell < total) {
-        // Parse only up to the last white space read: a word cut by the block's end
-        // waits for the next block.
-        const char *text = src->text.data();
-        size_t cut = src->end;
-        if (!src->at_end) {
-            while (cut > src->begin && !is_white(text[cut - 1]))
-                cut--;
-        }
-        if (cut == src->begin) {
-            if (src->at_end) {
-                show_progress();
-                fault->kind = src->failed ? body_read_failed : body_missing_value;
-                fault->line = static_cast<int32_t>(cell / nb_col) + 1;
-                fault->column = static_cast<int32_t>(cell % nb_col) + 1;
-                fault->file_line = src->line;
-                return false;
-            }
-            text_source_refill(src);
-            continue;
-        }
-
-        cells_parse done =
-            cut - src->begin >= split_size
-                ? parse_cells_in_two(text + src->begin, text + cut, grid, nb_col, cell, total - cell, nodata_value,
-                                     &scratch, &balance, worker)
-                : parse_cells(text + src->begin, text + cut, grid, nb_col, cell, total - cell, nodata_value);
-        src->begin = static_cast<size_t>(done.stop - text);
-        src->line += done.line_breaks;
-        cell += done.cells;
-        show_progress();
-        if (done.bad_word) {
-            size_t word_end = src->begin;
-            while (word_end < cut && !is_white(text[word_end]))
-                word_end++;
-            fault->kind = body_not_number;
-            fault->line = static_cast<int32_t>(cell / nb_col) + 1;
-            fault->column = static_cast<int32_t>(cell % nb_col) + 1;
-            fault->file_line = src->line;
-            fault->word.assign(text + src->begin, text + word_end);
-            return false;
-        }
-    }
-    show_progress();
-    return true;
-}
-
-} // namespace
-
 bool read_ascii_body(text_source *src, const ascii_header &header, double **grid, int32_t nb_col,
                      int32_t nb_lig, FILE *progress, ascii_body_fault *fault)
 {
@@ -444,111 +516,6 @@ bool read_ascii_body(text_source *src, const ascii_header &header, double **grid
     return read;
 }
 
-int32_t whole_pixel_size(double size)
-{
-    if (size != size)
-        return 0;
-    if (size >= 2147483647.0)
-        return std::numeric_limits<int32_t>::max();
-    if (size <= -2147483648.0)
-        return std::numeric_limits<int32_t>::min();
-    return static_cast<int32_t>(size);
-}
-
-namespace {
-
-// A word from the file as a message shows it: short, and printable.
-std::string shown_word(const std::string &word)
-{
-    const size_t longest = 40;
-    std::string shown;
-    for (size_t i = 0; i < word.size() && i < longest; i++) {
-        unsigned char c = static_cast<unsigned char>(word[i]);
-        shown.push_back(c < 32 || c == 127 ? '?' : static_cast<char>(c));
-    }
-    if (word.size() > longest)
-        shown += "...";
-    return shown;
-}
-
-[[noreturn]] void stop_unreadable(const std::string &path)
-{
-    stop_with_message("\n\tFile %s could not be read to its end (%s)\n", path.c_str(), std::strerror(errno));
-}
-
-[[noreturn]] void stop_on_header(const std::string &path, const ascii_header &header)
-{
-    std::string word = shown_word(header.fault_word);
-    const char *shown = word.c_str();
-    switch (header.fault) {
-    case header_bad_count:
-        stop_with_message("\n\tFile %s, header line %d: \"%s\" is not a whole number greater than 0\n",
-                          path.c_str(), header.fault_line, shown);
-    case header_value_not_number:
-        stop_with_message("\n\tFile %s, header line %d: \"%s\" is not a number\n", path.c_str(),
-                          header.fault_line, shown);
-    default:
-        stop_with_message("\n\tFile %s ends within its header, at header line %d of 6\n", path.c_str(),
-                          header.fault_line);
-    }
-}
-
-[[noreturn]] void stop_on_body(const std::string &path, const ascii_body_fault &fault)
-{
-    switch (fault.kind) {
-    case body_not_number:
-        stop_with_message("\n\tFile %s, line %lld: \"%s\" is not a number (grid line %d, column %d)\n",
-                          path.c_str(), static_cast<long long>(fault.file_line),
-                          shown_word(fault.word).c_str(), fault.line, fault.column);
-    case body_missing_value:
-        stop_with_message("\n\tFile %s ends before the value of grid line %d, column %d: its header "
-                          "announces %d lines of %d values\n",
-                          path.c_str(), fault.line, fault.column, nb_lig, nb_col);
-    default:
-        stop_unreadable(path);
-    }
-}
-
-// One reader for both input grids: they differ only in the globals they fill.
-void read_ascii_grid(FILE **fp, const std::string &path, int32_t *ncols, int32_t *nrows, bool second,
-                     double ***grid)
-{
-    std::printf("\n");
-    text_source src;
-    text_source_start(&src, *fp);
-    ascii_header header;
-    bool header_read = parse_ascii_header(&src, &header);
-    if (src.failed)
-        stop_unreadable(path);
-    if (!header_read && header.fault_line <= 2)
-        stop_on_header(path, header);
-    *ncols = header.ncols;
-    *nrows = header.nrows;
-    // A second grid of another frame is refused before any of its values is read.
-    if (second && (nb_col2 != nb_col || nb_lig2 != nb_lig))
-        stop_frame_differs();
-    if (!header_read)
-        stop_on_header(path, header);
-    if (!second)
-        prepare_grid_memory();
-
-    X_min = header.xll;
-    Y_min = header.yll;
-    dpix_size = header.cellsize;
-    if (header.nodata_present)
-        nodata = header.nodata_value;
-
-    *grid = dmatrice(nb_col, nb_lig);
-    require_grid(*grid, nb_col, nb_lig);
-    ascii_body_fault fault;
-    if (!read_ascii_body(&src, header, *grid, nb_col, nb_lig, stdout, &fault))
-        stop_on_body(path, fault);
-    std::fclose(*fp);
-    *fp = nullptr;
-}
-
-} // namespace
-
 void ascii_lecture1()
 {
     read_ascii_grid(&f1, nomim1, &nb_col, &nb_lig, false, &dtab_dem1);
@@ -557,5 +524,5 @@ void ascii_lecture1()
 void ascii_lecture2()
 {
     read_ascii_grid(&f2, nomim2, &nb_col2, &nb_lig2, true, &dtab_dem2);
-    pix_size2 = whole_pixel_size(dpix_size);
+    pix_size2 = truncate_to_int32(dpix_size);
 }

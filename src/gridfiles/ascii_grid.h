@@ -23,6 +23,7 @@ struct text_source {
     size_t block_size = ASCII_BLOCK_SIZE;
     bool at_end = false;   // the file has given all it has
     bool failed = false;   // a read error ended it
+    int error = 0;         // the errno of that error, kept when it happened
     int64_t line = 1;
 };
 
@@ -79,6 +80,7 @@ struct ascii_body_fault {
     int32_t line = 0, column = 0;   // grid line and column, from 1
     int64_t file_line = 0;
     std::string word;
+    int error = 0;   // body_read_failed: the errno of the failed read
 };
 // Fills grid, nb_lig lines by nb_col columns, from the body that follows the header,
 // printing the progress line on progress (when not null) before lines 100, 200, ...
@@ -87,8 +89,8 @@ struct ascii_body_fault {
 bool read_ascii_body(text_source *src, const ascii_header &header, double **grid, int32_t nb_col,
                      int32_t nb_lig, FILE *progress, ascii_body_fault *fault);
 
-// A real cell size as a whole pixel size: truncated toward zero, NaN giving 0 and
-// sizes beyond 32 bits the nearest 32-bit value.
-int32_t whole_pixel_size(double size);
+// Read the first or the second input grid, opened by the dialogue, into its globals.
+void ascii_lecture1();
+void ascii_lecture2();
 
 #endif

@@ -4,8 +4,9 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "ormelix/console.h"
+#include "console/console.h"
 #include "ormelix/globals.h"
+#include "text/number_text.h"
 
 namespace {
 

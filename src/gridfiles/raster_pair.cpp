@@ -1,12 +1,11 @@
 #include "gridfiles/raster_pair.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cmath>
-#include <cstdarg>
 #include <limits>
 #include <vector>
+
+#include "text/number_text.h"
 
 #if defined(__BYTE_ORDER__) && defined(__ORDER_BIG_ENDIAN__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
 #define ORMELIX_BIG_ENDIAN 1
@@ -14,107 +13,27 @@
 #define ORMELIX_BIG_ENDIAN 0
 #endif
 
-const char *raster_sample_suffix(int32_t itype) { return itype == 1 ? "_m4.raw" : "_m2.raw"; }
+namespace {
 
-const char *raster_descriptor_suffix(int32_t itype) { return itype == 1 ? "_m4.txt" : "_m2.txt"; }
-
-int32_t raster_bytes_per_sample(int32_t itype) { return itype == 1 ? 4 : 2; }
-
-// One "%d" field: white space, an optional sign, digits. A number beyond 32 bits is
-// refused rather than wrapped, so a damaged descriptor reads as fields missing.
-static bool read_descriptor_integer(FILE *fp, int32_t *value)
+// One "%d" field: white space, an optional sign, digits, read up to the first
+// character that cannot continue it. A number beyond 32 bits is refused rather than
+// wrapped, so a damaged descriptor reads as fields missing.
+bool read_descriptor_integer(FILE *fp, int32_t *value)
 {
     int c = getc(fp);
-    while (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f') c = getc(fp);
-    bool negative = false;
+    while (is_white(c)) c = getc(fp);
+    std::string field;
     if (c == '+' || c == '-') {
-        negative = c == '-';
+        field.push_back(static_cast<char>(c));
         c = getc(fp);
     }
-    if (c < '0' || c > '9') return false;
-    const int64_t limit = negative ? int64_t{2147483648} : int64_t{2147483647};
-    int64_t magnitude = 0;
     while (c >= '0' && c <= '9') {
-        magnitude = magnitude * 10 + (c - '0');
-        if (magnitude > limit) return false;
+        field.push_back(static_cast<char>(c));
         c = getc(fp);
     }
     if (c != EOF) ungetc(c, fp);
-    *value = static_cast<int32_t>(negative ? -magnitude : magnitude);
-    return true;
+    return parse_whole_number(field, value);
 }
-
-descriptor_fields read_descriptor(FILE *fp)
-{
-    descriptor_fields fields = {{0, 0, 0, 0, 0, 0}, 0};
-    while (fields.count < 6 && read_descriptor_integer(fp, &fields.value[fields.count])) ++fields.count;
-    return fields;
-}
-
-bool write_descriptor_head(FILE *fp, int32_t lines, int32_t columns, int32_t bytes_per_sample)
-{
-    return fprintf(fp, "%d\n%d\n%d\n", lines, columns, bytes_per_sample) > 0 && !ferror(fp);
-}
-
-bool write_descriptor_tail(FILE *fp, int32_t minimum, int32_t maximum, int32_t pixel_size)
-{
-    return fprintf(fp, "%d\n%d\n%d\n", minimum, maximum, pixel_size) > 0 && !ferror(fp);
-}
-
-static void append_formatted(std::string *text, const char *format, ...) __attribute__((format(printf, 2, 3)));
-
-static void append_formatted(std::string *text, const char *format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    va_list again;
-    va_copy(again, args);
-    const int length = vsnprintf(nullptr, 0, format, args);
-    va_end(args);
-    if (length > 0) {
-        const size_t old_size = text->size();
-        text->resize(old_size + static_cast<size_t>(length) + 1);
-        vsnprintf(&(*text)[old_size], static_cast<size_t>(length) + 1, format, again);
-        text->resize(old_size + static_cast<size_t>(length));
-    }
-    va_end(again);
-}
-
-std::string processing_notes(const std::string &nomim1, const std::string &nomim2,
-                             int32_t type_treat, int32_t basis, double hypso)
-{
-    std::string notes = "\n\tProcessing applied to : \n\t\t    " + nomim1 + " ";
-    notes += "\n\t\tand " + nomim2 + " ";
-    if (type_treat == 0) notes += "\n\tby using absolute values";
-    if (type_treat == 1) notes += "\n\tby using negative values";
-    if (type_treat == 2) notes += "\n\tby using positive values";
-    if (basis == 0)
-        append_formatted(&notes, "\n\tand eliminating pixels whose altitude is lower than %4.2lf m ", hypso);
-    return notes;
-}
-
-bool open_file_size(FILE *fp, unsigned long long *size)
-{
-#ifdef _WIN32
-    struct _stat64 status;
-    if (_fstat64(_fileno(fp), &status) != 0 || (status.st_mode & _S_IFREG) == 0) return false;
-#else
-    struct stat status;
-    if (fstat(fileno(fp), &status) != 0 || !S_ISREG(status.st_mode)) return false;
-#endif
-    if (status.st_size < 0) return false;
-    *size = static_cast<unsigned long long>(status.st_size);
-    return true;
-}
-
-unsigned long long sample_file_bytes(int32_t lines, int32_t columns, int32_t itype)
-{
-    if (lines <= 0 || columns <= 0) return 0;
-    return static_cast<unsigned long long>(lines) * static_cast<unsigned long long>(columns) *
-           static_cast<unsigned long long>(raster_bytes_per_sample(itype));
-}
-
-namespace {
 
 #if ORMELIX_BIG_ENDIAN
 // Samples are little-endian on disk whatever the host.
@@ -149,20 +68,6 @@ bool write_samples(FILE *fp, const Sample *line, size_t count)
     return fwrite(line, sizeof *line, count, fp) == count;
 }
 
-}  // namespace
-
-bool read_sample_line(FILE *fp, uint16_t *line, size_t count) { return read_samples(fp, line, count); }
-bool read_sample_line(FILE *fp, int32_t *line, size_t count) { return read_samples(fp, line, count); }
-bool write_sample_line(FILE *fp, const uint16_t *line, size_t count) { return write_samples(fp, line, count); }
-bool write_sample_line(FILE *fp, const int32_t *line, size_t count) { return write_samples(fp, line, count); }
-
-void widen_samples(const uint16_t *in, int32_t *out, size_t count)
-{
-    for (size_t j = 0; j < count; ++j) out[j] = in[j];
-}
-
-namespace {
-
 // The same walk for samples and for metres: the smallest and largest so far, widened.
 template <typename T, typename Range>
 void extend_range(Range *range, const T *line, size_t count)
@@ -176,35 +81,71 @@ void extend_range(Range *range, const T *line, size_t count)
     range->max = highest;
 }
 
-template <typename T, typename Range>
-Range range_of(T *const *grid, int32_t lines, int32_t columns)
+}  // namespace
+
+const char *raster_sample_suffix(int32_t itype) { return itype == 1 ? "_m4.raw" : "_m2.raw"; }
+
+const char *raster_descriptor_suffix(int32_t itype) { return itype == 1 ? "_m4.txt" : "_m2.txt"; }
+
+int32_t raster_bytes_per_sample(int32_t itype) { return itype == 1 ? 4 : 2; }
+
+descriptor_fields read_descriptor(FILE *fp)
 {
-    if (lines <= 0 || columns <= 0) return {0, 0};
-    Range range = {grid[0][0], grid[0][0]};
-    for (int32_t i = 0; i < lines; ++i) extend_range(&range, grid[i], static_cast<size_t>(columns));
-    return range;
+    descriptor_fields fields = {{0, 0, 0, 0, 0, 0}, 0};
+    while (fields.count < 6 && read_descriptor_integer(fp, &fields.value[fields.count])) ++fields.count;
+    return fields;
 }
 
-}  // namespace
+bool write_descriptor_head(FILE *fp, int32_t lines, int32_t columns, int32_t bytes_per_sample)
+{
+    return fprintf(fp, "%d\n%d\n%d\n", lines, columns, bytes_per_sample) > 0 && !ferror(fp);
+}
+
+bool write_descriptor_tail(FILE *fp, int32_t minimum, int32_t maximum, int32_t pixel_size)
+{
+    return fprintf(fp, "%d\n%d\n%d\n", minimum, maximum, pixel_size) > 0 && !ferror(fp);
+}
+
+std::string processing_notes(const std::string &nomim1, const std::string &nomim2,
+                             int32_t type_treat, int32_t basis, double hypso)
+{
+    std::string notes = "\n\tProcessing applied to : \n\t\t    " + nomim1 + " ";
+    notes += "\n\t\tand " + nomim2 + " ";
+    if (type_treat == 0) notes += "\n\tby using absolute values";
+    if (type_treat == 1) notes += "\n\tby using negative values";
+    if (type_treat == 2) notes += "\n\tby using positive values";
+    if (basis == 0)
+        notes += text_printf("\n\tand eliminating pixels whose altitude is lower than %4.2lf m ", hypso);
+    return notes;
+}
+
+unsigned long long sample_file_bytes(int32_t lines, int32_t columns, int32_t itype)
+{
+    if (lines <= 0 || columns <= 0) return 0;
+    return static_cast<unsigned long long>(lines) * static_cast<unsigned long long>(columns) *
+           static_cast<unsigned long long>(raster_bytes_per_sample(itype));
+}
+
+
+bool read_sample_line(FILE *fp, uint16_t *line, size_t count) { return read_samples(fp, line, count); }
+bool read_sample_line(FILE *fp, int32_t *line, size_t count) { return read_samples(fp, line, count); }
+bool write_sample_line(FILE *fp, const uint16_t *line, size_t count) { return write_samples(fp, line, count); }
+bool write_sample_line(FILE *fp, const int32_t *line, size_t count) { return write_samples(fp, line, count); }
+
+void widen_samples(const uint16_t *in, int32_t *out, size_t count)
+{
+    for (size_t j = 0; j < count; ++j) out[j] = in[j];
+}
+
 
 void extend_integer_range(integer_range *range, const int32_t *line, size_t count)
 {
     extend_range(range, line, count);
 }
 
-integer_range integer_range_of(int32_t *const *grid, int32_t lines, int32_t columns)
-{
-    return range_of<int32_t, integer_range>(grid, lines, columns);
-}
-
 void extend_metre_range(metre_range *range, const double *line, size_t count)
 {
     extend_range(range, line, count);
-}
-
-metre_range metre_range_of(double *const *grid, int32_t lines, int32_t columns)
-{
-    return range_of<double, metre_range>(grid, lines, columns);
 }
 
 double metres_per_unit(int32_t unit)
@@ -225,11 +166,6 @@ double unit_coefficient(int32_t unit)
     case 3: return 1000.0;
     default: return 1.0;
     }
-}
-
-double convert_to_metres(int32_t sample, int32_t unit)
-{
-    return static_cast<double>(sample) * metres_per_unit(unit);
 }
 
 void convert_line_to_metres(const int32_t *in, double *out, size_t count, int32_t unit)

@@ -33,8 +33,6 @@ bool write_descriptor_tail(FILE *fp, int32_t minimum, int32_t maximum, int32_t p
 std::string processing_notes(const std::string &nomim1, const std::string &nomim2,
                              int32_t type_treat, int32_t basis, double hypso);
 
-// Size in bytes of an open file; false when it cannot be known (a pipe, say).
-bool open_file_size(FILE *fp, unsigned long long *size);
 // Bytes a complete sample file holds: lines x columns x bytes per sample.
 unsigned long long sample_file_bytes(int32_t lines, int32_t columns, int32_t itype);
 
@@ -48,24 +46,21 @@ bool write_sample_line(FILE *fp, const int32_t *line, size_t count);
 // 16-bit samples keep 0..65535 in the 32-bit grid.
 void widen_samples(const uint16_t *in, int32_t *out, size_t count);
 
-// The true smallest and largest values; an empty grid gives 0 and 0.
+// The true smallest and largest values, widened line by line from a first value.
 struct integer_range {
     int32_t min, max;
 };
 void extend_integer_range(integer_range *range, const int32_t *line, size_t count);
-integer_range integer_range_of(int32_t *const *grid, int32_t lines, int32_t columns);
 
 struct metre_range {
     double min, max;
 };
 void extend_metre_range(metre_range *range, const double *line, size_t count);
-metre_range metre_range_of(double *const *grid, int32_t lines, int32_t columns);
 
 // Units of raster integers: 0 metres, 1 decimetres, 2 centimetres, 3 millimetres.
 // Reading multiplies by 1, 0.1, 0.01 or 0.001; writing by coef_out 1, 10, 100 or 1000.
 double metres_per_unit(int32_t unit);
 double unit_coefficient(int32_t unit);
-double convert_to_metres(int32_t sample, int32_t unit);
 void convert_line_to_metres(const int32_t *in, double *out, size_t count, int32_t unit);
 
 // A real truncated toward zero to 32 bits; beyond the range it saturates, nan gives 0.

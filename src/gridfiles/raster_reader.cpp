@@ -1,11 +1,43 @@
-// Loads an input raster pair into a grid of altitudes in metres.
-#include <cstdio>
+#include "gridfiles/raster_reader.h"
+
 #include <string>
 
-#include "gridfiles/raster_pair.h"
+#include "console/console.h"
 #include "nrutil.h"
-#include "ormelix/console.h"
 #include "ormelix/globals.h"
+#include "platform/platform.h"
+
+int32_t read_raster_samples(FILE *fp, int32_t itype, uint16_t *const *jtab, int32_t *const *itab,
+                            int32_t lines, int32_t columns, integer_range *range)
+{
+    const size_t count = static_cast<size_t>(columns);
+    *range = {0, 0};
+    for (int32_t i = 0; i < lines; ++i) {
+        if (itype == 0) {
+            if (!read_sample_line(fp, jtab[i], count)) return i;
+            widen_samples(jtab[i], itab[i], count);
+        } else if (!read_sample_line(fp, itab[i], count)) {
+            return i;
+        }
+        // The range is taken while each line is at hand.
+        if (i == 0) *range = {itab[0][0], itab[0][0]};
+        extend_integer_range(range, itab[i], count);
+    }
+    return lines;
+}
+
+metre_range convert_grid_to_metres(int32_t *const *itab, double *const *dtab, int32_t lines, int32_t columns,
+                                   int32_t unit)
+{
+    const size_t count = static_cast<size_t>(columns);
+    metre_range metres = {0.0, 0.0};
+    for (int32_t i = 0; i < lines; ++i) {
+        convert_line_to_metres(itab[i], dtab[i], count, unit);
+        if (i == 0) metres = {dtab[0][0], dtab[0][0]};
+        extend_metre_range(&metres, dtab[i], count);
+    }
+    return metres;
+}
 
 namespace {
 
@@ -39,10 +71,9 @@ void check_sample_file_size(const raster_input &in)
                       in.path->c_str(), line + 1, nb_lig);
 }
 
-// The samples go into the 32-bit grid; the range is taken while each line is at hand.
+// The samples go into the 32-bit grid, whole or the run stops.
 int32_t **read_samples(const raster_input &in, integer_range *range)
 {
-    const size_t columns = static_cast<size_t>(nb_col);
     uint16_t **jtab = nullptr;
     if (in.itype == 0) {
         jtab = usmatrice(nb_col, nb_lig);
@@ -50,16 +81,8 @@ int32_t **read_samples(const raster_input &in, integer_range *range)
     }
     int32_t **itab = imatrice(nb_col, nb_lig);
     require_grid(itab, nb_col, nb_lig);
-    for (int32_t i = 0; i < nb_lig; ++i) {
-        if (in.itype == 0) {
-            if (!read_sample_line(*in.samples, jtab[i], columns)) stop_on_short_read(in, i);
-            widen_samples(jtab[i], itab[i], columns);
-        } else if (!read_sample_line(*in.samples, itab[i], columns)) {
-            stop_on_short_read(in, i);
-        }
-        if (i == 0) *range = {itab[0][0], itab[0][0]};
-        extend_integer_range(range, itab[i], columns);
-    }
+    const int32_t complete = read_raster_samples(*in.samples, in.itype, jtab, itab, nb_lig, nb_col, range);
+    if (complete < nb_lig) stop_on_short_read(in, complete);
     if (jtab != nullptr) frusmatrice(jtab, nb_lig);
     return itab;
 }
@@ -98,14 +121,7 @@ void raster_lecture(const raster_input &in)
                          "\n\t\t3 ====> in millimeters\n\t\t"},
                         3);
 
-    const size_t columns = static_cast<size_t>(nb_col);
-    double **dtab = *in.grid;
-    metre_range metres = {0.0, 0.0};
-    for (int32_t i = 0; i < nb_lig; ++i) {
-        convert_line_to_metres(itab[i], dtab[i], columns, *in.unit);
-        if (i == 0) metres = {dtab[0][0], dtab[0][0]};
-        extend_metre_range(&metres, dtab[i], columns);
-    }
+    const metre_range metres = convert_grid_to_metres(itab, *in.grid, nb_lig, nb_col, *in.unit);
     printf("\n\tFloat Hypsometric dynamic scale:\n\t\tMin = %lf\n\t\tMax = %lf ", metres.min, metres.max);
 
     if (in.descriptor_ok == 0) complete_descriptor(in, range);

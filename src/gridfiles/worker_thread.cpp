@@ -1,5 +1,6 @@
 #include "gridfiles/worker_thread.h"
 
+#include <algorithm>
 #include <chrono>
 #include <system_error>
 #include <utility>
@@ -89,4 +90,21 @@ void worker_stop(worker_thread *worker)
     set_state(worker, worker_stopping);
     worker->thread.join();
     worker->running = false;
+}
+
+double seconds_between(std::chrono::steady_clock::time_point a, std::chrono::steady_clock::time_point b)
+{
+    return std::chrono::duration<double>(b - a).count();
+}
+
+double rebalanced_share(double share, const shared_run_times &times, double lowest, double highest)
+{
+    if (!(times.own_time > 0.0 && times.own_units > 0.0 && times.other_time > 0.0 && times.other_units > 0.0))
+        return share;
+    const double own_rate = times.own_time / times.own_units;
+    const double other_rate = times.other_time / times.other_units;
+    const double units = times.own_units + times.other_units;
+    // share * units * own_rate + fixed_time = (1 - share) * units * other_rate
+    const double even = (units * other_rate - times.fixed_time) / (units * (own_rate + other_rate));
+    return std::min(highest, std::max(lowest, (share + even) / 2));
 }

@@ -6,6 +6,7 @@
 #define ORMELIX_WORKER_THREAD_H
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -30,5 +31,22 @@ void worker_post(worker_thread *worker, std::function<void()> task);
 void worker_wait(worker_thread *worker);
 // Ends the thread, if it was started, once its task is finished.
 void worker_stop(worker_thread *worker);
+
+// Seconds from a to b.
+double seconds_between(std::chrono::steady_clock::time_point a, std::chrono::steady_clock::time_point b);
+
+// What a run of work shared between this thread and the worker took: this thread
+// spent own_time on own_units of the work, and fixed_time on other work besides (such
+// as writing); the worker spent other_time on other_units.
+struct shared_run_times {
+    double own_time, own_units;
+    double other_time, other_units;
+    double fixed_time;
+};
+// The part of the next run, of as many units, this thread takes so that both finish
+// together, moved halfway there from share (one run slowed by other work on the
+// machine must not swing it) and kept within [lowest, highest]. Unchanged when a
+// time or a count is not above zero.
+double rebalanced_share(double share, const shared_run_times &times, double lowest, double highest);
 
 #endif

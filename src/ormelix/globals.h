@@ -28,17 +28,4 @@ extern double **dtab_dem1, **dtab_dem2, **dtab_out;   // altitudes and result, m
 extern std::string nomim1, nomdescr1, nomim2, nomdescr2;  // paths as the user sees them
 extern FILE *f1, *f1d, *f2, *f2d, *f3, *f3d;
 
-// The steps of the run.
-void opening();
-void parameters();
-void treatment();
-void dem1_lecture();
-void dem2_lecture();
-void ascii_lecture1();
-void ascii_lecture2();
-
-// The two writers that treatment hands over to, with the range of the result.
-void raster_output(double d_min, double d_max);
-void ascii_output();
-
 #endif

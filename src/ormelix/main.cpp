@@ -5,9 +5,10 @@
 #include <cstring>
 #include <string>
 
-#include "ormelix/console.h"
-#include "ormelix/globals.h"
+#include "console/console.h"
+#include "ormelix/opening.h"
 #include "platform/platform.h"
+#include "treatment/difference.h"
 
 int main()
 {

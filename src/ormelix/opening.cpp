@@ -1,18 +1,22 @@
 // The dialogue of a run: the working folder, the two input grids, the grid to
 // create and how to compute it, up to the creation of the output files.
+#include "ormelix/opening.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "console/console.h"
+#include "gridfiles/ascii_grid.h"
 #include "gridfiles/grid_memory.h"
 #include "gridfiles/raster_pair.h"
+#include "gridfiles/raster_reader.h"
 #include "nrutil.h"
 #include "ormelix/banner.h"
-#include "ormelix/console.h"
-#include "ormelix/dialogue.h"
 #include "ormelix/globals.h"
 #include "platform/platform.h"
+#include "text/number_text.h"
 
 namespace {
 
@@ -70,7 +74,7 @@ int32_t ask_positive(const char *question)
 void check_second_frame(const input_grid &grid)
 {
     if (grid.second && (grid.lines != nb_lig || grid.columns != nb_col))
-        stop_frame_differs();
+        stop_frame_differs(grid.nomim, grid.lines, grid.columns, nb_lig, nb_col);
 }
 
 // A descriptor that exists gives the counts and the pixel size; false when there is none.
@@ -108,15 +112,23 @@ void ask_descriptor_counts(input_grid &grid)
 void create_descriptor(input_grid &grid)
 {
     grid.fd = open_program_file(grid.nomdescr, "w");
-    if (grid.fd == nullptr) {
+    // Flushed so that it is kept as written even if the run stops before the reader
+    // completes it.
+    const bool written = grid.fd != nullptr &&
+                         write_descriptor_head(grid.fd, grid.lines, grid.columns,
+                                               raster_bytes_per_sample(grid.itype)) &&
+                         std::fflush(grid.fd) == 0;
+    if (!written) {
+        const int error = errno;
         std::printf("\n\tWarning: the descriptor %s cannot be created (%s); the run goes on "
                     "with the answers given.\n",
-                    grid.nomdescr.c_str(), std::strerror(errno));
-    } else {
-        std::fprintf(grid.fd, "%d\n%d\n%d\n", grid.lines, grid.columns,
-                     raster_bytes_per_sample(grid.itype));
-        // Kept as written even if the run stops before the reader completes it.
-        std::fflush(grid.fd);
+                    grid.nomdescr.c_str(), std::strerror(error));
+        // Nothing half-written is left to stop later runs on this grid.
+        if (grid.fd != nullptr) {
+            std::fclose(grid.fd);
+            grid.fd = nullptr;
+            remove_program_file(grid.nomdescr);
+        }
     }
 }
 
@@ -238,7 +250,8 @@ void output_dialogue()
     if (format_out == 1) {
         f3 = create_output(nomim3, "wb");
         f3d = create_output(nomdescr3, "w");
-        std::fprintf(f3d, "%d\n%d\n%d\n", nb_lig, nb_col, raster_bytes_per_sample(itype_dem_out));
+        if (!write_descriptor_head(f3d, nb_lig, nb_col, raster_bytes_per_sample(itype_dem_out)))
+            stop_output_failed(f3d);
         while (pix_size3 <= 0)
             pix_size3 = ask_int(PIXEL_SIZE_QUESTION);
     } else {
@@ -300,8 +313,7 @@ void opening()
                          Coord_UTM_dem2_OK, "\n\n\tTHE SECOND DEM NAMED %s HAS : ", true};
     open_input_grid(first);
     open_input_grid(second);
-    if (nb_lig != nb_lig2 || nb_col != nb_col2)
-        stop_frame_differs();
+    check_second_frame(second);
 
     output_dialogue();
 }

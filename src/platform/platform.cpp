@@ -8,6 +8,7 @@
 
 #ifdef _WIN32
 #include <conio.h>
+#include <sys/stat.h>
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -59,6 +60,11 @@ FILE *open_program_file(const std::string &program_path, const char *mode)
     return std::fopen(local_path(program_path).c_str(), mode);
 }
 
+bool remove_program_file(const std::string &program_path)
+{
+    return std::remove(local_path(program_path).c_str()) == 0;
+}
+
 bool same_file(const std::string &program_path_a, const std::string &program_path_b)
 {
     std::string a = local_path(program_path_a);
@@ -72,6 +78,23 @@ bool same_file(const std::string &program_path_a, const std::string &program_pat
     return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
            sa.st_ino == sb.st_ino;
 #endif
+}
+
+bool open_file_size(FILE *fp, unsigned long long *size)
+{
+#ifdef _WIN32
+    struct _stat64 status;
+    if (_fstat64(_fileno(fp), &status) != 0 || (status.st_mode & _S_IFREG) == 0)
+        return false;
+#else
+    struct stat status;
+    if (fstat(fileno(fp), &status) != 0 || !S_ISREG(status.st_mode))
+        return false;
+#endif
+    if (status.st_size < 0)
+        return false;
+    *size = static_cast<unsigned long long>(status.st_size);
+    return true;
 }
 
 void wait_key_press()

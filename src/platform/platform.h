@@ -14,9 +14,15 @@ std::string local_path(const std::string &program_path);
 // Opens an input file (or an input descriptor created in the run) by its program path.
 FILE *open_program_file(const std::string &program_path, const char *mode);
 
+// Removes a file by its program path; false when it could not be removed.
+bool remove_program_file(const std::string &program_path);
+
 // True when two program paths name the same file: the same local path, or, when
 // both exist, the same file reached by two spellings.
 bool same_file(const std::string &program_path_a, const std::string &program_path_b);
+
+// Size in bytes of an open file; false when it cannot be known (a pipe, say).
+bool open_file_size(FILE *fp, unsigned long long *size);
 
 // Waits for one key: raw and without echo on a terminal; otherwise reads one
 // character if there is one. Never hangs on a closed input.

@@ -6,48 +6,15 @@
 #include <cstring>
 #include <vector>
 
-#include "gridfiles/number_text.h"
+#include "console/console.h"
 #include "gridfiles/worker_thread.h"
-#include "ormelix/console.h"
 #include "ormelix/globals.h"
-#include "platform/platform.h"
+#include "text/number_text.h"
 
 namespace {
 
 // The longest text of one cell: the number and its tab.
 const size_t CELL_TEXT_MAX = FIXED6_MAX_CHARS + 1;
-
-} // namespace
-
-std::string format_ascii_header(int32_t ncols, int32_t nrows, double xll, double yll, double cellsize)
-{
-    char number[FIXED6_MAX_CHARS];
-    std::string header = "ncols " + std::to_string(ncols) + "\nnrows " + std::to_string(nrows) + "\n";
-    header += "xllcorner ";
-    header.append(number, format_fixed6(number, xll));
-    header += "\nyllcorner ";
-    header.append(number, format_fixed6(number, yll));
-    header += "\ncellsize ";
-    header.append(number, format_fixed6(number, cellsize));
-    header += "\nnodata_value -9999.9999\n";
-    return header;
-}
-
-size_t format_ascii_cells(const double *cells, size_t count, char *out, const char *out_end,
-                          char **text_end)
-{
-    size_t done = 0;
-    while (done < count && static_cast<size_t>(out_end - out) >= CELL_TEXT_MAX) {
-        const double value = cells[done];
-        out = format_fixed6(out, value != value ? ASCII_OUTPUT_NODATA : value);
-        *out++ = '\t';
-        done++;
-    }
-    *text_end = out;
-    return done;
-}
-
-namespace {
 
 // Cells [first_cell, first_cell + count) of a grid, in line order, formatted into out
 // while they surely fit; returns how many were.
@@ -134,12 +101,125 @@ bool write_run(grid_output *out, const formatted_run &run)
     return write_cells(out, run.first_cell, run.end_cell, run.done, run.block, run.text_size);
 }
 
-double seconds_between(std::chrono::steady_clock::time_point a, std::chrono::steady_clock::time_point b)
+// The text of the grid in rounds of two runs of cells, formatted at once by two threads
+// and written in order. While the worker formats its run of a round, this thread writes
+// the text of the round before and then formats its own, shorter, run: the lengths are
+// set so that both threads take about as long.
+struct round_output {
+    grid_output out;
+    size_t block_size;
+    std::vector<char> first_block;
+    std::vector<char> second_blocks[2];  // the worker's, one per round in turn
+    formatted_run pending[2];            // the round formatted, not yet written
+    bool have_pending;
+    double bytes_per_cell;               // text length per cell seen so far, with room
+    double share;                        // this thread's part of a round
+    int turn;
+    worker_thread worker;
+};
+
+struct round_lengths {
+    size_t first, second;
+};
+
+// The worker's run aims to fill most of a block, from the text length of the cells
+// seen so far; a run that does not fit is finished after its block is written. False
+// when less than a block of cells is left: the rest goes out on one thread.
+bool plan_round(const round_output &rounds, size_t cell, size_t total, round_lengths *lengths)
 {
-    return std::chrono::duration<double>(b - a).count();
+    size_t second = static_cast<size_t>(static_cast<double>(rounds.block_size - CELL_TEXT_MAX) /
+                                        rounds.bytes_per_cell) + 1;
+    size_t first = std::max<size_t>(1, static_cast<size_t>(rounds.share / (1.0 - rounds.share) *
+                                                            static_cast<double>(second)));
+    const size_t left = total - cell;
+    if (left < first + second) {
+        if (left < second)
+            return false;
+        // The last round, shortened in the same proportions.
+        first = std::max<size_t>(1, left * first / (first + second));
+        second = left - first;
+    }
+    *lengths = {first, second};
+    return true;
+}
+
+bool write_pending(round_output *rounds)
+{
+    return !rounds->have_pending ||
+           (write_run(&rounds->out, rounds->pending[0]) && write_run(&rounds->out, rounds->pending[1]));
+}
+
+// One round from cell on. False as soon as a write fails.
+bool format_round(round_output *rounds, size_t cell, const round_lengths &lengths)
+{
+    using steady = std::chrono::steady_clock;
+    std::vector<char> &second_block = rounds->second_blocks[rounds->turn];
+    if (second_block.empty())
+        second_block.resize(rounds->block_size);
+    formatted_run first{cell, cell + lengths.first, 0, 0, &rounds->first_block};
+    formatted_run second{first.end_cell, first.end_cell + lengths.second, 0, 0, &second_block};
+    double *const *grid = rounds->out.grid;
+    const size_t columns = rounds->out.columns;
+    double second_time = 0.0;
+    worker_post(&rounds->worker, [&] {
+        const steady::time_point begun = steady::now();
+        format_run(grid, columns, &second);
+        second_time = seconds_between(begun, steady::now());
+    });
+    const steady::time_point start = steady::now();
+    const bool written = write_pending(rounds);
+    const steady::time_point formatting = steady::now();
+    if (written)
+        format_run(grid, columns, &first);
+    const steady::time_point finished = steady::now();
+    worker_wait(&rounds->worker);
+    if (!written)
+        return false;
+    rounds->pending[0] = first;
+    rounds->pending[1] = second;
+    rounds->have_pending = true;
+
+    // This thread's run is at least a tenth of the worker's, and never longer.
+    rounds->share = rebalanced_share(rounds->share,
+                                     {seconds_between(formatting, finished), static_cast<double>(first.done),
+                                      second_time, static_cast<double>(second.done),
+                                      seconds_between(start, formatting)},
+                                     1.0 / 11.0, 0.5);
+    rounds->bytes_per_cell = 1.25 * static_cast<double>(first.text_size + second.text_size) /
+                             static_cast<double>(first.done + second.done);
+    rounds->turn ^= 1;
+    return true;
 }
 
 } // namespace
+
+std::string format_ascii_header(int32_t ncols, int32_t nrows, double xll, double yll, double cellsize)
+{
+    char number[FIXED6_MAX_CHARS];
+    std::string header = "ncols " + std::to_string(ncols) + "\nnrows " + std::to_string(nrows) + "\n";
+    header += "xllcorner ";
+    header.append(number, format_fixed6(number, xll));
+    header += "\nyllcorner ";
+    header.append(number, format_fixed6(number, yll));
+    header += "\ncellsize ";
+    header.append(number, format_fixed6(number, cellsize));
+    header += "\nnodata_value -9999.9999\n";
+    return header;
+}
+
+size_t format_ascii_cells(const double *cells, size_t count, char *out, const char *out_end,
+                          char **text_end)
+{
+    size_t done = 0;
+    while (done < count && static_cast<size_t>(out_end - out) >= CELL_TEXT_MAX) {
+        const double value = cells[done];
+        out = format_fixed6(out, value != value ? ASCII_OUTPUT_NODATA : value);
+        *out++ = '\t';
+        done++;
+    }
+    *text_end = out;
+    return done;
+}
 
 bool write_ascii_grid(FILE *fp, double *const *grid, int32_t nb_col, int32_t nb_lig, double xll, double yll,
                       double cellsize, FILE *progress, size_t block_size)
@@ -149,78 +229,28 @@ bool write_ascii_grid(FILE *fp, double *const *grid, int32_t nb_col, int32_t nb_
         return false;
     if (nb_col <= 0 || nb_lig <= 0)
         return true;
-    block_size = std::max(block_size, CELL_TEXT_MAX);
-    grid_output out{fp, grid, static_cast<size_t>(nb_col), static_cast<size_t>(nb_lig), progress, 100};
-    const size_t total = out.columns * out.lines;
-    std::vector<char> first_block(block_size);
-    std::vector<char> second_blocks[2];
+    round_output rounds;
+    rounds.out = {fp, grid, static_cast<size_t>(nb_col), static_cast<size_t>(nb_lig), progress, 100};
+    rounds.block_size = std::max(block_size, CELL_TEXT_MAX);
+    rounds.first_block.resize(rounds.block_size);
+    rounds.have_pending = false;
+    rounds.bytes_per_cell = 16.0;
+    rounds.share = 0.5;
+    rounds.turn = 0;
+    const size_t total = rounds.out.columns * rounds.out.lines;
 
-    // Rounds of two runs of cells, formatted at once by two threads and written in
-    // order. While the second thread formats its run of a round, this one writes the
-    // text of the round before and then formats its own, shorter, run: the lengths
-    // are set so that both threads take about as long. A run aims to fill most of a
-    // block, from the text length of the cells seen so far; one that does not fit is
-    // finished after its block is written.
-    formatted_run pending[2] = {};
-    bool have_pending = false;
     size_t cell = 0;
-    double bytes_per_cell = 16.0;
-    double first_share = 1.0;  // this thread's run length over the other's
-    int turn = 0;
-    worker_thread worker;
     bool written = true;
-    for (;;) {
-        size_t second_length =
-            static_cast<size_t>(static_cast<double>(block_size - CELL_TEXT_MAX) / bytes_per_cell) + 1;
-        size_t first_length = std::max<size_t>(1, static_cast<size_t>(first_share * second_length));
-        const size_t left = total - cell;
-        if (left < first_length + second_length) {
-            if (left < second_length)
-                break;  // less than a block: the rest goes out on one thread
-            // The last round, shortened in the same proportions.
-            first_length = std::max<size_t>(1, left * first_length / (first_length + second_length));
-            second_length = left - first_length;
-        }
-        std::vector<char> &second_block = second_blocks[turn];
-        if (second_block.empty())
-            second_block.resize(block_size);
-        formatted_run first{cell, cell + first_length, 0, 0, &first_block};
-        formatted_run second{first.end_cell, first.end_cell + second_length, 0, 0, &second_block};
-        if (!worker.running && !worker_start(&worker))
+    round_lengths lengths;
+    while (written && plan_round(rounds, cell, total, &lengths)) {
+        if (!rounds.worker.running && !worker_start(&rounds.worker))
             break;  // no second thread to be had
-        worker_post(&worker, [&] { format_run(grid, out.columns, &second); });
-        const auto start = std::chrono::steady_clock::now();
-        written = !have_pending || (write_run(&out, pending[0]) && write_run(&out, pending[1]));
-        const auto formatting = std::chrono::steady_clock::now();
-        if (written)
-            format_run(grid, out.columns, &first);
-        const auto finished = std::chrono::steady_clock::now();
-        worker_wait(&worker);
-        if (!written)
-            break;
-        pending[0] = first;
-        pending[1] = second;
-        have_pending = true;
-
-        const double write_time = seconds_between(start, formatting);
-        const double cell_time = seconds_between(formatting, finished) / static_cast<double>(first.done);
-        if (cell_time > 0.0) {
-            const double balanced = static_cast<double>(second_length) - write_time / cell_time;
-            // Halfway there: one round slowed by other work on the machine must not swing it.
-            const double share = balanced / static_cast<double>(second_length);
-            first_share = std::min(1.0, std::max(0.1, (first_share + share) / 2));
-        }
-        bytes_per_cell = 1.25 * static_cast<double>(first.text_size + second.text_size) /
-                         static_cast<double>(first.done + second.done);
-        cell = second.end_cell;
-        turn ^= 1;
+        written = format_round(&rounds, cell, lengths);
+        cell += lengths.first + lengths.second;
     }
-    worker_stop(&worker);
-    if (!written)
-        return false;
-    if (have_pending && !(write_run(&out, pending[0]) && write_run(&out, pending[1])))
-        return false;
-    return write_cells(&out, cell, total, 0, &first_block, 0);
+    worker_stop(&rounds.worker);
+    return written && write_pending(&rounds) &&
+           write_cells(&rounds.out, cell, total, 0, &rounds.first_block, 0);
 }
 
 void ascii_output()

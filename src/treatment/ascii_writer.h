@@ -30,4 +30,7 @@ constexpr size_t ASCII_OUTPUT_BLOCK_SIZE = size_t(4) << 20;
 bool write_ascii_grid(FILE *fp, double *const *grid, int32_t nb_col, int32_t nb_lig, double xll, double yll,
                       double cellsize, FILE *progress, size_t block_size = ASCII_OUTPUT_BLOCK_SIZE);
 
+// Writes the result to the output opened by the dialogue.
+void ascii_output();
+
 #endif

@@ -3,6 +3,8 @@
 #include <cmath>
 
 #include "ormelix/globals.h"
+#include "treatment/ascii_writer.h"
+#include "treatment/raster_writer.h"
 
 double difference_cell(double first, double second, int32_t type_treat, int32_t basis,
                        double hypso)
@@ -21,6 +23,7 @@ double difference_cell(double first, double second, int32_t type_treat, int32_t 
         break;
     case TREAT_POSITIVE:
         result = first - second;
+        // The positive kind keeps only rises of at least hypso, whatever basis is.
         if (!(result >= hypso))
             result = 0.0;
         if (!(result >= 0.0))
@@ -29,7 +32,7 @@ double difference_cell(double first, double second, int32_t type_treat, int32_t 
     default:
         return 0.0;
     }
-    // The limit applies to the change in metres, never to the altitudes.
+    // The elimination limit applies to the change in metres, never to the altitudes.
     if (basis == 0 && hypso > result)
         result = 0.0;
     return result;

@@ -9,8 +9,8 @@
 enum { TREAT_ABSOLUTE = 0, TREAT_NEGATIVE = 1, TREAT_POSITIVE = 2 };
 
 // One cell: kind 0 |first - second|, kind 1 second - first where positive, kind 2
-// first - second where positive; with basis 0, a result below hypso becomes 0.0.
-// A cell without data (NaN) in either grid gives NaN.
+// first - second where at least hypso, whatever basis is; with basis 0, any result
+// below hypso becomes 0.0. A cell without data (NaN) in either grid gives NaN.
 double difference_cell(double first, double second, int32_t type_treat, int32_t basis,
                        double hypso);
 
@@ -19,5 +19,8 @@ double difference_cell(double first, double second, int32_t type_treat, int32_t 
 void compute_difference(double *const *first, double *const *second, double **out,
                         int32_t lines, int32_t columns, int32_t type_treat, int32_t basis,
                         double hypso, double *d_min, double *d_max);
+
+// The difference of the grids read into the result, handed to the writer asked for.
+void treatment();
 
 #endif

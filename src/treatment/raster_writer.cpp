@@ -1,16 +1,13 @@
-// Saves the result as a raster pair: samples scaled into the unit the user picks,
-// then the descriptor's range, pixel size and processing notes.
-#include <cerrno>
+#include "treatment/raster_writer.h"
+
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
+#include "console/console.h"
 #include "gridfiles/raster_pair.h"
 #include "nrutil.h"
-#include "ormelix/console.h"
 #include "ormelix/globals.h"
-#include "platform/platform.h"
 
 namespace {
 
@@ -68,8 +65,11 @@ void raster_output(double d_min, double d_max)
                saturated, itype_dem_out == 1 ? "32-bit" : "16-bit",
                static_cast<long long>(largest_sample(itype_dem_out)));
 
-    write_descriptor_tail(f3d, min, max, pix_size2);
-    fputs(processing_notes(nomim1, nomim2, type_treat, basis, hypso).c_str(), f3d);
+    // The pixel size recorded is the second grid's, not the answer to the output's
+    // pixel-size question: the result lies on the second grid's pixels.
+    if (!write_descriptor_tail(f3d, min, max, pix_size2)) stop_output_failed(f3d);
+    if (fputs(processing_notes(nomim1, nomim2, type_treat, basis, hypso).c_str(), f3d) < 0)
+        stop_output_failed(f3d);
     finish_output(f3);
     f3 = nullptr;
     finish_output(f3d);

@@ -1,9 +1,10 @@
-#include "gridfiles/number_text.h"
+#include "text/number_text.h"
 
-#include <cctype>
+#include <cstdarg>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -19,7 +20,7 @@ const double exact_powers_of_ten[] = {
 // The reference reader: the C library's own, on a terminated copy of the word.
 bool parse_with_strtod(const char *first, const char *last, double *value)
 {
-    if (std::isspace(static_cast<unsigned char>(*first)))
+    if (is_white(static_cast<unsigned char>(*first)))
         return false;
     std::string word(first, last);
     char *end = nullptr;
@@ -34,85 +35,6 @@ bool is_digit(char c)
 {
     return static_cast<unsigned char>(c - '0') < 10;
 }
-
-} // namespace
-
-bool parse_real_word(const char *first, const char *last, double *value)
-{
-    if (first == last)
-        return false;
-    const char *p = first;
-    bool negative = false;
-    if (*p == '+' || *p == '-') {
-        negative = *p == '-';
-        ++p;
-    }
-    const char *number = p;
-
-    // [digits][.digits][(e|E)[sign]digits], with the digits gathered into one integer
-    // while they fit; anything else (hex, inf, nan, stray characters) is left to strtod.
-    uint64_t mantissa = 0;
-    const char *point = nullptr;
-    for (; p != last; ++p) {
-        const unsigned digit = static_cast<unsigned char>(*p) - unsigned('0');
-        if (digit < 10)
-            mantissa = mantissa * 10 + digit;
-        else if (*p == '.' && point == nullptr)
-            point = p;
-        else
-            break;
-    }
-    const ptrdiff_t digit_count = (p - number) - (point != nullptr ? 1 : 0);
-    const int fraction_digits = point != nullptr ? static_cast<int>(p - point - 1) : 0;
-    if (digit_count == 0)
-        return parse_with_strtod(first, last, value);
-    int exponent = 0;
-    if (p != last) {
-        if (*p != 'e' && *p != 'E')
-            return parse_with_strtod(first, last, value);
-        ++p;
-        bool exponent_negative = false;
-        if (p != last && (*p == '+' || *p == '-')) {
-            exponent_negative = *p == '-';
-            ++p;
-        }
-        if (p == last || !is_digit(*p))
-            return parse_with_strtod(first, last, value);
-        for (; p != last && is_digit(*p); ++p)
-            if (exponent < 100000)
-                exponent = exponent * 10 + (*p - '0');
-        if (p != last)
-            return parse_with_strtod(first, last, value);
-        if (exponent_negative)
-            exponent = -exponent;
-    }
-
-    // Exact operands and one rounding (in the default round-to-nearest mode) give the
-    // correctly rounded double, as strtod does.
-    exponent -= fraction_digits;
-    if (digit_count <= 19 && mantissa <= (uint64_t(1) << 53) &&
-        exponent >= -22 && exponent <= 22) {
-        double result = static_cast<double>(mantissa);
-        if (exponent < 0)
-            result /= exact_powers_of_ten[-exponent];
-        else
-            result *= exact_powers_of_ten[exponent];
-        *value = negative ? -result : result;
-        return true;
-    }
-
-    // A well-formed decimal beyond the exact shortcut: from_chars rounds it correctly;
-    // results it calls out of range (overflow, underflow) are strtod's to settle.
-    double result = 0;
-    std::from_chars_result read = std::from_chars(number, last, result);
-    if (read.ec == std::errc() && read.ptr == last) {
-        *value = negative ? -result : result;
-        return true;
-    }
-    return parse_with_strtod(first, last, value);
-}
-
-namespace {
 
 const char two_digits[] =
     "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
@@ -195,6 +117,81 @@ uint64_t exact_millionths(uint64_t fraction, unsigned biased_exponent)
 
 } // namespace
 
+bool parse_real_word(const char *first, const char *last, double *value)
+{
+    if (first == last)
+        return false;
+    const char *p = first;
+    bool negative = false;
+    if (*p == '+' || *p == '-') {
+        negative = *p == '-';
+        ++p;
+    }
+    const char *number = p;
+
+    // [digits][.digits][(e|E)[sign]digits], with the digits gathered into one integer
+    // while they fit; anything else (hex, inf, nan, stray characters) is left to strtod.
+    uint64_t mantissa = 0;
+    const char *point = nullptr;
+    for (; p != last; ++p) {
+        const unsigned digit = static_cast<unsigned char>(*p) - unsigned('0');
+        if (digit < 10)
+            mantissa = mantissa * 10 + digit;
+        else if (*p == '.' && point == nullptr)
+            point = p;
+        else
+            break;
+    }
+    const ptrdiff_t digit_count = (p - number) - (point != nullptr ? 1 : 0);
+    const int fraction_digits = point != nullptr ? static_cast<int>(p - point - 1) : 0;
+    if (digit_count == 0)
+        return parse_with_strtod(first, last, value);
+    int exponent = 0;
+    if (p != last) {
+        if (*p != 'e' && *p != 'E')
+            return parse_with_strtod(first, last, value);
+        ++p;
+        bool exponent_negative = false;
+        if (p != last && (*p == '+' || *p == '-')) {
+            exponent_negative = *p == '-';
+            ++p;
+        }
+        if (p == last || !is_digit(*p))
+            return parse_with_strtod(first, last, value);
+        for (; p != last && is_digit(*p); ++p)
+            if (exponent < 100000)
+                exponent = exponent * 10 + (*p - '0');
+        if (p != last)
+            return parse_with_strtod(first, last, value);
+        if (exponent_negative)
+            exponent = -exponent;
+    }
+
+    // Exact operands and one rounding (in the default round-to-nearest mode) give the
+    // correctly rounded double, as strtod does.
+    exponent -= fraction_digits;
+    if (digit_count <= 19 && mantissa <= (uint64_t(1) << 53) &&
+        exponent >= -22 && exponent <= 22) {
+        double result = static_cast<double>(mantissa);
+        if (exponent < 0)
+            result /= exact_powers_of_ten[-exponent];
+        else
+            result *= exact_powers_of_ten[exponent];
+        *value = negative ? -result : result;
+        return true;
+    }
+
+    // A well-formed decimal beyond the exact shortcut: from_chars rounds it correctly;
+    // results it calls out of range (overflow, underflow) are strtod's to settle.
+    double result = 0;
+    std::from_chars_result read = std::from_chars(number, last, result);
+    if (read.ec == std::errc() && read.ptr == last) {
+        *value = negative ? -result : result;
+        return true;
+    }
+    return parse_with_strtod(first, last, value);
+}
+
 char *format_fixed6(char *out, double value)
 {
     uint64_t bits;
@@ -255,4 +252,41 @@ char *format_fixed6(char *out, double value)
     p = write_two_digits(p, decimals / 10000);
     p = write_two_digits(p, decimals / 100 % 100);
     return write_two_digits(p, decimals % 100);
+}
+
+bool parse_whole_word(const char *first, const char *last, int32_t *value)
+{
+    bool negative = false;
+    if (first < last && (*first == '+' || *first == '-')) {
+        negative = *first == '-';
+        first++;
+    }
+    if (first == last)
+        return false;
+    const int64_t limit = negative ? int64_t{2147483648} : int64_t{2147483647};
+    int64_t magnitude = 0;
+    for (; first < last; first++) {
+        if (!is_digit(*first))
+            return false;
+        magnitude = magnitude * 10 + (*first - '0');
+        if (magnitude > limit)
+            return false;
+    }
+    *value = static_cast<int32_t>(negative ? -magnitude : magnitude);
+    return true;
+}
+
+std::string text_printf(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    int size = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    std::string text(size > 0 ? static_cast<size_t>(size) : 0, '\0');
+    if (size > 0)
+        std::vsnprintf(&text[0], text.size() + 1, format, again);
+    va_end(again);
+    return text;
 }

@@ -10,8 +10,6 @@
 
 // Reads the next white-space-separated word; false at end of input.
 bool read_word(FILE *in, std::string *word);
-// True when the whole word is what "%d" reads (a whole number that fits 32 bits).
-bool parse_whole_number(const std::string &word, int32_t *value);
 // True when the whole word is what "%lf" reads (signs, exponents, inf, nan included).
 bool parse_real_number(const std::string &word, double *value);
 
@@ -24,9 +22,6 @@ double ask_real(const char *question);
 // Prints the menu's pieces and reads a whole number until it is 0..last_choice.
 int32_t ask_menu(std::initializer_list<const char *> pieces, int32_t last_choice);
 
-// The text printf would print.
-std::string text_printf(const char *format, ...) __attribute__((format(printf, 1, 2)));
-
 // Prints the message, waits for one key, removes unfinished outputs, exits with 1.
 [[noreturn]] void stop_with_message(const char *format, ...) __attribute__((format(printf, 1, 2)));
 // Stops the run when a grid could not be allocated (grid is null).
@@ -35,7 +30,9 @@ void require_grid(const void *grid, int32_t NbCol, int32_t NbLig);
 void finish_output(FILE *fp);
 // Stops the run after a failed write to an output file (errno tells why).
 [[noreturn]] void stop_output_failed(FILE *fp);
-// Stops the run when the second grid's frame is not the first grid's.
-[[noreturn]] void stop_frame_differs();
+// Stops the run when the second grid's frame is not the first grid's, naming both.
+[[noreturn]] void stop_frame_differs(const std::string &second_path, int32_t second_lines,
+                                     int32_t second_columns, int32_t first_lines,
+                                     int32_t first_columns);
 
 #endif

@@ -1,20 +1,14 @@
-#include "ormelix/console.h"
+#include "console/console.h"
 
 #include <cerrno>
-#include <climits>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 
-#include "gridfiles/number_text.h"
+#include "text/number_text.h"
 #include "platform/platform.h"
 
 namespace {
-
-bool is_blank(int c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
 
 // An answer that never comes: the script or the terminal has closed.
 std::string next_answer()
@@ -24,6 +18,20 @@ std::string next_answer()
     if (!read_word(stdin, &word))
         stop_with_message("\n\tNo more answers on the input: the run stops.\n");
     return word;
+}
+
+// Asks until the answer is a number of the kind parse takes.
+template <typename Number>
+Number ask_number(const char *question, bool (*parse)(const std::string &, Number *), const char *kind)
+{
+    for (;;) {
+        std::fputs(question, stdout);
+        std::string word = next_answer();
+        Number value;
+        if (parse(word, &value))
+            return value;
+        std::printf("\n\t%s is not a %s: please answer again.\n", word.c_str(), kind);
+    }
 }
 
 [[noreturn]] void stop_output_named(const std::string &name)
@@ -41,41 +49,16 @@ bool read_word(FILE *in, std::string *word)
     int c;
     do {
         c = std::getc(in);
-    } while (c != EOF && is_blank(c));
+    } while (c != EOF && is_white(c));
     if (c == EOF)
         return false;
     do {
         word->push_back(static_cast<char>(c));
         c = std::getc(in);
-    } while (c != EOF && !is_blank(c));
+    } while (c != EOF && !is_white(c));
     // The blank that ended the word is left unread, as formatted input leaves it.
     if (c != EOF)
         std::ungetc(c, in);
-    return true;
-}
-
-bool parse_whole_number(const std::string &word, int32_t *value)
-{
-    size_t i = 0;
-    bool negative = false;
-    if (i < word.size() && (word[i] == '+' || word[i] == '-')) {
-        negative = word[i] == '-';
-        i++;
-    }
-    if (i == word.size())
-        return false;
-    long long magnitude = 0;
-    for (; i < word.size(); i++) {
-        if (word[i] < '0' || word[i] > '9')
-            return false;
-        magnitude = magnitude * 10 + (word[i] - '0');
-        if (magnitude > static_cast<long long>(INT32_MAX) + 1)
-            return false;
-    }
-    long long signed_value = negative ? -magnitude : magnitude;
-    if (signed_value > INT32_MAX || signed_value < INT32_MIN)
-        return false;
-    *value = static_cast<int32_t>(signed_value);
     return true;
 }
 
@@ -92,26 +75,12 @@ std::string ask_word(const char *question)
 
 int32_t ask_int(const char *question)
 {
-    for (;;) {
-        std::fputs(question, stdout);
-        std::string word = next_answer();
-        int32_t value;
-        if (parse_whole_number(word, &value))
-            return value;
-        std::printf("\n\t%s is not a whole number: please answer again.\n", word.c_str());
-    }
+    return ask_number<int32_t>(question, parse_whole_number, "whole number");
 }
 
 double ask_real(const char *question)
 {
-    for (;;) {
-        std::fputs(question, stdout);
-        std::string word = next_answer();
-        double value;
-        if (parse_real_number(word, &value))
-            return value;
-        std::printf("\n\t%s is not a number: please answer again.\n", word.c_str());
-    }
+    return ask_number<double>(question, parse_real_number, "number");
 }
 
 int32_t ask_menu(std::initializer_list<const char *> pieces, int32_t last_choice)
@@ -126,21 +95,6 @@ int32_t ask_menu(std::initializer_list<const char *> pieces, int32_t last_choice
         else if (value >= 0 && value <= last_choice)
             return value;
     }
-}
-
-std::string text_printf(const char *format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    va_list again;
-    va_copy(again, args);
-    int size = std::vsnprintf(nullptr, 0, format, args);
-    va_end(args);
-    std::string text(size > 0 ? static_cast<size_t>(size) : 0, '\0');
-    if (size > 0)
-        std::vsnprintf(&text[0], text.size() + 1, format, again);
-    va_end(again);
-    return text;
 }
 
 void stop_with_message(const char *format, ...)
@@ -175,7 +129,11 @@ void finish_output(FILE *fp)
         stop_output_named(name);
 }
 
-void stop_frame_differs()
+void stop_frame_differs(const std::string &second_path, int32_t second_lines, int32_t second_columns,
+                        int32_t first_lines, int32_t first_columns)
 {
-    stop_with_message("\n\n The size of the frame is different ");
+    stop_with_message("\n\n The size of the frame is different "
+                      "\n\tthe second DEM %s has %d lines and %d columns; the first has %d lines "
+                      "and %d columns\n",
+                      second_path.c_str(), second_lines, second_columns, first_lines, first_columns);
 }

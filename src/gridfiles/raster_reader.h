@@ -1,0 +1,25 @@
+// Loads an input raster pair into a grid of altitudes in metres.
+#ifndef ORMELIX_RASTER_READER_H
+#define ORMELIX_RASTER_READER_H
+
+#include <cstdint>
+#include <cstdio>
+
+#include "gridfiles/raster_pair.h"
+
+// Reads lines x columns samples of type itype from fp, one block per line, into itab;
+// 16-bit samples pass through jtab (unused, and may be null, for 32-bit ones). *range
+// is the range of the samples read. Returns how many lines were complete: lines when
+// the whole grid was read.
+int32_t read_raster_samples(FILE *fp, int32_t itype, uint16_t *const *jtab, int32_t *const *itab,
+                            int32_t lines, int32_t columns, integer_range *range);
+
+// The samples in the given unit as metres, into dtab; returns the range in metres.
+metre_range convert_grid_to_metres(int32_t *const *itab, double *const *dtab, int32_t lines,
+                                   int32_t columns, int32_t unit);
+
+// Read the first or the second input pair, opened by the dialogue, into its globals.
+void dem1_lecture();
+void dem2_lecture();
+
+#endif

@@ -1,0 +1,18 @@
+// The dialogue of a run, up to the creation of the output files, and the checks it
+// makes on the user's answers.
+#ifndef ORMELIX_OPENING_H
+#define ORMELIX_OPENING_H
+
+#include <string>
+
+// The working folder, both input grids read, the output named and created.
+void opening();
+// The kind of difference and the elimination of low values.
+void parameters();
+
+// False for a folder or grid name that would lead outside the root folder: a ".."
+// step, a drive ':', a leading '\' or '/', or a NUL character (the system would cut
+// the path there, after the check).
+bool name_stays_inside(const std::string &name);
+
+#endif
