@@ -42,14 +42,21 @@ test-windows: windows
 demo-windows: build windows
 	sh demo/compare-windows.sh $(BUILD)/ormelix $(WINBUILD)/ormelix.exe
 
-# `make bench BENCH_SIZES=2000` leaves out the 5000 x 5000 grids.
+# `make bench BENCH_SIZES=2000` leaves out the 5000 x 5000 grids; `make bench
+# BENCH_LARGE=20000` adds a 20000 x 20000 16-bit session (11 GB of memory). Every session
+# is also timed with a build without large pages for the grids (NOHINTBUILD).
 BENCH_SIZES ?= 2000 5000
+BENCH_LARGE ?=
 BENCH_MIN_TIME ?= 0.2
+NOHINTBUILD ?= build-bench-nohint
 bench:
 	cmake -S . -B $(BENCHBUILD) -DCMAKE_BUILD_TYPE=Release -DORMELIX_BENCH=ON -DORMELIX_TESTS=OFF
 	cmake --build $(BENCHBUILD) -j $(JOBS)
+	cmake -S . -B $(NOHINTBUILD) -DCMAKE_BUILD_TYPE=Release -DORMELIX_MEMORY_HINT=OFF -DORMELIX_TESTS=OFF
+	cmake --build $(NOHINTBUILD) -j $(JOBS) --target ormelix
 	$(BENCHBUILD)/ormelix_bench --benchmark_min_time=$(BENCH_MIN_TIME)
-	BENCH_SIZES="$(BENCH_SIZES)" sh bench/run-bench.sh $(BENCHBUILD)/ormelix
+	BENCH_SIZES="$(BENCH_SIZES)" BENCH_LARGE="$(BENCH_LARGE)" \
+		sh bench/run-bench.sh $(BENCHBUILD)/ormelix $(NOHINTBUILD)/ormelix
 
 # Each harness under libFuzzer for FUZZ_SECONDS (clang and its libFuzzer runtime:
 # Debian clang-14 and libclang-rt-14-dev). Fails on any finding.
@@ -57,4 +64,4 @@ fuzz:
 	JOBS=$(JOBS) sh fuzz/run-fuzz.sh $(FUZZBUILD) $(FUZZ_SECONDS)
 
 clean:
-	rm -rf $(BUILD) $(SANBUILD) $(BENCHBUILD) $(FUZZBUILD) $(WINBUILD)
+	rm -rf $(BUILD) $(SANBUILD) $(BENCHBUILD) $(NOHINTBUILD) $(FUZZBUILD) $(WINBUILD)

@@ -3,9 +3,11 @@
 //   north.asc, south.asc            ASCII grids, one row per line (three and two decimals)
 //   north_m2.*, south_m2.*          16-bit raster pairs in centimetres
 //   north_m4.*, south_m4.*          32-bit raster pairs in millimetres
+// With ONLY m2, just the 16-bit pairs (the large session: its ASCII grids would be
+// tens of gigabytes).
 // The terrain is smooth, 100 to 600 m high; the second epoch carries a landslide (a scar
 // up to 9 m deep and its deposit downslope) and centimetre noise everywhere.
-// Usage: make_bench_grids FOLDER SIDE
+// Usage: make_bench_grids FOLDER SIDE [m2]
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -151,8 +153,9 @@ void write_descriptor(const std::string &path, int32_t side, int bytes, const sa
 
 int main(int argc, char **argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: make_bench_grids FOLDER SIDE\n");
+    const bool only_m2 = argc == 4 && std::strcmp(argv[3], "m2") == 0;
+    if (argc != 3 && !only_m2) {
+        std::fprintf(stderr, "usage: make_bench_grids FOLDER SIDE [m2]\n");
         return 2;
     }
     const std::string folder = std::string(argv[1]) + "/images/bench";
@@ -175,10 +178,17 @@ int main(int argc, char **argv)
     for (wave &w : waves)
         tabulate(&w, side);
 
-    output_file asc[2] = {open_output(folder + "/north.asc"), open_output(folder + "/south.asc")};
+    output_file asc[2], m4[2];
     output_file m2[2] = {open_output(folder + "/north_m2.raw"), open_output(folder + "/south_m2.raw")};
-    output_file m4[2] = {open_output(folder + "/north_m4.raw"), open_output(folder + "/south_m4.raw")};
+    if (!only_m2) {
+        asc[0] = open_output(folder + "/north.asc");
+        asc[1] = open_output(folder + "/south.asc");
+        m4[0] = open_output(folder + "/north_m4.raw");
+        m4[1] = open_output(folder + "/south_m4.raw");
+    }
     for (output_file &out : asc) {
+        if (only_m2)
+            break;
         std::string header = "ncols        " + std::to_string(side) + "\nnrows        " + std::to_string(side) +
                              "\nxllcorner    512000\nyllcorner    4100000\ncellsize     5\nNODATA_value -9999\n";
         put(&out, header.data(), header.size());
@@ -209,25 +219,32 @@ int main(int argc, char **argv)
                 }
                 // The second epoch was exported to the centimetre.
                 const int64_t v_cm = (v + 5) / 10;
-                p = epoch == 0 ? put_fixed(p, v, 3) : put_fixed(p, v_cm, 2);
+                if (!only_m2)
+                    p = epoch == 0 ? put_fixed(p, v, 3) : put_fixed(p, v_cm, 2);
                 cm[j] = static_cast<uint16_t>(v_cm);
                 mm[j] = static_cast<int32_t>(v);
                 range_m2[epoch].take(v_cm);
                 range_m4[epoch].take(v);
             }
+            put(&m2[epoch], cm.data(), cm.size() * sizeof(uint16_t));
+            if (only_m2)
+                continue;
             p[-1] = '\n';
             put(&asc[epoch], text.data(), static_cast<size_t>(p - text.data()));
-            put(&m2[epoch], cm.data(), cm.size() * sizeof(uint16_t));
             put(&m4[epoch], mm.data(), mm.size() * sizeof(int32_t));
         }
     }
     for (int epoch = 0; epoch < 2; epoch++) {
-        close_output(&asc[epoch]);
         close_output(&m2[epoch]);
-        close_output(&m4[epoch]);
+        if (!only_m2) {
+            close_output(&asc[epoch]);
+            close_output(&m4[epoch]);
+        }
     }
     write_descriptor(folder + "/north_m2.txt", side, 2, range_m2[0]);
     write_descriptor(folder + "/south_m2.txt", side, 2, range_m2[1]);
+    if (only_m2)
+        return 0;
     write_descriptor(folder + "/north_m4.txt", side, 4, range_m4[0]);
     write_descriptor(folder + "/south_m4.txt", side, 4, range_m4[1]);
     return 0;

@@ -3,21 +3,30 @@
 # for them, against the floors of the same work and, where it is installed, against
 # GDAL's command-line tools doing the same ASCII job.
 #
-# Usage: sh bench/run-bench.sh path/to/ormelix
-# The tools make_bench_grids, session_timer and floor_probe are taken from the same
-# build folder (cmake -DORMELIX_BENCH=ON). Settings, from the environment:
+# Usage: sh bench/run-bench.sh path/to/ormelix [path/to/ormelix-without-large-pages]
+# The second program, built with -DORMELIX_MEMORY_HINT=OFF, is timed on every session
+# beside the first. The tools make_bench_grids, session_timer and floor_probe are taken
+# from the first program's build folder (cmake -DORMELIX_BENCH=ON). Settings, from the
+# environment:
 #   BENCH_SIZES    sides of the square grids, default "2000 5000"
-#   BENCH_REPEATS  runs of each session, the best is shown, default 3
+#   BENCH_REPEATS  runs of each session, the median is shown, default 5
+#   BENCH_LARGE    side of an extra 16-bit -> 16-bit session, 20000 for example (1.6 GB
+#                  of samples, 11 GB of memory); none by default. BENCH_LARGE_REPEATS
+#                  runs of it (default 3), one without large pages
 #   BENCH_DIR      scratch folder, default bench-root beside the program
 #   BENCH_KEEP     1 keeps the generated grids for the next run (they are reused)
 # Files are read from the page cache: they were just written, as a user's usually are.
 set -eu
 
-if [ $# -ne 1 ]; then
-    echo "usage: sh bench/run-bench.sh path/to/ormelix" >&2
+if [ $# -lt 1 ] || [ $# -gt 2 ]; then
+    echo "usage: sh bench/run-bench.sh path/to/ormelix [path/to/ormelix-without-large-pages]" >&2
     exit 2
 fi
 program=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+baseline=""
+if [ $# -eq 2 ]; then
+    baseline=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
+fi
 bin=$(dirname "$program")
 for tool in make_bench_grids session_timer floor_probe; do
     if [ ! -x "$bin/$tool" ]; then
@@ -26,7 +35,8 @@ for tool in make_bench_grids session_timer floor_probe; do
     fi
 done
 sizes=${BENCH_SIZES:-"2000 5000"}
-repeats=${BENCH_REPEATS:-3}
+repeats=${BENCH_REPEATS:-5}
+large=${BENCH_LARGE:-}
 scratch=${BENCH_DIR:-$bin/bench-root}
 keep=${BENCH_KEEP:-0}
 mkdir -p "$scratch"
@@ -50,25 +60,43 @@ field() {
     echo "$2" | tr ' ' '\n' | sed -n "s/^$1=//p"
 }
 
-# best_of COMMAND...: runs a timing command BENCH_REPEATS times; prints its line with
-# the best wall time and the largest peak memory. Outputs of the session are removed
+# median_of COMMAND...: runs a timing command BENCH_REPEATS times; prints its line with
+# the median wall time and the largest peak memory. Outputs of the session are removed
 # before each run, so that no run pays for replacing the one before.
-best_of() {
-    best=""
+median_of() {
+    lines=""
     peak=0
     k=0
     while [ "$k" -lt "$repeats" ]; do
         rm -f "$folder"/diff_* "$folder"/peer.*
         line=$("$@") || { echo "run-bench: failed: $line" >&2; exit 1; }
-        wall=$(field wall_s "$line")
         rss=$(field maxrss_kib "$line")
         [ -n "$rss" ] && [ "$rss" -gt "$peak" ] && peak=$rss
-        if [ -z "$best" ] || [ "$(echo "$wall $(field wall_s "$best")" | awk '{print ($1 < $2)}')" = 1 ]; then
-            best=$line
-        fi
+        lines="$lines$(field wall_s "$line") $line
+"
         k=$((k + 1))
     done
-    echo "$best" | sed "s/maxrss_kib=[0-9]*/maxrss_kib=$peak/"
+    printf '%s' "$lines" | sort -n | sed -n "$(((repeats + 1) / 2))p" | cut -d' ' -f2- |
+        sed "s/maxrss_kib=[0-9]*/maxrss_kib=$peak/"
+}
+
+# session NAME ANSWERS INPUT_BYTES: times one session with both programs; sets wall,
+# peak (KiB), base_wall and base_peak (empty without a second program).
+session() {
+    t=$(median_of "$bin/session_timer" "$root" "$2" 1 "$program")
+    wall=$(field wall_s "$t")
+    peak=$(field maxrss_kib "$t")
+    base_wall=""
+    base_peak=""
+    if [ -n "$baseline" ]; then
+        repeats_kept=$repeats
+        repeats=${base_repeats:-$repeats}
+        t=$(median_of "$bin/session_timer" "$root" "$2" 1 "$baseline")
+        repeats=$repeats_kept
+        base_wall=$(field wall_s "$t")
+        base_peak=$(field maxrss_kib "$t")
+    fi
+    row "$1" "$wall" "$3" "$cells" "$peak" "$base_wall" "$base_peak"
 }
 
 # One-core floors: parse + format + the grids' first touch.
@@ -86,13 +114,29 @@ best_floor() {
     echo "$best"
 }
 
-row() {  # name wall_s input_bytes cells peak_kib
-    echo "$2 $3 $4 $5" | awk -v name="$1" '{
-        printf "  %-36s %7.3f s %6.0f MB/s in %7.2f ns/cell %6.0f MiB peak\n",
-               name, $1, $2 / $1 / 1e6, $1 * 1e9 / $3, $4 / 1024 }'
+row() {  # name wall_s input_bytes cells peak_kib [baseline_wall_s baseline_peak_kib]
+    echo "$2 $3 $4 $5 ${6:-0} ${7:-0}" | awk -v name="$1" '{
+        printf "  %-36s %7.3f s %6.0f MB/s in %7.2f ns/cell %6.0f MiB peak", name, $1, $2 / $1 / 1e6,
+               $1 * 1e9 / $3, $4 / 1024
+        if ($5 > 0) printf " | without large pages %7.3f s %6.0f MiB", $5, $6 / 1024
+        printf "\n" }'
 }
 
-echo "ORMELIX benchmark: $(nproc 2>/dev/null || echo '?') cores, best of $repeats runs, files in $scratch"
+# verdict VALUE OP LIMIT TEXT: "TEXT VALUE (target OP LIMIT: met|missed)"
+verdict() {
+    echo "$1 $3" | awk -v op="$2" -v text="$4" '{
+        ok = (op == "<=") ? ($1 <= $2) : ($1 >= $2)
+        printf "%s %s (target %s %s: %s)", text, $1, op, $2, ok ? "met" : "missed" }'
+}
+
+memory_kib=$(sed -n 's/^MemTotal: *\([0-9]*\) kB/\1/p' /proc/meminfo 2>/dev/null || true)
+echo "ORMELIX benchmark: $(nproc 2>/dev/null || echo '?') cores, $(((${memory_kib:-0} + 524288) / 1048576)) GiB," \
+    "$(sed -n 's/^model name[^:]*: //p' /proc/cpuinfo 2>/dev/null | head -n 1)"
+echo "median of $repeats runs, files in $scratch"
+if [ -n "$baseline" ]; then
+    echo "large pages: $(cat /sys/kernel/mm/transparent_hugepage/enabled 2>/dev/null || echo unknown);" \
+        "each session also timed without them ($baseline)"
+fi
 summary=""
 for side in $sizes; do
     root=$scratch/$side
@@ -113,25 +157,27 @@ for side in $sizes; do
     echo
     echo "$side x $side cells ($cells), inputs: ASCII pair $((asc_in / 1000000)) MB, 16-bit pair $((m2_in / 1000000)) MB, 32-bit pair $((m4_in / 1000000)) MB"
 
-    t=$(best_of "$bin/session_timer" "$root" 'bench\nnorth\n0\nsouth\n0\ndiff\n0\n0\n1\n' 1 "$program")
-    aa_wall=$(field wall_s "$t")
-    aa_peak=$(field maxrss_kib "$t")
+    session "ASCII -> ASCII" 'bench\nnorth\n0\nsouth\n0\ndiff\n0\n0\n1\n' "$asc_in"
+    aa_wall=$wall
+    aa_peak=$peak
+    peaks="ASCII->ASCII $peak ${base_peak:-0}"
     out_bytes=$(bytes_of "$folder/diff_val_abs.asc")
-    row "ASCII -> ASCII" "$aa_wall" "$asc_in" "$cells" "$aa_peak"
 
-    t=$(best_of "$bin/session_timer" "$root" 'bench\nnorth\n1\n0\n2\nsouth\n1\n0\n2\ndiff\n1\n0\n1\n0\n5\n2\n' 1 "$program")
-    r16_wall=$(field wall_s "$t")
+    session "16-bit cm -> 16-bit cm" 'bench\nnorth\n1\n0\n2\nsouth\n1\n0\n2\ndiff\n1\n0\n1\n0\n5\n2\n' "$m2_in"
+    r16_wall=$wall
     r16_out=$(bytes_of "$folder/diff_val_abs_m2.raw")
-    row "16-bit cm -> 16-bit cm" "$r16_wall" "$m2_in" "$cells" "$(field maxrss_kib "$t")"
+    peaks="$peaks 16-bit->16-bit $peak ${base_peak:-0}"
 
-    t=$(best_of "$bin/session_timer" "$root" 'bench\nnorth\n1\n1\n3\nsouth\n1\n1\n3\ndiff\n1\n0\n1\n1\n5\n3\n' 1 "$program")
-    row "32-bit mm -> 32-bit mm" "$(field wall_s "$t")" "$m4_in" "$cells" "$(field maxrss_kib "$t")"
+    session "32-bit mm -> 32-bit mm" 'bench\nnorth\n1\n1\n3\nsouth\n1\n1\n3\ndiff\n1\n0\n1\n1\n5\n3\n' "$m4_in"
+    r32_wall=$wall
+    peaks="$peaks 32-bit->32-bit $peak ${base_peak:-0}"
 
-    t=$(best_of "$bin/session_timer" "$root" 'bench\nnorth\n0\nsouth\n1\n0\n2\ndiff\n0\n0\n1\n' 1 "$program")
-    row "ASCII + 16-bit cm -> ASCII" "$(field wall_s "$t")" "$mixed_in" "$cells" "$(field maxrss_kib "$t")"
+    session "ASCII + 16-bit cm -> ASCII" 'bench\nnorth\n0\nsouth\n1\n0\n2\ndiff\n0\n0\n1\n' "$mixed_in"
+    mixed_wall=$wall
+    peaks="$peaks ASCII+16-bit->ASCII $peak ${base_peak:-0}"
 
-    t=$(best_of "$bin/session_timer" "$root" 'bench\nnorth\n1\n1\n3\nsouth\n0\ndiff\n1\n0\n1\n0\n5\n2\n' 1 "$program")
-    row "32-bit mm + ASCII -> 16-bit cm" "$(field wall_s "$t")" "$mixed2_in" "$cells" "$(field maxrss_kib "$t")"
+    session "32-bit mm + ASCII -> 16-bit cm" 'bench\nnorth\n1\n1\n3\nsouth\n0\ndiff\n1\n0\n1\n0\n5\n2\n' "$mixed2_in"
+    peaks="$peaks 32-bit+ASCII->16-bit $peak ${base_peak:-0}"
 
     FLOOR_KEY=floor_s
     f=$(best_floor "$bin/floor_probe" ascii "$folder/north.asc" "$folder/south.asc")
@@ -150,7 +196,7 @@ for side in $sizes; do
     if [ "$have_gdal" = 1 ]; then
         # The same job with GDAL in double precision: the difference as a GeoTIFF, then
         # that as an ASCII grid.
-        t=$(best_of "$bin/session_timer" "$folder" '' 1 sh -c \
+        t=$(median_of "$bin/session_timer" "$folder" '' 1 sh -c \
             'AAIGRID_DATATYPE=Float64 gdal_calc.py --quiet --overwrite -A north.asc -B south.asc --outfile=peer.tif --calc="absolute(A-B)" --type=Float64 && gdal_translate -q -of AAIGrid peer.tif peer.asc')
         peer=$(field wall_s "$t")
         row "GDAL: gdal_calc.py + gdal_translate" "$peer" "$asc_in" "$cells" "$(field maxrss_kib "$t")"
@@ -160,16 +206,36 @@ for side in $sizes; do
     fi
 
     touch_s=$(field faults_s "$f")
-    ratios=$(echo "$aa_wall $floor $r16_wall $io_s $aa_peak $cells ${peer:-0} $touch_s" | awk '{
-        printf "ASCII->ASCII %.2f x the one-core floor (target <= 1.5); ", $1 / $2
-        printf "16-bit->16-bit %.2f x reading and writing its bytes (target <= 2), ", $3 / $4
-        printf "%.2f x that plus the first touch of the three grids of doubles; ", $3 / ($4 + $8)
+    ratios=$(echo "$aa_wall $floor $r16_wall $io_s $aa_peak $cells $touch_s" | awk '{
+        printf "ASCII->ASCII %.2f x the one-core floor; ", $1 / $2
+        printf "16-bit->16-bit %.2f x reading and writing its bytes, ", $3 / $4
+        printf "%.2f x that plus the first touch of the three grids of doubles; ", $3 / ($4 + $7)
         limit = ($6 * 24 + 64 * 1048576) / 1024
         printf "ASCII->ASCII peak %.0f MiB, limit 3 x 8 bytes/cell + 64 MiB = %.0f MiB", $5 / 1024, limit / 1024
-        if ($7 > 0) printf "; GDAL/ORMELIX %.1f (target >= 10)", $7 / $1
     }')
-    if [ "$have_gdal" = 0 ]; then
+    if [ "$side" = 5000 ]; then
+        ratios="$ratios; $(verdict "$aa_wall" "<=" 1.2 "ASCII->ASCII s");"
+        ratios="$ratios $(verdict "$r16_wall" "<=" 0.5 "16-bit->16-bit s");"
+        ratios="$ratios $(verdict "$r32_wall" "<=" 0.6 "32-bit->32-bit s");"
+        ratios="$ratios $(verdict "$mixed_wall" "<=" 1.2 "ASCII+16-bit->ASCII s")"
+    fi
+    if [ -n "$peer" ]; then
+        gdal_ratio=$(echo "$peer $aa_wall" | awk '{ printf "%.1f", $1 / $2 }')
+        case $side in
+        5000) ratios="$ratios; $(verdict "$gdal_ratio" ">=" 14 "GDAL/ORMELIX")" ;;
+        2000) ratios="$ratios; $(verdict "$gdal_ratio" ">=" 12 "GDAL/ORMELIX")" ;;
+        *) ratios="$ratios; GDAL/ORMELIX $gdal_ratio" ;;
+        esac
+    else
         ratios="$ratios; GDAL not installed (gdal_calc.py, gdal_translate): no peer timing"
+    fi
+    if [ -n "$baseline" ]; then
+        # Large pages may cost at most 8 MiB of peak memory on any session.
+        ratios="$ratios; $(echo "$peaks" | awk '{
+            worst = -1e9
+            for (k = 1; k + 2 <= NF; k += 3) if ($(k + 1) - $(k + 2) > worst) { worst = $(k + 1) - $(k + 2); name = $k }
+            printf "peak with large pages - without, largest: %+.1f MiB (%s, target <= 8: %s)",
+                   worst / 1024, name, worst <= 8192 ? "met" : "missed" }')"
     fi
     summary="$summary
 $side x $side: $ratios"
@@ -178,5 +244,41 @@ $side x $side: $ratios"
         rm -rf "$root"
     fi
 done
+if [ -n "$large" ]; then
+    # One large session, 16-bit samples only: its ASCII grids would be tens of gigabytes.
+    side=$large
+    root=$scratch/large-$side
+    folder=$root/images/bench
+    cells=$((side * side))
+    if [ ! -f "$folder/.complete" ]; then
+        rm -rf "$root"
+        "$bin/make_bench_grids" "$root" "$side" m2
+        touch "$folder/.complete"
+    fi
+    m2_in=$(bytes_of "$folder/north_m2.raw" "$folder/south_m2.raw")
+    echo
+    echo "$side x $side cells ($cells), 16-bit pair $((m2_in / 1000000)) MB"
+    # Three runs with large pages, one without: that one takes minutes.
+    large_repeats_kept=$repeats
+    repeats=${BENCH_LARGE_REPEATS:-3}
+    base_repeats=1
+    session "16-bit cm -> 16-bit cm" 'bench\nnorth\n1\n0\n2\nsouth\n1\n0\n2\ndiff\n1\n0\n1\n0\n5\n2\n' "$m2_in"
+    repeats=$large_repeats_kept
+    base_repeats=
+    line="$(echo "$peak ${base_wall:-0} ${base_peak:-0}" | awk '{
+        printf "peak %.0f MiB", $1 / 1024
+        if ($2 > 0) printf ", without large pages %s s and %.0f MiB", $2, $3 / 1024 }')"
+    if [ "$side" = 20000 ]; then
+        line="$(verdict "$wall" "<=" 12 "16-bit->16-bit s"), $line"
+    else
+        line="16-bit->16-bit $wall s, $line"
+    fi
+    summary="$summary
+$side x $side: $line"
+    rm -f "$folder"/diff_*
+    if [ "$keep" != 1 ]; then
+        rm -rf "$root"
+    fi
+fi
 echo
 echo "Against the targets:$summary" | sed 's/; /\n    /g'

@@ -193,12 +193,13 @@ TEST_F(BadInput, CountsOfZeroNegativeOrBeyondMemoryStopTheRun)
                                     "north.asc, header line 1: \"4294967299\" is not a whole "
                                     "number greater than 0\n");
 #ifndef _WIN32
-    // Counts no memory holds: the storage message, before any value is read. (Under
-    // Wine such blocks come from Linux's overcommitted memory and would exhaust the
-    // machine instead.)
+    // Counts no machine holds: refused before any grid is allocated. (The machine's
+    // figures of the message are read here as Linux gives them.)
     write_file(site("north.asc"), ascii_header("2147483647", "2147483647") + "1 2 3\n");
     expect_stop(run(ASCII_RUN, allocation_may_fail()),
-                "\n\tNot enough memory for a grid of 2147483647 lines and 2147483647 columns.\n");
+                "\n\tA frame of 2147483647 lines and 2147483647 columns needs 103079215104.0 GiB "
+                "of memory for its grids, and this machine has " + e2e::machine_memory_shown() +
+                    ": use a larger machine or smaller tiles of the grids.\n");
 #endif
 
     // The same through a raster descriptor.

@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -393,6 +394,31 @@ inline run_result run_program(const std::string &root, const std::string &answer
 #endif
     remove_tree(files);
     return result;
+}
+
+// The machine's memory and swap as the program's messages show them, from the
+// system's own account: "23.5 GiB of memory and 0.0 GiB of swap".
+inline std::string machine_memory_shown()
+{
+    std::ifstream in("/proc/meminfo");
+    std::string key;
+    double kib = 0, memory_kib = 0, swap_kib = 0;
+    while (in >> key >> kib) {
+        if (key == "MemTotal:")
+            memory_kib = kib;
+        else if (key == "SwapTotal:")
+            swap_kib = kib;
+        in.ignore(1 << 16, '\n');
+    }
+    // What a machine has is rounded down.
+    auto shown = [](double kib_total) {
+        std::ostringstream text;
+        text.setf(std::ios::fixed);
+        text.precision(1);
+        text << std::floor(kib_total / 1048576.0 * 10.0) / 10.0 << " GiB";
+        return text.str();
+    };
+    return shown(memory_kib) + " of memory and " + shown(swap_kib) + " of swap";
 }
 
 // The box the program prints first.

@@ -123,7 +123,9 @@ TEST(NumberTextFormat, WritesWhatPrintfWritesForChosenValues)
                              0x1p44, std::nextafter(0x1p44, 0.0), 0x1p53 + 2, 0x1p63, 0x1p64,
                              17592186044415.9999995, 0.5, 1.5, 2.5, 4294967296.5,
                              1e15 + 0.3, 123456789012.3456789, 9.9999995, 99999999.9999996,
-                             99999999.4, 100000000.25, 1e7, 1234567.0000005, 0.000001};
+                             99999999.4, 100000000.25, 1e7, 1234567.0000005, 0.000001,
+                             std::nextafter(0x1p31, 0.0), 0x1p31, 2147483647.4999995,
+                             std::nextafter(2147483647.4999995, 0.0)};
     for (double value : chosen) {
         EXPECT_EQ(fixed6(value), printf_text("%lf", -1, value)) << value;
         EXPECT_EQ(fixed6(-value), printf_text("%lf", -1, -value)) << -value;

@@ -2,6 +2,10 @@
 // every file left behind compared with what a user must see.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include <cerrno>
 #include <cstdint>
 #include <sstream>
@@ -428,6 +432,36 @@ TEST_F(Session, EarlyStopsSayWhyAndExitWithOne)
     EXPECT_EQ(r.console, opening_lines() + END_OF_ANSWERS);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(site_files(), (std::vector<std::string>{"lost_m2.txt", "north.asc"}));
+}
+
+// A frame no machine holds is refused as soon as its counts are known, before any
+// grid is allocated or any file written: 10^12 cells, 22351.9 GiB of doubles.
+TEST_F(Session, AFrameBeyondTheMachinesMemoryStopsAtOnce)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "the machine's figures are read here as Linux gives them";
+#else
+    const std::string refusal = "\n\tA frame of 1000000 lines and 1000000 columns needs 22351.9 GiB "
+                                "of memory for its grids, and this machine has " +
+                                e2e::machine_memory_shown() +
+                                ": use a larger machine or smaller tiles of the grids.\n";
+    write_file(site("north.asc"), "ncols 1000000\nnrows 1000000\nxllcorner 0\nyllcorner 0\n"
+                                  "cellsize 1\nnodata_value -9999\n1 2 3\n");
+    e2e::run_result r = run("site\nnorth\n0\n");
+    EXPECT_EQ(r.console, opening_lines() + "\n" + refusal);
+    EXPECT_EQ(r.status, 1);
+
+    // A raster pair of that frame (a sparse sample file) whose descriptor is asked for:
+    // the descriptor is not written.
+    write_file(site("vast_m2.raw"), "");
+    ASSERT_EQ(truncate(site("vast_m2.raw").c_str(), 2000000000000), 0);
+    r = run("site\nvast\n1\n0\n1000000\n1000000\n5\n");
+    EXPECT_EQ(r.console, opening_lines() + SAMPLE_MENU + "\n\tNo File c:\\images\\site\\vast_m2.txt \n\n" +
+                             "\n\tNumber of lines   ? " + "\tNumber of columns ? " +
+                             "\tPixel size ? " + refusal);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(site_files(), (std::vector<std::string>{"north.asc", "vast_m2.raw"}));
+#endif
 }
 
 TEST_F(Session, FramesThatDifferStopBeforeTheSecondGridIsRead)

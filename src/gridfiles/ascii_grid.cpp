@@ -10,6 +10,7 @@
 #include <new>
 
 #include "console/console.h"
+#include "gridfiles/grid_memory.h"
 #include "gridfiles/raster_pair.h"
 #include "gridfiles/worker_thread.h"
 #include "nrutil.h"
@@ -319,6 +320,8 @@ void read_ascii_grid(FILE **fp, const std::string &path, int32_t *ncols, int32_t
         stop_frame_differs(path, nb_lig2, nb_col2, nb_lig, nb_col);
     if (!header_read)
         stop_on_header(path, header);
+    if (!second)
+        prepare_grid_memory();
 
     X_min = header.xll;
     Y_min = header.yll;

@@ -9,6 +9,7 @@
 
 #include "console/console.h"
 #include "gridfiles/ascii_grid.h"
+#include "gridfiles/grid_memory.h"
 #include "gridfiles/raster_pair.h"
 #include "gridfiles/raster_reader.h"
 #include "nrutil.h"
@@ -77,31 +78,40 @@ void check_second_frame(const input_grid &grid)
         stop_frame_differs(grid.nomim, grid.lines, grid.columns, nb_lig, nb_col);
 }
 
-// A descriptor that exists gives the counts and the pixel size; a missing one is
-// created from the user's answers and completed later by the raster reader.
-void find_descriptor(input_grid &grid)
+// A descriptor that exists gives the counts and the pixel size; false when there is none.
+bool read_existing_descriptor(input_grid &grid)
 {
     grid.fd = open_program_file(grid.nomdescr, "r");
-    if (grid.fd != nullptr) {
-        descriptor_fields fields = read_descriptor(grid.fd);
-        std::fclose(grid.fd);
-        grid.fd = nullptr;
-        grid.lines = fields.value[0];
-        grid.columns = fields.value[1];
-        grid.pix_size = fields.value[5];
-        grid.descr_ok = 1;
-        if (grid.lines <= 0 || grid.columns <= 0)
-            stop_with_message("\n\tThe descriptor %s gives %d lines and %d columns: both must "
-                              "be greater than 0.\n",
-                              grid.nomdescr.c_str(), grid.lines, grid.columns);
-        return;
-    }
+    if (grid.fd == nullptr)
+        return false;
+    descriptor_fields fields = read_descriptor(grid.fd);
+    std::fclose(grid.fd);
+    grid.fd = nullptr;
+    grid.lines = fields.value[0];
+    grid.columns = fields.value[1];
+    grid.pix_size = fields.value[5];
+    grid.descr_ok = 1;
+    if (grid.lines <= 0 || grid.columns <= 0)
+        stop_with_message("\n\tThe descriptor %s gives %d lines and %d columns: both must "
+                          "be greater than 0.\n",
+                          grid.nomdescr.c_str(), grid.lines, grid.columns);
+    return true;
+}
+
+void ask_descriptor_counts(input_grid &grid)
+{
     std::printf("\n\tNo File %s \n\n", grid.nomdescr.c_str());
     grid.lines = ask_positive("\n\tNumber of lines   ? ");
     grid.columns = ask_positive("\tNumber of columns ? ");
     grid.pix_size = ask_int("\tPixel size ? ");
-    // Created once its first lines are known: a run that stops during the questions
-    // leaves no empty descriptor to stop every later run on this grid.
+    grid.descr_ok = 0;
+}
+
+// A missing descriptor is written from the answers and completed later by the raster
+// reader. It is created only once its answers are in and the frame is known to fit: a
+// run that stops before then leaves no partial descriptor to stop later runs on it.
+void create_descriptor(input_grid &grid)
+{
     grid.fd = open_program_file(grid.nomdescr, "w");
     // Flushed so that it is kept as written even if the run stops before the reader
     // completes it.
@@ -121,7 +131,13 @@ void find_descriptor(input_grid &grid)
             remove_program_file(grid.nomdescr);
         }
     }
-    grid.descr_ok = 0;
+}
+
+bool sample_file_short(const input_grid &grid)
+{
+    unsigned long long size = 0;
+    return open_file_size(grid.f, &size) &&
+           size < sample_file_bytes(grid.lines, grid.columns, grid.itype);
 }
 
 void open_raster_grid(input_grid &grid)
@@ -132,7 +148,15 @@ void open_raster_grid(input_grid &grid)
     grid.f = open_program_file(grid.nomim, "rb");
     if (grid.f == nullptr)
         stop_with_message("\n\tFile %s unknown\n", grid.nomim.c_str());
-    find_descriptor(grid);
+    const bool described = read_existing_descriptor(grid);
+    if (!described)
+        ask_descriptor_counts(grid);
+    // The first grid's counts fix the frame, and with it the memory of the whole run. A
+    // sample file too short for its counts is refused by the reader, more to the point.
+    if (!grid.second && !sample_file_short(grid))
+        prepare_grid_memory();
+    if (!described)
+        create_descriptor(grid);
     // A second grid of another frame is refused before anything of it is read.
     check_second_frame(grid);
     while (grid.pix_size <= 0)

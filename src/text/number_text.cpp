@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -84,6 +85,34 @@ uint64_t eight_digits(uint32_t value)
     const uint64_t tens = ((lanes * 103) >> 10) & 0x000F000F000F000FULL;
     lanes = tens | ((lanes - tens * 10) << 8);
     return lanes + 0x3030303030303030ULL;
+}
+
+// |value| * 10^6 rounded half to even, as printf rounds the exact value, for a value
+// below 2^44 given by the fraction and biased exponent of its bits.
+uint64_t exact_millionths(uint64_t fraction, unsigned biased_exponent)
+{
+    // value = mantissa / 2^shift exactly, shift >= 9 here.
+    uint64_t mantissa;
+    unsigned shift;
+    if (biased_exponent == 0) {
+        mantissa = fraction;
+        shift = 1074;
+    } else {
+        mantissa = fraction | (uint64_t(1) << 52);
+        shift = 1075 - biased_exponent;
+    }
+    uint64_t millionths = 0;
+    if (shift < 75) {
+        using u128 = unsigned __int128;
+        const u128 scaled = static_cast<u128>(mantissa) * 1000000u;
+        millionths = static_cast<uint64_t>(scaled >> shift);
+        const u128 remainder = scaled & ((static_cast<u128>(1) << shift) - 1);
+        const u128 half = static_cast<u128>(1) << (shift - 1);
+        if (remainder > half || (remainder == half && (millionths & 1) != 0))
+            ++millionths;
+    }
+    // From shift 75 on, value * 10^6 < 2^73 / 2^75 is below one half.
+    return millionths;
 }
 
 } // namespace
@@ -184,28 +213,22 @@ char *format_fixed6(char *out, double value)
         return std::to_chars(out, out + FIXED6_MAX_CHARS, value, std::chars_format::fixed, 6)
             .ptr;
 
-    // value = mantissa / 2^shift exactly, shift >= 9 here.
-    uint64_t mantissa;
-    unsigned shift;
-    if (biased_exponent == 0) {
-        mantissa = fraction;
-        shift = 1074;
-    } else {
-        mantissa = fraction | (uint64_t(1) << 52);
-        shift = 1075 - biased_exponent;
-    }
-    // millionths = value * 10^6 rounded half to even, as printf rounds the exact value.
+    // Most grid values go by double arithmetic: below 2^31 the product with 10^6 is
+    // within half a unit in its last place of the exact one, so unless it lies that
+    // close to a half, both round to the same number of millionths.
     uint64_t millionths = 0;
-    if (shift < 75) {
-        using u128 = unsigned __int128;
-        const u128 scaled = static_cast<u128>(mantissa) * 1000000u;
-        millionths = static_cast<uint64_t>(scaled >> shift);
-        const u128 remainder = scaled & ((static_cast<u128>(1) << shift) - 1);
-        const u128 half = static_cast<u128>(1) << (shift - 1);
-        if (remainder > half || (remainder == half && (millionths & 1) != 0))
-            ++millionths;
+    bool rounded = false;
+    if (biased_exponent < 1023 + 31) {
+        const double product = std::fabs(value) * 1e6;
+        const uint64_t whole_part = static_cast<uint64_t>(product);
+        const double from_half = product - static_cast<double>(whole_part) - 0.5;
+        if (std::fabs(from_half) > product * 0x1p-52 + 0x1p-1074) {
+            millionths = whole_part + (from_half > 0);
+            rounded = true;
+        }
     }
-    // From shift 75 on, value * 10^6 < 2^73 / 2^75 is below one half.
+    if (!rounded)
+        millionths = exact_millionths(fraction, biased_exponent);
 
     *p = '-';
     p += negative;
