@@ -270,14 +270,11 @@ std::string shown_word(const std::string &word)
     case header_value_not_number:
         stop_with_message("\n\tFile %s, header line %d: \"%s\" is not a number\n", path.c_str(),
                           header.fault_line, shown);
-    case header_cells_not_square: {
-        char dx[EXACT_REAL_MAX_CHARS + 1], dy[EXACT_REAL_MAX_CHARS + 1];
-        *format_exact_real(dx, header.dx) = '\0';
-        *format_exact_real(dy, header.dy) = '\0';
+    case header_cells_not_square:
         stop_with_message("\n\tFile %s has cells that are not square (dx %s, dy %s): the program "
                           "needs square cells; resample the grid to one cell size first.\n",
-                          path.c_str(), dx, dy);
-    }
+                          path.c_str(), exact_real_text(header.dx).c_str(),
+                          exact_real_text(header.dy).c_str());
     default:
         stop_with_message("\n\tFile %s ends within its header, at header line %d of %d\n", path.c_str(),
                           header.fault_line, header.dx_dy ? 7 : 6);

@@ -8,18 +8,13 @@
 namespace {
 
 // Corners and sizes in full: six decimals would hide the very difference shown.
-std::string exact(double value)
-{
-    char text[EXACT_REAL_MAX_CHARS];
-    return std::string(text, format_exact_real(text, value));
-}
-
 std::string placement_line(const char *which, const grid_placement &grid)
 {
+    const std::string size = exact_real_text(grid.cellsize);
     if (!grid.has_corner)
-        return text_printf("\n\t\t%s: cell size %s (raster pixel size)", which, exact(grid.cellsize).c_str());
-    return text_printf("\n\t\t%s: lower-left corner %s %s, cell size %s", which, exact(grid.xll).c_str(),
-                       exact(grid.yll).c_str(), exact(grid.cellsize).c_str());
+        return text_printf("\n\t\t%s: cell size %s (raster pixel size)", which, size.c_str());
+    return text_printf("\n\t\t%s: lower-left corner %s %s, cell size %s", which,
+                       exact_real_text(grid.xll).c_str(), exact_real_text(grid.yll).c_str(), size.c_str());
 }
 
 } // namespace

@@ -300,3 +300,10 @@ char *format_exact_real(char *out, double value)
         return end;
     return std::to_chars(out, out + EXACT_REAL_MAX_CHARS, value, std::chars_format::fixed).ptr;
 }
+
+std::string exact_real_text(double value)
+{
+    std::string text(EXACT_REAL_MAX_CHARS, '\0');
+    text.resize(static_cast<size_t>(format_exact_real(&text[0], value) - text.data()));
+    return text;
+}

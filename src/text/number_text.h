@@ -44,6 +44,8 @@ constexpr size_t EXACT_REAL_MAX_CHARS = 330;
 // georeference such as 0.008333333333 keeps every digit. Returns the end of what was
 // written; out must have room for EXACT_REAL_MAX_CHARS characters.
 char *format_exact_real(char *out, double value);
+// The same as a string.
+std::string exact_real_text(double value);
 
 // The text printf would print.
 std::string text_printf(const char *format, ...) __attribute__((format(printf, 1, 2)));

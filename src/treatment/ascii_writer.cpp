@@ -196,16 +196,9 @@ bool format_round(round_output *rounds, size_t cell, const round_lengths &length
 std::string format_ascii_header(int32_t ncols, int32_t nrows, double xll, double yll, double cellsize)
 {
     // Six decimals would move a grid in degrees off its inputs' cells.
-    char number[EXACT_REAL_MAX_CHARS];
-    std::string header = "ncols " + std::to_string(ncols) + "\nnrows " + std::to_string(nrows) + "\n";
-    header += "xllcorner ";
-    header.append(number, format_exact_real(number, xll));
-    header += "\nyllcorner ";
-    header.append(number, format_exact_real(number, yll));
-    header += "\ncellsize ";
-    header.append(number, format_exact_real(number, cellsize));
-    header += "\nnodata_value -9999.9999\n";
-    return header;
+    return "ncols " + std::to_string(ncols) + "\nnrows " + std::to_string(nrows) + "\nxllcorner " +
+           exact_real_text(xll) + "\nyllcorner " + exact_real_text(yll) + "\ncellsize " +
+           exact_real_text(cellsize) + "\nnodata_value -9999.9999\n";
 }
 
 size_t format_ascii_cells(const double *cells, size_t count, char *out, const char *out_end,
