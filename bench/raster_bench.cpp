@@ -17,7 +17,7 @@
 #include "gridfiles/raster_pair.h"
 #include "gridfiles/raster_reader.h"
 #include "nrutil.h"
-#include "ormelix/globals.h"
+#include "globals/globals.h"
 #include "platform/platform.h"
 #include "treatment/raster_writer.h"
 

@@ -13,7 +13,7 @@
 
 #include "gridfiles/raster_pair.h"
 #include "nrutil.h"
-#include "ormelix/globals.h"
+#include "globals/globals.h"
 #include "e2e_support.h"
 
 namespace {

@@ -13,7 +13,7 @@
 
 #include "gridfiles/ascii_grid.h"
 #include "nrutil.h"
-#include "ormelix/globals.h"
+#include "globals/globals.h"
 #include "platform/platform.h"
 #include "e2e_support.h"
 
@@ -238,7 +238,7 @@ protected:
                 Coord_UTM_dem1_OK = ascii1;
                 Coord_UTM_dem2_OK = ascii2;
                 f3 = output_create(dir + "/diff.asc", "w");
-                ascii_output();
+                ascii_output(0.0, 0.0);
                 std::string failed;
                 std::exit(f3 == nullptr && output_commit_all(&failed) ? 0 : 3);
             },
@@ -277,7 +277,7 @@ TEST_F(AsciiOutput, AWriteThatFailsStopsTheRunAndLeavesNoFile)
             Coord_UTM_dem1_OK = 1;
             f3 = output_create(dir + "/diff.asc", "w");
             close(fileno(f3));
-            ascii_output();
+            ascii_output(0.0, 0.0);
             std::exit(0);
         },
         testing::ExitedWithCode(1), "");

@@ -10,7 +10,7 @@
 
 #include "nrutil.h"
 #include "gridfiles/raster_reader.h"
-#include "ormelix/globals.h"
+#include "globals/globals.h"
 #include "e2e_support.h"
 
 namespace {

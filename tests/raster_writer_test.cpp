@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "nrutil.h"
-#include "ormelix/globals.h"
+#include "globals/globals.h"
 #include "treatment/raster_writer.h"
 #include "platform/platform.h"
 #include "e2e_support.h"

@@ -122,6 +122,15 @@ void stop_output_failed(FILE *fp)
     stop_output_named(output_name(fp));
 }
 
+FILE *create_output_file(const std::string &path, const char *mode)
+{
+    FILE *fp = output_create(path, mode);
+    if (fp == nullptr)
+        stop_with_message("\n\tThe file %s cannot be created: %s.\n", path.c_str(),
+                          std::strerror(errno));
+    return fp;
+}
+
 void finish_output(FILE *fp)
 {
     std::string name = output_name(fp);

@@ -26,6 +26,9 @@ int32_t ask_menu(std::initializer_list<const char *> pieces, int32_t last_choice
 [[noreturn]] void stop_with_message(const char *format, ...) __attribute__((format(printf, 1, 2)));
 // Stops the run when a grid could not be allocated (grid is null).
 void require_grid(const void *grid, int32_t NbCol, int32_t NbLig);
+// Creates an output file (under its temporary name until the run's outputs are put in
+// place); one that cannot be created stops the run naming it.
+FILE *create_output_file(const std::string &path, const char *mode);
 // Closes an output file; a failed write or close stops the run naming the file.
 void finish_output(FILE *fp);
 // Stops the run after a failed write to an output file (errno tells why).

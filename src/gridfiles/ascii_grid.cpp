@@ -11,10 +11,12 @@
 
 #include "console/console.h"
 #include "gridfiles/grid_memory.h"
+#include "gridfiles/input_grid.h"
 #include "gridfiles/raster_pair.h"
 #include "gridfiles/worker_thread.h"
+#include "globals/globals.h"
 #include "nrutil.h"
-#include "ormelix/globals.h"
+#include "platform/platform.h"
 #include "text/number_text.h"
 
 namespace {
@@ -552,4 +554,17 @@ void ascii_lecture2()
 {
     read_ascii_grid(&f2, nomim2, &nb_col2, &nb_lig2, true, &dtab_dem2);
     pix_size2 = truncate_to_int32(dpix_size);
+}
+
+void open_ascii_input(input_grid &grid)
+{
+    grid.nomim += ".asc";
+    grid.f = open_program_file(grid.nomim, "r");
+    if (grid.f == nullptr)
+        stop_with_message("\n\tFile %s unknown\n", grid.nomim.c_str());
+    if (grid.second)
+        ascii_lecture2();
+    else
+        ascii_lecture1();
+    grid.corner_ok = 1;
 }

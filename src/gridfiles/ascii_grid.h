@@ -98,4 +98,8 @@ bool read_ascii_body(text_source *src, const ascii_header &header, double **grid
 void ascii_lecture1();
 void ascii_lecture2();
 
+struct input_grid;
+// The input ASCII grid of the stem grid.nomim (NAME.asc), opened and read.
+void open_ascii_input(input_grid &grid);
+
 #endif

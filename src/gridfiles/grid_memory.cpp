@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "console/console.h"
-#include "ormelix/globals.h"
+#include "globals/globals.h"
 #include "text/number_text.h"
 
 namespace {

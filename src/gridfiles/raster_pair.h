@@ -7,6 +7,11 @@
 #include <cstdio>
 #include <string>
 
+// The questions a raster pair asks, input or output.
+constexpr const char RASTER_SAMPLE_TYPE_MENU[] =
+    "\n\ttype of DEM raster :\n\t\t0 ====> 16 bits\n\t\t1 ====> 32 bits\n\t\t";
+constexpr const char RASTER_PIXEL_SIZE_QUESTION[] = "\n\tPixel Size (in meters) ? ";
+
 // Sample type 0: 16-bit unsigned ("_m2"); 1: 32-bit signed ("_m4").
 const char *raster_sample_suffix(int32_t itype);      // "_m2.raw" or "_m4.raw"
 const char *raster_descriptor_suffix(int32_t itype);  // "_m2.txt" or "_m4.txt"

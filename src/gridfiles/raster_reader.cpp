@@ -1,10 +1,14 @@
 #include "gridfiles/raster_reader.h"
 
+#include <cerrno>
+#include <cstring>
 #include <string>
 
 #include "console/console.h"
+#include "gridfiles/grid_memory.h"
+#include "gridfiles/input_grid.h"
 #include "nrutil.h"
-#include "ormelix/globals.h"
+#include "globals/globals.h"
 #include "platform/platform.h"
 
 int32_t read_raster_samples(FILE *fp, int32_t itype, uint16_t *const *jtab, int32_t *const *itab,
@@ -140,4 +144,108 @@ void dem2_lecture()
 {
     raster_lecture({&f2, &f2d, &dtab_dem2, itype_dem2, descr_dem2_OK, dpix_size2, &dyn_scale_dem2, &nomim2,
                     &nomdescr2, false});
+}
+
+namespace {
+
+int32_t ask_positive(const char *question)
+{
+    for (;;) {
+        int32_t value = ask_int(question);
+        if (value > 0)
+            return value;
+    }
+}
+
+// A descriptor that exists gives the counts and the pixel size; false when there is none.
+bool read_existing_descriptor(input_grid &grid)
+{
+    grid.fd = open_program_file(grid.nomdescr, "r");
+    if (grid.fd == nullptr)
+        return false;
+    descriptor_fields fields = read_descriptor(grid.fd);
+    std::fclose(grid.fd);
+    grid.fd = nullptr;
+    grid.lines = fields.value[0];
+    grid.columns = fields.value[1];
+    grid.pix_size = fields.value[5];
+    grid.descr_ok = 1;
+    if (grid.lines <= 0 || grid.columns <= 0)
+        stop_with_message("\n\tThe descriptor %s gives %d lines and %d columns: both must "
+                          "be greater than 0.\n",
+                          grid.nomdescr.c_str(), grid.lines, grid.columns);
+    return true;
+}
+
+void ask_descriptor_counts(input_grid &grid)
+{
+    std::printf("\n\tNo File %s \n\n", grid.nomdescr.c_str());
+    grid.lines = ask_positive("\n\tNumber of lines   ? ");
+    grid.columns = ask_positive("\tNumber of columns ? ");
+    grid.pix_size = ask_int("\tPixel size ? ");
+    grid.descr_ok = 0;
+}
+
+// A missing descriptor is written from the answers and completed later by the raster
+// reader. It is created only once its answers are in and the frame is known to fit: a
+// run that stops before then leaves no partial descriptor to stop later runs on it.
+void create_descriptor(input_grid &grid)
+{
+    grid.fd = open_program_file(grid.nomdescr, "w");
+    // Flushed so that it is kept as written even if the run stops before the reader
+    // completes it.
+    const bool written = grid.fd != nullptr &&
+                         write_descriptor_head(grid.fd, grid.lines, grid.columns,
+                                               raster_bytes_per_sample(grid.itype)) &&
+                         std::fflush(grid.fd) == 0;
+    if (!written) {
+        const int error = errno;
+        std::printf("\n\tWarning: the descriptor %s cannot be created (%s); the run goes on "
+                    "with the answers given.\n",
+                    grid.nomdescr.c_str(), std::strerror(error));
+        // Nothing half-written is left to stop later runs on this grid.
+        if (grid.fd != nullptr) {
+            std::fclose(grid.fd);
+            grid.fd = nullptr;
+            remove_program_file(grid.nomdescr);
+        }
+    }
+}
+
+bool sample_file_short(const input_grid &grid)
+{
+    unsigned long long size = 0;
+    return open_file_size(grid.f, &size) &&
+           size < sample_file_bytes(grid.lines, grid.columns, grid.itype);
+}
+
+} // namespace
+
+void open_raster_input(input_grid &grid)
+{
+    grid.itype = ask_menu({RASTER_SAMPLE_TYPE_MENU}, 1);
+    grid.nomdescr = grid.nomim + raster_descriptor_suffix(grid.itype);
+    grid.nomim += raster_sample_suffix(grid.itype);
+    grid.f = open_program_file(grid.nomim, "rb");
+    if (grid.f == nullptr)
+        stop_with_message("\n\tFile %s unknown\n", grid.nomim.c_str());
+    const bool described = read_existing_descriptor(grid);
+    if (!described)
+        ask_descriptor_counts(grid);
+    // The first grid's counts fix the frame, and with it the memory of the whole run. A
+    // sample file too short for its counts is refused by the reader, more to the point.
+    if (!grid.second && !sample_file_short(grid))
+        prepare_grid_memory();
+    if (!described)
+        create_descriptor(grid);
+    // A second grid of another frame is refused before anything of it is read.
+    check_second_frame(grid);
+    while (grid.pix_size <= 0)
+        grid.pix_size = ask_int(RASTER_PIXEL_SIZE_QUESTION);
+    grid.dpix = grid.pix_size;
+    if (grid.second)
+        dem2_lecture();
+    else
+        dem1_lecture();
+    grid.corner_ok = 0;
 }

@@ -7,6 +7,8 @@
 
 #include "gridfiles/raster_pair.h"
 
+struct input_grid;
+
 // Reads lines x columns samples of type itype from fp, one block per line, into itab;
 // 16-bit samples pass through jtab (unused, and may be null, for 32-bit ones). *range
 // is the range of the samples read. Returns how many lines were complete: lines when
@@ -21,5 +23,9 @@ metre_range convert_grid_to_metres(int32_t *const *itab, double *const *dtab, in
 // Read the first or the second input pair, opened by the dialogue, into its globals.
 void dem1_lecture();
 void dem2_lecture();
+
+// The input raster pair of the stem grid.nomim: its sample type asked, its files
+// found, its descriptor read (or asked for and written), its samples read.
+void open_raster_input(input_grid &grid);
 
 #endif

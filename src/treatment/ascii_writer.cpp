@@ -8,7 +8,7 @@
 
 #include "console/console.h"
 #include "gridfiles/worker_thread.h"
-#include "ormelix/globals.h"
+#include "globals/globals.h"
 #include "text/number_text.h"
 
 namespace {
@@ -247,7 +247,18 @@ bool write_ascii_grid(FILE *fp, double *const *grid, int32_t nb_col, int32_t nb_
            write_cells(&rounds.out, cell, total, 0, &rounds.first_block, 0);
 }
 
-void ascii_output()
+void ascii_output_paths(const std::string &stem, std::string *grid, std::string *unused)
+{
+    *grid = stem + ".asc";
+    unused->clear();
+}
+
+void create_ascii_output(const std::string &grid, const std::string &)
+{
+    f3 = create_output_file(grid, "w");
+}
+
+void ascii_output(double, double)
 {
     // Two raster inputs: no header has given a corner.
     if (Coord_UTM_dem1_OK == 0 && Coord_UTM_dem2_OK == 0) {

@@ -31,7 +31,11 @@ constexpr size_t ASCII_OUTPUT_BLOCK_SIZE = size_t(4) << 20;
 bool write_ascii_grid(FILE *fp, double *const *grid, int32_t nb_col, int32_t nb_lig, double xll, double yll,
                       double cellsize, FILE *progress, size_t block_size = ASCII_OUTPUT_BLOCK_SIZE);
 
-// Writes the result to the output opened by the dialogue.
-void ascii_output();
+// The ASCII grid of the output stem, NAME.asc, and its creation.
+void ascii_output_paths(const std::string &stem, std::string *grid, std::string *unused);
+void create_ascii_output(const std::string &grid, const std::string &unused);
+
+// Writes the result to the output opened by the dialogue; the range is not shown.
+void ascii_output(double d_min, double d_max);
 
 #endif

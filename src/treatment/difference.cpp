@@ -3,10 +3,9 @@
 #include <cmath>
 #include <cstdio>
 
-#include "ormelix/globals.h"
+#include "globals/globals.h"
 #include "text/number_text.h"
-#include "treatment/ascii_writer.h"
-#include "treatment/raster_writer.h"
+#include "treatment/file_forms.h"
 
 namespace {
 
@@ -240,10 +239,8 @@ void treatment()
     budget_out = change_budget();
     compute_difference(dtab_dem1, dtab_dem2, dtab_out, nb_lig, nb_col, type_treat, basis,
                        hypso, &d_min, &d_max, &budget_out);
-    if (format_out == 1)
-        raster_output(d_min, d_max);
-    if (format_out == 0)
-        ascii_output();
+    if (format_out >= 0 && format_out < FILE_FORM_COUNT)
+        FILE_FORMS[format_out].write_output(d_min, d_max);
 }
 
 void print_change_budget()

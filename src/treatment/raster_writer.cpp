@@ -7,7 +7,7 @@
 #include "console/console.h"
 #include "gridfiles/raster_pair.h"
 #include "nrutil.h"
-#include "ormelix/globals.h"
+#include "globals/globals.h"
 
 namespace {
 
@@ -48,6 +48,27 @@ size_t write_samples(Sample **(*allocate)(int32_t, int32_t), void (*release)(Sam
 }
 
 }  // namespace
+
+void ask_raster_output_options()
+{
+    itype_dem_out = ask_menu({RASTER_SAMPLE_TYPE_MENU}, 1);
+}
+
+void raster_output_paths(const std::string &stem, std::string *samples, std::string *descriptor)
+{
+    *samples = stem + raster_sample_suffix(itype_dem_out);
+    *descriptor = stem + raster_descriptor_suffix(itype_dem_out);
+}
+
+void create_raster_output(const std::string &samples, const std::string &descriptor)
+{
+    f3 = create_output_file(samples, "wb");
+    f3d = create_output_file(descriptor, "w");
+    if (!write_descriptor_head(f3d, nb_lig, nb_col, raster_bytes_per_sample(itype_dem_out)))
+        stop_output_failed(f3d);
+    while (pix_size3 <= 0)
+        pix_size3 = ask_int(RASTER_PIXEL_SIZE_QUESTION);
+}
 
 void raster_output(double d_min, double d_max)
 {

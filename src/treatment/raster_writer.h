@@ -3,6 +3,15 @@
 #ifndef ORMELIX_RASTER_WRITER_H
 #define ORMELIX_RASTER_WRITER_H
 
+#include <string>
+
+// The sample type of a raster output, asked after the kind of difference.
+void ask_raster_output_options();
+// The sample file and the descriptor of the output stem, by the sample type asked.
+void raster_output_paths(const std::string &stem, std::string *samples, std::string *descriptor);
+// Creates both, writes the descriptor's first lines and asks the pixel size.
+void create_raster_output(const std::string &samples, const std::string &descriptor);
+
 // Writes the result, whose range is d_min..d_max metres, to the pair the dialogue opened.
 void raster_output(double d_min, double d_max);
 

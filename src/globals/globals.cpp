@@ -1,4 +1,4 @@
-#include "ormelix/globals.h"
+#include "globals/globals.h"
 
 int32_t nb_lig, nb_col;
 int32_t nb_lig2, nb_col2;
@@ -17,7 +17,9 @@ double X_min, Y_min;
 double nodata;
 int32_t descr_dem1_OK, descr_dem2_OK;
 int32_t Coord_UTM_dem1_OK, Coord_UTM_dem2_OK;
+int32_t geographic_dem1, geographic_dem2;
 double **dtab_dem1, **dtab_dem2, **dtab_out;
 std::string nomim1, nomdescr1, nomim2, nomdescr2;
 std::string nomim3;
+std::string nomstem3;
 FILE *f1, *f1d, *f2, *f2d, *f3, *f3d;

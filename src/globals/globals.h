@@ -9,7 +9,7 @@
 
 extern int32_t nb_lig, nb_col;          // frame of the first grid, and of every grid
 extern int32_t nb_lig2, nb_col2;        // counts declared for the second grid
-extern int32_t format_dem1, format_dem2, format_out;       // 0 ASCII grid, 1 raster pair
+extern int32_t format_dem1, format_dem2, format_out;       // 0 ASCII grid, 1 raster pair, 2 GeoTIFF
 extern int32_t itype_dem1, itype_dem2, itype_dem_out;      // 0 16-bit unsigned, 1 32-bit signed
 extern int32_t pix_size2;               // second grid's pixel size, whole metres
 extern int32_t pix_size3;               // answer to the output pixel-size question
@@ -23,10 +23,12 @@ extern double coef_out;                 // metres to raster output unit
 extern double X_min, Y_min;             // lower-left corner of the frame
 extern double nodata;                   // no-data value of the last ASCII header read
 extern int32_t descr_dem1_OK, descr_dem2_OK;          // descriptor existed and was read
-extern int32_t Coord_UTM_dem1_OK, Coord_UTM_dem2_OK;  // grid came from an ASCII grid
+extern int32_t Coord_UTM_dem1_OK, Coord_UTM_dem2_OK;  // grid's file gave map coordinates
+extern int32_t geographic_dem1, geographic_dem2;      // its file says they are degrees
 extern double **dtab_dem1, **dtab_dem2, **dtab_out;   // altitudes and result, metres
 extern std::string nomim1, nomdescr1, nomim2, nomdescr2;  // paths as the user sees them
-extern std::string nomim3;              // the output's sample file or ASCII grid, the same way
+extern std::string nomim3;              // the output's sample file or grid file, the same way
+extern std::string nomstem3;            // the output's path before its form's suffix or extension
 extern FILE *f1, *f1d, *f2, *f2d, *f3, *f3d;
 
 #endif

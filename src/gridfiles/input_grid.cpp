@@ -1,0 +1,34 @@
+#include "gridfiles/input_grid.h"
+
+#include "console/console.h"
+#include "globals/globals.h"
+
+namespace {
+
+// The first grid's pixel size in whole metres: the second grid's is a global, since a
+// raster output records it.
+int32_t pix_size1;
+
+} // namespace
+
+input_grid &first_input()
+{
+    static input_grid grid = {nomim1, nomdescr1, format_dem1, itype_dem1, f1, f1d, nb_lig, nb_col,
+                              pix_size1, dpix_size1, descr_dem1_OK, Coord_UTM_dem1_OK,
+                              geographic_dem1, false};
+    return grid;
+}
+
+input_grid &second_input()
+{
+    static input_grid grid = {nomim2, nomdescr2, format_dem2, itype_dem2, f2, f2d, nb_lig2, nb_col2,
+                              pix_size2, dpix_size2, descr_dem2_OK, Coord_UTM_dem2_OK,
+                              geographic_dem2, true};
+    return grid;
+}
+
+void check_second_frame(const input_grid &grid)
+{
+    if (grid.second && (grid.lines != nb_lig || grid.columns != nb_col))
+        stop_frame_differs(grid.nomim, grid.lines, grid.columns, nb_lig, nb_col);
+}

@@ -1,0 +1,32 @@
+// The file forms a grid is stored in, input or output: one entry each, which the
+// dialogue, the readers and the writers consult. A new form is a new entry.
+#ifndef ORMELIX_FILE_FORMS_H
+#define ORMELIX_FILE_FORMS_H
+
+#include <cstdint>
+#include <string>
+
+struct input_grid;
+
+struct file_form {
+    const char *menu_name;  // as the form menus list it
+    // Input: from the stem in grid.nomim, finds and opens the grid's files, asks what the
+    // form needs, reads the grid into its globals and sets grid.corner_ok.
+    void (*open_input)(input_grid &grid);
+    // Output, in the dialogue's order: the form's questions after the kind of
+    // difference (null: none); the files of an output stem (second empty when the form
+    // has one file); their creation; and, once the difference is computed, the writer.
+    void (*ask_output_options)();
+    void (*output_paths)(const std::string &stem, std::string *main, std::string *second);
+    void (*create_output)(const std::string &main, const std::string &second);
+    void (*write_output)(double d_min, double d_max);
+};
+
+extern const file_form FILE_FORMS[];
+extern const int32_t FILE_FORM_COUNT;
+
+// The menu of the forms, "\n\tFormat Type :\n\t\t0 ====> ascii..." and its last choice.
+const char *file_form_menu();
+inline int32_t last_file_form() { return FILE_FORM_COUNT - 1; }
+
+#endif
