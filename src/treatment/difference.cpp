@@ -243,6 +243,20 @@ void treatment()
         FILE_FORMS[format_out].write_output(d_min, d_max);
 }
 
+std::vector<budget_line> run_budget_lines()
+{
+    const double cell_size = format_dem2 == 0 ? dpix_size : dpix_size2;
+    const double cell_area = cell_size * cell_size;
+    const double area = static_cast<double>(budget_out.changed) * cell_area;
+    const double volume = budget_total(budget_out) * cell_area;
+    return {{"cells with a change", text_printf("%llu of %llu (%llu without data)",
+                                                static_cast<unsigned long long>(budget_out.changed),
+                                                static_cast<unsigned long long>(budget_out.cells),
+                                                static_cast<unsigned long long>(budget_out.without_data))},
+            {"area of change", text_printf("%lf m2", area)},
+            {"volume of change", text_printf("%lf m3", volume)}};
+}
+
 void print_change_budget()
 {
     // The result has the inputs' frame, whose cell size the second grid gives.

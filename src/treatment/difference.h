@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Kinds of difference.
 enum { TREAT_ABSOLUTE = 0, TREAT_NEGATIVE = 1, TREAT_POSITIVE = 2 };
@@ -31,6 +32,15 @@ double budget_total(const change_budget &budget);
 // the change of the output named output_path, whose cells are cell_size metres wide.
 std::string format_change_budget(const std::string &output_path, double cell_size,
                                  const change_budget &budget);
+
+// One figure of the run's budget as the console shows it: what it is, and its value
+// with its unit ("85475.000000 m2").
+struct budget_line {
+    std::string label;
+    std::string value;
+};
+// The figures of the budget of the run's result, in the console's order.
+std::vector<budget_line> run_budget_lines();
 
 // One cell: kind 0 |first - second|, kind 1 second - first where positive, kind 2
 // first - second where at least hypso, whatever basis is; with basis 0, any result

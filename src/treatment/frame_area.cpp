@@ -1,0 +1,62 @@
+#include "treatment/frame_area.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "globals/globals.h"
+
+namespace {
+
+const double WGS84_A = 6378137.0;
+const double WGS84_F = 1.0 / 298.257223563;
+const double PI = 3.14159265358979323846;
+
+// The integral of the ellipsoid's area element from the equator to latitude phi, per
+// radian of longitude and per b squared (the authalic latitude's function).
+double band_integral(double phi, double e)
+{
+    const double s = std::sin(phi);
+    const double es = e * s;
+    return s / (2.0 * (1.0 - es * es)) + std::log((1.0 + es) / (1.0 - es)) / (4.0 * e);
+}
+
+} // namespace
+
+double ellipsoid_band_area(double south_latitude, double north_latitude, double longitude_span)
+{
+    const double e2 = WGS84_F * (2.0 - WGS84_F);
+    const double e = std::sqrt(e2);
+    const double b = WGS84_A * (1.0 - WGS84_F);
+    // Beyond the poles there is no more ground.
+    const double south = std::clamp(south_latitude, -90.0, 90.0) * PI / 180.0;
+    const double north = std::clamp(north_latitude, -90.0, 90.0) * PI / 180.0;
+    return std::fabs(longitude_span) * PI / 180.0 * b * b *
+           std::fabs(band_integral(north, e) - band_integral(south, e));
+}
+
+std::vector<double> line_cell_areas(const frame_geometry &frame)
+{
+    std::vector<double> areas(frame.lines > 0 ? static_cast<size_t>(frame.lines) : 0);
+    for (size_t i = 0; i < areas.size(); i++) {
+        if (!frame.degrees) {
+            areas[i] = frame.cellsize * frame.cellsize;
+            continue;
+        }
+        const double north = frame.yll + static_cast<double>(frame.lines - static_cast<int32_t>(i)) * frame.cellsize;
+        areas[i] = ellipsoid_band_area(north - frame.cellsize, north, frame.cellsize);
+    }
+    return areas;
+}
+
+frame_geometry run_frame_geometry()
+{
+    frame_geometry frame;
+    frame.lines = nb_lig;
+    frame.columns = nb_col;
+    frame.xll = X_min;
+    frame.yll = Y_min;
+    const bool has_corner = Coord_UTM_dem1_OK != 0 || Coord_UTM_dem2_OK != 0;
+    frame.cellsize = has_corner ? dpix_size : dpix_size2;
+    frame.degrees = geographic_dem1 != 0 || geographic_dem2 != 0;
+    return frame;
+}
