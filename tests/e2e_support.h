@@ -137,6 +137,32 @@ inline void write_file(const std::string &path, const std::string &bytes)
     out << bytes;
 }
 
+// A little-endian classic TIFF (as GDAL writes them here) with one tag of its first
+// directory given another whole value: how the tests make the files a tool never writes.
+inline void set_tiff_tag(std::string *tiff, uint16_t tag, uint32_t value)
+{
+    auto at = [&](size_t offset, int width) {
+        uint32_t v = 0;
+        for (int k = width - 1; k >= 0; k--)
+            v = (v << 8) | static_cast<unsigned char>((*tiff)[offset + k]);
+        return v;
+    };
+    auto put = [&](size_t offset, uint32_t v, int width) {
+        for (int k = 0; k < width; k++)
+            (*tiff)[offset + k] = static_cast<char>((v >> (8 * k)) & 0xFF);
+    };
+    const size_t ifd = at(4, 4);
+    for (size_t entry = ifd + 2; entry < ifd + 2 + 12 * at(ifd, 2); entry += 12)
+        if (at(entry, 2) == tag) {
+            // A value too large for a short is given as a long.
+            if (at(entry + 2, 2) == 3 && value > 0xFFFF)
+                put(entry + 2, 4, 2);
+            put(entry + 8, value, at(entry + 2, 2) == 3 ? 2 : 4);
+            return;
+        }
+    ADD_FAILURE() << "no tag " << tag << " in the first directory";
+}
+
 // A fresh folder of its own for one test, in the system's folder for temporary
 // files; remove_tree takes it away. A death test on Windows runs its test again in a
 // new process: the same name there (from the test's name and a mark the process hands

@@ -34,11 +34,15 @@ Number ask_number(const char *question, bool (*parse)(const std::string &, Numbe
     }
 }
 
+[[noreturn]] void stop_output_named(const std::string &name, const char *reason)
+{
+    stop_with_message("\n\tThe file %s could not be written: %s.\n", name.c_str(), reason);
+}
+
 [[noreturn]] void stop_output_named(const std::string &name)
 {
     const int error = errno;
-    stop_with_message("\n\tThe file %s could not be written: %s.\n", name.c_str(),
-                      std::strerror(error));
+    stop_output_named(name, std::strerror(error));
 }
 
 } // namespace
@@ -120,6 +124,11 @@ void require_grid(const void *grid, int32_t NbCol, int32_t NbLig)
 void stop_output_failed(FILE *fp)
 {
     stop_output_named(output_name(fp));
+}
+
+void stop_output_failed_because(FILE *fp, const std::string &reason)
+{
+    stop_output_named(output_name(fp), reason.c_str());
 }
 
 FILE *create_output_file(const std::string &path, const char *mode)

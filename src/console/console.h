@@ -33,6 +33,8 @@ FILE *create_output_file(const std::string &path, const char *mode);
 void finish_output(FILE *fp);
 // Stops the run after a failed write to an output file (errno tells why).
 [[noreturn]] void stop_output_failed(FILE *fp);
+// The same, for a reason the library that wrote the file gave.
+[[noreturn]] void stop_output_failed_because(FILE *fp, const std::string &reason);
 // Stops the run when the second grid's frame is not the first grid's, naming both.
 [[noreturn]] void stop_frame_differs(const std::string &second_path, int32_t second_lines,
                                      int32_t second_columns, int32_t first_lines,

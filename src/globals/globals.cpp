@@ -18,6 +18,7 @@ double nodata;
 int32_t descr_dem1_OK, descr_dem2_OK;
 int32_t Coord_UTM_dem1_OK, Coord_UTM_dem2_OK;
 int32_t geographic_dem1, geographic_dem2;
+geo_keys geokeys_dem1, geokeys_dem2;
 double **dtab_dem1, **dtab_dem2, **dtab_out;
 std::string nomim1, nomdescr1, nomim2, nomdescr2;
 std::string nomim3;

@@ -6,6 +6,16 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
+
+// The coordinate system a GeoTIFF declares, as its file holds it: the GeoKey directory
+// and its double and ASCII parameters. Passed on to a GeoTIFF output, never interpreted.
+struct geo_keys {
+    bool geotiff = false;              // the grid was read from a GeoTIFF
+    std::vector<uint16_t> directory;   // empty: the file declares no coordinate system
+    std::vector<double> doubles;
+    std::string ascii;
+};
 
 extern int32_t nb_lig, nb_col;          // frame of the first grid, and of every grid
 extern int32_t nb_lig2, nb_col2;        // counts declared for the second grid
@@ -25,6 +35,7 @@ extern double nodata;                   // no-data value of the last ASCII heade
 extern int32_t descr_dem1_OK, descr_dem2_OK;          // descriptor existed and was read
 extern int32_t Coord_UTM_dem1_OK, Coord_UTM_dem2_OK;  // grid's file gave map coordinates
 extern int32_t geographic_dem1, geographic_dem2;      // its file says they are degrees
+extern geo_keys geokeys_dem1, geokeys_dem2;           // a GeoTIFF input's coordinate system
 extern double **dtab_dem1, **dtab_dem2, **dtab_out;   // altitudes and result, metres
 extern std::string nomim1, nomdescr1, nomim2, nomdescr2;  // paths as the user sees them
 extern std::string nomim3;              // the output's sample file or grid file, the same way

@@ -273,10 +273,7 @@ std::string shown_word(const std::string &word)
         stop_with_message("\n\tFile %s, header line %d: \"%s\" is not a number\n", path.c_str(),
                           header.fault_line, shown);
     case header_cells_not_square:
-        stop_with_message("\n\tFile %s has cells that are not square (dx %s, dy %s): the program "
-                          "needs square cells; resample the grid to one cell size first.\n",
-                          path.c_str(), exact_real_text(header.dx).c_str(),
-                          exact_real_text(header.dy).c_str());
+        stop_with_message("%s", cells_not_square_message(path, header.dx, header.dy).c_str());
     default:
         stop_with_message("\n\tFile %s ends within its header, at header line %d of %d\n", path.c_str(),
                           header.fault_line, header.dx_dy ? 7 : 6);
@@ -338,6 +335,13 @@ void read_ascii_grid(FILE **fp, const std::string &path, int32_t *ncols, int32_t
 }
 
 } // namespace
+
+std::string cells_not_square_message(const std::string &path, double dx, double dy)
+{
+    return text_printf("\n\tFile %s has cells that are not square (dx %s, dy %s): the program needs square "
+                       "cells; resample the grid to one cell size first.\n",
+                       path.c_str(), exact_real_text(dx).c_str(), exact_real_text(dy).c_str());
+}
 
 void text_source_start(text_source *src, FILE *fp, size_t block_size)
 {

@@ -94,6 +94,9 @@ struct ascii_body_fault {
 bool read_ascii_body(text_source *src, const ascii_header &header, double **grid, int32_t nb_col,
                      int32_t nb_lig, FILE *progress, ascii_body_fault *fault);
 
+// The refusal of a grid whose cells are not square, whatever its form.
+std::string cells_not_square_message(const std::string &path, double dx, double dy);
+
 // Read the first or the second input grid, opened by the dialogue, into its globals.
 void ascii_lecture1();
 void ascii_lecture2();

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <string>
 
+struct geo_keys;
+
 struct input_grid {
     std::string &nomim;      // the stem on entry; the grid's file once opened
     std::string &nomdescr;   // a raster pair's descriptor; empty for other forms
@@ -21,6 +23,8 @@ struct input_grid {
     int32_t &descr_ok;
     int32_t &corner_ok;
     int32_t &geographic;
+    geo_keys &geokeys;
+    double **&dtab;          // the grid of altitudes read
     bool second;
 };
 

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "globals/globals.h"
+
 // Where a grid's cells lie: an ASCII grid gives the map coordinates of its lower-left
 // corner and its cell size, a raster pair only its pixel size.
 struct grid_placement {
@@ -18,5 +20,10 @@ struct grid_placement {
 // million, or, both having a corner, the corners by more than 1/1000 of a cell; empty
 // when they agree or when neither has a corner.
 std::string alignment_warning(const grid_placement &first, const grid_placement &second);
+
+// The warning shown when two GeoTIFF inputs declare different coordinate systems: their
+// GeoKeys and parameters, the raster type and the citations (names only) left aside.
+// Empty when they agree or when either grid is not a GeoTIFF.
+std::string coordinate_system_warning(const geo_keys &first, const geo_keys &second);
 
 #endif

@@ -151,6 +151,7 @@ void opening()
     check_second_frame(second);
     // A warning only: scripts that feed the answers keep working.
     std::fputs(alignment_warning(first_placement, placement_of(second)).c_str(), stdout);
+    std::fputs(coordinate_system_warning(first.geokeys, second.geokeys).c_str(), stdout);
 
     output_dialogue();
 }

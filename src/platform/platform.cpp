@@ -293,6 +293,24 @@ bool open_file_size(FILE *fp, unsigned long long *size)
     return true;
 }
 
+bool seek_open_file(FILE *fp, int64_t offset, int whence)
+{
+#ifdef _WIN32
+    return _fseeki64(fp, offset, whence) == 0;
+#else
+    return fseeko(fp, static_cast<off_t>(offset), whence) == 0;
+#endif
+}
+
+int64_t tell_open_file(FILE *fp)
+{
+#ifdef _WIN32
+    return _ftelli64(fp);
+#else
+    return static_cast<int64_t>(ftello(fp));
+#endif
+}
+
 void wait_key_press()
 {
     std::fflush(stdout);

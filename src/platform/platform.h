@@ -3,6 +3,7 @@
 #ifndef ORMELIX_PLATFORM_H
 #define ORMELIX_PLATFORM_H
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -25,6 +26,12 @@ bool same_file(const std::string &program_path_a, const std::string &program_pat
 
 // Size in bytes of an open file; false when it cannot be known (a pipe, say).
 bool open_file_size(FILE *fp, unsigned long long *size);
+
+// Moves an open file's position as fseek does (SEEK_SET, SEEK_CUR, SEEK_END), with
+// offsets of 64 bits on every system, so that files beyond 2 GB work on Windows too.
+bool seek_open_file(FILE *fp, int64_t offset, int whence);
+// The position of an open file, -1 when it cannot be known.
+int64_t tell_open_file(FILE *fp);
 
 // Waits for one key: raw and without echo on a terminal (the console's single-key read
 // on Windows); otherwise reads one character if there is one. Never hangs on a closed

@@ -258,16 +258,21 @@ void create_ascii_output(const std::string &grid, const std::string &)
     f3 = create_output_file(grid, "w");
 }
 
+double output_corner_and_cell_size()
+{
+    if (Coord_UTM_dem1_OK != 0 || Coord_UTM_dem2_OK != 0)
+        return dpix_size;
+    // Two raster inputs: no file has given a corner, nor a cell size, for which the second
+    // raster's pixel size in metres stands.
+    std::printf("\n\n\tUTM Coordinates : ");
+    X_min = ask_real("\n\t\tX_min ? ");
+    Y_min = ask_real("\t\tY_min ? ");
+    return dpix_size2;
+}
+
 void ascii_output(double, double)
 {
-    // Two raster inputs: no header has given a corner.
-    if (Coord_UTM_dem1_OK == 0 && Coord_UTM_dem2_OK == 0) {
-        std::printf("\n\n\tUTM Coordinates : ");
-        X_min = ask_real("\n\t\tX_min ? ");
-        Y_min = ask_real("\t\tY_min ? ");
-    }
-    // Nor a cell size: the second raster's pixel size in metres stands for it.
-    const double cellsize = (Coord_UTM_dem1_OK == 0 && Coord_UTM_dem2_OK == 0) ? dpix_size2 : dpix_size;
+    const double cellsize = output_corner_and_cell_size();
     std::printf("\n\n\tsaving \n\n");
     std::fflush(stdout);
     if (!write_ascii_grid(f3, dtab_out, nb_col, nb_lig, X_min, Y_min, cellsize, stdout))

@@ -35,6 +35,11 @@ bool write_ascii_grid(FILE *fp, double *const *grid, int32_t nb_col, int32_t nb_
 void ascii_output_paths(const std::string &stem, std::string *grid, std::string *unused);
 void create_ascii_output(const std::string &grid, const std::string &unused);
 
+// The georeference of an output with map coordinates: the corner of the last input
+// grid that has one, or, when both inputs are raster pairs, the corner asked here and
+// the second raster's pixel size. Sets X_min and Y_min; returns the cell size.
+double output_corner_and_cell_size();
+
 // Writes the result to the output opened by the dialogue; the range is not shown.
 void ascii_output(double d_min, double d_max);
 

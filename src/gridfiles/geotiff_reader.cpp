@@ -1,0 +1,634 @@
+#include "gridfiles/geotiff_reader.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+
+#include "console/console.h"
+#include "gridfiles/ascii_grid.h"
+#include "gridfiles/grid_memory.h"
+#include "gridfiles/input_grid.h"
+#include "gridfiles/raster_pair.h"
+#include "gridfiles/worker_thread.h"
+#include "nrutil.h"
+#include "platform/platform.h"
+#include "text/number_text.h"
+
+namespace {
+
+const double NO_VALUE = std::numeric_limits<double>::quiet_NaN();
+const double GIB = 1024.0 * 1024.0 * 1024.0;
+// A strip larger than this is read line by line rather than whole; a tile larger than
+// TILE_BYTES_MOST is refused.
+const uint64_t WHOLE_STRIP_BYTES_MOST = uint64_t(16) << 20;
+const uint64_t TILE_BYTES_MOST = uint64_t(1) << 30;
+// Below this many cells a second thread costs more than it saves.
+const int64_t TWO_THREAD_CELLS = 256 * 256;
+
+bool refuse(geotiff_fault *fault, geotiff_fault_kind kind, const std::string &what)
+{
+    fault->kind = kind;
+    fault->what = what;
+    return false;
+}
+
+std::string exact(double value)
+{
+    return exact_real_text(value);
+}
+
+bool all_finite(std::initializer_list<double> values)
+{
+    for (double v : values)
+        if (!std::isfinite(v))
+            return false;
+    return true;
+}
+
+// The sample types read: unsigned (1, and 4, "void", as unsigned), signed (2) integers of
+// 8 to 64 bits, reals (3) of 32 and 64.
+bool sample_type_read(uint16_t format, uint16_t bits)
+{
+    const bool whole = bits == 8 || bits == 16 || bits == 32 || bits == 64;
+    return ((format == 1 || format == 2 || format == 4) && whole) || (format == 3 && (bits == 32 || bits == 64));
+}
+
+std::string sample_type_text(uint16_t format, uint16_t bits)
+{
+    const char *kind = format == 2   ? "signed integer"
+                       : format == 3 ? "real"
+                       : format == 5 ? "complex integer"
+                       : format == 6 ? "complex real"
+                                     : "unsigned integer";
+    return text_printf("%u-bit %s", bits, kind);
+}
+
+std::string codec_name(uint16_t compression)
+{
+    const TIFFCodec *codec = TIFFFindCODEC(compression);
+    if (codec != nullptr && codec->name != nullptr)
+        return text_printf("%s (compression %u)", codec->name, compression);
+    return text_printf("compression %u", compression);
+}
+
+std::vector<double> double_tag(TIFF *tif, uint32_t tag)
+{
+    uint32_t count = 0;
+    double *values = nullptr;
+    if (TIFFGetField(tif, tag, &count, &values) != 1 || values == nullptr)
+        return {};
+    return std::vector<double>(values, values + count);
+}
+
+std::string text_tag(TIFF *tif, uint32_t tag)
+{
+    char *text = nullptr;
+    if (TIFFGetField(tif, tag, &text) != 1 || text == nullptr)
+        return "";
+    return text;
+}
+
+geo_keys read_geo_keys(TIFF *tif)
+{
+    geo_keys keys;
+    keys.geotiff = true;
+    uint32_t count = 0;
+    uint16_t *directory = nullptr;
+    if (TIFFGetField(tif, TAG_GEO_KEY_DIRECTORY, &count, &directory) == 1 && directory != nullptr && count >= 4) {
+        keys.directory.assign(directory, directory + count);
+        keys.doubles = double_tag(tif, TAG_GEO_DOUBLE_PARAMS);
+        keys.ascii = text_tag(tif, TAG_GEO_ASCII_PARAMS);
+    }
+    return keys;
+}
+
+// The value of an XML attribute name="..." inside an element's opening text.
+std::string attribute(const std::string &element, const char *name)
+{
+    const std::string key = std::string(name) + "=\"";
+    size_t at = element.find(key);
+    if (at == std::string::npos)
+        return "";
+    at += key.size();
+    const size_t end = element.find('"', at);
+    return end == std::string::npos ? "" : element.substr(at, end - at);
+}
+
+bool real_text(std::string text, double *value)
+{
+    const size_t first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos)
+        return false;
+    text = text.substr(first, text.find_last_not_of(" \t\r\n") + 1 - first);
+    return parse_real_word(text.data(), text.data() + text.size(), value);
+}
+
+template <typename T>
+void convert_samples(const uint8_t *samples, size_t stride, size_t count, const geotiff_layout &layout,
+                     double *cells)
+{
+    const bool scaled = layout.scale != 1.0 || layout.offset != 0.0;
+    const size_t step = stride * sizeof(T);
+    for (size_t k = 0; k < count; k++) {
+        T sample;
+        std::memcpy(&sample, samples + k * step, sizeof(T));
+        const double value = static_cast<double>(sample);
+        if (value != value || (layout.has_nodata && value == layout.nodata_value))
+            cells[k] = NO_VALUE;
+        else
+            cells[k] = scaled ? value * layout.scale + layout.offset : value;
+    }
+}
+
+// The blocks of the first band in the file's order, and the cells each one covers.
+struct block_cells {
+    int32_t top, left, lines, columns;
+};
+
+block_cells cells_of_block(const geotiff_layout &layout, uint32_t block)
+{
+    const int64_t block_lines = layout.block_lines;
+    if (!layout.tiled) {
+        const int64_t top = block * block_lines;
+        return {static_cast<int32_t>(top), 0, static_cast<int32_t>(std::min(block_lines, layout.lines - top)),
+                layout.columns};
+    }
+    const uint32_t across = static_cast<uint32_t>((static_cast<int64_t>(layout.columns) + layout.block_columns - 1) /
+                                                  layout.block_columns);
+    const int64_t top = (block / across) * block_lines;
+    const int64_t left = static_cast<int64_t>(block % across) * layout.block_columns;
+    return {static_cast<int32_t>(top), static_cast<int32_t>(left),
+            static_cast<int32_t>(std::min(block_lines, layout.lines - top)),
+            static_cast<int32_t>(std::min<int64_t>(layout.block_columns, layout.columns - left))};
+}
+
+size_t sample_bytes(const geotiff_layout &layout)
+{
+    return layout.bits / 8;
+}
+
+size_t interleave(const geotiff_layout &layout)
+{
+    return layout.interleaved ? layout.bands : 1;
+}
+
+std::string block_failure(const geotiff_layout &layout, uint32_t block, const tiff_stream &stream)
+{
+    const block_cells cells = cells_of_block(layout, block);
+    const std::string reason =
+        stream.error.empty() && !stream.io_failed ? "it holds fewer bytes than its cells need" : tiff_failure_reason(stream);
+    return text_printf("%s %u of %u (lines %d to %d, columns %d to %d) cannot be decoded: %s",
+                       layout.tiled ? "tile" : "strip", block + 1, layout.blocks, cells.top + 1,
+                       cells.top + cells.lines, cells.left + 1, cells.left + cells.columns, reason.c_str());
+}
+
+// One block decoded through one handle into its cells. False with *failure set.
+bool decode_block(tiff_stream *stream, const geotiff_layout &layout, uint32_t block, uint8_t *buffer,
+                  double *const *grid, std::string *failure)
+{
+    const block_cells cells = cells_of_block(layout, block);
+    const size_t stride = interleave(layout);
+    const size_t row_samples = static_cast<size_t>(layout.tiled ? layout.block_columns : layout.columns) * stride;
+    const tmsize_t wanted =
+        layout.tiled ? static_cast<tmsize_t>(layout.block_bytes)
+                     : static_cast<tmsize_t>(static_cast<size_t>(cells.lines) * row_samples * sample_bytes(layout));
+    const tmsize_t got = layout.tiled ? TIFFReadEncodedTile(stream->tif, block, buffer, wanted)
+                                      : TIFFReadEncodedStrip(stream->tif, block, buffer, wanted);
+    if (got != wanted) {
+        *failure = block_failure(layout, block, *stream);
+        return false;
+    }
+    for (int32_t r = 0; r < cells.lines; r++)
+        samples_to_metres(buffer + static_cast<size_t>(r) * row_samples * sample_bytes(layout), stride,
+                          static_cast<size_t>(cells.columns), layout, grid[cells.top + r] + cells.left);
+    return true;
+}
+
+// Strips too large to hold whole, line after line through one handle.
+bool decode_by_lines(tiff_stream *stream, const geotiff_layout &layout, double *const *grid, geotiff_fault *fault)
+{
+    const tmsize_t line_bytes = TIFFScanlineSize(stream->tif);
+    std::unique_ptr<uint8_t[]> line(new (std::nothrow) uint8_t[static_cast<size_t>(std::max<tmsize_t>(line_bytes, 1))]);
+    if (line == nullptr || line_bytes <= 0)
+        return refuse(fault, geotiff_no_memory, "a line of its samples");
+    for (int32_t i = 0; i < layout.lines; i++) {
+        if (TIFFReadScanline(stream->tif, line.get(), static_cast<uint32_t>(i), 0) != 1) {
+            const uint32_t strip = static_cast<uint32_t>(i / static_cast<int64_t>(layout.block_lines));
+            return refuse(fault, geotiff_block_unreadable,
+                          text_printf("line %d of ", i + 1) + block_failure(layout, strip, *stream));
+        }
+        samples_to_metres(line.get(), interleave(layout), static_cast<size_t>(layout.columns), layout, grid[i]);
+    }
+    return true;
+}
+
+// What one thread decodes: the next block not yet taken, until none is left or a
+// block fails somewhere.
+struct block_share {
+    std::atomic<uint32_t> next{0};
+    std::atomic<bool> failed{false};
+};
+struct thread_result {
+    bool ok = true;
+    uint32_t block = 0;
+    std::string failure;
+};
+
+void decode_share(tiff_stream *stream, const geotiff_layout &layout, double *const *grid, block_share *share,
+                  thread_result *result)
+{
+    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[static_cast<size_t>(layout.block_bytes)]);
+    if (buffer == nullptr) {
+        *result = {false, 0, "no memory for one of its blocks"};
+        share->failed = true;
+        return;
+    }
+    while (!share->failed.load(std::memory_order_relaxed)) {
+        const uint32_t block = share->next.fetch_add(1);
+        if (block >= layout.blocks)
+            return;
+        std::string failure;
+        if (!decode_block(stream, layout, block, buffer.get(), grid, &failure)) {
+            *result = {false, block, failure};
+            share->failed = true;
+            return;
+        }
+    }
+}
+
+// The layout of the blocks of the first band; false when the file's are unusable.
+bool read_block_layout(TIFF *tif, geotiff_layout *layout, geotiff_fault *fault)
+{
+    layout->tiled = TIFFIsTiled(tif) != 0;
+    if (layout->tiled) {
+        TIFFGetField(tif, TIFFTAG_TILEWIDTH, &layout->block_columns);
+        TIFFGetField(tif, TIFFTAG_TILELENGTH, &layout->block_lines);
+        if (layout->block_columns == 0 || layout->block_lines == 0)
+            return refuse(fault, geotiff_not_readable, "its tiles have no size");
+        const uint64_t across = (static_cast<uint64_t>(layout->columns) + layout->block_columns - 1) / layout->block_columns;
+        const uint64_t down = (static_cast<uint64_t>(layout->lines) + layout->block_lines - 1) / layout->block_lines;
+        if (across * down > UINT32_MAX)
+            return refuse(fault, geotiff_blocks_too_large, text_printf("%llu tiles", static_cast<unsigned long long>(across * down)));
+        layout->blocks = static_cast<uint32_t>(across * down);
+        layout->block_bytes = TIFFTileSize64(tif);
+        if (layout->block_bytes > TILE_BYTES_MOST)
+            return refuse(fault, geotiff_blocks_too_large,
+                          text_printf("tiles of %u x %u cells, %.1f GiB each", layout->block_columns, layout->block_lines,
+                                      static_cast<double>(layout->block_bytes) / GIB));
+    } else {
+        uint32_t rows = 0;
+        TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rows);
+        if (rows == 0 || rows > static_cast<uint32_t>(layout->lines))
+            rows = static_cast<uint32_t>(layout->lines);
+        layout->block_columns = static_cast<uint32_t>(layout->columns);
+        layout->block_lines = rows;
+        layout->blocks = static_cast<uint32_t>((static_cast<uint64_t>(layout->lines) + rows - 1) / rows);
+        layout->block_bytes = TIFFStripSize64(tif);
+        layout->by_lines = layout->block_bytes > WHOLE_STRIP_BYTES_MOST;
+    }
+    if (layout->block_bytes == 0)
+        return refuse(fault, geotiff_not_readable, "the size of its blocks cannot be known");
+    return true;
+}
+
+} // namespace
+
+std::string geotiff_fault_message(const std::string &path, const geotiff_fault &fault)
+{
+    const char *file = path.c_str();
+    const char *what = fault.what.c_str();
+    switch (fault.kind) {
+    case geotiff_fine:
+        return "";
+    case geotiff_not_readable:
+        return text_printf("\n\tFile %s cannot be read as a TIFF file: %s.\n", file, what);
+    case geotiff_bad_counts:
+        return text_printf("\n\tFile %s has %s: the program reads grids of 1 to 2147483647 lines and columns.\n",
+                           file, what);
+    case geotiff_sample_type:
+        return text_printf("\n\tFile %s holds %s samples: the program reads 8-, 16-, 32- and 64-bit integers and "
+                           "32- and 64-bit reals.\n",
+                           file, what);
+    case geotiff_codec_missing:
+        return text_printf("\n\tFile %s is compressed with %s, which the TIFF library in use (%s) was built "
+                           "without: convert it to Deflate, LZW or no compression first.\n",
+                           file, what, tiff_library_name().c_str());
+    case geotiff_no_georeference:
+        return text_printf("\n\tFile %s has no georeference the program can use (%s): it needs the map "
+                           "coordinates of the grid's corner and its cell size.\n",
+                           file, what);
+    case geotiff_control_points:
+        return text_printf("\n\tFile %s is placed by %s (control points), not by a corner and a cell size: "
+                           "warp it onto a regular grid first.\n",
+                           file, what);
+    case geotiff_not_north_up:
+        return text_printf("\n\tFile %s is not a north-up grid (%s): the program needs lines that run from "
+                           "north to south and columns from west to east; resample it onto such a grid first.\n",
+                           file, what);
+    case geotiff_cells_not_square:
+        return cells_not_square_message(path, fault.dx, fault.dy);
+    case geotiff_blocks_too_large:
+        return text_printf("\n\tFile %s has %s: more than the program decodes at once; retile it first "
+                           "(256 x 256 tiles, for example).\n",
+                           file, what);
+    case geotiff_block_unreadable:
+        return text_printf("\n\tFile %s is damaged: %s.\n", file, what);
+    case geotiff_no_memory:
+        return text_printf("\n\tNot enough memory to read file %s (%s).\n", file, what);
+    }
+    return "";
+}
+
+bool place_geotiff_cells(const std::vector<double> &pixel_scale, const std::vector<double> &tiepoints,
+                         const std::vector<double> &transformation, bool pixel_is_point, int32_t lines,
+                         geotiff_placement *placement, geotiff_fault *fault)
+{
+    double left, top, dx, dy;
+    if (tiepoints.size() >= 12)
+        return refuse(fault, geotiff_control_points, text_printf("%zu tiepoints", tiepoints.size() / 6));
+    if (tiepoints.size() >= 6 && pixel_scale.size() >= 2) {
+        dx = pixel_scale[0];
+        dy = pixel_scale[1];
+        left = tiepoints[3] - tiepoints[0] * dx;
+        top = tiepoints[4] + tiepoints[1] * dy;
+    } else if (transformation.size() >= 16) {
+        if (transformation[1] != 0.0 || transformation[4] != 0.0)
+            return refuse(fault, geotiff_not_north_up,
+                          "a ModelTransformation that turns its grid, by the terms " + exact(transformation[1]) +
+                              " and " + exact(transformation[4]));
+        dx = transformation[0];
+        dy = -transformation[5];
+        left = transformation[3];
+        top = transformation[7];
+    } else {
+        return refuse(fault, geotiff_no_georeference,
+                      tiepoints.size() >= 6 ? "a tiepoint but no ModelPixelScale"
+                                            : "neither ModelPixelScale and ModelTiepoint nor ModelTransformation");
+    }
+    if (!all_finite({left, top, dx, dy}) || dx == 0.0 || dy == 0.0)
+        return refuse(fault, geotiff_no_georeference,
+                      "a corner " + exact(left) + " " + exact(top) + " and cells of " + exact(dx) + " by " + exact(dy));
+    if (dx < 0.0 || dy < 0.0)
+        return refuse(fault, geotiff_not_north_up,
+                      "cells " + exact(dx) + " wide and " + exact(dy) + " high, from its top-left corner");
+    if (pixel_is_point) {
+        left -= dx / 2.0;
+        top += dy / 2.0;
+    }
+    if (!(std::fabs(dx - dy) <= std::max(dx, dy) * 1e-9)) {
+        fault->kind = geotiff_cells_not_square;
+        fault->dx = dx;
+        fault->dy = dy;
+        return false;
+    }
+    placement->xll = left;
+    placement->yll = top - lines * dy;
+    placement->cellsize = dx;
+    return true;
+}
+
+std::vector<geokey> read_geokeys(const geo_keys &keys)
+{
+    const std::vector<uint16_t> &d = keys.directory;
+    std::vector<geokey> found;
+    if (d.size() < 4)
+        return found;
+    for (size_t k = 0, at = 4; k < d[3] && at + 3 < d.size(); k++, at += 4) {
+        geokey key;
+        key.id = d[at];
+        key.location = d[at + 1];
+        const size_t count = d[at + 2], offset = d[at + 3];
+        if (key.location == 0) {
+            key.numbers.push_back(offset);
+        } else if (key.location == TAG_GEO_DOUBLE_PARAMS) {
+            for (size_t i = offset; i < offset + count && i < keys.doubles.size(); i++)
+                key.numbers.push_back(keys.doubles[i]);
+        } else if (key.location == TAG_GEO_KEY_DIRECTORY) {
+            for (size_t i = offset; i < offset + count && i < d.size(); i++)
+                key.numbers.push_back(d[i]);
+        } else if (key.location == TAG_GEO_ASCII_PARAMS && offset < keys.ascii.size()) {
+            key.text = keys.ascii.substr(offset, count);
+            while (!key.text.empty() && (key.text.back() == '|' || key.text.back() == '\0'))
+                key.text.pop_back();
+        }
+        found.push_back(key);
+    }
+    return found;
+}
+
+bool geokey_short(const geo_keys &keys, uint16_t id, uint16_t *value)
+{
+    for (const geokey &key : read_geokeys(keys))
+        if (key.id == id && key.location == 0) {
+            *value = static_cast<uint16_t>(key.numbers[0]);
+            return true;
+        }
+    return false;
+}
+
+bool band_nodata(const std::string &text, uint16_t sample_format, uint16_t bits, double *value)
+{
+    double v;
+    if (!real_text(text, &v) || v != v)
+        return false;
+    if (sample_format == 3) {
+        if (bits == 32 && std::fabs(v) > FLT_MAX) {
+            // Rounded to the nearest float: up to half a step beyond the largest is the largest.
+            const double largest = std::fabs(v) < FLT_MAX + std::ldexp(1.0, 103) ? FLT_MAX : INFINITY;
+            v = std::copysign(largest, v);
+        }
+        *value = bits == 32 ? static_cast<double>(static_cast<float>(v)) : v;
+        return true;
+    }
+    const bool is_signed = sample_format == 2;
+    const double low = is_signed ? -std::ldexp(1.0, bits - 1) : 0.0;
+    const double high = is_signed ? std::ldexp(1.0, bits - 1) - 1.0 : std::ldexp(1.0, bits) - 1.0;
+    if (v != std::trunc(v) || v < low || v > high)
+        return false;
+    *value = v;
+    return true;
+}
+
+void band_scale_offset(const std::string &metadata, double *scale, double *offset)
+{
+    size_t at = 0;
+    while ((at = metadata.find("<Item", at)) != std::string::npos) {
+        const size_t open_end = metadata.find('>', at);
+        if (open_end == std::string::npos)
+            return;
+        const size_t close = metadata.find("</Item>", open_end);
+        if (close == std::string::npos)
+            return;
+        const std::string element = metadata.substr(at, open_end - at);
+        const std::string role = attribute(element, "role");
+        double value;
+        if (attribute(element, "sample") == "0" && real_text(metadata.substr(open_end + 1, close - open_end - 1), &value)) {
+            if (role == "scale")
+                *scale = value;
+            else if (role == "offset")
+                *offset = value;
+        }
+        at = close;
+    }
+}
+
+void samples_to_metres(const uint8_t *samples, size_t stride, size_t count, const geotiff_layout &layout,
+                       double *cells)
+{
+    const bool is_signed = layout.sample_format == 2;
+    if (layout.sample_format == 3) {
+        if (layout.bits == 32)
+            convert_samples<float>(samples, stride, count, layout, cells);
+        else
+            convert_samples<double>(samples, stride, count, layout, cells);
+        return;
+    }
+    switch (layout.bits) {
+    case 8:
+        return is_signed ? convert_samples<int8_t>(samples, stride, count, layout, cells)
+                         : convert_samples<uint8_t>(samples, stride, count, layout, cells);
+    case 16:
+        return is_signed ? convert_samples<int16_t>(samples, stride, count, layout, cells)
+                         : convert_samples<uint16_t>(samples, stride, count, layout, cells);
+    case 32:
+        return is_signed ? convert_samples<int32_t>(samples, stride, count, layout, cells)
+                         : convert_samples<uint32_t>(samples, stride, count, layout, cells);
+    default:
+        return is_signed ? convert_samples<int64_t>(samples, stride, count, layout, cells)
+                         : convert_samples<uint64_t>(samples, stride, count, layout, cells);
+    }
+}
+
+bool geotiff_open(FILE *fp, const std::string &name, geotiff_file *file, geotiff_fault *fault)
+{
+    *fault = geotiff_fault();
+    file->layout = geotiff_layout();
+    if (!tiff_open(&file->stream, fp, name, "r"))
+        return refuse(fault, geotiff_not_readable, tiff_failure_reason(file->stream));
+    TIFF *tif = file->stream.tif;
+    geotiff_layout &layout = file->layout;
+
+    uint32_t width = 0, height = 0;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+    const uint32_t most = static_cast<uint32_t>(std::numeric_limits<int32_t>::max());
+    if (width == 0 || height == 0 || width > most || height > most)
+        return refuse(fault, geotiff_bad_counts, text_printf("%u lines and %u columns", height, width));
+    layout.lines = static_cast<int32_t>(height);
+    layout.columns = static_cast<int32_t>(width);
+
+    uint16_t planar = PLANARCONFIG_CONTIG;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &layout.bits);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &layout.sample_format);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &layout.bands);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &layout.compression);
+    if (!sample_type_read(layout.sample_format, layout.bits))
+        return refuse(fault, geotiff_sample_type, sample_type_text(layout.sample_format, layout.bits));
+    if (layout.bands == 0)
+        return refuse(fault, geotiff_not_readable, "it holds no band");
+    if (!TIFFIsCODECConfigured(layout.compression))
+        return refuse(fault, geotiff_codec_missing, codec_name(layout.compression));
+    layout.interleaved = planar != PLANARCONFIG_SEPARATE || layout.bands == 1;
+    if (!read_block_layout(tif, &layout, fault))
+        return false;
+
+    layout.keys = read_geo_keys(tif);
+    uint16_t key = 0;
+    const bool pixel_is_point = geokey_short(layout.keys, GEOKEY_RASTER_TYPE, &key) && key == 2;
+    layout.geographic = geokey_short(layout.keys, GEOKEY_MODEL_TYPE, &key) && key == 2;
+    if (!place_geotiff_cells(double_tag(tif, TAG_MODEL_PIXEL_SCALE), double_tag(tif, TAG_MODEL_TIEPOINT),
+                             double_tag(tif, TAG_MODEL_TRANSFORMATION), pixel_is_point, layout.lines,
+                             &layout.placement, fault))
+        return false;
+    layout.has_nodata =
+        band_nodata(text_tag(tif, TAG_GDAL_NODATA), layout.sample_format, layout.bits, &layout.nodata_value);
+    band_scale_offset(text_tag(tif, TAG_GDAL_METADATA), &layout.scale, &layout.offset);
+    return true;
+}
+
+bool geotiff_read_cells(geotiff_file *file, FILE *again, double *const *grid, geotiff_fault *fault)
+{
+    *fault = geotiff_fault();
+    const geotiff_layout &layout = file->layout;
+    if (layout.by_lines)
+        return decode_by_lines(&file->stream, layout, grid, fault);
+
+    // The second thread's own handle on the file; without it this thread decodes alone.
+    tiff_stream second;
+    const bool two = again != nullptr && layout.blocks > 1 &&
+                     static_cast<int64_t>(layout.lines) * layout.columns >= TWO_THREAD_CELLS &&
+                     tiff_open(&second, again, file->stream.name, "r");
+    block_share share;
+    thread_result mine, theirs;
+    worker_thread worker;
+    const bool helped = two && worker_start(&worker);
+    if (helped)
+        worker_post(&worker, [&] { decode_share(&second, layout, grid, &share, &theirs); });
+    decode_share(&file->stream, layout, grid, &share, &mine);
+    if (helped)
+        worker_wait(&worker);
+    worker_stop(&worker);
+    tiff_close(&second);
+    // The first block in the file's order that failed, whichever thread met it.
+    const thread_result *failed = !mine.ok ? &mine : nullptr;
+    if (!theirs.ok && (failed == nullptr || theirs.block < failed->block))
+        failed = &theirs;
+    if (failed != nullptr)
+        return refuse(fault, geotiff_block_unreadable, failed->failure);
+    return true;
+}
+
+void geotiff_close(geotiff_file *file)
+{
+    tiff_close(&file->stream);
+}
+
+void open_geotiff_input(input_grid &grid)
+{
+    grid.nomim += ".tif";
+    grid.f = open_program_file(grid.nomim, "rb");
+    if (grid.f == nullptr)
+        stop_with_message("\n\tFile %s unknown\n", grid.nomim.c_str());
+    std::printf("\n");
+    geotiff_file file;
+    geotiff_fault fault;
+    if (!geotiff_open(grid.f, grid.nomim, &file, &fault))
+        stop_with_message("%s", geotiff_fault_message(grid.nomim, fault).c_str());
+    const geotiff_layout &layout = file.layout;
+    if (layout.bands > 1)
+        std::printf("\n\tWarning: the file %s holds %u bands: only the first is read.\n", grid.nomim.c_str(),
+                    layout.bands);
+    grid.lines = layout.lines;
+    grid.columns = layout.columns;
+    // The frame, and with it the memory of the run, is judged before a sample is decoded.
+    check_second_frame(grid);
+    if (!grid.second)
+        prepare_grid_memory();
+
+    X_min = layout.placement.xll;
+    Y_min = layout.placement.yll;
+    dpix_size = layout.placement.cellsize;
+    grid.dpix = dpix_size;
+    grid.pix_size = truncate_to_int32(dpix_size);
+    grid.geographic = layout.geographic ? 1 : 0;
+    grid.geokeys = layout.keys;
+
+    grid.dtab = dmatrice(nb_col, nb_lig);
+    require_grid(grid.dtab, nb_col, nb_lig);
+    FILE *again = open_program_file(grid.nomim, "rb");
+    const bool read = geotiff_read_cells(&file, again, grid.dtab, &fault);
+    if (again != nullptr)
+        std::fclose(again);
+    geotiff_close(&file);
+    std::fclose(grid.f);
+    grid.f = nullptr;
+    if (!read)
+        stop_with_message("%s", geotiff_fault_message(grid.nomim, fault).c_str());
+    grid.corner_ok = 1;
+}

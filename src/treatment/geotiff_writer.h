@@ -1,0 +1,51 @@
+// Saves the result as a GeoTIFF, as GIS tools write elevation models and their
+// differences: Float32 metres in tiles of 256 x 256, Deflate with the floating-point
+// predictor, GDAL_NODATA -9999 for cells without data, PixelIsArea; placed as an ASCII
+// output's header places it, in the coordinate system of the GeoTIFF input. The tiles
+// are compressed by two threads, here rather than by libtiff, whose encoder belongs to
+// one handle, and handed to libtiff whole.
+#ifndef ORMELIX_GEOTIFF_WRITER_H
+#define ORMELIX_GEOTIFF_WRITER_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "globals/globals.h"
+
+constexpr int32_t GEOTIFF_TILE_SIDE = 256;
+// Deflate's fastest level: a higher one makes the file a few per cent smaller for a
+// write several times longer.
+constexpr int GEOTIFF_DEFLATE_LEVEL = 1;
+constexpr float GEOTIFF_OUTPUT_NODATA = -9999.0f;
+
+// True when a file of this frame could pass 4 GB, its tiles incompressible: it is then
+// a BigTIFF.
+bool geotiff_needs_bigtiff(int32_t lines, int32_t columns);
+
+// The GeoKeys of an output: the input's, with PixelIsArea; that key alone when the input
+// declares no coordinate system.
+geo_keys output_geo_keys(const geo_keys &input);
+
+// The tile of the grid whose top-left cell is (top, left), as Float32 (NaN as the no-data
+// value, cells beyond the grid as 0) through the floating-point predictor, compressed
+// with Deflate into *out. scratch holds the tile before compression. False only when
+// Deflate finds no memory.
+bool encode_geotiff_tile(double *const *grid, int32_t lines, int32_t columns, int32_t top, int32_t left,
+                         std::vector<uint8_t> *scratch, std::vector<uint8_t> *out);
+
+// Writes the whole file to fp, named name in messages. The corner is the grid's lower-left
+// one. False as soon as a write fails, with *failure saying why.
+bool write_geotiff(FILE *fp, const std::string &name, double *const *grid, int32_t lines, int32_t columns,
+                   double xll, double yll, double cellsize, const geo_keys &keys, std::string *failure);
+
+// The GeoTIFF of the output stem, NAME.tif, and its creation.
+void geotiff_output_paths(const std::string &stem, std::string *file, std::string *unused);
+void create_geotiff_output(const std::string &file, const std::string &unused);
+
+// Writes the result to the output opened by the dialogue; the range is not shown.
+void geotiff_output(double d_min, double d_max);
+
+#endif

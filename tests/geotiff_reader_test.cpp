@@ -1,0 +1,274 @@
+// The GeoTIFF reader on a real elevation model as GDAL writes it in every variant
+// (tests/data/geotiff/README.md), its georeference rules, and the files it refuses.
+#include "gridfiles/geotiff_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "nrutil.h"
+#include "e2e_support.h"
+
+namespace {
+
+std::string fixture(const std::string &name)
+{
+    return e2e::read_file(std::string(ORMELIX_SOURCE_DIR) + "/tests/data/geotiff/" + name);
+}
+
+FILE *file_holding(const std::string &bytes)
+{
+    FILE *fp = std::tmpfile();
+    std::fwrite(bytes.data(), 1, bytes.size(), fp);
+    std::rewind(fp);
+    return fp;
+}
+
+struct tiff_read {
+    bool opened = false, read = false;
+    geotiff_layout layout;
+    geotiff_fault fault;
+    std::vector<double> cells;  // line after line
+};
+
+// The whole file through the reader, on two threads.
+tiff_read read_tiff(const std::string &bytes)
+{
+    tiff_read result;
+    FILE *fp = file_holding(bytes);
+    FILE *again = file_holding(bytes);
+    geotiff_file file;
+    result.opened = geotiff_open(fp, "c:\\images\\site\\elev.tif", &file, &result.fault);
+    if (result.opened) {
+        result.layout = file.layout;
+        double **grid = dmatrice(file.layout.columns, file.layout.lines);
+        result.read = geotiff_read_cells(&file, again, grid, &result.fault);
+        for (int32_t i = 0; i < file.layout.lines; i++)
+            result.cells.insert(result.cells.end(), grid[i], grid[i] + file.layout.columns);
+        frdmatrice(grid, file.layout.lines);
+    }
+    geotiff_close(&file);
+    std::fclose(fp);
+    std::fclose(again);
+    return result;
+}
+
+// The cells of an ASCII grid from GDAL, its no-data value as NaN.
+std::vector<double> gdal_cells(const std::string &grid)
+{
+    std::istringstream text(grid);
+    std::string word;
+    double nodata = NAN;
+    for (int k = 0; k < 12 && text >> word; k++)
+        if (k == 11)
+            nodata = std::stod(word);
+    std::vector<double> cells;
+    while (text >> word) {
+        const double value = std::stod(word);
+        cells.push_back(value == nodata ? NAN : value);
+    }
+    return cells;
+}
+
+// GDAL's geotransform of elev.tif: (5.741666666666666, 0.008333333333333337, 0,
+// 50.19166666666666, 0, -0.008333333333333333).
+const double ELEV_LEFT = 5.741666666666666, ELEV_TOP = 50.19166666666666, ELEV_DX = 0.008333333333333337,
+             ELEV_DY = 0.008333333333333333;
+
+TEST(GeotiffReader, EveryVariantOfARealModelReadsAsGdalReadsIt)
+{
+    const std::vector<double> expected = gdal_cells(fixture("elev.asc"));
+    ASSERT_EQ(expected.size(), 95u * 90u);
+    struct variant {
+        const char *file;
+        uint16_t bands;
+        double tolerance;  // scaled integers come back to the nearest double of GDAL's
+    };
+    const variant variants[] = {
+        {"elev_lzw_strips.tif", 1, 0.0},          {"elev_deflate_tiles_pred2.tif", 1, 0.0},
+        {"elev_float32_tiles_pred3.tif", 1, 0.0}, {"elev_point.tif", 1, 0.0},
+        {"elev_bigtiff.tif", 1, 0.0},             {"elev_int16_scaled.tif", 1, 1e-9},
+        {"elev_float64_zstd.tif", 1, 0.0},        {"elev_two_bands_pixel.tif", 2, 0.0},
+        {"elev_two_bands_planes.tif", 2, 0.0},
+    };
+    for (const variant &v : variants) {
+        SCOPED_TRACE(v.file);
+        const tiff_read r = read_tiff(fixture(v.file));
+        if (!r.opened && r.fault.kind == geotiff_codec_missing) {
+            // A libtiff built without the codec (ZSTD on some systems) says which.
+            EXPECT_FALSE(TIFFIsCODECConfigured(r.layout.compression));
+            continue;
+        }
+        ASSERT_TRUE(r.opened) << geotiff_fault_message("elev.tif", r.fault);
+        ASSERT_TRUE(r.read) << geotiff_fault_message("elev.tif", r.fault);
+        EXPECT_EQ(r.layout.lines, 90);
+        EXPECT_EQ(r.layout.columns, 95);
+        EXPECT_EQ(r.layout.bands, v.bands);
+        EXPECT_TRUE(r.layout.geographic);
+        // PixelIsPoint's tiepoint is half a cell inside: the corner is GDAL's all the same.
+        EXPECT_NEAR(r.layout.placement.xll, ELEV_LEFT, 1e-12);
+        EXPECT_NEAR(r.layout.placement.yll, ELEV_TOP - 90 * ELEV_DY, 1e-12);
+        EXPECT_DOUBLE_EQ(r.layout.placement.cellsize, ELEV_DX);
+        ASSERT_EQ(r.cells.size(), expected.size());
+        size_t wrong = 0;
+        for (size_t k = 0; k < expected.size(); k++)
+            if (std::isnan(expected[k]) ? !std::isnan(r.cells[k]) : !(std::fabs(r.cells[k] - expected[k]) <= v.tolerance))
+                wrong++;
+        EXPECT_EQ(wrong, 0u);
+    }
+}
+
+TEST(GeotiffReader, TheCellsArePlacedAsGdalPlacesThem)
+{
+    const std::vector<double> none;
+    const std::vector<double> scale = {30, 30, 0}, tie = {0, 0, 0, 483285, 5628525, 0};
+    const std::vector<double> north_up = {30, 0, 0, 483285, 0, -30, 0, 5628525, 0, 0, 0, 0, 0, 0, 0, 1};
+    const std::vector<double> turned = {30, 5, 0, 483285, 5, -30, 0, 5628525, 0, 0, 0, 0, 0, 0, 0, 1};
+    struct placement_case {
+        const char *what;
+        std::vector<double> scale, tiepoints, transformation;
+        bool point;
+        geotiff_fault_kind kind;
+        double xll, yll;  // for 41 lines
+        const char *message;
+    };
+    const placement_case cases[] = {
+        {"scale and tiepoint", scale, tie, none, false, geotiff_fine, 483285, 5627295, ""},
+        {"a tiepoint at cell (10, 5)", scale, {10, 5, 0, 483585, 5628375, 0}, none, false, geotiff_fine, 483285,
+         5627295, ""},
+        {"PixelIsPoint", scale, {0, 0, 0, 483300, 5628510, 0}, none, true, geotiff_fine, 483285, 5627295, ""},
+        {"transformation", none, none, north_up, false, geotiff_fine, 483285, 5627295, ""},
+        {"transformation, PixelIsPoint", none, none, north_up, true, geotiff_fine, 483270, 5627310, ""},
+        {"rotated", none, none, turned, false, geotiff_not_north_up, 0, 0,
+         "\n\tFile c:\\images\\site\\t.tif is not a north-up grid (a ModelTransformation that turns its grid, "
+         "by the terms 5.000000 and 5.000000): the program needs lines that run from north to south and columns from west "
+         "to east; resample it onto such a grid first.\n"},
+        {"south-up", {30, -30, 0}, tie, none, false, geotiff_not_north_up, 0, 0, "cells 30.000000 wide and -30.000000 high"},
+        {"control points", none, {0, 0, 0, 483285, 5628525, 0, 40, 40, 0, 484485, 5627325, 0, 0, 40, 0, 483285, 5627325, 0},
+         none, false, geotiff_control_points, 0, 0,
+         "\n\tFile c:\\images\\site\\t.tif is placed by 3 tiepoints (control points), not by a corner and a cell "
+         "size: warp it onto a regular grid first.\n"},
+        {"nothing", none, none, none, false, geotiff_no_georeference, 0, 0,
+         "\n\tFile c:\\images\\site\\t.tif has no georeference the program can use (neither ModelPixelScale and "
+         "ModelTiepoint nor ModelTransformation): it needs the map coordinates of the grid's corner and its cell "
+         "size.\n"},
+        {"a tiepoint alone", none, tie, none, false, geotiff_no_georeference, 0, 0, "a tiepoint but no ModelPixelScale"},
+        {"cells of no width", {0, 30, 0}, tie, none, false, geotiff_no_georeference, 0, 0, "cells of 0.000000 by 30.000000"},
+        // The ASCII grid's refusal, word for word.
+        {"cells not square", {30, 20, 0}, tie, none, false, geotiff_cells_not_square, 0, 0,
+         "\n\tFile c:\\images\\site\\t.tif has cells that are not square (dx 30.000000, dy 20.000000): the "
+         "program needs square cells; resample the grid to one cell size first.\n"},
+    };
+    for (const placement_case &c : cases) {
+        SCOPED_TRACE(c.what);
+        geotiff_placement placement;
+        geotiff_fault fault;
+        const bool placed = place_geotiff_cells(c.scale, c.tiepoints, c.transformation, c.point, 41, &placement, &fault);
+        EXPECT_EQ(placed, c.kind == geotiff_fine);
+        EXPECT_EQ(fault.kind, c.kind);
+        if (placed) {
+            EXPECT_EQ(placement.xll, c.xll);
+            EXPECT_EQ(placement.yll, c.yll);
+            EXPECT_EQ(placement.cellsize, 30.0);
+        } else {
+            EXPECT_NE(geotiff_fault_message("c:\\images\\site\\t.tif", fault).find(c.message), std::string::npos)
+                << geotiff_fault_message("c:\\images\\site\\t.tif", fault);
+        }
+    }
+}
+
+TEST(GeotiffReader, NoDataTextIsTakenInTheBandsType)
+{
+    struct nodata_case {
+        const char *text;
+        uint16_t format, bits;
+        bool held;
+        double value;
+    };
+    const nodata_case cases[] = {
+        {"-32768", 2, 16, true, -32768},
+        {"-32768", 1, 16, false, 0},  // no unsigned sample holds it
+        {" 255 ", 1, 8, true, 255},
+        {"256", 1, 8, false, 0},
+        {"3.5", 2, 32, false, 0},
+        {"nan", 3, 32, false, 0},  // such cells have no data anyway
+        {"", 3, 32, false, 0},
+        {"-9999", 3, 32, true, -9999},
+        {"0.1", 3, 32, true, static_cast<double>(0.1f)},
+        {"0.1", 3, 64, true, 0.1},
+        {"-3.4028234663852886e+38", 3, 32, true, -FLT_MAX},
+        {"-3.40282347e+38", 3, 32, true, -FLT_MAX},  // FLT_MAX to nine digits: rounds to it
+        {"1e39", 3, 32, true, INFINITY},
+    };
+    for (const nodata_case &c : cases) {
+        SCOPED_TRACE(c.text);
+        double value = 0;
+        EXPECT_EQ(band_nodata(c.text, c.format, c.bits, &value), c.held);
+        if (c.held) {
+            EXPECT_EQ(value, c.value);
+        }
+    }
+}
+
+TEST(GeotiffReader, ScaleAndOffsetAreTheFirstBands)
+{
+    const std::string gdal = "<GDALMetadata>\n  <Item name=\"OFFSET\" sample=\"0\" role=\"offset\">100</Item>\n"
+                             "  <Item name=\"SCALE\" sample=\"0\" role=\"scale\">0.1</Item>\n</GDALMetadata>\n";
+    const std::string other_band = "<GDALMetadata><Item name=\"SCALE\" sample=\"1\" role=\"scale\">5</Item>"
+                                   "<Item name=\"SOURCE\">survey</Item></GDALMetadata>";
+    double scale = 1, offset = 0;
+    band_scale_offset(gdal, &scale, &offset);
+    EXPECT_EQ(scale, 0.1);
+    EXPECT_EQ(offset, 100.0);
+    scale = 1;
+    offset = 0;
+    band_scale_offset(other_band, &scale, &offset);
+    band_scale_offset("<GDALMetadata><Item role=\"scale\" sample=\"0\">", &scale, &offset);
+    EXPECT_EQ(scale, 1.0);
+    EXPECT_EQ(offset, 0.0);
+}
+
+TEST(GeotiffReader, FilesItCannotReadAreRefusedNamingWhatTheyHold)
+{
+    const std::string tiles = fixture("elev_deflate_tiles_pred2.tif");
+    struct refusal {
+        const char *what;
+        std::string bytes;
+        bool opens;  // the directory is fine; a block is not
+        std::string message;
+    };
+    std::string codec = tiles, sample_type = tiles, wide = fixture("elev_lzw_strips.tif"), corrupt = tiles;
+    e2e::set_tiff_tag(&codec, 259, 50002);
+    e2e::set_tiff_tag(&sample_type, 339, 3);  // 16-bit reals
+    e2e::set_tiff_tag(&wide, 256, 3000000000u);
+    // Bytes from the middle of the first tile's compressed data.
+    const size_t middle = tiles.size() / 2;
+    for (size_t k = middle; k < middle + 64; k++)
+        corrupt[k] = static_cast<char>(~corrupt[k]);
+    const refusal refusals[] = {
+        {"not a TIFF", "ncols 3\nnrows 2\n", false, "cannot be read as a TIFF file: "},
+        {"a codec libtiff lacks", codec, false,
+         ("is compressed with compression 50002, which the TIFF library in use (" + tiff_library_name() +
+          ") was built without: convert it to Deflate, LZW or no compression first.")},
+        {"16-bit reals", sample_type, false, "holds 16-bit real samples: the program reads"},
+        {"too wide", wide, false, "has 90 lines and 3000000000 columns: the program reads grids of 1 to"},
+        {"cut short", tiles.substr(0, middle), true, "is damaged: tile "},
+        {"corrupt", corrupt, true, "is damaged: tile "},
+    };
+    for (const refusal &r : refusals) {
+        SCOPED_TRACE(r.what);
+        const tiff_read read = read_tiff(r.bytes);
+        EXPECT_EQ(read.opened, r.opens);
+        EXPECT_FALSE(read.read);
+        const std::string message = geotiff_fault_message("c:\\images\\site\\elev.tif", read.fault);
+        EXPECT_EQ(message.rfind("\n\tFile c:\\images\\site\\elev.tif ", 0), 0u) << message;
+        EXPECT_NE(message.find(r.message), std::string::npos) << message;
+    }
+}
+
+} // namespace
