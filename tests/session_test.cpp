@@ -7,12 +7,17 @@
 #endif
 
 #include <cerrno>
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "e2e_support.h"
+#include "gridfiles/geotiff_reader.h"
+#include "nrutil.h"
 
 namespace {
 
@@ -28,7 +33,8 @@ const std::string FOLDER_QUESTION =
     "\n\n\tName of the File Folder located in the Directory c:\\images\\ ? ";
 const std::string FIRST_QUESTION = "\n\tName of the first DEM (whitout any extension) ? ";
 const std::string SECOND_QUESTION = "\n\n\tName of the second DEM (whitout any extension) ? ";
-const std::string FORMAT_MENU = "\n\tFormat Type :\n\t\t0 ====> ascii\n\t\t1 ====> raster\n\t\t";
+const std::string FORMAT_MENU =
+    "\n\tFormat Type :\n\t\t0 ====> ascii\n\t\t1 ====> raster\n\t\t2 ====> geotiff\n\t\t";
 const std::string SAMPLE_MENU = "\n\ttype of DEM raster :\n\t\t0 ====> 16 bits\n\t\t1 ====> 32 bits\n\t\t";
 const std::string OUTPUT_QUESTION = "\n\n\tName of the DEM to be created (without any extension) ? ";
 const std::string TREATMENT_MENU = "\n\n\tType of treatment : "
@@ -110,6 +116,39 @@ const std::vector<uint16_t> SOUTH_CM = {10000, 12050, 500, 125, 200, 0};
 std::string srtm(const std::string &name)
 {
     return read_file(std::string(ORMELIX_SOURCE_DIR) + "/tests/data/srtm_luxembourg/" + name);
+}
+
+// Real GeoTIFFs and what GDAL made of them (tests/data/geotiff/README.md).
+std::string geotiff_data(const std::string &name)
+{
+    return read_file(std::string(ORMELIX_SOURCE_DIR) + "/tests/data/geotiff/" + name);
+}
+
+// A GeoTIFF the program wrote, through the reader: its layout and its cells.
+struct written_geotiff {
+    bool read = false;
+    geotiff_layout layout;
+    std::vector<double> cells;
+};
+written_geotiff read_written_geotiff(const std::string &path)
+{
+    written_geotiff result;
+    FILE *fp = std::fopen(path.c_str(), "rb");
+    if (fp == nullptr)
+        return result;
+    geotiff_file file;
+    geotiff_fault fault;
+    if (geotiff_open(fp, path, &file, &fault)) {
+        result.layout = file.layout;
+        double **grid = dmatrice(file.layout.columns, file.layout.lines);
+        result.read = geotiff_read_cells(&file, nullptr, grid, &fault);
+        for (int32_t i = 0; i < file.layout.lines; i++)
+            result.cells.insert(result.cells.end(), grid[i], grid[i] + file.layout.columns);
+        frdmatrice(grid, file.layout.lines);
+    }
+    geotiff_close(&file);
+    std::fclose(fp);
+    return result;
 }
 
 // The words of an ASCII grid after its header lines.
@@ -461,6 +500,15 @@ TEST_F(Session, AFrameBeyondTheMachinesMemoryStopsAtOnce)
                              "\tPixel size ? " + refusal);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(site_files(), (std::vector<std::string>{"north.asc", "vast_m2.raw"}));
+
+    // A GeoTIFF of that frame: refused from its directory, before a sample is decoded.
+    std::string vast = geotiff_data("dem_2015.tif");
+    for (uint16_t tag : {256, 257, 278})
+        e2e::set_tiff_tag(&vast, tag, 1000000);
+    write_file(site("vast.tif"), vast);
+    r = run("site\nvast\n2\n");
+    EXPECT_EQ(r.console, opening_lines() + "\n" + refusal);
+    EXPECT_EQ(r.status, 1);
 #endif
 }
 
@@ -504,8 +552,8 @@ TEST_F(Session, AnswersThatAreNotChoicesAreAskedAgain)
 {
     write_file(site("north.asc"), NORTH_ASC);
     write_file(site("south.asc"), SOUTH_ASC);
-    // A folder outside the root, a menu answer of 2, -1, a word and 1.5, a limit "abc".
-    std::string answers = "..\\other\nsite\nnorth\n2\n-1\nabc\n1.5\n0\nsouth\n0\n"
+    // A folder outside the root, a menu answer of 3, -1, a word and 1.5, a limit "abc".
+    std::string answers = "..\\other\nsite\nnorth\n3\n-1\nabc\n1.5\n0\nsouth\n0\n"
                           "diff\n0\n3\n0\n0\nabc\n0.5e0\n";
     e2e::run_result r = run(answers);
     std::string expected =
@@ -627,6 +675,173 @@ TEST_F(Session, RealEpochsInDegreesGiveGdalsDifferenceOnTheirGrid)
     const std::string moved_corner = e2e::text_file("ncols 60\nnrows 60\nxllcorner 5.745833333333\n");
     EXPECT_EQ(result.substr(0, moved_corner.size()), moved_corner);
     EXPECT_EQ(body_words(result, 6), expected);
+}
+
+// Two epochs of a real survey in UTM, as GIS tools deliver them (Int16 strips, Float32
+// tiles with the floating-point predictor), to each output form: GDAL's difference.
+TEST_F(Session, TwoGeotiffEpochsGiveGdalsDifferenceInEveryForm)
+{
+    write_file(site("dem_2015.tif"), geotiff_data("dem_2015.tif"));
+    write_file(site("dem_2020.tif"), geotiff_data("dem_2020.tif"));
+    const std::vector<std::string> expected = body_words(geotiff_data("dem_diff_abs.asc"), 6);
+    ASSERT_EQ(expected.size(), 41u * 41u);
+    const std::string inputs = opening_lines() + "\n" + summary("FIRST", "c:\\images\\site\\dem_2015.tif", 41, 41) +
+                               SECOND_QUESTION + FORMAT_MENU + "\n" +
+                               summary("SECOND", "c:\\images\\site\\dem_2020.tif", 41, 41) + OUTPUT_QUESTION +
+                               FORMAT_MENU + TREATMENT_MENU + ELIMINATION_MENU;
+    // Summed by Python's math.fsum over GDAL's Float64 difference; cells of 30 m.
+    auto budget = [](const std::string &path) {
+        return change_budget(path, "30.000000", "976 of 1681 (14 without data)", "878400.000000", "422328.776550",
+                             "0.480793");
+    };
+
+    e2e::run_result r = run("site\ndem_2015\n2\ndem_2020\n2\nchange\n0\n0\n1\n");
+    EXPECT_EQ(r.console, inputs + SAVING + budget("c:\\images\\site\\change_val_abs.asc"));
+    EXPECT_EQ(r.status, 0);
+    const std::string asc = read_file(site("change_val_abs.asc"));
+    const std::string header = e2e::text_file("ncols 41\nnrows 41\nxllcorner 483285.000000\nyllcorner "
+                                              "5627295.000000\ncellsize 30.000000\nnodata_value -9999.9999\n");
+    EXPECT_EQ(asc.substr(0, header.size()), header);
+    EXPECT_EQ(body_words(asc, 6), expected);
+
+    r = run("site\ndem_2015\n2\ndem_2020\n2\nchange\n2\n0\n1\n");
+    EXPECT_EQ(r.console, inputs + SAVING + budget("c:\\images\\site\\change_val_abs.tif"));
+    EXPECT_EQ(r.status, 0);
+    const written_geotiff tif = read_written_geotiff(site("change_val_abs.tif"));
+    ASSERT_TRUE(tif.read);
+    EXPECT_EQ(tif.layout.placement.xll, 483285.0);
+    EXPECT_EQ(tif.layout.placement.yll, 5627295.0);
+    EXPECT_EQ(tif.layout.placement.cellsize, 30.0);
+    uint16_t code = 0;
+    EXPECT_TRUE(geokey_short(tif.layout.keys, GEOKEY_PROJECTED_TYPE, &code));
+    EXPECT_EQ(code, 32632);
+    size_t wrong = 0;
+    for (size_t k = 0; k < expected.size(); k++)
+        if (expected[k] == "-9999.999900" ? !std::isnan(tif.cells[k])
+                                          : !(std::fabs(tif.cells[k] - std::stod(expected[k])) <= 1e-6))
+            wrong++;
+    EXPECT_EQ(wrong, 0u);
+
+    // 16-bit centimetres: the descriptor records the second grid's 30 m cells.
+    r = run("site\ndem_2015\n2\ndem_2020\n2\nchange\n1\n0\n1\n0\n5\n2\n");
+    EXPECT_EQ(r.console, inputs + SAMPLE_MENU + PIXEL_QUESTION + output_range("0.000000", "1.500000") +
+                             OUT_UNIT_MENU + budget("c:\\images\\site\\change_val_abs_m2.raw"));
+    std::vector<uint16_t> centimetres;
+    for (const std::string &word : expected)
+        centimetres.push_back(word == "-9999.999900" ? 0 : static_cast<uint16_t>(std::stod(word) * 100));
+    EXPECT_EQ(read_file(site("change_val_abs_m2.raw")), little_endian16(centimetres));
+    const std::string descriptor = e2e::text_file("41\n41\n2\n0\n150\n30\n");
+    EXPECT_EQ(read_file(site("change_val_abs_m2.txt")).substr(0, descriptor.size()), descriptor);
+}
+
+// GDAL reads the program's GeoTIFF as it reads the inputs: the same geotransform,
+// coordinate system and no-data value, and the difference numpy takes of them.
+TEST_F(Session, GdalReadsTheGeotiffOutputAsItReadsTheInputs)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "GDAL is looked for as Debian installs it";
+#else
+    if (std::system("/usr/bin/python3 -c 'import osgeo.gdal, numpy' > /dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no /usr/bin/python3 with GDAL's osgeo and numpy";
+    write_file(site("dem_2015.tif"), geotiff_data("dem_2015.tif"));
+    write_file(site("dem_2020.tif"), geotiff_data("dem_2020_utm33_point.tif"));
+    ASSERT_EQ(run("site\ndem_2015\n2\ndem_2020\n2\nchange\n2\n0\n1\n").status, 0);
+    write_file(site("check.py"), R"(import sys
+import numpy
+from osgeo import gdal, osr
+gdal.UseExceptions()
+a, b, out = (gdal.Open(sys.argv[1] + name) for name in ("dem_2015.tif", "dem_2020.tif", "change_val_abs.tif"))
+assert out.GetGeoTransform() == a.GetGeoTransform() == b.GetGeoTransform(), out.GetGeoTransform()
+assert osr.SpatialReference(out.GetProjection()).IsSame(osr.SpatialReference(b.GetProjection()))
+assert not osr.SpatialReference(out.GetProjection()).IsSame(osr.SpatialReference(a.GetProjection()))
+assert out.GetMetadataItem("AREA_OR_POINT") == "Area"
+band = out.GetRasterBand(1)
+assert band.GetNoDataValue() == -9999 and band.DataType == gdal.GDT_Float32
+assert out.GetMetadata("IMAGE_STRUCTURE")["COMPRESSION"] == "DEFLATE"
+first = a.ReadAsArray().astype(numpy.float64)
+second = b.ReadAsArray().astype(numpy.float64)
+expected = numpy.where(second == b.GetRasterBand(1).GetNoDataValue(), -9999, numpy.abs(first - second))
+assert numpy.array_equal(band.ReadAsArray(), expected.astype(numpy.float32))
+print("same")
+)");
+    const std::string command = "/usr/bin/python3 " + site("check.py") + " " + site("") + " 2>&1";
+    FILE *check = popen(command.c_str(), "r");
+    ASSERT_NE(check, nullptr);
+    std::string said = e2e::file_text(check);
+    EXPECT_EQ(pclose(check), 0);
+    EXPECT_EQ(said, "same\n");
+#endif
+}
+
+TEST_F(Session, GeotiffsInTwoCoordinateSystemsBringAWarning)
+{
+    write_file(site("dem_2015.tif"), geotiff_data("dem_2015.tif"));
+    // PixelIsPoint: its tiepoint is the first cell's centre, so the grids lie on one grid
+    // of cells and only the coordinate systems differ.
+    write_file(site("dem_2020.tif"), geotiff_data("dem_2020_utm33_point.tif"));
+    e2e::run_result r = run("site\ndem_2015\n2\ndem_2020\n2\nchange\n0\n0\n1\n");
+    const std::string second = summary("SECOND", "c:\\images\\site\\dem_2020.tif", 41, 41) +
+                               "\n\tWarning: the two DEMs do not declare the same coordinate system:"
+                               "\n\t\tfirst DEM : projected, EPSG 32632"
+                               "\n\t\tsecond DEM: projected, EPSG 32633"
+                               "\n\tTheir difference is still taken cell by cell.\n" +
+                               OUTPUT_QUESTION;
+    EXPECT_NE(r.console.find(second), std::string::npos) << r.console;
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(Session, TwoRasterPairsToAGeotiffAskTheCorner)
+{
+    put_raster16("north", NORTH_CM, "2\n3\n2\n100\n12050\n20\n");
+    put_raster16("south", SOUTH_CM, "2\n3\n2\n0\n12050\n25\n");
+    e2e::run_result r = run("site\nnorth\n1\n0\n2\nsouth\n1\n0\n2\ndiff\n2\n0\n1\n512000.25\n4800000.5\n");
+    const std::string tail = OUTPUT_QUESTION + FORMAT_MENU + TREATMENT_MENU + ELIMINATION_MENU +
+                             "\n\n\tUTM Coordinates : " + "\n\t\tX_min ? " + "\t\tY_min ? " + SAVING +
+                             change_budget("c:\\images\\site\\diff_val_abs.tif", "25.000000",
+                                           "5 of 6 (0 without data)", "3125.000000", "28906.250000", "9.250000");
+    ASSERT_GE(r.console.size(), tail.size());
+    EXPECT_EQ(r.console.substr(r.console.size() - tail.size()), tail);
+    EXPECT_EQ(r.status, 0);
+    const written_geotiff tif = read_written_geotiff(site("diff_val_abs.tif"));
+    ASSERT_TRUE(tif.read);
+    EXPECT_EQ(tif.layout.placement.xll, 512000.25);
+    EXPECT_EQ(tif.layout.placement.yll, 4800000.5);
+    EXPECT_EQ(tif.layout.placement.cellsize, 25.0);
+    EXPECT_TRUE(tif.layout.keys.directory.empty());
+    EXPECT_EQ(tif.cells, (std::vector<double>{20.5, 20.5, 2, 0.25, 0, 3}));
+}
+
+TEST_F(Session, GeotiffStopsSayWhy)
+{
+    const std::string first_lines = opening_lines() + "\n";
+    e2e::run_result r = run("site\nnowhere\n2\n");
+    EXPECT_EQ(r.console, first_lines.substr(0, first_lines.size() - 1) +
+                             "\n\tFile c:\\images\\site\\nowhere.tif unknown\n");
+    EXPECT_EQ(r.status, 1);
+
+    // A file of several bands is read from its first; a second grid of another frame is
+    // refused before any of its samples is decoded.
+    write_file(site("elev.tif"), geotiff_data("elev_two_bands_pixel.tif"));
+    write_file(site("dem.tif"), geotiff_data("dem_2015.tif"));
+    r = run("site\nelev\n2\ndem\n2\n");
+    EXPECT_EQ(r.console, first_lines +
+                             "\n\tWarning: the file c:\\images\\site\\elev.tif holds 2 bands: only the first is read.\n" +
+                             summary("FIRST", "c:\\images\\site\\elev.tif", 90, 95) + SECOND_QUESTION + FORMAT_MENU +
+                             "\n" +
+                             frame_stop("c:\\images\\site\\dem.tif", "41 lines and 41 columns", "90 lines and 95 columns"));
+    EXPECT_EQ(r.status, 1);
+
+    // A compression the libtiff in use lacks.
+    std::string lerc = geotiff_data("dem_2015.tif");
+    e2e::set_tiff_tag(&lerc, 259, 50002);
+    write_file(site("dem.tif"), lerc);
+    r = run("site\ndem\n2\n");
+    EXPECT_EQ(r.console, first_lines + "\n\tFile c:\\images\\site\\dem.tif is compressed with compression 50002, "
+                                       "which the TIFF library in use (" +
+                             tiff_library_name() +
+                             ") was built without: convert it to Deflate, LZW or no compression first.\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(site_files(), (std::vector<std::string>{"dem.tif", "elev.tif"}));
 }
 
 } // namespace

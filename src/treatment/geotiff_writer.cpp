@@ -171,9 +171,11 @@ geo_keys output_geo_keys(const geo_keys &input)
     out.geotiff = true;
     std::vector<uint16_t> &d = out.directory;
     if (d.size() < 4) {
-        d = {1, 1, 0, 0};
+        // No key at all: a raster type alone would read as a coordinate system of no name.
+        d.clear();
         out.doubles.clear();
         out.ascii.clear();
+        return out;
     }
     const size_t keys = std::min<size_t>(d[3], (d.size() - 4) / 4);
     d[3] = static_cast<uint16_t>(keys);
