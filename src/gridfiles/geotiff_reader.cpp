@@ -386,8 +386,12 @@ bool place_geotiff_cells(const std::vector<double> &pixel_scale, const std::vect
         fault->dy = dy;
         return false;
     }
+    const double bottom = top - lines * dy;
+    if (!std::isfinite(bottom))
+        return refuse(fault, geotiff_no_georeference,
+                      "a grid from " + exact(top) + " down by " + text_printf("%d", lines) + " cells of " + exact(dy));
     placement->xll = left;
-    placement->yll = top - lines * dy;
+    placement->yll = bottom;
     placement->cellsize = dx;
     return true;
 }
