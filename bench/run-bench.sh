@@ -1,13 +1,13 @@
 #!/bin/sh
 # Whole sessions of ORMELIX on synthetic DEM pairs, timed from outside as a user waits
 # for them, against the floors of the same work and, where it is installed, against
-# GDAL's command-line tools doing the same ASCII job.
+# GDAL's command-line tools doing the same ASCII and GeoTIFF jobs.
 #
 # Usage: sh bench/run-bench.sh path/to/ormelix [path/to/ormelix-without-large-pages]
 # The second program, built with -DORMELIX_MEMORY_HINT=OFF, is timed on every session
-# beside the first. The tools make_bench_grids, session_timer and floor_probe are taken
-# from the first program's build folder (cmake -DORMELIX_BENCH=ON). Settings, from the
-# environment:
+# beside the first. The tools make_bench_grids, make_bench_geotiffs, session_timer and
+# floor_probe are taken from the first program's build folder (cmake -DORMELIX_BENCH=ON).
+# Settings, from the environment:
 #   BENCH_SIZES    sides of the square grids, default "2000 5000"
 #   BENCH_REPEATS  runs of each session, the median is shown, default 5
 #   BENCH_LARGE    side of an extra 16-bit -> 16-bit session, 20000 for example (1.6 GB
@@ -28,7 +28,7 @@ if [ $# -eq 2 ]; then
     baseline=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
 fi
 bin=$(dirname "$program")
-for tool in make_bench_grids session_timer floor_probe; do
+for tool in make_bench_grids make_bench_geotiffs session_timer floor_probe; do
     if [ ! -x "$bin/$tool" ]; then
         echo "run-bench: $bin/$tool is missing: configure with -DORMELIX_BENCH=ON" >&2
         exit 2
@@ -81,11 +81,13 @@ median_of() {
 }
 
 # session NAME ANSWERS INPUT_BYTES: times one session with both programs; sets wall,
-# peak (KiB), base_wall and base_peak (empty without a second program).
+# peak (KiB), cpu (processor time over wall time: 2 with both cores busy throughout),
+# base_wall and base_peak (empty without a second program).
 session() {
     t=$(median_of "$bin/session_timer" "$root" "$2" 1 "$program")
     wall=$(field wall_s "$t")
     peak=$(field maxrss_kib "$t")
+    cpu=$(echo "$(field user_s "$t") $(field sys_s "$t") $wall" | awk '{ printf "%.2f", ($1 + $2) / $3 }')
     base_wall=""
     base_peak=""
     if [ -n "$baseline" ]; then
@@ -148,6 +150,7 @@ for side in $sizes; do
         "$bin/make_bench_grids" "$root" "$side"
         touch "$stamp"
     fi
+    [ -f "$folder/south.tif" ] || "$bin/make_bench_geotiffs" "$folder"
     asc_in=$(bytes_of "$folder/north.asc" "$folder/south.asc")
     m2_in=$(bytes_of "$folder/north_m2.raw" "$folder/south_m2.raw")
     m4_in=$(bytes_of "$folder/north_m4.raw" "$folder/south_m4.raw")
@@ -155,7 +158,7 @@ for side in $sizes; do
     mixed2_in=$(bytes_of "$folder/north_m4.raw" "$folder/south.asc")
 
     echo
-    echo "$side x $side cells ($cells), inputs: ASCII pair $((asc_in / 1000000)) MB, 16-bit pair $((m2_in / 1000000)) MB, 32-bit pair $((m4_in / 1000000)) MB"
+    echo "$side x $side cells ($cells), inputs: ASCII pair $((asc_in / 1000000)) MB, 16-bit pair $((m2_in / 1000000)) MB, 32-bit pair $((m4_in / 1000000)) MB, GeoTIFF pair $(($(bytes_of "$folder/north.tif" "$folder/south.tif") / 1000000)) MB"
 
     session "ASCII -> ASCII" 'bench\nnorth\n0\nsouth\n0\ndiff\n0\n0\n1\n' "$asc_in"
     aa_wall=$wall
@@ -179,6 +182,15 @@ for side in $sizes; do
     session "32-bit mm + ASCII -> 16-bit cm" 'bench\nnorth\n1\n1\n3\nsouth\n0\ndiff\n1\n0\n1\n0\n5\n2\n' "$mixed2_in"
     peaks="$peaks 32-bit+ASCII->16-bit $peak ${base_peak:-0}"
 
+    # The pair as GIS tools deliver it: Float32 GeoTIFFs, tiled, Deflate + predictor 3.
+    tif_in=$(bytes_of "$folder/north.tif" "$folder/south.tif")
+    session "GeoTIFF -> GeoTIFF" 'bench\nnorth\n2\nsouth\n2\ndiff\n2\n0\n1\n' "$tif_in"
+    tif_wall=$wall
+    tif_peak=$peak
+    tif_cpu=$cpu
+    echo "  GeoTIFF -> GeoTIFF: processor time $cpu x the wall time"
+    peaks="$peaks GeoTIFF->GeoTIFF $peak ${base_peak:-0}"
+
     FLOOR_KEY=floor_s
     f=$(best_floor "$bin/floor_probe" ascii "$folder/north.asc" "$folder/south.asc")
     floor=$(field floor_s "$f")
@@ -201,8 +213,24 @@ for side in $sizes; do
         peer=$(field wall_s "$t")
         row "GDAL: gdal_calc.py + gdal_translate" "$peer" "$asc_in" "$cells" "$(field maxrss_kib "$t")"
         rm -f "$folder"/peer.*
+        # The GeoTIFF job, GDAL's way: the same files, the same creation options.
+        t=$(median_of "$bin/session_timer" "$folder" '' 1 sh -c \
+            'gdal_calc.py --quiet --overwrite -A north.tif -B south.tif --outfile=peer.tif --calc="numpy.abs(A-B)" --type=Float32 --NoDataValue=-9999 --co TILED=YES --co BLOCKXSIZE=256 --co BLOCKYSIZE=256 --co COMPRESS=DEFLATE --co PREDICTOR=3 --co ZLEVEL=1')
+        tif_peer=$(field wall_s "$t")
+        row "GDAL: gdal_calc.py, GeoTIFF job" "$tif_peer" "$tif_in" "$cells" "$(field maxrss_kib "$t")"
+        # The way round before the program read GeoTIFF: both epochs to ASCII grids, the
+        # ASCII session, the result back to a GeoTIFF with its coordinate system. Once:
+        # it takes a minute at 5000 x 5000.
+        repeats_kept=$repeats
+        repeats=1
+        t=$(median_of "$bin/session_timer" "$folder" '' 1 sh -c \
+            'gdal_translate -q -of AAIGrid north.tif peer.north.asc && gdal_translate -q -of AAIGrid south.tif peer.south.asc && printf "bench\npeer.north\n0\npeer.south\n0\ndiff\n0\n0\n1\n" | (cd ../.. && "$0" > /dev/null) && gdal_translate -q -a_srs EPSG:32631 -co TILED=YES -co COMPRESS=DEFLATE -co PREDICTOR=3 -co ZLEVEL=1 diff_val_abs.asc peer.tif' "$program")
+        repeats=$repeats_kept
+        tif_pipeline=$(field wall_s "$t")
+        row "GDAL to ASCII, ORMELIX, back (once)" "$tif_pipeline" "$tif_in" "$cells" "$(field maxrss_kib "$t")"
+        rm -f "$folder"/peer.*
     else
-        echo "  GDAL: gdal_calc.py or gdal_translate not installed; the peer pipeline is not timed"
+        echo "  GDAL: gdal_calc.py or gdal_translate not installed; the peer pipelines are not timed"
     fi
 
     touch_s=$(field faults_s "$f")
@@ -217,8 +245,13 @@ for side in $sizes; do
         ratios="$ratios; $(verdict "$aa_wall" "<=" 1.2 "ASCII->ASCII s");"
         ratios="$ratios $(verdict "$r16_wall" "<=" 0.5 "16-bit->16-bit s");"
         ratios="$ratios $(verdict "$r32_wall" "<=" 0.6 "32-bit->32-bit s");"
-        ratios="$ratios $(verdict "$mixed_wall" "<=" 1.2 "ASCII+16-bit->ASCII s")"
+        ratios="$ratios $(verdict "$mixed_wall" "<=" 1.2 "ASCII+16-bit->ASCII s");"
+        ratios="$ratios $(verdict "$tif_cpu" ">=" 1.2 "GeoTIFF->GeoTIFF processor/wall time")"
     fi
+    ratios="$ratios; $(echo "$tif_peak $cells" | awk '{
+        limit = ($2 * 24 + 64 * 1048576) / 1024
+        printf "GeoTIFF->GeoTIFF peak %.0f MiB (target <= 3 x 8 bytes/cell + 64 MiB = %.0f MiB: %s)",
+               $1 / 1024, limit / 1024, $1 <= limit ? "met" : "missed" }')"
     if [ -n "$peer" ]; then
         gdal_ratio=$(echo "$peer $aa_wall" | awk '{ printf "%.1f", $1 / $2 }')
         case $side in
@@ -226,6 +259,9 @@ for side in $sizes; do
         2000) ratios="$ratios; $(verdict "$gdal_ratio" ">=" 12 "GDAL/ORMELIX")" ;;
         *) ratios="$ratios; GDAL/ORMELIX $gdal_ratio" ;;
         esac
+        tif_ratio=$(echo "$tif_peer $tif_wall" | awk '{ printf "%.1f", $1 / $2 }')
+        ratios="$ratios; $(verdict "$tif_ratio" ">=" 3 "gdal_calc.py/ORMELIX on the GeoTIFF job")"
+        ratios="$ratios; the ASCII round trip takes $(echo "$tif_pipeline $tif_wall" | awk '{ printf "%.1f", $1 / $2 }') x the GeoTIFF session"
     else
         ratios="$ratios; GDAL not installed (gdal_calc.py, gdal_translate): no peer timing"
     fi

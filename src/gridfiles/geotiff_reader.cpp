@@ -197,6 +197,9 @@ bool decode_block(tiff_stream *stream, const geotiff_layout &layout, uint32_t bl
     const tmsize_t wanted =
         layout.tiled ? static_cast<tmsize_t>(layout.block_bytes)
                      : static_cast<tmsize_t>(static_cast<size_t>(cells.lines) * row_samples * sample_bytes(layout));
+    // libtiff may call a block whole that it has not wholly written (a Deflate stream that
+    // runs beyond its block, decoded by libdeflate): what it leaves is 0 on every run.
+    std::memset(buffer, 0, static_cast<size_t>(wanted));
     const tmsize_t got = layout.tiled ? TIFFReadEncodedTile(stream->tif, block, buffer, wanted)
                                       : TIFFReadEncodedStrip(stream->tif, block, buffer, wanted);
     if (got != wanted) {
@@ -217,6 +220,7 @@ bool decode_by_lines(tiff_stream *stream, const geotiff_layout &layout, double *
     if (line == nullptr || line_bytes <= 0)
         return refuse(fault, geotiff_no_memory, "a line of its samples");
     for (int32_t i = 0; i < layout.lines; i++) {
+        std::memset(line.get(), 0, static_cast<size_t>(line_bytes));
         if (TIFFReadScanline(stream->tif, line.get(), static_cast<uint32_t>(i), 0) != 1) {
             const uint32_t strip = static_cast<uint32_t>(i / static_cast<int64_t>(layout.block_lines));
             return refuse(fault, geotiff_block_unreadable,
