@@ -6,6 +6,9 @@
 #include <cmath>
 #include <cstring>
 
+#if ORMELIX_LIBDEFLATE
+#include <libdeflate.h>
+#endif
 #include <zlib.h>
 
 #include "console/console.h"
@@ -21,6 +24,33 @@ const size_t TILE_BYTES = TILE_CELLS * sizeof(float);
 // Tiles compressed in one round by the two threads, while the round before is written:
 // about 16 MiB of buffers, whatever the width of the grid.
 const uint32_t ROUND_TILES = 32;
+
+#if ORMELIX_LIBDEFLATE
+// A compressor per thread, kept for all its tiles.
+struct deflate_compressor {
+    libdeflate_compressor *compressor = libdeflate_alloc_compressor(GEOTIFF_DEFLATE_LEVEL);
+    ~deflate_compressor() { libdeflate_free_compressor(compressor); }
+};
+#endif
+
+// Deflate in the zlib format, which TIFF's Deflate compression is.
+bool compress_tile(const uint8_t *tile, std::vector<uint8_t> *out)
+{
+#if ORMELIX_LIBDEFLATE
+    thread_local deflate_compressor mine;
+    if (mine.compressor == nullptr)
+        return false;
+    out->resize(libdeflate_zlib_compress_bound(mine.compressor, TILE_BYTES));
+    const size_t size = libdeflate_zlib_compress(mine.compressor, tile, TILE_BYTES, out->data(), out->size());
+#else
+    uLongf size = compressBound(TILE_BYTES);
+    out->resize(size);
+    if (compress2(out->data(), &size, tile, TILE_BYTES, GEOTIFF_DEFLATE_LEVEL) != Z_OK)
+        size = 0;
+#endif
+    out->resize(size);
+    return size > 0;
+}
 
 uint32_t float_bits(double value)
 {
@@ -212,12 +242,7 @@ bool encode_geotiff_tile(double *const *grid, int32_t lines, int32_t columns, in
         else
             std::memset(line, 0, line_bytes);
     }
-    uLongf size = compressBound(TILE_BYTES);
-    out->resize(size);
-    if (compress2(out->data(), &size, scratch->data(), TILE_BYTES, GEOTIFF_DEFLATE_LEVEL) != Z_OK)
-        return false;
-    out->resize(size);
-    return true;
+    return compress_tile(scratch->data(), out);
 }
 
 bool write_geotiff(FILE *fp, const std::string &name, double *const *grid, int32_t lines, int32_t columns,
