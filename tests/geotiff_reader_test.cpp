@@ -81,7 +81,8 @@ TEST(GeotiffReader, EveryVariantOfARealModelReadsAsGdalReadsIt)
         ASSERT_EQ(r.cells.size(), expected.size());
         size_t wrong = 0;
         for (size_t k = 0; k < expected.size(); k++)
-            if (std::isnan(expected[k]) ? !std::isnan(r.cells[k]) : !(std::fabs(r.cells[k] - expected[k]) <= v.tolerance))
+            if (std::isnan(expected[k]) ? !std::isnan(r.cells[k])
+                                        : !(std::fabs(r.cells[k] - expected[k]) <= v.tolerance))
                 wrong++;
         EXPECT_EQ(wrong, 0u);
     }
@@ -109,12 +110,15 @@ TEST(GeotiffReader, TheCellsArePlacedAsGdalPlacesThem)
         {"transformation", none, none, north_up, false, geotiff_fine, 483285, 5627295, ""},
         {"rotated", none, none, turned, false, geotiff_not_north_up, 0, 0,
          "is not a north-up grid (a ModelTransformation that turns its grid, by the terms 5.000000 and 5.000000)"},
-        {"south-up", {30, -30, 0}, tie, none, false, geotiff_not_north_up, 0, 0, "cells 30.000000 wide and -30.000000 high"},
-        {"control points", none, {0, 0, 0, 483285, 5628525, 0, 40, 40, 0, 484485, 5627325, 0, 0, 40, 0, 483285, 5627325, 0},
-         none, false, geotiff_control_points, 0, 0, "is placed by 3 tiepoints (control points)"},
+        {"south-up", {30, -30, 0}, tie, none, false, geotiff_not_north_up, 0, 0,
+         "cells 30.000000 wide and -30.000000 high"},
+        {"control points", none,
+         {0, 0, 0, 483285, 5628525, 0, 40, 40, 0, 484485, 5627325, 0, 0, 40, 0, 483285, 5627325, 0}, none,
+         false, geotiff_control_points, 0, 0, "is placed by 3 tiepoints (control points)"},
         {"nothing", none, none, none, false, geotiff_no_georeference, 0, 0,
          "(neither ModelPixelScale and ModelTiepoint nor ModelTransformation)"},
-        {"a tiepoint alone", none, tie, none, false, geotiff_no_georeference, 0, 0, "a tiepoint but no ModelPixelScale"},
+        {"a tiepoint alone", none, tie, none, false, geotiff_no_georeference, 0, 0,
+         "a tiepoint but no ModelPixelScale"},
         // The ASCII grid's refusal, word for word.
         {"cells not square", {30, 20, 0}, tie, none, false, geotiff_cells_not_square, 0, 0,
          "\n\tFile c:\\images\\site\\t.tif has cells that are not square (dx 30.000000, dy 20.000000): the "
@@ -124,7 +128,8 @@ TEST(GeotiffReader, TheCellsArePlacedAsGdalPlacesThem)
         SCOPED_TRACE(c.what);
         geotiff_placement placement;
         geotiff_fault fault;
-        const bool placed = place_geotiff_cells(c.scale, c.tiepoints, c.transformation, c.point, 41, &placement, &fault);
+        const bool placed =
+            place_geotiff_cells(c.scale, c.tiepoints, c.transformation, c.point, 41, &placement, &fault);
         EXPECT_EQ(placed, c.kind == geotiff_fine);
         EXPECT_EQ(fault.kind, c.kind);
         if (placed) {

@@ -787,11 +787,11 @@ TEST_F(Session, GeotiffStopsSayWhy)
     write_file(site("elev.tif"), geotiff_fixture("elev_two_bands_pixel.tif"));
     write_file(site("dem.tif"), geotiff_fixture("dem_2015.tif"));
     r = run("site\nelev\n2\ndem\n2\n");
-    EXPECT_EQ(r.console, first_lines +
-                             "\n\tWarning: the file c:\\images\\site\\elev.tif holds 2 bands: only the first is read.\n" +
-                             summary("FIRST", "c:\\images\\site\\elev.tif", 90, 95) + SECOND_QUESTION + FORMAT_MENU +
-                             "\n" +
-                             frame_stop("c:\\images\\site\\dem.tif", "41 lines and 41 columns", "90 lines and 95 columns"));
+    EXPECT_EQ(r.console,
+              first_lines +
+                  "\n\tWarning: the file c:\\images\\site\\elev.tif holds 2 bands: only the first is read.\n" +
+                  summary("FIRST", "c:\\images\\site\\elev.tif", 90, 95) + SECOND_QUESTION + FORMAT_MENU + "\n" +
+                  frame_stop("c:\\images\\site\\dem.tif", "41 lines and 41 columns", "90 lines and 95 columns"));
     EXPECT_EQ(r.status, 1);
 
     // A compression the libtiff in use lacks.

@@ -180,8 +180,8 @@ size_t interleave(const geotiff_layout &layout)
 std::string block_failure(const geotiff_layout &layout, uint32_t block, const tiff_stream &stream)
 {
     const block_cells cells = cells_of_block(layout, block);
-    const std::string reason =
-        stream.error.empty() && !stream.io_failed ? "it holds fewer bytes than its cells need" : tiff_failure_reason(stream);
+    const bool told = !stream.error.empty() || stream.io_failed;
+    const std::string reason = told ? tiff_failure_reason(stream) : "it holds fewer bytes than its cells need";
     return text_printf("%s %u of %u (lines %d to %d, columns %d to %d) cannot be decoded: %s",
                        layout.tiled ? "tile" : "strip", block + 1, layout.blocks, cells.top + 1,
                        cells.top + cells.lines, cells.left + 1, cells.left + cells.columns, reason.c_str());
@@ -274,16 +274,18 @@ bool read_block_layout(TIFF *tif, geotiff_layout *layout, geotiff_fault *fault)
         TIFFGetField(tif, TIFFTAG_TILELENGTH, &layout->block_lines);
         if (layout->block_columns == 0 || layout->block_lines == 0)
             return refuse(fault, geotiff_not_readable, "its tiles have no size");
-        const uint64_t across = (static_cast<uint64_t>(layout->columns) + layout->block_columns - 1) / layout->block_columns;
-        const uint64_t down = (static_cast<uint64_t>(layout->lines) + layout->block_lines - 1) / layout->block_lines;
-        if (across * down > UINT32_MAX)
-            return refuse(fault, geotiff_blocks_too_large, text_printf("%llu tiles", static_cast<unsigned long long>(across * down)));
-        layout->blocks = static_cast<uint32_t>(across * down);
+        const uint64_t tiles =
+            ((static_cast<uint64_t>(layout->columns) + layout->block_columns - 1) / layout->block_columns) *
+            ((static_cast<uint64_t>(layout->lines) + layout->block_lines - 1) / layout->block_lines);
+        if (tiles > UINT32_MAX)
+            return refuse(fault, geotiff_blocks_too_large,
+                          text_printf("%llu tiles", static_cast<unsigned long long>(tiles)));
+        layout->blocks = static_cast<uint32_t>(tiles);
         layout->block_bytes = TIFFTileSize64(tif);
         if (layout->block_bytes > TILE_BYTES_MOST)
             return refuse(fault, geotiff_blocks_too_large,
-                          text_printf("tiles of %u x %u cells, %.1f GiB each", layout->block_columns, layout->block_lines,
-                                      static_cast<double>(layout->block_bytes) / GIB));
+                          text_printf("tiles of %u x %u cells, %.1f GiB each", layout->block_columns,
+                                      layout->block_lines, static_cast<double>(layout->block_bytes) / GIB));
     } else {
         uint32_t rows = 0;
         TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rows);
@@ -474,8 +476,9 @@ void band_scale_offset(const std::string &metadata, double *scale, double *offse
             return;
         const std::string element = metadata.substr(at, open_end - at);
         const std::string role = attribute(element, "role");
+        const std::string text = metadata.substr(open_end + 1, close - open_end - 1);
         double value;
-        if (attribute(element, "sample") == "0" && real_text(metadata.substr(open_end + 1, close - open_end - 1), &value)) {
+        if (attribute(element, "sample") == "0" && real_text(text, &value)) {
             if (role == "scale")
                 *scale = value;
             else if (role == "offset")
