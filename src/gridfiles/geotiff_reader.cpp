@@ -356,7 +356,7 @@ bool place_geotiff_cells(const std::vector<double> &pixel_scale, const std::vect
 {
     double left, top, dx, dy;
     if (tiepoints.size() >= 12)
-        return refuse(fault, geotiff_control_points, text_printf("%zu tiepoints", tiepoints.size() / 6));
+        return refuse(fault, geotiff_control_points, text_printf("%llu tiepoints", static_cast<unsigned long long>(tiepoints.size() / 6)));
     if (tiepoints.size() >= 6 && pixel_scale.size() >= 2) {
         dx = pixel_scale[0];
         dy = pixel_scale[1];
