@@ -15,12 +15,8 @@
 
 namespace {
 
+using e2e::geotiff_fixture;
 using e2e::read_tiff;
-
-std::string fixture(const std::string &name)
-{
-    return e2e::geotiff_fixture(name);
-}
 
 // The cells of an ASCII grid from GDAL, its no-data value as NaN.
 std::vector<double> gdal_cells(const std::string &grid)
@@ -46,7 +42,7 @@ const double ELEV_LEFT = 5.741666666666666, ELEV_TOP = 50.19166666666666, ELEV_D
 
 TEST(GeotiffReader, EveryVariantOfARealModelReadsAsGdalReadsIt)
 {
-    const std::vector<double> expected = gdal_cells(fixture("elev.asc"));
+    const std::vector<double> expected = gdal_cells(geotiff_fixture("elev.asc"));
     ASSERT_EQ(expected.size(), 95u * 90u);
     struct variant {
         const char *file;
@@ -62,7 +58,7 @@ TEST(GeotiffReader, EveryVariantOfARealModelReadsAsGdalReadsIt)
     };
     for (const variant &v : variants) {
         SCOPED_TRACE(v.file);
-        const e2e::tiff_read r = read_tiff(fixture(v.file));
+        const e2e::tiff_read r = read_tiff(geotiff_fixture(v.file));
         if (!r.opened && r.fault.kind == geotiff_codec_missing) {
             // A libtiff built without the codec (ZSTD on some systems) says which.
             EXPECT_FALSE(TIFFIsCODECConfigured(r.layout.compression));
@@ -174,14 +170,14 @@ TEST(GeotiffReader, NoDataTextIsTakenInTheBandsType)
 
 TEST(GeotiffReader, FilesItCannotReadAreRefusedNamingWhatTheyHold)
 {
-    const std::string tiles = fixture("elev_deflate_tiles_pred2.tif");
+    const std::string tiles = geotiff_fixture("elev_deflate_tiles_pred2.tif");
     struct refusal {
         const char *what;
         std::string bytes;
         bool opens;  // the directory is fine; a block is not
         std::string message;
     };
-    std::string codec = tiles, sample_type = tiles, wide = fixture("elev_lzw_strips.tif"), corrupt = tiles;
+    std::string codec = tiles, sample_type = tiles, wide = geotiff_fixture("elev_lzw_strips.tif"), corrupt = tiles;
     e2e::set_tiff_tag(&codec, 259, 50002);
     e2e::set_tiff_tag(&sample_type, 339, 3);  // 16-bit reals
     e2e::set_tiff_tag(&wide, 256, 3000000000u);

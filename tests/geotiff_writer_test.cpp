@@ -16,11 +16,6 @@
 
 namespace {
 
-geo_keys keys_of(const std::string &name)
-{
-    return e2e::read_tiff(e2e::geotiff_fixture(name)).layout.keys;
-}
-
 TEST(GeotiffWriter, WhatItWritesReadsBackWithItsPlaceAndItsCoordinateSystem)
 {
     // Three tiles across and two down, the last ones partly outside the grid.
@@ -32,7 +27,7 @@ TEST(GeotiffWriter, WhatItWritesReadsBackWithItsPlaceAndItsCoordinateSystem)
     grid[0][0] = 123456.789;
     grid[299][519] = -0.5;
     // The point variant's keys: the output's cells are areas all the same.
-    const geo_keys point = keys_of("dem_2020_utm33_point.tif");
+    const geo_keys point = e2e::read_tiff(e2e::geotiff_fixture("dem_2020_utm33_point.tif")).layout.keys;
     uint16_t raster_type = 0;
     ASSERT_TRUE(geokey_short(point, GEOKEY_RASTER_TYPE, &raster_type));
     ASSERT_EQ(raster_type, 2);

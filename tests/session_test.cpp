@@ -120,10 +120,6 @@ std::string srtm(const std::string &name)
 
 // Real GeoTIFFs and what GDAL made of them (tests/data/geotiff/README.md).
 using e2e::geotiff_fixture;
-e2e::tiff_read read_written_geotiff(const std::string &path)
-{
-    return e2e::read_tiff(read_file(path));
-}
 
 // The words of an ASCII grid after its header lines.
 std::vector<std::string> body_words(const std::string &grid, int header_lines)
@@ -681,7 +677,7 @@ TEST_F(Session, TwoGeotiffEpochsGiveGdalsDifferenceInEveryForm)
     r = run("site\ndem_2015\n2\ndem_2020\n2\nchange\n2\n0\n1\n");
     EXPECT_EQ(r.console, inputs + SAVING + budget("c:\\images\\site\\change_val_abs.tif"));
     EXPECT_EQ(r.status, 0);
-    const e2e::tiff_read tif = read_written_geotiff(site("change_val_abs.tif"));
+    const e2e::tiff_read tif = e2e::read_tiff(read_file(site("change_val_abs.tif")));
     ASSERT_TRUE(tif.read);
     EXPECT_EQ(tif.layout.placement.xll, 483285.0);
     EXPECT_EQ(tif.layout.placement.yll, 5627295.0);
@@ -766,7 +762,7 @@ TEST_F(Session, TwoRasterPairsToAGeotiffAskTheCorner)
     ASSERT_GE(r.console.size(), tail.size());
     EXPECT_EQ(r.console.substr(r.console.size() - tail.size()), tail);
     EXPECT_EQ(r.status, 0);
-    const e2e::tiff_read tif = read_written_geotiff(site("diff_val_abs.tif"));
+    const e2e::tiff_read tif = e2e::read_tiff(read_file(site("diff_val_abs.tif")));
     ASSERT_TRUE(tif.read);
     EXPECT_EQ(tif.layout.placement.xll, 512000.25);
     EXPECT_EQ(tif.layout.placement.yll, 4800000.5);
