@@ -1,0 +1,486 @@
+#include "treatment/change_map.h"
+
+#include <png.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <csetjmp>
+
+#include "gridfiles/worker_thread.h"
+
+namespace {
+
+const double PI = 3.14159265358979323846;
+
+void set_bin_width(change_histogram *h)
+{
+    h->width = h->width_digit * std::pow(10.0, h->width_exponent);
+    h->inverse_width = 1.0 / h->width;
+    h->coverage = h->width * static_cast<double>(CHANGE_BINS);
+}
+
+// The widths a bin takes, in order: each step groups 2, then 5, bins into one.
+void widen_once(change_histogram *h)
+{
+    const size_t group = h->width_digit == 1 ? 2 : 5;
+    if (h->width_digit == 1) {
+        h->width_digit = 2;
+    } else {
+        h->width_digit = 1;
+        h->width_exponent++;
+    }
+    set_bin_width(h);
+    for (size_t first = 0; first < HISTOGRAM_SLOTS; first += CHANGE_BINS)
+        for (std::vector<double> *values : {&h->area, &h->volume}) {
+            double *bins = values->data() + first;
+            // Ascending, a bin is regrouped before its place is written over.
+            for (size_t k = 0; k < CHANGE_BINS; k++) {
+                double sum = 0.0;
+                for (size_t m = group * k; m < group * k + group && m < CHANGE_BINS; m++)
+                    sum += bins[m];
+                bins[k] = sum;
+            }
+        }
+}
+
+bool narrower(const change_histogram &a, const change_histogram &b)
+{
+    return a.width_exponent < b.width_exponent ||
+           (a.width_exponent == b.width_exponent && a.width_digit < b.width_digit);
+}
+
+double detected_area_of_bin(const change_histogram &h, size_t k)
+{
+    return h.area[histogram_slot(FIRST_ABOVE, true, k)] + h.area[histogram_slot(FIRST_BELOW, true, k)];
+}
+
+// The cells of one line: the sums of its columns for the map, its changes into the
+// histogram, whose bins are kept twice (alternate cells in each) so that neighbouring
+// cells of one bin do not wait for each other.
+struct line_gathering {
+    std::vector<double> change, changes, height, heights;  // per column, over a row of pixels
+    std::vector<double> slots;  // as doubles, converted one by one
+    change_histogram copies[2];
+};
+
+// The bins of a line's cells, as doubles so that the compiler computes several cells at
+// once; returns the largest magnitudes on each side. A change that is not a number takes
+// the last bin of a side, where it adds nothing.
+void line_slots(const double *__restrict a, const double *__restrict b, size_t columns, double limit,
+                double inverse_width, double *__restrict slots, double *above, double *below)
+{
+    const double last_bin = static_cast<double>(CHANGE_BINS - 1);
+    double up = 0.0, down = 0.0;
+#if defined(__GNUC__)
+#pragma omp simd reduction(max : up, down)
+#endif
+    for (size_t j = 0; j < columns; j++) {
+        const double d = a[j] - b[j];
+        const double magnitude = std::fabs(d);
+        double at = magnitude * inverse_width;
+        at = at < last_bin ? at : last_bin;
+        const double part = (d < 0.0 ? 2.0 : 0.0) + (magnitude >= limit ? 1.0 : 0.0);
+        slots[j] = part * static_cast<double>(CHANGE_BINS) + at;
+        const double finite = magnitude <= DBL_MAX ? magnitude : 0.0;
+        const double rise = d >= 0.0 ? finite : 0.0;
+        const double fall = d < 0.0 ? finite : 0.0;
+        up = rise > up ? rise : up;
+        down = fall > down ? fall : down;
+    }
+    *above = up;
+    *below = down;
+}
+
+// Adds a line's cells to the sums of its columns over a row of pixels.
+void add_line_sums(const double *__restrict a, const double *__restrict b, size_t columns, double limit,
+                   double *__restrict change, double *__restrict changes, double *__restrict height,
+                   double *__restrict heights)
+{
+#if defined(__GNUC__)
+#pragma omp simd
+#endif
+    for (size_t j = 0; j < columns; j++) {
+        // Each test made once, as a number: the compiler then computes several cells at
+        // once. A change that is not a number fails every test.
+        const double x = a[j];
+        const double d = x - b[j];
+        const double known = x == x ? 1.0 : 0.0;
+        const double has = d == d ? 1.0 : 0.0;
+        height[j] += x == x ? x : 0.0;
+        heights[j] += known;
+        changes[j] += has;
+        change[j] += std::fabs(d) >= limit ? d : 0.0;
+    }
+}
+
+void gather_line(const double *a, const double *b, size_t columns, double cell_area, double limit,
+                 line_gathering *g)
+{
+    add_line_sums(a, b, columns, limit, g->change.data(), g->changes.data(), g->height.data(), g->heights.data());
+    change_histogram &h = g->copies[0];
+    double *slots = g->slots.data();
+    double above, below;
+    line_slots(a, b, columns, limit, h.inverse_width, slots, &above, &below);
+    const double largest = std::max(above, below);
+    if (!(largest < h.coverage)) {
+        widen_histogram(&g->copies[0], largest);
+        widen_histogram(&g->copies[1], largest);
+        line_slots(a, b, columns, limit, h.inverse_width, slots, &above, &below);
+    }
+    h.largest[FIRST_ABOVE] = std::max(h.largest[FIRST_ABOVE], above);
+    h.largest[FIRST_BELOW] = std::max(h.largest[FIRST_BELOW], below);
+    double *area[2] = {g->copies[0].area.data(), g->copies[1].area.data()};
+    double *volume[2] = {g->copies[0].volume.data(), g->copies[1].volume.data()};
+    for (size_t j = 0; j < columns; j++) {
+        const size_t copy = j & 1;
+        const size_t slot = static_cast<size_t>(slots[j]);
+        const double magnitude = std::fabs(a[j] - b[j]);
+        const bool finite = magnitude <= DBL_MAX;
+        area[copy][slot] += finite ? cell_area : 0.0;
+        volume[copy][slot] += finite ? magnitude * cell_area : 0.0;
+    }
+}
+
+// Pixel rows [first_row, end_row) of the map, and their cells into *histogram.
+struct gather_input {
+    double *const *first, *const *second;
+    size_t lines, columns;
+    const double *line_areas;
+    double limit;
+};
+
+void gather_rows(const gather_input &in, change_pixels *pixels, size_t first_row, size_t end_row,
+                 change_histogram *histogram)
+{
+    const size_t f = pixels->factor;
+    line_gathering g;
+    for (std::vector<double> *sums : {&g.change, &g.changes, &g.height, &g.heights})
+        sums->assign(in.columns, 0.0);
+    g.slots.assign(in.columns, 0);
+    g.copies[0] = g.copies[1] = empty_histogram();
+    for (size_t row = first_row; row < end_row; row++) {
+        for (size_t i = row * f; i < std::min(row * f + f, in.lines); i++)
+            gather_line(in.first[i], in.second[i], in.columns, in.line_areas[i], in.limit, &g);
+        for (size_t p = 0; p < pixels->columns; p++) {
+            double sum[4] = {0.0, 0.0, 0.0, 0.0};
+            for (size_t j = p * f; j < std::min(p * f + f, in.columns); j++) {
+                sum[0] += g.change[j];
+                sum[1] += g.changes[j];
+                sum[2] += g.height[j];
+                sum[3] += g.heights[j];
+            }
+            const size_t at = row * pixels->columns + p;
+            pixels->change[at] = sum[1] > 0.0 ? static_cast<float>(sum[0] / sum[1]) : NAN;
+            pixels->elevation[at] = sum[3] > 0.0 ? static_cast<float>(sum[2] / sum[3]) : NAN;
+        }
+        for (std::vector<double> *sums : {&g.change, &g.changes, &g.height, &g.heights})
+            std::fill(sums->begin(), sums->end(), 0.0);
+    }
+    merge_histograms(&g.copies[0], g.copies[1]);
+    *histogram = g.copies[0];
+}
+
+} // namespace
+
+change_histogram empty_histogram()
+{
+    change_histogram h;
+    h.area.assign(HISTOGRAM_SLOTS, 0.0);
+    h.volume.assign(HISTOGRAM_SLOTS, 0.0);
+    set_bin_width(&h);
+    return h;
+}
+
+void widen_histogram(change_histogram *h, double magnitude)
+{
+    while (!(magnitude < h->coverage) && magnitude <= DBL_MAX)
+        widen_once(h);
+}
+
+void merge_histograms(change_histogram *into, const change_histogram &part)
+{
+    change_histogram wider = part;
+    while (narrower(*into, wider))
+        widen_once(into);
+    while (narrower(wider, *into))
+        widen_once(&wider);
+    for (size_t k = 0; k < HISTOGRAM_SLOTS; k++) {
+        into->area[k] += wider.area[k];
+        into->volume[k] += wider.volume[k];
+    }
+    for (size_t side = 0; side < 2; side++)
+        into->largest[side] = std::max(into->largest[side], wider.largest[side]);
+}
+
+double detected_percentile(const change_histogram &h, double fraction)
+{
+    double total = 0.0;
+    for (size_t k = 0; k < CHANGE_BINS; k++)
+        total += detected_area_of_bin(h, k);
+    if (!(total > 0.0))
+        return 0.0;
+    const double target = fraction * total;
+    double below = 0.0;
+    for (size_t k = 0; k < CHANGE_BINS; k++) {
+        const double here = detected_area_of_bin(h, k);
+        if (here > 0.0 && below + here >= target) {
+            // Within the bin, the magnitudes are taken as spread evenly.
+            const double value = (static_cast<double>(k) + (target - below) / here) * h.width;
+            return std::min(value, std::max(h.largest[0], h.largest[1]));
+        }
+        below += here;
+    }
+    return std::max(h.largest[0], h.largest[1]);
+}
+
+size_t downsampling_factor(int32_t lines, int32_t columns, size_t longest_side)
+{
+    const size_t side = static_cast<size_t>(std::max(std::max(lines, columns), 0));
+    return std::max<size_t>(1, (side + longest_side - 1) / longest_side);
+}
+
+change_gathering gather_change(double *const *first, double *const *second, int32_t lines, int32_t columns,
+                               const std::vector<double> &line_areas, double limit, size_t longest_side)
+{
+    change_gathering g;
+    change_pixels &pixels = g.pixels;
+    g.histogram = empty_histogram();
+    if (lines <= 0 || columns <= 0)
+        return g;
+    pixels.factor = downsampling_factor(lines, columns, longest_side);
+    pixels.rows = (static_cast<size_t>(lines) + pixels.factor - 1) / pixels.factor;
+    pixels.columns = (static_cast<size_t>(columns) + pixels.factor - 1) / pixels.factor;
+    pixels.change.assign(pixels.rows * pixels.columns, 0.0f);
+    pixels.elevation.assign(pixels.rows * pixels.columns, 0.0f);
+    const gather_input in = {first, second, static_cast<size_t>(lines), static_cast<size_t>(columns),
+                             line_areas.data(), limit};
+    // The lower half of the rows on the second thread, when there is one.
+    const size_t half = pixels.rows / 2;
+    change_histogram lower;
+    worker_thread worker;
+    const bool shared = half > 0 && worker_start(&worker);
+    if (shared)
+        worker_post(&worker, [&] { gather_rows(in, &pixels, half, pixels.rows, &lower); });
+    gather_rows(in, &pixels, 0, shared ? half : pixels.rows, &g.histogram);
+    if (shared) {
+        worker_wait(&worker);
+        worker_stop(&worker);
+        merge_histograms(&g.histogram, lower);
+    }
+    return g;
+}
+
+pixel_spacing ground_spacing(const frame_geometry &frame, size_t factor, size_t rows)
+{
+    pixel_spacing spacing;
+    const double step = static_cast<double>(factor) * frame.cellsize;
+    spacing.x.assign(rows, step);
+    spacing.y.assign(rows, step);
+    if (frame.degrees) {
+        const double top = frame.yll + static_cast<double>(frame.lines) * frame.cellsize;
+        for (size_t r = 0; r < rows; r++) {
+            const double latitude = top - (static_cast<double>(r) + 0.5) * step;
+            spacing.x[r] = step * metres_per_degree_east(latitude);
+            spacing.y[r] = step * metres_per_degree_north(latitude);
+        }
+    }
+    return spacing;
+}
+
+double ground_metres_per_unit(const frame_geometry &frame)
+{
+    if (!frame.degrees)
+        return 1.0;
+    return metres_per_degree_east(frame.yll + 0.5 * static_cast<double>(frame.lines) * frame.cellsize);
+}
+
+namespace {
+
+// The light on a pixel whose neighbours are z[line][column], line 0 to the north.
+uint8_t light_from(const double z[3][3], double x_spacing, double y_spacing)
+{
+    static const double sun_x = std::sin(315.0 * PI / 180.0) * std::cos(45.0 * PI / 180.0);
+    static const double sun_y = std::cos(315.0 * PI / 180.0) * std::cos(45.0 * PI / 180.0);
+    static const double sun_z = std::sin(45.0 * PI / 180.0);
+    const double east = ((z[0][2] + 2.0 * z[1][2] + z[2][2]) - (z[0][0] + 2.0 * z[1][0] + z[2][0])) / (8.0 * x_spacing);
+    const double north = ((z[0][0] + 2.0 * z[0][1] + z[0][2]) - (z[2][0] + 2.0 * z[2][1] + z[2][2])) / (8.0 * y_spacing);
+    const double lit = (sun_z - east * sun_x - north * sun_y) / std::sqrt(1.0 + east * east + north * north);
+    return static_cast<uint8_t>(255.0 * std::clamp(lit, 0.0, 1.0) + 0.5);
+}
+
+} // namespace
+
+std::vector<uint8_t> hillshade(const std::vector<float> &elevation, size_t rows, size_t columns,
+                               const pixel_spacing &spacing)
+{
+    std::vector<uint8_t> light(rows * columns, 0);
+    auto value = [&](size_t r, size_t c, long dr, long dc) {
+        const long rr = static_cast<long>(r) + dr, cc = static_cast<long>(c) + dc;
+        if (rr < 0 || cc < 0 || rr >= static_cast<long>(rows) || cc >= static_cast<long>(columns))
+            return static_cast<double>(NAN);
+        return static_cast<double>(elevation[static_cast<size_t>(rr) * columns + static_cast<size_t>(cc)]);
+    };
+    double z[3][3];
+    for (size_t r = 0; r < rows; r++)
+        for (size_t c = 0; c < columns; c++) {
+            const double centre = elevation[r * columns + c];
+            if (std::isnan(centre))
+                continue;
+            bool whole = true;
+            for (long dr = -1; dr <= 1; dr++)
+                for (long dc = -1; dc <= 1; dc++)
+                    whole &= !std::isnan(z[dr + 1][dc + 1] = value(r, c, dr, dc));
+            // A missing neighbour continues the slope through the pixel from the one
+            // opposite, or is level with the pixel when that is missing too.
+            if (!whole)
+                for (long dr = -1; dr <= 1; dr++)
+                    for (long dc = -1; dc <= 1; dc++) {
+                        const double opposite = value(r, c, -dr, -dc);
+                        if (std::isnan(z[dr + 1][dc + 1]))
+                            z[dr + 1][dc + 1] = std::isnan(opposite) ? centre : 2.0 * centre - opposite;
+                    }
+            light[r * columns + c] = light_from(z, spacing.x[r], spacing.y[r]);
+        }
+    return light;
+}
+
+rgb ramp_colour(double value)
+{
+    // Blue below, red above, white between: the eleven classes of the usual diverging
+    // scheme of change maps, with pure white at the middle.
+    static const rgb stops[] = {{5, 48, 97},    {33, 102, 172}, {67, 147, 195}, {146, 197, 222},
+                                {209, 229, 240}, {255, 255, 255}, {253, 219, 199}, {244, 165, 130},
+                                {214, 96, 77},   {178, 24, 43},   {103, 0, 31}};
+    const double t = (std::clamp(std::isnan(value) ? 0.0 : value, -1.0, 1.0) + 1.0) * 5.0;
+    const size_t k = std::min<size_t>(static_cast<size_t>(t), 9);
+    const double u = t - static_cast<double>(k);
+    auto mix = [u](uint8_t a, uint8_t b) { return static_cast<uint8_t>(std::lround(a + (b - a) * u)); };
+    return {mix(stops[k].r, stops[k + 1].r), mix(stops[k].g, stops[k + 1].g), mix(stops[k].b, stops[k + 1].b)};
+}
+
+namespace {
+
+// The share of its colour a pixel keeps under a light: flat ground and slopes facing the
+// sun nearly all, slopes turned from it a part that still shows their colour.
+double light_factor(uint8_t light)
+{
+    return std::min(1.0, 0.25 + light / 255.0);
+}
+
+uint8_t dimmed(uint8_t channel, double factor)
+{
+    return static_cast<uint8_t>(channel * factor + 0.5);
+}
+
+} // namespace
+
+rgb shaded(const rgb &colour, uint8_t light)
+{
+    const double factor = light_factor(light);
+    return {dimmed(colour.r, factor), dimmed(colour.g, factor), dimmed(colour.b, factor)};
+}
+
+const rgb NO_DATA_COLOUR = {224, 224, 224};
+
+std::vector<unsigned char> change_map_png(const change_pixels &pixels, const std::vector<uint8_t> &light,
+                                          double bound)
+{
+    // The ramp in 2048 steps and the lights, worked out once.
+    const size_t STEPS = 2048;
+    std::vector<rgb> ramp(STEPS + 1);
+    for (size_t k = 0; k <= STEPS; k++)
+        ramp[k] = ramp_colour(2.0 * static_cast<double>(k) / STEPS - 1.0);
+    double factors[256];
+    for (size_t k = 0; k < 256; k++)
+        factors[k] = light_factor(static_cast<uint8_t>(k));
+    const double scale = bound > 0.0 ? 1.0 / bound : 0.0;
+    return encode_png_rgb(pixels.columns, pixels.rows,
+                          [&](size_t row, unsigned char *out) {
+                              for (size_t p = 0; p < pixels.columns; p++) {
+                                  const size_t at = row * pixels.columns + p;
+                                  const double change = pixels.change[at];
+                                  rgb colour = NO_DATA_COLOUR;
+                                  if (!std::isnan(change)) {
+                                      const double v = std::clamp(change * scale, -1.0, 1.0);
+                                      const rgb &c = ramp[static_cast<size_t>((v + 1.0) * (STEPS / 2) + 0.5)];
+                                      const double f = factors[light[at]];
+                                      colour = {dimmed(c.r, f), dimmed(c.g, f), dimmed(c.b, f)};
+                                      // Only cells without data may be transparent.
+                                      if (colour == NO_DATA_COLOUR)
+                                          colour.b--;
+                                  }
+                                  out[3 * p] = colour.r;
+                                  out[3 * p + 1] = colour.g;
+                                  out[3 * p + 2] = colour.b;
+                              }
+                          },
+                          &NO_DATA_COLOUR);
+}
+
+namespace {
+
+void append_png_bytes(png_structp png, png_bytep data, size_t size)
+{
+    auto *bytes = static_cast<std::vector<unsigned char> *>(png_get_io_ptr(png));
+    bytes->insert(bytes->end(), data, data + size);
+}
+
+void no_flush(png_structp) {}
+
+// libpng leaves by a long jump back to where it was called on any error; nothing is
+// said, the caller tells the user.
+void png_failed(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+void png_warned(png_structp, png_const_charp) {}
+
+// Between setjmp and the jump only libpng's own frames run: no destructor is skipped.
+bool write_png(png_structp png, png_infop info, size_t width, size_t height,
+               const std::function<void(size_t, unsigned char *)> &row_pixels, unsigned char *row,
+               const rgb *transparent)
+{
+    if (setjmp(png_jmpbuf(png)))
+        return false;
+    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
+                 PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (transparent != nullptr) {
+        png_color_16 key = {0, transparent->r, transparent->g, transparent->b, 0};
+        png_set_tRNS(png, info, nullptr, 0, &key);
+    }
+    // The fastest deflate, runs only, after each row is taken from the one above: maps
+    // are mostly smooth, and a large one would otherwise take longer than the rest of
+    // the report.
+    png_set_compression_level(png, 1);
+    png_set_compression_strategy(png, Z_RLE);
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_UP);
+    png_write_info(png, info);
+    for (size_t r = 0; r < height; r++) {
+        row_pixels(r, row);
+        png_write_row(png, row);
+    }
+    png_write_end(png, nullptr);
+    return true;
+}
+
+} // namespace
+
+std::vector<unsigned char> encode_png_rgb(size_t width, size_t height,
+                                          const std::function<void(size_t row, unsigned char *pixels)> &row_pixels,
+                                          const rgb *transparent)
+{
+    std::vector<unsigned char> bytes;
+    if (width == 0 || height == 0 || width > PNG_UINT_31_MAX || height > PNG_UINT_31_MAX)
+        return bytes;
+    std::vector<unsigned char> row(3 * width);
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, png_failed, png_warned);
+    png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
+    bool written = false;
+    if (info != nullptr) {
+        png_set_write_fn(png, &bytes, append_png_bytes, no_flush);
+        written = write_png(png, info, width, height, row_pixels, row.data(), transparent);
+    }
+    png_destroy_write_struct(&png, &info);
+    if (!written)
+        bytes.clear();
+    return bytes;
+}
