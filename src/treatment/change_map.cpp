@@ -45,6 +45,22 @@ void widen_once(change_histogram *h)
         }
 }
 
+// Rows [0, rows) in two halves, the second on another thread when there is one:
+// work(0, 0, half) here and work(1, half, rows) there, or work(0, 0, rows) alone.
+void on_two_threads(size_t rows, const std::function<void(size_t, size_t, size_t)> &work)
+{
+    const size_t half = rows / 2;
+    worker_thread worker;
+    const bool shared = half > 0 && worker_start(&worker);
+    if (shared)
+        worker_post(&worker, [&] { work(1, half, rows); });
+    work(0, 0, shared ? half : rows);
+    if (shared) {
+        worker_wait(&worker);
+        worker_stop(&worker);
+    }
+}
+
 bool narrower(const change_histogram &a, const change_histogram &b)
 {
     return a.width_exponent < b.width_exponent ||
@@ -57,89 +73,129 @@ double detected_area_of_bin(const change_histogram &h, size_t k)
 }
 
 // The cells of one line: the sums of its columns for the map, its changes into the
-// histogram, whose bins are kept twice (alternate cells in each) so that neighbouring
-// cells of one bin do not wait for each other.
+// histogram, whose bins are kept in several copies (neighbouring cells in different
+// ones) so that neighbouring cells of one bin do not wait for each other.
+const size_t COPIES = 2;
 struct line_gathering {
-    std::vector<double> change, changes, height, heights;  // per column, over a row of pixels
-    std::vector<double> slots;  // as doubles, converted one by one
-    change_histogram copies[2];
+    std::vector<double> change, height;                  // per column, over a row of pixels
+    std::vector<double> change_missing, height_missing;  // cells without a change, an elevation
+    std::vector<int32_t> slots;                          // of each cell of the line
+    std::vector<double> volumes;
+    change_histogram copies[COPIES];
 };
 
-// The bins of a line's cells, as doubles so that the compiler computes several cells at
-// once; returns the largest magnitudes on each side. A change that is not a number takes
-// the last bin of a side, where it adds nothing.
-void line_slots(const double *__restrict a, const double *__restrict b, size_t columns, double limit,
-                double inverse_width, double *__restrict slots, double *above, double *below)
+// The slot of a change of that magnitude; beyond the histogram's when it is not a
+// finite number (the fix of such a line sees to it).
+inline double slot_of(double d, double magnitude, double inverse_width, double limit)
 {
-    const double last_bin = static_cast<double>(CHANGE_BINS - 1);
-    double up = 0.0, down = 0.0;
-#if defined(__GNUC__)
-#pragma omp simd reduction(max : up, down)
-#endif
-    for (size_t j = 0; j < columns; j++) {
-        const double d = a[j] - b[j];
-        const double magnitude = std::fabs(d);
-        double at = magnitude * inverse_width;
-        at = at < last_bin ? at : last_bin;
-        const double part = (d < 0.0 ? 2.0 : 0.0) + (magnitude >= limit ? 1.0 : 0.0);
-        slots[j] = part * static_cast<double>(CHANGE_BINS) + at;
-        const double finite = magnitude <= DBL_MAX ? magnitude : 0.0;
-        const double rise = d >= 0.0 ? finite : 0.0;
-        const double fall = d < 0.0 ? finite : 0.0;
-        up = rise > up ? rise : up;
-        down = fall > down ? fall : down;
-    }
-    *above = up;
-    *below = down;
+    double at = magnitude * inverse_width;
+    at = at < static_cast<double>(CHANGE_BINS - 1) ? at : static_cast<double>(CHANGE_BINS - 1);
+    const double part = (d < 0.0 ? 2.0 : 0.0) + (magnitude >= limit ? 1.0 : 0.0);
+    return part * static_cast<double>(CHANGE_BINS) + at;
 }
 
-// Adds a line's cells to the sums of its columns over a row of pixels.
-void add_line_sums(const double *__restrict a, const double *__restrict b, size_t columns, double limit,
-                   double *__restrict change, double *__restrict changes, double *__restrict height,
-                   double *__restrict heights)
+// One line in one pass, several cells at once: the sums of its columns for the map, the
+// slot and the volume of each cell, the largest change each way. Returns the sum of the
+// changes, which is not a finite number when a cell's change is not.
+double line_pass(const double *__restrict a, const double *__restrict b, size_t columns, double limit,
+                 double inverse_width, double cell_area, line_gathering *g, double *above, double *below)
+{
+    double *__restrict change = g->change.data();
+    double *__restrict height = g->height.data();
+    int32_t *__restrict slots = g->slots.data();
+    double *__restrict volumes = g->volumes.data();
+    double up = 0.0, down = 0.0, sum = 0.0;
+#if defined(__GNUC__)
+#pragma omp simd reduction(max : up) reduction(min : down) reduction(+ : sum)
+#endif
+    for (size_t j = 0; j < columns; j++) {
+        const double x = a[j];
+        const double d = x - b[j];
+        const double magnitude = std::fabs(d);
+        // Not a number fails every test: a cell without data adds nothing.
+        change[j] += (magnitude >= limit) & (magnitude <= DBL_MAX) ? d : 0.0;
+        height[j] += x == x ? x : 0.0;
+        slots[j] = static_cast<int32_t>(slot_of(d, magnitude, inverse_width, limit));
+        volumes[j] = magnitude * cell_area;
+        sum += d;
+        up = d > up ? d : up;
+        down = d < down ? d : down;
+    }
+    *above = up;
+    *below = -down;
+    return sum;
+}
+
+// The slots alone, once the bins have widened.
+void line_slots(const double *__restrict a, const double *__restrict b, size_t columns, double limit,
+                double inverse_width, int32_t *__restrict slots)
 {
 #if defined(__GNUC__)
 #pragma omp simd
 #endif
     for (size_t j = 0; j < columns; j++) {
-        // Each test made once, as a number: the compiler then computes several cells at
-        // once. A change that is not a number fails every test.
-        const double x = a[j];
-        const double d = x - b[j];
-        const double known = x == x ? 1.0 : 0.0;
-        const double has = d == d ? 1.0 : 0.0;
-        height[j] += x == x ? x : 0.0;
-        heights[j] += known;
-        changes[j] += has;
-        change[j] += std::fabs(d) >= limit ? d : 0.0;
+        const double d = a[j] - b[j];
+        slots[j] = static_cast<int32_t>(slot_of(d, std::fabs(d), inverse_width, limit));
+    }
+}
+
+// A line with cells without data, or with changes that are not finite numbers: those
+// cells have no slot, and (when counting) are counted apart from the sums; the largest
+// changes are those of the others.
+void fix_line(const double *a, const double *b, size_t columns, bool counting, line_gathering *g, double *above,
+              double *below)
+{
+    *above = *below = 0.0;
+    for (size_t j = 0; j < columns; j++) {
+        const double d = a[j] - b[j];
+        if (!(std::fabs(d) <= DBL_MAX)) {
+            g->slots[j] = static_cast<int32_t>(HISTOGRAM_SLOTS);
+            g->change_missing[j] += counting ? 1.0 : 0.0;
+        } else {
+            *above = std::max(*above, d);
+            *below = std::max(*below, -d);
+        }
+        if (counting && std::isnan(a[j]))
+            g->height_missing[j] += 1.0;
     }
 }
 
 void gather_line(const double *a, const double *b, size_t columns, double cell_area, double limit,
                  line_gathering *g)
 {
-    add_line_sums(a, b, columns, limit, g->change.data(), g->changes.data(), g->height.data(), g->heights.data());
     change_histogram &h = g->copies[0];
-    double *slots = g->slots.data();
     double above, below;
-    line_slots(a, b, columns, limit, h.inverse_width, slots, &above, &below);
+    const double sum = line_pass(a, b, columns, limit, h.inverse_width, cell_area, g, &above, &below);
+    const bool whole = std::fabs(sum) <= DBL_MAX;
+    if (!whole)
+        fix_line(a, b, columns, true, g, &above, &below);
     const double largest = std::max(above, below);
     if (!(largest < h.coverage)) {
-        widen_histogram(&g->copies[0], largest);
-        widen_histogram(&g->copies[1], largest);
-        line_slots(a, b, columns, limit, h.inverse_width, slots, &above, &below);
+        for (change_histogram &copy : g->copies)
+            widen_histogram(&copy, largest);
+        line_slots(a, b, columns, limit, h.inverse_width, g->slots.data());
+        if (!whole)
+            fix_line(a, b, columns, false, g, &above, &below);
     }
     h.largest[FIRST_ABOVE] = std::max(h.largest[FIRST_ABOVE], above);
     h.largest[FIRST_BELOW] = std::max(h.largest[FIRST_BELOW], below);
-    double *area[2] = {g->copies[0].area.data(), g->copies[1].area.data()};
-    double *volume[2] = {g->copies[0].volume.data(), g->copies[1].volume.data()};
-    for (size_t j = 0; j < columns; j++) {
-        const size_t copy = j & 1;
-        const size_t slot = static_cast<size_t>(slots[j]);
-        const double magnitude = std::fabs(a[j] - b[j]);
-        const bool finite = magnitude <= DBL_MAX;
-        area[copy][slot] += finite ? cell_area : 0.0;
-        volume[copy][slot] += finite ? magnitude * cell_area : 0.0;
+    double *area[COPIES], *volume[COPIES];
+    for (size_t k = 0; k < COPIES; k++) {
+        area[k] = g->copies[k].area.data();
+        volume[k] = g->copies[k].volume.data();
+    }
+    const int32_t *slots = g->slots.data();
+    const double *volumes = g->volumes.data();
+    size_t j = 0;
+    for (; j + COPIES <= columns; j += COPIES)
+        for (size_t k = 0; k < COPIES; k++) {
+            const size_t slot = static_cast<size_t>(slots[j + k]);
+            area[k][slot] += cell_area;
+            volume[k][slot] += volumes[j + k];
+        }
+    for (; j < columns; j++) {
+        area[0][static_cast<size_t>(slots[j])] += cell_area;
+        volume[0][static_cast<size_t>(slots[j])] += volumes[j];
     }
 }
 
@@ -156,29 +212,33 @@ void gather_rows(const gather_input &in, change_pixels *pixels, size_t first_row
 {
     const size_t f = pixels->factor;
     line_gathering g;
-    for (std::vector<double> *sums : {&g.change, &g.changes, &g.height, &g.heights})
+    for (std::vector<double> *sums : {&g.change, &g.height, &g.change_missing, &g.height_missing, &g.volumes})
         sums->assign(in.columns, 0.0);
     g.slots.assign(in.columns, 0);
-    g.copies[0] = g.copies[1] = empty_histogram();
+    for (change_histogram &copy : g.copies)
+        copy = empty_histogram();
     for (size_t row = first_row; row < end_row; row++) {
-        for (size_t i = row * f; i < std::min(row * f + f, in.lines); i++)
+        const size_t end_line = std::min(row * f + f, in.lines);
+        for (size_t i = row * f; i < end_line; i++)
             gather_line(in.first[i], in.second[i], in.columns, in.line_areas[i], in.limit, &g);
+        const double lines = static_cast<double>(end_line - row * f);
         for (size_t p = 0; p < pixels->columns; p++) {
-            double sum[4] = {0.0, 0.0, 0.0, 0.0};
+            double change = 0.0, changes = 0.0, height = 0.0, heights = 0.0;
             for (size_t j = p * f; j < std::min(p * f + f, in.columns); j++) {
-                sum[0] += g.change[j];
-                sum[1] += g.changes[j];
-                sum[2] += g.height[j];
-                sum[3] += g.heights[j];
+                change += g.change[j];
+                changes += lines - g.change_missing[j];
+                height += g.height[j];
+                heights += lines - g.height_missing[j];
             }
             const size_t at = row * pixels->columns + p;
-            pixels->change[at] = sum[1] > 0.0 ? static_cast<float>(sum[0] / sum[1]) : NAN;
-            pixels->elevation[at] = sum[3] > 0.0 ? static_cast<float>(sum[2] / sum[3]) : NAN;
+            pixels->change[at] = changes > 0.0 ? static_cast<float>(change / changes) : NAN;
+            pixels->elevation[at] = heights > 0.0 ? static_cast<float>(height / heights) : NAN;
         }
-        for (std::vector<double> *sums : {&g.change, &g.changes, &g.height, &g.heights})
+        for (std::vector<double> *sums : {&g.change, &g.height, &g.change_missing, &g.height_missing})
             std::fill(sums->begin(), sums->end(), 0.0);
     }
-    merge_histograms(&g.copies[0], g.copies[1]);
+    for (size_t k = 1; k < COPIES; k++)
+        merge_histograms(&g.copies[0], g.copies[k]);
     *histogram = g.copies[0];
 }
 
@@ -187,8 +247,9 @@ void gather_rows(const gather_input &in, change_pixels *pixels, size_t first_row
 change_histogram empty_histogram()
 {
     change_histogram h;
-    h.area.assign(HISTOGRAM_SLOTS, 0.0);
-    h.volume.assign(HISTOGRAM_SLOTS, 0.0);
+    // The upper half takes the cells whose change is not a finite number, and is never read.
+    h.area.assign(2 * HISTOGRAM_SLOTS, 0.0);
+    h.volume.assign(2 * HISTOGRAM_SLOTS, 0.0);
     set_bin_width(&h);
     return h;
 }
@@ -256,19 +317,13 @@ change_gathering gather_change(double *const *first, double *const *second, int3
     pixels.elevation.assign(pixels.rows * pixels.columns, 0.0f);
     const gather_input in = {first, second, static_cast<size_t>(lines), static_cast<size_t>(columns),
                              line_areas.data(), limit};
-    // The lower half of the rows on the second thread, when there is one.
-    const size_t half = pixels.rows / 2;
-    change_histogram lower;
-    worker_thread worker;
-    const bool shared = half > 0 && worker_start(&worker);
-    if (shared)
-        worker_post(&worker, [&] { gather_rows(in, &pixels, half, pixels.rows, &lower); });
-    gather_rows(in, &pixels, 0, shared ? half : pixels.rows, &g.histogram);
-    if (shared) {
-        worker_wait(&worker);
-        worker_stop(&worker);
-        merge_histograms(&g.histogram, lower);
-    }
+    change_histogram halves[2];
+    on_two_threads(pixels.rows, [&](size_t half, size_t first_row, size_t end_row) {
+        gather_rows(in, &pixels, first_row, end_row, &halves[half]);
+    });
+    g.histogram = halves[0];
+    if (!halves[1].area.empty())
+        merge_histograms(&g.histogram, halves[1]);
     return g;
 }
 
@@ -322,27 +377,33 @@ std::vector<uint8_t> hillshade(const std::vector<float> &elevation, size_t rows,
             return static_cast<double>(NAN);
         return static_cast<double>(elevation[static_cast<size_t>(rr) * columns + static_cast<size_t>(cc)]);
     };
+    on_two_threads(rows, [&](size_t, size_t first_row, size_t end_row) {
     double z[3][3];
-    for (size_t r = 0; r < rows; r++)
+    for (size_t r = first_row; r < end_row; r++)
         for (size_t c = 0; c < columns; c++) {
-            const double centre = elevation[r * columns + c];
-            if (std::isnan(centre))
+            const float *centre = &elevation[r * columns + c];
+            if (std::isnan(*centre))
                 continue;
-            bool whole = true;
-            for (long dr = -1; dr <= 1; dr++)
-                for (long dc = -1; dc <= 1; dc++)
-                    whole &= !std::isnan(z[dr + 1][dc + 1] = value(r, c, dr, dc));
+            bool whole = r > 0 && c > 0 && r + 1 < rows && c + 1 < columns;
+            if (whole) {
+                // Inside the frame, the eight neighbours as they are.
+                for (size_t k = 0; k < 3; k++)
+                    for (size_t m = 0; m < 3; m++)
+                        whole &= !std::isnan(z[k][m] = centre[(k - 1) * columns + m - 1]);
+            }
             // A missing neighbour continues the slope through the pixel from the one
             // opposite, or is level with the pixel when that is missing too.
             if (!whole)
                 for (long dr = -1; dr <= 1; dr++)
                     for (long dc = -1; dc <= 1; dc++) {
-                        const double opposite = value(r, c, -dr, -dc);
-                        if (std::isnan(z[dr + 1][dc + 1]))
-                            z[dr + 1][dc + 1] = std::isnan(opposite) ? centre : 2.0 * centre - opposite;
+                        const double here = value(r, c, dr, dc), opposite = value(r, c, -dr, -dc);
+                        z[dr + 1][dc + 1] = !std::isnan(here)       ? here
+                                            : std::isnan(opposite) ? static_cast<double>(*centre)
+                                                                   : 2.0 * *centre - opposite;
                     }
             light[r * columns + c] = light_from(z, spacing.x[r], spacing.y[r]);
         }
+    });
     return light;
 }
 
