@@ -31,8 +31,10 @@ demo: build
 # (wine64) in a Wine prefix of its own, $(WINBUILD)/wineprefix, whose c:\images\ is the
 # real root folder.
 windows:
+	JOBS=$(JOBS) sh cmake/cross-deps.sh $(WINBUILD)
 	cmake -S . -B $(WINBUILD) -DCMAKE_BUILD_TYPE=Release \
-		-DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64.cmake
+		-DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64.cmake \
+		-DORMELIX_CROSS_DEPS=$(CURDIR)/$(WINBUILD)/deps/install
 	cmake --build $(WINBUILD) -j $(JOBS)
 
 test-windows: windows
