@@ -119,7 +119,7 @@ TEST(ChangeMap, TheLightOfFlatGroundOfASlopeAndTheGroundDistancesOfDegrees)
     equator.cellsize = 1.0;
     equator.degrees = true;
     const pixel_spacing spacing = ground_spacing(equator, 1, 2);
-    EXPECT_NEAR(spacing.x[0], 111319.491 * std::cos(0.5 * M_PI / 180.0), 0.1);
+    EXPECT_NEAR(spacing.x[0], 111319.491 * std::cos(0.5 * 3.14159265358979323846 / 180.0), 0.1);
     EXPECT_NEAR(metres_per_degree_east(0.0), 111319.491, 0.001);
     EXPECT_NEAR(metres_per_degree_north(0.0), 110574.276, 0.001);
 }

@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <vector>
 
 #include "treatment/frame_area.h"
@@ -95,10 +94,9 @@ extern const rgb NO_DATA_COLOUR;
 std::vector<unsigned char> change_map_png(const change_pixels &pixels, const std::vector<uint8_t> &light,
                                           double bound);
 
-// A PNG of RGB pixels, one row at a time from row_pixels (3 x width bytes); the colour
+// A PNG of RGB pixels (3 bytes each, row after row, the top first); the colour
 // transparent, when given, is marked transparent. Empty when the image cannot be made.
-std::vector<unsigned char> encode_png_rgb(size_t width, size_t height,
-                                          const std::function<void(size_t row, unsigned char *pixels)> &row_pixels,
+std::vector<unsigned char> encode_png_rgb(size_t width, size_t height, const unsigned char *pixels,
                                           const rgb *transparent);
 
 #endif

@@ -410,8 +410,8 @@ std::string change_report_html(const change_report &r, const change_distribution
             "ends at &#177;" +
             shown(r.bound, 3) + " m, the magnitude that 98&#160;% of the detected area lies under. " +
             (r.limit > 0.0 ? "Changes smaller than " + limit + " are shown as none. " : std::string()) +
-            (r.factor > 1 ? text_printf("Each pixel is the mean of the %zu &#215; %zu cells it covers.", r.factor,
-                                        r.factor)
+            (r.factor > 1 ? "Each pixel is the mean of the " + std::to_string(r.factor) + " &#215; " +
+                                std::to_string(r.factor) + " cells it covers."
                           : std::string("Each pixel is one cell.")) +
             "</figcaption></figure>";
 
