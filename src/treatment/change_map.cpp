@@ -451,8 +451,7 @@ rgb shaded(const rgb &colour, uint8_t light)
 
 const rgb NO_DATA_COLOUR = {224, 224, 224};
 
-std::vector<unsigned char> change_map_png(const change_pixels &pixels, const std::vector<uint8_t> &light,
-                                          double bound)
+std::vector<unsigned char> map_colours(const change_pixels &pixels, const std::vector<uint8_t> &light, double bound)
 {
     // The ramp in 2048 steps and the lights, worked out once.
     const size_t STEPS = 2048;
@@ -482,7 +481,7 @@ std::vector<unsigned char> change_map_png(const change_pixels &pixels, const std
             image[3 * at + 2] = colour.b;
         }
     });
-    return encode_png_rgb(pixels.columns, pixels.rows, image.data(), &NO_DATA_COLOUR);
+    return image;
 }
 
 namespace {

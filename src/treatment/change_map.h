@@ -88,11 +88,10 @@ rgb ramp_colour(double value);
 // A colour darkened by the light on its pixel, so that the terrain reads under it.
 rgb shaded(const rgb &colour, uint8_t light);
 
-// The map: each pixel's change as a fraction of bound, coloured and shaded; pixels
-// without data in NO_DATA_COLOUR, transparent in the image.
+// The map's RGB pixels, row after row: each pixel's change as a fraction of bound,
+// coloured and shaded; pixels without data in NO_DATA_COLOUR, which no other has.
 extern const rgb NO_DATA_COLOUR;
-std::vector<unsigned char> change_map_png(const change_pixels &pixels, const std::vector<uint8_t> &light,
-                                          double bound);
+std::vector<unsigned char> map_colours(const change_pixels &pixels, const std::vector<uint8_t> &light, double bound);
 
 // A PNG of RGB pixels (3 bytes each, row after row, the top first); the colour
 // transparent, when given, is marked transparent. Empty when the image cannot be made.

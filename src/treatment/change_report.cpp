@@ -398,6 +398,8 @@ std::string change_report_html(const change_report &r, const change_distribution
     html += "<h2>Map of the change</h2><figure>";
     if (!map_base64.empty())
         html += map_svg(r, map_base64) + legend_svg(r.bound);
+    else
+        html += "<p>The map could not be drawn: the machine had no memory left for its picture.</p>";
     html += text_printf("<ul class=\"keys\"><li><span class=\"swatch\" style=\"background:%s\"></span>no data</li>",
                         NO_DATA_CSS);
     if (r.limit > 0.0)
@@ -491,13 +493,19 @@ std::string run_change_report_html()
     };
     r.inputs.push_back({"made", now_text() + ", ORMELIX " ORMELIX_VERSION});
 
+    // Each picture of the map freed as soon as the next is made from it.
     std::string map;
     {
-        const pixel_spacing spacing = ground_spacing(r.frame, g.pixels.factor, g.pixels.rows);
-        std::vector<uint8_t> light = hillshade(g.pixels.elevation, g.pixels.rows, g.pixels.columns, spacing);
+        std::vector<uint8_t> light = hillshade(g.pixels.elevation, g.pixels.rows, g.pixels.columns,
+                                               ground_spacing(r.frame, g.pixels.factor, g.pixels.rows));
         std::vector<float>().swap(g.pixels.elevation);
-        map = base64(change_map_png(g.pixels, light, r.bound));
+        std::vector<unsigned char> image = map_colours(g.pixels, light, r.bound);
         std::vector<float>().swap(g.pixels.change);
+        std::vector<uint8_t>().swap(light);
+        const std::vector<unsigned char> png = encode_png_rgb(r.image_width, r.image_height, image.data(),
+                                                              &NO_DATA_COLOUR);
+        std::vector<unsigned char>().swap(image);
+        map = base64(png);
     }
     return change_report_html(r, distribution_of(g.histogram, MOST_BINS), map);
 }
