@@ -360,15 +360,32 @@ double ground_metres_per_unit(const frame_geometry &frame)
 
 namespace {
 
-// The light on a pixel whose neighbours are z[line][column], line 0 to the north, the
-// pixels x_step and y_step metres apart.
-uint8_t light_from(const double z[3][3], double x_step, double y_step)
+// The light on a pixel from the slope of its neighbours, z[line][column] with line 0 to
+// the north, east_scale and north_scale being 1 / (8 x the pixels' spacing in metres):
+// 0 to 1, or not a number when a neighbour is missing.
+inline double light_from(const double z[3][3], double east_scale, double north_scale)
 {
-    const double sun_x = -0.5, sun_y = 0.5, sun_z = std::sqrt(0.5);  // from 315 degrees, 45 high
-    const double east = ((z[0][2] + 2.0 * z[1][2] + z[2][2]) - (z[0][0] + 2.0 * z[1][0] + z[2][0])) / (8.0 * x_step);
-    const double north = ((z[0][0] + 2.0 * z[0][1] + z[0][2]) - (z[2][0] + 2.0 * z[2][1] + z[2][2])) / (8.0 * y_step);
+    const double sun_x = -0.5, sun_y = 0.5, sun_z = 0.70710678118654752;  // from 315 degrees, 45 high
+    const double east = ((z[0][2] + 2.0 * z[1][2] + z[2][2]) - (z[0][0] + 2.0 * z[1][0] + z[2][0])) * east_scale;
+    const double north = ((z[0][0] + 2.0 * z[0][1] + z[0][2]) - (z[2][0] + 2.0 * z[2][1] + z[2][2])) * north_scale;
     const double lit = (sun_z - east * sun_x - north * sun_y) / std::sqrt(1.0 + east * east + north * north);
-    return static_cast<uint8_t>(255.0 * std::clamp(lit, 0.0, 1.0) + 0.5);
+    return lit < 0.0 ? 0.0 : lit > 1.0 ? 1.0 : lit;
+}
+
+// Row r's pixels [1, columns - 1) when it has a row on each side, several at once.
+void inner_lights(const float *__restrict above, const float *__restrict here, const float *__restrict below,
+                  size_t columns, double east_scale, double north_scale, double *__restrict lits)
+{
+    const size_t last = columns > 0 ? columns - 1 : 0;
+#if defined(__GNUC__)
+#pragma omp simd
+#endif
+    for (size_t c = 1; c < last; c++) {
+        const double z[3][3] = {{above[c - 1], above[c], above[c + 1]},
+                                {here[c - 1], here[c], here[c + 1]},
+                                {below[c - 1], below[c], below[c + 1]}};
+        lits[c] = light_from(z, east_scale, north_scale);
+    }
 }
 
 } // namespace
@@ -384,30 +401,33 @@ std::vector<uint8_t> hillshade(const std::vector<float> &elevation, size_t rows,
         return static_cast<double>(elevation[static_cast<size_t>(rr) * columns + static_cast<size_t>(cc)]);
     };
     on_two_threads(rows, [&](size_t, size_t first_row, size_t end_row) {
-    double z[3][3];
-    for (size_t r = first_row; r < end_row; r++)
-        for (size_t c = 0; c < columns; c++) {
-            const float *centre = &elevation[r * columns + c];
-            if (std::isnan(*centre))
-                continue;
-            bool whole = r > 0 && c > 0 && r + 1 < rows && c + 1 < columns;
-            if (whole) {
-                // Inside the frame, the eight neighbours as they are.
-                for (size_t k = 0; k < 3; k++)
-                    for (size_t m = 0; m < 3; m++)
-                        whole &= !std::isnan(z[k][m] = centre[(k - 1) * columns + m - 1]);
+        std::vector<double> lits(columns, NAN);
+        for (size_t r = first_row; r < end_row; r++) {
+            const double east_scale = 1.0 / (8.0 * spacing.x[r]), north_scale = 1.0 / (8.0 * spacing.y[r]);
+            const float *here = &elevation[r * columns];
+            std::fill(lits.begin(), lits.end(), NAN);
+            if (r > 0 && r + 1 < rows)
+                inner_lights(here - columns, here, here + columns, columns, east_scale, north_scale, lits.data());
+            for (size_t c = 0; c < columns; c++) {
+                if (std::isnan(here[c]))
+                    continue;
+                double lit = lits[c];
+                // At the edges and beside cells without data, a missing neighbour continues
+                // the slope through the pixel from the one opposite, or is level with the
+                // pixel when that is missing too.
+                if (std::isnan(lit)) {
+                    double z[3][3];
+                    for (long dr = -1; dr <= 1; dr++)
+                        for (long dc = -1; dc <= 1; dc++) {
+                            const double near = value(r, c, dr, dc), opposite = value(r, c, -dr, -dc);
+                            z[dr + 1][dc + 1] = !std::isnan(near)       ? near
+                                                : std::isnan(opposite) ? static_cast<double>(here[c])
+                                                                       : 2.0 * here[c] - opposite;
+                        }
+                    lit = light_from(z, east_scale, north_scale);
+                }
+                light[r * columns + c] = static_cast<uint8_t>(255.0 * lit + 0.5);
             }
-            // A missing neighbour continues the slope through the pixel from the one
-            // opposite, or is level with the pixel when that is missing too.
-            if (!whole)
-                for (long dr = -1; dr <= 1; dr++)
-                    for (long dc = -1; dc <= 1; dc++) {
-                        const double here = value(r, c, dr, dc), opposite = value(r, c, -dr, -dc);
-                        z[dr + 1][dc + 1] = !std::isnan(here)       ? here
-                                            : std::isnan(opposite) ? static_cast<double>(*centre)
-                                                                   : 2.0 * *centre - opposite;
-                    }
-            light[r * columns + c] = light_from(z, spacing.x[r], spacing.y[r]);
         }
     });
     return light;
