@@ -104,8 +104,9 @@ inline double slot_of(double d, double magnitude, double inverse_width, double l
 // One line in one pass, several cells at once: the sums of its columns for the map, the
 // slot and the volume of each cell, the largest change each way. Returns the sum of the
 // changes, which is not a finite number when a cell's change is not.
-ALSO_IN_WIDER_VECTORS double line_pass(const double *__restrict a, const double *__restrict b, size_t columns, double limit,
-                 double inverse_width, double cell_area, line_gathering *g, double *above, double *below)
+ALSO_IN_WIDER_VECTORS double line_pass(const double *__restrict a, const double *__restrict b, size_t columns,
+                                       double limit, double inverse_width, double cell_area, line_gathering *g,
+                                       double *above, double *below)
 {
     double *__restrict change = g->change.data();
     double *__restrict height = g->height.data();
@@ -462,12 +463,6 @@ uint8_t dimmed(uint8_t channel, double factor)
 }
 
 } // namespace
-
-rgb shaded(const rgb &colour, uint8_t light)
-{
-    const double factor = light_factor(light);
-    return {dimmed(colour.r, factor), dimmed(colour.g, factor), dimmed(colour.b, factor)};
-}
 
 const rgb NO_DATA_COLOUR = {224, 224, 224};
 

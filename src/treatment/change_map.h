@@ -77,19 +77,17 @@ inline bool operator==(const rgb &a, const rgb &b) { return a.r == b.r && a.g ==
 
 // The light on each pixel of a grid of elevations in metres, 0 to 255 (flat ground gets
 // 255 sin 45 degrees): sun at 315 degrees azimuth and 45 degrees altitude, slopes from
-// the eight neighbours (a missing one takes the pixel's own elevation). 0 where the
-// pixel has no elevation.
+// the eight neighbours at their ground distances (a missing one continues the slope
+// from the one opposite, or is level with the pixel). 0 where the pixel has no elevation.
 std::vector<uint8_t> hillshade(const std::vector<float> &elevation, size_t rows, size_t columns,
                                const pixel_spacing &spacing);
 
 // The diverging ramp, value -1 (first grid far below the second: deep blue) through 0
 // (white) to 1 (far above: deep red); beyond, the end colours.
 rgb ramp_colour(double value);
-// A colour darkened by the light on its pixel, so that the terrain reads under it.
-rgb shaded(const rgb &colour, uint8_t light);
-
 // The map's RGB pixels, row after row: each pixel's change as a fraction of bound,
-// coloured and shaded; pixels without data in NO_DATA_COLOUR, which no other has.
+// coloured, and darkened by its light so that the terrain reads under the colours;
+// pixels without data in NO_DATA_COLOUR, which no other has.
 extern const rgb NO_DATA_COLOUR;
 std::vector<unsigned char> map_colours(const change_pixels &pixels, const std::vector<uint8_t> &light, double bound);
 

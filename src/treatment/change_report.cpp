@@ -235,7 +235,8 @@ std::string histogram_svg(const change_distribution &d, double limit, bool volum
         if (raw > 0.0)
             svg += svg_rect(x, py(raw), bw, py(0) - py(raw), fill(RAW_COLOUR));
         if (raw / unit.divisor > y_top)
-            svg += text_printf("<path d=\"M %.2f %.2f l %.2f -4\" stroke=\"#fff\" stroke-width=\"2\"/>", x, top + 8, bw);
+            svg += text_printf("<path d=\"M %.2f %.2f l %.2f -4\" stroke=\"#fff\" stroke-width=\"2\"/>", x, top + 8,
+                               bw);
         if (detected > 0.0)
             svg += svg_rect(x, py(detected), bw, py(0) - py(detected),
                             fill(b.high <= 0.0 ? BELOW_COLOUR : ABOVE_COLOUR));
@@ -257,7 +258,8 @@ std::string histogram_svg(const change_distribution &d, double limit, bool volum
                     "title");
     if (cut)
         svg += svg_text(left + pw, 14, "end",
-                        "grey bars cut; the largest " + shown(largest / unit.divisor, decimals_of(y_step / 10)) + " " + unit.name,
+                        "grey bars cut; the largest " + shown(largest / unit.divisor, decimals_of(y_step / 10)) + " " +
+                            unit.name,
                         "small");
     // The key, above the plot.
     const char *const names[] = {"raw", "detected, first below", "detected, first above"};
@@ -311,11 +313,13 @@ change_distribution distribution_of(const change_histogram &h, size_t most_bins)
     bool any[2] = {false, false};
     for (size_t side = 0; side < 2; side++)
         for (size_t k = 0; k < CHANGE_BINS; k++)
-            for (bool detected : {false, true})
-                if (h.area[histogram_slot(side, detected, k)] > 0.0 || h.volume[histogram_slot(side, detected, k)] > 0.0) {
+            for (bool detected : {false, true}) {
+                const size_t slot = histogram_slot(side, detected, k);
+                if (h.area[slot] > 0.0 || h.volume[slot] > 0.0) {
                     any[side] = true;
                     top_bin[side] = k;
                 }
+            }
     // The narrowest width of 1, 2 or 5 times a power of ten that is a whole number of
     // fine bins and gives at most about most_bins bins.
     const double wanted = (h.largest[0] + h.largest[1]) / static_cast<double>(most_bins);
@@ -490,8 +494,8 @@ std::string run_change_report_html()
                                   (has_corner ? "" : " (raster pairs: no map coordinates of their own)")},
         {"kind of difference", kind_name(type_treat)},
         {"elimination limit", r.limit > 0.0 ? text_printf("%lf m", r.limit) : std::string("none")},
+        {"made", now_text() + ", ORMELIX " ORMELIX_VERSION},
     };
-    r.inputs.push_back({"made", now_text() + ", ORMELIX " ORMELIX_VERSION});
 
     // Each picture of the map freed as soon as the next is made from it.
     std::string map;
