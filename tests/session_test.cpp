@@ -81,11 +81,12 @@ std::string output_range(const std::string &low, const std::string &high)
 }
 
 // The last lines of a run that succeeded: the budget, and where the report is (the
-// output's name without ".asc" or "_m2.raw").
+// output's name without its extension, and a raster pair's without "_m2" or "_m4").
 std::string change_budget(const std::string &path, const std::string &cell_size, const std::string &cells,
                           const std::string &area, const std::string &volume, const std::string &mean)
 {
-    const std::string stem = path.substr(0, path.size() - (path.find(".asc") != std::string::npos ? 4 : 7));
+    const size_t dot = path.rfind('.');
+    const std::string stem = path.substr(0, path.compare(dot, 4, ".raw") == 0 ? dot - 3 : dot);
     return "\n\n\tCHANGE BUDGET OF " + path + " (cells of " + cell_size + " m) :" +
            "\n\t\tcells with a change : " + cells + "\n\t\tarea of change      : " + area + " m2" +
            "\n\t\tvolume of change    : " + volume + " m3" + "\n\t\tmean change         : " + mean +

@@ -63,7 +63,7 @@ frame_geometry run_frame_geometry()
 
 namespace {
 
-// 1 - e^2 sin^2 of a latitude in degrees, the ellipsoid's radii of curvature shrink with.
+// 1 - e^2 sin^2 of a latitude in degrees: the term of the ellipsoid's radii of curvature.
 double curvature_term(double latitude)
 {
     const double s = std::sin(std::clamp(latitude, -90.0, 90.0) * PI / 180.0);
