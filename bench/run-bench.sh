@@ -247,6 +247,18 @@ for side in $sizes; do
         ratios="$ratios $(verdict "$r32_wall" "<=" 0.6 "32-bit->32-bit s");"
         ratios="$ratios $(verdict "$mixed_wall" "<=" 1.2 "ASCII+16-bit->ASCII s");"
         ratios="$ratios $(verdict "$tif_cpu" ">=" 1.2 "GeoTIFF->GeoTIFF processor/wall time")"
+        # The report's share of a run: its step alone, on epochs of this size, in the
+        # benchmark program (the sessions above include it).
+        report=$("$bin/ormelix_bench" --benchmark_filter=BM_ChangeReport --benchmark_format=csv 2>/dev/null |
+            tail -n 1)
+        report_ms=$(echo "$report" | awk -F, '{ print $3 }')
+        report_mib=$(echo "$report" | awk -F, '{ printf "%.1f", $(NF - 1) }')
+        if [ -n "$report_ms" ]; then
+            echo "  report of the change: $report_ms ms, $report_mib MiB beyond the grids," \
+                "$(echo "$report_ms $aa_wall $r16_wall" | awk '{ printf "%.1f %% of ASCII -> ASCII, %.1f %% of 16-bit -> 16-bit", $1 / 10 / $2, $1 / 10 / $3 }')"
+            ratios="$ratios; $(verdict "$(echo "$report_ms $aa_wall" | awk '{ printf "%.1f", $1 / 10 / $2 }')" "<=" 5 \
+                "report % of ASCII->ASCII"); $(verdict "$report_mib" "<=" 16 "report MiB")"
+        fi
     fi
     ratios="$ratios; $(echo "$tif_peak $cells" | awk '{
         limit = ($2 * 24 + 64 * 1048576) / 1024

@@ -11,7 +11,8 @@ cp -R "$here/images/demo" "$root/images/demo"
 
 echo "Demo: difference of a hillside surveyed in 2019 (ASCII grid, metres) and in 2024"
 echo "(16-bit raster pair, centimetres); absolute values, changes under 0.25 m removed."
-echo "The run ends with the budget of the change: how much ground the landslide moved."
+echo "The run ends with the budget of the change: how much ground the landslide moved,"
+echo "and writes beside the result a report of the change to open in a browser."
 echo "Answers given, one per line: $(tr '\n' ' ' < "$here/answers.txt")"
 echo "----------------------------------------------------------------------------"
 status=0
@@ -24,5 +25,10 @@ if [ -f "$result" ]; then
     echo "Result (c:\\images\\demo\\landslide_val_abs.asc in the program's terms):"
     echo "  $result"
     head -n 6 "$result" | sed 's/^/  /'
+fi
+report="$root/images/demo/landslide_val_abs_report.html"
+if [ -f "$report" ]; then
+    echo "Report of the change, the map, the distribution and the budget (open it in a browser):"
+    echo "  $report"
 fi
 exit "$status"

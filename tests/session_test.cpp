@@ -86,14 +86,17 @@ std::string output_range(const std::string &low, const std::string &high)
     return "\n\tHypsometric dynamic scale out :\n\t\tMin = " + low + "\n\t\tMax = " + high + " ";
 }
 
-// The last lines of a run that succeeded.
+// The last lines of a run that succeeded: the budget, and where the report is (the
+// output's name without its extension, and a raster pair's without "_m2" or "_m4").
 std::string change_budget(const std::string &path, const std::string &cell_size, const std::string &cells,
                           const std::string &area, const std::string &volume, const std::string &mean)
 {
+    const size_t dot = path.rfind('.');
+    const std::string stem = path.substr(0, path.compare(dot, 4, ".raw") == 0 ? dot - 3 : dot);
     return "\n\n\tCHANGE BUDGET OF " + path + " (cells of " + cell_size + " m) :" +
            "\n\t\tcells with a change : " + cells + "\n\t\tarea of change      : " + area + " m2" +
            "\n\t\tvolume of change    : " + volume + " m3" + "\n\t\tmean change         : " + mean +
-           " m\n";
+           " m\n" + "\n\tREPORT OF THE CHANGE : " + stem + "_report.html\n";
 }
 
 // Two epochs of a 2 x 3 frame, in metres: 120.5 100 7 / 1 2 3 and 100 120.5 5 / 1.25 2 0.
@@ -184,7 +187,8 @@ TEST_F(Session, TwoAsciiGridsGiveAnAsciiDifference)
               e2e::text_file("ncols 3\nnrows 2\nxllcorner 300.500000\nyllcorner 400.000000\n"
                              "cellsize 10.000000\nnodata_value -9999.9999\n"
                              "20.500000\t20.500000\t2.000000\t0.250000\t0.000000\t3.000000\t"));
-    EXPECT_EQ(site_files(), (std::vector<std::string>{"diff_val_abs.asc", "north.asc", "south.asc"}));
+    EXPECT_EQ(site_files(), (std::vector<std::string>{"diff_val_abs.asc", "diff_val_abs_report.html", "north.asc",
+                                                      "south.asc"}));
 }
 
 TEST_F(Session, TheDemoEndsWithTheLandslidesBudget)
@@ -302,7 +306,7 @@ TEST_F(Session, TypicalRunTwoRasterPairsToCentimetres)
                              "\n\tand eliminating pixels whose altitude is lower than 0.50 m "));
     // Existing descriptors are never rewritten.
     EXPECT_EQ(read_file(site("north_m2.txt")), "2\n3\n2\n100\n12050\n20\n");
-    EXPECT_EQ(site_files().size(), 6u);
+    EXPECT_EQ(site_files().size(), 7u);
 }
 
 TEST_F(Session, MissingDescriptorIsAskedForAndCompleted)

@@ -8,6 +8,7 @@
 #include "console/console.h"
 #include "ormelix/opening.h"
 #include "platform/platform.h"
+#include "treatment/change_report.h"
 #include "treatment/difference.h"
 
 int main()
@@ -21,6 +22,7 @@ int main()
                           std::strerror(errno));
     // Told only of a result the user can open.
     print_change_budget();
+    print_change_report_line();
     std::fflush(stdout);
     return 0;
 }

@@ -5,6 +5,7 @@
 
 #include "globals/globals.h"
 #include "text/number_text.h"
+#include "treatment/change_report.h"
 #include "treatment/file_forms.h"
 
 namespace {
@@ -241,6 +242,7 @@ void treatment()
                        hypso, &d_min, &d_max, &budget_out);
     if (format_out >= 0 && format_out < FILE_FORM_COUNT)
         FILE_FORMS[format_out].write_output(d_min, d_max);
+    write_change_report();
 }
 
 std::vector<budget_line> run_budget_lines()

@@ -29,4 +29,9 @@ std::vector<double> line_cell_areas(const frame_geometry &frame);
 // neither has), in degrees when an input's file says so.
 frame_geometry run_frame_geometry();
 
+// The length in metres of one degree of longitude (east) and of latitude (north) on the
+// WGS 84 ellipsoid at a latitude in degrees.
+double metres_per_degree_east(double latitude);
+double metres_per_degree_north(double latitude);
+
 #endif
