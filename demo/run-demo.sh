@@ -25,4 +25,9 @@ if [ -f "$result" ]; then
     echo "  $result"
     head -n 6 "$result" | sed 's/^/  /'
 fi
+budget="$root/images/demo/landslide_val_abs_budget.csv"
+if [ -f "$budget" ]; then
+    echo "Its budget, for scripts (c:\\images\\demo\\landslide_val_abs_budget.csv):"
+    sed 's/^/  /' "$budget"
+fi
 exit "$status"

@@ -305,16 +305,15 @@ PASS_INLINE bool difference_run(const double *first, const double *second, doubl
         const double a = first[j];
         const double b = second[j];
         double result;
-        // The short way's tests let a result that is not a number stay one.
         if (KIND == TREAT_ABSOLUTE) {
             result = std::fabs(a - b);
         } else if (KIND == TREAT_NEGATIVE) {
             result = b - a;
-            result = (ANY_VALUES ? !(result >= 0.0) : result < 0.0) ? 0.0 : result;
+            result = !(result >= 0.0) ? 0.0 : result;
         } else if (KIND == TREAT_POSITIVE) {
             result = a - b;
-            result = (ANY_VALUES ? !(result >= hypso) : result < hypso) ? 0.0 : result;
-            result = (ANY_VALUES ? !(result >= 0.0) : result < 0.0) ? 0.0 : result;
+            result = !(result >= hypso) ? 0.0 : result;
+            result = !(result >= 0.0) ? 0.0 : result;
         } else if (KIND == TREAT_SIGNED) {
             result = a - b;
         } else {
@@ -332,13 +331,14 @@ PASS_INLINE bool difference_run(const double *first, const double *second, doubl
         high = result > high ? result : high;
 
         // The budget weighs the change itself, whatever the kind keeps of it. The short
-        // way lets a change that is not a number into the sums, where it shows.
+        // way lets a change that is not a number into the sums, where it shows: there
+        // the results need not keep it.
         const double rise = ANY_VALUES ? (a - b > 0.0 ? a - b : 0.0) : (0.0 > a - b ? 0.0 : a - b);
         const double fall = ANY_VALUES ? (b - a > 0.0 ? b - a : 0.0) : (0.0 > b - a ? 0.0 : b - a);
         double rise_kept = limit > rise ? 0.0 : rise;
         // The positive kind keeps only rises of at least hypso: so does its share.
         if (KIND == TREAT_POSITIVE)
-            rise_kept = (ANY_VALUES ? !(rise >= hypso) : rise < hypso) ? 0.0 : rise_kept;
+            rise_kept = !(rise >= hypso) ? 0.0 : rise_kept;
         const double fall_kept = limit > fall ? 0.0 : fall;
         above += rise;
         above_cells += rise > 0.0 ? 1.0 : 0.0;
