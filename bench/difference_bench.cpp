@@ -63,10 +63,11 @@ void BM_Difference(benchmark::State &state)
 
 } // namespace
 
-// Kind of difference (0 absolute, 1 negative, 2 positive), elimination (0 yes, 1 no).
+// Kind of difference (0 absolute, 1 negative, 2 positive, 3 signed), elimination (0 yes, 1 no).
 BENCHMARK(BM_Difference)
     ->Args({0, 1})
     ->Args({0, 0})
     ->Args({1, 1})
     ->Args({2, 0})
+    ->Args({3, 0})
     ->Unit(benchmark::kMillisecond);

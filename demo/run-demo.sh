@@ -26,6 +26,11 @@ if [ -f "$result" ]; then
     echo "  $result"
     head -n 6 "$result" | sed 's/^/  /'
 fi
+budget="$root/images/demo/landslide_val_abs_budget.csv"
+if [ -f "$budget" ]; then
+    echo "Its budget, for scripts (c:\\images\\demo\\landslide_val_abs_budget.csv):"
+    sed 's/^/  /' "$budget"
+fi
 report="$root/images/demo/landslide_val_abs_report.html"
 if [ -f "$report" ]; then
     echo "Report of the change, the map, the distribution and the budget (open it in a browser):"

@@ -2,7 +2,8 @@
 // taken through the difference and both writers. Layout of the input:
 //   byte 0     bit 0 sample type, bits 1-2 unit, bit 3 samples on a real file (so the
 //              size check applies) or on a stream of unknown size, bit 4 output sample
-//              type, bits 5-6 kind of difference, bit 7 elimination of low values;
+//              type (32 bits for signed values), bits 5-6 kind of difference, bit 7
+//              elimination of low values;
 //   then       the descriptor text, up to the first NUL byte;
 //   then       the sample bytes.
 // The grid read must be the samples decoded by hand; the result written must be the
@@ -102,9 +103,13 @@ void check_output(const raster_case &rc, double **out, int32_t lines, int32_t co
                   double d_max, Sample **(*allocate)(int32_t, int32_t), void (*release)(Sample **, int32_t))
 {
     // The unit the dialogue lets the user pick: the finest one accepted.
-    const bool metres_fit = largest_result_fits(d_max, 1.0, rc.itype_out);
+    const auto fits = [&](int32_t unit) {
+        return largest_result_fits(d_max, unit_coefficient(unit), rc.itype_out) &&
+               smallest_result_fits(d_min, unit_coefficient(unit), rc.itype_out);
+    };
+    const bool metres_fit = fits(0);
     int32_t unit = 3;
-    while (unit > 0 && metres_fit && !largest_result_fits(d_max, unit_coefficient(unit), rc.itype_out))
+    while (unit > 0 && metres_fit && !fits(unit))
         unit--;
     const double coef = unit_coefficient(unit);
     const size_t count = static_cast<size_t>(columns);
@@ -113,11 +118,12 @@ void check_output(const raster_case &rc, double **out, int32_t lines, int32_t co
     size_t saturated = 0;
     for (int32_t i = 0; i < lines; i++)
         saturated += scale_line(out[i], coef, samples[i], count);
-    // Results are never negative, so an accepted unit saturates nothing.
+    // An accepted unit saturates nothing.
     if (metres_fit)
         FUZZ_CHECK(saturated == 0);
 
     const double largest = static_cast<double>(largest_sample(rc.itype_out));
+    const double smallest = static_cast<double>(smallest_sample(rc.itype_out));
     bool any = false;
     int64_t low = 0, high = 0;
     for (int32_t i = 0; i < lines; i++) {
@@ -128,7 +134,7 @@ void check_output(const raster_case &rc, double **out, int32_t lines, int32_t co
                 continue;
             }
             const double scaled = std::trunc(v * coef);
-            const double expected = scaled > largest ? largest : scaled;
+            const double expected = scaled > largest ? largest : scaled < smallest ? smallest : scaled;
             FUZZ_CHECK(static_cast<double>(samples[i][j]) == expected);
             low = any ? std::min<int64_t>(low, samples[i][j]) : samples[i][j];
             high = any ? std::max<int64_t>(high, samples[i][j]) : samples[i][j];
@@ -242,24 +248,30 @@ void check_raster(const raster_case &rc)
     compute_difference(dtab, second, out, lines, columns, rc.type_treat, rc.basis, hypso, &d_min, &d_max,
                        &budget);
     bool any = false;
-    size_t changed = 0;
+    size_t changed = 0, above = 0, below = 0;
     for (int32_t i = 0; i < lines; i++) {
         for (int32_t j = 0; j < columns; j++) {
             const double v = out[i][j];
             FUZZ_CHECK(v == difference_cell(dtab[i][j], second[i][j], rc.type_treat, rc.basis, hypso));
-            FUZZ_CHECK(v >= 0.0);
+            FUZZ_CHECK(v >= 0.0 || rc.type_treat == TREAT_SIGNED);
             FUZZ_CHECK(v >= d_min && v <= d_max);
             any = any || v == d_min;
-            changed += v > 0.0;
+            changed += v != 0.0;
+            above += dtab[i][j] > second[i][j];
+            below += dtab[i][j] < second[i][j];
         }
     }
     FUZZ_CHECK(any);
     FUZZ_CHECK(budget.cells == static_cast<size_t>(lines) * static_cast<size_t>(columns));
-    FUZZ_CHECK(budget.changed == changed && budget.without_data == 0);
+    FUZZ_CHECK(budget.output.cells == changed && budget.without_data == 0);
+    FUZZ_CHECK(budget.above.cells == above && budget.below.cells == below);
+    FUZZ_CHECK(budget.above_detected.cells <= above && budget.below_detected.cells <= below);
     // No more than every change at the largest one, give or take the rounding.
-    FUZZ_CHECK(budget_total(budget) >= 0.0 &&
-               budget_total(budget) <= static_cast<double>(changed) * d_max * (1.0 + 1e-9));
-    FUZZ_CHECK((changed == 0) == (budget_total(budget) == 0.0));
+    const double output_volume = compensated_total(budget.output.volume);
+    const double largest = std::max(std::fabs(d_min), std::fabs(d_max));
+    FUZZ_CHECK(std::fabs(output_volume) <= static_cast<double>(changed) * largest * (1.0 + 1e-9));
+    if (rc.type_treat != TREAT_SIGNED)
+        FUZZ_CHECK((changed == 0) == (output_volume == 0.0));
 
     if (rc.itype_out == 1)
         check_output<int32_t>(rc, out, lines, columns, d_min, d_max, imatrice, frimatrice);
@@ -288,8 +300,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     rc.itype = flags & 1;
     rc.unit = (flags >> 1) & 3;
     rc.on_disk = ((flags >> 3) & 1) != 0;
-    rc.itype_out = (flags >> 4) & 1;
-    rc.type_treat = ((flags >> 5) & 3) % 3;
+    rc.type_treat = (flags >> 5) & 3;
+    // The dialogue offers signed values 32-bit samples only.
+    rc.itype_out = ((flags >> 4) & 1) | (rc.type_treat == TREAT_SIGNED);
     rc.basis = (flags >> 7) & 1;
     rc.descriptor = data + 1;
     const uint8_t *nul = static_cast<const uint8_t *>(std::memchr(data + 1, '\0', size - 1));

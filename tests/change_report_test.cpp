@@ -55,7 +55,8 @@ TEST(ChangeReport, ASessionWritesTheMapTheBudgetAndTheInputs)
     ASSERT_GE(r.console.size(), report_line.size());
     EXPECT_EQ(r.console.substr(r.console.size() - report_line.size()), report_line);
     EXPECT_EQ(e2e::list_folder(root + "/images/site"),
-              (std::vector<std::string>{"diff_val_abs.asc", "diff_val_abs_report.html", "north.asc", "south.asc"}));
+              (std::vector<std::string>{"diff_val_abs.asc", "diff_val_abs_budget.csv", "diff_val_abs_report.html",
+                                        "north.asc", "south.asc"}));
     const std::string html = e2e::read_file(root + "/images/site/diff_val_abs_report.html");
     e2e::remove_root(root);
 

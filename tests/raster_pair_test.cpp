@@ -189,6 +189,7 @@ TEST(RasterPairDescriptor, NotesNameTheKindAndTheLimit)
 {
     const std::string head = "\n\tProcessing applied to : \n\t\t    a_m4.raw \n\t\tand b_m4.raw ";
     EXPECT_EQ(processing_notes("a_m4.raw", "b_m4.raw", 1, 1, 0.0), head + "\n\tby using negative values");
+    EXPECT_EQ(processing_notes("a_m4.raw", "b_m4.raw", 3, 1, 0.0), head + "\n\tby using signed values");
     EXPECT_EQ(processing_notes("a_m4.raw", "b_m4.raw", 2, 0, 0.5),
               head + "\n\tby using positive values"
                      "\n\tand eliminating pixels whose altitude is lower than 0.50 m ");
@@ -271,6 +272,10 @@ TEST(RasterPairScaling, LargestResultFitsTheUnit)
     EXPECT_TRUE(largest_result_fits(std::numeric_limits<double>::quiet_NaN(), 1000.0, 0));
     EXPECT_EQ(largest_sample(0), 65535);
     EXPECT_EQ(largest_sample(1), 2147483647);
+    // Signed values: a fall of 3000 km overflows 32-bit millimetres, not centimetres.
+    EXPECT_FALSE(smallest_result_fits(-3000000.0, 1000.0, 1));
+    EXPECT_TRUE(smallest_result_fits(-3000000.0, 100.0, 1));
+    EXPECT_TRUE(smallest_result_fits(-2147483648.99, 1.0, 1));
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -39,7 +40,7 @@ const std::string SAMPLE_MENU = "\n\ttype of DEM raster :\n\t\t0 ====> 16 bits\n
 const std::string OUTPUT_QUESTION = "\n\n\tName of the DEM to be created (without any extension) ? ";
 const std::string TREATMENT_MENU = "\n\n\tType of treatment : "
                                    "\n\t\t0 ====> absolute values\n\t\t1 ====> negative values"
-                                   "\n\t\t2 ====> positive values\n\t\t";
+                                   "\n\t\t2 ====> positive values\n\t\t3 ====> signed values\n\t\t";
 const std::string ELIMINATION_MENU =
     "\n\n\tElimination of low altitude pixels :\n\t\t0 ====> yes\n\t\t1 ====> no\n\t\t";
 const std::string LIMIT_QUESTION = "\n\tHypsometric decimal value of this limit (in meters) ? ";
@@ -86,17 +87,26 @@ std::string output_range(const std::string &low, const std::string &high)
     return "\n\tHypsometric dynamic scale out :\n\t\tMin = " + low + "\n\t\tMax = " + high + " ";
 }
 
-// The last lines of a run that succeeded: the budget, and where the report is (the
-// output's name without its extension, and a raster pair's without "_m2" or "_m4").
-std::string change_budget(const std::string &path, const std::string &cell_size, const std::string &cells,
-                          const std::string &area, const std::string &volume, const std::string &mean)
+// The last lines of a run that succeeded: the values of the budget's lines in order (the
+// lines marked + only with elimination), and where the report is (the output's name
+// without its extension, and a raster pair's without "_m2" or "_m4").
+std::string change_budget(const std::string &path, const std::string &cells_of, const std::string &kind,
+                          const std::vector<std::string> &values, const std::string &note = "")
 {
+    static const char *const labels[] = {
+        "cells with data in both grids", "first above second, raw      ", "+first above second, detected ",
+        "+first above second, error    ", "first below second, raw      ", "+first below second, detected ",
+        "+first below second, error    ", "net volume, raw              ", "+net volume, detected         ",
+        "+net volume, error            "};
+    std::string text = "\n\n\tCHANGE BUDGET OF " + path + " (cells of " + cells_of + ") :";
+    size_t next = 0;
+    for (const std::string label : labels)
+        if (label[0] != '+' || values.size() == 11)
+            text += "\n\t\t" + label.substr(label[0] == '+') + " : " + values[next++];
     const size_t dot = path.rfind('.');
     const std::string stem = path.substr(0, path.compare(dot, 4, ".raw") == 0 ? dot - 3 : dot);
-    return "\n\n\tCHANGE BUDGET OF " + path + " (cells of " + cell_size + " m) :" +
-           "\n\t\tcells with a change : " + cells + "\n\t\tarea of change      : " + area + " m2" +
-           "\n\t\tvolume of change    : " + volume + " m3" + "\n\t\tmean change         : " + mean +
-           " m\n" + "\n\tREPORT OF THE CHANGE : " + stem + "_report.html\n";
+    return text + "\n\t\toutput grid, " + kind + std::string(16 - kind.size(), ' ') + " : " + values[next] + "\n" +
+           note + "\n\tREPORT OF THE CHANGE : " + stem + "_report.html\n";
 }
 
 // Two epochs of a 2 x 3 frame, in metres: 120.5 100 7 / 1 2 3 and 100 120.5 5 / 1.25 2 0.
@@ -112,6 +122,18 @@ const std::string NORTH_SOUTH_WARNING =
     "\n\t\tsecond DEM: lower-left corner 300.500000 400.000000, cell size 10.000000"
     "\n\t\tthe second DEM is offset by 8.020000 cells in X and 8.000000 cells in Y"
     "\n\tTheir difference is still taken cell by cell.\n";
+// Their changes, north minus south, +20.5 -20.5 +2 / -0.25 0 +3 m, on cells of 10 m.
+const std::vector<std::string> NORTH_SOUTH_10 = {
+    "6 of 6 (0 without data)", "3 cells, 300.000000 m2, 2550.000000 m3, mean 8.500000 m",
+    "2 cells, 200.000000 m2, 2075.000000 m3, mean 10.375000 m", "475.000000 m3",
+    "5 cells, 500.000000 m2, 4625.000000 m3, mean 9.250000 m"};
+// On cells of 25 m, with the limit 0.5 m: 0.25 m goes, an error of 0.5 m on each cell kept.
+const std::vector<std::string> NORTH_SOUTH_25_LIMIT = {
+    "6 of 6 (0 without data)", "3 cells, 1875.000000 m2, 15937.500000 m3, mean 8.500000 m",
+    "3 cells, 1875.000000 m2, 15937.500000 m3, mean 8.500000 m", "937.500000 m3 (5.882353 %)",
+    "2 cells, 1250.000000 m2, 12968.750000 m3, mean 10.375000 m",
+    "1 cell, 625.000000 m2, 12812.500000 m3, mean 20.500000 m", "312.500000 m3 (2.439024 %)", "2968.750000 m3",
+    "3125.000000 m3", "988.211769 m3 (31.622777 %)", "4 cells, 2500.000000 m2, 28750.000000 m3, mean 11.500000 m"};
 const std::vector<uint16_t> NORTH_CM = {12050, 10000, 700, 100, 200, 300};
 const std::vector<uint16_t> SOUTH_CM = {10000, 12050, 500, 125, 200, 0};
 
@@ -175,10 +197,8 @@ TEST_F(Session, TwoAsciiGridsGiveAnAsciiDifference)
                            summary("SECOND", "c:\\images\\site\\south.asc", 2, 3) + NORTH_SOUTH_WARNING +
                            OUTPUT_QUESTION + FORMAT_MENU + TREATMENT_MENU + ELIMINATION_MENU +
                            SAVING +
-                           // 20.5 + 20.5 + 2 + 0.25 + 3 m on 5 cells of 10 x 10 m.
-                           change_budget("c:\\images\\site\\diff_val_abs.asc", "10.000000",
-                                         "5 of 6 (0 without data)", "500.000000", "4625.000000",
-                                         "9.250000");
+                           change_budget("c:\\images\\site\\diff_val_abs.asc", "10.000000 m", "absolute values",
+                                         NORTH_SOUTH_10);
     EXPECT_EQ(r.console, expected);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.errors, "");
@@ -187,8 +207,8 @@ TEST_F(Session, TwoAsciiGridsGiveAnAsciiDifference)
               e2e::text_file("ncols 3\nnrows 2\nxllcorner 300.500000\nyllcorner 400.000000\n"
                              "cellsize 10.000000\nnodata_value -9999.9999\n"
                              "20.500000\t20.500000\t2.000000\t0.250000\t0.000000\t3.000000\t"));
-    EXPECT_EQ(site_files(), (std::vector<std::string>{"diff_val_abs.asc", "diff_val_abs_report.html", "north.asc",
-                                                      "south.asc"}));
+    EXPECT_EQ(site_files(), (std::vector<std::string>{"diff_val_abs.asc", "diff_val_abs_budget.csv",
+                                                      "diff_val_abs_report.html", "north.asc", "south.asc"}));
 }
 
 TEST_F(Session, TheDemoEndsWithTheLandslidesBudget)
@@ -200,15 +220,21 @@ TEST_F(Session, TheDemoEndsWithTheLandslidesBudget)
     e2e::run_result r = run(read_file(demo + "answers.txt"));
     EXPECT_EQ(r.status, 0);
     // Worked outside the program: the same doubles, summed exactly (Python's math.fsum).
-    const std::string budget = change_budget("c:\\images\\demo\\landslide_val_abs.asc", "5.000000",
-                                             "3419 of 60000 (0 without data)", "85475.000000",
-                                             "201502.000000", "2.357438");
+    const std::string budget = change_budget(
+        "c:\\images\\demo\\landslide_val_abs.asc", "5.000000 m", "absolute values",
+        {"60000 of 60000 (0 without data)", "26203 cells, 655075.000000 m2, 142883.000000 m3, mean 0.218117 m",
+         "1733 cells, 43325.000000 m2, 125496.000000 m3, mean 2.896619 m", "10831.250000 m3 (8.630753 %)",
+         "27408 cells, 685200.000000 m2, 93746.250000 m3, mean 0.136816 m",
+         "1686 cells, 42150.000000 m2, 76006.000000 m3, mean 1.803227 m", "10537.500000 m3 (13.864037 %)",
+         "49136.750000 m3", "49490.000000 m3", "15111.415646 m3 (30.534281 %)",
+         "3419 cells, 85475.000000 m2, 201502.000000 m3, mean 2.357438 m"});
     ASSERT_GE(r.console.size(), budget.size());
     EXPECT_EQ(r.console.substr(r.console.size() - budget.size()), budget);
 }
 
 TEST_F(Session, PositiveValuesAndNoDataCells)
 {
+    const std::string RISES = "2 cells, 2.000000 m2, 23.500000 m3, mean 11.750000 m";
     // -9999 is north's no-data value: that cell has no result; south's -99 is its own.
     write_file(site("north.asc"), "ncols 3\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1\n"
                                   "nodata_value -9999\n120.5 -9999 7\n1 2 3\n");
@@ -216,14 +242,15 @@ TEST_F(Session, PositiveValuesAndNoDataCells)
                                   "nodata_value -99\n100 120.5 -99\n1.25 nan 0\n");
     e2e::run_result r = run("site\nnorth\n0\nsouth\n0\ndiff\n0\n2\n1\n");
     EXPECT_EQ(r.status, 0);
-    // Two grids on the same cells: no warning. North lies above south by 20.5 and 3 m;
-    // 1 under 1.25 is no change.
+    // Two grids on the same cells: no warning. North lies above south by 20.5 and 3 m,
+    // below it by 0.25 m, which positive values leave out.
     EXPECT_EQ(r.console, opening_lines() + "\n" + summary("FIRST", "c:\\images\\site\\north.asc", 2, 3) +
                              SECOND_QUESTION + FORMAT_MENU + "\n" +
                              summary("SECOND", "c:\\images\\site\\south.asc", 2, 3) + OUTPUT_QUESTION +
                              FORMAT_MENU + TREATMENT_MENU + ELIMINATION_MENU + SAVING +
-                             change_budget("c:\\images\\site\\diff_val_pos.asc", "1.000000",
-                                           "2 of 6 (3 without data)", "2.000000", "23.500000", "11.750000"));
+                             change_budget("c:\\images\\site\\diff_val_pos.asc", "1.000000 m", "positive values",
+                                           {"3 of 6 (3 without data)", RISES, "1 cell, 1.000000 m2, 0.250000 m3, "
+                                            "mean 0.250000 m", "23.250000 m3", RISES}));
     EXPECT_EQ(read_file(site("diff_val_pos.asc")),
               e2e::text_file("ncols 3\nnrows 2\nxllcorner 0.000000\nyllcorner 0.000000\n"
                              "cellsize 1.000000\nnodata_value -9999.9999\n"
@@ -238,6 +265,7 @@ TEST_F(Session, EitherSystemsLineBreaksAndNamesOutsideAsciiReadTheSame)
     const std::string shown = "c:\\images\\" + folder + "\\";
     e2e::make_folder(root + "/images/" + folder);
     const std::string answers = folder + "\nnorth\n0\nsouth\n1\n0\n0\ndiff\n1\n0\n1\n0\n25\n0\n";
+    const std::string RISES = "3 cells, 1875.000000 m2, 1622500.000000 m3, mean 865.333333 m";
     const std::string expected =
         banner() + FOLDER_QUESTION + FIRST_QUESTION + FORMAT_MENU + "\n" +
         summary("FIRST", shown + "north.asc", 1, 3) + SECOND_QUESTION + FORMAT_MENU + SAMPLE_MENU +
@@ -246,8 +274,9 @@ TEST_F(Session, EitherSystemsLineBreaksAndNamesOutsideAsciiReadTheSame)
         TREATMENT_MENU + ELIMINATION_MENU + SAMPLE_MENU + PIXEL_QUESTION +
         output_range("10.000000", "2573.000000") + OUT_UNIT_MENU +
         // 10 + 2573 + 13 m on cells of south's 25 m.
-        change_budget(shown + "diff_val_abs_m2.raw", "25.000000", "3 of 3 (0 without data)", "1875.000000",
-                      "1622500.000000", "865.333333");
+        change_budget(shown + "diff_val_abs_m2.raw", "25.000000 m", "absolute values",
+                      {"3 of 3 (0 without data)", RISES, "0 cells, 0.000000 m2, 0.000000 m3, mean 0.000000 m",
+                       "1622500.000000 m3", RISES});
     for (const std::string line_break : {"\n", "\r\n"}) {
         SCOPED_TRACE(line_break == "\n" ? "LF" : "CR LF");
         std::string north = "ncols 3\nnrows 1\nxllcorner 0\nyllcorner 0\ncellsize 25\n"
@@ -289,8 +318,7 @@ TEST_F(Session, TypicalRunTwoRasterPairsToCentimetres)
         FORMAT_MENU + TREATMENT_MENU + ELIMINATION_MENU + LIMIT_QUESTION + SAMPLE_MENU +
         PIXEL_QUESTION + output_range("0.000000", "20.500000") + OUT_UNIT_MENU +
         // The metres before any scaling; cells of south's 25 m, not of the answer 30.
-        change_budget("c:\\images\\site\\diff_val_abs_m2.raw", "25.000000", "4 of 6 (0 without data)",
-                      "2500.000000", "28750.000000", "11.500000");
+        change_budget("c:\\images\\site\\diff_val_abs_m2.raw", "25.000000 m", "absolute values", NORTH_SOUTH_25_LIMIT);
     EXPECT_EQ(r.console, expected);
     EXPECT_EQ(r.status, 0);
 
@@ -306,7 +334,7 @@ TEST_F(Session, TypicalRunTwoRasterPairsToCentimetres)
                              "\n\tand eliminating pixels whose altitude is lower than 0.50 m "));
     // Existing descriptors are never rewritten.
     EXPECT_EQ(read_file(site("north_m2.txt")), "2\n3\n2\n100\n12050\n20\n");
-    EXPECT_EQ(site_files().size(), 7u);
+    EXPECT_EQ(site_files().size(), 8u);
 }
 
 TEST_F(Session, MissingDescriptorIsAskedForAndCompleted)
@@ -332,8 +360,8 @@ TEST_F(Session, MissingDescriptorIsAskedForAndCompleted)
         OUTPUT_QUESTION + FORMAT_MENU + TREATMENT_MENU + ELIMINATION_MENU + SAMPLE_MENU + PIXEL_QUESTION +
         output_range("0.000000", "20.500000") + OUT_UNIT_MENU +
         // North lies below south by 20.5 and 0.25 m; cells of south's 10 m.
-        change_budget("c:\\images\\site\\diff_val_neg_m4.raw", "10.000000", "2 of 6 (0 without data)",
-                      "200.000000", "2075.000000", "10.375000");
+        change_budget("c:\\images\\site\\diff_val_neg_m4.raw", "10.000000 m", "negative values",
+                      {NORTH_SOUTH_10[0], NORTH_SOUTH_10[1], NORTH_SOUTH_10[2], NORTH_SOUTH_10[3], NORTH_SOUTH_10[2]});
     EXPECT_EQ(r.console, expected);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(read_file(site("north_m2.txt")), e2e::text_file("2\n3\n2\n100\n12050\n25\n"));
@@ -381,8 +409,9 @@ TEST_F(Session, TwoRasterPairsToAnAsciiGridAskTheCorner)
     e2e::run_result r = run(answers);
     std::string tail = OUTPUT_QUESTION + FORMAT_MENU + TREATMENT_MENU + ELIMINATION_MENU +
                        "\n\n\tUTM Coordinates : " + "\n\t\tX_min ? " + "\t\tY_min ? " + SAVING +
-                       change_budget("c:\\images\\site\\diff_val_abs.asc", "25.000000",
-                                     "5 of 6 (0 without data)", "3125.000000", "28906.250000", "9.250000");
+                       change_budget("c:\\images\\site\\diff_val_abs.asc", "25.000000 m", "absolute values",
+                                     {NORTH_SOUTH_25_LIMIT[0], NORTH_SOUTH_25_LIMIT[1], NORTH_SOUTH_25_LIMIT[4],
+                                      NORTH_SOUTH_25_LIMIT[7], "5 cells, 3125.000000 m2, 28906.250000 m3, mean 9.250000 m"});
     ASSERT_GE(r.console.size(), tail.size());
     EXPECT_EQ(r.console.substr(r.console.size() - tail.size()), tail);
     EXPECT_EQ(r.status, 0);
@@ -405,8 +434,9 @@ TEST_F(Session, AnOutputPairReadsBackAsAnInput)
     EXPECT_NE(r.console.find(summary("SECOND", "c:\\images\\site\\diff_val_abs_m2.raw", 2, 3)),
               std::string::npos);
     // Nothing changed: no area and a mean of 0.
-    const std::string budget = change_budget("c:\\images\\site\\zero_val_abs.asc", "25.000000",
-                                             "0 of 6 (0 without data)", "0.000000", "0.000000", "0.000000");
+    const std::string none = "0 cells, 0.000000 m2, 0.000000 m3, mean 0.000000 m";
+    const std::string budget = change_budget("c:\\images\\site\\zero_val_abs.asc", "25.000000 m", "absolute values",
+                                             {"6 of 6 (0 without data)", none, none, "0.000000 m3", none});
     ASSERT_GE(r.console.size(), budget.size());
     EXPECT_EQ(r.console.substr(r.console.size() - budget.size()), budget);
     EXPECT_EQ(read_file(site("zero_val_abs.asc")),
@@ -528,7 +558,7 @@ TEST_F(Session, AnswersThatAreNotChoicesAreAskedAgain)
     write_file(site("south.asc"), SOUTH_ASC);
     // A folder outside the root, a menu answer of 3, -1, a word and 1.5, a limit "abc".
     std::string answers = "..\\other\nsite\nnorth\n3\n-1\nabc\n1.5\n0\nsouth\n0\n"
-                          "diff\n0\n3\n0\n0\nabc\n0.5e0\n";
+                          "diff\n0\n4\n0\n0\nabc\n0.5e0\n";
     e2e::run_result r = run(answers);
     std::string expected =
         banner() + FOLDER_QUESTION +
@@ -540,8 +570,11 @@ TEST_F(Session, AnswersThatAreNotChoicesAreAskedAgain)
         "\n" + summary("SECOND", "c:\\images\\site\\south.asc", 2, 3) + NORTH_SOUTH_WARNING +
         OUTPUT_QUESTION + FORMAT_MENU + TREATMENT_MENU + TREATMENT_MENU + ELIMINATION_MENU + LIMIT_QUESTION +
         "\n\tabc is not a number: please answer again.\n" + LIMIT_QUESTION + SAVING +
-        change_budget("c:\\images\\site\\diff_val_abs.asc", "10.000000", "4 of 6 (0 without data)",
-                      "400.000000", "4600.000000", "11.500000");
+        change_budget("c:\\images\\site\\diff_val_abs.asc", "10.000000 m", "absolute values",
+                      {NORTH_SOUTH_10[0], NORTH_SOUTH_10[1], NORTH_SOUTH_10[1], "150.000000 m3 (5.882353 %)",
+                       NORTH_SOUTH_10[2], "1 cell, 100.000000 m2, 2050.000000 m3, mean 20.500000 m",
+                       "50.000000 m3 (2.439024 %)", "475.000000 m3", "500.000000 m3", "158.113883 m3 (31.622777 %)",
+                       "4 cells, 400.000000 m2, 4600.000000 m3, mean 11.500000 m"});
     EXPECT_EQ(r.console, expected);
     EXPECT_EQ(r.status, 0);
     std::string body = read_file(site("diff_val_abs.asc"));
@@ -559,8 +592,8 @@ TEST_F(Session, AnOutputNamedLikeAnInputIsRefused)
                        "\n\tThe file c:\\images\\site\\diff_val_abs.asc is one of the input "
                        "grids: choose another name.\n" +
                        OUTPUT_QUESTION + SAVING +
-                       change_budget("c:\\images\\site\\other_val_abs.asc", "10.000000",
-                                     "5 of 6 (0 without data)", "500.000000", "4625.000000", "9.250000");
+                       change_budget("c:\\images\\site\\other_val_abs.asc", "10.000000 m", "absolute values",
+                                     NORTH_SOUTH_10);
     ASSERT_GE(r.console.size(), tail.size());
     EXPECT_EQ(r.console.substr(r.console.size() - tail.size()), tail);
     EXPECT_EQ(r.status, 0);
@@ -611,10 +644,18 @@ TEST_F(Session, RealEpochsInDegreesGiveGdalsDifferenceOnTheirGrid)
                               summary("FIRST", "c:\\images\\site\\lux_2000.asc", 60, 60) +
                               SECOND_QUESTION + FORMAT_MENU + "\n" +
                               summary("SECOND", "c:\\images\\site\\lux_2010.asc", 60, 60);
-    // The budget summed from GDAL's result; its cells are in the grids' unit, degrees.
-    const std::string rest = OUTPUT_QUESTION + FORMAT_MENU + TREATMENT_MENU + ELIMINATION_MENU + SAVING +
-                             change_budget("c:\\images\\site\\change_val_abs.asc", "0.008333",
-                                           "1089 of 3600 (1132 without data)", "0.075625", "0.049656", "0.656612");
+    // No file declares degrees: the cells are taken as metres (their budget summed from
+    // GDAL's result) and a note says how to declare them.
+    const std::string rest =
+        OUTPUT_QUESTION + FORMAT_MENU + TREATMENT_MENU + ELIMINATION_MENU + SAVING +
+        change_budget("c:\\images\\site\\change_val_abs.asc", "0.008333 m", "absolute values",
+                      {"2468 of 3600 (1132 without data)", "1002 cells, 0.069583 m2, 0.047542 m3, mean 0.683234 m",
+                       "87 cells, 0.006042 m2, 0.002115 m3, mean 0.350000 m", "0.045427 m3",
+                       "1089 cells, 0.075625 m2, 0.049656 m3, mean 0.656612 m"},
+                      "\n\tNote: the corner, extent and cell size of this frame all fit geographic degrees, but no "
+                      "file declares them so: the areas and volumes above take the cell size for metres. If the "
+                      "grids are in degrees, put beside each ASCII grid NAME.asc the file NAME.prj that GIS tools "
+                      "write with it (its text begins GEOGCS or GEOGCRS) and run again.\n");
     EXPECT_EQ(r.console, first + rest);
     EXPECT_EQ(r.status, 0);
     // The header keeps the inputs' georeference to its last digit; the cells are GDAL's.
@@ -665,8 +706,11 @@ TEST_F(Session, TwoGeotiffEpochsGiveGdalsDifferenceInEveryForm)
                                FORMAT_MENU + TREATMENT_MENU + ELIMINATION_MENU;
     // Summed by Python's math.fsum over GDAL's Float64 difference; cells of 30 m.
     auto budget = [](const std::string &path) {
-        return change_budget(path, "30.000000", "976 of 1681 (14 without data)", "878400.000000", "422328.776550",
-                             "0.480793");
+        return change_budget(path, "30.000000 m", "absolute values",
+                             {"1667 of 1681 (14 without data)",
+                              "285 cells, 256500.000000 m2, 204659.980774 m3, mean 0.797895 m",
+                              "691 cells, 621900.000000 m2, 217668.795776 m3, mean 0.350006 m", "-13008.815002 m3",
+                              "976 cells, 878400.000000 m2, 422328.776550 m3, mean 0.480793 m"});
     };
 
     e2e::run_result r = run("site\ndem_2015\n2\ndem_2020\n2\nchange\n0\n0\n1\n");
@@ -761,8 +805,11 @@ TEST_F(Session, TwoRasterPairsToAGeotiffAskTheCorner)
     e2e::run_result r = run("site\nnorth\n1\n0\n2\nsouth\n1\n0\n2\ndiff\n2\n0\n1\n512000.25\n4800000.5\n");
     const std::string tail = OUTPUT_QUESTION + FORMAT_MENU + TREATMENT_MENU + ELIMINATION_MENU +
                              "\n\n\tUTM Coordinates : " + "\n\t\tX_min ? " + "\t\tY_min ? " + SAVING +
-                             change_budget("c:\\images\\site\\diff_val_abs.tif", "25.000000",
-                                           "5 of 6 (0 without data)", "3125.000000", "28906.250000", "9.250000");
+                             change_budget("c:\\images\\site\\diff_val_abs.tif", "25.000000 m", "absolute values",
+                                           {"6 of 6 (0 without data)",
+                                            "3 cells, 1875.000000 m2, 15937.500000 m3, mean 8.500000 m",
+                                            "2 cells, 1250.000000 m2, 12968.750000 m3, mean 10.375000 m",
+                                            "2968.750000 m3", "5 cells, 3125.000000 m2, 28906.250000 m3, mean 9.250000 m"});
     ASSERT_GE(r.console.size(), tail.size());
     EXPECT_EQ(r.console.substr(r.console.size() - tail.size()), tail);
     EXPECT_EQ(r.status, 0);
@@ -805,6 +852,56 @@ TEST_F(Session, GeotiffStopsSayWhy)
                              ") was built without: convert it to Deflate, LZW or no compression first.\n");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(site_files(), (std::vector<std::string>{"dem.tif", "elev.tif"}));
+}
+
+TEST_F(Session, GridsInDegreesDeclaredByTheirPrjWeighTheirCellsOnTheEllipsoid)
+{
+    for (const char *name : {"lux_2000.asc", "lux_2000.prj", "lux_2010.asc"})
+        write_file(site(name), srtm(name));
+    e2e::run_result r = run("site\nlux_2000\n0\nlux_2010\n0\nchange\n0\n0\n1\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.console.find("CHANGE BUDGET OF c:\\images\\site\\change_val_abs.asc (cells of 0.008333333333 degrees "
+                             "(areas on the WGS 84 ellipsoid)) :"),
+              std::string::npos);
+    EXPECT_EQ(r.console.find("Note:"), std::string::npos);
+    // Each cell's area as pyproj's geodesic area of the cell, its parallels densified
+    // (tests/data/srtm_luxembourg/README.md): the areas and volumes lower and higher.
+    const struct {
+        const char *line;
+        double area, volume;
+    } figures[] = {{"first above second, raw       : 1002 cells, ", 555023423.0686789, 379126522.4798125},
+                   {"first below second, raw       : 87 cells, ", 48364382.74353005, 16927533.96023524}};
+    for (const auto &figure : figures) {
+        const size_t at = r.console.find(figure.line);
+        double area = 0, volume = 0;
+        ASSERT_NE(at, std::string::npos) << figure.line;
+        ASSERT_EQ(std::sscanf(r.console.c_str() + at + std::strlen(figure.line), "%lf m2, %lf m3", &area, &volume), 2);
+        EXPECT_NEAR(area, figure.area, figure.area * 1e-11) << figure.line;
+        EXPECT_NEAR(volume, figure.volume, figure.volume * 1e-11) << figure.line;
+    }
+}
+
+TEST_F(Session, SignedValuesInAnAsciiGridAndInA32BitRaster)
+{
+    write_file(site("north.asc"), NORTH_ASC);
+    write_file(site("south.asc"), SOUTH_ASC);
+    e2e::run_result r = run("site\nnorth\n0\nsouth\n0\ndiff\n0\n3\n1\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(read_file(site("diff_val_sgn.asc")),
+              e2e::text_file("ncols 3\nnrows 2\nxllcorner 300.500000\nyllcorner 400.000000\n"
+                             "cellsize 10.000000\nnodata_value -9999.9999\n"
+                             "20.500000\t-20.500000\t2.000000\t-0.250000\t0.000000\t3.000000\t"));
+
+    // 16 bits are refused and asked again; the limit 0.5 removes -0.25; in millimetres.
+    r = run("site\nnorth\n0\nsouth\n0\ndiff\n1\n3\n0\n0.5\n0\n1\n25\n3\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.console.find(SAMPLE_MENU + "\n\tSigned values fall below 0, which 16-bit samples cannot hold: "
+                                           "choose 32 bits.\n" + SAMPLE_MENU + PIXEL_QUESTION +
+                             output_range("-20.500000", "20.500000")),
+              std::string::npos);
+    EXPECT_EQ(read_file(site("diff_val_sgn_m4.raw")), little_endian32({20500, -20500, 2000, 0, 0, 3000}));
+    const std::string head = e2e::text_file("2\n3\n4\n-20500\n20500\n10\n");
+    EXPECT_EQ(read_file(site("diff_val_sgn_m4.txt")).substr(0, head.size()), head);
 }
 
 } // namespace

@@ -25,7 +25,7 @@ extern int32_t pix_size2;               // second grid's pixel size, whole metre
 extern int32_t pix_size3;               // answer to the output pixel-size question
 extern double dpix_size1, dpix_size2;   // raster pixel sizes in metres
 extern double dpix_size;                // cell size of the last ASCII header read
-extern int32_t type_treat;              // 0 absolute, 1 negative, 2 positive values
+extern int32_t type_treat;              // 0 absolute, 1 negative, 2 positive, 3 signed values
 extern int32_t basis;                   // elimination of low values: 0 yes, 1 no
 extern double hypso;                    // elimination limit in metres
 extern int32_t dyn_scale_dem1, dyn_scale_dem2;  // unit of raster integers: 0 m .. 3 mm

@@ -106,14 +106,19 @@ bool write_descriptor_tail(FILE *fp, int32_t minimum, int32_t maximum, int32_t p
     return fprintf(fp, "%d\n%d\n%d\n", minimum, maximum, pixel_size) > 0 && !ferror(fp);
 }
 
+const char *difference_kind_name(int32_t type_treat)
+{
+    static const char *const names[] = {"absolute values", "negative values", "positive values", "signed values"};
+    return type_treat >= 0 && type_treat <= 3 ? names[type_treat] : "";
+}
+
 std::string processing_notes(const std::string &nomim1, const std::string &nomim2,
                              int32_t type_treat, int32_t basis, double hypso)
 {
     std::string notes = "\n\tProcessing applied to : \n\t\t    " + nomim1 + " ";
     notes += "\n\t\tand " + nomim2 + " ";
-    if (type_treat == 0) notes += "\n\tby using absolute values";
-    if (type_treat == 1) notes += "\n\tby using negative values";
-    if (type_treat == 2) notes += "\n\tby using positive values";
+    const char *kind = difference_kind_name(type_treat);
+    if (*kind != '\0') notes += std::string("\n\tby using ") + kind;
     if (basis == 0)
         notes += text_printf("\n\tand eliminating pixels whose altitude is lower than %4.2lf m ", hypso);
     return notes;
@@ -185,12 +190,21 @@ int32_t truncate_to_int32(double value)
 
 int64_t largest_sample(int32_t itype) { return itype == 1 ? int64_t{2147483647} : int64_t{65535}; }
 
+int64_t smallest_sample(int32_t itype) { return itype == 1 ? int64_t{-2147483648LL} : int64_t{0}; }
+
 bool largest_result_fits(double d_max, double coef, int32_t itype)
 {
     const double scaled = d_max * coef;
     if (std::isnan(scaled)) return true;
     // Truncation keeps every value below the next whole number after the largest sample.
     return scaled < static_cast<double>(largest_sample(itype)) + 1.0;
+}
+
+bool smallest_result_fits(double d_min, double coef, int32_t itype)
+{
+    const double scaled = d_min * coef;
+    if (std::isnan(scaled)) return true;
+    return scaled > static_cast<double>(smallest_sample(itype)) - 1.0;
 }
 
 size_t scale_line(const double *in, double coef, uint16_t *out, size_t count)

@@ -32,8 +32,12 @@ descriptor_fields read_descriptor(FILE *fp);
 bool write_descriptor_head(FILE *fp, int32_t lines, int32_t columns, int32_t bytes_per_sample);
 bool write_descriptor_tail(FILE *fp, int32_t minimum, int32_t maximum, int32_t pixel_size);
 
+// The kinds of difference as the menu names them: "absolute values", "negative values",
+// "positive values", "signed values" for 0 to 3, "" for any other.
+const char *difference_kind_name(int32_t type_treat);
+
 // The notes that follow line 6 of an output descriptor: both input paths, the kind of
-// difference (0 absolute, 1 negative, 2 positive) and, when basis is 0, the limit.
+// difference ("by using signed values") and, when basis is 0, the limit.
 // No final line break.
 std::string processing_notes(const std::string &nomim1, const std::string &nomim2,
                              int32_t type_treat, int32_t basis, double hypso);
@@ -71,11 +75,13 @@ void convert_line_to_metres(const int32_t *in, double *out, size_t count, int32_
 // A real truncated toward zero to 32 bits; beyond the range it saturates, nan gives 0.
 int32_t truncate_to_int32(double value);
 
-// The largest sample of a type: 65535 or 2147483647.
+// The largest sample of a type: 65535 or 2147483647; the smallest: 0 or -2147483648.
 int64_t largest_sample(int32_t itype);
-// True when the largest result, in metres, times coef truncates to a sample the type
-// holds. A result that is not a number says nothing against the unit.
+int64_t smallest_sample(int32_t itype);
+// True when the largest (smallest) result, in metres, times coef truncates to a sample
+// the type holds. A result that is not a number says nothing against the unit.
 bool largest_result_fits(double d_max, double coef, int32_t itype);
+bool smallest_result_fits(double d_min, double coef, int32_t itype);
 
 // Each result times coef, truncated toward zero into a sample. Not a number gives 0;
 // a value beyond the samples saturates at the nearest one. Returns how many saturated.

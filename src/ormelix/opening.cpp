@@ -54,8 +54,8 @@ grid_placement placement_of(const input_grid &grid)
 
 const char *treatment_suffix(int32_t kind)
 {
-    static const char *const suffixes[] = {"_val_abs", "_val_neg", "_val_pos"};
-    return kind >= 0 && kind <= 2 ? suffixes[kind] : "";
+    static const char *const suffixes[] = {"_val_abs", "_val_neg", "_val_pos", "_val_sgn"};
+    return kind >= 0 && kind <= 3 ? suffixes[kind] : "";
 }
 
 // The output must never overwrite one of the input files.
@@ -122,8 +122,8 @@ void parameters()
 {
     type_treat = ask_menu({"\n\n\tType of treatment : ",
                            "\n\t\t0 ====> absolute values\n\t\t1 ====> negative values",
-                           "\n\t\t2 ====> positive values\n\t\t"},
-                          2);
+                           "\n\t\t2 ====> positive values\n\t\t3 ====> signed values\n\t\t"},
+                          3);
     basis = ask_menu(
         {"\n\n\tElimination of low altitude pixels :\n\t\t0 ====> yes\n\t\t1 ====> no\n\t\t"}, 1);
     if (basis == 0)

@@ -1,9 +1,12 @@
 #include "treatment/difference.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
+#include "console/console.h"
 #include "globals/globals.h"
+#include "gridfiles/raster_pair.h"
 #include "text/number_text.h"
 #include "treatment/change_report.h"
 #include "treatment/file_forms.h"
@@ -14,55 +17,193 @@ namespace {
 // billion cells keeps the rounding error of a sum of this many.
 const int32_t PLAIN_SUM_CELLS = 256;
 
-// The budget of the run's result, printed once the output is in place.
+// The budget of the run's result and the frame whose cells it weighs, printed once the
+// output is in place.
 change_budget budget_out;
+frame_geometry frame_out;
+
+void merge_compensated(compensated_sum *into, const compensated_sum &part)
+{
+    add_compensated(into, part.sum);
+    into->compensation += part.compensation;
+}
+
+void merge_measures(change_measure *into, const change_measure &part)
+{
+    into->cells += part.cells;
+    merge_compensated(&into->area, part.area);
+    merge_compensated(&into->volume, part.volume);
+}
+
+double area_of(const change_measure &measure) { return compensated_total(measure.area); }
+double volume_of(const change_measure &measure) { return compensated_total(measure.volume); }
+
+// The mean thickness of a change: its volume over its area, 0 where it has none.
+double mean_of(const change_measure &measure)
+{
+    const double area = area_of(measure);
+    return area > 0.0 ? volume_of(measure) / area : 0.0;
+}
+
+// What the budget derives from its sums. The error of a detected volume for a uniform
+// limit T is the area of its cells times T; the net's is the root sum of squares.
+struct derived_figures {
+    double above_error, below_error;
+    double net_raw, net_detected, net_error;
+};
+
+derived_figures derive(const change_budget &budget, bool eliminated, double hypso)
+{
+    // A limit of zero or below removes nothing and claims no error.
+    const double limit = eliminated && hypso > 0.0 ? hypso : 0.0;
+    derived_figures figures;
+    figures.above_error = limit * area_of(budget.above_detected);
+    figures.below_error = limit * area_of(budget.below_detected);
+    figures.net_raw = volume_of(budget.above) - volume_of(budget.below);
+    figures.net_detected = volume_of(budget.above_detected) - volume_of(budget.below_detected);
+    figures.net_error = std::hypot(figures.above_error, figures.below_error);
+    return figures;
+}
+
+std::string measure_text(const change_measure &measure)
+{
+    return text_printf("%llu %s, %lf m2, %lf m3, mean %lf m", static_cast<unsigned long long>(measure.cells),
+                       measure.cells == 1 ? "cell" : "cells", area_of(measure), volume_of(measure),
+                       mean_of(measure));
+}
+
+// An error, and what share of its volume it is when there is one.
+std::string error_text(double error, double volume)
+{
+    if (volume == 0.0)
+        return text_printf("%lf m3", error);
+    return text_printf("%lf m3 (%lf %%)", error, 100.0 * error / std::fabs(volume));
+}
 
 } // namespace
 
-void add_to_budget_sum(change_budget *budget, double value)
+void add_compensated(compensated_sum *total, double value)
 {
-    const double total = budget->sum + value;
+    const double sum = total->sum + value;
     // The smaller term loses its low bits in the addition: they are kept apart.
-    if (std::fabs(budget->sum) >= std::fabs(value))
-        budget->compensation += (budget->sum - total) + value;
+    if (std::fabs(total->sum) >= std::fabs(value))
+        total->compensation += (total->sum - sum) + value;
     else
-        budget->compensation += (value - total) + budget->sum;
-    budget->sum = total;
+        total->compensation += (value - sum) + total->sum;
+    total->sum = sum;
+}
+
+double compensated_total(const compensated_sum &total)
+{
+    // An infinite change leaves a compensation that is not a number.
+    return std::isfinite(total.sum) ? total.sum + total.compensation : total.sum;
 }
 
 void merge_budgets(change_budget *into, const change_budget &part)
 {
     into->cells += part.cells;
-    into->changed += part.changed;
     into->without_data += part.without_data;
-    add_to_budget_sum(into, part.sum);
-    into->compensation += part.compensation;
+    merge_measures(&into->above, part.above);
+    merge_measures(&into->below, part.below);
+    merge_measures(&into->above_detected, part.above_detected);
+    merge_measures(&into->below_detected, part.below_detected);
+    merge_measures(&into->output, part.output);
 }
 
-double budget_total(const change_budget &budget)
+std::vector<budget_line> budget_lines(const change_budget &budget, int32_t type_treat, bool eliminated,
+                                      double hypso)
 {
-    // An infinite change leaves a compensation that is not a number.
-    return std::isfinite(budget.sum) ? budget.sum + budget.compensation : budget.sum;
+    const derived_figures figures = derive(budget, eliminated, hypso);
+    std::vector<budget_line> lines;
+    lines.push_back({"cells with data in both grids",
+                     text_printf("%llu of %llu (%llu without data)",
+                                 static_cast<unsigned long long>(budget.cells - budget.without_data),
+                                 static_cast<unsigned long long>(budget.cells),
+                                 static_cast<unsigned long long>(budget.without_data))});
+    const struct {
+        const char *name;
+        const change_measure &raw, &detected;
+        double error;
+    } directions[] = {
+        {"first above second", budget.above, budget.above_detected, figures.above_error},
+        {"first below second", budget.below, budget.below_detected, figures.below_error},
+    };
+    for (const auto &direction : directions) {
+        lines.push_back({std::string(direction.name) + ", raw", measure_text(direction.raw)});
+        if (!eliminated)
+            continue;
+        lines.push_back({std::string(direction.name) + ", detected", measure_text(direction.detected)});
+        lines.push_back({std::string(direction.name) + ", error",
+                         error_text(direction.error, volume_of(direction.detected))});
+    }
+    lines.push_back({"net volume, raw", text_printf("%lf m3", figures.net_raw)});
+    if (eliminated) {
+        lines.push_back({"net volume, detected", text_printf("%lf m3", figures.net_detected)});
+        lines.push_back({"net volume, error", error_text(figures.net_error, figures.net_detected)});
+    }
+    const char *kind = difference_kind_name(type_treat);
+    lines.push_back({*kind != '\0' ? std::string("output grid, ") + kind : std::string("output grid"),
+                     measure_text(budget.output)});
+    return lines;
 }
 
-std::string format_change_budget(const std::string &output_path, double cell_size,
-                                 const change_budget &budget)
+std::string format_change_budget(const std::string &output_path, const frame_geometry &frame,
+                                 const std::vector<budget_line> &lines)
 {
-    const double total = budget_total(budget);
-    const double cell_area = cell_size * cell_size;
-    const double area = static_cast<double>(budget.changed) * cell_area;
-    const double volume = total * cell_area;
-    double mean = 0.0;
-    // Cells of no size still have a mean change.
-    if (budget.changed > 0)
-        mean = area > 0.0 ? volume / area : total / static_cast<double>(budget.changed);
-    return text_printf("\n\n\tCHANGE BUDGET OF %s (cells of %lf m) :", output_path.c_str(), cell_size) +
-           text_printf("\n\t\tcells with a change : %llu of %llu (%llu without data)",
-                       static_cast<unsigned long long>(budget.changed), static_cast<unsigned long long>(budget.cells),
-                       static_cast<unsigned long long>(budget.without_data)) +
-           text_printf("\n\t\tarea of change      : %lf m2", area) +
-           text_printf("\n\t\tvolume of change    : %lf m3", volume) +
-           text_printf("\n\t\tmean change         : %lf m\n", mean);
+    const std::string cells = frame.degrees
+                                  ? exact_real_text(frame.cellsize) + " degrees (areas on the WGS 84 ellipsoid)"
+                                  : text_printf("%lf m", frame.cellsize);
+    std::string text = "\n\n\tCHANGE BUDGET OF " + output_path + " (cells of " + cells + ") :";
+    size_t width = 0;
+    for (const budget_line &line : lines)
+        width = std::max(width, line.label.size());
+    for (const budget_line &line : lines)
+        text += "\n\t\t" + line.label + std::string(width - line.label.size(), ' ') + " : " + line.value;
+    return text + "\n" + frame_degrees_note(frame);
+}
+
+std::string frame_degrees_note(const frame_geometry &frame)
+{
+    const double width = frame.columns * frame.cellsize;
+    const double height = frame.lines * frame.cellsize;
+    const bool fits_degrees = frame.cellsize > 0.0 && frame.cellsize < 0.1 && frame.xll >= -180.0 &&
+                              frame.xll + width <= 180.0 && frame.yll >= -90.0 && frame.yll + height <= 90.0;
+    if (frame.degrees || !fits_degrees)
+        return "";
+    return "\n\tNote: the corner, extent and cell size of this frame all fit geographic degrees, but no file "
+           "declares them so: the areas and volumes above take the cell size for metres. If the grids are in "
+           "degrees, put beside each ASCII grid NAME.asc the file NAME.prj that GIS tools write with it (its "
+           "text begins GEOGCS or GEOGCRS) and run again.\n";
+}
+
+std::string budget_csv(const change_budget &budget, int32_t type_treat, bool eliminated, double hypso)
+{
+    const derived_figures figures = derive(budget, eliminated, hypso);
+    std::string names = "kind,limit_m,cells,cells_with_data,cells_without_data";
+    std::string values = std::to_string(type_treat) + "," + (eliminated ? exact_real_text(hypso) : "") + "," +
+                         std::to_string(budget.cells) + "," + std::to_string(budget.cells - budget.without_data) +
+                         "," + std::to_string(budget.without_data);
+    const auto add_real = [&](const char *name, double value) {
+        names += std::string(",") + name;
+        values += "," + exact_real_text(value);
+    };
+    const auto add_measure = [&](const char *name, const change_measure &measure) {
+        names += std::string(",") + name + "_cells";
+        values += "," + std::to_string(measure.cells);
+        add_real((std::string(name) + "_area_m2").c_str(), area_of(measure));
+        add_real((std::string(name) + "_volume_m3").c_str(), volume_of(measure));
+    };
+    add_measure("above", budget.above);
+    add_measure("below", budget.below);
+    add_real("net_volume_m3", figures.net_raw);
+    add_measure("above_detected", budget.above_detected);
+    add_real("above_error_m3", figures.above_error);
+    add_measure("below_detected", budget.below_detected);
+    add_real("below_error_m3", figures.below_error);
+    add_real("net_detected_volume_m3", figures.net_detected);
+    add_real("net_error_m3", figures.net_error);
+    add_measure("output", budget.output);
+    return names + "\n" + values + "\n";
 }
 
 double difference_cell(double first, double second, int32_t type_treat, int32_t basis,
@@ -88,6 +229,11 @@ double difference_cell(double first, double second, int32_t type_treat, int32_t 
         if (!(result >= 0.0))
             result = 0.0;
         break;
+    case TREAT_SIGNED:
+        result = first - second;
+        if (basis == 0 && hypso > std::fabs(result))
+            result = 0.0;
+        return result;
     default:
         return 0.0;
     }
@@ -97,7 +243,27 @@ double difference_cell(double first, double second, int32_t type_treat, int32_t 
     return result;
 }
 
+// The pass gathers a dozen figures besides the difference: it keeps the pace of the
+// difference alone only with four or eight cells per instruction, so it is compiled
+// for AVX2 and AVX-512 as well, and the processor's widest is taken at run time. Not
+// on Windows, where MinGW-w64 leaves the spills of wide vectors on a stack aligned
+// for narrow ones.
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(_WIN32)
+#define WIDE_VECTORS 1
+#else
+#define WIDE_VECTORS 0
+#endif
+// The steps of the pass, compiled into each width's own copy of it.
+#if defined(__GNUC__)
+#define PASS_INLINE inline __attribute__((always_inline))
+#else
+#define PASS_INLINE inline
+#endif
+
 namespace {
+
+// A kind of difference the dialogue never lets through: 0.0 in every cell with data.
+const int32_t TREAT_OTHER = -1;
 
 // What a pass has found so far in its part of the grid.
 struct pass_state {
@@ -106,65 +272,96 @@ struct pass_state {
     change_budget budget;
 };
 
-// difference_cell over a run of cells, for one kind, with no branch per cell so
-// that the compiler computes several cells at once. limit is hypso when small
-// changes are eliminated, -infinity otherwise. With ANY_VALUES false the run takes
-// a shorter way that holds only for cells with data and a limit that is a number:
-// it returns false, leaving state as it was, when a result has no data, and the run
-// must be done again with ANY_VALUES true.
+// A run of cells of one area, counted and summed plainly, joins a measure.
+void add_run(change_measure *measure, double cells, double sum, double area)
+{
+    measure->cells += static_cast<size_t>(cells);
+    add_compensated(&measure->area, cells * area);
+    add_compensated(&measure->volume, sum * area);
+}
+
+// difference_cell over a run of cells of one line, for one kind, with no branch per
+// cell so that the compiler computes several cells at once, and the budget of the
+// run, whose cells have the area given. limit is hypso when small changes are
+// eliminated, -infinity otherwise. With ANY_VALUES false the run takes a shorter way
+// that holds only for cells with data and a limit that is a number: it returns false,
+// leaving state as it was, when a cell has no data, and the run must be done again
+// with ANY_VALUES true.
 template <int32_t KIND, bool ANY_VALUES>
-bool difference_run(const double *first, const double *second, double *out, int32_t count, double hypso,
-                    double limit, pass_state *state)
+PASS_INLINE bool difference_run(const double *first, const double *second, double *out, int32_t count,
+                                double hypso, double limit, double area, pass_state *state)
 {
     double low = state->low;
     double high = state->high;
-    double sum = 0.0;
     // Counted as doubles, so that they stay in the vector registers of the results.
-    double changed = 0.0;
+    double above = 0.0, above_cells = 0.0, below = 0.0, below_cells = 0.0;
+    double above_kept = 0.0, above_kept_cells = 0.0, below_kept = 0.0, below_kept_cells = 0.0;
     double without_data = 0.0;
 #if defined(__GNUC__)
-#pragma omp simd reduction(min : low) reduction(max : high) reduction(+ : sum, changed, without_data)
+#pragma omp simd reduction(min : low) reduction(max : high)                                                  \
+    reduction(+ : above, above_cells, below, below_cells, above_kept, above_kept_cells, below_kept,           \
+                  below_kept_cells, without_data)
 #endif
     for (int32_t j = 0; j < count; j++) {
         const double a = first[j];
         const double b = second[j];
         double result;
-        // The short way's tests let a result that is not a number stay one.
         if (KIND == TREAT_ABSOLUTE) {
             result = std::fabs(a - b);
         } else if (KIND == TREAT_NEGATIVE) {
             result = b - a;
-            result = (ANY_VALUES ? !(result >= 0.0) : result < 0.0) ? 0.0 : result;
-        } else {
+            result = !(result >= 0.0) ? 0.0 : result;
+        } else if (KIND == TREAT_POSITIVE) {
             result = a - b;
-            result = (ANY_VALUES ? !(result >= hypso) : result < hypso) ? 0.0 : result;
-            result = (ANY_VALUES ? !(result >= 0.0) : result < 0.0) ? 0.0 : result;
+            result = !(result >= hypso) ? 0.0 : result;
+            result = !(result >= 0.0) ? 0.0 : result;
+        } else if (KIND == TREAT_SIGNED) {
+            result = a - b;
+        } else {
+            result = ((a != a) | (b != b)) ? NAN : 0.0;
         }
-        result = limit > result ? 0.0 : result;
-        // An absolute difference of a cell without data is not a number already.
-        if (ANY_VALUES && KIND != TREAT_ABSOLUTE)
+        if (KIND == TREAT_SIGNED)
+            result = limit > std::fabs(result) ? 0.0 : result;
+        else
+            result = limit > result ? 0.0 : result;
+        // An absolute or signed difference of a cell without data is not a number already.
+        if (ANY_VALUES && KIND != TREAT_ABSOLUTE && KIND != TREAT_SIGNED)
             result = ((a != a) | (b != b)) ? NAN : result;
         out[j] = result;
         low = result < low ? result : low;
         high = result > high ? result : high;
-        if (ANY_VALUES) {
-            const double kept = result > 0.0 ? result : 0.0;
-            const double one = result > 0.0 ? 1.0 : 0.0;
-            sum += kept;
-            changed += one;
-            without_data += result != result ? 1.0 : 0.0;
-        } else {
-            sum += result;
-            changed += result > 0.0 ? 1.0 : 0.0;
-        }
+
+        // The budget weighs the change itself, whatever the kind keeps of it. The short
+        // way lets a change that is not a number into the sums, where it shows: there
+        // the results need not keep it.
+        const double rise = ANY_VALUES ? (a - b > 0.0 ? a - b : 0.0) : (0.0 > a - b ? 0.0 : a - b);
+        const double fall = ANY_VALUES ? (b - a > 0.0 ? b - a : 0.0) : (0.0 > b - a ? 0.0 : b - a);
+        double rise_kept = limit > rise ? 0.0 : rise;
+        // The positive kind keeps only rises of at least hypso: so does its share.
+        if (KIND == TREAT_POSITIVE)
+            rise_kept = !(rise >= hypso) ? 0.0 : rise_kept;
+        const double fall_kept = limit > fall ? 0.0 : fall;
+        above += rise;
+        above_cells += rise > 0.0 ? 1.0 : 0.0;
+        below += fall;
+        below_cells += fall > 0.0 ? 1.0 : 0.0;
+        above_kept += rise_kept;
+        above_kept_cells += rise_kept > 0.0 ? 1.0 : 0.0;
+        below_kept += fall_kept;
+        below_kept_cells += fall_kept > 0.0 ? 1.0 : 0.0;
+        if (ANY_VALUES)
+            without_data += ((a != a) | (b != b)) ? 1.0 : 0.0;
     }
-    if (!ANY_VALUES && sum != sum)
+    if (!ANY_VALUES && (above != above || below != below))
         return false;
     state->low = low;
     state->high = high;
-    state->budget.changed += static_cast<size_t>(changed);
-    state->budget.without_data += static_cast<size_t>(without_data);
-    add_to_budget_sum(&state->budget, sum);
+    change_budget &budget = state->budget;
+    add_run(&budget.above, above_cells, above, area);
+    add_run(&budget.below, below_cells, below, area);
+    add_run(&budget.above_detected, above_kept_cells, above_kept, area);
+    add_run(&budget.below_detected, below_kept_cells, below_kept, area);
+    budget.without_data += static_cast<size_t>(without_data);
     return true;
 }
 
@@ -172,57 +369,144 @@ bool difference_run(const double *first, const double *second, double *out, int3
 // land outside a survey): after a run that held some, the next is taken the way
 // that handles them, until a run holds none.
 template <int32_t KIND>
-void difference_lines(double *const *first, double *const *second, double **out, int32_t lines,
-                      int32_t columns, double hypso, double limit, pass_state *state)
+PASS_INLINE void difference_lines(double *const *first, double *const *second, double **out, int32_t lines,
+                                  int32_t columns, double hypso, double limit, const double *line_areas,
+                                  pass_state *state)
 {
     const bool limit_is_number = hypso == hypso;
     bool without_data_near = !limit_is_number;
     for (int32_t i = 0; i < lines; i++) {
+        const double area = line_areas != nullptr ? line_areas[i] : 1.0;
         for (int32_t start = 0; start < columns; start += PLAIN_SUM_CELLS) {
             const int32_t count = columns - start > PLAIN_SUM_CELLS ? PLAIN_SUM_CELLS : columns - start;
             const double *a = first[i] + start;
             const double *b = second[i] + start;
             double *result = out[i] + start;
-            if (!without_data_near && difference_run<KIND, false>(a, b, result, count, hypso, limit, state))
+            if (!without_data_near &&
+                difference_run<KIND, false>(a, b, result, count, hypso, limit, area, state))
                 continue;
             const size_t before = state->budget.without_data;
-            difference_run<KIND, true>(a, b, result, count, hypso, limit, state);
+            difference_run<KIND, true>(a, b, result, count, hypso, limit, area, state);
             without_data_near = !limit_is_number || state->budget.without_data > before;
         }
     }
 }
 
+// The pass in two cells per instruction, as every x86-64 processor has them.
+template <int32_t KIND>
+void basic_lines(double *const *first, double *const *second, double **out, int32_t lines, int32_t columns,
+                 double hypso, double limit, const double *line_areas, pass_state *state)
+{
+    difference_lines<KIND>(first, second, out, lines, columns, hypso, limit, line_areas, state);
+}
+
+#if WIDE_VECTORS
+// Four cells per instruction.
+template <int32_t KIND>
+__attribute__((target("avx2"))) void avx2_lines(double *const *first, double *const *second, double **out,
+                                                 int32_t lines, int32_t columns, double hypso, double limit,
+                                                 const double *line_areas, pass_state *state)
+{
+    difference_lines<KIND>(first, second, out, lines, columns, hypso, limit, line_areas, state);
+}
+
+// Eight.
+template <int32_t KIND>
+__attribute__((target("avx512f"))) void avx512_lines(double *const *first, double *const *second, double **out,
+                                                     int32_t lines, int32_t columns, double hypso, double limit,
+                                                     const double *line_areas, pass_state *state)
+{
+    difference_lines<KIND>(first, second, out, lines, columns, hypso, limit, line_areas, state);
+}
+#endif
+
+int32_t processor_vectors()
+{
+#if WIDE_VECTORS
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f"))
+        return VECTORS_AVX512;
+    if (__builtin_cpu_supports("avx2"))
+        return VECTORS_AVX2;
+#endif
+    return VECTORS_BASIC;
+}
+
+int32_t vectors_in_use = -1;  // not yet asked of the processor
+
+// The pass for one kind, in the widest vectors in use.
+template <int32_t KIND>
+void kind_lines(double *const *first, double *const *second, double **out, int32_t lines, int32_t columns,
+                double hypso, double limit, const double *line_areas, pass_state *state)
+{
+    if (vectors_in_use < 0)
+        vectors_in_use = processor_vectors();
+#if WIDE_VECTORS
+    if (vectors_in_use == VECTORS_AVX512) {
+        avx512_lines<KIND>(first, second, out, lines, columns, hypso, limit, line_areas, state);
+        return;
+    }
+    if (vectors_in_use == VECTORS_AVX2) {
+        avx2_lines<KIND>(first, second, out, lines, columns, hypso, limit, line_areas, state);
+        return;
+    }
+#endif
+    basic_lines<KIND>(first, second, out, lines, columns, hypso, limit, line_areas, state);
+}
+
+// What the result holds: the detected changes its kind keeps, with their signs for
+// signed values.
+change_measure output_measure(const change_budget &budget, int32_t type_treat)
+{
+    change_measure output;
+    if (type_treat == TREAT_ABSOLUTE || type_treat == TREAT_POSITIVE || type_treat == TREAT_SIGNED)
+        merge_measures(&output, budget.above_detected);
+    if (type_treat == TREAT_ABSOLUTE || type_treat == TREAT_NEGATIVE)
+        merge_measures(&output, budget.below_detected);
+    if (type_treat == TREAT_SIGNED) {
+        change_measure falls = budget.below_detected;
+        falls.volume.sum = -falls.volume.sum;
+        falls.volume.compensation = -falls.volume.compensation;
+        merge_measures(&output, falls);
+    }
+    return output;
+}
+
 } // namespace
+
+int32_t use_difference_vectors(int32_t widest)
+{
+    vectors_in_use = std::min(widest, processor_vectors());
+    return vectors_in_use;
+}
 
 void compute_difference(double *const *first, double *const *second, double **out,
                         int32_t lines, int32_t columns, int32_t type_treat, int32_t basis,
-                        double hypso, double *d_min, double *d_max, change_budget *budget)
+                        double hypso, double *d_min, double *d_max, change_budget *budget,
+                        const double *line_areas)
 {
     const double limit = basis == 0 ? hypso : -INFINITY;
     pass_state state;
-    if (type_treat == TREAT_ABSOLUTE) {
-        difference_lines<TREAT_ABSOLUTE>(first, second, out, lines, columns, hypso, limit, &state);
-    } else if (type_treat == TREAT_NEGATIVE) {
-        difference_lines<TREAT_NEGATIVE>(first, second, out, lines, columns, hypso, limit, &state);
-    } else if (type_treat == TREAT_POSITIVE) {
-        difference_lines<TREAT_POSITIVE>(first, second, out, lines, columns, hypso, limit, &state);
-    } else {
-        // A kind the dialogue never lets through, cell by cell.
-        for (int32_t i = 0; i < lines; i++)
-            for (int32_t j = 0; j < columns; j++) {
-                const double result = difference_cell(first[i][j], second[i][j], type_treat, basis, hypso);
-                out[i][j] = result;
-                // NaN fails every test: cells without data take no part in the range or the sum.
-                state.low = result < state.low ? result : state.low;
-                state.high = result > state.high ? result : state.high;
-                state.budget.changed += result > 0.0;
-                state.budget.without_data += std::isnan(result);
-                if (result > 0.0)
-                    add_to_budget_sum(&state.budget, result);
-            }
+    switch (type_treat) {
+    case TREAT_ABSOLUTE:
+        kind_lines<TREAT_ABSOLUTE>(first, second, out, lines, columns, hypso, limit, line_areas, &state);
+        break;
+    case TREAT_NEGATIVE:
+        kind_lines<TREAT_NEGATIVE>(first, second, out, lines, columns, hypso, limit, line_areas, &state);
+        break;
+    case TREAT_POSITIVE:
+        kind_lines<TREAT_POSITIVE>(first, second, out, lines, columns, hypso, limit, line_areas, &state);
+        break;
+    case TREAT_SIGNED:
+        kind_lines<TREAT_SIGNED>(first, second, out, lines, columns, hypso, limit, line_areas, &state);
+        break;
+    default:
+        kind_lines<TREAT_OTHER>(first, second, out, lines, columns, hypso, limit, line_areas, &state);
+        break;
     }
     if (lines > 0 && columns > 0)
         state.budget.cells = static_cast<size_t>(lines) * static_cast<size_t>(columns);
+    state.budget.output = output_measure(state.budget, type_treat);
     if (state.low > state.high) {  // no cell holds data
         state.low = 0.0;
         state.high = 0.0;
@@ -237,31 +521,27 @@ void treatment()
 {
     double d_min = 0.0;
     double d_max = 0.0;
+    frame_out = run_frame_geometry();
+    const std::vector<double> line_areas = line_cell_areas(frame_out);
     budget_out = change_budget();
-    compute_difference(dtab_dem1, dtab_dem2, dtab_out, nb_lig, nb_col, type_treat, basis,
-                       hypso, &d_min, &d_max, &budget_out);
+    compute_difference(dtab_dem1, dtab_dem2, dtab_out, nb_lig, nb_col, type_treat, basis, hypso, &d_min, &d_max,
+                       &budget_out, line_areas.data());
     if (format_out >= 0 && format_out < FILE_FORM_COUNT)
         FILE_FORMS[format_out].write_output(d_min, d_max);
+    // Beside the output, and put in place with it.
+    FILE *fp = create_output_file(nomstem3 + "_budget.csv", "w");
+    if (std::fputs(budget_csv(budget_out, type_treat, basis == 0, hypso).c_str(), fp) < 0)
+        stop_output_failed(fp);
+    finish_output(fp);
     write_change_report();
 }
 
 std::vector<budget_line> run_budget_lines()
 {
-    const double cell_size = format_dem2 == 0 ? dpix_size : dpix_size2;
-    const double cell_area = cell_size * cell_size;
-    const double area = static_cast<double>(budget_out.changed) * cell_area;
-    const double volume = budget_total(budget_out) * cell_area;
-    return {{"cells with a change", text_printf("%llu of %llu (%llu without data)",
-                                                static_cast<unsigned long long>(budget_out.changed),
-                                                static_cast<unsigned long long>(budget_out.cells),
-                                                static_cast<unsigned long long>(budget_out.without_data))},
-            {"area of change", text_printf("%lf m2", area)},
-            {"volume of change", text_printf("%lf m3", volume)}};
+    return budget_lines(budget_out, type_treat, basis == 0, hypso);
 }
 
 void print_change_budget()
 {
-    // The result has the inputs' frame, whose cell size the second grid gives.
-    const double cell_size = format_dem2 == 0 ? dpix_size : dpix_size2;
-    std::fputs(format_change_budget(nomim3, cell_size, budget_out).c_str(), stdout);
+    std::fputs(format_change_budget(nomim3, frame_out, run_budget_lines()).c_str(), stdout);
 }

@@ -8,30 +8,42 @@
 #include <string>
 #include <vector>
 
-// Kinds of difference.
-enum { TREAT_ABSOLUTE = 0, TREAT_NEGATIVE = 1, TREAT_POSITIVE = 2 };
+#include "treatment/frame_area.h"
 
-// How much ground moved in a grid or a part of one: the budgets of two parts add up
-// to that of both (merge_budgets), in any order.
-struct change_budget {
-    size_t cells = 0;          // cells visited
-    size_t changed = 0;        // cells whose result is above 0
-    size_t without_data = 0;   // cells without a result
-    double sum = 0.0;          // sum of the results above 0, in metres...
-    double compensation = 0.0; // ...and the rounding error that sum has left behind
+// Kinds of difference.
+enum { TREAT_ABSOLUTE = 0, TREAT_NEGATIVE = 1, TREAT_POSITIVE = 2, TREAT_SIGNED = 3 };
+
+// A sum that keeps apart the rounding error of its additions: on a billion cells it
+// keeps the precision of the doubles, where a plain running sum drifts.
+struct compensated_sum {
+    double sum = 0.0;
+    double compensation = 0.0;
+};
+void add_compensated(compensated_sum *total, double value);
+double compensated_total(const compensated_sum &total);
+
+// A set of cells of the budget: how many, their area on the ground (m2) and the volume
+// of their change (m3).
+struct change_measure {
+    size_t cells = 0;
+    compensated_sum area;
+    compensated_sum volume;
 };
 
-// Adds a value to the budget's sum, keeping its rounding error.
-void add_to_budget_sum(change_budget *budget, double value);
+// How the ground moved in a grid or a part of one: the budgets of two parts add up to
+// that of both (merge_budgets), in any order. "Above" are the cells where the first
+// grid lies above the second, "below" those where it lies below, each with the
+// magnitude of its change; "detected" those of them the elimination limit keeps.
+struct change_budget {
+    size_t cells = 0;          // cells visited
+    size_t without_data = 0;   // cells without data in either grid
+    change_measure above, below;
+    change_measure above_detected, below_detected;
+    change_measure output;     // the cells of the result other than 0, with their values
+};
+
 // Adds the budget of another part of the grid.
 void merge_budgets(change_budget *into, const change_budget &part);
-// The sum of the results in metres.
-double budget_total(const change_budget &budget);
-
-// The text printed at the end of a successful run: counts, area, volume and mean of
-// the change of the output named output_path, whose cells are cell_size metres wide.
-std::string format_change_budget(const std::string &output_path, double cell_size,
-                                 const change_budget &budget);
 
 // One figure of the run's budget as the console shows it: what it is, and its value
 // with its unit ("85475.000000 m2").
@@ -39,24 +51,47 @@ struct budget_line {
     std::string label;
     std::string value;
 };
+// The figures of a budget, in the console's order: the detected ones and their errors
+// only when small changes were eliminated, below the limit hypso.
+std::vector<budget_line> budget_lines(const change_budget &budget, int32_t type_treat, bool eliminated,
+                                      double hypso);
 // The figures of the budget of the run's result, in the console's order.
 std::vector<budget_line> run_budget_lines();
 
+// The text printed at the end of a successful run: the heading naming the output and
+// its cells, the lines with their labels aligned, and the note a frame may need.
+std::string format_change_budget(const std::string &output_path, const frame_geometry &frame,
+                                 const std::vector<budget_line> &lines);
+// The note for a frame that looks like geographic degrees but is not declared so
+// ("" when none is needed).
+std::string frame_degrees_note(const frame_geometry &frame);
+// The budget file: one line of column names, one line of values, reals exact.
+std::string budget_csv(const change_budget &budget, int32_t type_treat, bool eliminated, double hypso);
+
 // One cell: kind 0 |first - second|, kind 1 second - first where positive, kind 2
-// first - second where at least hypso, whatever basis is; with basis 0, any result
-// below hypso becomes 0.0. A cell without data (NaN) in either grid gives NaN.
+// first - second where at least hypso, whatever basis is, kind 3 first - second; with
+// basis 0, any result whose magnitude is below hypso becomes 0.0. A cell without data
+// (NaN) in either grid gives NaN.
 double difference_cell(double first, double second, int32_t type_treat, int32_t basis,
                        double hypso);
 
 // Fills out (lines x columns) from first and second and finds the smallest and the
 // largest result among cells holding data (both 0.0 when none does); adds the cells
-// to *budget when it is given.
+// to *budget when it is given, each line's cells of the area line_areas gives (of 1
+// when it is null).
 void compute_difference(double *const *first, double *const *second, double **out,
                         int32_t lines, int32_t columns, int32_t type_treat, int32_t basis,
                         double hypso, double *d_min, double *d_max,
-                        change_budget *budget = nullptr);
+                        change_budget *budget = nullptr, const double *line_areas = nullptr);
 
-// The difference of the grids read into the result, handed to the writer asked for.
+// The vector instructions of the pass, widest last. The pass takes the widest the
+// processor has; use_difference_vectors(widest) limits it (to test each width) and
+// returns the width now in use.
+enum { VECTORS_BASIC = 0, VECTORS_AVX2 = 1, VECTORS_AVX512 = 2 };
+int32_t use_difference_vectors(int32_t widest);
+
+// The difference of the grids read into the result, handed to the writer asked for,
+// and the budget file beside it.
 void treatment();
 // Prints the budget of the change of the result, once it is in place.
 void print_change_budget();

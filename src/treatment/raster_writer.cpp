@@ -8,27 +8,39 @@
 #include "gridfiles/raster_pair.h"
 #include "nrutil.h"
 #include "globals/globals.h"
+#include "treatment/difference.h"
 
 namespace {
 
 const char *const unit_names[] = {"meters", "decimeters", "centimeters", "millimeters"};
 
-// A unit in which the largest result overflows the samples is refused, unless even
-// metres overflow them: then any unit goes and the overflowing values saturate.
-int32_t ask_output_unit(double d_max)
+// A unit in which the largest or the smallest result overflows the samples is
+// refused, unless even metres overflow them: then any unit goes and the overflowing
+// values saturate.
+int32_t ask_output_unit(double d_min, double d_max)
 {
-    const bool metres_fit = largest_result_fits(d_max, 1.0, itype_dem_out);
+    const bool metres_fit = largest_result_fits(d_max, 1.0, itype_dem_out) &&
+                            smallest_result_fits(d_min, 1.0, itype_dem_out);
+    const char *sample_name = itype_dem_out == 1 ? "32-bit" : "16-bit";
     for (;;) {
         const int32_t unit = ask_menu({"\n\n\tIn the resulting raster file, the dynamic scale will be : ",
                                        "\n\t\t0 ====> in meters",
                                        "\n\t\t1 ====> in decimeters\n\t\t2 ====> in centimeters",
                                        "\n\t\t3 ====> in millimeters\n\t\t"},
                                       3);
-        if (!metres_fit || largest_result_fits(d_max, unit_coefficient(unit), itype_dem_out)) return unit;
-        printf("\n\tIn %s the largest result, %lf m, gives %.0lf: more than a %s sample holds (%lld). "
-               "Choose a larger unit. ",
-               unit_names[unit], d_max, std::trunc(d_max * unit_coefficient(unit)),
-               itype_dem_out == 1 ? "32-bit" : "16-bit", static_cast<long long>(largest_sample(itype_dem_out)));
+        const double coef = unit_coefficient(unit);
+        const bool largest_fits = largest_result_fits(d_max, coef, itype_dem_out);
+        if (!metres_fit || (largest_fits && smallest_result_fits(d_min, coef, itype_dem_out))) return unit;
+        if (!largest_fits)
+            printf("\n\tIn %s the largest result, %lf m, gives %.0lf: more than a %s sample holds (%lld). "
+                   "Choose a larger unit. ",
+                   unit_names[unit], d_max, std::trunc(d_max * coef), sample_name,
+                   static_cast<long long>(largest_sample(itype_dem_out)));
+        else
+            printf("\n\tIn %s the smallest result, %lf m, gives %.0lf: less than a %s sample holds (%lld). "
+                   "Choose a larger unit. ",
+                   unit_names[unit], d_min, std::trunc(d_min * coef), sample_name,
+                   static_cast<long long>(smallest_sample(itype_dem_out)));
     }
 }
 
@@ -51,7 +63,11 @@ size_t write_samples(Sample **(*allocate)(int32_t, int32_t), void (*release)(Sam
 
 void ask_raster_output_options()
 {
-    itype_dem_out = ask_menu({RASTER_SAMPLE_TYPE_MENU}, 1);
+    for (;;) {
+        itype_dem_out = ask_menu({RASTER_SAMPLE_TYPE_MENU}, 1);
+        if (itype_dem_out != 0 || type_treat != TREAT_SIGNED) return;
+        printf("\n\tSigned values fall below 0, which 16-bit samples cannot hold: choose 32 bits.\n");
+    }
 }
 
 void raster_output_paths(const std::string &stem, std::string *samples, std::string *descriptor)
@@ -73,7 +89,7 @@ void create_raster_output(const std::string &samples, const std::string &descrip
 void raster_output(double d_min, double d_max)
 {
     printf("\n\tHypsometric dynamic scale out :\n\t\tMin = %lf\n\t\tMax = %lf ", d_min, d_max);
-    const int32_t dyn_scale_out = ask_output_unit(d_max);
+    const int32_t dyn_scale_out = ask_output_unit(d_min, d_max);
     coef_out = unit_coefficient(dyn_scale_out);
     const int32_t min = truncate_to_int32(d_min * coef_out);
     const int32_t max = truncate_to_int32(d_max * coef_out);
