@@ -41,8 +41,9 @@ inline tiff_read read_tiff(const std::string &bytes)
     FILE *again = file_of_bytes(bytes);
     geotiff_file file;
     result.opened = geotiff_open(fp, "c:\\images\\site\\elev.tif", &file, &result.fault);
+    // What the directory told, even of a file refused.
+    result.layout = file.layout;
     if (result.opened) {
-        result.layout = file.layout;
         double **grid = dmatrice(file.layout.columns, file.layout.lines);
         result.read = geotiff_read_cells(&file, again, grid, &result.fault);
         for (int32_t i = 0; i < file.layout.lines; i++)

@@ -119,7 +119,9 @@ toff_t seek_proc(thandle_t handle, toff_t offset, int whence)
 {
     tiff_stream *stream = stream_of(handle);
     errno = 0;
-    if (!seek_open_file(stream->fp, static_cast<int64_t>(offset), whence)) {
+    // A seek writes out what the stream holds: on some C libraries a failure there
+    // shows only in the stream's error flag.
+    if (!seek_open_file(stream->fp, static_cast<int64_t>(offset), whence) || std::ferror(stream->fp)) {
         note_io_failure(stream);
         return static_cast<toff_t>(-1);
     }
