@@ -51,13 +51,16 @@ BENCH_SIZES ?= 2000 5000
 BENCH_LARGE ?=
 BENCH_MIN_TIME ?= 0.2
 NOHINTBUILD ?= build-bench-nohint
+NOREPORTBUILD ?= build-bench-noreport
 bench:
 	cmake -S . -B $(BENCHBUILD) -DCMAKE_BUILD_TYPE=Release -DORMELIX_BENCH=ON -DORMELIX_TESTS=OFF
 	cmake --build $(BENCHBUILD) -j $(JOBS)
 	cmake -S . -B $(NOHINTBUILD) -DCMAKE_BUILD_TYPE=Release -DORMELIX_MEMORY_HINT=OFF -DORMELIX_TESTS=OFF
 	cmake --build $(NOHINTBUILD) -j $(JOBS) --target ormelix
+	cmake -S . -B $(NOREPORTBUILD) -DCMAKE_BUILD_TYPE=Release -DORMELIX_REPORT=OFF -DORMELIX_TESTS=OFF
+	cmake --build $(NOREPORTBUILD) -j $(JOBS) --target ormelix
 	$(BENCHBUILD)/ormelix_bench --benchmark_min_time=$(BENCH_MIN_TIME)
-	BENCH_SIZES="$(BENCH_SIZES)" BENCH_LARGE="$(BENCH_LARGE)" \
+	BENCH_SIZES="$(BENCH_SIZES)" BENCH_LARGE="$(BENCH_LARGE)" BENCH_NOREPORT=$(NOREPORTBUILD)/ormelix \
 		sh bench/run-bench.sh $(BENCHBUILD)/ormelix $(NOHINTBUILD)/ormelix
 
 # Each harness under libFuzzer for FUZZ_SECONDS (clang and its libFuzzer runtime:
@@ -66,4 +69,4 @@ fuzz:
 	JOBS=$(JOBS) sh fuzz/run-fuzz.sh $(FUZZBUILD) $(FUZZ_SECONDS)
 
 clean:
-	rm -rf $(BUILD) $(SANBUILD) $(BENCHBUILD) $(NOHINTBUILD) $(FUZZBUILD) $(WINBUILD)
+	rm -rf $(BUILD) $(SANBUILD) $(BENCHBUILD) $(NOHINTBUILD) $(NOREPORTBUILD) $(FUZZBUILD) $(WINBUILD)

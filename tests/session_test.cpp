@@ -881,7 +881,7 @@ TEST_F(Session, GridsInDegreesDeclaredByTheirPrjWeighTheirCellsOnTheEllipsoid)
     }
 }
 
-TEST_F(Session, SignedValuesInAnAsciiGridAndInA32BitRaster)
+TEST_F(Session, SignedValuesInEveryOutputForm)
 {
     write_file(site("north.asc"), NORTH_ASC);
     write_file(site("south.asc"), SOUTH_ASC);
@@ -902,6 +902,13 @@ TEST_F(Session, SignedValuesInAnAsciiGridAndInA32BitRaster)
     EXPECT_EQ(read_file(site("diff_val_sgn_m4.raw")), little_endian32({20500, -20500, 2000, 0, 0, 3000}));
     const std::string head = e2e::text_file("2\n3\n4\n-20500\n20500\n10\n");
     EXPECT_EQ(read_file(site("diff_val_sgn_m4.txt")).substr(0, head.size()), head);
+
+    // A GeoTIFF holds them as Float32, the limit's 0 included.
+    r = run("site\nnorth\n0\nsouth\n0\ndiff\n2\n3\n0\n0.5\n");
+    EXPECT_EQ(r.status, 0);
+    const e2e::tiff_read tif = e2e::read_tiff(read_file(site("diff_val_sgn.tif")));
+    ASSERT_TRUE(tif.read);
+    EXPECT_EQ(tif.cells, (std::vector<double>{20.5, -20.5, 2, 0, 0, 3}));
 }
 
 } // namespace

@@ -213,9 +213,10 @@ struct gather_input {
     size_t lines, columns;
     const double *line_areas;
     double limit;
+    const line_work &before_line;
 };
 
-void gather_rows(const gather_input &in, change_pixels *pixels, size_t first_row, size_t end_row,
+void gather_rows(const gather_input &in, change_pixels *pixels, size_t half, size_t first_row, size_t end_row,
                  change_histogram *histogram)
 {
     const size_t f = pixels->factor;
@@ -227,8 +228,11 @@ void gather_rows(const gather_input &in, change_pixels *pixels, size_t first_row
         copy = empty_histogram();
     for (size_t row = first_row; row < end_row; row++) {
         const size_t end_line = std::min(row * f + f, in.lines);
-        for (size_t i = row * f; i < end_line; i++)
+        for (size_t i = row * f; i < end_line; i++) {
+            if (in.before_line)
+                in.before_line(half, i);
             gather_line(in.first[i], in.second[i], in.columns, in.line_areas[i], in.limit, &g);
+        }
         const double lines = static_cast<double>(end_line - row * f);
         for (size_t p = 0; p < pixels->columns; p++) {
             double change = 0.0, changes = 0.0, height = 0.0, heights = 0.0;
@@ -311,7 +315,8 @@ size_t downsampling_factor(int32_t lines, int32_t columns, size_t longest_side)
 }
 
 change_gathering gather_change(double *const *first, double *const *second, int32_t lines, int32_t columns,
-                               const std::vector<double> &line_areas, double limit, size_t longest_side)
+                               const std::vector<double> &line_areas, double limit, size_t longest_side,
+                               const line_work &before_line)
 {
     change_gathering g;
     change_pixels &pixels = g.pixels;
@@ -324,10 +329,10 @@ change_gathering gather_change(double *const *first, double *const *second, int3
     pixels.change.assign(pixels.rows * pixels.columns, 0.0f);
     pixels.elevation.assign(pixels.rows * pixels.columns, 0.0f);
     const gather_input in = {first, second, static_cast<size_t>(lines), static_cast<size_t>(columns),
-                             line_areas.data(), limit};
+                             line_areas.data(), limit, before_line};
     change_histogram halves[2];
     on_two_threads(pixels.rows, [&](size_t half, size_t first_row, size_t end_row) {
-        gather_rows(in, &pixels, first_row, end_row, &halves[half]);
+        gather_rows(in, &pixels, half, first_row, end_row, &halves[half]);
     });
     g.histogram = halves[0];
     if (!halves[1].area.empty())

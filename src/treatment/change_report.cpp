@@ -466,20 +466,51 @@ std::string now_text()
 
 } // namespace
 
-std::string run_change_report_html()
+double run_report_limit()
+{
+    return basis == 0 && hypso > 0.0 ? hypso : 0.0;
+}
+
+change_gathering gather_run_change(const std::vector<double> &line_areas, const line_work &before_line)
+{
+    return gather_change(dtab_dem1, dtab_dem2, nb_lig, nb_col, line_areas, run_report_limit(), MAP_LONGEST_SIDE,
+                         before_line);
+}
+
+change_picture draw_change_map(change_gathering *gathering, const frame_geometry &frame)
+{
+    change_gathering &g = *gathering;
+    change_picture picture;
+    picture.bound = detected_percentile(g.histogram, RAMP_PERCENTILE);
+    if (!(picture.bound > 0.0))
+        picture.bound = 1.0;
+    picture.factor = g.pixels.factor;
+    picture.width = g.pixels.columns;
+    picture.height = g.pixels.rows;
+    // Each picture of the map freed as soon as the next is made from it.
+    std::vector<uint8_t> light = hillshade(g.pixels.elevation, g.pixels.rows, g.pixels.columns,
+                                           ground_spacing(frame, g.pixels.factor, g.pixels.rows));
+    std::vector<float>().swap(g.pixels.elevation);
+    std::vector<unsigned char> image = map_colours(g.pixels, light, picture.bound);
+    std::vector<float>().swap(g.pixels.change);
+    std::vector<uint8_t>().swap(light);
+    const std::vector<unsigned char> png = encode_png_rgb(picture.width, picture.height, image.data(),
+                                                          &NO_DATA_COLOUR);
+    std::vector<unsigned char>().swap(image);
+    picture.png_base64 = base64(png);
+    return picture;
+}
+
+std::string run_change_report_html(const change_gathering &g, const change_picture &picture)
 {
     change_report r;
     r.frame = run_frame_geometry();
     r.output_path = nomim3;
-    r.limit = basis == 0 && hypso > 0.0 ? hypso : 0.0;
-    change_gathering g = gather_change(dtab_dem1, dtab_dem2, nb_lig, nb_col, line_cell_areas(r.frame), r.limit,
-                                       MAP_LONGEST_SIDE);
-    r.bound = detected_percentile(g.histogram, RAMP_PERCENTILE);
-    if (!(r.bound > 0.0))
-        r.bound = 1.0;
-    r.factor = g.pixels.factor;
-    r.image_width = g.pixels.columns;
-    r.image_height = g.pixels.rows;
+    r.limit = run_report_limit();
+    r.bound = picture.bound;
+    r.factor = picture.factor;
+    r.image_width = picture.width;
+    r.image_height = picture.height;
     r.metres_per_unit = ground_metres_per_unit(r.frame);
     r.budget = run_budget_lines();
     const bool has_corner = Coord_UTM_dem1_OK != 0 || Coord_UTM_dem2_OK != 0;
@@ -496,27 +527,12 @@ std::string run_change_report_html()
         {"elimination limit", r.limit > 0.0 ? text_printf("%lf m", r.limit) : std::string("none")},
         {"made", now_text() + ", ORMELIX " ORMELIX_VERSION},
     };
-
-    // Each picture of the map freed as soon as the next is made from it.
-    std::string map;
-    {
-        std::vector<uint8_t> light = hillshade(g.pixels.elevation, g.pixels.rows, g.pixels.columns,
-                                               ground_spacing(r.frame, g.pixels.factor, g.pixels.rows));
-        std::vector<float>().swap(g.pixels.elevation);
-        std::vector<unsigned char> image = map_colours(g.pixels, light, r.bound);
-        std::vector<float>().swap(g.pixels.change);
-        std::vector<uint8_t>().swap(light);
-        const std::vector<unsigned char> png = encode_png_rgb(r.image_width, r.image_height, image.data(),
-                                                              &NO_DATA_COLOUR);
-        std::vector<unsigned char>().swap(image);
-        map = base64(png);
-    }
-    return change_report_html(r, distribution_of(g.histogram, MOST_BINS), map);
+    return change_report_html(r, distribution_of(g.histogram, MOST_BINS), picture.png_base64);
 }
 
-void write_change_report()
+void write_change_report(const change_gathering &gathering, const change_picture &picture)
 {
-    const std::string html = run_change_report_html();
+    const std::string html = run_change_report_html(gathering, picture);
     FILE *fp = create_output_file(change_report_path(), "wb");
     if (std::fwrite(html.data(), 1, html.size(), fp) != html.size())
         stop_output_failed(fp);
@@ -525,5 +541,7 @@ void write_change_report()
 
 void print_change_report_line()
 {
+    if (!CHANGE_REPORTS)
+        return;
     std::printf("\n\tREPORT OF THE CHANGE : %s\n", change_report_path().c_str());
 }

@@ -48,10 +48,31 @@ std::string change_report_html(const change_report &report, const change_distrib
 
 // The report of the run's output, NAME_report.html beside it.
 std::string change_report_path();
-// The report of the run, from its grids and globals.
-std::string run_change_report_html();
+// What the report needs of the run's grids, gathered in one pass (line_areas: a cell's
+// ground area for each line), before_line called on each line first (see gather_change).
+change_gathering gather_run_change(const std::vector<double> &line_areas,
+                                   const line_work &before_line = line_work());
+// The map as the report embeds it: its PNG in base64, with the magnitude at the ends
+// of its colour ramp. Drawn from what was gathered, whose pixels it frees as it goes,
+// and the frame (for the ground distances of the hillshade); it reads no global, so
+// that it can be drawn while the output is written.
+struct change_picture {
+    std::string png_base64;
+    double bound = 1.0;
+    size_t factor = 1, width = 0, height = 0;
+};
+change_picture draw_change_map(change_gathering *gathering, const frame_geometry &frame);
+// The report of the run from what was gathered, its map, and the globals.
+std::string run_change_report_html(const change_gathering &gathering, const change_picture &picture);
 // Makes and writes it, once the output is written.
-void write_change_report();
+void write_change_report(const change_gathering &gathering, const change_picture &picture);
+// False in a build without reports (cmake -DORMELIX_REPORT=OFF), which `make bench`
+// times to weigh them.
+#if defined(ORMELIX_REPORT) && !ORMELIX_REPORT
+constexpr bool CHANGE_REPORTS = false;
+#else
+constexpr bool CHANGE_REPORTS = true;
+#endif
 // Tells the user where the report is.
 void print_change_report_line();
 

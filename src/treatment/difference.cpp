@@ -1,12 +1,14 @@
 #include "treatment/difference.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 
 #include "console/console.h"
 #include "globals/globals.h"
 #include "gridfiles/raster_pair.h"
+#include "gridfiles/worker_thread.h"
 #include "text/number_text.h"
 #include "treatment/change_report.h"
 #include "treatment/file_forms.h"
@@ -266,11 +268,7 @@ namespace {
 const int32_t TREAT_OTHER = -1;
 
 // What a pass has found so far in its part of the grid.
-struct pass_state {
-    double low = INFINITY;
-    double high = -INFINITY;
-    change_budget budget;
-};
+using pass_state = difference_part;
 
 // A run of cells of one area, counted and summed plainly, joins a measure.
 void add_run(change_measure *measure, double cells, double sum, double area)
@@ -432,21 +430,25 @@ int32_t processor_vectors()
     return VECTORS_BASIC;
 }
 
-int32_t vectors_in_use = -1;  // not yet asked of the processor
+// Not yet asked of the processor while -1; the pass may run on two threads at once.
+std::atomic<int32_t> vectors_in_use{-1};
 
 // The pass for one kind, in the widest vectors in use.
 template <int32_t KIND>
 void kind_lines(double *const *first, double *const *second, double **out, int32_t lines, int32_t columns,
                 double hypso, double limit, const double *line_areas, pass_state *state)
 {
-    if (vectors_in_use < 0)
-        vectors_in_use = processor_vectors();
+    int32_t vectors = vectors_in_use.load(std::memory_order_relaxed);
+    if (vectors < 0) {
+        vectors = processor_vectors();
+        vectors_in_use.store(vectors, std::memory_order_relaxed);
+    }
 #if WIDE_VECTORS
-    if (vectors_in_use == VECTORS_AVX512) {
+    if (vectors == VECTORS_AVX512) {
         avx512_lines<KIND>(first, second, out, lines, columns, hypso, limit, line_areas, state);
         return;
     }
-    if (vectors_in_use == VECTORS_AVX2) {
+    if (vectors == VECTORS_AVX2) {
         avx2_lines<KIND>(first, second, out, lines, columns, hypso, limit, line_areas, state);
         return;
     }
@@ -477,7 +479,59 @@ change_measure output_measure(const change_budget &budget, int32_t type_treat)
 int32_t use_difference_vectors(int32_t widest)
 {
     vectors_in_use = std::min(widest, processor_vectors());
-    return vectors_in_use;
+    return vectors_in_use.load();
+}
+
+void difference_of_lines(double *const *first, double *const *second, double **out, int32_t first_line,
+                         int32_t end_line, int32_t columns, int32_t type_treat, int32_t basis, double hypso,
+                         const double *line_areas, difference_part *part)
+{
+    const double limit = basis == 0 ? hypso : -INFINITY;
+    const int32_t lines = end_line - first_line;
+    first += first_line;
+    second += first_line;
+    out += first_line;
+    if (line_areas != nullptr)
+        line_areas += first_line;
+    switch (type_treat) {
+    case TREAT_ABSOLUTE:
+        kind_lines<TREAT_ABSOLUTE>(first, second, out, lines, columns, hypso, limit, line_areas, part);
+        break;
+    case TREAT_NEGATIVE:
+        kind_lines<TREAT_NEGATIVE>(first, second, out, lines, columns, hypso, limit, line_areas, part);
+        break;
+    case TREAT_POSITIVE:
+        kind_lines<TREAT_POSITIVE>(first, second, out, lines, columns, hypso, limit, line_areas, part);
+        break;
+    case TREAT_SIGNED:
+        kind_lines<TREAT_SIGNED>(first, second, out, lines, columns, hypso, limit, line_areas, part);
+        break;
+    default:
+        kind_lines<TREAT_OTHER>(first, second, out, lines, columns, hypso, limit, line_areas, part);
+        break;
+    }
+}
+
+void finish_difference(const difference_part *parts, size_t count, int32_t lines, int32_t columns,
+                       int32_t type_treat, double *d_min, double *d_max, change_budget *budget)
+{
+    difference_part all;
+    for (size_t k = 0; k < count; k++) {
+        all.low = std::min(all.low, parts[k].low);
+        all.high = std::max(all.high, parts[k].high);
+        merge_budgets(&all.budget, parts[k].budget);
+    }
+    if (lines > 0 && columns > 0)
+        all.budget.cells = static_cast<size_t>(lines) * static_cast<size_t>(columns);
+    all.budget.output = output_measure(all.budget, type_treat);
+    if (all.low > all.high) {  // no cell holds data
+        all.low = 0.0;
+        all.high = 0.0;
+    }
+    *d_min = all.low;
+    *d_max = all.high;
+    if (budget != nullptr)
+        merge_budgets(budget, all.budget);
 }
 
 void compute_difference(double *const *first, double *const *second, double **out,
@@ -485,55 +539,77 @@ void compute_difference(double *const *first, double *const *second, double **ou
                         double hypso, double *d_min, double *d_max, change_budget *budget,
                         const double *line_areas)
 {
-    const double limit = basis == 0 ? hypso : -INFINITY;
-    pass_state state;
-    switch (type_treat) {
-    case TREAT_ABSOLUTE:
-        kind_lines<TREAT_ABSOLUTE>(first, second, out, lines, columns, hypso, limit, line_areas, &state);
-        break;
-    case TREAT_NEGATIVE:
-        kind_lines<TREAT_NEGATIVE>(first, second, out, lines, columns, hypso, limit, line_areas, &state);
-        break;
-    case TREAT_POSITIVE:
-        kind_lines<TREAT_POSITIVE>(first, second, out, lines, columns, hypso, limit, line_areas, &state);
-        break;
-    case TREAT_SIGNED:
-        kind_lines<TREAT_SIGNED>(first, second, out, lines, columns, hypso, limit, line_areas, &state);
-        break;
-    default:
-        kind_lines<TREAT_OTHER>(first, second, out, lines, columns, hypso, limit, line_areas, &state);
-        break;
-    }
-    if (lines > 0 && columns > 0)
-        state.budget.cells = static_cast<size_t>(lines) * static_cast<size_t>(columns);
-    state.budget.output = output_measure(state.budget, type_treat);
-    if (state.low > state.high) {  // no cell holds data
-        state.low = 0.0;
-        state.high = 0.0;
-    }
-    *d_min = state.low;
-    *d_max = state.high;
-    if (budget != nullptr)
-        merge_budgets(budget, state.budget);
+    difference_part part;
+    difference_of_lines(first, second, out, 0, lines, columns, type_treat, basis, hypso, line_areas, &part);
+    finish_difference(&part, 1, lines, columns, type_treat, d_min, d_max, budget);
 }
 
-void treatment()
+change_gathering run_difference(const std::vector<double> &line_areas, double *d_min, double *d_max,
+                                change_budget *budget)
 {
-    double d_min = 0.0;
-    double d_max = 0.0;
-    frame_out = run_frame_geometry();
-    const std::vector<double> line_areas = line_cell_areas(frame_out);
-    budget_out = change_budget();
-    compute_difference(dtab_dem1, dtab_dem2, dtab_out, nb_lig, nb_col, type_treat, basis, hypso, &d_min, &d_max,
-                       &budget_out, line_areas.data());
+    // Line by line on two threads: each line comes from memory once, and the report
+    // takes what it needs of it from the processor's cache.
+    difference_part parts[2];
+    change_gathering gathering = gather_run_change(line_areas, [&](size_t half, size_t line) {
+        const int32_t i = static_cast<int32_t>(line);
+        difference_of_lines(dtab_dem1, dtab_dem2, dtab_out, i, i + 1, nb_col, type_treat, basis, hypso,
+                            line_areas.data(), &parts[half]);
+    });
+    finish_difference(parts, 2, nb_lig, nb_col, type_treat, d_min, d_max, budget);
+    return gathering;
+}
+
+namespace {
+
+void write_run_output(double d_min, double d_max)
+{
     if (format_out >= 0 && format_out < FILE_FORM_COUNT)
         FILE_FORMS[format_out].write_output(d_min, d_max);
-    // Beside the output, and put in place with it.
+}
+
+// Beside the output, and put in place with it.
+void write_budget_file()
+{
     FILE *fp = create_output_file(nomstem3 + "_budget.csv", "w");
     if (std::fputs(budget_csv(budget_out, type_treat, basis == 0, hypso).c_str(), fp) < 0)
         stop_output_failed(fp);
     finish_output(fp);
-    write_change_report();
+}
+
+} // namespace
+
+void treatment()
+{
+    frame_out = run_frame_geometry();
+    const std::vector<double> line_areas = line_cell_areas(frame_out);
+    double d_min = 0.0;
+    double d_max = 0.0;
+    budget_out = change_budget();
+    if (!CHANGE_REPORTS) {
+        compute_difference(dtab_dem1, dtab_dem2, dtab_out, nb_lig, nb_col, type_treat, basis, hypso, &d_min,
+                           &d_max, &budget_out, line_areas.data());
+        write_run_output(d_min, d_max);
+        write_budget_file();
+        return;
+    }
+    change_gathering gathering = run_difference(line_areas, &d_min, &d_max, &budget_out);
+    // The report's map is drawn on a thread of its own while the output is written: a
+    // raster writer leaves the second core idle. Its frame is the one the difference
+    // knew: a corner the writer asks later does not move the pixels.
+    change_picture picture;
+    worker_thread painter;
+    const bool painting = worker_start(&painter);
+    if (painting)
+        worker_post(&painter, [&] { picture = draw_change_map(&gathering, frame_out); });
+    write_run_output(d_min, d_max);
+    if (painting) {
+        worker_wait(&painter);
+        worker_stop(&painter);
+    } else {
+        picture = draw_change_map(&gathering, frame_out);
+    }
+    write_budget_file();
+    write_change_report(gathering, picture);
 }
 
 std::vector<budget_line> run_budget_lines()

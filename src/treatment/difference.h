@@ -3,11 +3,13 @@
 #ifndef ORMELIX_DIFFERENCE_H
 #define ORMELIX_DIFFERENCE_H
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "treatment/change_map.h"
 #include "treatment/frame_area.h"
 
 // Kinds of difference.
@@ -84,14 +86,34 @@ void compute_difference(double *const *first, double *const *second, double **ou
                         double hypso, double *d_min, double *d_max,
                         change_budget *budget = nullptr, const double *line_areas = nullptr);
 
+// The same pass in parts: lines [first_line, end_line) into *part, then the parts
+// joined (in any order) into the range and the budget. line_areas, when given, holds
+// the area of every line of the grid, from line 0.
+struct difference_part {
+    double low = INFINITY;
+    double high = -INFINITY;
+    change_budget budget;
+};
+void difference_of_lines(double *const *first, double *const *second, double **out, int32_t first_line,
+                         int32_t end_line, int32_t columns, int32_t type_treat, int32_t basis, double hypso,
+                         const double *line_areas, difference_part *part);
+void finish_difference(const difference_part *parts, size_t count, int32_t lines, int32_t columns,
+                       int32_t type_treat, double *d_min, double *d_max, change_budget *budget);
+
 // The vector instructions of the pass, widest last. The pass takes the widest the
 // processor has; use_difference_vectors(widest) limits it (to test each width) and
 // returns the width now in use.
 enum { VECTORS_BASIC = 0, VECTORS_AVX2 = 1, VECTORS_AVX512 = 2 };
 int32_t use_difference_vectors(int32_t widest);
 
+// The run's difference of the grids read into the result, with its range and its
+// budget (added to *budget), and what the report of the change needs of the grids, all
+// in one pass; line_areas holds a cell's ground area for each line.
+change_gathering run_difference(const std::vector<double> &line_areas, double *d_min, double *d_max,
+                                change_budget *budget);
+
 // The difference of the grids read into the result, handed to the writer asked for,
-// and the budget file beside it.
+// and the budget file and the report beside it.
 void treatment();
 // Prints the budget of the change of the result, once it is in place.
 void print_change_budget();
