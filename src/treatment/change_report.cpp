@@ -302,7 +302,7 @@ const char STYLE[] =
     "font-size:13px}"
     "th,td{text-align:left;padding:4px 10px 4px 0;vertical-align:top;border-bottom:1px solid #e6e6e6}"
     "th{font-weight:normal;color:#444;white-space:nowrap}td{font-variant-numeric:tabular-nums;"
-    "word-break:break-all}";
+    "overflow-wrap:break-word}";
 
 } // namespace
 
