@@ -132,9 +132,12 @@ bool grid_memory_hint(size_t bytes)
     const uintptr_t first = reinterpret_cast<uintptr_t>(block);
     const uintptr_t start = (first + (page - 1)) & ~static_cast<uintptr_t>(page - 1);
     const uintptr_t end = first + bytes;
+    // Every thread takes its blocks from this one heap too: a heap of its own would be
+    // fresh memory, each small page of it a fault, while this one holds touched memory
+    // that earlier steps gave back.
     bool advised = end > start &&
                    madvise(reinterpret_cast<void *>(start), end - start, MADV_HUGEPAGE) == 0 &&
-                   mallopt(M_TRIM_THRESHOLD, -1) != 0;
+                   mallopt(M_TRIM_THRESHOLD, -1) != 0 && mallopt(M_ARENA_MAX, 1) != 0;
     // With the usual threshold still in force, a refused block goes back to the system.
     std::free(block);
     if (!advised)
