@@ -7,18 +7,26 @@ FUZZBUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 WINBUILD ?= build-windows
 
-.PHONY: all build demo test test-sanitize bench fuzz clean windows test-windows demo-windows
+.PHONY: all packages build demo test test-sanitize bench fuzz clean windows windows-packages test-windows demo-windows
 
 all: build
 
-build:
+# The Debian packages of each build, installed where missing (see cmake/need-packages.sh).
+PACKAGES = g++ cmake pkg-config libgtest-dev libtiff-dev libpng-dev
+BENCH_PACKAGES = $(PACKAGES) libbenchmark-dev
+WINDOWS_PACKAGES = g++-mingw-w64-x86-64-posix wine64 googletest libz-mingw-w64-dev dpkg-dev
+
+packages:
+	sh cmake/need-packages.sh $(PACKAGES)
+
+build: packages
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-test-sanitize:
+test-sanitize: packages
 	cmake -S . -B $(SANBUILD) -DCMAKE_BUILD_TYPE=Debug -DORMELIX_SANITIZE=ON
 	cmake --build $(SANBUILD) -j $(JOBS)
 	cd $(SANBUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
@@ -30,7 +38,10 @@ demo: build
 # Windows: a cross build with MinGW-w64 (g++-mingw-w64-x86-64-posix), tested under Wine
 # (wine64) in a Wine prefix of its own, $(WINBUILD)/wineprefix, whose c:\images\ is the
 # real root folder.
-windows:
+windows-packages:
+	sh cmake/need-packages.sh $(WINDOWS_PACKAGES)
+
+windows: windows-packages
 	JOBS=$(JOBS) sh cmake/cross-deps.sh $(WINBUILD)
 	cmake -S . -B $(WINBUILD) -DCMAKE_BUILD_TYPE=Release \
 		-DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64.cmake \
@@ -53,6 +64,7 @@ BENCH_MIN_TIME ?= 0.2
 NOHINTBUILD ?= build-bench-nohint
 NOREPORTBUILD ?= build-bench-noreport
 bench:
+	sh cmake/need-packages.sh $(BENCH_PACKAGES)
 	cmake -S . -B $(BENCHBUILD) -DCMAKE_BUILD_TYPE=Release -DORMELIX_BENCH=ON -DORMELIX_TESTS=OFF
 	cmake --build $(BENCHBUILD) -j $(JOBS)
 	cmake -S . -B $(NOHINTBUILD) -DCMAKE_BUILD_TYPE=Release -DORMELIX_MEMORY_HINT=OFF -DORMELIX_TESTS=OFF
