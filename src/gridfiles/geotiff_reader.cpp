@@ -22,6 +22,11 @@
 namespace {
 
 const double NO_VALUE = std::numeric_limits<double>::quiet_NaN();
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+const bool NATIVE_LITTLE_ENDIAN = false;
+#else
+const bool NATIVE_LITTLE_ENDIAN = true;
+#endif
 const double GIB = 1024.0 * 1024.0 * 1024.0;
 // A strip larger than this is read line by line rather than whole; a tile larger than
 // TILE_BYTES_MOST is refused.
@@ -187,9 +192,41 @@ std::string block_failure(const geotiff_layout &layout, uint32_t block, const ti
                        cells.top + cells.lines, cells.left + 1, cells.left + cells.columns, reason.c_str());
 }
 
-// One block decoded through one handle into its cells. False with *failure set.
+// Has libtiff hand over a single band's samples with the floating-point predictor still
+// on them, for undo_float_predictor to undo, where it can on this handle.
+bool take_over_float_predictor(TIFF *tif, const geotiff_layout &layout)
+{
+    uint16_t predictor = PREDICTOR_NONE;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PREDICTOR, &predictor);
+    if (predictor != PREDICTOR_FLOATINGPOINT || layout.sample_format != SAMPLEFORMAT_IEEEFP ||
+        interleave(layout) != 1 || TIFFIsByteSwapped(tif))
+        return false;
+    predictor = PREDICTOR_FLOATINGPOINT;
+    return TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_NONE) == 1 &&
+           TIFFGetFieldDefaulted(tif, TIFFTAG_PREDICTOR, &predictor) == 1 && predictor == PREDICTOR_NONE;
+}
+
+// One row of count samples of bytes bytes each under the floating-point predictor: the
+// row holds each sample's most significant byte, then every next byte, in planes of count
+// bytes, and each byte of the row is its difference from the one before it. The samples
+// go to out in the machine's order.
+void undo_float_predictor(const uint8_t *row, size_t count, size_t bytes, uint8_t *out)
+{
+    uint8_t sum = 0;
+    for (size_t plane = 0; plane < bytes; plane++) {
+        const uint8_t *in = row + plane * count;
+        const size_t at = NATIVE_LITTLE_ENDIAN ? bytes - 1 - plane : plane;
+        for (size_t k = 0; k < count; k++) {
+            sum = static_cast<uint8_t>(sum + in[k]);
+            out[k * bytes + at] = sum;
+        }
+    }
+}
+
+// One block decoded through one handle into its cells. False with *failure set. scratch
+// holds a row of the block.
 bool decode_block(tiff_stream *stream, const geotiff_layout &layout, uint32_t block, uint8_t *buffer,
-                  double *const *grid, std::string *failure)
+                  uint8_t *scratch, double *const *grid, std::string *failure)
 {
     const block_cells cells = cells_of_block(layout, block);
     const size_t stride = interleave(layout);
@@ -206,9 +243,14 @@ bool decode_block(tiff_stream *stream, const geotiff_layout &layout, uint32_t bl
         *failure = block_failure(layout, block, *stream);
         return false;
     }
-    for (int32_t r = 0; r < cells.lines; r++)
-        samples_to_metres(buffer + static_cast<size_t>(r) * row_samples * sample_bytes(layout), stride,
-                          static_cast<size_t>(cells.columns), layout, grid[cells.top + r] + cells.left);
+    for (int32_t r = 0; r < cells.lines; r++) {
+        const uint8_t *row = buffer + static_cast<size_t>(r) * row_samples * sample_bytes(layout);
+        if (layout.float_predictor) {
+            undo_float_predictor(row, row_samples, sample_bytes(layout), scratch);
+            row = scratch;
+        }
+        samples_to_metres(row, stride, static_cast<size_t>(cells.columns), layout, grid[cells.top + r] + cells.left);
+    }
     return true;
 }
 
@@ -216,8 +258,10 @@ bool decode_block(tiff_stream *stream, const geotiff_layout &layout, uint32_t bl
 bool decode_by_lines(tiff_stream *stream, const geotiff_layout &layout, double *const *grid, geotiff_fault *fault)
 {
     const tmsize_t line_bytes = TIFFScanlineSize(stream->tif);
-    std::unique_ptr<uint8_t[]> line(new (std::nothrow) uint8_t[static_cast<size_t>(std::max<tmsize_t>(line_bytes, 1))]);
-    if (line == nullptr || line_bytes <= 0)
+    const size_t bytes = static_cast<size_t>(std::max<tmsize_t>(line_bytes, 1));
+    std::unique_ptr<uint8_t[]> line(new (std::nothrow) uint8_t[bytes]);
+    std::unique_ptr<uint8_t[]> scratch(new (std::nothrow) uint8_t[bytes]);
+    if (line == nullptr || scratch == nullptr || line_bytes <= 0)
         return refuse(fault, geotiff_no_memory, "a line of its samples");
     for (int32_t i = 0; i < layout.lines; i++) {
         std::memset(line.get(), 0, static_cast<size_t>(line_bytes));
@@ -226,7 +270,12 @@ bool decode_by_lines(tiff_stream *stream, const geotiff_layout &layout, double *
             return refuse(fault, geotiff_block_unreadable,
                           text_printf("line %d of ", i + 1) + block_failure(layout, strip, *stream));
         }
-        samples_to_metres(line.get(), interleave(layout), static_cast<size_t>(layout.columns), layout, grid[i]);
+        const uint8_t *samples = line.get();
+        if (layout.float_predictor) {
+            undo_float_predictor(samples, static_cast<size_t>(layout.columns), sample_bytes(layout), scratch.get());
+            samples = scratch.get();
+        }
+        samples_to_metres(samples, interleave(layout), static_cast<size_t>(layout.columns), layout, grid[i]);
     }
     return true;
 }
@@ -247,7 +296,9 @@ void decode_share(tiff_stream *stream, const geotiff_layout &layout, double *con
                   thread_result *result)
 {
     std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[static_cast<size_t>(layout.block_bytes)]);
-    if (buffer == nullptr) {
+    const size_t row_bytes = static_cast<size_t>(layout.block_columns) * interleave(layout) * sample_bytes(layout);
+    std::unique_ptr<uint8_t[]> scratch(new (std::nothrow) uint8_t[row_bytes]);
+    if (buffer == nullptr || scratch == nullptr) {
         *result = {false, 0, "no memory for one of its blocks"};
         share->failed = true;
         return;
@@ -257,7 +308,7 @@ void decode_share(tiff_stream *stream, const geotiff_layout &layout, double *con
         if (block >= layout.blocks)
             return;
         std::string failure;
-        if (!decode_block(stream, layout, block, buffer.get(), grid, &failure)) {
+        if (!decode_block(stream, layout, block, buffer.get(), scratch.get(), grid, &failure)) {
             *result = {false, block, failure};
             share->failed = true;
             return;
@@ -548,6 +599,7 @@ bool geotiff_open(FILE *fp, const std::string &name, geotiff_file *file, geotiff
     layout.interleaved = planar != PLANARCONFIG_SEPARATE || layout.bands == 1;
     if (!read_block_layout(tif, &layout, fault))
         return false;
+    layout.float_predictor = take_over_float_predictor(tif, layout);
 
     layout.keys = read_geo_keys(tif);
     uint16_t key = 0;
@@ -574,7 +626,8 @@ bool geotiff_read_cells(geotiff_file *file, FILE *again, double *const *grid, ge
     tiff_stream second;
     const bool two = again != nullptr && layout.blocks > 1 &&
                      static_cast<int64_t>(layout.lines) * layout.columns >= TWO_THREAD_CELLS &&
-                     tiff_open(&second, again, file->stream.name, "r");
+                     tiff_open(&second, again, file->stream.name, "r") &&
+                     take_over_float_predictor(second.tif, layout) == layout.float_predictor;
     block_share share;
     thread_result mine, theirs;
     worker_thread worker;

@@ -90,6 +90,8 @@ struct geotiff_layout {
     uint32_t blocks = 0;             // tiles or strips of the first band
     uint64_t block_bytes = 0;        // one decoded tile or strip
     bool by_lines = false;           // strips too large to decode whole: read line by line
+    bool float_predictor = false;    // the floating-point predictor, undone here (libtiff's
+                                     // undoing goes a byte at a time through memory)
     bool has_nodata = false;
     double nodata_value = 0.0;
     double scale = 1.0, offset = 0.0;
