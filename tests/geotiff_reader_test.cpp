@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
@@ -84,6 +85,13 @@ TEST(GeotiffReader, EveryVariantOfARealModelReadsAsGdalReadsIt)
                 wrong++;
         EXPECT_EQ(wrong, 0u);
     }
+    // Rows of 16 samples in tiles, and of 41 in strips, under the floating-point predictor.
+    const e2e::tiff_read tiles = read_tiff(geotiff_fixture("dem_2020.tif"));
+    const e2e::tiff_read strips = read_tiff(geotiff_fixture("dem_2020_utm33_point.tif"));
+    EXPECT_TRUE(tiles.layout.float_predictor && strips.layout.float_predictor);
+    ASSERT_TRUE(tiles.read && tiles.cells.size() == 41u * 41u && strips.cells.size() == tiles.cells.size());
+    EXPECT_TRUE(std::equal(tiles.cells.begin(), tiles.cells.end(), strips.cells.begin(),
+                           [](double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); }));
 }
 
 TEST(GeotiffReader, TheCellsArePlacedAsGdalPlacesThem)

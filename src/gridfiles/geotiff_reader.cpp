@@ -9,6 +9,10 @@
 #include <memory>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "console/console.h"
 #include "gridfiles/ascii_grid.h"
 #include "gridfiles/grid_memory.h"
@@ -206,21 +210,62 @@ bool take_over_float_predictor(TIFF *tif, const geotiff_layout &layout)
            TIFFGetFieldDefaulted(tif, TIFFTAG_PREDICTOR, &predictor) == 1 && predictor == PREDICTOR_NONE;
 }
 
+// The running sums of count bytes in place, from sum (mod 256); returns the last.
+uint8_t running_byte_sums(uint8_t *bytes, size_t count, uint8_t sum)
+{
+    size_t k = 0;
+#if defined(__SSE2__)
+    // Sixteen at a time: each vector's own running sums, in four shifts, plus the last
+    // sum of the one before, copied into every byte.
+    __m128i carry = _mm_set1_epi8(static_cast<char>(sum));
+    for (; k + 16 <= count; k += 16) {
+        __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + k));
+        x = _mm_add_epi8(x, _mm_slli_si128(x, 1));
+        x = _mm_add_epi8(x, _mm_slli_si128(x, 2));
+        x = _mm_add_epi8(x, _mm_slli_si128(x, 4));
+        x = _mm_add_epi8(x, _mm_slli_si128(x, 8));
+        x = _mm_add_epi8(x, carry);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(bytes + k), x);
+        const __m128i high = _mm_unpackhi_epi16(_mm_unpackhi_epi8(x, x), _mm_unpackhi_epi8(x, x));
+        carry = _mm_shuffle_epi32(high, 0xFF);
+    }
+    if (k > 0)
+        sum = bytes[k - 1];
+#endif
+    for (; k < count; k++) {
+        sum = static_cast<uint8_t>(sum + bytes[k]);
+        bytes[k] = sum;
+    }
+    return sum;
+}
+
 // One row of count samples of bytes bytes each under the floating-point predictor: the
 // row holds each sample's most significant byte, then every next byte, in planes of count
-// bytes, and each byte of the row is its difference from the one before it. The samples
-// go to out in the machine's order.
-void undo_float_predictor(const uint8_t *row, size_t count, size_t bytes, uint8_t *out)
+// bytes, and each byte of the row is its difference from the one before it. The row's
+// bytes become their sums; the samples go to out in the machine's order.
+void undo_float_predictor(uint8_t *row, size_t count, size_t bytes, uint8_t *out)
 {
-    uint8_t sum = 0;
-    for (size_t plane = 0; plane < bytes; plane++) {
-        const uint8_t *in = row + plane * count;
-        const size_t at = NATIVE_LITTLE_ENDIAN ? bytes - 1 - plane : plane;
-        for (size_t k = 0; k < count; k++) {
-            sum = static_cast<uint8_t>(sum + in[k]);
-            out[k * bytes + at] = sum;
+    running_byte_sums(row, count * bytes, 0);
+    size_t k = 0;
+#if defined(__SSE2__)
+    if (bytes == 4 && NATIVE_LITTLE_ENDIAN) {
+        // Sixteen samples at a time from the four planes, the least significant byte first.
+        auto plane = [&](size_t p) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(row + p * count + k)); };
+        for (; k + 16 <= count; k += 16) {
+            const __m128i p0 = plane(0), p1 = plane(1), p2 = plane(2), p3 = plane(3);
+            const __m128i low32 = _mm_unpacklo_epi8(p3, p2), low10 = _mm_unpacklo_epi8(p1, p0);
+            const __m128i high32 = _mm_unpackhi_epi8(p3, p2), high10 = _mm_unpackhi_epi8(p1, p0);
+            __m128i *to = reinterpret_cast<__m128i *>(out + k * 4);
+            _mm_storeu_si128(to, _mm_unpacklo_epi16(low32, low10));
+            _mm_storeu_si128(to + 1, _mm_unpackhi_epi16(low32, low10));
+            _mm_storeu_si128(to + 2, _mm_unpacklo_epi16(high32, high10));
+            _mm_storeu_si128(to + 3, _mm_unpackhi_epi16(high32, high10));
         }
     }
+#endif
+    for (; k < count; k++)
+        for (size_t plane = 0; plane < bytes; plane++)
+            out[k * bytes + (NATIVE_LITTLE_ENDIAN ? bytes - 1 - plane : plane)] = row[plane * count + k];
 }
 
 // One block decoded through one handle into its cells. False with *failure set. scratch
@@ -244,7 +289,7 @@ bool decode_block(tiff_stream *stream, const geotiff_layout &layout, uint32_t bl
         return false;
     }
     for (int32_t r = 0; r < cells.lines; r++) {
-        const uint8_t *row = buffer + static_cast<size_t>(r) * row_samples * sample_bytes(layout);
+        uint8_t *row = buffer + static_cast<size_t>(r) * row_samples * sample_bytes(layout);
         if (layout.float_predictor) {
             undo_float_predictor(row, row_samples, sample_bytes(layout), scratch);
             row = scratch;
@@ -270,7 +315,7 @@ bool decode_by_lines(tiff_stream *stream, const geotiff_layout &layout, double *
             return refuse(fault, geotiff_block_unreadable,
                           text_printf("line %d of ", i + 1) + block_failure(layout, strip, *stream));
         }
-        const uint8_t *samples = line.get();
+        uint8_t *samples = line.get();
         if (layout.float_predictor) {
             undo_float_predictor(samples, static_cast<size_t>(layout.columns), sample_bytes(layout), scratch.get());
             samples = scratch.get();
