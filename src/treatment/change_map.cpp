@@ -9,6 +9,10 @@
 #include <csetjmp>
 #include <functional>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "gridfiles/worker_thread.h"
 
 namespace {
@@ -72,16 +76,31 @@ double detected_area_of_bin(const change_histogram &h, size_t k)
 }
 
 // The cells of one line: the sums of its columns for the map, its changes into the
-// histogram, whose bins are kept in several copies (neighbouring cells in different
-// ones) so that neighbouring cells of one bin do not wait for each other.
+// histogram. A cell adds its area and volume to its slot of one of several copies of
+// the bins, each slot's two sums side by side (one addition of a pair), neighbouring
+// cells in different copies so that neighbouring cells of one bin do not wait for each
+// other; the copies are added into the histogram when it widens and at the end.
 const size_t COPIES = 2;
 struct line_gathering {
     std::vector<double> change, height;                  // per column, over a row of pixels
     std::vector<double> change_missing, height_missing;  // cells without a change, an elevation
     std::vector<int32_t> slots;                          // of each cell of the line
     std::vector<double> volumes;
-    change_histogram copies[COPIES];
+    change_histogram histogram;
+    std::vector<double> pending[COPIES];  // area, volume of each slot, since the last adding
 };
+
+void add_pending(line_gathering *g)
+{
+    change_histogram &h = g->histogram;
+    for (std::vector<double> &sums : g->pending) {
+        for (size_t slot = 0; slot < h.area.size(); slot++) {
+            h.area[slot] += sums[2 * slot];
+            h.volume[slot] += sums[2 * slot + 1];
+        }
+        std::fill(sums.begin(), sums.end(), 0.0);
+    }
+}
 
 // The slot of a change of that magnitude; beyond the histogram's when it is not a
 // finite number (the fix of such a line sees to it).
@@ -94,9 +113,10 @@ inline double slot_of(double d, double magnitude, double inverse_width, double l
 }
 
 // Where the system chooses a function's version as the program loads (Linux), the pass
-// comes also in the wider vectors of the machines that have them: four cells at once.
+// comes also in the wider vectors of the machines that have them: four or eight cells at
+// once.
 #if defined(__GNUC__) && !defined(__clang__) && defined(__linux__) && defined(__x86_64__)
-#define ALSO_IN_WIDER_VECTORS __attribute__((target_clones("avx2", "default")))
+#define ALSO_IN_WIDER_VECTORS __attribute__((target_clones("avx512f", "avx2", "default")))
 #else
 #define ALSO_IN_WIDER_VECTORS
 #endif
@@ -171,7 +191,7 @@ void fix_line(const double *a, const double *b, size_t columns, bool counting, l
 void gather_line(const double *a, const double *b, size_t columns, double cell_area, double limit,
                  line_gathering *g)
 {
-    change_histogram &h = g->copies[0];
+    change_histogram &h = g->histogram;
     double above, below;
     const double sum = line_pass(a, b, columns, limit, h.inverse_width, cell_area, g, &above, &below);
     const bool whole = std::fabs(sum) <= DBL_MAX;
@@ -179,32 +199,34 @@ void gather_line(const double *a, const double *b, size_t columns, double cell_a
         fix_line(a, b, columns, true, g, &above, &below);
     const double largest = std::max(above, below);
     if (!(largest < h.coverage)) {
-        for (change_histogram &copy : g->copies)
-            widen_histogram(&copy, largest);
+        add_pending(g);
+        widen_histogram(&h, largest);
         line_slots(a, b, columns, limit, h.inverse_width, g->slots.data());
         if (!whole)
             fix_line(a, b, columns, false, g, &above, &below);
     }
     h.largest[FIRST_ABOVE] = std::max(h.largest[FIRST_ABOVE], above);
     h.largest[FIRST_BELOW] = std::max(h.largest[FIRST_BELOW], below);
-    double *area[COPIES], *volume[COPIES];
-    for (size_t k = 0; k < COPIES; k++) {
-        area[k] = g->copies[k].area.data();
-        volume[k] = g->copies[k].volume.data();
-    }
+    double *pending[COPIES];
+    for (size_t k = 0; k < COPIES; k++)
+        pending[k] = g->pending[k].data();
     const int32_t *slots = g->slots.data();
     const double *volumes = g->volumes.data();
+    auto add = [&](size_t k, size_t j) {
+        double *sums = pending[k] + 2 * static_cast<size_t>(slots[j]);
+#if defined(__SSE2__)
+        _mm_storeu_pd(sums, _mm_add_pd(_mm_loadu_pd(sums), _mm_set_pd(volumes[j], cell_area)));
+#else
+        sums[0] += cell_area;
+        sums[1] += volumes[j];
+#endif
+    };
     size_t j = 0;
     for (; j + COPIES <= columns; j += COPIES)
-        for (size_t k = 0; k < COPIES; k++) {
-            const size_t slot = static_cast<size_t>(slots[j + k]);
-            area[k][slot] += cell_area;
-            volume[k][slot] += volumes[j + k];
-        }
-    for (; j < columns; j++) {
-        area[0][static_cast<size_t>(slots[j])] += cell_area;
-        volume[0][static_cast<size_t>(slots[j])] += volumes[j];
-    }
+        for (size_t k = 0; k < COPIES; k++)
+            add(k, j + k);
+    for (; j < columns; j++)
+        add(0, j);
 }
 
 // Pixel rows [first_row, end_row) of the map, and their cells into *histogram.
@@ -224,8 +246,9 @@ void gather_rows(const gather_input &in, change_pixels *pixels, size_t half, siz
     for (std::vector<double> *sums : {&g.change, &g.height, &g.change_missing, &g.height_missing, &g.volumes})
         sums->assign(in.columns, 0.0);
     g.slots.assign(in.columns, 0);
-    for (change_histogram &copy : g.copies)
-        copy = empty_histogram();
+    g.histogram = empty_histogram();
+    for (std::vector<double> &sums : g.pending)
+        sums.assign(2 * g.histogram.area.size(), 0.0);
     for (size_t row = first_row; row < end_row; row++) {
         const size_t end_line = std::min(row * f + f, in.lines);
         for (size_t i = row * f; i < end_line; i++) {
@@ -249,9 +272,8 @@ void gather_rows(const gather_input &in, change_pixels *pixels, size_t half, siz
         for (std::vector<double> *sums : {&g.change, &g.height, &g.change_missing, &g.height_missing})
             std::fill(sums->begin(), sums->end(), 0.0);
     }
-    for (size_t k = 1; k < COPIES; k++)
-        merge_histograms(&g.copies[0], g.copies[k]);
-    *histogram = g.copies[0];
+    add_pending(&g);
+    *histogram = g.histogram;
 }
 
 } // namespace
