@@ -4,9 +4,9 @@
 #include <cstdarg>
 #include <cstring>
 #include <mutex>
-#include <vector>
 
 #include "platform/platform.h"
+#include "text/number_text.h"
 
 namespace {
 
@@ -60,18 +60,11 @@ int keep_error(TIFF *, void *user_data, const char *module, const char *format, 
     // The first error says what went wrong; those after it say what could not be done.
     if (!stream->error.empty())
         return 1;
-    va_list again;
-    va_copy(again, args);
-    const int size = std::vsnprintf(nullptr, 0, format, again);
-    va_end(again);
-    if (size < 0)
-        return 1;
-    std::vector<char> text(static_cast<size_t>(size) + 1);
-    std::vsnprintf(text.data(), text.size(), format, args);
+    const std::string text = text_vprintf(format, args);
     // The module is often the file's name, which the program's message already gives.
     if (module != nullptr && *module != '\0' && stream->name != module)
         stream->error = std::string(module) + ": ";
-    stream->error += text.data();
+    stream->error += text;
     return 1;
 }
 

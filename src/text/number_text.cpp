@@ -276,18 +276,24 @@ bool parse_whole_word(const char *first, const char *last, int32_t *value)
     return true;
 }
 
+std::string text_vprintf(const char *format, va_list args)
+{
+    va_list again;
+    va_copy(again, args);
+    const int size = std::vsnprintf(nullptr, 0, format, again);
+    va_end(again);
+    std::string text(size > 0 ? static_cast<size_t>(size) : 0, '\0');
+    if (size > 0)
+        std::vsnprintf(&text[0], text.size() + 1, format, args);
+    return text;
+}
+
 std::string text_printf(const char *format, ...)
 {
     va_list args;
     va_start(args, format);
-    va_list again;
-    va_copy(again, args);
-    int size = std::vsnprintf(nullptr, 0, format, args);
+    std::string text = text_vprintf(format, args);
     va_end(args);
-    std::string text(size > 0 ? static_cast<size_t>(size) : 0, '\0');
-    if (size > 0)
-        std::vsnprintf(&text[0], text.size() + 1, format, again);
-    va_end(again);
     return text;
 }
 

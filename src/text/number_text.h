@@ -3,6 +3,7 @@
 #ifndef ORMELIX_NUMBER_TEXT_H
 #define ORMELIX_NUMBER_TEXT_H
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -49,5 +50,7 @@ std::string exact_real_text(double value);
 
 // The text printf would print.
 std::string text_printf(const char *format, ...) __attribute__((format(printf, 1, 2)));
+// The same with the arguments of a variadic caller.
+std::string text_vprintf(const char *format, va_list args) __attribute__((format(printf, 1, 0)));
 
 #endif
