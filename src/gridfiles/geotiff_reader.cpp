@@ -205,9 +205,10 @@ bool take_over_float_predictor(TIFF *tif, const geotiff_layout &layout)
     if (predictor != PREDICTOR_FLOATINGPOINT || layout.sample_format != SAMPLEFORMAT_IEEEFP ||
         interleave(layout) != 1 || TIFFIsByteSwapped(tif))
         return false;
-    predictor = PREDICTOR_FLOATINGPOINT;
+    // Read back: a libtiff that took the tag but kept its own undoing says so.
+    uint16_t now = PREDICTOR_FLOATINGPOINT;
     return TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_NONE) == 1 &&
-           TIFFGetFieldDefaulted(tif, TIFFTAG_PREDICTOR, &predictor) == 1 && predictor == PREDICTOR_NONE;
+           TIFFGetFieldDefaulted(tif, TIFFTAG_PREDICTOR, &now) == 1 && now == PREDICTOR_NONE;
 }
 
 // The running sums of count bytes in place, from sum (mod 256); returns the last.
