@@ -7,14 +7,14 @@
 namespace {
 
 const double CELL = 0.008333333333;  // 30 arc-seconds, as GDAL writes SRTM
-const grid_placement SRTM = {true, 5.741666666667, 49.691666666667, CELL};
+const grid_placement SRTM = {true, 5.741666666667, 49.691666666667, CELL, CELL};
 
 grid_placement moved(double dx_cells, double dy_cells, double cellsize = CELL)
 {
-    return {true, SRTM.xll + dx_cells * CELL, SRTM.yll + dy_cells * CELL, cellsize};
+    return {true, SRTM.xll + dx_cells * CELL, SRTM.yll + dy_cells * CELL, cellsize, cellsize};
 }
 
-const grid_placement RASTER_25 = {false, 0.0, 0.0, 25.0};
+const grid_placement RASTER_25 = {false, 0.0, 0.0, 25.0, 25.0};
 
 } // namespace
 
@@ -31,9 +31,9 @@ TEST(Alignment, WarnsBeyondAThousandthOfACellOrAMillionthOfTheSize)
         {"corner half a cell off in X", SRTM, moved(-0.5, 0), true},
         {"sizes 0.5 ppm apart", SRTM, moved(0, 0, CELL * (1 + 5e-7)), false},
         {"sizes 2 ppm apart", SRTM, moved(0, 0, CELL * (1 + 2e-6)), true},
-        {"raster and ASCII grid, same size", RASTER_25, {true, 512000, 4800000, 25}, false},
-        {"ASCII grid and raster, other size", {true, 512000, 4800000, 10}, RASTER_25, true},
-        {"two rasters: nothing to compare with", {false, 0, 0, 20}, RASTER_25, false},
+        {"raster and ASCII grid, same size", RASTER_25, {true, 512000, 4800000, 25, 25}, false},
+        {"ASCII grid and raster, other size", {true, 512000, 4800000, 10, 10}, RASTER_25, true},
+        {"two rasters: nothing to compare with", {false, 0, 0, 20, 20}, RASTER_25, false},
     };
     for (const auto &c : cases)
         EXPECT_EQ(!alignment_warning(c.first, c.second).empty(), c.warned) << c.what;

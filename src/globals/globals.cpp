@@ -8,6 +8,7 @@ int32_t pix_size2;
 int32_t pix_size3;
 double dpix_size1, dpix_size2;
 double dpix_size;
+double dpix_size_y;
 int32_t type_treat;
 int32_t basis;
 double hypso;

@@ -323,6 +323,7 @@ void read_ascii_grid(FILE **fp, const std::string &path, int32_t *ncols, int32_t
     X_min = header.xll;
     Y_min = header.yll;
     dpix_size = header.cellsize;
+    dpix_size_y = header.dx_dy ? header.dy : header.cellsize;
     if (header.nodata_present)
         nodata = header.nodata_value;
 

@@ -724,6 +724,7 @@ void open_geotiff_input(input_grid &grid)
     X_min = layout.placement.xll;
     Y_min = layout.placement.yll;
     dpix_size = layout.placement.cellsize;
+    dpix_size_y = layout.placement.cellsize;
     grid.dpix = dpix_size;
     grid.pix_size = truncate_to_int32(dpix_size);
     grid.geographic = layout.geographic ? 1 : 0;

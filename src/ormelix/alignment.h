@@ -13,7 +13,8 @@
 struct grid_placement {
     bool has_corner;
     double xll, yll;
-    double cellsize;
+    double cellsize;    // the width of a cell, dx
+    double cellsize_y;  // its height, dy
 };
 
 // The warning shown when the grids' cell sizes differ by more than one part in a

@@ -48,8 +48,8 @@ void open_input_grid(input_grid &grid, const char *name_question, const char *su
 grid_placement placement_of(const input_grid &grid)
 {
     if (grid.corner_ok == 0)
-        return {false, 0.0, 0.0, grid.dpix};
-    return {true, X_min, Y_min, dpix_size};
+        return {false, 0.0, 0.0, grid.dpix, grid.dpix};
+    return {true, X_min, Y_min, dpix_size, dpix_size_y};
 }
 
 const char *treatment_suffix(int32_t kind)
