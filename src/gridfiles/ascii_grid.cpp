@@ -16,6 +16,7 @@
 #include "gridfiles/raster_pair.h"
 #include "gridfiles/worker_thread.h"
 #include "globals/globals.h"
+#include "globals/given_answers.h"
 #include "nrutil.h"
 #include "platform/platform.h"
 #include "text/number_text.h"
@@ -591,9 +592,11 @@ bool wkt_is_geographic(const std::string &wkt)
 
 void open_ascii_input(input_grid &grid)
 {
+    // From the command line the path is given whole.
+    if (!answers.given)
+        grid.nomim += ".asc";
     // GIS tools write the coordinate system of NAME.asc as NAME.prj beside it.
-    grid.geographic = prj_declares_degrees(grid.nomim + ".prj") ? 1 : 0;
-    grid.nomim += ".asc";
+    grid.geographic = prj_declares_degrees(grid.nomim.substr(0, grid.nomim.size() - 4) + ".prj") ? 1 : 0;
     grid.f = open_program_file(grid.nomim, "r");
     if (grid.f == nullptr)
         stop_with_message("\n\tFile %s unknown\n", grid.nomim.c_str());

@@ -44,14 +44,6 @@ void open_input_grid(input_grid &grid, const char *name_question, const char *su
     std::printf("\n\t        AND %d COLUMNS\n", grid.columns);
 }
 
-// Taken right after the grid is read: the next grid read replaces the corner.
-grid_placement placement_of(const input_grid &grid)
-{
-    if (grid.corner_ok == 0)
-        return {false, 0.0, 0.0, grid.dpix, grid.dpix};
-    return {true, X_min, Y_min, dpix_size, dpix_size_y};
-}
-
 const char *treatment_suffix(int32_t kind)
 {
     static const char *const suffixes[] = {"_val_abs", "_val_neg", "_val_pos", "_val_sgn"};
@@ -98,6 +90,13 @@ void output_dialogue()
 }
 
 } // namespace
+
+grid_placement placement_of(const input_grid &grid)
+{
+    if (grid.corner_ok == 0)
+        return {false, 0.0, 0.0, grid.dpix, grid.dpix};
+    return {true, X_min, Y_min, dpix_size, dpix_size_y};
+}
 
 bool name_stays_inside(const std::string &name)
 {

@@ -5,10 +5,17 @@
 
 #include <string>
 
+#include "ormelix/alignment.h"
+
+struct input_grid;
+
 // The working folder, both input grids read, the output named and created.
 void opening();
 // The kind of difference and the elimination of low values.
 void parameters();
+
+// Where a grid lies, taken right after it is read: the next grid read replaces the corner.
+grid_placement placement_of(const input_grid &grid);
 
 // False for a folder or grid name that would lead outside the root folder: a ".."
 // step, a drive ':', a leading '\' or '/', or a NUL character (the system would cut

@@ -9,6 +9,7 @@
 #include "console/console.h"
 #include "gridfiles/worker_thread.h"
 #include "globals/globals.h"
+#include "globals/given_answers.h"
 #include "text/number_text.h"
 
 namespace {
@@ -264,6 +265,11 @@ double output_corner_and_cell_size()
         return dpix_size;
     // Two raster inputs: no file has given a corner, nor a cell size, for which the second
     // raster's pixel size in metres stands.
+    if (answers.given) {  // --corner X Y
+        X_min = answers.corner_x;
+        Y_min = answers.corner_y;
+        return dpix_size2;
+    }
     std::printf("\n\n\tUTM Coordinates : ");
     X_min = ask_real("\n\t\tX_min ? ");
     Y_min = ask_real("\t\tY_min ? ");

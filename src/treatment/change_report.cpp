@@ -7,6 +7,7 @@
 
 #include "console/console.h"
 #include "globals/globals.h"
+#include "globals/given_answers.h"
 #include "text/number_text.h"
 #include "treatment/file_forms.h"
 
@@ -541,7 +542,7 @@ void write_change_report(const change_gathering &gathering, const change_picture
 
 void print_change_report_line()
 {
-    if (!CHANGE_REPORTS)
+    if (!CHANGE_REPORTS || !answers.report)
         return;
     std::printf("\n\tREPORT OF THE CHANGE : %s\n", change_report_path().c_str());
 }

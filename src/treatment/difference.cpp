@@ -7,6 +7,7 @@
 
 #include "console/console.h"
 #include "globals/globals.h"
+#include "globals/given_answers.h"
 #include "gridfiles/raster_pair.h"
 #include "gridfiles/worker_thread.h"
 #include "text/number_text.h"
@@ -571,7 +572,7 @@ void write_run_output(double d_min, double d_max)
 void write_budget_file()
 {
     FILE *fp = create_output_file(nomstem3 + "_budget.csv", "w");
-    if (std::fputs(budget_csv(budget_out, type_treat, basis == 0, hypso).c_str(), fp) < 0)
+    if (std::fputs(run_budget_csv().c_str(), fp) < 0)
         stop_output_failed(fp);
     finish_output(fp);
 }
@@ -585,7 +586,7 @@ void treatment()
     double d_min = 0.0;
     double d_max = 0.0;
     budget_out = change_budget();
-    if (!CHANGE_REPORTS) {
+    if (!CHANGE_REPORTS || !answers.report) {
         compute_difference(dtab_dem1, dtab_dem2, dtab_out, nb_lig, nb_col, type_treat, basis, hypso, &d_min,
                            &d_max, &budget_out, line_areas.data());
         write_run_output(d_min, d_max);
@@ -615,6 +616,11 @@ void treatment()
 std::vector<budget_line> run_budget_lines()
 {
     return budget_lines(budget_out, type_treat, basis == 0, hypso);
+}
+
+std::string run_budget_csv()
+{
+    return budget_csv(budget_out, type_treat, basis == 0, hypso);
 }
 
 void print_change_budget()

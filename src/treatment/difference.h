@@ -59,6 +59,8 @@ std::vector<budget_line> budget_lines(const change_budget &budget, int32_t type_
                                       double hypso);
 // The figures of the budget of the run's result, in the console's order.
 std::vector<budget_line> run_budget_lines();
+// The run's budget file, as written beside its output.
+std::string run_budget_csv();
 
 // The text printed at the end of a successful run: the heading naming the output and
 // its cells, the lines with their labels aligned, and the note a frame may need.
