@@ -238,6 +238,8 @@ TEST_F(CommandLine, UsageErrorsTouchNothing)
         {{"lux_2000.asc", "lux_2010.asc", "lux_2010.asc"}, "lux_2010.asc is one of the input files"},
         {{"north_m2.raw", "south_m4.raw", "south_m4.raw", "--kind", "absolute"}, "is one of the input files"},
         {{"lux_2000.asc", "lux_2010.asc", "out.asc", "--json", "--quiet"}, "--quiet and --json"},
+        {{"lux_2000.asc", "lux_2010.asc", "out.asc", "--classes", "zones.shp"}, "zones.shp: no form ends so"},
+        {{"lux_2000.asc", "lux_2010.asc", "out.asc", "--stable"}, "--stable"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.message);
@@ -250,7 +252,7 @@ TEST_F(CommandLine, UsageErrorsTouchNothing)
     }
     e2e::run_result help = run({"--help"});
     EXPECT_EQ(help.status, 0);
-    for (const char *option : {"--kind", "--limit", "--first-unit", "--second-unit", "--unit", "--corner",
+    for (const char *option : {"--kind", "--limit", "--first-unit", "--second-unit", "--unit", "--corner", "--classes", "--stable",
                                "--no-report", "--quiet", "--json", "--help", "--version", "Examples:"})
         EXPECT_NE(help.console.find(option), std::string::npos) << option;
     EXPECT_EQ(run({"--version"}).console, "ORMELIX 1.0\n");
@@ -276,6 +278,11 @@ TEST_F(CommandLine, FailuresNameTheFileAndExitWithOne)
         {{"north_m2.raw", "south_m4.raw", "out_m2.raw", "--kind", "absolute", "--second-unit", "mm", "--unit", "cm"},
          "The output out_m2.raw cannot be written in centimeters: its largest result, 4923.000000 m, gives "
          "492300, more than a 16-bit sample holds (65535)"},
+        {{"dem_2015.tif", "dem_2020.tif", "out.asc", "--classes", "lux_2000.asc"},
+         "the class grid lux_2000.asc has 60 lines and 60 columns; the first has 41 lines and 41 columns"},
+        {{"dem_2015.tif", "dem_2020.tif", "out.asc", "--classes", "dem_2020.tif"},
+         "File dem_2020.tif, grid line 1, column 1: 230.10000610351562 is not a whole number"},
+        {{"dem_2015.tif", "dem_2020.tif", "out.asc", "--stable", "missing_m2.raw"}, "File missing_m2.raw unknown"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.message);
@@ -288,3 +295,75 @@ TEST_F(CommandLine, FailuresNameTheFileAndExitWithOne)
 }
 
 } // namespace
+
+// The text of a CSV file as lines of fields.
+std::vector<std::vector<std::string>> csv_fields(const std::string &text)
+{
+    std::vector<std::vector<std::string>> lines;
+    std::istringstream in(text);
+    std::string line, field;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        lines.emplace_back();
+        while (std::getline(fields, field, ','))
+            lines.back().push_back(field);
+        if (!line.empty() && line.back() == ',')
+            lines.back().push_back("");
+    }
+    return lines;
+}
+
+// The field of a column by its name.
+std::string field(const std::vector<std::vector<std::string>> &csv, size_t line, const std::string &name)
+{
+    for (size_t k = 0; k < csv[0].size(); k++)
+        if (csv[0][k] == name)
+            return k < csv[line].size() ? csv[line][k] : "";
+    return "no column " + name;
+}
+
+// Classes of 20 m of altitude and a scattered stable ground on the two real epochs,
+// against numpy's figures (tests/data/geotiff/README.md).
+TEST_F(CommandLine, ClassesAndStableGroundAgainstNumpy)
+{
+    put_real_epochs();
+    write_file(site("dem_classes.tif"), data("geotiff/dem_classes.tif"));
+    write_file(site("dem_stable_m2.raw"), data("geotiff/dem_stable_m2.raw"));
+    write_file(site("dem_stable_m2.txt"), data("geotiff/dem_stable_m2.txt"));
+    e2e::run_result r = run({"dem_2015.tif", "dem_2020.tif", "out.asc", "--kind", "absolute", "--limit", "0.3",
+                             "--classes", "dem_classes.tif", "--stable", "dem_stable_m2.raw"});
+    ASSERT_EQ(r.status, 0) << r.errors;
+    const auto near = [](const std::string &got, const std::string &expected) {
+        const double a = std::strtod(got.c_str(), nullptr), b = std::strtod(expected.c_str(), nullptr);
+        return std::fabs(a - b) <= 1e-12 * std::max(1.0, std::fabs(b));
+    };
+
+    const auto classes = csv_fields(read_file(site("out_classes.csv")));
+    const auto expected = csv_fields(data("geotiff/dem_classes_expected.csv"));
+    const auto budget = csv_fields(read_file(site("out_budget.csv")));
+    ASSERT_EQ(classes.size(), expected.size());
+    ASSERT_GT(classes.size(), 2u);
+    EXPECT_EQ(classes[0][0], "class");
+    EXPECT_EQ(std::vector<std::string>(classes[0].begin() + 1, classes[0].begin() + 1 + 25),
+              std::vector<std::string>(budget[0].begin(), budget[0].begin() + 25));
+    for (size_t line = 1; line < classes.size(); line++)
+        for (const std::string &name : expected[0]) {
+            SCOPED_TRACE(name + " of class " + expected[line][0]);
+            if (name.find("volume") != std::string::npos)
+                EXPECT_TRUE(near(field(classes, line, name), field(expected, line, name)))
+                    << field(classes, line, name) << " " << field(expected, line, name);
+            else
+                EXPECT_EQ(field(classes, line, name), field(expected, line, name));
+        }
+
+    const auto stable = csv_fields(data("geotiff/dem_stable_expected.csv"));
+    for (const std::string &name : stable[0]) {
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(near(field(budget, 1, name), field(stable, 1, name)))
+            << field(budget, 1, name) << " " << field(stable, 1, name);
+    }
+    EXPECT_NE(r.console.find("\n\t\tstable ground, NMAD           : 0.518919 m"), std::string::npos) << r.console;
+    const std::string report = read_file(site("out_report.html"));
+    EXPECT_NE(report.find("<h2>Budget per class</h2>"), std::string::npos);
+    EXPECT_NE(report.find("<th>stable ground, NMAD</th><td>0.518919 m</td>"), std::string::npos);
+}

@@ -167,11 +167,11 @@ void finish_output(FILE *fp)
         stop_output_named(name);
 }
 
-void stop_frame_differs(const std::string &second_path, int32_t second_lines, int32_t second_columns,
+void stop_frame_differs(const char *which, const std::string &second_path, int32_t second_lines, int32_t second_columns,
                         int32_t first_lines, int32_t first_columns)
 {
     stop_with_message("\n\n The size of the frame is different "
-                      "\n\tthe second DEM %s has %d lines and %d columns; the first has %d lines "
+                      "\n\tthe %s %s has %d lines and %d columns; the first has %d lines "
                       "and %d columns\n",
-                      second_path.c_str(), second_lines, second_columns, first_lines, first_columns);
+                      which, second_path.c_str(), second_lines, second_columns, first_lines, first_columns);
 }

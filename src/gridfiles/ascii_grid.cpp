@@ -300,7 +300,7 @@ std::string shown_word(const std::string &word)
 
 // One reader for both input grids: they differ only in the globals they fill.
 void read_ascii_grid(FILE **fp, const std::string &path, int32_t *ncols, int32_t *nrows, bool second,
-                     double ***grid)
+                     double ***grid, const char *which = "second DEM")
 {
     std::printf("\n");
     text_source src;
@@ -314,8 +314,8 @@ void read_ascii_grid(FILE **fp, const std::string &path, int32_t *ncols, int32_t
     *ncols = header.ncols;
     *nrows = header.nrows;
     // A second grid of another frame is refused before any of its values is read.
-    if (second && (nb_col2 != nb_col || nb_lig2 != nb_lig))
-        stop_frame_differs(path, nb_lig2, nb_col2, nb_lig, nb_col);
+    if (second && (*ncols != nb_col || *nrows != nb_lig))
+        stop_frame_differs(which, path, *nrows, *ncols, nb_lig, nb_col);
     if (!header_read)
         stop_on_header(path, header);
     if (!second)
@@ -600,7 +600,9 @@ void open_ascii_input(input_grid &grid)
     grid.f = open_program_file(grid.nomim, "r");
     if (grid.f == nullptr)
         stop_with_message("\n\tFile %s unknown\n", grid.nomim.c_str());
-    if (grid.second)
+    if (grid.auxiliary != nullptr)
+        read_ascii_grid(&grid.f, grid.nomim, &grid.columns, &grid.lines, true, &grid.dtab, grid.auxiliary);
+    else if (grid.second)
         ascii_lecture2();
     else
         ascii_lecture1();

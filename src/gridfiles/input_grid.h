@@ -26,11 +26,19 @@ struct input_grid {
     geo_keys &geokeys;
     double **&dtab;          // the grid of altitudes read
     bool second;
+    // What the messages call a grid read besides the two epochs, on the first grid's
+    // cells (see auxiliary_input); null for the epochs.
+    const char *auxiliary = nullptr;
 };
 
 // The two input grids, bound to their globals.
 input_grid &first_input();
 input_grid &second_input();
+
+// A grid read besides the two epochs by the readers of its form, into globals of its
+// own (which the next call starts afresh), its frame checked as the second grid's is;
+// `which` names it in messages ("class grid"). Its unit, for a raster pair, is metres.
+input_grid &auxiliary_input(const char *which);
 
 // Stops the run when the second grid's frame is not the first grid's (does nothing for
 // the first grid).

@@ -257,7 +257,11 @@ void open_raster_input(input_grid &grid)
     while (grid.pix_size <= 0)
         grid.pix_size = ask_int(RASTER_PIXEL_SIZE_QUESTION);
     grid.dpix = grid.pix_size;
-    if (grid.second)
+    int32_t metres = 0;
+    if (grid.auxiliary != nullptr)
+        raster_lecture({&grid.f, &grid.fd, &grid.dtab, grid.itype, grid.descr_ok, grid.dpix, &metres, &grid.nomim,
+                        &grid.nomdescr, false});
+    else if (grid.second)
         dem2_lecture();
     else
         dem1_lecture();

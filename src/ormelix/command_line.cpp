@@ -35,6 +35,7 @@ const char EXAMPLES[] =
     "  ormelix 2019.tif 2024.tif lowering.tif --kind positive --limit 0.25\n"
     "  ormelix north_m2.raw south_m2.raw diff_m4.raw --first-unit cm --second-unit cm --unit mm\n"
     "  ormelix north_m2.raw south_m2.raw diff.asc --corner 512000 5612000\n"
+    "  ormelix 2019.tif 2024.tif change.tif --classes landforms.tif --stable stable.tif\n"
     "  ormelix 2019.asc 2024.asc change.asc --json --no-report > budget.json\n"
     "\nExit status: 0 when the output is written, 1 when the run fails, 2 for a usage error.\n";
 
@@ -107,6 +108,11 @@ std::string check_forms()
     for (const auto &p : paths)
         if (!form_of_path(p.path, &p.grid->form, &p.grid->itype, &p.grid->stem))
             return p.path + ": no form ends so; give NAME.asc, NAME.tif, NAME.tiff, NAME_m2.raw or NAME_m4.raw";
+    for (const std::string *other : {&given.classes, &given.stable}) {
+        given_grid grid;
+        if (!other->empty() && !form_of_path(*other, &grid.form, &grid.itype, &grid.stem))
+            return *other + ": no form ends so; give NAME.asc, NAME.tif, NAME.tiff, NAME_m2.raw or NAME_m4.raw";
+    }
     if (is_raster(output_grid) && output_grid.itype == 0 && kind_number(given.kind) == TREAT_SIGNED)
         return given.output + ": signed values fall below 0, which 16-bit samples cannot hold: write NAME_m4.raw, "
                               "or give --kind absolute, negative or positive";
@@ -161,6 +167,27 @@ void describe_input(input_grid &grid, const std::string &path, const given_grid 
         dyn_scale_dem1 = unit_number(unit);
 }
 
+// A grid of --classes or --stable, on the first grid's cells, read by its form's reader.
+// It leaves the frame's corner and cell size as the two epochs set them.
+double **read_other_grid(const std::string &path, const char *which)
+{
+    given_grid form;
+    form_of_path(path, &form.form, &form.itype, &form.stem);
+    input_grid &grid = auxiliary_input(which);
+    grid.nomim = path;
+    grid.format = form.form;
+    grid.itype = form.itype;
+    grid.nomdescr = is_raster(form) ? descriptor_beside(path) : std::string();
+    const double corner[] = {X_min, Y_min, dpix_size, dpix_size_y, nodata};
+    FILE_FORMS[grid.format].open_input(grid);
+    X_min = corner[0];
+    Y_min = corner[1];
+    dpix_size = corner[2];
+    dpix_size_y = corner[3];
+    nodata = corner[4];
+    return grid.dtab;
+}
+
 } // namespace
 
 int read_command_line(const std::vector<std::string> &arguments)
@@ -188,6 +215,10 @@ int read_command_line(const std::vector<std::string> &arguments)
     app.add_option("--corner", given.corner, "the lower-left corner of two raster pairs written georeferenced")
         ->expected(2)
         ->option_text("X Y");
+    app.add_option("--classes", given.classes, "the budget of each class of an integer grid, into STEM_classes.csv")
+        ->option_text("GRID");
+    app.add_option("--stable", given.stable, "cells where MASK is not 0 are stable ground: their change in the budget")
+        ->option_text("MASK");
     app.add_flag("--no-report", given.no_report, "write no STEM_report.html");
     app.add_flag("--quiet", given.quiet, "nothing on standard output, no progress");
     app.add_flag("--json", given.json, "the budget as one JSON object on standard output");
@@ -234,6 +265,10 @@ void command_line_opening()
     // The warnings a script should see, on standard error.
     std::fputs(alignment_warning(first_placement, placement_of(second)).c_str(), stderr);
     std::fputs(coordinate_system_warning(first.geokeys, second.geokeys).c_str(), stderr);
+    if (!answers.classes_path.empty())
+        dtab_classes = read_other_grid(answers.classes_path, "class grid");
+    if (!answers.stable_path.empty())
+        dtab_stable = read_other_grid(answers.stable_path, "stable-ground mask");
 
     dtab_out = dmatrice(nb_col, nb_lig);
     require_grid(dtab_out, nb_col, nb_lig);

@@ -9,6 +9,7 @@
 #include "globals/globals.h"
 #include "globals/given_answers.h"
 #include "text/number_text.h"
+#include "treatment/class_budget.h"
 #include "treatment/file_forms.h"
 
 #ifndef ORMELIX_VERSION
@@ -433,6 +434,17 @@ std::string change_report_html(const change_report &r, const change_distribution
 
     html += "<div class=\"tables\"><div><h2>Budget</h2>" + table(r.budget) + "</div><div><h2>Inputs</h2>" +
             table(r.inputs) + "</div></div>";
+    if (!r.classes.empty()) {
+        html += "<h2>Budget per class</h2><table class=\"classes\">";
+        for (size_t k = 0; k < r.classes.size(); k++) {
+            const char *cell = k == 0 ? "th" : "td";
+            html += "<tr>";
+            for (const std::string &value : r.classes[k])
+                html += std::string("<") + cell + ">" + escape_html(value) + "</" + cell + ">";
+            html += "</tr>";
+        }
+        html += "</table>";
+    }
     html += "</main></body></html>\n";
     return html;
 }
@@ -514,6 +526,7 @@ std::string run_change_report_html(const change_gathering &g, const change_pictu
     r.image_height = picture.height;
     r.metres_per_unit = ground_metres_per_unit(r.frame);
     r.budget = run_budget_lines();
+    r.classes = run_class_table();
     const bool has_corner = Coord_UTM_dem1_OK != 0 || Coord_UTM_dem2_OK != 0;
     r.inputs = {
         {"first grid", nomim1 + " (" + form_name(format_dem1) + ")"},

@@ -12,6 +12,8 @@
 #include "gridfiles/worker_thread.h"
 #include "text/number_text.h"
 #include "treatment/change_report.h"
+#include "treatment/class_budget.h"
+#include "treatment/stable_ground.h"
 #include "treatment/file_forms.h"
 
 namespace {
@@ -586,11 +588,18 @@ void treatment()
     double d_min = 0.0;
     double d_max = 0.0;
     budget_out = change_budget();
+    // The budgets per class and on stable ground, when asked, read the grids only.
+    const auto gather_other_budgets = [&] {
+        gather_run_class_budgets(line_areas);
+        gather_run_stable_ground();
+    };
     if (!CHANGE_REPORTS || !answers.report) {
         compute_difference(dtab_dem1, dtab_dem2, dtab_out, nb_lig, nb_col, type_treat, basis, hypso, &d_min,
                            &d_max, &budget_out, line_areas.data());
+        gather_other_budgets();
         write_run_output(d_min, d_max);
         write_budget_file();
+        write_class_budget_file();
         return;
     }
     change_gathering gathering = run_difference(line_areas, &d_min, &d_max, &budget_out);
@@ -601,26 +610,38 @@ void treatment()
     worker_thread painter;
     const bool painting = worker_start(&painter);
     if (painting)
-        worker_post(&painter, [&] { picture = draw_change_map(&gathering, frame_out); });
+        worker_post(&painter, [&] {
+            picture = draw_change_map(&gathering, frame_out);
+            gather_other_budgets();
+        });
     write_run_output(d_min, d_max);
     if (painting) {
         worker_wait(&painter);
         worker_stop(&painter);
     } else {
         picture = draw_change_map(&gathering, frame_out);
+        gather_other_budgets();
     }
     write_budget_file();
+    write_class_budget_file();
     write_change_report(gathering, picture);
 }
 
 std::vector<budget_line> run_budget_lines()
 {
-    return budget_lines(budget_out, type_treat, basis == 0, hypso);
+    std::vector<budget_line> lines = budget_lines(budget_out, type_treat, basis == 0, hypso);
+    if (const stable_ground_figures *stable = run_stable_ground()) {
+        const std::vector<budget_line> more = stable_ground_lines(*stable);
+        lines.insert(lines.end(), more.begin(), more.end());
+    }
+    return lines;
 }
 
 std::string run_budget_csv()
 {
-    return budget_csv(budget_out, type_treat, basis == 0, hypso);
+    const std::string csv = budget_csv(budget_out, type_treat, basis == 0, hypso);
+    const stable_ground_figures *stable = run_stable_ground();
+    return stable != nullptr ? with_stable_ground_columns(csv, *stable) : csv;
 }
 
 void print_change_budget()
