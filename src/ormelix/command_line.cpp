@@ -278,6 +278,10 @@ void command_line_opening()
     basis = given.limited ? 0 : 1;
     hypso = given.limited ? given.limit : 0.0;
     const file_form &form = FILE_FORMS[format_out];
+    // What the grids read rule out for the output's form, as the dialogue's menu refuses it.
+    const std::string refusal = form.output_refusal != nullptr ? form.output_refusal() : "";
+    if (!refusal.empty())
+        stop_with_message("%s", refusal.c_str());
     nomstem3 = output_grid.stem;
     nomim3 = given.output;
     std::string unused, second_file;

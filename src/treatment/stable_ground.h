@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "treatment/difference.h"
+#include "treatment/change_budget.h"
 
 struct stable_ground_figures {
     size_t cells = 0;     // stable cells with data in both grids
