@@ -271,7 +271,7 @@ TEST_F(CommandLine, FailuresNameTheFileAndExitWithOne)
         const char *message;
     } cases[] = {
         {{"missing.asc", "lux_2010.asc", "out.asc"}, "ormelix: File missing.asc unknown\n"},
-        {{"lux_2000.asc", "small.asc", "out.asc"}, "the second DEM small.asc has 2 lines and 2 columns"},
+        {{"lux_2000.asc", "small.asc", "out.asc"}, "ormelix: The DEMs lux_2000.asc and small.asc have no cell in common"},
         {{"north_m2.raw", "lone_m4.raw", "out_m4.raw"}, "File lone_m4.txt unknown: the raster pair lone_m4.raw "
                                                        "needs its descriptor beside it"},
         // Decimetres taken for metres: changes of thousands of metres.

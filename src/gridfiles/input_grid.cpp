@@ -49,8 +49,10 @@ input_grid &auxiliary_input(const char *which)
     return grid;
 }
 
-void check_second_frame(const input_grid &grid)
+void check_second_frame(const input_grid &grid, bool georeferenced)
 {
-    if (grid.second && (grid.lines != nb_lig || grid.columns != nb_col))
-        stop_frame_differs(grid.auxiliary != nullptr ? grid.auxiliary : "second DEM", grid.nomim, grid.lines, grid.columns, nb_lig, nb_col);
+    // A grid on the first grid's cells has its frame, georeferenced or not.
+    if (grid.second && (grid.auxiliary != nullptr || !georeferenced) && (grid.lines != nb_lig || grid.columns != nb_col))
+        stop_frame_differs(grid.auxiliary != nullptr ? grid.auxiliary : "second DEM", grid.nomim, grid.lines,
+                           grid.columns, nb_lig, nb_col);
 }

@@ -249,7 +249,7 @@ void open_raster_input(input_grid &grid)
     if (!described)
         create_descriptor(grid);
     // A second grid of another frame is refused before anything of it is read.
-    check_second_frame(grid);
+    check_second_frame(grid, false);
     if (grid.pix_size <= 0 && answers.given)
         stop_with_message("\n\tThe descriptor %s gives no pixel size (its sixth number): write the pixel "
                           "size in metres there.\n",

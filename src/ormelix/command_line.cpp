@@ -17,6 +17,7 @@
 #include "ormelix/banner.h"
 #include "ormelix/opening.h"
 #include "platform/platform.h"
+#include "regrid/frame_step.h"
 #include "treatment/change_report.h"
 #include "treatment/difference.h"
 #include "treatment/file_forms.h"
@@ -188,6 +189,23 @@ double **read_other_grid(const std::string &path, const char *which)
     return grid.dtab;
 }
 
+void open_given_grid(input_grid &grid)
+{
+    if (grid.second)
+        describe_input(grid, given.second, second_grid, given.second_unit);
+    else
+        describe_input(grid, given.first, first_grid, given.first_unit);
+    FILE_FORMS[grid.format].open_input(grid);
+}
+
+void read_other_grids()
+{
+    if (!answers.classes_path.empty())
+        dtab_classes = read_other_grid(answers.classes_path, "class grid");
+    if (!answers.stable_path.empty())
+        dtab_stable = read_other_grid(answers.stable_path, "stable-ground mask");
+}
+
 } // namespace
 
 int read_command_line(const std::vector<std::string> &arguments)
@@ -254,21 +272,12 @@ void command_line_opening()
 {
     silence_standard_output();
 
-    input_grid &first = first_input();
-    input_grid &second = second_input();
-    describe_input(first, given.first, first_grid, given.first_unit);
-    describe_input(second, given.second, second_grid, given.second_unit);
-    FILE_FORMS[first.format].open_input(first);
-    const grid_placement first_placement = placement_of(first);
-    FILE_FORMS[second.format].open_input(second);
-    check_second_frame(second);
-    // The warnings a script should see, on standard error.
-    std::fputs(alignment_warning(first_placement, placement_of(second)).c_str(), stderr);
-    std::fputs(coordinate_system_warning(first.geokeys, second.geokeys).c_str(), stderr);
-    if (!answers.classes_path.empty())
-        dtab_classes = read_other_grid(answers.classes_path, "class grid");
-    if (!answers.stable_path.empty())
-        dtab_stable = read_other_grid(answers.stable_path, "stable-ground mask");
+    read_epochs(open_given_grid, stderr, read_other_grids);
+    // They lie on the first grid's cells, as it came from its file.
+    if (dtab_classes != nullptr)
+        dtab_classes = first_grid_onto_frame(dtab_classes);
+    if (dtab_stable != nullptr)
+        dtab_stable = first_grid_onto_frame(dtab_stable);
 
     dtab_out = dmatrice(nb_col, nb_lig);
     require_grid(dtab_out, nb_col, nb_lig);
