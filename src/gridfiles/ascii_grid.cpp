@@ -281,7 +281,7 @@ std::string shown_word(const std::string &word)
     }
 }
 
-[[noreturn]] void stop_on_body(const std::string &path, const ascii_body_fault &fault)
+[[noreturn]] void stop_on_body(const std::string &path, const ascii_header &header, const ascii_body_fault &fault)
 {
     switch (fault.kind) {
     case body_not_number:
@@ -291,7 +291,7 @@ std::string shown_word(const std::string &word)
     case body_missing_value:
         stop_with_message("\n\tFile %s ends before the value of grid line %d, column %d: its header "
                           "announces %d lines of %d values\n",
-                          path.c_str(), fault.line, fault.column, nb_lig, nb_col);
+                          path.c_str(), fault.line, fault.column, header.nrows, header.ncols);
     default:
         stop_unreadable(path, fault.error);
     }
@@ -327,11 +327,11 @@ void read_ascii_grid(FILE **fp, const std::string &path, int32_t *ncols, int32_t
     if (header.nodata_present)
         nodata = header.nodata_value;
 
-    *grid = dmatrice(nb_col, nb_lig);
-    require_grid(*grid, nb_col, nb_lig);
+    *grid = dmatrice(*ncols, *nrows);
+    require_grid(*grid, *ncols, *nrows);
     ascii_body_fault fault;
-    if (!read_ascii_body(&src, header, *grid, nb_col, nb_lig, stdout, &fault))
-        stop_on_body(path, fault);
+    if (!read_ascii_body(&src, header, *grid, *ncols, *nrows, stdout, &fault))
+        stop_on_body(path, header, fault);
     std::fclose(*fp);
     *fp = nullptr;
 }
@@ -597,7 +597,9 @@ void open_ascii_input(input_grid &grid)
     grid.f = open_program_file(grid.nomim, "r");
     if (grid.f == nullptr)
         stop_with_message("\n\tFile %s unknown\n", grid.nomim.c_str());
-    if (grid.second)
+    if (grid.own_frame)
+        read_ascii_grid(&grid.f, grid.nomim, &grid.columns, &grid.lines, true, &grid.dtab);
+    else if (grid.second)
         ascii_lecture2();
     else
         ascii_lecture1();

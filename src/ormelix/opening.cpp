@@ -11,6 +11,7 @@
 #include "nrutil.h"
 #include "ormelix/alignment.h"
 #include "ormelix/banner.h"
+#include "ormelix/confidence_dialogue.h"
 #include "platform/platform.h"
 #include "text/number_text.h"
 #include "treatment/file_forms.h"
@@ -20,6 +21,8 @@ namespace {
 const char ROOT_FOLDER[] = "c:\\images\\";
 
 std::string working_folder;  // "c:\images\<folder>\"
+// The cells of each DEM as it was read, where its error grid must lie.
+dem_cells first_cells, second_cells;
 
 // Asks a name until it stays inside the root folder.
 std::string ask_name(const char *question)
@@ -50,6 +53,15 @@ grid_placement placement_of(const input_grid &grid)
     if (grid.corner_ok == 0)
         return {false, 0.0, 0.0, grid.dpix, grid.dpix};
     return {true, X_min, Y_min, dpix_size, dpix_size_y};
+}
+
+dem_cells cells_of(const input_grid &grid)
+{
+    dem_cells cells;
+    cells.lines = grid.lines;
+    cells.columns = grid.columns;
+    cells.placement = placement_of(grid);
+    return cells;
 }
 
 const char *treatment_suffix(int32_t kind)
@@ -124,10 +136,13 @@ void parameters()
                            "\n\t\t0 ====> absolute values\n\t\t1 ====> negative values",
                            "\n\t\t2 ====> positive values\n\t\t3 ====> signed values\n\t\t"},
                           3);
-    basis = ask_menu(
-        {"\n\n\tElimination of low altitude pixels :\n\t\t0 ====> yes\n\t\t1 ====> no\n\t\t"}, 1);
+    basis = ask_menu({"\n\n\tElimination of low altitude pixels :\n\t\t0 ====> yes\n\t\t1 ====> no\n\t\t",
+                      "2 ====> at a confidence level, from each DEM's error\n\t\t"},
+                     2);
     if (basis == 0)
         hypso = ask_real("\n\tHypsometric decimal value of this limit (in meters) ? ");
+    if (basis == 2)
+        ask_confidence_test(working_folder, first_cells, second_cells);
 }
 
 void opening()
@@ -146,9 +161,11 @@ void opening()
     open_input_grid(first, "\n\tName of the first DEM (whitout any extension) ? ",
                     "\n\n\tTHE FIRST DEM NAMED %s HAS : ");
     const grid_placement first_placement = placement_of(first);
+    first_cells = cells_of(first);
     open_input_grid(second, "\n\n\tName of the second DEM (whitout any extension) ? ",
                     "\n\n\tTHE SECOND DEM NAMED %s HAS : ");
     check_second_frame(second);
+    second_cells = cells_of(second);
     // A warning only: scripts that feed the answers keep working.
     std::fputs(alignment_warning(first_placement, placement_of(second)).c_str(), stdout);
     std::fputs(coordinate_system_warning(first.geokeys, second.geokeys).c_str(), stdout);

@@ -1,0 +1,27 @@
+// The questions of the test at a confidence level: each DEM's error, a number or an
+// error grid beside the DEMs, and the level.
+#ifndef ORMELIX_CONFIDENCE_DIALOGUE_H
+#define ORMELIX_CONFIDENCE_DIALOGUE_H
+
+#include <cstdint>
+#include <string>
+
+#include "ormelix/alignment.h"
+
+// The cells of an input grid as it was read: an error grid of that grid must lie on them.
+struct dem_cells {
+    int32_t lines = 0, columns = 0;
+    grid_placement placement = {false, 0.0, 0.0, 0.0, 0.0};
+};
+
+// Asks the first DEM's error, the second's and the confidence level, into sigma_dem1,
+// dtab_sigma1, nomsigma1, the same for the second, and confidence_pct; folder is the
+// working folder, where error grids are looked for.
+void ask_confidence_test(const std::string &folder, const dem_cells &first, const dem_cells &second);
+
+// Why a grid of lines x columns placed so cannot give the errors of a DEM on dem's cells
+// ("" when it can); name is the grid's file as messages show it.
+std::string error_grid_misfit(const std::string &name, int32_t lines, int32_t columns,
+                              const grid_placement &placement, const dem_cells &dem);
+
+#endif
