@@ -35,9 +35,10 @@ double normal_quantile(double p)
         x = (((((a[0] * r + a[1]) * r + a[2]) * r + a[3]) * r + a[4]) * r + a[5]) * q /
             (((((b[0] * r + b[1]) * r + b[2]) * r + b[3]) * r + b[4]) * r + 1.0);
     }
-    // The share below x, from the side of the tail, where its precision lies.
-    const double share = x < 0.0 ? 0.5 * std::erfc(-x / std::sqrt(2.0)) : 1.0 - 0.5 * std::erfc(x / std::sqrt(2.0));
-    const double e = x < 0.0 ? share - p : (1.0 - p) - (1.0 - share);
+    // The share below x less p, from the side of the tail, where its precision lies.
+    // 1 - p is exact for p of 0.5 and more.
+    const double root_two = std::sqrt(2.0);
+    const double e = x < 0.0 ? 0.5 * std::erfc(-x / root_two) - p : (1.0 - p) - 0.5 * std::erfc(x / root_two);
     const double root_two_pi = 2.5066282746310002;
     const double u = e * root_two_pi * std::exp(x * x / 2.0);
     return x - u / (1.0 + x * u / 2.0);
@@ -90,8 +91,8 @@ std::string confidence_test_text(const change_test &test)
     const auto error_of = [](double sigma, const std::string &grid) {
         return grid.empty() ? text_printf("%lf m", sigma) : text_printf("%s (mean %lf m)", grid.c_str(), sigma);
     };
-    std::string text = text_printf("%s %% confidence, t %lf, first DEM's error %s, second DEM's error %s",
-                                   exact_real_text(test.confidence_pct).c_str(), test.t,
+    std::string text = text_printf("%.10g %% confidence, t %lf, first DEM's error %s, second DEM's error %s",
+                                   test.confidence_pct, test.t,
                                    error_of(test.sigma_first, test.grid_first).c_str(),
                                    error_of(test.sigma_second, test.grid_second).c_str());
     if (!errors_by_cell(test))

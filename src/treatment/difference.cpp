@@ -269,7 +269,8 @@ __attribute__((target("avx2"))) void avx2_lines(double *const *first, double *co
 template <int32_t KIND, bool ERRORS>
 __attribute__((target("avx512f"))) void avx512_lines(double *const *first, double *const *second, double **out,
                                                      int32_t lines, int32_t columns, double hypso, double limit,
-                                                     const double *line_areas, const cell_errors *errors, pass_state *state)
+                                                     const double *line_areas, const cell_errors *errors,
+                                                     pass_state *state)
 {
     difference_lines<KIND, ERRORS>(first, second, out, lines, columns, hypso, limit, line_areas, errors, state);
 }
