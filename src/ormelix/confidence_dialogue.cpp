@@ -94,14 +94,13 @@ void ask_error(const char *question, const std::string &folder, const dem_cells 
 {
     for (;;) {
         const std::string word = ask_word(question);
-        double value;
-        if (parse_real_number(word, &value)) {
-            if (value >= 0.0 && value <= DBL_MAX) {
-                *sigma = value;
-                *grid = nullptr;
-                name->clear();
-                return;
-            }
+        const error_answer answer = read_error_answer(word, sigma);
+        if (answer == ERROR_NUMBER) {
+            *grid = nullptr;
+            name->clear();
+            return;
+        }
+        if (answer == ERROR_NOT_AN_ERROR) {
             std::printf("\n\t%s is not an error: a standard deviation is a number of meters, 0 or more. Please "
                         "answer again.\n",
                         word.c_str());
@@ -109,7 +108,7 @@ void ask_error(const char *question, const std::string &folder, const dem_cells 
         }
         int32_t form = -1;
         std::string path;
-        if (name_stays_inside(word))
+        if (answer == ERROR_GRID_NAME)
             for (const auto &candidate : ERROR_GRID_FORMS)
                 if (form < 0 && file_is_there(folder + word + candidate.extension)) {
                     form = candidate.form;
@@ -131,6 +130,27 @@ void ask_error(const char *question, const std::string &folder, const dem_cells 
 }
 
 } // namespace
+
+error_answer read_error_answer(const std::string &word, double *sigma)
+{
+    double value;
+    if (parse_real_number(word, &value)) {
+        if (!(value >= 0.0 && value <= DBL_MAX))
+            return ERROR_NOT_AN_ERROR;
+        *sigma = value;
+        return ERROR_NUMBER;
+    }
+    return name_stays_inside(word) ? ERROR_GRID_NAME : ERROR_BAD_NAME;
+}
+
+bool read_confidence_level(const std::string &word, double *level)
+{
+    double value;
+    if (!parse_real_number(word, &value) || !(value > 0.0 && value < 100.0))
+        return false;
+    *level = value;
+    return true;
+}
 
 std::string error_grid_misfit(const std::string &name, int32_t lines, int32_t columns,
                               const grid_placement &placement, const dem_cells &dem)
@@ -166,7 +186,7 @@ void ask_confidence_test(const std::string &folder, const dem_cells &first, cons
     for (;;) {
         const std::string word = ask_word("\n\tConfidence level of the detection (in percent, above 0 and below "
                                           "100) ? ");
-        if (parse_real_number(word, &confidence_pct) && confidence_pct > 0.0 && confidence_pct < 100.0)
+        if (read_confidence_level(word, &confidence_pct))
             return;
         std::printf("\n\t%s is not a confidence level: give a percentage above 0 and below 100, such as 95. "
                     "Please answer again.\n",

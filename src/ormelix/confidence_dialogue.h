@@ -19,6 +19,14 @@ struct dem_cells {
 // working folder, where error grids are looked for.
 void ask_confidence_test(const std::string &folder, const dem_cells &first, const dem_cells &second);
 
+// What an answer to an error question is: a standard deviation (into *sigma), a number
+// that is not one (negative, infinite, not a number), the name of an error grid to look
+// for, or a name that would lead outside the root folder.
+enum error_answer { ERROR_NUMBER, ERROR_NOT_AN_ERROR, ERROR_GRID_NAME, ERROR_BAD_NAME };
+error_answer read_error_answer(const std::string &word, double *sigma);
+// A confidence level in percent, above 0 and below 100, into *level; false otherwise.
+bool read_confidence_level(const std::string &word, double *level);
+
 // Why a grid of lines x columns placed so cannot give the errors of a DEM on dem's cells
 // ("" when it can); name is the grid's file as messages show it.
 std::string error_grid_misfit(const std::string &name, int32_t lines, int32_t columns,
