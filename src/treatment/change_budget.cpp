@@ -177,10 +177,7 @@ std::vector<budget_line> budget_lines(const change_budget &budget, int32_t type_
 std::string format_change_budget(const std::string &output_path, const frame_geometry &frame,
                                  const std::vector<budget_line> &lines)
 {
-    const std::string cells = frame.degrees
-                                  ? exact_real_text(frame.cellsize) + " degrees (areas on the WGS 84 ellipsoid)"
-                                  : text_printf("%lf m", frame.cellsize);
-    std::string text = "\n\n\tCHANGE BUDGET OF " + output_path + " (cells of " + cells + ") :";
+    std::string text = "\n\n\tCHANGE BUDGET OF " + output_path + " (cells of " + cell_size_text(frame) + ") :";
     size_t width = 0;
     for (const budget_line &line : lines)
         width = std::max(width, line.label.size());
@@ -192,8 +189,9 @@ std::string format_change_budget(const std::string &output_path, const frame_geo
 std::string frame_degrees_note(const frame_geometry &frame)
 {
     const double width = frame.columns * frame.cellsize;
-    const double height = frame.lines * frame.cellsize;
-    const bool fits_degrees = frame.cellsize > 0.0 && frame.cellsize < 0.1 && frame.xll >= -180.0 &&
+    const double height = frame.lines * cell_height(frame);
+    const bool fits_degrees = frame.cellsize > 0.0 && frame.cellsize < 0.1 && cell_height(frame) > 0.0 &&
+                              cell_height(frame) < 0.1 && frame.xll >= -180.0 &&
                               frame.xll + width <= 180.0 && frame.yll >= -90.0 && frame.yll + height <= 90.0;
     if (frame.degrees || !fits_degrees)
         return "";
