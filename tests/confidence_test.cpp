@@ -64,7 +64,8 @@ protected:
         root = e2e::make_root();
         write_file(site("dem_2015.tif"), e2e::geotiff_fixture("dem_2015.tif"));
         write_file(site("dem_2020.tif"), e2e::geotiff_fixture("dem_2020.tif"));
-        for (const char *name : {"err_2015.tif", "err_2020.asc", "err_shifted.asc", "err_negative.asc"})
+        for (const char *name : {"err_2015.tif", "err_2020.asc", "err_shifted.asc", "err_negative.asc",
+                                 "dem_2020_part.tif", "err_2020_part.asc"})
             write_file(site(name), fixture(name));
         // Another DEM's cells.
         write_file(site("elev.asc"), e2e::geotiff_fixture("elev.asc"));
@@ -73,9 +74,10 @@ protected:
     std::string site(const std::string &name) const { return root + "/images/site/" + name; }
 
     // Runs the session and compares its budget file with numpy's figures.
-    e2e::run_result session(const std::string &answers, const std::string &expected, const std::string &budget_file)
+    e2e::run_result session(const std::string &answers, const std::string &expected, const std::string &budget_file,
+                            const std::string &second = "dem_2020")
     {
-        e2e::run_result r = e2e::run_program(root, "site\ndem_2015\n2\ndem_2020\n2\n" + answers);
+        e2e::run_result r = e2e::run_program(root, "site\ndem_2015\n2\n" + second + "\n2\n" + answers);
         EXPECT_EQ(r.status, 0) << r.console;
         const auto want = csv_row(fixture("expected_budgets.csv"), expected);
         EXPECT_EQ(want.at("session"), expected);
@@ -168,6 +170,21 @@ TEST_F(ConfidenceSession, ACellWithoutAnErrorHasNoData)
         << r.console;
     const std::string grid = read_file(site("conf_val_pos.asc"));
     EXPECT_EQ(e2e::occurrences(grid, "-9999.999900"), 39u);
+}
+
+// The second epoch is a part of the first's extent: the run differences the common
+// part, and the second's error grid, on the second's own cells, follows it there.
+TEST_F(ConfidenceSession, AnErrorGridFollowsItsDemOntoTheCommonPart)
+{
+    e2e::run_result r = session("conf\n0\n0\n2\n0.1\nerr_2020_part\n99\n", "grid_follows_part_of_second_99",
+                                "conf_val_abs_budget.csv", "dem_2020_part");
+    EXPECT_NE(r.console.find(" : 965 of 990 (25 without data)\n"), std::string::npos) << r.console;
+    // On the first DEM's cells, the part's error grid is refused.
+    r = e2e::run_program(root, "site\ndem_2015\n2\ndem_2020_part\n2\nconf\n0\n0\n2\nerr_2020_part\n");
+    EXPECT_NE(r.console.find("\n\tThe error grid c:\\images\\site\\err_2020_part.asc has 33 lines and 30 columns, its "
+                             "DEM 41 lines and 41 columns"),
+              std::string::npos)
+        << r.console;
 }
 
 } // namespace

@@ -310,8 +310,9 @@ void read_ascii_grid(FILE **fp, const std::string &path, int32_t *ncols, int32_t
         stop_on_header(path, header);
     *ncols = header.ncols;
     *nrows = header.nrows;
-    // A second grid of another frame is refused before any of its values is read.
-    if (second && (nb_col2 != nb_col || nb_lig2 != nb_lig))
+    // A second grid of another frame than a raster pair's is refused before any of its
+    // values is read; after a georeferenced first grid it is read at its own frame.
+    if (second && Coord_UTM_dem1_OK == 0 && (nb_col2 != nb_col || nb_lig2 != nb_lig))
         stop_frame_differs(path, nb_lig2, nb_col2, nb_lig, nb_col);
     if (!header_read)
         stop_on_header(path, header);

@@ -709,7 +709,7 @@ void open_geotiff_input(input_grid &grid)
     grid.lines = layout.lines;
     grid.columns = layout.columns;
     // The frame, and with it the memory of the run, is judged before a sample is decoded.
-    check_second_frame(grid);
+    check_second_frame(grid, Coord_UTM_dem1_OK != 0);
     if (!grid.second)
         prepare_grid_memory();
 

@@ -10,6 +10,7 @@
 #include "nrutil.h"
 #include "ormelix/opening.h"
 #include "platform/platform.h"
+#include "regrid/frame_step.h"
 #include "text/number_text.h"
 #include "treatment/file_forms.h"
 
@@ -183,6 +184,9 @@ void ask_confidence_test(const std::string &folder, const dem_cells &first, cons
               first, &sigma_dem1, &dtab_sigma1, &nomsigma1);
     ask_error("\n\tError of the second DEM (standard deviation in meters, or name of an error grid) ? ", folder,
               second, &sigma_dem2, &dtab_sigma2, &nomsigma2);
+    // Each follows its DEM onto the result's frame: cut to the common part, or resampled.
+    dtab_sigma1 = first_grid_onto_frame(dtab_sigma1);
+    dtab_sigma2 = second_grid_onto_frame(dtab_sigma2);
     for (;;) {
         const std::string word = ask_word("\n\tConfidence level of the detection (in percent, above 0 and below "
                                           "100) ? ");

@@ -16,7 +16,9 @@ struct dem_cells {
 
 // Asks the first DEM's error, the second's and the confidence level, into sigma_dem1,
 // dtab_sigma1, nomsigma1, the same for the second, and confidence_pct; folder is the
-// working folder, where error grids are looked for.
+// working folder, where error grids are looked for. first and second are the DEMs' own
+// cells, as read: each error grid is read on them, then brought onto the result's frame
+// as its DEM was.
 void ask_confidence_test(const std::string &folder, const dem_cells &first, const dem_cells &second);
 
 // What an answer to an error question is: a standard deviation (into *sigma), a number

@@ -60,10 +60,27 @@ err_second = numpy.loadtxt("err_2020.asc", skiprows=6)
 err_second[err_second == -9999] = numpy.nan
 
 
-def budget(name, kind, s1, s2, level):
+# A part of the second epoch and of its error grid (lines 4 to 36, columns 5 to 34): the
+# run differences the common part, and the error grid must follow its DEM there.
+WINDOW = (5, 4, 30, 33)
+gdal.Translate("dem_2020_part.tif", GEOTIFF + "dem_2020.tif", srcWin=list(WINDOW),
+               creationOptions=["COMPRESS=DEFLATE"])
+part_ds, _ = read("dem_2020_part.tif")
+c0, l0, nc, nl = WINDOW
+write_asc("err_2020_part.asc", part_ds, numpy.loadtxt("err_2020.asc", skiprows=6)[l0:l0 + nl, c0:c0 + nc])
+part_ds = None
+part_error = numpy.loadtxt("err_2020_part.asc", skiprows=6)
+part_error[part_error == -9999] = numpy.nan
+
+
+def budget(name, kind, s1, s2, level, window=None):
     t = statistics.NormalDist().inv_cdf((1 + level / 100) / 2)
-    sigma = numpy.sqrt(s1 ** 2 + s2 ** 2) + 0.0 * first
-    d = first - second
+    first_cells, second_cells = first, second
+    if window is not None:
+        c0, l0, nc, nl = window
+        first_cells, second_cells = first[l0:l0 + nl, c0:c0 + nc], second[l0:l0 + nl, c0:c0 + nc]
+    sigma = numpy.sqrt(s1 ** 2 + s2 ** 2) + 0.0 * first_cells
+    d = first_cells - second_cells
     valid = ~numpy.isnan(d) & ~numpy.isnan(sigma)
     area = 900.0
     kept = valid & (numpy.abs(d) >= t * numpy.where(valid, sigma, 0))
@@ -85,7 +102,8 @@ def budget(name, kind, s1, s2, level):
 
 
 rows_out = [budget("uniform_95", 0, 0.1, 0.15, 95.0), budget("grid_beside_uniform_90", 3, err_first, 0.15, 90.0),
-            budget("no_data_in_grid_99", 2, 0.1, err_second, 99.0)]
+            budget("no_data_in_grid_99", 2, 0.1, err_second, 99.0),
+            budget("grid_follows_part_of_second_99", 0, 0.1, part_error, 99.0, WINDOW)]
 with open("expected_budgets.csv", "w", newline="") as f:
     writer = csv.DictWriter(f, fieldnames=list(rows_out[0]), lineterminator="\n")
     writer.writeheader()
