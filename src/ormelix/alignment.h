@@ -17,10 +17,16 @@ struct grid_placement {
     double cellsize_y;  // its height, dy
 };
 
+// What the warning ends with when the grids are differenced as they are.
+extern const char CELL_BY_CELL_LINE[];
+
 // The warning shown when the grids' cell sizes differ by more than one part in a
 // million, or, both having a corner, the corners by more than 1/1000 of a cell; empty
-// when they agree or when neither has a corner.
-std::string alignment_warning(const grid_placement &first, const grid_placement &second);
+// when they agree, when neither has a corner, or when both have one and lie on one
+// lattice of cells (a whole number of cells apart: their common part is differenced).
+// Its last line says how they are differenced.
+std::string alignment_warning(const grid_placement &first, const grid_placement &second,
+                              const std::string &last_line = CELL_BY_CELL_LINE);
 
 // The warning shown when two GeoTIFF inputs declare different coordinate systems: their
 // GeoKeys and parameters, the raster type and the citations (names only) left aside.
