@@ -101,13 +101,9 @@ std::string cells_not_square_message(const std::string &path, double dx, double 
 void ascii_lecture1();
 void ascii_lecture2();
 
-// True when the text of a .prj file declares geographic coordinates: its WKT begins
-// with GEOGCS or GEOGCRS.
-bool wkt_is_geographic(const std::string &wkt);
-
 struct input_grid;
-// The input ASCII grid of the stem grid.nomim (NAME.asc), opened and read; in degrees
-// when NAME.prj beside it declares them.
+// The input ASCII grid of the stem grid.nomim (NAME.asc), opened and read, with the text
+// of NAME.prj beside it when there is one.
 void open_ascii_input(input_grid &grid);
 
 #endif

@@ -22,9 +22,9 @@ struct grid_placement {
 // when they agree or when neither has a corner.
 std::string alignment_warning(const grid_placement &first, const grid_placement &second);
 
-// The warning shown when two GeoTIFF inputs declare different coordinate systems: their
-// GeoKeys and parameters, the raster type and the citations (names only) left aside.
-// Empty when they agree or when either grid is not a GeoTIFF.
+// The warning shown when the inputs declare coordinate systems that PROJ does not find
+// equivalent, naming each as PROJ does; also when only one of two GeoTIFFs declares one.
+// Empty when they agree or when a grid of another form declares none.
 std::string coordinate_system_warning(const geo_keys &first, const geo_keys &second);
 
 #endif

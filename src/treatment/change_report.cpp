@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "console/console.h"
+#include "coordinates/coordinate_system.h"
 #include "globals/globals.h"
 #include "text/number_text.h"
 #include "treatment/file_forms.h"
@@ -517,6 +518,8 @@ std::string run_change_report_html(const change_gathering &g, const change_pictu
     r.inputs = {
         {"first grid", nomim1 + " (" + form_name(format_dem1) + ")"},
         {"second grid", nomim2 + " (" + form_name(format_dem2) + ")"},
+        {"first grid's coordinate system", crs_display_name(geokeys_dem1.crs)},
+        {"second grid's coordinate system", crs_display_name(geokeys_dem2.crs)},
         {"output", nomim3 + " (" + form_name(format_out) + ")"},
         {"frame", text_printf("%d lines, %d columns", nb_lig, nb_col)},
         {"cell size", exact_real_text(r.frame.cellsize) +
