@@ -39,7 +39,7 @@ void convert(const std::string &folder, const std::string &epoch, const geo_keys
     FILE *out = std::fopen(tif.c_str(), "wb");
     std::string failure;
     if (out == nullptr || !write_geotiff(out, tif, grid, header.ncols, header.nrows, header.xll, header.yll,
-                                         header.cellsize, keys, &failure) ||
+                                         header.cellsize, header.cellsize_y, keys, &failure) ||
         std::fclose(out) != 0)
         fail("cannot write " + tif + ": " + failure);
     frdmatrice(grid, header.nrows);

@@ -273,8 +273,6 @@ std::string shown_word(const std::string &word)
     case header_value_not_number:
         stop_with_message("\n\tFile %s, header line %d: \"%s\" is not a number\n", path.c_str(),
                           header.fault_line, shown);
-    case header_cells_not_square:
-        stop_with_message("%s", cells_not_square_message(path, header.dx, header.dy).c_str());
     default:
         stop_with_message("\n\tFile %s ends within its header, at header line %d of %d\n", path.c_str(),
                           header.fault_line, header.dx_dy ? 7 : 6);
@@ -323,7 +321,7 @@ void read_ascii_grid(FILE **fp, const std::string &path, int32_t *ncols, int32_t
     X_min = header.xll;
     Y_min = header.yll;
     dpix_size = header.cellsize;
-    dpix_size_y = header.dx_dy ? header.dy : header.cellsize;
+    dpix_size_y = header.cellsize_y;
     if (header.nodata_present)
         nodata = header.nodata_value;
 
@@ -352,13 +350,6 @@ bool read_whole_file(const std::string &path, std::string *text)
 }
 
 } // namespace
-
-std::string cells_not_square_message(const std::string &path, double dx, double dy)
-{
-    return text_printf("\n\tFile %s has cells that are not square (dx %s, dy %s): the program needs square "
-                       "cells; resample the grid to one cell size first.\n",
-                       path.c_str(), exact_real_text(dx).c_str(), exact_real_text(dy).c_str());
-}
 
 void text_source_start(text_source *src, FILE *fp, size_t block_size)
 {
@@ -497,9 +488,6 @@ bool parse_ascii_header(text_source *src, ascii_header *header)
                 header_line++;
                 if (!read_line(header_line) || !read_real(header_line, &header->dy))
                     return false;
-                const double larger = std::max(std::fabs(header->dx), std::fabs(header->dy));
-                if (!(std::fabs(header->dx - header->dy) <= larger * 1e-9))
-                    return refuse(header_cells_not_square, header_line, value);
             }
             break;
         default:
@@ -508,10 +496,11 @@ bool parse_ascii_header(text_source *src, ascii_header *header)
             break;
         }
     }
+    header->cellsize_y = header->dx_dy ? header->dy : header->cellsize;
     if (header->x_center)
         header->xll -= header->cellsize / 2.0;
     if (header->y_center)
-        header->yll -= header->cellsize / 2.0;
+        header->yll -= header->cellsize_y / 2.0;
     return true;
 }
 

@@ -75,7 +75,14 @@ void output_dialogue()
     std::string nomfic1 = ask_name(name_question);
     dtab_out = dmatrice(nb_col, nb_lig);
     require_grid(dtab_out, nb_col, nb_lig);
-    format_out = ask_menu({file_form_menu()}, last_file_form());
+    for (;;) {
+        format_out = ask_menu({file_form_menu()}, last_file_form());
+        const std::string refusal =
+            FILE_FORMS[format_out].output_refusal != nullptr ? FILE_FORMS[format_out].output_refusal() : "";
+        if (refusal.empty())
+            break;
+        std::fputs(refusal.c_str(), stdout);
+    }
     const file_form &form = FILE_FORMS[format_out];
     parameters();
     if (form.ask_output_options != nullptr)

@@ -365,15 +365,16 @@ change_gathering gather_change(double *const *first, double *const *second, int3
 pixel_spacing ground_spacing(const frame_geometry &frame, size_t factor, size_t rows)
 {
     pixel_spacing spacing;
-    const double step = static_cast<double>(factor) * frame.cellsize;
-    spacing.x.assign(rows, step);
-    spacing.y.assign(rows, step);
+    const double step_x = static_cast<double>(factor) * frame.cellsize;
+    const double step_y = static_cast<double>(factor) * cell_height(frame);
+    spacing.x.assign(rows, step_x);
+    spacing.y.assign(rows, step_y);
     if (frame.degrees) {
-        const double top = frame.yll + static_cast<double>(frame.lines) * frame.cellsize;
+        const double top = frame.yll + static_cast<double>(frame.lines) * cell_height(frame);
         for (size_t r = 0; r < rows; r++) {
-            const double latitude = top - (static_cast<double>(r) + 0.5) * step;
-            spacing.x[r] = step * metres_per_degree_east(latitude);
-            spacing.y[r] = step * metres_per_degree_north(latitude);
+            const double latitude = top - (static_cast<double>(r) + 0.5) * step_y;
+            spacing.x[r] = step_x * metres_per_degree_east(latitude);
+            spacing.y[r] = step_y * metres_per_degree_north(latitude);
         }
     }
     return spacing;
@@ -383,7 +384,7 @@ double ground_metres_per_unit(const frame_geometry &frame)
 {
     if (!frame.degrees)
         return 1.0;
-    return metres_per_degree_east(frame.yll + 0.5 * static_cast<double>(frame.lines) * frame.cellsize);
+    return metres_per_degree_east(frame.yll + 0.5 * static_cast<double>(frame.lines) * cell_height(frame));
 }
 
 namespace {

@@ -129,7 +129,11 @@ std::string length_text(double metres)
 // The map: the picture, its frame with map coordinates, a scale bar and the north.
 std::string map_svg(const change_report &r, const std::string &map_base64)
 {
-    const double width = static_cast<double>(r.image_width), height = static_cast<double>(r.image_height);
+    // The map keeps the frame's proportions in its coordinates: cells that are not
+    // square are drawn as high as they are, against their width.
+    const double aspect =
+        cells_square(r.frame.cellsize, cell_height(r.frame)) ? 1.0 : cell_height(r.frame) / r.frame.cellsize;
+    const double width = static_cast<double>(r.image_width), height = static_cast<double>(r.image_height) * aspect;
     const double scale = std::min(900.0 / width, 640.0 / height);
     const double w = width * scale, h = height * scale;
     const double left = 78.0, top = 10.0, right = 36.0, bottom = 40.0;
@@ -146,7 +150,7 @@ std::string map_svg(const change_report &r, const std::string &map_base64)
     // Map coordinates along the bottom and the left edge.
     const frame_geometry &f = r.frame;
     const double x0 = f.xll, x1 = f.xll + f.columns * f.cellsize;
-    const double y0 = f.yll, y1 = f.yll + f.lines * f.cellsize;
+    const double y0 = f.yll, y1 = f.yll + f.lines * cell_height(f);
     const std::string degree = f.degrees ? "&#176;" : "";
     const double x_step = nice_step((x1 - x0) / 5.0), y_step = nice_step((y1 - y0) / 5.0);
     for (double x : ticks(x0, x1, x_step)) {
@@ -523,6 +527,9 @@ std::string run_change_report_html(const change_gathering &g, const change_pictu
         {"output", nomim3 + " (" + form_name(format_out) + ")"},
         {"frame", text_printf("%d lines, %d columns", nb_lig, nb_col)},
         {"cell size", exact_real_text(r.frame.cellsize) +
+                          (cells_square(r.frame.cellsize, cell_height(r.frame))
+                               ? ""
+                               : " by " + exact_real_text(cell_height(r.frame))) +
                           (r.frame.degrees ? " degrees (areas on the WGS 84 ellipsoid)" : " m")},
         {"lower-left corner", exact_real_text(r.frame.xll) + " " + exact_real_text(r.frame.yll) +
                                   (has_corner ? "" : " (raster pairs: no map coordinates of their own)")},
