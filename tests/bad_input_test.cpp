@@ -32,7 +32,7 @@ using e2e::write_file;
 const std::string END_OF_ANSWERS = "\n\tNo more answers on the input: the run stops.\n";
 const std::string SITE = "c:\\images\\site\\";
 
-const std::string NORTH_ASC = "ncols 3\nnrows 2\nxllcorner 100\nyllcorner 200\ncellsize 25\n"
+const std::string NORTH_ASC = "ncols 3\nnrows 2\nxllcorner 300.5\nyllcorner 400\ncellsize 10\n"
                               "nodata_value -9999\n120.5 100 7\n1 2 3\n";
 const std::string SOUTH_ASC = "ncols 3\nnrows 2\nxllcorner 300.5\nyllcorner 400\ncellsize 10\n"
                               "nodata_value -9999\n100 120.5 5\n1.25 2 0\n";
@@ -248,8 +248,8 @@ TEST_F(BadInput, WordsOfTenThousandCharacters)
 
     // A keyword is only a label: one of 10000 characters leaves the grid as it is.
     write_file(site("north.asc"), std::string(10000, 'k') +
-                                      " 3\nnrows 2\nxllcorner 0\nyllcorner 0\n"
-                                      "cellsize 1\nnodata_value -9999\n120.5 100 7\n1 2 3\n");
+                                      " 3\nnrows 2\nxllcorner 300.5\nyllcorner 400\n"
+                                      "cellsize 10\nnodata_value -9999\n120.5 100 7\n1 2 3\n");
     write_file(site("south.asc"), SOUTH_ASC);
     std::remove(site("diff_val_abs.asc").c_str());
     e2e::run_result r = run(ASCII_RUN);

@@ -109,19 +109,12 @@ std::string change_budget(const std::string &path, const std::string &cells_of, 
            note + "\n\tREPORT OF THE CHANGE : " + stem + "_report.html\n";
 }
 
-// Two epochs of a 2 x 3 frame, in metres: 120.5 100 7 / 1 2 3 and 100 120.5 5 / 1.25 2 0.
-const std::string NORTH_ASC = "ncols 3\nnrows 2\nxllcorner 100\nyllcorner 200\ncellsize 25\n"
+// Two epochs of one 2 x 3 frame, in metres: 120.5 100 7 / 1 2 3 and 100 120.5 5 / 1.25 2 0.
+const std::string NORTH_ASC = "ncols 3\nnrows 2\nxllcorner 300.5\nyllcorner 400\ncellsize 10\n"
                               "nodata_value -9999\n120.5 100 7\n1 2 3\n";
 const std::string SOUTH_ASC = "ncols         3\r\nnrows         2\r\nxllcorner     300.5\r\n"
                               "yllcorner     400\r\ncellsize      10\r\nNODATA_value  -9999\r\n"
                               "100\t120.5\t5\r\n1.25\t2\t0\r\n";
-// The two grids above do not lie on one grid of cells.
-const std::string NORTH_SOUTH_WARNING =
-    "\n\tWarning: the two DEMs do not lie on the same grid of cells:"
-    "\n\t\tfirst DEM : lower-left corner 100.000000 200.000000, cell size 25.000000"
-    "\n\t\tsecond DEM: lower-left corner 300.500000 400.000000, cell size 10.000000"
-    "\n\t\tthe second DEM is offset by 8.020000 cells in X and 8.000000 cells in Y"
-    "\n\tTheir difference is still taken cell by cell.\n";
 // Their changes, north minus south, +20.5 -20.5 +2 / -0.25 0 +3 m, on cells of 10 m.
 const std::vector<std::string> NORTH_SOUTH_10 = {
     "6 of 6 (0 without data)", "3 cells, 300.000000 m2, 2550.000000 m3, mean 8.500000 m",
@@ -194,7 +187,7 @@ TEST_F(Session, TwoAsciiGridsGiveAnAsciiDifference)
     std::string expected = opening_lines() + "\n" +
                            summary("FIRST", "c:\\images\\site\\north.asc", 2, 3) +
                            SECOND_QUESTION + FORMAT_MENU + "\n" +
-                           summary("SECOND", "c:\\images\\site\\south.asc", 2, 3) + NORTH_SOUTH_WARNING +
+                           summary("SECOND", "c:\\images\\site\\south.asc", 2, 3) +
                            OUTPUT_QUESTION + FORMAT_MENU + TREATMENT_MENU + ELIMINATION_MENU +
                            SAVING +
                            change_budget("c:\\images\\site\\diff_val_abs.asc", "10.000000 m", "absolute values",
@@ -566,7 +559,7 @@ TEST_F(Session, AnswersThatAreNotChoicesAreAskedAgain)
         "\n\tabc is not a whole number: please answer again.\n" + FORMAT_MENU +
         "\n\t1.5 is not a whole number: please answer again.\n" + FORMAT_MENU + "\n" +
         summary("FIRST", "c:\\images\\site\\north.asc", 2, 3) + SECOND_QUESTION + FORMAT_MENU +
-        "\n" + summary("SECOND", "c:\\images\\site\\south.asc", 2, 3) + NORTH_SOUTH_WARNING +
+        "\n" + summary("SECOND", "c:\\images\\site\\south.asc", 2, 3) +
         OUTPUT_QUESTION + FORMAT_MENU + TREATMENT_MENU + TREATMENT_MENU + ELIMINATION_MENU + LIMIT_QUESTION +
         "\n\tabc is not a number: please answer again.\n" + LIMIT_QUESTION + SAVING +
         change_budget("c:\\images\\site\\diff_val_abs.asc", "10.000000 m", "absolute values",
@@ -667,7 +660,10 @@ TEST_F(Session, RealEpochsInDegreesGiveGdalsDifferenceOnTheirGrid)
     ASSERT_EQ(expected.size(), 3600u);
     EXPECT_EQ(body_words(result, 6), expected);
 
-    // The second epoch exported half a cell to the east: a warning, and the run goes on.
+    // The second epoch exported half a cell to the east: a warning, and the second is
+    // resampled onto the first's cells as gdalwarp -r bilinear does
+    // (tests/data/frames/README.md); the first column has no data, its cells' centres
+    // lying on the second's western edge.
     std::string shifted = srtm("lux_2010.asc");
     const std::string corner = "xllcorner    5.741666666667";
     const size_t at = shifted.find(corner);
@@ -675,20 +671,40 @@ TEST_F(Session, RealEpochsInDegreesGiveGdalsDifferenceOnTheirGrid)
     shifted.replace(at, corner.size(), "xllcorner    5.745833333333");
     write_file(site("lux_2010.asc"), shifted);
     r = run(answers);
-    EXPECT_EQ(r.console, first +
-                             "\n\tWarning: the two DEMs do not lie on the same grid of cells:"
-                             "\n\t\tfirst DEM : lower-left corner 5.741666666667 49.691666666667, cell size "
-                             "0.008333333333"
-                             "\n\t\tsecond DEM: lower-left corner 5.745833333333 49.691666666667, cell size "
-                             "0.008333333333"
-                             "\n\t\tthe second DEM is offset by 0.500000 cells in X and 0.000000 cells in Y"
-                             "\n\tTheir difference is still taken cell by cell.\n" +
-                             rest);
+    const std::string resampled =
+        first +
+        "\n\tThe second DEM covers 60 lines and 60 columns of the first DEM's cells, lower-left corner "
+        "5.741666666667 49.691666666667:"
+        "\n\t\tlines 1 to 60 and columns 1 to 60 of the first DEM"
+        "\n\tTheir difference is taken on these cells.\n"
+        "\n\tWarning: the two DEMs do not lie on the same grid of cells:"
+        "\n\t\tfirst DEM : lower-left corner 5.741666666667 49.691666666667, cell size 0.008333333333"
+        "\n\t\tsecond DEM: lower-left corner 5.745833333333 49.691666666667, cell size 0.008333333333"
+        "\n\t\tthe second DEM is offset by 0.500000 cells in X and 0.000000 cells in Y"
+        "\n\tThe second DEM is resampled onto the first DEM's cells: bilinear, from its four cell centres "
+        "nearest to each cell's centre.\n" +
+        OUTPUT_QUESTION;
+    EXPECT_EQ(r.console.substr(0, resampled.size()), resampled);
     EXPECT_EQ(r.status, 0);
     result = read_file(site("change_val_abs.asc"));
-    const std::string moved_corner = e2e::text_file("ncols 60\nnrows 60\nxllcorner 5.745833333333\n");
-    EXPECT_EQ(result.substr(0, moved_corner.size()), moved_corner);
-    EXPECT_EQ(body_words(result, 6), expected);
+    EXPECT_EQ(result.substr(0, header.size()), header);
+    const std::vector<std::string> gdal =
+        body_words(read_file(std::string(ORMELIX_SOURCE_DIR) + "/tests/data/frames/lux_half_east_diff_abs.asc"), 6);
+    const std::vector<std::string> ours = body_words(result, 6);
+    ASSERT_EQ(ours.size(), 3600u);
+    ASSERT_EQ(gdal.size(), 3600u);
+    size_t with_data = 0;
+    for (size_t k = 0; k < ours.size(); k++) {
+        // gdalwarp also weighs what neighbours have data where one has none: only the
+        // cells that have data here are compared.
+        if (ours[k] == "-9999.999900" || k % 60 == 0) {
+            EXPECT_EQ(ours[k], "-9999.999900") << "cell " << k;
+            continue;
+        }
+        with_data++;
+        EXPECT_NEAR(std::stod(ours[k]), std::stod(gdal[k]), 1.5e-6) << "cell " << k;
+    }
+    EXPECT_GT(with_data, 2300u);
 }
 
 // Two epochs of a real survey in UTM, as GIS tools deliver them (Int16 strips, Float32
@@ -829,8 +845,9 @@ TEST_F(Session, GeotiffStopsSayWhy)
     EXPECT_EQ(r.console, opening_lines() + "\n\tFile c:\\images\\site\\nowhere.tif unknown\n");
     EXPECT_EQ(r.status, 1);
 
-    // A file of several bands is read from its first; a second grid of another frame is
-    // refused before any of its samples is decoded.
+    // A file of several bands is read from its first. A second grid of another frame and
+    // another coordinate system has no ground in common with it that the program can
+    // tell: it is refused once read.
     write_file(site("elev.tif"), geotiff_fixture("elev_two_bands_pixel.tif"));
     write_file(site("dem.tif"), geotiff_fixture("dem_2015.tif"));
     r = run("site\nelev\n2\ndem\n2\n");
@@ -838,6 +855,7 @@ TEST_F(Session, GeotiffStopsSayWhy)
               first_lines +
                   "\n\tWarning: the file c:\\images\\site\\elev.tif holds 2 bands: only the first is read.\n" +
                   summary("FIRST", "c:\\images\\site\\elev.tif", 90, 95) + SECOND_QUESTION + FORMAT_MENU + "\n" +
+                  summary("SECOND", "c:\\images\\site\\dem.tif", 41, 41) +
                   frame_stop("c:\\images\\site\\dem.tif", "41 lines and 41 columns", "90 lines and 95 columns"));
     EXPECT_EQ(r.status, 1);
 

@@ -279,7 +279,7 @@ std::string shown_word(const std::string &word)
     }
 }
 
-[[noreturn]] void stop_on_body(const std::string &path, const ascii_body_fault &fault)
+[[noreturn]] void stop_on_body(const std::string &path, const ascii_header &header, const ascii_body_fault &fault)
 {
     switch (fault.kind) {
     case body_not_number:
@@ -289,7 +289,7 @@ std::string shown_word(const std::string &word)
     case body_missing_value:
         stop_with_message("\n\tFile %s ends before the value of grid line %d, column %d: its header "
                           "announces %d lines of %d values\n",
-                          path.c_str(), fault.line, fault.column, nb_lig, nb_col);
+                          path.c_str(), fault.line, fault.column, header.nrows, header.ncols);
     default:
         stop_unreadable(path, fault.error);
     }
@@ -310,8 +310,9 @@ void read_ascii_grid(FILE **fp, const std::string &path, int32_t *ncols, int32_t
         stop_on_header(path, header);
     *ncols = header.ncols;
     *nrows = header.nrows;
-    // A second grid of another frame is refused before any of its values is read.
-    if (second && (nb_col2 != nb_col || nb_lig2 != nb_lig))
+    // A second grid of another frame than a raster pair's is refused before any of its
+    // values is read; after a georeferenced first grid it is read at its own frame.
+    if (second && Coord_UTM_dem1_OK == 0 && (nb_col2 != nb_col || nb_lig2 != nb_lig))
         stop_frame_differs(path, nb_lig2, nb_col2, nb_lig, nb_col);
     if (!header_read)
         stop_on_header(path, header);
@@ -325,11 +326,11 @@ void read_ascii_grid(FILE **fp, const std::string &path, int32_t *ncols, int32_t
     if (header.nodata_present)
         nodata = header.nodata_value;
 
-    *grid = dmatrice(nb_col, nb_lig);
-    require_grid(*grid, nb_col, nb_lig);
+    *grid = dmatrice(*ncols, *nrows);
+    require_grid(*grid, *ncols, *nrows);
     ascii_body_fault fault;
-    if (!read_ascii_body(&src, header, *grid, nb_col, nb_lig, stdout, &fault))
-        stop_on_body(path, fault);
+    if (!read_ascii_body(&src, header, *grid, *ncols, *nrows, stdout, &fault))
+        stop_on_body(path, header, fault);
     std::fclose(*fp);
     *fp = nullptr;
 }

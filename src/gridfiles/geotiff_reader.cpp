@@ -709,7 +709,7 @@ void open_geotiff_input(input_grid &grid)
     grid.lines = layout.lines;
     grid.columns = layout.columns;
     // The frame, and with it the memory of the run, is judged before a sample is decoded.
-    check_second_frame(grid);
+    check_second_frame(grid, Coord_UTM_dem1_OK != 0);
     if (!grid.second)
         prepare_grid_memory();
 
@@ -722,8 +722,9 @@ void open_geotiff_input(input_grid &grid)
     grid.geographic = layout.geographic ? 1 : 0;
     grid.geokeys = layout.keys;
 
-    grid.dtab = dmatrice(nb_col, nb_lig);
-    require_grid(grid.dtab, nb_col, nb_lig);
+    // Each grid at its own frame: the frame step brings them onto one.
+    grid.dtab = dmatrice(grid.columns, grid.lines);
+    require_grid(grid.dtab, grid.columns, grid.lines);
     FILE *again = open_program_file(grid.nomim, "rb");
     const bool read = geotiff_read_cells(&file, again, grid.dtab, &fault);
     if (again != nullptr)

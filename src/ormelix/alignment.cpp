@@ -20,17 +20,23 @@ std::string placement_line(const char *which, const grid_placement &grid)
 
 } // namespace
 
-std::string alignment_warning(const grid_placement &first, const grid_placement &second)
+const char CELL_BY_CELL_LINE[] = "\n\tTheir difference is still taken cell by cell.\n";
+
+std::string alignment_warning(const grid_placement &first, const grid_placement &second,
+                              const std::string &last_line)
 {
     if (!first.has_corner && !second.has_corner)
         return "";
-    const double larger = std::max(std::fabs(first.cellsize), std::fabs(second.cellsize));
-    const bool sizes_differ = std::fabs(first.cellsize - second.cellsize) > larger * 1e-6;
+    auto differ = [](double a, double b) { return std::fabs(a - b) > std::max(std::fabs(a), std::fabs(b)) * 1e-6; };
+    const bool sizes_differ =
+        differ(first.cellsize, second.cellsize) || differ(first.cellsize_y, second.cellsize_y);
     const bool both_corners = first.has_corner && second.has_corner;
-    const double cell = std::fabs(first.cellsize);
+    const double cell = std::fabs(first.cellsize), cell_y = std::fabs(first.cellsize_y);
     const double dx = second.xll - first.xll, dy = second.yll - first.yll;
-    const bool corners_differ = both_corners && (std::fabs(dx) > cell / 1000 || std::fabs(dy) > cell / 1000);
-    if (!sizes_differ && !corners_differ)
+    const bool corners_differ = both_corners && (std::fabs(dx) > cell / 1000 || std::fabs(dy) > cell_y / 1000);
+    auto whole = [](double cells) { return std::fabs(cells - std::round(cells)) <= 1e-3; };
+    const bool one_lattice = both_corners && whole(dx / cell) && whole(dy / cell_y);
+    if ((!sizes_differ && !corners_differ) || (!sizes_differ && one_lattice))
         return "";
 
     std::string warning = "\n\tWarning: the two DEMs do not lie on the same grid of cells:";
@@ -39,8 +45,7 @@ std::string alignment_warning(const grid_placement &first, const grid_placement 
     if (both_corners)
         warning += text_printf("\n\t\tthe second DEM is offset by %lf cells in X and %lf cells in Y",
                                dx / first.cellsize, dy / first.cellsize);
-    warning += "\n\tTheir difference is still taken cell by cell.\n";
-    return warning;
+    return warning + last_line;
 }
 
 std::string coordinate_system_warning(const geo_keys &first, const geo_keys &second)

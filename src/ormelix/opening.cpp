@@ -13,6 +13,7 @@
 #include "ormelix/alignment.h"
 #include "ormelix/banner.h"
 #include "platform/platform.h"
+#include "regrid/frame_step.h"
 #include "text/number_text.h"
 #include "treatment/file_forms.h"
 
@@ -52,6 +53,46 @@ grid_placement placement_of(const input_grid &grid)
     if (grid.corner_ok == 0)
         return {false, 0.0, 0.0, grid.dpix, grid.dpix};
     return {true, X_min, Y_min, dpix_size, dpix_size_y};
+}
+
+// Also taken right after the grid is read.
+cell_frame frame_of(const input_grid &grid)
+{
+    cell_frame frame;
+    frame.has_corner = grid.corner_ok != 0;
+    frame.lines = grid.lines;
+    frame.columns = grid.columns;
+    frame.dx = frame.dy = grid.dpix;
+    if (frame.has_corner) {
+        frame.xll = X_min;
+        frame.yll = Y_min;
+        frame.dx = dpix_size;
+        frame.dy = dpix_size_y;
+    }
+    return frame;
+}
+
+// Two georeferenced grids in one coordinate system are brought onto one frame; the
+// console says where it lies right after the second grid's summary. Returns how the
+// alignment warning ends.
+std::string plan_frames(const input_grid &first, const input_grid &second, const cell_frame &first_frame,
+                        const cell_frame &second_frame, bool one_system)
+{
+    keep_input_frames(first_frame, second_frame);
+    if (!first_frame.has_corner || !second_frame.has_corner)
+        return CELL_BY_CELL_LINE;
+    // Two systems: no common ground can be told from the coordinates; the grids are
+    // differenced cell by cell, as long as their counts agree.
+    if (!one_system) {
+        if (second.lines != first.lines || second.columns != first.columns)
+            stop_frame_differs(second.nomim, second.lines, second.columns, first.lines, first.columns);
+        return CELL_BY_CELL_LINE;
+    }
+    const frame_plan &plan = plan_run_frame_step(first_frame, second_frame);
+    std::fputs(frame_step_text(plan).c_str(), stdout);
+    if (plan.kind == frames_bilinear || plan.kind == frames_area_mean)
+        return resampling_line(plan.kind);
+    return CELL_BY_CELL_LINE;
 }
 
 const char *treatment_suffix(int32_t kind)
@@ -155,12 +196,17 @@ void opening()
     open_input_grid(first, "\n\tName of the first DEM (whitout any extension) ? ",
                     "\n\n\tTHE FIRST DEM NAMED %s HAS : ");
     const grid_placement first_placement = placement_of(first);
+    const cell_frame first_frame = frame_of(first);
     open_input_grid(second, "\n\n\tName of the second DEM (whitout any extension) ? ",
                     "\n\n\tTHE SECOND DEM NAMED %s HAS : ");
-    check_second_frame(second);
-    // A warning only: scripts that feed the answers keep working.
-    std::fputs(alignment_warning(first_placement, placement_of(second)).c_str(), stdout);
-    std::fputs(coordinate_system_warning(first.geokeys, second.geokeys).c_str(), stdout);
+    check_second_frame(second, first.corner_ok != 0 && second.corner_ok != 0);
+    const std::string systems_warning = coordinate_system_warning(first.geokeys, second.geokeys);
+    const std::string last_line =
+        plan_frames(first, second, first_frame, frame_of(second), systems_warning.empty());
+    // Warnings only: scripts that feed the answers keep working.
+    std::fputs(alignment_warning(first_placement, placement_of(second), last_line).c_str(), stdout);
+    std::fputs(systems_warning.c_str(), stdout);
+    frame_step();
 
     output_dialogue();
 }

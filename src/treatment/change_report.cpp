@@ -8,6 +8,7 @@
 #include "console/console.h"
 #include "coordinates/coordinate_system.h"
 #include "globals/globals.h"
+#include "regrid/frame_step.h"
 #include "text/number_text.h"
 #include "treatment/file_forms.h"
 
@@ -519,9 +520,15 @@ std::string run_change_report_html(const change_gathering &g, const change_pictu
     r.metres_per_unit = ground_metres_per_unit(r.frame);
     r.budget = run_budget_lines();
     const bool has_corner = Coord_UTM_dem1_OK != 0 || Coord_UTM_dem2_OK != 0;
+    // Each grid as read; the rows after the output's are the result's frame.
+    const run_frames &frames = run_frame_record();
     r.inputs = {
         {"first grid", nomim1 + " (" + form_name(format_dem1) + ")"},
         {"second grid", nomim2 + " (" + form_name(format_dem2) + ")"},
+        {"first grid's own frame", grid_frame_text(frames.first)},
+        {"second grid's own frame", grid_frame_text(frames.second)},
+        {"brought onto one frame", frames.planned ? frame_step_report_text(frames.plan)
+                                                  : std::string("no: the grids are differenced cell by cell")},
         {"first grid's coordinate system", crs_display_name(geokeys_dem1.crs)},
         {"second grid's coordinate system", crs_display_name(geokeys_dem2.crs)},
         {"output", nomim3 + " (" + form_name(format_out) + ")"},
