@@ -428,14 +428,6 @@ TEST(AsciiGridPixelSize, TruncatesTowardZeroWithoutOverflow)
     EXPECT_EQ(truncate_to_int32(-1e300), -2147483647 - 1);
 }
 
-TEST(AsciiGridPrj, OnlyAGeographicSystemDeclaresDegrees)
-{
-    EXPECT_TRUE(wkt_is_geographic("GEOGCS[\"GCS_WGS_1984\",DATUM[\"D_WGS_1984\""));
-    EXPECT_TRUE(wkt_is_geographic("\xEF\xBB\xBF\r\n geogcrs [\"WGS 84\""));  // a byte order mark, blanks
-    EXPECT_FALSE(wkt_is_geographic("PROJCS[\"WGS_1984_UTM_Zone_32N\",GEOGCS[\"GCS_WGS_1984\""));
-    EXPECT_FALSE(wkt_is_geographic("GEOGCSS[\"\""));
-}
-
 // The two readers as the dialogue calls them, on their globals and files.
 class AsciiLecture : public ::testing::Test {
 protected:

@@ -8,13 +8,17 @@
 #include <string>
 #include <vector>
 
-// The coordinate system a GeoTIFF declares, as its file holds it: the GeoKey directory
-// and its double and ASCII parameters. Passed on to a GeoTIFF output, never interpreted.
+// The coordinate system an input grid's files declare, as they hold it (a GeoTIFF's
+// GeoKey directory and its double and ASCII parameters, the text of NAME.prj beside an
+// ASCII grid), and as PROJ reads it.
 struct geo_keys {
     bool geotiff = false;              // the grid was read from a GeoTIFF
     std::vector<uint16_t> directory;   // empty: the file declares no coordinate system
     std::vector<double> doubles;
     std::string ascii;
+    bool has_prj = false;              // an ASCII grid with NAME.prj beside it
+    std::string prj;                   // its text
+    std::string crs;                   // the system PROJ read (WKT2), empty when none
 };
 
 extern int32_t nb_lig, nb_col;          // frame of the first grid, and of every grid
@@ -35,8 +39,8 @@ extern double X_min, Y_min;             // lower-left corner of the frame
 extern double nodata;                   // no-data value of the last ASCII header read
 extern int32_t descr_dem1_OK, descr_dem2_OK;          // descriptor existed and was read
 extern int32_t Coord_UTM_dem1_OK, Coord_UTM_dem2_OK;  // grid's file gave map coordinates
-extern int32_t geographic_dem1, geographic_dem2;      // its file says they are degrees
-extern geo_keys geokeys_dem1, geokeys_dem2;           // a GeoTIFF input's coordinate system
+extern int32_t geographic_dem1, geographic_dem2;      // its system is geographic (degrees)
+extern geo_keys geokeys_dem1, geokeys_dem2;           // each input's coordinate system
 extern double **dtab_dem1, **dtab_dem2, **dtab_out;   // altitudes and result, metres
 extern std::string nomim1, nomdescr1, nomim2, nomdescr2;  // paths as the user sees them
 extern std::string nomim3;              // the output's sample file or grid file, the same way

@@ -100,13 +100,9 @@ bool read_ascii_body(text_source *src, const ascii_header &header, double **grid
 void ascii_lecture1();
 void ascii_lecture2();
 
-// True when the text of a .prj file declares geographic coordinates: its WKT begins
-// with GEOGCS or GEOGCRS.
-bool wkt_is_geographic(const std::string &wkt);
-
 struct input_grid;
-// The input ASCII grid of the stem grid.nomim (NAME.asc), opened and read; in degrees
-// when NAME.prj beside it declares them.
+// The input ASCII grid of the stem grid.nomim (NAME.asc), opened and read, with the text
+// of NAME.prj beside it when there is one.
 void open_ascii_input(input_grid &grid);
 
 #endif
