@@ -779,7 +779,7 @@ TEST_F(Session, TwoGeotiffEpochsGiveGdalsDifferenceInEveryForm)
 }
 
 // Two epochs declared in two coordinate systems: a warning. GDAL reads the program's
-// GeoTIFF as it reads the second epoch: the same geotransform, coordinate system and
+// GeoTIFF as it reads the first epoch: the same geotransform, coordinate system and
 // no-data value, and the difference numpy takes of the two.
 TEST_F(Session, GeotiffsInTwoCoordinateSystemsAndGdalsReadingOfTheResult)
 {
@@ -791,7 +791,8 @@ TEST_F(Session, GeotiffsInTwoCoordinateSystemsAndGdalsReadingOfTheResult)
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.console.find(summary("SECOND", "c:\\images\\site\\dem_2020.tif", 41, 41) +
                              "\n\tWarning: the two DEMs do not declare the same coordinate system:"
-                             "\n\t\tfirst DEM : projected, EPSG 32632\n\t\tsecond DEM: projected, EPSG 32633"
+                             "\n\t\tfirst DEM : WGS 84 / UTM zone 32N (EPSG 32632)"
+                             "\n\t\tsecond DEM: WGS 84 / UTM zone 33N (EPSG 32633)"
                              "\n\tTheir difference is still taken cell by cell.\n" + OUTPUT_QUESTION),
               std::string::npos)
         << r.console;
@@ -806,8 +807,8 @@ from osgeo import gdal, osr
 gdal.UseExceptions()
 a, b, out = (gdal.Open(sys.argv[1] + name) for name in ("dem_2015.tif", "dem_2020.tif", "change_val_abs.tif"))
 assert out.GetGeoTransform() == a.GetGeoTransform() == b.GetGeoTransform(), out.GetGeoTransform()
-assert osr.SpatialReference(out.GetProjection()).IsSame(osr.SpatialReference(b.GetProjection()))
-assert not osr.SpatialReference(out.GetProjection()).IsSame(osr.SpatialReference(a.GetProjection()))
+assert osr.SpatialReference(out.GetProjection()).IsSame(osr.SpatialReference(a.GetProjection()))
+assert not osr.SpatialReference(out.GetProjection()).IsSame(osr.SpatialReference(b.GetProjection()))
 assert out.GetMetadataItem("AREA_OR_POINT") == "Area"
 band = out.GetRasterBand(1)
 assert band.GetNoDataValue() == -9999 and band.DataType == gdal.GDT_Float32

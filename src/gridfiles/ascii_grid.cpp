@@ -273,6 +273,9 @@ std::string shown_word(const std::string &word)
     case header_value_not_number:
         stop_with_message("\n\tFile %s, header line %d: \"%s\" is not a number\n", path.c_str(),
                           header.fault_line, shown);
+    case header_cell_size_not_positive:
+        stop_with_message("\n\tFile %s, header line %d: \"%s\" is not a cell size greater than 0\n",
+                          path.c_str(), header.fault_line, shown);
     default:
         stop_with_message("\n\tFile %s ends within its header, at header line %d of %d\n", path.c_str(),
                           header.fault_line, header.dx_dy ? 7 : 6);
@@ -335,16 +338,19 @@ void read_ascii_grid(FILE **fp, const std::string &path, int32_t *ncols, int32_t
     *fp = nullptr;
 }
 
-// Only the start of the text says whether the coordinates are degrees.
-bool prj_declares_degrees(const std::string &path)
+// The text of the file whole; false when there is none.
+bool read_whole_file(const std::string &path, std::string *text)
 {
-    FILE *fp = open_program_file(path, "r");
+    FILE *fp = open_program_file(path, "rb");
     if (fp == nullptr)
         return false;
-    std::string start(64, '\0');
-    start.resize(std::fread(&start[0], 1, start.size(), fp));
+    text->clear();
+    std::string block(4096, '\0');
+    size_t got;
+    while ((got = std::fread(&block[0], 1, block.size(), fp)) > 0)
+        text->append(block, 0, got);
     std::fclose(fp);
-    return wkt_is_geographic(start);
+    return true;
 }
 
 } // namespace
@@ -479,6 +485,10 @@ bool parse_ascii_header(text_source *src, ascii_header *header)
             header->y_center = same_keyword(keyword, "yllcenter");
             break;
         case 5:
+            // A cell of no size, or of a negative one, would give the budget no area or a
+            // negative one.
+            if (!(real > 0.0 && std::isfinite(real)))
+                return refuse(header_cell_size_not_positive, header_line, value);
             header->cellsize = real;
             if (same_keyword(keyword, "dx")) {
                 header->dx_dy = true;
@@ -486,6 +496,8 @@ bool parse_ascii_header(text_source *src, ascii_header *header)
                 header_line++;
                 if (!read_line(header_line) || !read_real(header_line, &header->dy))
                     return false;
+                if (!(header->dy > 0.0 && std::isfinite(header->dy)))
+                    return refuse(header_cell_size_not_positive, header_line, value);
             }
             break;
         default:
@@ -564,25 +576,13 @@ void ascii_lecture2()
     pix_size2 = truncate_to_int32(dpix_size);
 }
 
-bool wkt_is_geographic(const std::string &wkt)
-{
-    size_t at = wkt.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;  // a UTF-8 byte order mark
-    while (at < wkt.size() && is_white(static_cast<unsigned char>(wkt[at])))
-        at++;
-    const size_t start = at;
-    while (at < wkt.size() && std::isalpha(static_cast<unsigned char>(wkt[at])))
-        at++;
-    const std::string keyword = wkt.substr(start, at - start);
-    while (at < wkt.size() && is_white(static_cast<unsigned char>(wkt[at])))
-        at++;
-    return (same_keyword(keyword, "geogcs") || same_keyword(keyword, "geogcrs")) && at < wkt.size() &&
-           (wkt[at] == '[' || wkt[at] == '(');
-}
-
 void open_ascii_input(input_grid &grid)
 {
-    // GIS tools write the coordinate system of NAME.asc as NAME.prj beside it.
-    grid.geographic = prj_declares_degrees(grid.nomim + ".prj") ? 1 : 0;
+    // GIS tools write the coordinate system of NAME.asc as NAME.prj beside it; PROJ reads
+    // it once the grid is read.
+    grid.geokeys = geo_keys();
+    grid.geokeys.has_prj = read_whole_file(grid.nomim + ".prj", &grid.geokeys.prj);
+    grid.geographic = 0;
     grid.nomim += ".asc";
     grid.f = open_program_file(grid.nomim, "r");
     if (grid.f == nullptr)

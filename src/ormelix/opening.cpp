@@ -6,6 +6,7 @@
 #include <string>
 
 #include "console/console.h"
+#include "coordinates/coordinate_system.h"
 #include "globals/globals.h"
 #include "gridfiles/input_grid.h"
 #include "nrutil.h"
@@ -46,6 +47,7 @@ void open_input_grid(input_grid &grid, const char *name_question, const char *su
     std::printf(summary_heading, grid.nomim.c_str());
     std::printf("\n\t            %d LINES", grid.lines);
     std::printf("\n\t        AND %d COLUMNS\n", grid.columns);
+    read_coordinate_system(grid);
 }
 
 // Taken right after the grid is read: the next grid read replaces the corner.
