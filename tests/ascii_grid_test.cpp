@@ -143,7 +143,10 @@ TEST(AsciiGridHeader, RefusesBadCountsAndValuesNamingTheLine)
         {"", header_ends_early, 1, ""},
         {"ncols 3\nnrows 2\nxllcorner", header_ends_early, 3, ""},
         {"ncols 3\nnrows 2\n" + fixed + "nodata_value", header_ends_early, 6, ""},
-        // A dy that is not a number, and dx without its dy.
+        // Cells of no size or of a negative one; a dy that is not a number, and dx without its dy.
+        {"ncols 3\nnrows 2\nxllcorner 1\nyllcorner 1\ncellsize 0\n", header_cell_size_not_positive, 5, "0"},
+        {"ncols 3\nnrows 2\nxllcorner 1\nyllcorner 1\ndx inf\ndy 1\n", header_cell_size_not_positive, 5, "inf"},
+        {"ncols 3\nnrows 2\nxllcorner 1\nyllcorner 1\ndx 30\ndy -20\n", header_cell_size_not_positive, 6, "-20"},
         {"ncols 3\nnrows 2\nxllcorner 1\nyllcorner 1\ndx 0.016666666667\ndy 0.00833,3\n",
          header_value_not_number, 6, "0.00833,3"},
         {"ncols 3\nnrows 2\nxllcorner 1\nyllcorner 1\ndx 1\n", header_ends_early, 6, ""},
@@ -423,14 +426,6 @@ TEST(AsciiGridPixelSize, TruncatesTowardZeroWithoutOverflow)
     EXPECT_EQ(truncate_to_int32(std::nan("")), 0);
     EXPECT_EQ(truncate_to_int32(1e300), 2147483647);
     EXPECT_EQ(truncate_to_int32(-1e300), -2147483647 - 1);
-}
-
-TEST(AsciiGridPrj, OnlyAGeographicSystemDeclaresDegrees)
-{
-    EXPECT_TRUE(wkt_is_geographic("GEOGCS[\"GCS_WGS_1984\",DATUM[\"D_WGS_1984\""));
-    EXPECT_TRUE(wkt_is_geographic("\xEF\xBB\xBF\r\n geogcrs [\"WGS 84\""));  // a byte order mark, blanks
-    EXPECT_FALSE(wkt_is_geographic("PROJCS[\"WGS_1984_UTM_Zone_32N\",GEOGCS[\"GCS_WGS_1984\""));
-    EXPECT_FALSE(wkt_is_geographic("GEOGCSS[\"\""));
 }
 
 // The two readers as the dialogue calls them, on their globals and files.

@@ -105,6 +105,20 @@ TEST(FrameStep, BilinearValuesAndTheCellsThatLackANeighbour)
     EXPECT_DOUBLE_EQ(same.rows[3][2], 34.0);
     EXPECT_TRUE(std::isnan(same.rows[3][3]));
 
+    // The affine path gives the same cells, with one cell size or another.
+    for (const affine_positions a : {affine_positions{0.5, 1.0, 0.25, 1.0}, affine_positions{-0.5, 1.0, 0.0, 1.0},
+                                     affine_positions{0.2, 0.7, -0.1, 0.8}}) {
+        small_grid general(4, 5, -1.0), affine(4, 5, -2.0);
+        bilinear_fill(source.view(), general.view(), affine_source_positions(a));
+        bilinear_fill_affine(source.view(), affine.view(), a);
+        for (size_t i = 0; i < 4; i++)
+            for (size_t j = 0; j < 5; j++)
+                if (std::isnan(general.rows[i][j]))
+                    EXPECT_TRUE(std::isnan(affine.rows[i][j])) << a.column0 << " " << i << " " << j;
+                else
+                    EXPECT_NEAR(affine.rows[i][j], general.rows[i][j], 1e-12) << a.column0 << " " << i << " " << j;
+    }
+
     // Positions per line as a caller carrying them through another system gives them.
     small_grid carried(1, 2, -1.0);
     bilinear_fill(source.view(), carried.view(), [](int32_t, int32_t count, double *u, double *v) {

@@ -274,6 +274,9 @@ std::string shown_word(const std::string &word)
     case header_value_not_number:
         stop_with_message("\n\tFile %s, header line %d: \"%s\" is not a number\n", path.c_str(),
                           header.fault_line, shown);
+    case header_cell_size_not_positive:
+        stop_with_message("\n\tFile %s, header line %d: \"%s\" is not a cell size greater than 0\n",
+                          path.c_str(), header.fault_line, shown);
     default:
         stop_with_message("\n\tFile %s ends within its header, at header line %d of %d\n", path.c_str(),
                           header.fault_line, header.dx_dy ? 7 : 6);
@@ -298,7 +301,7 @@ std::string shown_word(const std::string &word)
 
 // One reader for both input grids: they differ only in the globals they fill.
 void read_ascii_grid(FILE **fp, const std::string &path, int32_t *ncols, int32_t *nrows, bool second,
-                     double ***grid, const char *which = nullptr)
+                     double ***grid)
 {
     std::printf("\n");
     text_source src;
@@ -312,10 +315,9 @@ void read_ascii_grid(FILE **fp, const std::string &path, int32_t *ncols, int32_t
     *ncols = header.ncols;
     *nrows = header.nrows;
     // A second grid of another frame than a raster pair's is refused before any of its
-    // values is read; after a georeferenced first grid it is read at its own frame. A
-    // grid on the first grid's cells (which) must have its frame.
-    if (second && (which != nullptr || Coord_UTM_dem1_OK == 0) && (*ncols != nb_col || *nrows != nb_lig))
-        stop_frame_differs(which != nullptr ? which : "second DEM", path, *nrows, *ncols, nb_lig, nb_col);
+    // values is read; after a georeferenced first grid it is read at its own frame.
+    if (second && Coord_UTM_dem1_OK == 0 && (nb_col2 != nb_col || nb_lig2 != nb_lig))
+        stop_frame_differs("second DEM", path, nb_lig2, nb_col2, nb_lig, nb_col);
     if (!header_read)
         stop_on_header(path, header);
     if (!second)
@@ -337,16 +339,19 @@ void read_ascii_grid(FILE **fp, const std::string &path, int32_t *ncols, int32_t
     *fp = nullptr;
 }
 
-// Only the start of the text says whether the coordinates are degrees.
-bool prj_declares_degrees(const std::string &path)
+// The text of the file whole; false when there is none.
+bool read_whole_file(const std::string &path, std::string *text)
 {
-    FILE *fp = open_program_file(path, "r");
+    FILE *fp = open_program_file(path, "rb");
     if (fp == nullptr)
         return false;
-    std::string start(64, '\0');
-    start.resize(std::fread(&start[0], 1, start.size(), fp));
+    text->clear();
+    std::string block(4096, '\0');
+    size_t got;
+    while ((got = std::fread(&block[0], 1, block.size(), fp)) > 0)
+        text->append(block, 0, got);
     std::fclose(fp);
-    return wkt_is_geographic(start);
+    return true;
 }
 
 } // namespace
@@ -481,6 +486,10 @@ bool parse_ascii_header(text_source *src, ascii_header *header)
             header->y_center = same_keyword(keyword, "yllcenter");
             break;
         case 5:
+            // A cell of no size, or of a negative one, would give the budget no area or a
+            // negative one.
+            if (!(real > 0.0 && std::isfinite(real)))
+                return refuse(header_cell_size_not_positive, header_line, value);
             header->cellsize = real;
             if (same_keyword(keyword, "dx")) {
                 header->dx_dy = true;
@@ -488,6 +497,8 @@ bool parse_ascii_header(text_source *src, ascii_header *header)
                 header_line++;
                 if (!read_line(header_line) || !read_real(header_line, &header->dy))
                     return false;
+                if (!(header->dy > 0.0 && std::isfinite(header->dy)))
+                    return refuse(header_cell_size_not_positive, header_line, value);
             }
             break;
         default:
@@ -566,33 +577,22 @@ void ascii_lecture2()
     pix_size2 = truncate_to_int32(dpix_size);
 }
 
-bool wkt_is_geographic(const std::string &wkt)
-{
-    size_t at = wkt.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;  // a UTF-8 byte order mark
-    while (at < wkt.size() && is_white(static_cast<unsigned char>(wkt[at])))
-        at++;
-    const size_t start = at;
-    while (at < wkt.size() && std::isalpha(static_cast<unsigned char>(wkt[at])))
-        at++;
-    const std::string keyword = wkt.substr(start, at - start);
-    while (at < wkt.size() && is_white(static_cast<unsigned char>(wkt[at])))
-        at++;
-    return (same_keyword(keyword, "geogcs") || same_keyword(keyword, "geogcrs")) && at < wkt.size() &&
-           (wkt[at] == '[' || wkt[at] == '(');
-}
-
 void open_ascii_input(input_grid &grid)
 {
-    // From the command line the path is given whole.
+    // GIS tools write the coordinate system of NAME.asc as NAME.prj beside it; PROJ reads
+    // it once the grid is read.
+    grid.geokeys = geo_keys();
+    // From the command line the path is given whole, NAME.asc.
+    const std::string stem = answers.given ? grid.nomim.substr(0, grid.nomim.size() - 4) : grid.nomim;
+    grid.geokeys.has_prj = read_whole_file(stem + ".prj", &grid.geokeys.prj);
+    grid.geographic = 0;
     if (!answers.given)
         grid.nomim += ".asc";
-    // GIS tools write the coordinate system of NAME.asc as NAME.prj beside it.
-    grid.geographic = prj_declares_degrees(grid.nomim.substr(0, grid.nomim.size() - 4) + ".prj") ? 1 : 0;
     grid.f = open_program_file(grid.nomim, "r");
     if (grid.f == nullptr)
         stop_with_message("\n\tFile %s unknown\n", grid.nomim.c_str());
-    if (grid.auxiliary != nullptr)
-        read_ascii_grid(&grid.f, grid.nomim, &grid.columns, &grid.lines, true, &grid.dtab, grid.auxiliary);
+    if (grid.own_frame)
+        read_ascii_grid(&grid.f, grid.nomim, &grid.columns, &grid.lines, true, &grid.dtab);
     else if (grid.second)
         ascii_lecture2();
     else

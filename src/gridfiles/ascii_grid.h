@@ -44,6 +44,7 @@ enum ascii_header_fault {
     header_ends_early,        // the file ends before header line fault_line is complete
     header_bad_count,         // line 1 or 2: not a whole number greater than 0
     header_value_not_number,  // lines 3 to 7
+    header_cell_size_not_positive,  // cellsize, dx or dy: 0, negative or infinite
 };
 struct ascii_header {
     int32_t ncols = 0, nrows = 0;
@@ -99,13 +100,9 @@ bool read_ascii_body(text_source *src, const ascii_header &header, double **grid
 void ascii_lecture1();
 void ascii_lecture2();
 
-// True when the text of a .prj file declares geographic coordinates: its WKT begins
-// with GEOGCS or GEOGCRS.
-bool wkt_is_geographic(const std::string &wkt);
-
 struct input_grid;
-// The input ASCII grid of the stem grid.nomim (NAME.asc), opened and read; in degrees
-// when NAME.prj beside it declares them.
+// The input ASCII grid of the stem grid.nomim (NAME.asc), opened and read, with the text
+// of NAME.prj beside it when there is one.
 void open_ascii_input(input_grid &grid);
 
 #endif

@@ -27,32 +27,10 @@ input_grid &second_input()
     return grid;
 }
 
-input_grid &auxiliary_input(const char *which)
-{
-    struct auxiliary_globals {
-        std::string nomim, nomdescr;
-        int32_t format = 0, itype = 0;
-        FILE *f = nullptr, *fd = nullptr;
-        int32_t lines = 0, columns = 0, pix_size = 0;
-        double dpix = 0.0;
-        int32_t descr_ok = 0, corner_ok = 0, geographic = 0;
-        geo_keys geokeys;
-        double **dtab = nullptr;
-    };
-    static auxiliary_globals globals;
-    static input_grid grid = {globals.nomim, globals.nomdescr, globals.format, globals.itype, globals.f,
-                              globals.fd, globals.lines, globals.columns, globals.pix_size, globals.dpix,
-                              globals.descr_ok, globals.corner_ok, globals.geographic, globals.geokeys,
-                              globals.dtab, true, nullptr};
-    globals = auxiliary_globals();
-    grid.auxiliary = which;
-    return grid;
-}
-
 void check_second_frame(const input_grid &grid, bool georeferenced)
 {
-    // A grid on the first grid's cells has its frame, georeferenced or not.
-    if (grid.second && (grid.auxiliary != nullptr || !georeferenced) && (grid.lines != nb_lig || grid.columns != nb_col))
-        stop_frame_differs(grid.auxiliary != nullptr ? grid.auxiliary : "second DEM", grid.nomim, grid.lines,
-                           grid.columns, nb_lig, nb_col);
+    if (grid.own_frame)
+        return;
+    if (grid.second && !georeferenced && (grid.lines != nb_lig || grid.columns != nb_col))
+        stop_frame_differs("second DEM", grid.nomim, grid.lines, grid.columns, nb_lig, nb_col);
 }

@@ -26,19 +26,14 @@ struct input_grid {
     geo_keys &geokeys;
     double **&dtab;          // the grid of altitudes read
     bool second;
-    // What the messages call a grid read besides the two epochs, on the first grid's
-    // cells (see auxiliary_input); null for the epochs.
-    const char *auxiliary = nullptr;
+    // Read at its own counts and judged by its caller (an error grid): the frame checks
+    // of the second grid and the run's memory are not its.
+    bool own_frame = false;
 };
 
 // The two input grids, bound to their globals.
 input_grid &first_input();
 input_grid &second_input();
-
-// A grid read besides the two epochs by the readers of its form, into globals of its
-// own (which the next call starts afresh), its frame checked as the second grid's is;
-// `which` names it in messages ("class grid"). Its unit, for a raster pair, is metres.
-input_grid &auxiliary_input(const char *which);
 
 // Stops the run when the second grid's counts are not the first grid's and a raster
 // pair is one of them: without map coordinates they can only be differenced cell by

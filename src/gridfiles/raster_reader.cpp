@@ -257,8 +257,12 @@ void open_raster_input(input_grid &grid)
     while (grid.pix_size <= 0)
         grid.pix_size = ask_int(RASTER_PIXEL_SIZE_QUESTION);
     grid.dpix = grid.pix_size;
+    // A grid of its own frame (a mask, classes) is read on the run's frame, in metres: it
+    // must have the first grid's counts.
     int32_t metres = 0;
-    if (grid.auxiliary != nullptr)
+    if (grid.own_frame && (grid.lines != nb_lig || grid.columns != nb_col))
+        stop_frame_differs("grid", grid.nomim, grid.lines, grid.columns, nb_lig, nb_col);
+    if (grid.own_frame)
         raster_lecture({&grid.f, &grid.fd, &grid.dtab, grid.itype, grid.descr_ok, grid.dpix, &metres, &grid.nomim,
                         &grid.nomdescr, false});
     else if (grid.second)

@@ -28,9 +28,9 @@ extern const char CELL_BY_CELL_LINE[];
 std::string alignment_warning(const grid_placement &first, const grid_placement &second,
                               const std::string &last_line = CELL_BY_CELL_LINE);
 
-// The warning shown when two GeoTIFF inputs declare different coordinate systems: their
-// GeoKeys and parameters, the raster type and the citations (names only) left aside.
-// Empty when they agree or when either grid is not a GeoTIFF.
+// The warning shown when the inputs declare coordinate systems that PROJ does not find
+// equivalent, naming each as PROJ does; also when only one of two GeoTIFFs declares one.
+// Empty when they agree or when a grid of another form declares none.
 std::string coordinate_system_warning(const geo_keys &first, const geo_keys &second);
 
 #endif

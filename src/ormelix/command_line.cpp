@@ -4,11 +4,13 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "console/console.h"
+#include "coordinates/coordinate_system.h"
 #include "globals/given_answers.h"
 #include "globals/globals.h"
 #include "gridfiles/input_grid.h"
@@ -18,6 +20,7 @@
 #include "ormelix/opening.h"
 #include "platform/platform.h"
 #include "regrid/frame_step.h"
+#include "text/number_text.h"
 #include "treatment/change_report.h"
 #include "treatment/difference.h"
 #include "treatment/file_forms.h"
@@ -168,25 +171,52 @@ void describe_input(input_grid &grid, const std::string &path, const given_grid 
         dyn_scale_dem1 = unit_number(unit);
 }
 
-// A grid of --classes or --stable, on the first grid's cells, read by its form's reader.
-// It leaves the frame's corner and cell size as the two epochs set them.
+// The first grid's cells as it was read: the grids of --classes and --stable lie on them.
+struct first_cells {
+    int32_t lines = 0, columns = 0;
+    bool corner = false;
+    double xll = 0.0, yll = 0.0, dx = 0.0;
+} first_read;
+
+// A grid of --classes or --stable, read by its form's reader at its own frame, which
+// must be the first grid's as read. The frame's corner and cell size stay the epochs'.
 double **read_other_grid(const std::string &path, const char *which)
 {
     given_grid form;
     form_of_path(path, &form.form, &form.itype, &form.stem);
-    input_grid &grid = auxiliary_input(which);
-    grid.nomim = path;
-    grid.format = form.form;
-    grid.itype = form.itype;
-    grid.nomdescr = is_raster(form) ? descriptor_beside(path) : std::string();
-    const double corner[] = {X_min, Y_min, dpix_size, dpix_size_y, nodata};
-    FILE_FORMS[grid.format].open_input(grid);
-    X_min = corner[0];
-    Y_min = corner[1];
-    dpix_size = corner[2];
-    dpix_size_y = corner[3];
-    nodata = corner[4];
-    return grid.dtab;
+    std::string nomim = path, nomdescr = is_raster(form) ? descriptor_beside(path) : std::string();
+    int32_t format = form.form, itype = form.itype, lines = 0, columns = 0, pix_size = 0;
+    int32_t descr_ok = 0, corner_ok = 0, geographic = 0;
+    FILE *f = nullptr, *fd = nullptr;
+    double dpix = 0.0;
+    double **dtab = nullptr;
+    geo_keys keys;
+    input_grid grid = {nomim, nomdescr, format, itype, f, fd, lines, columns, pix_size, dpix, descr_ok,
+                       corner_ok, geographic, keys, dtab, true, true};
+    const double kept[] = {X_min, Y_min, dpix_size, dpix_size_y, nodata};
+    FILE_FORMS[format].open_input(grid);
+    const double own_x = X_min, own_y = Y_min;
+    const bool off_corner = corner_ok != 0 && first_read.corner &&
+                            (std::fabs(own_x - first_read.xll) > first_read.dx / 1000.0 ||
+                             std::fabs(own_y - first_read.yll) > first_read.dx / 1000.0);
+    X_min = kept[0];
+    Y_min = kept[1];
+    dpix_size = kept[2];
+    dpix_size_y = kept[3];
+    nodata = kept[4];
+    if (lines != first_read.lines || columns != first_read.columns || off_corner)
+        stop_with_message("\n\tThe %s %s does not lie on the cells of the first DEM %s (%d lines and %d columns%s): "
+                          "it has %d lines and %d columns%s.\n",
+                          which, path.c_str(), nomim1.c_str(), first_read.lines, first_read.columns,
+                          first_read.corner ? text_printf(", lower-left corner %s %s",
+                                                          exact_real_text(first_read.xll).c_str(),
+                                                          exact_real_text(first_read.yll).c_str()).c_str()
+                                            : "",
+                          lines, columns,
+                          corner_ok != 0 ? text_printf(", lower-left corner %s %s", exact_real_text(own_x).c_str(),
+                                                       exact_real_text(own_y).c_str()).c_str()
+                                         : "");
+    return dtab;
 }
 
 void open_given_grid(input_grid &grid)
@@ -196,6 +226,9 @@ void open_given_grid(input_grid &grid)
     else
         describe_input(grid, given.first, first_grid, given.first_unit);
     FILE_FORMS[grid.format].open_input(grid);
+    read_coordinate_system(grid);
+    if (!grid.second)
+        first_read = {grid.lines, grid.columns, grid.corner_ok != 0, X_min, Y_min, dpix_size};
 }
 
 void read_other_grids()

@@ -6,11 +6,13 @@
 #include <string>
 
 #include "console/console.h"
+#include "coordinates/coordinate_system.h"
 #include "globals/globals.h"
 #include "gridfiles/input_grid.h"
 #include "nrutil.h"
 #include "ormelix/alignment.h"
 #include "ormelix/banner.h"
+#include "ormelix/confidence_dialogue.h"
 #include "platform/platform.h"
 #include "regrid/frame_step.h"
 #include "text/number_text.h"
@@ -21,6 +23,8 @@ namespace {
 const char ROOT_FOLDER[] = "c:\\images\\";
 
 std::string working_folder;  // "c:\images\<folder>\"
+// The cells of each DEM as it was read, where its error grid must lie.
+dem_cells first_cells, second_cells;
 
 // Asks a name until it stays inside the root folder.
 std::string ask_name(const char *question)
@@ -43,6 +47,7 @@ void open_input_grid(input_grid &grid, const char *name_question, const char *su
     std::printf(summary_heading, grid.nomim.c_str());
     std::printf("\n\t            %d LINES", grid.lines);
     std::printf("\n\t        AND %d COLUMNS\n", grid.columns);
+    read_coordinate_system(grid);
 }
 
 // The dialogue's questions for an epoch, then its summary.
@@ -62,6 +67,15 @@ grid_placement placement_of(const input_grid &grid)
     if (grid.corner_ok == 0)
         return {false, 0.0, 0.0, grid.dpix, grid.dpix};
     return {true, X_min, Y_min, dpix_size, dpix_size_y};
+}
+
+dem_cells cells_of(const input_grid &grid)
+{
+    dem_cells cells;
+    cells.lines = grid.lines;
+    cells.columns = grid.columns;
+    cells.placement = placement_of(grid);
+    return cells;
 }
 
 // Also taken right after the grid is read.
@@ -183,10 +197,13 @@ void parameters()
                            "\n\t\t0 ====> absolute values\n\t\t1 ====> negative values",
                            "\n\t\t2 ====> positive values\n\t\t3 ====> signed values\n\t\t"},
                           3);
-    basis = ask_menu(
-        {"\n\n\tElimination of low altitude pixels :\n\t\t0 ====> yes\n\t\t1 ====> no\n\t\t"}, 1);
+    basis = ask_menu({"\n\n\tElimination of low altitude pixels :\n\t\t0 ====> yes\n\t\t1 ====> no\n\t\t",
+                      "2 ====> at a confidence level, from each DEM's error\n\t\t"},
+                     2);
     if (basis == 0)
         hypso = ask_real("\n\tHypsometric decimal value of this limit (in meters) ? ");
+    if (basis == 2)
+        ask_confidence_test(working_folder, first_cells, second_cells);
 }
 
 void opening()
@@ -213,6 +230,7 @@ void read_epochs(void (*open_grid)(input_grid &grid), FILE *warnings, void (*bef
     const cell_frame first_frame = frame_of(first);
     open_grid(second);
     check_second_frame(second, first.corner_ok != 0 && second.corner_ok != 0);
+    second_cells = cells_of(second);
     const std::string systems_warning = coordinate_system_warning(first.geokeys, second.geokeys);
     const std::string last_line =
         plan_frames(first, second, first_frame, frame_of(second), systems_warning.empty());

@@ -114,7 +114,7 @@ double **resampled(double **on_second_cells)
     if (plan.kind == frames_area_mean)
         area_mean_fill(source, target, plan.positions);
     else
-        bilinear_fill(source, target, affine_source_positions(plan.positions));
+        bilinear_fill_affine(source, target, plan.positions);
     return out;
 }
 

@@ -104,6 +104,69 @@ source_positions affine_source_positions(const affine_positions &a)
     };
 }
 
+void bilinear_fill_affine(const grid_view &source, const grid_view &target, const affine_positions &a)
+{
+    if (source.lines < 2 || source.columns < 2) {
+        bilinear_fill(source, target, affine_source_positions(a));
+        return;
+    }
+    // Each target column's left neighbour and weight, as bilinear_at finds them; -1: none.
+    const size_t columns = static_cast<size_t>(target.columns);
+    std::vector<int32_t> left(columns);
+    std::vector<double> right_weight(columns);
+    for (size_t j = 0; j < columns; j++) {
+        const double u = a.column0 + static_cast<double>(j) * a.column_step;
+        left[j] = -1;
+        if (u >= -EDGE_SLACK && u <= source.columns - 1 + EDGE_SLACK) {
+            left[j] = std::clamp(static_cast<int32_t>(std::floor(u)), 0, source.columns - 2);
+            right_weight[j] = u - left[j];
+        }
+    }
+    // The columns with neighbours are a run; with one cell size, the same weight on each
+    // and the neighbours side by side.
+    size_t run = 0, run_end = columns;
+    while (run < columns && left[run] < 0)
+        run++;
+    while (run_end > run && left[run_end - 1] < 0)
+        run_end--;
+    bool one_weight = run < run_end;
+    for (size_t j = run; one_weight && j < run_end; j++)
+        one_weight = left[j] == left[run] + static_cast<int32_t>(j - run) && right_weight[j] == right_weight[run];
+    fill_on_two_threads(target.lines, target.columns, [&](int32_t first, int32_t end) {
+        for (int32_t i = first; i < end; i++) {
+            double *out = target.cells[i];
+            const double v = a.line0 + i * a.line_step;
+            if (!(v >= -EDGE_SLACK && v <= source.lines - 1 + EDGE_SLACK)) {
+                std::fill(out, out + target.columns, NO_DATA);
+                continue;
+            }
+            const int32_t l = std::clamp(static_cast<int32_t>(std::floor(v)), 0, source.lines - 2);
+            const double fv = v - l;
+            const double *top = source.cells[l], *bottom = source.cells[l + 1];
+            if (!one_weight) {
+                for (size_t j = 0; j < columns; j++) {
+                    const int32_t c = left[j];
+                    const double fu = right_weight[j];
+                    out[j] = c < 0 ? NO_DATA
+                                   : (1.0 - fv) * ((1.0 - fu) * top[c] + fu * top[c + 1]) +
+                                         fv * ((1.0 - fu) * bottom[c] + fu * bottom[c + 1]);
+                }
+                continue;
+            }
+            std::fill(out, out + run, NO_DATA);
+            std::fill(out + run_end, out + columns, NO_DATA);
+            const double fu = right_weight[run];
+            const double w00 = (1.0 - fv) * (1.0 - fu), w01 = (1.0 - fv) * fu, w10 = fv * (1.0 - fu), w11 = fv * fu;
+            const double *t = top + left[run], *b = bottom + left[run];
+            double *o = out + run;
+            const size_t n = run_end - run;
+#pragma omp simd
+            for (size_t j = 0; j < n; j++)
+                o[j] = w00 * t[j] + w01 * t[j + 1] + w10 * b[j] + w11 * b[j + 1];
+        }
+    });
+}
+
 void area_mean_fill(const grid_view &source, const grid_view &target, const affine_positions &a)
 {
     const span_weights across = spans_of(target.columns, source.columns, a.column0, a.column_step);

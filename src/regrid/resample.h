@@ -32,6 +32,9 @@ struct affine_positions {
     double line0, line_step;
 };
 source_positions affine_source_positions(const affine_positions &affine);
+// bilinear_fill at those positions, the same values: each column's neighbours and
+// weights found once for all lines.
+void bilinear_fill_affine(const grid_view &source, const grid_view &target, const affine_positions &affine);
 
 // Each target cell the mean of the source cells inside it, each weighed by the part of
 // its area inside; NaN where cells with data cover less than half of the target cell.

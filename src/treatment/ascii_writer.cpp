@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "console/console.h"
+#include "coordinates/coordinate_system.h"
 #include "gridfiles/worker_thread.h"
 #include "globals/globals.h"
 #include "globals/given_answers.h"
@@ -261,6 +262,14 @@ void ascii_output_paths(const std::string &stem, std::string *grid, std::string 
 void create_ascii_output(const std::string &grid, const std::string &)
 {
     f3 = create_output_file(grid, "w");
+    // GIS tools read the grid's coordinate system from NAME.prj beside it.
+    const std::string prj = crs_prj_text(result_coordinate_system().crs);
+    if (prj.empty())
+        return;
+    FILE *fp = create_output_file(grid.substr(0, grid.size() - 4) + ".prj", "wb");
+    if (std::fwrite(prj.data(), 1, prj.size(), fp) != prj.size())
+        stop_output_failed(fp);
+    finish_output(fp);
 }
 
 void output_corner_and_cell_size(double *cellsize, double *cellsize_y)

@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "console/console.h"
+#include "coordinates/coordinate_system.h"
 #include "globals/globals.h"
 #include "globals/given_answers.h"
 #include "regrid/frame_step.h"
@@ -542,6 +543,8 @@ std::string run_change_report_html(const change_gathering &g, const change_pictu
         {"second grid's own frame", grid_frame_text(frames.second)},
         {"brought onto one frame", frames.planned ? frame_step_report_text(frames.plan)
                                                   : std::string("no: the grids are differenced cell by cell")},
+        {"first grid's coordinate system", crs_display_name(geokeys_dem1.crs)},
+        {"second grid's coordinate system", crs_display_name(geokeys_dem2.crs)},
         {"output", nomim3 + " (" + form_name(format_out) + ")"},
         {"frame", text_printf("%d lines, %d columns", nb_lig, nb_col)},
         {"cell size", exact_real_text(r.frame.cellsize) +

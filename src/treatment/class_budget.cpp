@@ -20,14 +20,12 @@ std::vector<class_budget> run_budgets;
 
 } // namespace
 
-bool budgets_per_class(double *const *classes, double *const *first, double *const *second, int32_t lines,
-                       int32_t columns, int32_t type_treat, int32_t basis, double hypso, const double *line_areas,
-                       std::vector<class_budget> *budgets, class_fault *fault)
+bool budgets_per_class(double *const *classes, int32_t lines, int32_t columns, int32_t type_treat,
+                       const class_run_pass &pass, std::vector<class_budget> *budgets, class_fault *fault)
 {
     // Classes come in runs along a line (a zone, a slope band): each run goes through
     // the pass of the whole grid, so that a class's figures are the run's own.
     std::map<int64_t, class_sums> sums;
-    std::vector<double> scratch(static_cast<size_t>(std::max(columns, 0)));
     class_sums *last = nullptr;
     int64_t last_value = 0;
     for (int32_t i = 0; i < lines; i++) {
@@ -50,11 +48,7 @@ bool budgets_per_class(double *const *classes, double *const *first, double *con
                 last = &sums[key];
                 last_value = key;
             }
-            double *a = first[i] + j;
-            double *b = second[i] + j;
-            double *out = scratch.data();
-            difference_of_lines(&a, &b, &out, 0, 1, end - j, type_treat, basis, hypso,
-                                line_areas != nullptr ? line_areas + i : nullptr, &last->part);
+            pass(i, j, end, &last->part);
             last->cells += static_cast<size_t>(end - j);
             j = end;
         }
@@ -70,13 +64,13 @@ bool budgets_per_class(double *const *classes, double *const *first, double *con
     return true;
 }
 
-std::string class_budget_csv(const std::vector<class_budget> &budgets, int32_t type_treat, bool eliminated,
-                             double hypso)
+std::string class_budget_csv(const std::vector<class_budget> &budgets, int32_t type_treat,
+                             const change_test &test)
 {
-    const std::string names = budget_csv(change_budget(), type_treat, eliminated, hypso);
+    const std::string names = budget_csv(change_budget(), type_treat, test);
     std::string text = "class," + names.substr(0, names.find('\n') + 1);
     for (const class_budget &one : budgets) {
-        const std::string csv = budget_csv(one.budget, type_treat, eliminated, hypso);
+        const std::string csv = budget_csv(one.budget, type_treat, test);
         text += std::to_string(one.value) + "," + csv.substr(csv.find('\n') + 1);
     }
     return text;
@@ -88,8 +82,11 @@ void gather_run_class_budgets(const std::vector<double> &line_areas)
     if (dtab_classes == nullptr)
         return;
     class_fault fault;
-    if (!budgets_per_class(dtab_classes, dtab_dem1, dtab_dem2, nb_lig, nb_col, type_treat, basis, hypso,
-                           line_areas.data(), &run_budgets, &fault))
+    std::vector<double> scratch(static_cast<size_t>(nb_col));
+    const auto pass = [&](int32_t line, int32_t start, int32_t end, difference_part *part) {
+        run_difference_of_run(line, start, end, scratch.data(), line_areas.data(), part);
+    };
+    if (!budgets_per_class(dtab_classes, nb_lig, nb_col, type_treat, pass, &run_budgets, &fault))
         stop_with_message("\n\tFile %s, grid line %d, column %d: %s is not a whole number: a class grid holds "
                           "whole numbers (cells without data left out).\n",
                           answers.classes_path.c_str(), fault.line + 1, fault.column + 1,
@@ -101,7 +98,7 @@ void write_class_budget_file()
     if (dtab_classes == nullptr)
         return;
     FILE *fp = create_output_file(nomstem3 + "_classes.csv", "w");
-    if (std::fputs(class_budget_csv(run_budgets, type_treat, basis == 0, hypso).c_str(), fp) < 0)
+    if (std::fputs(class_budget_csv(run_budgets, type_treat, run_change_test()).c_str(), fp) < 0)
         stop_output_failed(fp);
     finish_output(fp);
 }
@@ -111,7 +108,7 @@ std::vector<std::vector<std::string>> run_class_table()
     std::vector<std::vector<std::string>> rows;
     if (dtab_classes == nullptr)
         return rows;
-    const bool eliminated = basis == 0;
+    const bool eliminated = test_detects(run_change_test());
     rows.push_back({"class", "cells with data", eliminated ? "above, detected (m3)" : "above (m3)",
                     eliminated ? "below, detected (m3)" : "below (m3)", eliminated ? "net, detected (m3)" : "net (m3)",
                     "output grid (m3)"});

@@ -5,6 +5,7 @@
 #define ORMELIX_CLASS_BUDGET_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,15 +23,16 @@ struct class_fault {
 };
 
 // The budget of every class of `classes` (NaN: a cell of no class, left out), in
-// increasing order, each cell taken as the run's pass takes it (kind, limit, the line's
-// cell area). False, with *fault set, at a value that is not a whole number.
-bool budgets_per_class(double *const *classes, double *const *first, double *const *second, int32_t lines,
-                       int32_t columns, int32_t type_treat, int32_t basis, double hypso, const double *line_areas,
-                       std::vector<class_budget> *budgets, class_fault *fault);
+// increasing order: pass(line, start, end, part) adds the cells [start, end) of a line,
+// all of one class, to that class's part (the run's pass, see run_difference_of_run).
+// False, with *fault set, at a value that is not a whole number.
+using class_run_pass = std::function<void(int32_t, int32_t, int32_t, difference_part *)>;
+bool budgets_per_class(double *const *classes, int32_t lines, int32_t columns, int32_t type_treat,
+                       const class_run_pass &pass, std::vector<class_budget> *budgets, class_fault *fault);
 
 // The file's text: a column `class`, then the budget file's columns; a line a class.
-std::string class_budget_csv(const std::vector<class_budget> &budgets, int32_t type_treat, bool eliminated,
-                             double hypso);
+std::string class_budget_csv(const std::vector<class_budget> &budgets, int32_t type_treat,
+                             const change_test &test);
 
 // The run's budgets per class of the grid of --classes (nothing without it); a value
 // that is not whole stops the run naming the cell.

@@ -12,6 +12,8 @@
 #include <zlib.h>
 
 #include "console/console.h"
+#include "coordinates/coordinate_system.h"
+#include "coordinates/geotiff_keys.h"
 #include "gridfiles/geotiff_reader.h"
 #include "gridfiles/tiff_stream.h"
 #include "gridfiles/worker_thread.h"
@@ -283,8 +285,11 @@ void geotiff_output(double, double)
     output_corner_and_cell_size(&cellsize, &cellsize_y);
     std::printf("\n\n\tsaving \n\n");
     std::fflush(stdout);
-    // The coordinate system of the second grid when both are GeoTIFFs.
-    const geo_keys &keys = geokeys_dem2.geotiff ? geokeys_dem2 : geokeys_dem1;
+    // A GeoTIFF input's own keys, as they are, when its system is the result's: GDAL reads
+    // them back as it read the input, names and heights included. A system from NAME.prj
+    // is spelt out anew.
+    const geo_keys &system = result_coordinate_system();
+    const geo_keys keys = system.geotiff ? system : crs_geokeys(system.crs);
     std::string failure;
     if (!write_geotiff(f3, nomim3, dtab_out, nb_lig, nb_col, X_min, Y_min, cellsize, cellsize_y, keys, &failure))
         stop_output_failed_because(f3, failure);

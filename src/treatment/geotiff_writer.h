@@ -1,7 +1,7 @@
 // Saves the result as a GeoTIFF, as GIS tools write elevation models and their
 // differences: Float32 metres in tiles of 256 x 256, Deflate with the floating-point
 // predictor, GDAL_NODATA -9999 for cells without data, PixelIsArea; placed as an ASCII
-// output's header places it, in the coordinate system of the GeoTIFF input. The tiles
+// output's header places it, in the result's coordinate system. The tiles
 // are compressed by two threads, here rather than by libtiff, whose encoder belongs to
 // one handle, and handed to libtiff whole.
 #ifndef ORMELIX_GEOTIFF_WRITER_H
