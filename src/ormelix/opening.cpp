@@ -228,6 +228,7 @@ void read_epochs(void (*open_grid)(input_grid &grid), FILE *warnings, void (*bef
     open_grid(first);
     const grid_placement first_placement = placement_of(first);
     const cell_frame first_frame = frame_of(first);
+    first_cells = cells_of(first);
     open_grid(second);
     check_second_frame(second, first.corner_ok != 0 && second.corner_ok != 0);
     second_cells = cells_of(second);
