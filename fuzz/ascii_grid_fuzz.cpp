@@ -169,6 +169,10 @@ grid_reading read_word_by_word(const uint8_t *data, size_t size)
             h.yll = real;
             h.y_center = keyword.text.size() == 9 && strncasecmp(keyword.text.c_str(), "yllcenter", 9) == 0;
         } else if (field == 5) {
+            if (!(real > 0.0 && std::isfinite(real))) {
+                fault(header_cell_size_not_positive, header_line, value.line, value.text);
+                continue;
+            }
             h.cellsize = real;
             if (keyword.text.size() != 2 || strncasecmp(keyword.text.c_str(), "dx", 2) != 0)
                 continue;
@@ -183,6 +187,8 @@ grid_reading read_word_by_word(const uint8_t *data, size_t size)
             const word &dy = words[next++];
             if (!real_word(dy.text, &h.dy))
                 fault(header_value_not_number, 6, dy.line, dy.text);
+            else if (!(h.dy > 0.0 && std::isfinite(h.dy)))
+                fault(header_cell_size_not_positive, 6, dy.line, dy.text);
         } else {
             h.nodata_value = real;
             h.nodata_present = true;

@@ -143,7 +143,10 @@ TEST(AsciiGridHeader, RefusesBadCountsAndValuesNamingTheLine)
         {"", header_ends_early, 1, ""},
         {"ncols 3\nnrows 2\nxllcorner", header_ends_early, 3, ""},
         {"ncols 3\nnrows 2\n" + fixed + "nodata_value", header_ends_early, 6, ""},
-        // A dy that is not a number, and dx without its dy.
+        // Cells of no size or of a negative one; a dy that is not a number, and dx without its dy.
+        {"ncols 3\nnrows 2\nxllcorner 1\nyllcorner 1\ncellsize 0\n", header_cell_size_not_positive, 5, "0"},
+        {"ncols 3\nnrows 2\nxllcorner 1\nyllcorner 1\ndx inf\ndy 1\n", header_cell_size_not_positive, 5, "inf"},
+        {"ncols 3\nnrows 2\nxllcorner 1\nyllcorner 1\ndx 30\ndy -20\n", header_cell_size_not_positive, 6, "-20"},
         {"ncols 3\nnrows 2\nxllcorner 1\nyllcorner 1\ndx 0.016666666667\ndy 0.00833,3\n",
          header_value_not_number, 6, "0.00833,3"},
         {"ncols 3\nnrows 2\nxllcorner 1\nyllcorner 1\ndx 1\n", header_ends_early, 6, ""},

@@ -175,6 +175,11 @@ TEST_F(BadInput, AWordThatIsNotANumberIsShownWithItsPlace)
 
     write_file(site("north.asc"), "ncols 3\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize ten\n1 2 3\n4 5 6\n");
     expect_stop(run(ASCII_RUN), "\n\tFile " + SITE + "north.asc, header line 5: \"ten\" is not a number\n");
+
+    // A cell height below 0 would weigh every cell with a negative area.
+    write_file(site("north.asc"), "ncols 3\nnrows 2\nxllcorner 0\nyllcorner 0\ndx 30\ndy -20\n1 2 3\n4 5 6\n");
+    expect_stop(run(ASCII_RUN),
+                "\n\tFile " + SITE + "north.asc, header line 6: \"-20\" is not a cell size greater than 0\n");
 }
 
 TEST_F(BadInput, CountsOfZeroNegativeOrBeyondMemoryStopTheRun)

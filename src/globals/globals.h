@@ -28,8 +28,8 @@ extern int32_t itype_dem1, itype_dem2, itype_dem_out;      // 0 16-bit unsigned,
 extern int32_t pix_size2;               // second grid's pixel size, whole metres
 extern int32_t pix_size3;               // answer to the output pixel-size question
 extern double dpix_size1, dpix_size2;   // raster pixel sizes in metres
-extern double dpix_size;                // cell size of the last ASCII header read (its width, dx)
-extern double dpix_size_y;              // its height, dy: dpix_size where the cells are square
+extern double dpix_size;                // cell width, dx, of the last ASCII grid or GeoTIFF read
+extern double dpix_size_y;              // its height, dy (dpix_size, or nearly, for square cells)
 extern int32_t type_treat;              // 0 absolute, 1 negative, 2 positive, 3 signed values
 extern int32_t basis;                   // elimination of low values: 0 yes, 1 no
 extern double hypso;                    // elimination limit in metres

@@ -273,6 +273,9 @@ std::string shown_word(const std::string &word)
     case header_value_not_number:
         stop_with_message("\n\tFile %s, header line %d: \"%s\" is not a number\n", path.c_str(),
                           header.fault_line, shown);
+    case header_cell_size_not_positive:
+        stop_with_message("\n\tFile %s, header line %d: \"%s\" is not a cell size greater than 0\n",
+                          path.c_str(), header.fault_line, shown);
     default:
         stop_with_message("\n\tFile %s ends within its header, at header line %d of %d\n", path.c_str(),
                           header.fault_line, header.dx_dy ? 7 : 6);
@@ -482,6 +485,10 @@ bool parse_ascii_header(text_source *src, ascii_header *header)
             header->y_center = same_keyword(keyword, "yllcenter");
             break;
         case 5:
+            // A cell of no size, or of a negative one, would give the budget no area or a
+            // negative one.
+            if (!(real > 0.0 && std::isfinite(real)))
+                return refuse(header_cell_size_not_positive, header_line, value);
             header->cellsize = real;
             if (same_keyword(keyword, "dx")) {
                 header->dx_dy = true;
@@ -489,6 +496,8 @@ bool parse_ascii_header(text_source *src, ascii_header *header)
                 header_line++;
                 if (!read_line(header_line) || !read_real(header_line, &header->dy))
                     return false;
+                if (!(header->dy > 0.0 && std::isfinite(header->dy)))
+                    return refuse(header_cell_size_not_positive, header_line, value);
             }
             break;
         default:

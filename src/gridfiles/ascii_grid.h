@@ -44,6 +44,7 @@ enum ascii_header_fault {
     header_ends_early,        // the file ends before header line fault_line is complete
     header_bad_count,         // line 1 or 2: not a whole number greater than 0
     header_value_not_number,  // lines 3 to 7
+    header_cell_size_not_positive,  // cellsize, dx or dy: 0, negative or infinite
 };
 struct ascii_header {
     int32_t ncols = 0, nrows = 0;
