@@ -42,7 +42,8 @@ const std::string TREATMENT_MENU = "\n\n\tType of treatment : "
                                    "\n\t\t0 ====> absolute values\n\t\t1 ====> negative values"
                                    "\n\t\t2 ====> positive values\n\t\t3 ====> signed values\n\t\t";
 const std::string ELIMINATION_MENU =
-    "\n\n\tElimination of low altitude pixels :\n\t\t0 ====> yes\n\t\t1 ====> no\n\t\t";
+    "\n\n\tElimination of low altitude pixels :\n\t\t0 ====> yes\n\t\t1 ====> no\n\t\t"
+    "2 ====> at a confidence level, from each DEM's error\n\t\t";
 const std::string LIMIT_QUESTION = "\n\tHypsometric decimal value of this limit (in meters) ? ";
 const std::string PIXEL_QUESTION = "\n\tPixel Size (in meters) ? ";
 const std::string UNIT_MENU = "\n\n\tAre these values\n\t\t0 ====> in meters"
@@ -88,25 +89,34 @@ std::string output_range(const std::string &low, const std::string &high)
 }
 
 // The last lines of a run that succeeded: the values of the budget's lines in order (the
-// lines marked + only with elimination), and where the report is (the output's name
-// without its extension, and a raster pair's without "_m2" or "_m4").
+// lines marked + only with elimination or a confidence level, * only with a confidence
+// level), and where the report is (the output's name without its extension, and a
+// raster pair's without "_m2" or "_m4").
 std::string change_budget(const std::string &path, const std::string &cells_of, const std::string &kind,
                           const std::vector<std::string> &values, const std::string &note = "")
 {
     static const char *const labels[] = {
-        "cells with data in both grids", "first above second, raw      ", "+first above second, detected ",
-        "+first above second, error    ", "first below second, raw      ", "+first below second, detected ",
-        "+first below second, error    ", "net volume, raw              ", "+net volume, detected         ",
-        "+net volume, error            "};
-    std::string text = "\n\n\tCHANGE BUDGET OF " + path + " (cells of " + cells_of + ") :";
-    size_t next = 0;
+        "cells with data in both grids", "*test of the change", "first above second, raw",
+        "+first above second, detected", "+first above second, error", "+first above second, error if independent",
+        "first below second, raw", "+first below second, detected", "+first below second, error",
+        "+first below second, error if independent", "net volume, raw", "+net volume, detected",
+        "+net volume, error", "+net volume, error if independent"};
+    const bool detected = values.size() >= 14;
+    const bool confident = values.size() == 15;
+    std::vector<std::string> shown;
     for (const std::string label : labels)
-        if (label[0] != '+' || values.size() == 11)
-            text += "\n\t\t" + label.substr(label[0] == '+') + " : " + values[next++];
+        if ((label[0] != '+' || detected) && (label[0] != '*' || confident))
+            shown.push_back(label.substr(label[0] == '+' || label[0] == '*'));
+    shown.push_back("output grid, " + kind);
+    size_t width = 0;
+    for (const std::string &label : shown)
+        width = std::max(width, label.size());
+    std::string text = "\n\n\tCHANGE BUDGET OF " + path + " (cells of " + cells_of + ") :";
+    for (size_t k = 0; k < shown.size(); k++)
+        text += "\n\t\t" + shown[k] + std::string(width - shown[k].size(), ' ') + " : " + values[k];
     const size_t dot = path.rfind('.');
     const std::string stem = path.substr(0, path.compare(dot, 4, ".raw") == 0 ? dot - 3 : dot);
-    return text + "\n\t\toutput grid, " + kind + std::string(16 - kind.size(), ' ') + " : " + values[next] + "\n" +
-           note + "\n\tREPORT OF THE CHANGE : " + stem + "_report.html\n";
+    return text + "\n" + note + "\n\tREPORT OF THE CHANGE : " + stem + "_report.html\n";
 }
 
 // Two epochs of one 2 x 3 frame, in metres: 120.5 100 7 / 1 2 3 and 100 120.5 5 / 1.25 2 0.
@@ -124,9 +134,10 @@ const std::vector<std::string> NORTH_SOUTH_10 = {
 const std::vector<std::string> NORTH_SOUTH_25_LIMIT = {
     "6 of 6 (0 without data)", "3 cells, 1875.000000 m2, 15937.500000 m3, mean 8.500000 m",
     "3 cells, 1875.000000 m2, 15937.500000 m3, mean 8.500000 m", "937.500000 m3 (5.882353 %)",
-    "2 cells, 1250.000000 m2, 12968.750000 m3, mean 10.375000 m",
-    "1 cell, 625.000000 m2, 12812.500000 m3, mean 20.500000 m", "312.500000 m3 (2.439024 %)", "2968.750000 m3",
-    "3125.000000 m3", "988.211769 m3 (31.622777 %)", "4 cells, 2500.000000 m2, 28750.000000 m3, mean 11.500000 m"};
+    "541.265877 m3 (3.396178 %)", "2 cells, 1250.000000 m2, 12968.750000 m3, mean 10.375000 m",
+    "1 cell, 625.000000 m2, 12812.500000 m3, mean 20.500000 m", "312.500000 m3 (2.439024 %)",
+    "312.500000 m3 (2.439024 %)", "2968.750000 m3", "3125.000000 m3", "988.211769 m3 (31.622777 %)",
+    "625.000000 m3 (20.000000 %)", "4 cells, 2500.000000 m2, 28750.000000 m3, mean 11.500000 m"};
 const std::vector<uint16_t> NORTH_CM = {12050, 10000, 700, 100, 200, 300};
 const std::vector<uint16_t> SOUTH_CM = {10000, 12050, 500, 125, 200, 0};
 
@@ -217,9 +228,10 @@ TEST_F(Session, TheDemoEndsWithTheLandslidesBudget)
         "c:\\images\\demo\\landslide_val_abs.asc", "5.000000 m", "absolute values",
         {"60000 of 60000 (0 without data)", "26203 cells, 655075.000000 m2, 142883.000000 m3, mean 0.218117 m",
          "1733 cells, 43325.000000 m2, 125496.000000 m3, mean 2.896619 m", "10831.250000 m3 (8.630753 %)",
-         "27408 cells, 685200.000000 m2, 93746.250000 m3, mean 0.136816 m",
+         "260.183229 m3 (0.207324 %)", "27408 cells, 685200.000000 m2, 93746.250000 m3, mean 0.136816 m",
          "1686 cells, 42150.000000 m2, 76006.000000 m3, mean 1.803227 m", "10537.500000 m3 (13.864037 %)",
-         "49136.750000 m3", "49490.000000 m3", "15111.415646 m3 (30.534281 %)",
+         "256.630815 m3 (0.337645 %)", "49136.750000 m3", "49490.000000 m3", "15111.415646 m3 (30.534281 %)",
+         "365.451348 m3 (0.738435 %)",
          "3419 cells, 85475.000000 m2, 201502.000000 m3, mean 2.357438 m"});
     ASSERT_GE(r.console.size(), budget.size());
     EXPECT_EQ(r.console.substr(r.console.size() - budget.size()), budget);
@@ -403,8 +415,8 @@ TEST_F(Session, TwoRasterPairsToAnAsciiGridAskTheCorner)
     std::string tail = OUTPUT_QUESTION + FORMAT_MENU + TREATMENT_MENU + ELIMINATION_MENU +
                        "\n\n\tUTM Coordinates : " + "\n\t\tX_min ? " + "\t\tY_min ? " + SAVING +
                        change_budget("c:\\images\\site\\diff_val_abs.asc", "25.000000 m", "absolute values",
-                                     {NORTH_SOUTH_25_LIMIT[0], NORTH_SOUTH_25_LIMIT[1], NORTH_SOUTH_25_LIMIT[4],
-                                      NORTH_SOUTH_25_LIMIT[7], "5 cells, 3125.000000 m2, 28906.250000 m3, mean 9.250000 m"});
+                                     {NORTH_SOUTH_25_LIMIT[0], NORTH_SOUTH_25_LIMIT[1], NORTH_SOUTH_25_LIMIT[5],
+                                      NORTH_SOUTH_25_LIMIT[9], "5 cells, 3125.000000 m2, 28906.250000 m3, mean 9.250000 m"});
     ASSERT_GE(r.console.size(), tail.size());
     EXPECT_EQ(r.console.substr(r.console.size() - tail.size()), tail);
     EXPECT_EQ(r.status, 0);
@@ -564,8 +576,10 @@ TEST_F(Session, AnswersThatAreNotChoicesAreAskedAgain)
         "\n\tabc is not a number: please answer again.\n" + LIMIT_QUESTION + SAVING +
         change_budget("c:\\images\\site\\diff_val_abs.asc", "10.000000 m", "absolute values",
                       {NORTH_SOUTH_10[0], NORTH_SOUTH_10[1], NORTH_SOUTH_10[1], "150.000000 m3 (5.882353 %)",
-                       NORTH_SOUTH_10[2], "1 cell, 100.000000 m2, 2050.000000 m3, mean 20.500000 m",
+                       "86.602540 m3 (3.396178 %)", NORTH_SOUTH_10[2],
+                       "1 cell, 100.000000 m2, 2050.000000 m3, mean 20.500000 m", "50.000000 m3 (2.439024 %)",
                        "50.000000 m3 (2.439024 %)", "475.000000 m3", "500.000000 m3", "158.113883 m3 (31.622777 %)",
+                       "100.000000 m3 (20.000000 %)",
                        "4 cells, 400.000000 m2, 4600.000000 m3, mean 11.500000 m"});
     EXPECT_EQ(r.console, expected);
     EXPECT_EQ(r.status, 0);

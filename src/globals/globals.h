@@ -33,6 +33,13 @@ extern double dpix_size_y;              // its height, dy (dpix_size, or nearly,
 extern int32_t type_treat;              // 0 absolute, 1 negative, 2 positive, 3 signed values
 extern int32_t basis;                   // elimination of low values: 0 yes, 1 no
 extern double hypso;                    // elimination limit in metres
+// The test at a confidence level (basis 2): each grid's error, a standard deviation in
+// metres, uniform (sigma_dem) or cell by cell (dtab_sigma, null when uniform, NaN where
+// the error grid has no data, named nomsigma, of mean sigma_dem), and the level in %.
+extern double sigma_dem1, sigma_dem2;
+extern double **dtab_sigma1, **dtab_sigma2;
+extern std::string nomsigma1, nomsigma2;
+extern double confidence_pct;
 extern int32_t dyn_scale_dem1, dyn_scale_dem2;  // unit of raster integers: 0 m .. 3 mm
 extern double coef_out;                 // metres to raster output unit
 extern double X_min, Y_min;             // lower-left corner of the frame

@@ -587,7 +587,9 @@ void open_ascii_input(input_grid &grid)
     grid.f = open_program_file(grid.nomim, "r");
     if (grid.f == nullptr)
         stop_with_message("\n\tFile %s unknown\n", grid.nomim.c_str());
-    if (grid.second)
+    if (grid.own_frame)
+        read_ascii_grid(&grid.f, grid.nomim, &grid.columns, &grid.lines, true, &grid.dtab);
+    else if (grid.second)
         ascii_lecture2();
     else
         ascii_lecture1();

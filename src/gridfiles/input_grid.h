@@ -26,6 +26,9 @@ struct input_grid {
     geo_keys &geokeys;
     double **&dtab;          // the grid of altitudes read
     bool second;
+    // Read at its own counts and judged by its caller (an error grid): the frame checks
+    // of the second grid and the run's memory are not its.
+    bool own_frame = false;
 };
 
 // The two input grids, bound to their globals.

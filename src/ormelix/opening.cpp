@@ -12,6 +12,7 @@
 #include "nrutil.h"
 #include "ormelix/alignment.h"
 #include "ormelix/banner.h"
+#include "ormelix/confidence_dialogue.h"
 #include "platform/platform.h"
 #include "regrid/frame_step.h"
 #include "regrid/reprojection.h"
@@ -23,6 +24,8 @@ namespace {
 const char ROOT_FOLDER[] = "c:\\images\\";
 
 std::string working_folder;  // "c:\images\<folder>\"
+// The cells of each DEM as it was read, where its error grid must lie.
+dem_cells first_cells, second_cells;
 
 // Asks a name until it stays inside the root folder.
 std::string ask_name(const char *question)
@@ -54,6 +57,15 @@ grid_placement placement_of(const input_grid &grid)
     if (grid.corner_ok == 0)
         return {false, 0.0, 0.0, grid.dpix, grid.dpix};
     return {true, X_min, Y_min, dpix_size, dpix_size_y};
+}
+
+dem_cells cells_of(const input_grid &grid)
+{
+    dem_cells cells;
+    cells.lines = grid.lines;
+    cells.columns = grid.columns;
+    cells.placement = placement_of(grid);
+    return cells;
 }
 
 // Also taken right after the grid is read.
@@ -189,10 +201,13 @@ void parameters()
                            "\n\t\t0 ====> absolute values\n\t\t1 ====> negative values",
                            "\n\t\t2 ====> positive values\n\t\t3 ====> signed values\n\t\t"},
                           3);
-    basis = ask_menu(
-        {"\n\n\tElimination of low altitude pixels :\n\t\t0 ====> yes\n\t\t1 ====> no\n\t\t"}, 1);
+    basis = ask_menu({"\n\n\tElimination of low altitude pixels :\n\t\t0 ====> yes\n\t\t1 ====> no\n\t\t",
+                      "2 ====> at a confidence level, from each DEM's error\n\t\t"},
+                     2);
     if (basis == 0)
         hypso = ask_real("\n\tHypsometric decimal value of this limit (in meters) ? ");
+    if (basis == 2)
+        ask_confidence_test(working_folder, first_cells, second_cells);
 }
 
 void opening()
@@ -212,9 +227,11 @@ void opening()
                     "\n\n\tTHE FIRST DEM NAMED %s HAS : ");
     const grid_placement first_placement = placement_of(first);
     const cell_frame first_frame = frame_of(first);
+    first_cells = cells_of(first);
     open_input_grid(second, "\n\n\tName of the second DEM (whitout any extension) ? ",
                     "\n\n\tTHE SECOND DEM NAMED %s HAS : ");
     check_second_frame(second, first.corner_ok != 0 && second.corner_ok != 0);
+    second_cells = cells_of(second);
     const bool one_system = coordinate_system_warning(first.geokeys, second.geokeys, "").empty();
     const std::string last_line = plan_frames(first, second, first_frame, frame_of(second), one_system);
     // Warnings only: scripts that feed the answers keep working. Corners in two systems

@@ -27,24 +27,47 @@ double mean_of(const change_measure &measure)
     return area > 0.0 ? volume_of(measure) / area : 0.0;
 }
 
-// What the budget derives from its sums. The error of a detected volume for a uniform
-// limit T is the area of its cells times T; the net's is the root sum of squares.
+// What the budget derives from its sums. A detected volume's error is that of its
+// cells, each its standard deviation of change (for a limit T, T itself) times its area:
+// summed, as errors that go together (one survey's systematic error: an upper bound),
+// or as the root of the sum of their squares, as errors independent of each other (a
+// lower bound). The net's, in each model, is the root sum of squares of the two.
 struct derived_figures {
     double above_error, below_error;
-    double net_raw, net_detected, net_error;
+    double above_independent, below_independent;
+    double net_raw, net_detected, net_error, net_independent;
 };
 
-derived_figures derive(const change_budget &budget, bool eliminated, double hypso)
+derived_figures derive(const change_budget &budget, const change_test &test)
 {
-    // A limit of zero or below removes nothing and claims no error.
-    const double limit = eliminated && hypso > 0.0 ? hypso : 0.0;
     derived_figures figures;
-    figures.above_error = limit * area_of(budget.above_detected);
-    figures.below_error = limit * area_of(budget.below_detected);
+    if (errors_by_cell(test)) {
+        figures.above_error = compensated_total(budget.above_detected.error);
+        figures.below_error = compensated_total(budget.below_detected.error);
+        figures.above_independent = std::sqrt(compensated_total(budget.above_detected.error_squared));
+        figures.below_independent = std::sqrt(compensated_total(budget.below_detected.error_squared));
+    } else {
+        // A limit of zero or below removes nothing and claims no error.
+        const double sigma = test.basis == TEST_CONFIDENCE ? uniform_change_sigma(test)
+                                                           : uniform_detection_limit(test);
+        figures.above_error = sigma * area_of(budget.above_detected);
+        figures.below_error = sigma * area_of(budget.below_detected);
+        figures.above_independent = sigma * std::sqrt(compensated_total(budget.above_detected.area_squared));
+        figures.below_independent = sigma * std::sqrt(compensated_total(budget.below_detected.area_squared));
+    }
     figures.net_raw = volume_of(budget.above) - volume_of(budget.below);
     figures.net_detected = volume_of(budget.above_detected) - volume_of(budget.below_detected);
     figures.net_error = std::hypot(figures.above_error, figures.below_error);
+    figures.net_independent = std::hypot(figures.above_independent, figures.below_independent);
     return figures;
+}
+
+change_test limit_test(bool eliminated, double hypso)
+{
+    change_test test;
+    test.basis = eliminated ? TEST_LIMIT : TEST_NONE;
+    test.hypso = hypso;
+    return test;
 }
 
 std::string measure_text(const change_measure &measure)
@@ -69,6 +92,9 @@ void merge_measures(change_measure *into, const change_measure &part)
     into->cells += part.cells;
     merge_compensated(&into->area, part.area);
     merge_compensated(&into->volume, part.volume);
+    merge_compensated(&into->area_squared, part.area_squared);
+    merge_compensated(&into->error, part.error);
+    merge_compensated(&into->error_squared, part.error_squared);
 }
 
 void add_compensated(compensated_sum *total, double value)
@@ -102,20 +128,28 @@ void merge_budgets(change_budget *into, const change_budget &part)
 std::vector<budget_line> budget_lines(const change_budget &budget, int32_t type_treat, bool eliminated,
                                       double hypso)
 {
-    const derived_figures figures = derive(budget, eliminated, hypso);
+    return budget_lines(budget, type_treat, limit_test(eliminated, hypso));
+}
+
+std::vector<budget_line> budget_lines(const change_budget &budget, int32_t type_treat, const change_test &test)
+{
+    const bool eliminated = test_detects(test);
+    const derived_figures figures = derive(budget, test);
     std::vector<budget_line> lines;
     lines.push_back({"cells with data in both grids",
                      text_printf("%llu of %llu (%llu without data)",
                                  static_cast<unsigned long long>(budget.cells - budget.without_data),
                                  static_cast<unsigned long long>(budget.cells),
                                  static_cast<unsigned long long>(budget.without_data))});
+    if (test.basis == TEST_CONFIDENCE)
+        lines.push_back({"test of the change", confidence_test_text(test)});
     const struct {
         const char *name;
         const change_measure &raw, &detected;
-        double error;
+        double error, independent;
     } directions[] = {
-        {"first above second", budget.above, budget.above_detected, figures.above_error},
-        {"first below second", budget.below, budget.below_detected, figures.below_error},
+        {"first above second", budget.above, budget.above_detected, figures.above_error, figures.above_independent},
+        {"first below second", budget.below, budget.below_detected, figures.below_error, figures.below_independent},
     };
     for (const auto &direction : directions) {
         lines.push_back({std::string(direction.name) + ", raw", measure_text(direction.raw)});
@@ -124,11 +158,15 @@ std::vector<budget_line> budget_lines(const change_budget &budget, int32_t type_
         lines.push_back({std::string(direction.name) + ", detected", measure_text(direction.detected)});
         lines.push_back({std::string(direction.name) + ", error",
                          error_text(direction.error, volume_of(direction.detected))});
+        lines.push_back({std::string(direction.name) + ", error if independent",
+                         error_text(direction.independent, volume_of(direction.detected))});
     }
     lines.push_back({"net volume, raw", text_printf("%lf m3", figures.net_raw)});
     if (eliminated) {
         lines.push_back({"net volume, detected", text_printf("%lf m3", figures.net_detected)});
         lines.push_back({"net volume, error", error_text(figures.net_error, figures.net_detected)});
+        lines.push_back(
+            {"net volume, error if independent", error_text(figures.net_independent, figures.net_detected)});
     }
     const char *kind = difference_kind_name(type_treat);
     lines.push_back({*kind != '\0' ? std::string("output grid, ") + kind : std::string("output grid"),
@@ -165,9 +203,15 @@ std::string frame_degrees_note(const frame_geometry &frame)
 
 std::string budget_csv(const change_budget &budget, int32_t type_treat, bool eliminated, double hypso)
 {
-    const derived_figures figures = derive(budget, eliminated, hypso);
+    return budget_csv(budget, type_treat, limit_test(eliminated, hypso));
+}
+
+std::string budget_csv(const change_budget &budget, int32_t type_treat, const change_test &test)
+{
+    const derived_figures figures = derive(budget, test);
     std::string names = "kind,limit_m,cells,cells_with_data,cells_without_data";
-    std::string values = std::to_string(type_treat) + "," + (eliminated ? exact_real_text(hypso) : "") + "," +
+    std::string values = std::to_string(type_treat) + "," +
+                         (test.basis == TEST_LIMIT ? exact_real_text(test.hypso) : "") + "," +
                          std::to_string(budget.cells) + "," + std::to_string(budget.cells - budget.without_data) +
                          "," + std::to_string(budget.without_data);
     const auto add_real = [&](const char *name, double value) {
@@ -190,6 +234,18 @@ std::string budget_csv(const change_budget &budget, int32_t type_treat, bool eli
     add_real("net_detected_volume_m3", figures.net_detected);
     add_real("net_error_m3", figures.net_error);
     add_measure("output", budget.output);
+    // Added at the end, so that the columns before keep their places.
+    const bool confident = test.basis == TEST_CONFIDENCE;
+    const auto add_optional = [&](const char *name, bool given, double value) {
+        names += std::string(",") + name;
+        values += "," + (given ? exact_real_text(value) : std::string());
+    };
+    add_optional("confidence_pct", confident, test.confidence_pct);
+    add_optional("sigma_first_m", confident && test.grid_first.empty(), test.sigma_first);
+    add_optional("sigma_second_m", confident && test.grid_second.empty(), test.sigma_second);
+    add_real("above_error_independent_m3", figures.above_independent);
+    add_real("below_error_independent_m3", figures.below_independent);
+    add_real("net_error_independent_m3", figures.net_independent);
     return names + "\n" + values + "\n";
 }
 
@@ -197,7 +253,7 @@ void write_budget_file(const change_budget &budget)
 {
     // Beside the output, and put in place with it.
     FILE *fp = create_output_file(nomstem3 + "_budget.csv", "w");
-    if (std::fputs(budget_csv(budget, type_treat, basis == 0, hypso).c_str(), fp) < 0)
+    if (std::fputs(budget_csv(budget, type_treat, run_change_test()).c_str(), fp) < 0)
         stop_output_failed(fp);
     finish_output(fp);
 }

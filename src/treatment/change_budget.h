@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "treatment/change_test.h"
 #include "treatment/frame_area.h"
 
 // A sum that keeps apart the rounding error of its additions: on a billion cells it
@@ -21,10 +22,15 @@ double compensated_total(const compensated_sum &total);
 
 // A set of cells of the budget: how many, their area on the ground (m2) and the volume
 // of their change (m3).
+// With the sum of the squares of their areas (the error of the detected volume if the
+// cells' errors are independent) and, where each cell has its own standard deviation of
+// change, the sums of those times the area and of their squares.
 struct change_measure {
     size_t cells = 0;
     compensated_sum area;
     compensated_sum volume;
+    compensated_sum area_squared;
+    compensated_sum error, error_squared;
 };
 
 // How the ground moved in a grid or a part of one: the budgets of two parts add up to
@@ -53,6 +59,8 @@ struct budget_line {
 // only when small changes were eliminated, below the limit hypso.
 std::vector<budget_line> budget_lines(const change_budget &budget, int32_t type_treat, bool eliminated,
                                       double hypso);
+// The same for any test of the change: with a confidence level, a line states the test.
+std::vector<budget_line> budget_lines(const change_budget &budget, int32_t type_treat, const change_test &test);
 // The figures of the budget of the run's result, in the console's order.
 std::vector<budget_line> run_budget_lines();
 
@@ -65,6 +73,7 @@ std::string format_change_budget(const std::string &output_path, const frame_geo
 std::string frame_degrees_note(const frame_geometry &frame);
 // The budget file: one line of column names, one line of values, reals exact.
 std::string budget_csv(const change_budget &budget, int32_t type_treat, bool eliminated, double hypso);
+std::string budget_csv(const change_budget &budget, int32_t type_treat, const change_test &test);
 
 // Writes the budget file of the run beside its output (NAME_budget.csv), to be put in
 // place with the other outputs.

@@ -41,9 +41,18 @@ struct difference_part {
     double high = -INFINITY;
     change_budget budget;
 };
+// errors, when given, holds the standard deviations of the cells of both grids (with
+// the lines of the grid, from line 0) and the factor t of the confidence level: a change
+// is then detected where its magnitude is at least t times the root sum of their
+// squares, and basis and hypso are not looked at but for the positive kind's hypso.
+struct cell_errors {
+    double *const *first;
+    double *const *second;
+    double t;
+};
 void difference_of_lines(double *const *first, double *const *second, double **out, int32_t first_line,
                          int32_t end_line, int32_t columns, int32_t type_treat, int32_t basis, double hypso,
-                         const double *line_areas, difference_part *part);
+                         const double *line_areas, difference_part *part, const cell_errors *errors = nullptr);
 void finish_difference(const difference_part *parts, size_t count, int32_t lines, int32_t columns,
                        int32_t type_treat, double *d_min, double *d_max, change_budget *budget);
 
