@@ -459,8 +459,8 @@ std::string change_report_html(const change_report &r, const change_distribution
     html += text_printf("<ul class=\"keys\"><li><span class=\"swatch\" style=\"background:%s\"></span>no data</li>",
                         NO_DATA_CSS);
     if (!r.test.empty())
-        html += "<li><span class=\"swatch\" style=\"background:#fff\"></span>not detected, " + r.test +
-                ": no change</li>";
+        html += "<li><span class=\"swatch\" style=\"background:#fff\"></span>not detected (detected " + r.test +
+                "): no change</li>";
     else if (r.limit > 0.0)
         html += "<li><span class=\"swatch\" style=\"background:#fff\"></span>under the limit of " + limit +
                 ": no change</li>";
@@ -470,7 +470,7 @@ std::string change_report_html(const change_report &r, const change_distribution
             "). Red where the first lies above the second, blue where it lies below; the colours reach their "
             "ends at &#177;" +
             shown(r.bound, 3) + " m, the magnitude that 98&#160;% of the detected area lies under. " +
-            (!r.test.empty() ? "Changes not detected (" + r.test + ") are shown as none. "
+            (!r.test.empty() ? "Changes not detected (detected: " + r.test + ") are shown as none. "
              : r.limit > 0.0 ? "Changes smaller than " + limit + " are shown as none. "
                              : std::string()) +
             (r.factor > 1 ? "Each pixel is the mean of the " + std::to_string(r.factor) + " &#215; " +
@@ -480,11 +480,11 @@ std::string change_report_html(const change_report &r, const change_distribution
 
     html += "<h2>Distribution of the change</h2><figure><div class=\"charts\">";
     if (!d.bins.empty())
-        html += histogram_svg(d, r.limit, r.test, false) + histogram_svg(d, r.limit, r.test, true);
+        html += histogram_svg(d, r.limit, r.test_short, false) + histogram_svg(d, r.limit, r.test_short, true);
     html += "</div><figcaption><b>Figure 2.</b> Elevation change distribution: the ground area and the volume "
             "of the change in bins of " +
             shown(d.width, d.decimals) + " m, every cell with data in grey, the detected cells in colour" +
-            (!r.test.empty() ? " (" + r.test + (r.limit > 0.0 ? ", dashed)" : ")")
+            (!r.test.empty() ? " (detected " + r.test + (r.limit > 0.0 ? ", dashed)" : ")")
              : r.limit > 0.0 ? " (magnitude of at least " + limit + ", dashed)"
                              : std::string()) +
             ". Areas are on the ground; volumes are magnitudes times areas.</figcaption></figure>";
@@ -525,25 +525,33 @@ std::string now_text()
 
 } // namespace
 
-// The test at a confidence level as the map's legend and the charts state it: the band
-// of +- t sigma when the errors are uniform, the level and the error grids otherwise.
-std::string report_test_text(const change_test &test)
+// The test at a confidence level as the map's legend and the captions state it (long)
+// and as the charts do: the band of +- t sigma when the errors are uniform, the level
+// and the error grids otherwise.
+std::string report_test_text(const change_test &test, bool long_form)
 {
     if (test.basis != TEST_CONFIDENCE)
         return "";
-    if (!errors_by_cell(test))
-        return text_printf("%.10g %% confidence: |change| &lt; t&#183;&#963; = %s &#215; %s m = %s m", test.confidence_pct,
-                           shown(test.t, 6).c_str(), shown(uniform_change_sigma(test), 6).c_str(),
-                           shown(uniform_detection_limit(test), 3).c_str());
+    const std::string level = text_printf("%.10g&#160;%%", test.confidence_pct);
+    if (!errors_by_cell(test)) {
+        const std::string band = "|change| &#8805; " + shown(uniform_detection_limit(test), 3) + " m";
+        if (!long_form)
+            return level + ": " + band + " (&#177;t&#183;&#963;, dashed)";
+        return "at " + level + " confidence, " + band + " = t&#183;&#963; = " + shown(test.t, 6) + " &#215; " +
+               shown(uniform_change_sigma(test), 6) + " m";
+    }
     const auto error_of = [](double sigma, const std::string &grid) {
         if (grid.empty())
-            return shown(sigma, 6) + " m";
+            return text_printf("%g m", sigma);
         const size_t slash = grid.find_last_of("\\/");
         return escape_html(grid.substr(slash == std::string::npos ? 0 : slash + 1));
     };
-    return text_printf("%.10g %% confidence: |change| &lt; %s&#183;&#963;, &#963; from %s and %s", test.confidence_pct,
-                       shown(test.t, 6).c_str(), error_of(test.sigma_first, test.grid_first).c_str(),
-                       error_of(test.sigma_second, test.grid_second).c_str());
+    const std::string errors =
+        error_of(test.sigma_first, test.grid_first) + " and " + error_of(test.sigma_second, test.grid_second);
+    if (!long_form)
+        return level + ": |change| &#8805; " + shown(test.t, 3) + "&#183;&#963; (" + errors + ")";
+    return "at " + level + " confidence, |change| &#8805; t&#183;&#963; = " + shown(test.t, 6) +
+           " &#215; &#963;, &#963; of each cell from the errors " + errors;
 }
 
 double run_report_limit()
@@ -587,7 +595,8 @@ std::string run_change_report_html(const change_gathering &g, const change_pictu
     r.frame = run_frame_geometry();
     r.output_path = nomim3;
     r.limit = run_report_limit();
-    r.test = report_test_text(run_change_test());
+    r.test = report_test_text(run_change_test(), true);
+    r.test_short = report_test_text(run_change_test(), false);
     r.bound = picture.bound;
     r.factor = picture.factor;
     r.image_width = picture.width;
@@ -616,7 +625,10 @@ std::string run_change_report_html(const change_gathering &g, const change_pictu
         {"lower-left corner", exact_real_text(r.frame.xll) + " " + exact_real_text(r.frame.yll) +
                                   (has_corner ? "" : " (raster pairs: no map coordinates of their own)")},
         {"kind of difference", kind_name(type_treat)},
-        {"elimination limit", r.limit > 0.0 ? text_printf("%lf m", r.limit) : std::string("none")},
+        {"elimination limit", basis == TEST_CONFIDENCE
+                                  ? text_printf("none: the change at %.10g %% confidence, from each DEM's error",
+                                                confidence_pct)
+                                  : r.limit > 0.0 ? text_printf("%lf m", r.limit) : std::string("none")},
         {"made", now_text() + ", ORMELIX " ORMELIX_VERSION},
     };
     return change_report_html(r, distribution_of(g.histogram, MOST_BINS), picture.png_base64);

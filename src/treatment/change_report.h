@@ -42,6 +42,7 @@ struct change_report {
     frame_geometry frame;
     double limit = 0.0;               // 0: none
     std::string test;                 // the test at a confidence level, in words ("": none)
+    std::string test_short;           // the same as the charts state it
     double bound = 0.0;               // magnitude at the ends of the colour ramp
     size_t factor = 1;                // cells per pixel side
     size_t image_width = 0, image_height = 0;
