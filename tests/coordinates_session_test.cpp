@@ -3,9 +3,12 @@
 // system PROJ cannot read is said so.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "coordinates/coordinate_system.h"
 #include "coordinates/geotiff_keys.h"
@@ -143,6 +146,113 @@ TEST_F(SystemSession, ASystemProjCannotReadIsSaidAndTheRunGoesOn)
         << r.console;
     EXPECT_NE(r.console.find("): the DEM is taken to declare none.\n"), std::string::npos);
     EXPECT_FALSE(e2e::file_exists(site("same_val_abs.prj")));
+}
+
+// The grid of an ASCII file, line after line, NaN for its no-data value.
+std::vector<double> ascii_cells(const std::string &text, int32_t *lines, int32_t *columns)
+{
+    std::istringstream in(text);
+    std::string word;
+    std::vector<double> cells;
+    double nodata = 0;
+    for (int k = 0; k < 6 && in >> word; k++) {
+        double value = 0;
+        in >> value;
+        if (word == "ncols")
+            *columns = static_cast<int32_t>(value);
+        else if (word == "nrows")
+            *lines = static_cast<int32_t>(value);
+        else if (word == "nodata_value")
+            nodata = value;
+    }
+    double value;
+    while (in >> value)
+        cells.push_back(value == nodata ? NAN : value);
+    return cells;
+}
+
+// dem_2020_utm33.tif is the second epoch warped by GDAL into UTM zone 33N: the program
+// carries the first epoch's cell centres into it and takes its values there, as pyproj
+// and numpy did for dem_diff_abs_utm33.asc (to the 1/100 of a cell of the lattice).
+TEST_F(SystemSession, AnEpochInAnotherUtmZoneIsReprojectedOntoTheFirstsCells)
+{
+    e2e::write_file(site("dem_2015.tif"), e2e::geotiff_fixture("dem_2015.tif"));
+    e2e::write_file(site("dem_2020.tif"), e2e::geotiff_fixture("dem_2020_utm33.tif"));
+    const e2e::run_result r = run("site\ndem_2015\n2\ndem_2020\n2\nchange\n0\n0\n1\n");
+    ASSERT_EQ(r.status, 0) << r.console;
+    EXPECT_NE(r.console.find("\n\t        AND 44 COLUMNS\n"
+                             "\n\tThe second DEM covers 41 lines and 41 columns of the first DEM's cells, lower-left "
+                             "corner 483285.000000 5627295.000000:"
+                             "\n\t\tlines 1 to 41 and columns 1 to 41 of the first DEM"
+                             "\n\tTheir difference is taken on these cells.\n"
+                             "\n\tWarning: the two DEMs do not declare the same coordinate system:"
+                             "\n\t\tfirst DEM : WGS 84 / UTM zone 32N (EPSG 32632)"
+                             "\n\t\tsecond DEM: WGS 84 / UTM zone 33N (EPSG 32633)"
+                             "\n\tThe second DEM is reprojected onto the first DEM's cells: each cell's centre "
+                             "carried into its system by PROJ, its value there bilinear from its four nearest cell "
+                             "centres.\n\n\n\tName of the DEM to be created"),
+              std::string::npos)
+        << r.console;
+    int32_t lines = 0, columns = 0, expected_lines = 0, expected_columns = 0;
+    const std::string result = e2e::read_file(site("change_val_abs.asc"));
+    const std::string expected_text = e2e::geotiff_fixture("dem_diff_abs_utm33.asc");
+    EXPECT_EQ(result.substr(0, result.find("nodata")), e2e::text_file(expected_text.substr(0, expected_text.find("nodata"))));
+    const std::vector<double> got = ascii_cells(result, &lines, &columns);
+    const std::vector<double> expected = ascii_cells(expected_text, &expected_lines, &expected_columns);
+    ASSERT_EQ(got.size(), expected.size());
+    for (size_t k = 0; k < got.size(); k++) {
+        ASSERT_EQ(std::isnan(got[k]), std::isnan(expected[k])) << "cell " << k;
+        if (!std::isnan(got[k])) {
+            EXPECT_NEAR(got[k], expected[k], 1e-3) << "cell " << k;
+        }
+    }
+    std::string problem;
+    EXPECT_TRUE(same_coordinate_system(crs_from_text(e2e::read_file(site("change_val_abs.prj")), &problem), epsg(32632)));
+    EXPECT_NE(e2e::read_file(site("change_val_abs_report.html")).find("the second grid reprojected onto the first grid"),
+              std::string::npos);
+#ifndef _WIN32
+    // gdalwarp's bilinear as a second look: it weighs a no-data neighbour out where the
+    // program gives no data, so only the cells both have are compared, loosely.
+    if (std::system("/usr/bin/python3 -c 'import osgeo.gdal, numpy' > /dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no /usr/bin/python3 with GDAL's osgeo and numpy";
+    e2e::write_file(site("look.py"), R"(import sys
+import numpy
+from osgeo import gdal
+gdal.UseExceptions()
+d = sys.argv[1]
+w = gdal.Warp("", d + "dem_2020.tif", format="MEM", dstSRS="EPSG:32632", outputBounds=(483285, 5627295, 484515, 5628525),
+              xRes=30, yRes=30, resampleAlg="bilinear")
+b = w.ReadAsArray().astype(numpy.float64)
+b[b == w.GetRasterBand(1).GetNoDataValue()] = numpy.nan
+gdal_diff = numpy.abs(gdal.Open(d + "dem_2015.tif").ReadAsArray().astype(numpy.float64) - b)
+t = open(d + "change_val_abs.asc").read().split()
+ours = numpy.array([float(v) for v in t[12:]]).reshape(41, 41)
+both = (ours != -9999.9999) & ~numpy.isnan(gdal_diff)
+apart = numpy.abs(ours - gdal_diff)[both]
+print("close" if both.sum() > 1400 and apart.mean() < 0.1 and numpy.percentile(apart, 95) < 0.3 else apart)
+)");
+    FILE *look = popen(("/usr/bin/python3 " + site("look.py") + " " + site("") + " 2>&1").c_str(), "r");
+    EXPECT_EQ(e2e::file_text(look), "close\n");
+    pclose(look);
+#endif
+}
+
+// A site's own grid, which no transformation ties to the map: the run stops naming both.
+TEST_F(SystemSession, NoTransformationBetweenTheSystemsStopsTheRun)
+{
+    e2e::write_file(site("dem_2015.tif"), e2e::geotiff_fixture("dem_2015.tif"));
+    e2e::write_file(site("site.asc"), e2e::geotiff_fixture("dem_diff_abs.asc"));
+    e2e::write_file(site("site.prj"),
+                    "LOCAL_CS[\"site grid\",LOCAL_DATUM[\"pillar 7\",0],UNIT[\"metre\",1],AXIS[\"X\",EAST],AXIS[\"Y\",NORTH]]");
+    const e2e::run_result r = run("site\ndem_2015\n2\nsite\n0\nchange\n0\n0\n1\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.console.find("\n\tPROJ knows no transformation between the coordinate systems of the two DEMs:"
+                             "\n\t\tc:\\images\\site\\dem_2015.tif: WGS 84 / UTM zone 32N (EPSG 32632)"
+                             "\n\t\tc:\\images\\site\\site.asc: site grid (no EPSG code)"
+                             "\n\tReproject one of them into the other's system first.\n"),
+              std::string::npos)
+        << r.console;
+    EXPECT_EQ(r.console.find("Name of the DEM to be created"), std::string::npos);
 }
 
 } // namespace

@@ -48,7 +48,7 @@ std::string alignment_warning(const grid_placement &first, const grid_placement 
     return warning + last_line;
 }
 
-std::string coordinate_system_warning(const geo_keys &first, const geo_keys &second)
+std::string coordinate_system_warning(const geo_keys &first, const geo_keys &second, const std::string &last_line)
 {
     // A grid that declares none is taken to be in the other's system, as ever; two
     // GeoTIFFs are still told apart when one of them declares none.
@@ -63,5 +63,5 @@ std::string coordinate_system_warning(const geo_keys &first, const geo_keys &sec
     warning += "\n\t\tsecond DEM: " + second_text;
     if (first_text == second_text)
         warning += "\n\t\tthey bear the same name, but PROJ finds them different";
-    return warning + "\n\tTheir difference is still taken cell by cell.\n";
+    return warning + last_line;
 }

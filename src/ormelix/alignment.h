@@ -30,7 +30,8 @@ std::string alignment_warning(const grid_placement &first, const grid_placement 
 
 // The warning shown when the inputs declare coordinate systems that PROJ does not find
 // equivalent, naming each as PROJ does; also when only one of two GeoTIFFs declares one.
-// Empty when they agree or when a grid of another form declares none.
-std::string coordinate_system_warning(const geo_keys &first, const geo_keys &second);
+// Empty when they agree or when a grid of another form declares none. last_line says
+// what becomes of them.
+std::string coordinate_system_warning(const geo_keys &first, const geo_keys &second, const std::string &last_line);
 
 #endif

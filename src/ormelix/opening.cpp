@@ -15,6 +15,7 @@
 #include "ormelix/confidence_dialogue.h"
 #include "platform/platform.h"
 #include "regrid/frame_step.h"
+#include "regrid/reprojection.h"
 #include "text/number_text.h"
 #include "treatment/file_forms.h"
 
@@ -84,17 +85,31 @@ cell_frame frame_of(const input_grid &grid)
     return frame;
 }
 
-// Two georeferenced grids in one coordinate system are brought onto one frame; the
-// console says where it lies right after the second grid's summary. Returns how the
-// alignment warning ends.
+// Two grids that each declare a system, not the same one.
+bool reprojects(const input_grid &first, const input_grid &second)
+{
+    return !first.geokeys.crs.empty() && !second.geokeys.crs.empty() && first.corner_ok != 0 && second.corner_ok != 0;
+}
+
+// Two georeferenced grids in one coordinate system are brought onto one frame, in two
+// the second reprojected onto the first's cells; the console says where it lies right
+// after the second grid's summary. Returns how the alignment warning ends.
 std::string plan_frames(const input_grid &first, const input_grid &second, const cell_frame &first_frame,
                         const cell_frame &second_frame, bool one_system)
 {
     keep_input_frames(first_frame, second_frame);
     if (!first_frame.has_corner || !second_frame.has_corner)
         return CELL_BY_CELL_LINE;
-    // Two systems: no common ground can be told from the coordinates; the grids are
-    // differenced cell by cell, as long as their counts agree.
+    if (!one_system && reprojects(first, second)) {
+        std::fputs(frame_step_text(plan_run_reprojection(first_frame, second_frame, first.geokeys.crs,
+                                                         second.geokeys.crs))
+                       .c_str(),
+                   stdout);
+        return reprojection_line();
+    }
+    // A GeoTIFF that declares no system beside one that does: no common ground can be
+    // told from the coordinates; the grids are differenced cell by cell, as long as
+    // their counts agree.
     if (!one_system) {
         if (second.lines != first.lines || second.columns != first.columns)
             stop_frame_differs(second.nomim, second.lines, second.columns, first.lines, first.columns);
@@ -217,12 +232,13 @@ void opening()
                     "\n\n\tTHE SECOND DEM NAMED %s HAS : ");
     check_second_frame(second, first.corner_ok != 0 && second.corner_ok != 0);
     second_cells = cells_of(second);
-    const std::string systems_warning = coordinate_system_warning(first.geokeys, second.geokeys);
-    const std::string last_line =
-        plan_frames(first, second, first_frame, frame_of(second), systems_warning.empty());
-    // Warnings only: scripts that feed the answers keep working.
-    std::fputs(alignment_warning(first_placement, placement_of(second), last_line).c_str(), stdout);
-    std::fputs(systems_warning.c_str(), stdout);
+    const bool one_system = coordinate_system_warning(first.geokeys, second.geokeys, "").empty();
+    const std::string last_line = plan_frames(first, second, first_frame, frame_of(second), one_system);
+    // Warnings only: scripts that feed the answers keep working. Corners in two systems
+    // cannot be compared.
+    if (one_system || !reprojects(first, second))
+        std::fputs(alignment_warning(first_placement, placement_of(second), last_line).c_str(), stdout);
+    std::fputs(coordinate_system_warning(first.geokeys, second.geokeys, last_line).c_str(), stdout);
     frame_step();
 
     output_dialogue();

@@ -113,6 +113,8 @@ double **resampled(double **on_second_cells)
     const grid_view target{out, plan.lines, plan.columns};
     if (plan.kind == frames_area_mean)
         area_mean_fill(source, target, plan.positions);
+    else if (plan.kind == frames_reprojected)
+        bilinear_fill(source, target, plan.carried);
     else
         bilinear_fill_affine(source, target, plan.positions);
     return out;
@@ -171,6 +173,7 @@ std::string frame_step_text(const frame_plan &p)
                "\n\tTheir difference is taken on this common part.\n";
     case frames_bilinear:
     case frames_area_mean:
+    case frames_reprojected:
         return text_printf("\n\tThe second DEM covers %d lines and %d columns of the first DEM's cells, lower-left "
                            "corner %s:",
                            p.lines, p.columns, corner.c_str()) +
@@ -203,6 +206,9 @@ std::string frame_step_report_text(const frame_plan &p)
     case frames_area_mean:
         return "the second grid resampled onto the first grid's cells (the area-weighted mean of its cells "
                "inside each), on " + first;
+    case frames_reprojected:
+        return "the second grid reprojected onto the first grid's cells (each cell's centre carried into its "
+               "coordinate system by PROJ, bilinear from its four nearest cell centres), on " + first;
     default:
         return "none: both grids have this frame";
     }
@@ -221,9 +227,14 @@ void keep_input_frames(const cell_frame &first, const cell_frame &second)
 
 const frame_plan &plan_run_frame_step(const cell_frame &first, const cell_frame &second)
 {
+    return keep_run_plan(first, second, plan_frame_step(first, second));
+}
+
+const frame_plan &keep_run_plan(const cell_frame &first, const cell_frame &second, const frame_plan &plan)
+{
     keep_input_frames(first, second);
     record.planned = true;
-    record.plan = plan_frame_step(first, second);
+    record.plan = plan;
     if (record.plan.kind == frames_apart)
         stop_with_message("\n\tThe DEMs %s and %s have no cell in common:\n\t\t%s covers %s\n\t\t%s covers %s\n\t"
                           "Give two grids of the same ground.\n",

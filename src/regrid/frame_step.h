@@ -25,6 +25,7 @@ enum frame_step_kind {
     frames_common_part,  // one lattice of cells: the part both grids cover
     frames_bilinear,     // out of step: the second's values at the first's cell centres
     frames_area_mean,    // the second at least twice as fine: its mean over each first cell
+    frames_reprojected,  // another coordinate system: bilinear at centres carried by PROJ
     frames_apart,        // no cell in common
 };
 
@@ -38,6 +39,8 @@ struct frame_plan {
     // Resampled: the second's positions of the result's cell centres (bilinear), or
     // the second's cells each result cell spans, from its edges (area mean).
     affine_positions positions = {0.0, 1.0, 0.0, 1.0};
+    // Reprojected: the second's positions of the result's cell centres, line by line.
+    source_positions carried;
 };
 
 // Two grids are on one lattice when their cell sizes agree within a millionth and their
@@ -70,6 +73,8 @@ void keep_input_frames(const cell_frame &first, const cell_frame &second);
 // Plans the step of the run's two grids (read at their own frames) and keeps it; stops
 // the run, naming both grids and their extents, when they have no cell in common.
 const frame_plan &plan_run_frame_step(const cell_frame &first, const cell_frame &second);
+// Keeps a plan made elsewhere (a reprojection) as the run's, with the same stop.
+const frame_plan &keep_run_plan(const cell_frame &first, const cell_frame &second, const frame_plan &plan);
 // Applies the kept plan to the globals: the first grid cut to the result's frame (its
 // lines shared, not copied), the second cut or resampled onto it.
 void frame_step();
