@@ -206,6 +206,23 @@ for side in $sizes; do
     echo "  GeoTIFF -> GeoTIFF: processor time $cpu x the wall time"
     peaks="$peaks GeoTIFF->GeoTIFF $peak ${base_peak:-0}"
 
+    # The change at a confidence level beside the limit: two uniform errors are a limit of
+    # t x sigma and must take no longer; two error grids (the epochs' own files copied,
+    # which detect nothing: the time is the reading and the pass) at most 1.5 x the limit.
+    session "GeoTIFF -> GeoTIFF, limit 0.5 m" 'bench\nnorth\n2\nsouth\n2\ndiff\n2\n0\n0\n0.5\n' "$tif_in"
+    limit_wall=$wall
+    session "GeoTIFF -> GeoTIFF, uniform errors at 95 %" \
+        'bench\nnorth\n2\nsouth\n2\ndiff\n2\n0\n2\n0.1\n0.15\n95\n' "$tif_in"
+    uniform_ratio=$(echo "$wall $limit_wall" | awk '{ printf "%.2f", $1 / $2 }')
+    [ -f "$folder/error_north.tif" ] || cp "$folder/north.tif" "$folder/error_north.tif"
+    [ -f "$folder/error_south.tif" ] || cp "$folder/south.tif" "$folder/error_south.tif"
+    session "GeoTIFF -> GeoTIFF, two error grids at 95 %" \
+        'bench\nnorth\n2\nsouth\n2\ndiff\n2\n0\n2\nerror_north\nerror_south\n95\n' \
+        "$((tif_in * 2))"
+    grids_ratio=$(echo "$wall $limit_wall" | awk '{ printf "%.2f", $1 / $2 }')
+    echo "  confidence level: uniform errors $uniform_ratio x the limit session (target at most 1), two error" \
+        "grids $grids_ratio x (target at most 1.5)"
+
     # The second epoch half a cell east and south of the first: resampled onto its cells.
     session "GeoTIFF half a cell off -> GeoTIFF" 'bench\nnorth\n2\nsouth_half\n2\ndiff\n2\n0\n1\n' "$tif_in"
     half_ratio=$(echo "$wall $tif_wall" | awk '{ printf "%.2f", $1 / $2 }')
