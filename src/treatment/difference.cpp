@@ -470,7 +470,23 @@ void prepare_pass_test()
     }
     pass_test.errors.first = rows[0];
     pass_test.errors.second = rows[1];
+    // A cell without an error has no data: so it is for the report and the writers too.
+    for (int32_t i = 0; i < nb_lig; i++)
+        for (int32_t j = 0; j < nb_col; j++) {
+            const double s1 = rows[0][i][j], s2 = rows[1][i][j];
+            if (s1 != s1 || s2 != s2)
+                dtab_dem2[i][j] = NAN;
+        }
 }
+
+} // namespace
+
+const cell_errors *run_cell_errors()
+{
+    return pass_test.by_cell ? &pass_test.errors : nullptr;
+}
+
+namespace {
 
 void run_difference_of_lines(int32_t first_line, int32_t end_line, const double *line_areas,
                              difference_part *part)
@@ -505,7 +521,7 @@ change_gathering run_difference(const std::vector<double> &line_areas, double *d
     // Line by line on two threads: each line comes from memory once, and the report
     // takes what it needs of it from the processor's cache.
     prepare_pass_test();
-    difference_part parts[2];
+    difference_part parts[2];  // the report's gathering reads the test prepared above
     change_gathering gathering = gather_run_change(line_areas, [&](size_t half, size_t line) {
         const int32_t i = static_cast<int32_t>(line);
         run_difference_of_lines(i, i + 1, line_areas.data(), &parts[half]);

@@ -41,15 +41,8 @@ struct difference_part {
     double high = -INFINITY;
     change_budget budget;
 };
-// errors, when given, holds the standard deviations of the cells of both grids (with
-// the lines of the grid, from line 0) and the factor t of the confidence level: a change
-// is then detected where its magnitude is at least t times the root sum of their
-// squares, and basis and hypso are not looked at but for the positive kind's hypso.
-struct cell_errors {
-    double *const *first;
-    double *const *second;
-    double t;
-};
+// errors, when given, holds the standard deviations of the cells of both grids (see
+// cell_errors): basis and hypso are then not looked at but for the positive kind's hypso.
 void difference_of_lines(double *const *first, double *const *second, double **out, int32_t first_line,
                          int32_t end_line, int32_t columns, int32_t type_treat, int32_t basis, double hypso,
                          const double *line_areas, difference_part *part, const cell_errors *errors = nullptr);
@@ -73,6 +66,9 @@ change_gathering run_difference(const std::vector<double> &line_areas, double *d
 // (a class) taken as the run's own is. The run's pass must have been prepared (treatment).
 void run_difference_of_run(int32_t line, int32_t start, int32_t end, double *scratch, const double *line_areas,
                            difference_part *part);
+// The run's errors of the cells when its test has them by cell (null otherwise), once
+// run_difference or treatment has begun.
+const cell_errors *run_cell_errors();
 
 // The difference of the grids read into the result, handed to the writer asked for,
 // and the budget file and the report beside it.
