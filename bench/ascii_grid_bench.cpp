@@ -98,7 +98,7 @@ void BM_ReadSavedGrid(benchmark::State &state)
     const std::string path = folder + "/saved.asc";
     double **grid = terrain();
     FILE *fp = std::fopen(path.c_str(), "w");
-    write_ascii_grid(fp, grid, SIDE, SIDE, 512000, 4100000, 5, nullptr);
+    write_ascii_grid(fp, grid, SIDE, SIDE, 512000, 4100000, 5, 5, nullptr);
     std::fclose(fp);
     frdmatrice(grid, SIDE);
     read_file(state, path);
@@ -113,7 +113,7 @@ void BM_WriteGrid(benchmark::State &state)
     double **grid = terrain();
     for (auto _ : state) {
         FILE *fp = std::fopen(path.c_str(), "w");
-        if (!write_ascii_grid(fp, grid, SIDE, SIDE, 512000, 4100000, 5, nullptr))
+        if (!write_ascii_grid(fp, grid, SIDE, SIDE, 512000, 4100000, 5, 5, nullptr))
             state.SkipWithError("the grid did not write");
         std::fclose(fp);
     }

@@ -162,7 +162,7 @@ for side in $sizes; do
         "$bin/make_bench_grids" "$root" "$side"
         touch "$stamp"
     fi
-    [ -f "$folder/south.tif" ] || "$bin/make_bench_geotiffs" "$folder"
+    [ -f "$folder/south_utm32.tif" ] || "$bin/make_bench_geotiffs" "$folder"
     asc_in=$(bytes_of "$folder/north.asc" "$folder/south.asc")
     m2_in=$(bytes_of "$folder/north_m2.raw" "$folder/south_m2.raw")
     m4_in=$(bytes_of "$folder/north_m4.raw" "$folder/south_m4.raw")
@@ -205,6 +205,35 @@ for side in $sizes; do
     tif_cpu=$cpu
     echo "  GeoTIFF -> GeoTIFF: processor time $cpu x the wall time"
     peaks="$peaks GeoTIFF->GeoTIFF $peak ${base_peak:-0}"
+
+    # The change at a confidence level beside the limit: two uniform errors are a limit of
+    # t x sigma and must take no longer; two error grids (the epochs' own files copied,
+    # which detect nothing: the time is the reading and the pass) at most 1.5 x the limit.
+    session "GeoTIFF -> GeoTIFF, limit 0.5 m" 'bench\nnorth\n2\nsouth\n2\ndiff\n2\n0\n0\n0.5\n' "$tif_in"
+    limit_wall=$wall
+    session "GeoTIFF -> GeoTIFF, uniform errors at 95 %" \
+        'bench\nnorth\n2\nsouth\n2\ndiff\n2\n0\n2\n0.1\n0.15\n95\n' "$tif_in"
+    uniform_ratio=$(echo "$wall $limit_wall" | awk '{ printf "%.2f", $1 / $2 }')
+    [ -f "$folder/error_north.tif" ] || cp "$folder/north.tif" "$folder/error_north.tif"
+    [ -f "$folder/error_south.tif" ] || cp "$folder/south.tif" "$folder/error_south.tif"
+    session "GeoTIFF -> GeoTIFF, two error grids at 95 %" \
+        'bench\nnorth\n2\nsouth\n2\ndiff\n2\n0\n2\nerror_north\nerror_south\n95\n' \
+        "$((tif_in * 2))"
+    grids_ratio=$(echo "$wall $limit_wall" | awk '{ printf "%.2f", $1 / $2 }')
+    echo "  confidence level: uniform errors $uniform_ratio x the limit session (target at most 1), two error" \
+        "grids $grids_ratio x (target at most 1.5)"
+
+    # The second epoch half a cell east and south of the first: resampled onto its cells.
+    session "GeoTIFF half a cell off -> GeoTIFF" 'bench\nnorth\n2\nsouth_half\n2\ndiff\n2\n0\n1\n' "$tif_in"
+    half_ratio=$(echo "$wall $tif_wall" | awk '{ printf "%.2f", $1 / $2 }')
+    # Its peak beyond the aligned session's, in grids of doubles of the frame.
+    half_grids=$(echo "$peak $tif_peak $cells" | awk '{ printf "%.2f", ($1 - $2) * 1024 / ($3 * 8) }')
+    peaks="$peaks GeoTIFF-half->GeoTIFF $peak ${base_peak:-0}"
+
+    # The second epoch in the next UTM zone: reprojected onto the first's cells.
+    session "GeoTIFF in two UTM zones -> GeoTIFF" 'bench\nnorth\n2\nsouth_utm32\n2\ndiff\n2\n0\n1\n' "$tif_in"
+    zones_ratio=$(echo "$wall $tif_wall" | awk '{ printf "%.2f", $1 / $2 }')
+    peaks="$peaks GeoTIFF-two-zones->GeoTIFF $peak ${base_peak:-0}"
 
     FLOOR_KEY=floor_s
     f=$(best_floor "$bin/floor_probe" ascii "$folder/north.asc" "$folder/south.asc")
@@ -288,6 +317,9 @@ $(pass_of BM_DifferenceAndReport)"
             ratios="$ratios $(verdict "$report_mib" "<=" 16 "report MiB beyond the grids")"
         fi
     fi
+    ratios="$ratios; $(verdict "$half_ratio" "<=" 1.3 "GeoTIFF half a cell off / aligned time");"
+    ratios="$ratios $(verdict "$zones_ratio" "<=" 1.5 "GeoTIFF in two UTM zones / one zone time");"
+    ratios="$ratios $(verdict "$half_grids" "<=" 1 "GeoTIFF half a cell off, peak beyond the aligned in grids of doubles")"
     ratios="$ratios; $(echo "$tif_peak $cells" | awk '{
         limit = ($2 * 24 + 64 * 1048576) / 1024
         printf "GeoTIFF->GeoTIFF peak %.0f MiB (target <= 3 x 8 bytes/cell + 64 MiB = %.0f MiB: %s)",

@@ -3,6 +3,7 @@
 // word; and a name the dialogue lets through must keep every path built from it inside
 // the root folder, as the system will see that path.
 #include <cerrno>
+#include <cfloat>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include "fuzz_check.h"
 #include "console/console.h"
 #include "text/number_text.h"
+#include "ormelix/confidence_dialogue.h"
 #include "ormelix/opening.h"
 #include "platform/platform.h"
 
@@ -117,6 +119,30 @@ void check_name(const std::string &word)
     }
 }
 
+// The questions of the test at a confidence level: an error is a number of 0 or more, or
+// else a name that stays inside the root folder; a level lies strictly between 0 and 100.
+void check_confidence_answers(const std::string &word)
+{
+    char *end = nullptr;
+    const double parsed = std::strtod(word.c_str(), &end);
+    const bool number = !word.empty() && end == word.c_str() + word.size();
+    double sigma = -1.0;
+    const error_answer answer = read_error_answer(word, &sigma);
+    if (number) {
+        FUZZ_CHECK(answer == (parsed >= 0.0 && parsed <= DBL_MAX ? ERROR_NUMBER : ERROR_NOT_AN_ERROR));
+        if (answer == ERROR_NUMBER)
+            FUZZ_CHECK(fuzz::same_double(sigma, parsed));
+    } else {
+        FUZZ_CHECK(answer == (name_stays_inside(word) ? ERROR_GRID_NAME : ERROR_BAD_NAME));
+    }
+    if (answer != ERROR_NUMBER)
+        FUZZ_CHECK(sigma == -1.0);
+    double level = -1.0;
+    const bool taken = read_confidence_level(word, &level);
+    FUZZ_CHECK(taken == (number && parsed > 0.0 && parsed < 100.0));
+    FUZZ_CHECK(taken ? fuzz::same_double(level, parsed) : level == -1.0);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -137,6 +163,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         check_whole_number(w);
         check_real_number(w);
         check_name(w);
+        check_confidence_answers(w);
     }
     return 0;
 }

@@ -170,6 +170,10 @@ grid_reading read_word_by_word(const uint8_t *data, size_t size)
             h.yll = real;
             h.y_center = keyword.text.size() == 9 && strncasecmp(keyword.text.c_str(), "yllcenter", 9) == 0;
         } else if (field == 5) {
+            if (!(real > 0.0 && std::isfinite(real))) {
+                fault(header_cell_size_not_positive, header_line, value.line, value.text);
+                continue;
+            }
             h.cellsize = real;
             if (keyword.text.size() != 2 || strncasecmp(keyword.text.c_str(), "dx", 2) != 0)
                 continue;
@@ -184,8 +188,8 @@ grid_reading read_word_by_word(const uint8_t *data, size_t size)
             const word &dy = words[next++];
             if (!real_word(dy.text, &h.dy))
                 fault(header_value_not_number, 6, dy.line, dy.text);
-            else if (!(std::fabs(h.dx - h.dy) <= std::max(std::fabs(h.dx), std::fabs(h.dy)) * 1e-9))
-                fault(header_cells_not_square, 6, dy.line, dy.text);
+            else if (!(h.dy > 0.0 && std::isfinite(h.dy)))
+                fault(header_cell_size_not_positive, 6, dy.line, dy.text);
         } else {
             h.nodata_value = real;
             h.nodata_present = true;
@@ -194,10 +198,11 @@ grid_reading read_word_by_word(const uint8_t *data, size_t size)
     reading.header_read = h.fault == header_fine;
     if (!reading.header_read)
         return reading;
+    h.cellsize_y = h.dx_dy ? h.dy : h.cellsize;
     if (h.x_center)
         h.xll -= h.cellsize / 2.0;
     if (h.y_center)
-        h.yll -= h.cellsize / 2.0;
+        h.yll -= h.cellsize_y / 2.0;
     if (!body_is_read(h, size))
         return reading;
 
@@ -251,7 +256,7 @@ void expect_same(const grid_reading &a, const grid_reading &b)
     if (!a.header_read)
         return;
     FUZZ_CHECK(fuzz::same_double(x.xll, y.xll) && fuzz::same_double(x.yll, y.yll));
-    FUZZ_CHECK(fuzz::same_double(x.cellsize, y.cellsize));
+    FUZZ_CHECK(fuzz::same_double(x.cellsize, y.cellsize) && fuzz::same_double(x.cellsize_y, y.cellsize_y));
     FUZZ_CHECK(x.dx_dy == y.dx_dy && fuzz::same_double(x.dx, y.dx) && fuzz::same_double(x.dy, y.dy));
     FUZZ_CHECK(x.nodata_present == y.nodata_present);
     FUZZ_CHECK(fuzz::same_double(x.nodata_value, y.nodata_value));

@@ -64,7 +64,7 @@ void check_ascii_round_trip(double **out, int32_t lines, int32_t columns, size_t
     size_t length = 0;
     FILE *fp = fuzz::open_output(&text, &length);
     FUZZ_CHECK(fp != nullptr);
-    FUZZ_CHECK(write_ascii_grid(fp, out, columns, lines, 512000.25, -12.5, 25.0, nullptr, block_size));
+    FUZZ_CHECK(write_ascii_grid(fp, out, columns, lines, 512000.25, -12.5, 25.0, 25.0, nullptr, block_size));
     FUZZ_CHECK(fuzz::close_output(fp, &text, &length) == 0);
 
     FILE *in = fuzz::memory_file(reinterpret_cast<const uint8_t *>(text), length);

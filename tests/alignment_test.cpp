@@ -29,6 +29,8 @@ TEST(Alignment, WarnsBeyondAThousandthOfACellOrAMillionthOfTheSize)
         {"corner 1/2000 cell off", SRTM, moved(0.0005, -0.0005), false},
         {"corner 1/400 cell off in Y", SRTM, moved(0, 0.0025), true},
         {"corner half a cell off in X", SRTM, moved(-0.5, 0), true},
+        {"corners whole cells apart: one lattice", SRTM, moved(3.0004, -120), false},
+        {"whole cells apart, sizes 2 ppm apart", SRTM, moved(3, 0, CELL * (1 + 2e-6)), true},
         {"sizes 0.5 ppm apart", SRTM, moved(0, 0, CELL * (1 + 5e-7)), false},
         {"sizes 2 ppm apart", SRTM, moved(0, 0, CELL * (1 + 2e-6)), true},
         {"raster and ASCII grid, same size", RASTER_25, {true, 512000, 4800000, 25, 25}, false},

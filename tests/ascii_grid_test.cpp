@@ -143,11 +143,12 @@ TEST(AsciiGridHeader, RefusesBadCountsAndValuesNamingTheLine)
         {"", header_ends_early, 1, ""},
         {"ncols 3\nnrows 2\nxllcorner", header_ends_early, 3, ""},
         {"ncols 3\nnrows 2\n" + fixed + "nodata_value", header_ends_early, 6, ""},
-        // Cells that are not square, as GDAL writes them, and dx without its dy.
-        {"ncols 3\nnrows 2\nxllcorner 1\nyllcorner 1\ndx 0.016666666667\ndy 0.008333333333\n",
-         header_cells_not_square, 6, "0.008333333333"},
-        {"ncols 3\nnrows 2\nxllcorner 1\nyllcorner 1\nDX 1\nDY 1.000000002\n", header_cells_not_square, 6,
-         "1.000000002"},
+        // Cells of no size or of a negative one; a dy that is not a number, and dx without its dy.
+        {"ncols 3\nnrows 2\nxllcorner 1\nyllcorner 1\ncellsize 0\n", header_cell_size_not_positive, 5, "0"},
+        {"ncols 3\nnrows 2\nxllcorner 1\nyllcorner 1\ndx inf\ndy 1\n", header_cell_size_not_positive, 5, "inf"},
+        {"ncols 3\nnrows 2\nxllcorner 1\nyllcorner 1\ndx 30\ndy -20\n", header_cell_size_not_positive, 6, "-20"},
+        {"ncols 3\nnrows 2\nxllcorner 1\nyllcorner 1\ndx 0.016666666667\ndy 0.00833,3\n",
+         header_value_not_number, 6, "0.00833,3"},
         {"ncols 3\nnrows 2\nxllcorner 1\nyllcorner 1\ndx 1\n", header_ends_early, 6, ""},
         {"ncols 3\nnrows 2\nxllcorner 1\nyllcorner 1\ndx 1\ndy 1\nnodata_value none\n",
          header_value_not_number, 7, "none"},
@@ -168,12 +169,23 @@ TEST(AsciiGridHeader, RefusesBadCountsAndValuesNamingTheLine)
     EXPECT_EQ(read_grid("ncols +7\nnrows 007\n" + fixed).header.nrows, 7);
 }
 
-TEST(AsciiGridHeader, EqualDxAndDyAreOneCellSize)
+TEST(AsciiGridHeader, DxAndDyAreTheWidthAndHeightOfACell)
 {
-    // Equal to one part in 10^9; the no-data line, or the body, follows dy.
-    grid_read r = read_grid("ncols 2\nnrows 1\nxllcenter 10\nyllcorner 20\ndx 0.008333333333\n"
-                            "dy 0.0083333333330001\nNODATA_value -9\n1 -9\n");
+    // As GDAL writes them, with the centre forms half of each away.
+    grid_read r = read_grid("ncols 2\nnrows 3\nxllcenter 5.908333333333\nYLLCENTER 50\nDX 0.016666666667\n"
+                            "DY 0.008333333333\nNODATA_value -32768\n465 412 447 432 513 -32768\n");
+    ASSERT_TRUE(r.header_ok);
+    EXPECT_EQ(r.header.cellsize, 0.016666666667);
+    EXPECT_EQ(r.header.cellsize_y, 0.008333333333);
+    EXPECT_EQ(r.header.xll, 5.908333333333 - 0.016666666667 / 2);
+    EXPECT_EQ(r.header.yll, 50 - 0.008333333333 / 2);
+    EXPECT_TRUE(std::isnan(r.cells.at(2).at(1)));
+    // Equal to one part in 10^9 or not, they are kept as the file gives them; the no-data
+    // line, or the body, follows dy.
+    r = read_grid("ncols 2\nnrows 1\nxllcenter 10\nyllcorner 20\ndx 0.008333333333\n"
+                  "dy 0.0083333333330001\nNODATA_value -9\n1 -9\n");
     EXPECT_EQ(r.header.cellsize, 0.008333333333);
+    EXPECT_EQ(r.header.cellsize_y, 0.0083333333330001);
     EXPECT_EQ(r.header.xll, 10 - 0.008333333333 / 2);
     EXPECT_TRUE(std::isnan(r.cells.at(0).at(1)));
     // Without a no-data line dy is no longer taken for one: 0.5 is an altitude here.
@@ -414,14 +426,6 @@ TEST(AsciiGridPixelSize, TruncatesTowardZeroWithoutOverflow)
     EXPECT_EQ(truncate_to_int32(std::nan("")), 0);
     EXPECT_EQ(truncate_to_int32(1e300), 2147483647);
     EXPECT_EQ(truncate_to_int32(-1e300), -2147483647 - 1);
-}
-
-TEST(AsciiGridPrj, OnlyAGeographicSystemDeclaresDegrees)
-{
-    EXPECT_TRUE(wkt_is_geographic("GEOGCS[\"GCS_WGS_1984\",DATUM[\"D_WGS_1984\""));
-    EXPECT_TRUE(wkt_is_geographic("\xEF\xBB\xBF\r\n geogcrs [\"WGS 84\""));  // a byte order mark, blanks
-    EXPECT_FALSE(wkt_is_geographic("PROJCS[\"WGS_1984_UTM_Zone_32N\",GEOGCS[\"GCS_WGS_1984\""));
-    EXPECT_FALSE(wkt_is_geographic("GEOGCSS[\"\""));
 }
 
 // The two readers as the dialogue calls them, on their globals and files.

@@ -14,6 +14,7 @@
 #include "gridfiles/ascii_grid.h"
 #include "nrutil.h"
 #include "globals/globals.h"
+#include "treatment/frame_area.h"
 #include "platform/platform.h"
 #include "e2e_support.h"
 
@@ -46,12 +47,12 @@ struct written {
 };
 
 written write_grid(double **grid, int32_t nb_col, int32_t nb_lig, double xll = 0, double yll = 0,
-                   double cellsize = 1)
+                   double cellsize = 1, double cellsize_y = 1)
 {
     FILE *fp = std::tmpfile();
     FILE *progress = std::tmpfile();
     written w;
-    w.ok = write_ascii_grid(fp, grid, nb_col, nb_lig, xll, yll, cellsize, progress);
+    w.ok = write_ascii_grid(fp, grid, nb_col, nb_lig, xll, yll, cellsize, cellsize_y, progress);
     w.text = file_text(fp);
     w.progress = file_text(progress);
     std::fclose(fp);
@@ -103,7 +104,7 @@ TEST(AsciiWriter, LargeGridsGoOutInBlocksAndAFullDiskIsFoundEarly)
 
     FILE *full = std::fopen("/dev/full", "w");
     if (full) {
-        EXPECT_FALSE(write_ascii_grid(full, grid, columns, 1, 0, 0, 1, nullptr));
+        EXPECT_FALSE(write_ascii_grid(full, grid, columns, 1, 0, 0, 1, 1, nullptr));
         std::fclose(full);
     }
     frdmatrice(grid, 1);
@@ -144,14 +145,14 @@ TEST(AsciiWriter, TextFormattedByTwoThreadsIsTheTextOfOne)
                 grid[i][j] = varied_value(static_cast<size_t>(i) * f.nb_col + j);
                 body += printed(grid[i][j]);
             }
-        const std::string expected = format_ascii_header(f.nb_col, f.nb_lig, 0, 0, 1) + body;
+        const std::string expected = format_ascii_header(f.nb_col, f.nb_lig, 0, 0, 1, 1) + body;
         std::string progress;
         for (int32_t line = 100; line < f.nb_lig; line += 100)
             progress += "\tline " + std::to_string(line) + "              \r";
         for (size_t block : blocks) {
             FILE *fp = std::tmpfile();
             FILE *shown = std::tmpfile();
-            ASSERT_TRUE(write_ascii_grid(fp, grid, f.nb_col, f.nb_lig, 0, 0, 1, shown, block));
+            ASSERT_TRUE(write_ascii_grid(fp, grid, f.nb_col, f.nb_lig, 0, 0, 1, 1, shown, block));
             EXPECT_EQ(file_text(fp), expected) << f.nb_col << "x" << f.nb_lig << " block " << block;
             EXPECT_EQ(file_text(shown), progress) << f.nb_col << "x" << f.nb_lig << " block " << block;
             std::fclose(fp);
@@ -170,7 +171,7 @@ TEST(AsciiWriter, AFullDiskIsFoundWhateverThreadFormattedTheBlock)
     FILE *full = std::fopen("/dev/full", "w");
     if (full) {
         for (size_t block : {size_t(4096), size_t(65536)})
-            EXPECT_FALSE(write_ascii_grid(full, grid, 1000, 40, 0, 0, 1, nullptr, block)) << block;
+            EXPECT_FALSE(write_ascii_grid(full, grid, 1000, 40, 0, 0, 1, 1, nullptr, block)) << block;
         std::fclose(full);
     }
     frdmatrice(grid, 40);
@@ -178,32 +179,50 @@ TEST(AsciiWriter, AFullDiskIsFoundWhateverThreadFormattedTheBlock)
 
 TEST(AsciiWriter, SavedGridReadsBackIntoTheSameFrame)
 {
-    double **grid = grid_of({{1234.5678915, -0.0000004, 17}, {std::nan(""), 1e6 / 3, -42.25}});
-    written w = write_grid(grid, 3, 2, 654321.125, 4321987.0625, 12.5);
-    FILE *fp = std::tmpfile();
-    std::fwrite(w.text.data(), 1, w.text.size(), fp);
-    std::rewind(fp);
-    text_source src;
-    text_source_start(&src, fp);
-    ascii_header header;
-    ASSERT_TRUE(parse_ascii_header(&src, &header));
-    EXPECT_EQ(header.ncols, 3);
-    EXPECT_EQ(header.nrows, 2);
-    EXPECT_EQ(header.xll, 654321.125);
-    EXPECT_EQ(header.yll, 4321987.0625);
-    EXPECT_EQ(header.cellsize, 12.5);
-    double **back = dmatrice(3, 2);
-    ascii_body_fault fault;
-    ASSERT_TRUE(read_ascii_body(&src, header, back, 3, 2, nullptr, &fault));
-    EXPECT_EQ(back[0][0], 1234.567892);
-    EXPECT_EQ(back[0][1], 0.0);
-    EXPECT_EQ(back[0][2], 17.0);
-    EXPECT_TRUE(std::isnan(back[1][0]));
-    EXPECT_EQ(back[1][1], 333333.333333);
-    EXPECT_EQ(back[1][2], -42.25);
-    std::fclose(fp);
-    frdmatrice(back, 2);
-    frdmatrice(grid, 2);
+    // Square cells keep one "cellsize" line; others get GDAL's "dx" and "dy" lines. Sizes
+    // one part in 10^12 apart are one size; one part in 10^5 (ETOPO's) are two.
+    const struct {
+        double dx, dy;
+        const char *lines;
+    } cells[] = {
+        {12.5, 12.5, "cellsize 12.500000\n"},
+        {0.008333333333333337, 0.008333333333333333, "cellsize 0.008333333333333337\n"},
+        {0.0125, 0.008333333333333333, "dx 0.012500\ndy 0.008333333333333333\n"},
+        {30, 20, "dx 30.000000\ndy 20.000000\n"},
+        {0.016666666666666666, 0.016666833333333333, "dx 0.016666666666666666\ndy 0.016666833333333332\n"},
+    };
+    for (const auto &c : cells) {
+        SCOPED_TRACE(c.lines);
+        double **grid = grid_of({{1234.5678915, -0.0000004, 17}, {std::nan(""), 1e6 / 3, -42.25}});
+        written w = write_grid(grid, 3, 2, 654321.125, 4321987.0625, c.dx, c.dy);
+        EXPECT_EQ(w.text.substr(0, w.text.find("nodata")),
+                  "ncols 3\nnrows 2\nxllcorner 654321.125000\nyllcorner 4321987.062500\n" + std::string(c.lines));
+        FILE *fp = std::tmpfile();
+        std::fwrite(w.text.data(), 1, w.text.size(), fp);
+        std::rewind(fp);
+        text_source src;
+        text_source_start(&src, fp);
+        ascii_header header;
+        ASSERT_TRUE(parse_ascii_header(&src, &header));
+        EXPECT_EQ(header.ncols, 3);
+        EXPECT_EQ(header.nrows, 2);
+        EXPECT_EQ(header.xll, 654321.125);
+        EXPECT_EQ(header.yll, 4321987.0625);
+        EXPECT_EQ(header.cellsize, c.dx);
+        EXPECT_EQ(header.cellsize_y, cells_square(c.dx, c.dy) ? c.dx : c.dy);
+        double **back = dmatrice(3, 2);
+        ascii_body_fault fault;
+        ASSERT_TRUE(read_ascii_body(&src, header, back, 3, 2, nullptr, &fault));
+        EXPECT_EQ(back[0][0], 1234.567892);
+        EXPECT_EQ(back[0][1], 0.0);
+        EXPECT_EQ(back[0][2], 17.0);
+        EXPECT_TRUE(std::isnan(back[1][0]));
+        EXPECT_EQ(back[1][1], 333333.333333);
+        EXPECT_EQ(back[1][2], -42.25);
+        std::fclose(fp);
+        frdmatrice(back, 2);
+        frdmatrice(grid, 2);
+    }
 }
 
 // ascii_output as treatment calls it, in a child whose console goes to a file.
@@ -234,6 +253,7 @@ protected:
                 X_min = 100;
                 Y_min = 200;
                 dpix_size = 25;
+                dpix_size_y = 25;
                 dpix_size2 = 30;
                 Coord_UTM_dem1_OK = ascii1;
                 Coord_UTM_dem2_OK = ascii2;

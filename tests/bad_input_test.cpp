@@ -32,7 +32,7 @@ using e2e::write_file;
 const std::string END_OF_ANSWERS = "\n\tNo more answers on the input: the run stops.\n";
 const std::string SITE = "c:\\images\\site\\";
 
-const std::string NORTH_ASC = "ncols 3\nnrows 2\nxllcorner 100\nyllcorner 200\ncellsize 25\n"
+const std::string NORTH_ASC = "ncols 3\nnrows 2\nxllcorner 300.5\nyllcorner 400\ncellsize 10\n"
                               "nodata_value -9999\n120.5 100 7\n1 2 3\n";
 const std::string SOUTH_ASC = "ncols 3\nnrows 2\nxllcorner 300.5\nyllcorner 400\ncellsize 10\n"
                               "nodata_value -9999\n100 120.5 5\n1.25 2 0\n";
@@ -175,6 +175,11 @@ TEST_F(BadInput, AWordThatIsNotANumberIsShownWithItsPlace)
 
     write_file(site("north.asc"), "ncols 3\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize ten\n1 2 3\n4 5 6\n");
     expect_stop(run(ASCII_RUN), "\n\tFile " + SITE + "north.asc, header line 5: \"ten\" is not a number\n");
+
+    // A cell height below 0 would weigh every cell with a negative area.
+    write_file(site("north.asc"), "ncols 3\nnrows 2\nxllcorner 0\nyllcorner 0\ndx 30\ndy -20\n1 2 3\n4 5 6\n");
+    expect_stop(run(ASCII_RUN),
+                "\n\tFile " + SITE + "north.asc, header line 6: \"-20\" is not a cell size greater than 0\n");
 }
 
 TEST_F(BadInput, CountsOfZeroNegativeOrBeyondMemoryStopTheRun)
@@ -248,8 +253,8 @@ TEST_F(BadInput, WordsOfTenThousandCharacters)
 
     // A keyword is only a label: one of 10000 characters leaves the grid as it is.
     write_file(site("north.asc"), std::string(10000, 'k') +
-                                      " 3\nnrows 2\nxllcorner 0\nyllcorner 0\n"
-                                      "cellsize 1\nnodata_value -9999\n120.5 100 7\n1 2 3\n");
+                                      " 3\nnrows 2\nxllcorner 300.5\nyllcorner 400\n"
+                                      "cellsize 10\nnodata_value -9999\n120.5 100 7\n1 2 3\n");
     write_file(site("south.asc"), SOUTH_ASC);
     std::remove(site("diff_val_abs.asc").c_str());
     e2e::run_result r = run(ASCII_RUN);

@@ -122,6 +122,22 @@ TEST(ChangeMap, TheLightOfFlatGroundOfASlopeAndTheGroundDistancesOfDegrees)
     EXPECT_NEAR(spacing.x[0], 111319.491 * std::cos(0.5 * 3.14159265358979323846 / 180.0), 0.1);
     EXPECT_NEAR(metres_per_degree_east(0.0), 111319.491, 0.001);
     EXPECT_NEAR(metres_per_degree_north(0.0), 110574.276, 0.001);
+
+    // Cells wider than high: a pixel of 2 x 2 cells spans two widths east, two heights
+    // north (its middle at 0.5 degrees, from the top at 1 degree).
+    frame_geometry wide = equator;
+    wide.lines = 4;
+    wide.cellsize = 1.5;
+    wide.cellsize_y = 0.5;
+    const pixel_spacing cells = ground_spacing(wide, 2, 2);
+    EXPECT_DOUBLE_EQ(cells.x[0], 3.0 * metres_per_degree_east(0.5));
+    EXPECT_DOUBLE_EQ(cells.y[0], 1.0 * metres_per_degree_north(0.5));
+    wide.degrees = false;
+    wide.cellsize = 30.0;
+    wide.cellsize_y = 20.0;
+    const pixel_spacing projected = ground_spacing(wide, 4, 1);
+    EXPECT_EQ(projected.x[0], 120.0);
+    EXPECT_EQ(projected.y[0], 80.0);
 }
 
 } // namespace

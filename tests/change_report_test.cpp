@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "e2e_support.h"
+#include "treatment/change_report.h"
 
 namespace {
 
@@ -128,3 +129,20 @@ TEST(ChangeReport, ASessionWritesTheMapTheBudgetAndTheInputs)
 }
 
 } // namespace
+
+TEST(ChangeReport, AreasOfSquareKilometresAndVolumesOfMillionsAreScaled)
+{
+    const struct {
+        const char *console, *report;
+    } values[] = {
+        {"26203 cells, 655075.000000 m2, 142883.000000 m3, mean 0.218117 m",
+         "26203 cells, 655075.000000 m2, 142883.000000 m3, mean 0.218117 m"},
+        {"7 cells, 1000000000000.000000 m2, -2500000.000000 m3, mean -0.000003 m",
+         "7 cells, 1000000.000 km2, -2.500 10^6 m3, mean -0.000003 m"},
+        {"1234567.890000 m3 (0.100000 %)", "1.235 10^6 m3 (0.100000 %)"},
+        {"999999.999999 m2", "999999.999999 m2"},
+        {"60000 of 60000 (0 without data)", "60000 of 60000 (0 without data)"},
+    };
+    for (const auto &v : values)
+        EXPECT_EQ(report_value_text(v.console), v.report);
+}

@@ -204,7 +204,8 @@ TEST(ChangeBudget, EveryFigureOfEachKindWorkedByHand)
     // Changes of north minus south: +20.5, -20.5, +2 on a line of cells of 4 m2, -0.25,
     // 0 and no data on a line of 1 m2. Above: 20.5 x 4 + 2 x 4 m3 on 8 m2; below:
     // 20.5 x 4 + 0.25 on 5 m2. The limit 2 removes 0.25 m: errors of 2 x 8 and 2 x 4 m3,
-    // the net's sqrt(16^2 + 8^2).
+    // the net's sqrt(16^2 + 8^2); if independent, 2 x sqrt(4^2 + 4^2) and 2 x 4 m3, the
+    // net's sqrt(32 x 4 + 64).
     const std::vector<double> north = {120.5, 100.0, 7.0, 1.0, 2.0, NO_DATA};
     const std::vector<double> south = {100.0, 120.5, 5.0, 1.25, 2.0, 0.0};
     const std::vector<std::string> raw = {
@@ -214,10 +215,13 @@ TEST(ChangeBudget, EveryFigureOfEachKindWorkedByHand)
         "net volume, raw : 7.750000 m3"};
     const std::vector<std::string> detected = {
         raw[0], raw[1], "first above second, detected : 2 cells, 8.000000 m2, 90.000000 m3, mean 11.250000 m",
-        "first above second, error : 16.000000 m3 (17.777778 %)", raw[2],
+        "first above second, error : 16.000000 m3 (17.777778 %)",
+        "first above second, error if independent : 11.313708 m3 (12.570787 %)", raw[2],
         "first below second, detected : 1 cell, 4.000000 m2, 82.000000 m3, mean 20.500000 m",
-        "first below second, error : 8.000000 m3 (9.756098 %)", raw[3], "net volume, detected : 8.000000 m3",
-        "net volume, error : 17.888544 m3 (223.606798 %)"};
+        "first below second, error : 8.000000 m3 (9.756098 %)",
+        "first below second, error if independent : 8.000000 m3 (9.756098 %)", raw[3],
+        "net volume, detected : 8.000000 m3", "net volume, error : 17.888544 m3 (223.606798 %)",
+        "net volume, error if independent : 13.856406 m3 (173.205081 %)"};
     struct worked {
         int32_t kind, basis;
         const char *output;
@@ -251,9 +255,11 @@ TEST(ChangeBudget, EveryFigureOfEachKindWorkedByHand)
               "below_cells,below_area_m2,below_volume_m3,net_volume_m3,above_detected_cells,"
               "above_detected_area_m2,above_detected_volume_m3,above_error_m3,below_detected_cells,"
               "below_detected_area_m2,below_detected_volume_m3,below_error_m3,net_detected_volume_m3,"
-              "net_error_m3,output_cells,output_area_m2,output_volume_m3\n"
+              "net_error_m3,output_cells,output_area_m2,output_volume_m3,confidence_pct,sigma_first_m,"
+              "sigma_second_m,above_error_independent_m3,below_error_independent_m3,net_error_independent_m3\n"
               "3,2.000000,6,5,1,2,8.000000,90.000000,2,5.000000,82.250000,7.750000,2,8.000000,90.000000,"
-              "16.000000,1,4.000000,82.000000,8.000000,8.000000,17.88854381999832,3,12.000000,8.000000\n");
+              "16.000000,1,4.000000,82.000000,8.000000,8.000000,17.88854381999832,3,12.000000,8.000000,,,,"
+              "11.313708498984761,8.000000,13.85640646055102\n");
     free_grids(g);
 }
 

@@ -82,6 +82,7 @@ TEST(GeotiffReader, EveryVariantOfARealModelReadsAsGdalReadsIt)
         EXPECT_NEAR(r.layout.placement.xll, ELEV_LEFT, 1e-12);
         EXPECT_NEAR(r.layout.placement.yll, ELEV_TOP - 90 * ELEV_DY, 1e-12);
         EXPECT_DOUBLE_EQ(r.layout.placement.cellsize, ELEV_DX);
+        EXPECT_DOUBLE_EQ(r.layout.placement.cellsize_y, ELEV_DY);
         ASSERT_EQ(r.cells.size(), expected.size());
         size_t wrong = 0;
         for (size_t k = 0; k < expected.size(); k++)
@@ -149,10 +150,6 @@ TEST(GeotiffReader, TheCellsArePlacedAsGdalPlacesThem)
          "(neither ModelPixelScale and ModelTiepoint nor ModelTransformation)"},
         {"a tiepoint alone", none, tie, none, false, geotiff_no_georeference, 0, 0,
          "a tiepoint but no ModelPixelScale"},
-        // The ASCII grid's refusal, word for word.
-        {"cells not square", {30, 20, 0}, tie, none, false, geotiff_cells_not_square, 0, 0,
-         "\n\tFile c:\\images\\site\\t.tif has cells that are not square (dx 30.000000, dy 20.000000): the "
-         "program needs square cells; resample the grid to one cell size first.\n"},
     };
     for (const placement_case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -166,10 +163,39 @@ TEST(GeotiffReader, TheCellsArePlacedAsGdalPlacesThem)
             EXPECT_EQ(placement.xll, c.xll);
             EXPECT_EQ(placement.yll, c.yll);
             EXPECT_EQ(placement.cellsize, 30.0);
+            EXPECT_EQ(placement.cellsize_y, 30.0);
         } else {
             EXPECT_NE(geotiff_fault_message("c:\\images\\site\\t.tif", fault).find(c.message), std::string::npos)
                 << geotiff_fault_message("c:\\images\\site\\t.tif", fault);
         }
+    }
+}
+
+TEST(GeotiffReader, CellsThatAreNotSquareKeepTheirWidthAndHeight)
+{
+    // Copernicus-like cells 1.5 times wider than high; ETOPO's, made by GDAL, one part in
+    // 100 000 off square, by a ModelTransformation; and PixelIsPoint, half of each size away.
+    const struct {
+        std::vector<double> scale, tiepoints, transformation;
+        bool point;
+        double xll, yll, dx, dy;  // for 41 lines
+    } cases[] = {
+        {{30, 20, 0}, {0, 0, 0, 483285, 5628525, 0}, {}, false, 483285, 5627705, 30, 20},
+        {{}, {}, {0.016666666666666666, 0, 0, -180, 0, -0.016666833333333333, 0, 90, 0, 0, 0, 0, 0, 0, 0, 1}, false,
+         -180, 90 - 41 * 0.016666833333333333, 0.016666666666666666, 0.016666833333333333},
+        {{0.0125, 0.008333333333333333, 0}, {0, 0, 0, 5.7479166666666666, 50.1875, 0}, {}, true,
+         5.7479166666666666 - 0.00625, 50.1875 + 0.008333333333333333 / 2 - 41 * 0.008333333333333333, 0.0125,
+         0.008333333333333333},
+    };
+    for (const auto &c : cases) {
+        geotiff_placement placement;
+        geotiff_fault fault;
+        ASSERT_TRUE(place_geotiff_cells(c.scale, c.tiepoints, c.transformation, c.point, 41, &placement, &fault))
+            << geotiff_fault_message("t.tif", fault);
+        EXPECT_EQ(placement.xll, c.xll);
+        EXPECT_EQ(placement.yll, c.yll);
+        EXPECT_EQ(placement.cellsize, c.dx);
+        EXPECT_EQ(placement.cellsize_y, c.dy);
     }
 }
 

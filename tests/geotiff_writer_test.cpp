@@ -35,7 +35,7 @@ TEST(GeotiffWriter, WhatItWritesReadsBackWithItsPlaceAndItsCoordinateSystem)
     FILE *fp = std::tmpfile();
     std::string failure;
     ASSERT_TRUE(write_geotiff(fp, "c:\\images\\site\\out.tif", grid, lines, columns, 483285.0, 5627295.5, 30.0,
-                              point, &failure))
+                              30.0, point, &failure))
         << failure;
     std::rewind(fp);
     geotiff_file file;
@@ -111,7 +111,7 @@ TEST(GeotiffWriter, AFullDiskIsReported)
         GTEST_SKIP() << "no /dev/full here";
     double **grid = dmatrice(600, 600);
     std::string failure;
-    EXPECT_FALSE(write_geotiff(full, "out.tif", grid, 600, 600, 0.0, 0.0, 1.0, geo_keys(), &failure));
+    EXPECT_FALSE(write_geotiff(full, "out.tif", grid, 600, 600, 0.0, 0.0, 1.0, 1.0, geo_keys(), &failure));
     EXPECT_EQ(failure, std::strerror(ENOSPC));
     std::fclose(full);
     frdmatrice(grid, 600);

@@ -55,6 +55,18 @@ int32_t **imatrice(int32_t NbCol, int32_t NbLig) { return allocate_grid<int32_t>
 void frimatrice(int32_t **Mat, int32_t NbLig) { release_grid(Mat, NbLig); }
 double **dmatrice(int32_t NbCol, int32_t NbLig) { return allocate_grid<double>(NbCol, NbLig); }
 void frdmatrice(double **Mat, int32_t NbLig) { release_grid(Mat, NbLig); }
+double **dcutmatrice(double **Mat, int32_t FirstCol, int32_t FirstLig, int32_t NbLig)
+{
+    double **Cut = zeroed_block<double *>(NbLig);
+    if (Cut == nullptr || Mat == nullptr || FirstCol < 0 || FirstLig < 0) {
+        std::free(Cut);
+        return nullptr;
+    }
+    for (int32_t i = 0; i < NbLig; i++)
+        Cut[i] = Mat[FirstLig + i] + FirstCol;
+    return Cut;
+}
+void frdcutmatrice(double **Cut) { std::free(Cut); }
 // The extended real keeps the platform's width (16 bytes on x86-64, of which 10 are used).
 long double **ldmatrice(int32_t NbCol, int32_t NbLig) { return allocate_grid<long double>(NbCol, NbLig); }
 void frldmatrice(long double **Mat, int32_t NbLig) { release_grid(Mat, NbLig); }

@@ -21,6 +21,11 @@ int32_t **imatrice(int32_t NbCol, int32_t NbLig);
 void frimatrice(int32_t **Mat, int32_t NbLig);
 double **dmatrice(int32_t NbCol, int32_t NbLig);
 void frdmatrice(double **Mat, int32_t NbLig);
+// A grid of NbLig lines that is a part of Mat: its lines are Mat's lines from FirstLig
+// on, each from column FirstCol on. No cell is copied; Mat must outlive it, and it is
+// released with frdcutmatrice, which frees its line table only.
+double **dcutmatrice(double **Mat, int32_t FirstCol, int32_t FirstLig, int32_t NbLig);
+void frdcutmatrice(double **Cut);
 long double **ldmatrice(int32_t NbCol, int32_t NbLig);
 void frldmatrice(long double **Mat, int32_t NbLig);
 

@@ -273,15 +273,16 @@ std::string shown_word(const std::string &word)
     case header_value_not_number:
         stop_with_message("\n\tFile %s, header line %d: \"%s\" is not a number\n", path.c_str(),
                           header.fault_line, shown);
-    case header_cells_not_square:
-        stop_with_message("%s", cells_not_square_message(path, header.dx, header.dy).c_str());
+    case header_cell_size_not_positive:
+        stop_with_message("\n\tFile %s, header line %d: \"%s\" is not a cell size greater than 0\n",
+                          path.c_str(), header.fault_line, shown);
     default:
         stop_with_message("\n\tFile %s ends within its header, at header line %d of %d\n", path.c_str(),
                           header.fault_line, header.dx_dy ? 7 : 6);
     }
 }
 
-[[noreturn]] void stop_on_body(const std::string &path, const ascii_body_fault &fault)
+[[noreturn]] void stop_on_body(const std::string &path, const ascii_header &header, const ascii_body_fault &fault)
 {
     switch (fault.kind) {
     case body_not_number:
@@ -291,7 +292,7 @@ std::string shown_word(const std::string &word)
     case body_missing_value:
         stop_with_message("\n\tFile %s ends before the value of grid line %d, column %d: its header "
                           "announces %d lines of %d values\n",
-                          path.c_str(), fault.line, fault.column, nb_lig, nb_col);
+                          path.c_str(), fault.line, fault.column, header.nrows, header.ncols);
     default:
         stop_unreadable(path, fault.error);
     }
@@ -312,8 +313,9 @@ void read_ascii_grid(FILE **fp, const std::string &path, int32_t *ncols, int32_t
         stop_on_header(path, header);
     *ncols = header.ncols;
     *nrows = header.nrows;
-    // A second grid of another frame is refused before any of its values is read.
-    if (second && (nb_col2 != nb_col || nb_lig2 != nb_lig))
+    // A second grid of another frame than a raster pair's is refused before any of its
+    // values is read; after a georeferenced first grid it is read at its own frame.
+    if (second && Coord_UTM_dem1_OK == 0 && (nb_col2 != nb_col || nb_lig2 != nb_lig))
         stop_frame_differs(path, nb_lig2, nb_col2, nb_lig, nb_col);
     if (!header_read)
         stop_on_header(path, header);
@@ -323,39 +325,35 @@ void read_ascii_grid(FILE **fp, const std::string &path, int32_t *ncols, int32_t
     X_min = header.xll;
     Y_min = header.yll;
     dpix_size = header.cellsize;
-    dpix_size_y = header.dx_dy ? header.dy : header.cellsize;
+    dpix_size_y = header.cellsize_y;
     if (header.nodata_present)
         nodata = header.nodata_value;
 
-    *grid = dmatrice(nb_col, nb_lig);
-    require_grid(*grid, nb_col, nb_lig);
+    *grid = dmatrice(*ncols, *nrows);
+    require_grid(*grid, *ncols, *nrows);
     ascii_body_fault fault;
-    if (!read_ascii_body(&src, header, *grid, nb_col, nb_lig, stdout, &fault))
-        stop_on_body(path, fault);
+    if (!read_ascii_body(&src, header, *grid, *ncols, *nrows, stdout, &fault))
+        stop_on_body(path, header, fault);
     std::fclose(*fp);
     *fp = nullptr;
 }
 
-// Only the start of the text says whether the coordinates are degrees.
-bool prj_declares_degrees(const std::string &path)
+// The text of the file whole; false when there is none.
+bool read_whole_file(const std::string &path, std::string *text)
 {
-    FILE *fp = open_program_file(path, "r");
+    FILE *fp = open_program_file(path, "rb");
     if (fp == nullptr)
         return false;
-    std::string start(64, '\0');
-    start.resize(std::fread(&start[0], 1, start.size(), fp));
+    text->clear();
+    std::string block(4096, '\0');
+    size_t got;
+    while ((got = std::fread(&block[0], 1, block.size(), fp)) > 0)
+        text->append(block, 0, got);
     std::fclose(fp);
-    return wkt_is_geographic(start);
+    return true;
 }
 
 } // namespace
-
-std::string cells_not_square_message(const std::string &path, double dx, double dy)
-{
-    return text_printf("\n\tFile %s has cells that are not square (dx %s, dy %s): the program needs square "
-                       "cells; resample the grid to one cell size first.\n",
-                       path.c_str(), exact_real_text(dx).c_str(), exact_real_text(dy).c_str());
-}
 
 void text_source_start(text_source *src, FILE *fp, size_t block_size)
 {
@@ -487,6 +485,10 @@ bool parse_ascii_header(text_source *src, ascii_header *header)
             header->y_center = same_keyword(keyword, "yllcenter");
             break;
         case 5:
+            // A cell of no size, or of a negative one, would give the budget no area or a
+            // negative one.
+            if (!(real > 0.0 && std::isfinite(real)))
+                return refuse(header_cell_size_not_positive, header_line, value);
             header->cellsize = real;
             if (same_keyword(keyword, "dx")) {
                 header->dx_dy = true;
@@ -494,9 +496,8 @@ bool parse_ascii_header(text_source *src, ascii_header *header)
                 header_line++;
                 if (!read_line(header_line) || !read_real(header_line, &header->dy))
                     return false;
-                const double larger = std::max(std::fabs(header->dx), std::fabs(header->dy));
-                if (!(std::fabs(header->dx - header->dy) <= larger * 1e-9))
-                    return refuse(header_cells_not_square, header_line, value);
+                if (!(header->dy > 0.0 && std::isfinite(header->dy)))
+                    return refuse(header_cell_size_not_positive, header_line, value);
             }
             break;
         default:
@@ -505,10 +506,11 @@ bool parse_ascii_header(text_source *src, ascii_header *header)
             break;
         }
     }
+    header->cellsize_y = header->dx_dy ? header->dy : header->cellsize;
     if (header->x_center)
         header->xll -= header->cellsize / 2.0;
     if (header->y_center)
-        header->yll -= header->cellsize / 2.0;
+        header->yll -= header->cellsize_y / 2.0;
     return true;
 }
 
@@ -574,30 +576,20 @@ void ascii_lecture2()
     pix_size2 = truncate_to_int32(dpix_size);
 }
 
-bool wkt_is_geographic(const std::string &wkt)
-{
-    size_t at = wkt.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;  // a UTF-8 byte order mark
-    while (at < wkt.size() && is_white(static_cast<unsigned char>(wkt[at])))
-        at++;
-    const size_t start = at;
-    while (at < wkt.size() && std::isalpha(static_cast<unsigned char>(wkt[at])))
-        at++;
-    const std::string keyword = wkt.substr(start, at - start);
-    while (at < wkt.size() && is_white(static_cast<unsigned char>(wkt[at])))
-        at++;
-    return (same_keyword(keyword, "geogcs") || same_keyword(keyword, "geogcrs")) && at < wkt.size() &&
-           (wkt[at] == '[' || wkt[at] == '(');
-}
-
 void open_ascii_input(input_grid &grid)
 {
-    // GIS tools write the coordinate system of NAME.asc as NAME.prj beside it.
-    grid.geographic = prj_declares_degrees(grid.nomim + ".prj") ? 1 : 0;
+    // GIS tools write the coordinate system of NAME.asc as NAME.prj beside it; PROJ reads
+    // it once the grid is read.
+    grid.geokeys = geo_keys();
+    grid.geokeys.has_prj = read_whole_file(grid.nomim + ".prj", &grid.geokeys.prj);
+    grid.geographic = 0;
     grid.nomim += ".asc";
     grid.f = open_program_file(grid.nomim, "r");
     if (grid.f == nullptr)
         stop_with_message("\n\tFile %s unknown\n", grid.nomim.c_str());
-    if (grid.second)
+    if (grid.own_frame)
+        read_ascii_grid(&grid.f, grid.nomim, &grid.columns, &grid.lines, true, &grid.dtab);
+    else if (grid.second)
         ascii_lecture2();
     else
         ascii_lecture1();

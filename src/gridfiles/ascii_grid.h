@@ -37,18 +37,20 @@ bool text_source_word(text_source *src, std::string *word, int64_t *line);
 
 // What a header says. The corner is always the lower-left corner of the grid, the
 // centre forms already shifted by half a cell. Grids of cells that are not square
-// give "dx" and "dy" lines in place of "cellsize", so such a header has seven lines.
+// give "dx" and "dy" lines (the width and the height of a cell) in place of
+// "cellsize", as GDAL writes them, so such a header has seven lines.
 enum ascii_header_fault {
     header_fine,
     header_ends_early,        // the file ends before header line fault_line is complete
     header_bad_count,         // line 1 or 2: not a whole number greater than 0
     header_value_not_number,  // lines 3 to 7
-    header_cells_not_square,  // dx and dy differ by more than one part in 10^9
+    header_cell_size_not_positive,  // cellsize, dx or dy: 0, negative or infinite
 };
 struct ascii_header {
     int32_t ncols = 0, nrows = 0;
     double xll = 0.0, yll = 0.0;
-    double cellsize = 0.0;        // dx when the header gives dx and dy
+    double cellsize = 0.0;        // the width of a cell: dx when the header gives dx and dy
+    double cellsize_y = 0.0;      // its height: dy, or cellsize
     bool dx_dy = false;
     double dx = 0.0, dy = 0.0;
     double nodata_value;          // NaN when the header has no no-data line
@@ -94,20 +96,13 @@ struct ascii_body_fault {
 bool read_ascii_body(text_source *src, const ascii_header &header, double **grid, int32_t nb_col,
                      int32_t nb_lig, FILE *progress, ascii_body_fault *fault);
 
-// The refusal of a grid whose cells are not square, whatever its form.
-std::string cells_not_square_message(const std::string &path, double dx, double dy);
-
 // Read the first or the second input grid, opened by the dialogue, into its globals.
 void ascii_lecture1();
 void ascii_lecture2();
 
-// True when the text of a .prj file declares geographic coordinates: its WKT begins
-// with GEOGCS or GEOGCRS.
-bool wkt_is_geographic(const std::string &wkt);
-
 struct input_grid;
-// The input ASCII grid of the stem grid.nomim (NAME.asc), opened and read; in degrees
-// when NAME.prj beside it declares them.
+// The input ASCII grid of the stem grid.nomim (NAME.asc), opened and read, with the text
+// of NAME.prj beside it when there is one.
 void open_ascii_input(input_grid &grid);
 
 #endif

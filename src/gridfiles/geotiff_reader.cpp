@@ -15,7 +15,6 @@
 #endif
 
 #include "console/console.h"
-#include "gridfiles/ascii_grid.h"
 #include "gridfiles/grid_memory.h"
 #include "gridfiles/input_grid.h"
 #include "gridfiles/raster_pair.h"
@@ -442,8 +441,6 @@ std::string geotiff_fault_message(const std::string &path, const geotiff_fault &
         return text_printf("\n\tFile %s is not a north-up grid (%s): the program needs lines that run from "
                            "north to south and columns from west to east; resample it onto such a grid first.\n",
                            file, what);
-    case geotiff_cells_not_square:
-        return cells_not_square_message(path, fault.dx, fault.dy);
     case geotiff_blocks_too_large:
         return text_printf("\n\tFile %s has %s: more than the program decodes at once; retile it first "
                            "(256 x 256 tiles, for example).\n",
@@ -492,12 +489,6 @@ bool place_geotiff_cells(const std::vector<double> &pixel_scale, const std::vect
         left -= dx / 2.0;
         top += dy / 2.0;
     }
-    if (!(std::fabs(dx - dy) <= std::max(dx, dy) * 1e-9)) {
-        fault->kind = geotiff_cells_not_square;
-        fault->dx = dx;
-        fault->dy = dy;
-        return false;
-    }
     const double bottom = top - lines * dy;
     if (!std::isfinite(bottom))
         return refuse(fault, geotiff_no_georeference,
@@ -505,6 +496,7 @@ bool place_geotiff_cells(const std::vector<double> &pixel_scale, const std::vect
     placement->xll = left;
     placement->yll = bottom;
     placement->cellsize = dx;
+    placement->cellsize_y = dy;
     return true;
 }
 
@@ -726,21 +718,22 @@ void open_geotiff_input(input_grid &grid)
     grid.lines = layout.lines;
     grid.columns = layout.columns;
     // The frame, and with it the memory of the run, is judged before a sample is decoded.
-    check_second_frame(grid);
+    check_second_frame(grid, Coord_UTM_dem1_OK != 0);
     if (!grid.second)
         prepare_grid_memory();
 
     X_min = layout.placement.xll;
     Y_min = layout.placement.yll;
     dpix_size = layout.placement.cellsize;
-    dpix_size_y = layout.placement.cellsize;
+    dpix_size_y = layout.placement.cellsize_y;
     grid.dpix = dpix_size;
     grid.pix_size = truncate_to_int32(dpix_size);
     grid.geographic = layout.geographic ? 1 : 0;
     grid.geokeys = layout.keys;
 
-    grid.dtab = dmatrice(nb_col, nb_lig);
-    require_grid(grid.dtab, nb_col, nb_lig);
+    // Each grid at its own frame: the frame step brings them onto one.
+    grid.dtab = dmatrice(grid.columns, grid.lines);
+    require_grid(grid.dtab, grid.columns, grid.lines);
     FILE *again = open_program_file(grid.nomim, "rb");
     const bool read = geotiff_read_cells(&file, again, grid.dtab, &fault);
     if (again != nullptr)

@@ -24,7 +24,6 @@ enum geotiff_fault_kind {
     geotiff_no_georeference,
     geotiff_control_points,    // several tiepoints
     geotiff_not_north_up,      // a rotated, sheared or flipped grid
-    geotiff_cells_not_square,
     geotiff_blocks_too_large,  // tiles beyond what the program decodes
     geotiff_block_unreadable,  // a strip or tile short, corrupt or missing
     geotiff_no_memory,
@@ -32,21 +31,21 @@ enum geotiff_fault_kind {
 struct geotiff_fault {
     geotiff_fault_kind kind = geotiff_fine;
     std::string what;          // what the file holds, or libtiff's message
-    double dx = 0.0, dy = 0.0; // geotiff_cells_not_square
 };
 // The message that stops the run, naming the file and what it holds.
 std::string geotiff_fault_message(const std::string &path, const geotiff_fault &fault);
 
-// Where a file's cells lie: the lower-left corner of the grid and the cell size, in
-// the unit of its coordinate system.
+// Where a file's cells lie: the lower-left corner of the grid and the width and height
+// of a cell, in the unit of its coordinate system.
 struct geotiff_placement {
     double xll = 0.0, yll = 0.0;
-    double cellsize = 0.0;
+    double cellsize = 0.0;    // dx
+    double cellsize_y = 0.0;  // dy
 };
 // From ModelPixelScale and one ModelTiepoint, or from a ModelTransformation without
 // rotation (either may be empty). With PixelIsPoint the tiepoint is the centre of its
 // cell, so the corner is half a cell away. False with the fault when the tags say
-// nothing usable, place control points, turn the grid or give cells that are not square.
+// nothing usable, place control points or turn the grid.
 bool place_geotiff_cells(const std::vector<double> &pixel_scale, const std::vector<double> &tiepoints,
                          const std::vector<double> &transformation, bool pixel_is_point, int32_t lines,
                          geotiff_placement *placement, geotiff_fault *fault);

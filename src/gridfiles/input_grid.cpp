@@ -27,8 +27,10 @@ input_grid &second_input()
     return grid;
 }
 
-void check_second_frame(const input_grid &grid)
+void check_second_frame(const input_grid &grid, bool georeferenced)
 {
-    if (grid.second && (grid.lines != nb_lig || grid.columns != nb_col))
+    if (grid.own_frame)
+        return;
+    if (grid.second && !georeferenced && (grid.lines != nb_lig || grid.columns != nb_col))
         stop_frame_differs(grid.nomim, grid.lines, grid.columns, nb_lig, nb_col);
 }

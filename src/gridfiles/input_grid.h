@@ -26,14 +26,19 @@ struct input_grid {
     geo_keys &geokeys;
     double **&dtab;          // the grid of altitudes read
     bool second;
+    // Read at its own counts and judged by its caller (an error grid): the frame checks
+    // of the second grid and the run's memory are not its.
+    bool own_frame = false;
 };
 
 // The two input grids, bound to their globals.
 input_grid &first_input();
 input_grid &second_input();
 
-// Stops the run when the second grid's frame is not the first grid's (does nothing for
-// the first grid).
-void check_second_frame(const input_grid &grid);
+// Stops the run when the second grid's counts are not the first grid's and a raster
+// pair is one of them: without map coordinates they can only be differenced cell by
+// cell. Two grids that give map coordinates (georeferenced) may differ: the frame step
+// brings them onto one frame. Does nothing for the first grid.
+void check_second_frame(const input_grid &grid, bool georeferenced);
 
 #endif

@@ -239,7 +239,7 @@ void open_raster_input(input_grid &grid)
     if (!described)
         create_descriptor(grid);
     // A second grid of another frame is refused before anything of it is read.
-    check_second_frame(grid);
+    check_second_frame(grid, false);
     while (grid.pix_size <= 0)
         grid.pix_size = ask_int(RASTER_PIXEL_SIZE_QUESTION);
     grid.dpix = grid.pix_size;

@@ -17,14 +17,21 @@ struct grid_placement {
     double cellsize_y;  // its height, dy
 };
 
+// What the warning ends with when the grids are differenced as they are.
+extern const char CELL_BY_CELL_LINE[];
+
 // The warning shown when the grids' cell sizes differ by more than one part in a
 // million, or, both having a corner, the corners by more than 1/1000 of a cell; empty
-// when they agree or when neither has a corner.
-std::string alignment_warning(const grid_placement &first, const grid_placement &second);
+// when they agree, when neither has a corner, or when both have one and lie on one
+// lattice of cells (a whole number of cells apart: their common part is differenced).
+// Its last line says how they are differenced.
+std::string alignment_warning(const grid_placement &first, const grid_placement &second,
+                              const std::string &last_line = CELL_BY_CELL_LINE);
 
-// The warning shown when two GeoTIFF inputs declare different coordinate systems: their
-// GeoKeys and parameters, the raster type and the citations (names only) left aside.
-// Empty when they agree or when either grid is not a GeoTIFF.
-std::string coordinate_system_warning(const geo_keys &first, const geo_keys &second);
+// The warning shown when the inputs declare coordinate systems that PROJ does not find
+// equivalent, naming each as PROJ does; also when only one of two GeoTIFFs declares one.
+// Empty when they agree or when a grid of another form declares none. last_line says
+// what becomes of them.
+std::string coordinate_system_warning(const geo_keys &first, const geo_keys &second, const std::string &last_line);
 
 #endif

@@ -6,12 +6,16 @@
 #include <string>
 
 #include "console/console.h"
+#include "coordinates/coordinate_system.h"
 #include "globals/globals.h"
 #include "gridfiles/input_grid.h"
 #include "nrutil.h"
 #include "ormelix/alignment.h"
 #include "ormelix/banner.h"
+#include "ormelix/confidence_dialogue.h"
 #include "platform/platform.h"
+#include "regrid/frame_step.h"
+#include "regrid/reprojection.h"
 #include "text/number_text.h"
 #include "treatment/file_forms.h"
 
@@ -20,6 +24,8 @@ namespace {
 const char ROOT_FOLDER[] = "c:\\images\\";
 
 std::string working_folder;  // "c:\images\<folder>\"
+// The cells of each DEM as it was read, where its error grid must lie.
+dem_cells first_cells, second_cells;
 
 // Asks a name until it stays inside the root folder.
 std::string ask_name(const char *question)
@@ -42,6 +48,7 @@ void open_input_grid(input_grid &grid, const char *name_question, const char *su
     std::printf(summary_heading, grid.nomim.c_str());
     std::printf("\n\t            %d LINES", grid.lines);
     std::printf("\n\t        AND %d COLUMNS\n", grid.columns);
+    read_coordinate_system(grid);
 }
 
 // Taken right after the grid is read: the next grid read replaces the corner.
@@ -50,6 +57,69 @@ grid_placement placement_of(const input_grid &grid)
     if (grid.corner_ok == 0)
         return {false, 0.0, 0.0, grid.dpix, grid.dpix};
     return {true, X_min, Y_min, dpix_size, dpix_size_y};
+}
+
+dem_cells cells_of(const input_grid &grid)
+{
+    dem_cells cells;
+    cells.lines = grid.lines;
+    cells.columns = grid.columns;
+    cells.placement = placement_of(grid);
+    return cells;
+}
+
+// Also taken right after the grid is read.
+cell_frame frame_of(const input_grid &grid)
+{
+    cell_frame frame;
+    frame.has_corner = grid.corner_ok != 0;
+    frame.lines = grid.lines;
+    frame.columns = grid.columns;
+    frame.dx = frame.dy = grid.dpix;
+    if (frame.has_corner) {
+        frame.xll = X_min;
+        frame.yll = Y_min;
+        frame.dx = dpix_size;
+        frame.dy = dpix_size_y;
+    }
+    return frame;
+}
+
+// Two grids that each declare a system, not the same one.
+bool reprojects(const input_grid &first, const input_grid &second)
+{
+    return !first.geokeys.crs.empty() && !second.geokeys.crs.empty() && first.corner_ok != 0 && second.corner_ok != 0;
+}
+
+// Two georeferenced grids in one coordinate system are brought onto one frame, in two
+// the second reprojected onto the first's cells; the console says where it lies right
+// after the second grid's summary. Returns how the alignment warning ends.
+std::string plan_frames(const input_grid &first, const input_grid &second, const cell_frame &first_frame,
+                        const cell_frame &second_frame, bool one_system)
+{
+    keep_input_frames(first_frame, second_frame);
+    if (!first_frame.has_corner || !second_frame.has_corner)
+        return CELL_BY_CELL_LINE;
+    if (!one_system && reprojects(first, second)) {
+        std::fputs(frame_step_text(plan_run_reprojection(first_frame, second_frame, first.geokeys.crs,
+                                                         second.geokeys.crs))
+                       .c_str(),
+                   stdout);
+        return reprojection_line();
+    }
+    // A GeoTIFF that declares no system beside one that does: no common ground can be
+    // told from the coordinates; the grids are differenced cell by cell, as long as
+    // their counts agree.
+    if (!one_system) {
+        if (second.lines != first.lines || second.columns != first.columns)
+            stop_frame_differs(second.nomim, second.lines, second.columns, first.lines, first.columns);
+        return CELL_BY_CELL_LINE;
+    }
+    const frame_plan &plan = plan_run_frame_step(first_frame, second_frame);
+    std::fputs(frame_step_text(plan).c_str(), stdout);
+    if (plan.kind == frames_bilinear || plan.kind == frames_area_mean)
+        return resampling_line(plan.kind);
+    return CELL_BY_CELL_LINE;
 }
 
 const char *treatment_suffix(int32_t kind)
@@ -73,7 +143,14 @@ void output_dialogue()
     std::string nomfic1 = ask_name(name_question);
     dtab_out = dmatrice(nb_col, nb_lig);
     require_grid(dtab_out, nb_col, nb_lig);
-    format_out = ask_menu({file_form_menu()}, last_file_form());
+    for (;;) {
+        format_out = ask_menu({file_form_menu()}, last_file_form());
+        const std::string refusal =
+            FILE_FORMS[format_out].output_refusal != nullptr ? FILE_FORMS[format_out].output_refusal() : "";
+        if (refusal.empty())
+            break;
+        std::fputs(refusal.c_str(), stdout);
+    }
     const file_form &form = FILE_FORMS[format_out];
     parameters();
     if (form.ask_output_options != nullptr)
@@ -124,10 +201,13 @@ void parameters()
                            "\n\t\t0 ====> absolute values\n\t\t1 ====> negative values",
                            "\n\t\t2 ====> positive values\n\t\t3 ====> signed values\n\t\t"},
                           3);
-    basis = ask_menu(
-        {"\n\n\tElimination of low altitude pixels :\n\t\t0 ====> yes\n\t\t1 ====> no\n\t\t"}, 1);
+    basis = ask_menu({"\n\n\tElimination of low altitude pixels :\n\t\t0 ====> yes\n\t\t1 ====> no\n\t\t",
+                      "2 ====> at a confidence level, from each DEM's error\n\t\t"},
+                     2);
     if (basis == 0)
         hypso = ask_real("\n\tHypsometric decimal value of this limit (in meters) ? ");
+    if (basis == 2)
+        ask_confidence_test(working_folder, first_cells, second_cells);
 }
 
 void opening()
@@ -146,12 +226,20 @@ void opening()
     open_input_grid(first, "\n\tName of the first DEM (whitout any extension) ? ",
                     "\n\n\tTHE FIRST DEM NAMED %s HAS : ");
     const grid_placement first_placement = placement_of(first);
+    const cell_frame first_frame = frame_of(first);
+    first_cells = cells_of(first);
     open_input_grid(second, "\n\n\tName of the second DEM (whitout any extension) ? ",
                     "\n\n\tTHE SECOND DEM NAMED %s HAS : ");
-    check_second_frame(second);
-    // A warning only: scripts that feed the answers keep working.
-    std::fputs(alignment_warning(first_placement, placement_of(second)).c_str(), stdout);
-    std::fputs(coordinate_system_warning(first.geokeys, second.geokeys).c_str(), stdout);
+    check_second_frame(second, first.corner_ok != 0 && second.corner_ok != 0);
+    second_cells = cells_of(second);
+    const bool one_system = coordinate_system_warning(first.geokeys, second.geokeys, "").empty();
+    const std::string last_line = plan_frames(first, second, first_frame, frame_of(second), one_system);
+    // Warnings only: scripts that feed the answers keep working. Corners in two systems
+    // cannot be compared.
+    if (one_system || !reprojects(first, second))
+        std::fputs(alignment_warning(first_placement, placement_of(second), last_line).c_str(), stdout);
+    std::fputs(coordinate_system_warning(first.geokeys, second.geokeys, last_line).c_str(), stdout);
+    frame_step();
 
     output_dialogue();
 }

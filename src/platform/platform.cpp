@@ -311,6 +311,33 @@ int64_t tell_open_file(FILE *fp)
 #endif
 }
 
+std::string program_folder()
+{
+#ifdef _WIN32
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD size = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
+        if (size == 0)
+            return "";
+        if (size < path.size()) {
+            path.resize(size);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    const size_t cut = path.find_last_of(L"\\/");
+    path.resize(cut == std::wstring::npos ? 0 : cut);
+    const int wide_size = static_cast<int>(path.size());
+    const int size = WideCharToMultiByte(CP_UTF8, 0, path.data(), wide_size, nullptr, 0, nullptr, nullptr);
+    std::string folder(size > 0 ? static_cast<size_t>(size) : 0, '\0');
+    if (size > 0)
+        WideCharToMultiByte(CP_UTF8, 0, path.data(), wide_size, &folder[0], size, nullptr, nullptr);
+    return folder;
+#else
+    return "";
+#endif
+}
+
 void wait_key_press()
 {
     std::fflush(stdout);

@@ -33,6 +33,11 @@ bool seek_open_file(FILE *fp, int64_t offset, int whence);
 // The position of an open file, -1 when it cannot be known.
 int64_t tell_open_file(FILE *fp);
 
+// The folder the running program was started from, in UTF-8 and without its last
+// separator; "" when the system cannot say. Only Windows builds need it (their data files
+// sit beside the program).
+std::string program_folder();
+
 // Waits for one key: raw and without echo on a terminal (the console's single-key read
 // on Windows); otherwise reads one character if there is one. Never hangs on a closed
 // input.

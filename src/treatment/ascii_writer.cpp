@@ -7,9 +7,11 @@
 #include <vector>
 
 #include "console/console.h"
+#include "coordinates/coordinate_system.h"
 #include "gridfiles/worker_thread.h"
 #include "globals/globals.h"
 #include "text/number_text.h"
+#include "treatment/frame_area.h"
 
 namespace {
 
@@ -193,12 +195,15 @@ bool format_round(round_output *rounds, size_t cell, const round_lengths &length
 
 } // namespace
 
-std::string format_ascii_header(int32_t ncols, int32_t nrows, double xll, double yll, double cellsize)
+std::string format_ascii_header(int32_t ncols, int32_t nrows, double xll, double yll, double cellsize,
+                                double cellsize_y)
 {
     // Six decimals would move a grid in degrees off its inputs' cells.
+    const std::string cells = cells_square(cellsize, cellsize_y)
+                                  ? "\ncellsize " + exact_real_text(cellsize)
+                                  : "\ndx " + exact_real_text(cellsize) + "\ndy " + exact_real_text(cellsize_y);
     return "ncols " + std::to_string(ncols) + "\nnrows " + std::to_string(nrows) + "\nxllcorner " +
-           exact_real_text(xll) + "\nyllcorner " + exact_real_text(yll) + "\ncellsize " +
-           exact_real_text(cellsize) + "\nnodata_value -9999.9999\n";
+           exact_real_text(xll) + "\nyllcorner " + exact_real_text(yll) + cells + "\nnodata_value -9999.9999\n";
 }
 
 size_t format_ascii_cells(const double *cells, size_t count, char *out, const char *out_end,
@@ -216,9 +221,9 @@ size_t format_ascii_cells(const double *cells, size_t count, char *out, const ch
 }
 
 bool write_ascii_grid(FILE *fp, double *const *grid, int32_t nb_col, int32_t nb_lig, double xll, double yll,
-                      double cellsize, FILE *progress, size_t block_size)
+                      double cellsize, double cellsize_y, FILE *progress, size_t block_size)
 {
-    const std::string header = format_ascii_header(nb_col, nb_lig, xll, yll, cellsize);
+    const std::string header = format_ascii_header(nb_col, nb_lig, xll, yll, cellsize, cellsize_y);
     if (std::fwrite(header.data(), 1, header.size(), fp) != header.size())
         return false;
     if (nb_col <= 0 || nb_lig <= 0)
@@ -256,26 +261,39 @@ void ascii_output_paths(const std::string &stem, std::string *grid, std::string 
 void create_ascii_output(const std::string &grid, const std::string &)
 {
     f3 = create_output_file(grid, "w");
+    // GIS tools read the grid's coordinate system from NAME.prj beside it.
+    const std::string prj = crs_prj_text(result_coordinate_system().crs);
+    if (prj.empty())
+        return;
+    FILE *fp = create_output_file(grid.substr(0, grid.size() - 4) + ".prj", "wb");
+    if (std::fwrite(prj.data(), 1, prj.size(), fp) != prj.size())
+        stop_output_failed(fp);
+    finish_output(fp);
 }
 
-double output_corner_and_cell_size()
+void output_corner_and_cell_size(double *cellsize, double *cellsize_y)
 {
-    if (Coord_UTM_dem1_OK != 0 || Coord_UTM_dem2_OK != 0)
-        return dpix_size;
+    if (Coord_UTM_dem1_OK != 0 || Coord_UTM_dem2_OK != 0) {
+        *cellsize = dpix_size;
+        *cellsize_y = dpix_size_y;
+        return;
+    }
     // Two raster inputs: no file has given a corner, nor a cell size, for which the second
     // raster's pixel size in metres stands.
     std::printf("\n\n\tUTM Coordinates : ");
     X_min = ask_real("\n\t\tX_min ? ");
     Y_min = ask_real("\t\tY_min ? ");
-    return dpix_size2;
+    *cellsize = dpix_size2;
+    *cellsize_y = dpix_size2;
 }
 
 void ascii_output(double, double)
 {
-    const double cellsize = output_corner_and_cell_size();
+    double cellsize = 0.0, cellsize_y = 0.0;
+    output_corner_and_cell_size(&cellsize, &cellsize_y);
     std::printf("\n\n\tsaving \n\n");
     std::fflush(stdout);
-    if (!write_ascii_grid(f3, dtab_out, nb_col, nb_lig, X_min, Y_min, cellsize, stdout))
+    if (!write_ascii_grid(f3, dtab_out, nb_col, nb_lig, X_min, Y_min, cellsize, cellsize_y, stdout))
         stop_output_failed(f3);
     finish_output(f3);
     f3 = nullptr;

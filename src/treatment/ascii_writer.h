@@ -11,9 +11,12 @@
 // The value that every output header declares for cells without data.
 constexpr double ASCII_OUTPUT_NODATA = -9999.9999;
 
-// The six header lines, each ended by a line break. The reals are written as "%lf"
-// writes them when that reads back to the same double, else in full.
-std::string format_ascii_header(int32_t ncols, int32_t nrows, double xll, double yll, double cellsize);
+// The six header lines, each ended by a line break; for cells that are not square, seven:
+// "dx" and "dy" lines, the width and the height, in place of "cellsize", as GDAL writes
+// and reads them. The reals are written as "%lf" writes them when that reads back to the
+// same double, else in full.
+std::string format_ascii_header(int32_t ncols, int32_t nrows, double xll, double yll, double cellsize,
+                                double cellsize_y);
 
 // Writes cells from the start as "%lf\t" (NaN as the no-data value) into out while the
 // next one surely fits before out_end; returns how many were written and sets
@@ -29,16 +32,17 @@ constexpr size_t ASCII_OUTPUT_BLOCK_SIZE = size_t(4) << 20;
 // text are formatted by two threads, the text and the lines shown staying those of
 // one. False as soon as a write fails; fp is left open.
 bool write_ascii_grid(FILE *fp, double *const *grid, int32_t nb_col, int32_t nb_lig, double xll, double yll,
-                      double cellsize, FILE *progress, size_t block_size = ASCII_OUTPUT_BLOCK_SIZE);
+                      double cellsize, double cellsize_y, FILE *progress,
+                      size_t block_size = ASCII_OUTPUT_BLOCK_SIZE);
 
 // The ASCII grid of the output stem, NAME.asc, and its creation.
 void ascii_output_paths(const std::string &stem, std::string *grid, std::string *unused);
 void create_ascii_output(const std::string &grid, const std::string &unused);
 
-// The georeference of an output with map coordinates: the corner of the last input
-// grid that has one, or, when both inputs are raster pairs, the corner asked here and
-// the second raster's pixel size. Sets X_min and Y_min; returns the cell size.
-double output_corner_and_cell_size();
+// The georeference of an output with map coordinates: the corner and cells of the last
+// input grid that has one, or, when both inputs are raster pairs, the corner asked here
+// and the second raster's pixel size. Sets X_min and Y_min, and a cell's width and height.
+void output_corner_and_cell_size(double *cellsize, double *cellsize_y);
 
 // Writes the result to the output opened by the dialogue; the range is not shown.
 void ascii_output(double d_min, double d_max);

@@ -121,12 +121,29 @@ inline double slot_of(double d, double magnitude, double inverse_width, double l
 #define ALSO_IN_WIDER_VECTORS
 #endif
 
+#if defined(__GNUC__)
+#define LINE_INLINE inline __attribute__((always_inline))
+#else
+#define LINE_INLINE inline
+#endif
+
+// A cell's limit: the uniform one, or t times the root sum of squares of its errors.
+template <bool ERRORS>
+LINE_INLINE double cell_limit(double limit, const double *s1, const double *s2, double t, size_t j)
+{
+    if (!ERRORS)
+        return limit;
+    return t * std::sqrt(s1[j] * s1[j] + s2[j] * s2[j]);
+}
+
 // One line in one pass, several cells at once: the sums of its columns for the map, the
 // slot and the volume of each cell, the largest change each way. Returns the sum of the
 // changes, which is not a finite number when a cell's change is not.
-ALSO_IN_WIDER_VECTORS double line_pass(const double *__restrict a, const double *__restrict b, size_t columns,
-                                       double limit, double inverse_width, double cell_area, line_gathering *g,
-                                       double *above, double *below)
+template <bool ERRORS>
+LINE_INLINE double line_pass_of(const double *__restrict a, const double *__restrict b, const double *s1,
+                                const double *s2, double t, size_t columns, double uniform_limit,
+                                double inverse_width, double cell_area, line_gathering *g, double *above,
+                                double *below)
 {
     double *__restrict change = g->change.data();
     double *__restrict height = g->height.data();
@@ -140,6 +157,7 @@ ALSO_IN_WIDER_VECTORS double line_pass(const double *__restrict a, const double 
         const double x = a[j];
         const double d = x - b[j];
         const double magnitude = std::fabs(d);
+        const double limit = cell_limit<ERRORS>(uniform_limit, s1, s2, t, j);
         // Not a number fails every test: a cell without data adds nothing.
         change[j] += (magnitude >= limit) & (magnitude <= DBL_MAX) ? d : 0.0;
         height[j] += x == x ? x : 0.0;
@@ -154,15 +172,34 @@ ALSO_IN_WIDER_VECTORS double line_pass(const double *__restrict a, const double 
     return sum;
 }
 
+ALSO_IN_WIDER_VECTORS double line_pass(const double *__restrict a, const double *__restrict b, size_t columns,
+                                       double limit, double inverse_width, double cell_area, line_gathering *g,
+                                       double *above, double *below)
+{
+    return line_pass_of<false>(a, b, nullptr, nullptr, 0.0, columns, limit, inverse_width, cell_area, g, above,
+                               below);
+}
+
+// With each cell's own limit, from the errors of its two grids.
+ALSO_IN_WIDER_VECTORS double line_pass_errors(const double *__restrict a, const double *__restrict b,
+                                              const double *s1, const double *s2, double t, size_t columns,
+                                              double inverse_width, double cell_area, line_gathering *g,
+                                              double *above, double *below)
+{
+    return line_pass_of<true>(a, b, s1, s2, t, columns, 0.0, inverse_width, cell_area, g, above, below);
+}
+
 // The slots alone, once the bins have widened.
-void line_slots(const double *__restrict a, const double *__restrict b, size_t columns, double limit,
-                double inverse_width, int32_t *__restrict slots)
+template <bool ERRORS>
+void line_slots(const double *__restrict a, const double *__restrict b, const double *s1, const double *s2,
+                double t, size_t columns, double uniform_limit, double inverse_width, int32_t *__restrict slots)
 {
 #if defined(__GNUC__)
 #pragma omp simd
 #endif
     for (size_t j = 0; j < columns; j++) {
         const double d = a[j] - b[j];
+        const double limit = cell_limit<ERRORS>(uniform_limit, s1, s2, t, j);
         slots[j] = static_cast<int32_t>(slot_of(d, std::fabs(d), inverse_width, limit));
     }
 }
@@ -188,12 +225,17 @@ void fix_line(const double *a, const double *b, size_t columns, bool counting, l
     }
 }
 
-void gather_line(const double *a, const double *b, size_t columns, double cell_area, double limit,
-                 line_gathering *g)
+// s1 and s2, when not null, are the line's errors of the two grids, t the factor of the
+// confidence level: each cell then has its own limit.
+void gather_line(const double *a, const double *b, const double *s1, const double *s2, double t, size_t columns,
+                 double cell_area, double limit, line_gathering *g)
 {
     change_histogram &h = g->histogram;
     double above, below;
-    const double sum = line_pass(a, b, columns, limit, h.inverse_width, cell_area, g, &above, &below);
+    const bool errors = s1 != nullptr;
+    const double sum = errors ? line_pass_errors(a, b, s1, s2, t, columns, h.inverse_width, cell_area, g, &above,
+                                                 &below)
+                              : line_pass(a, b, columns, limit, h.inverse_width, cell_area, g, &above, &below);
     const bool whole = std::fabs(sum) <= DBL_MAX;
     if (!whole)
         fix_line(a, b, columns, true, g, &above, &below);
@@ -201,7 +243,10 @@ void gather_line(const double *a, const double *b, size_t columns, double cell_a
     if (!(largest < h.coverage)) {
         add_pending(g);
         widen_histogram(&h, largest);
-        line_slots(a, b, columns, limit, h.inverse_width, g->slots.data());
+        if (errors)
+            line_slots<true>(a, b, s1, s2, t, columns, 0.0, h.inverse_width, g->slots.data());
+        else
+            line_slots<false>(a, b, nullptr, nullptr, 0.0, columns, limit, h.inverse_width, g->slots.data());
         if (!whole)
             fix_line(a, b, columns, false, g, &above, &below);
     }
@@ -236,6 +281,7 @@ struct gather_input {
     const double *line_areas;
     double limit;
     const line_work &before_line;
+    const cell_errors *errors;
 };
 
 void gather_rows(const gather_input &in, change_pixels *pixels, size_t half, size_t first_row, size_t end_row,
@@ -254,7 +300,10 @@ void gather_rows(const gather_input &in, change_pixels *pixels, size_t half, siz
         for (size_t i = row * f; i < end_line; i++) {
             if (in.before_line)
                 in.before_line(half, i);
-            gather_line(in.first[i], in.second[i], in.columns, in.line_areas[i], in.limit, &g);
+            const cell_errors *e = in.errors;
+            gather_line(in.first[i], in.second[i], e != nullptr ? e->first[i] : nullptr,
+                        e != nullptr ? e->second[i] : nullptr, e != nullptr ? e->t : 0.0, in.columns,
+                        in.line_areas[i], in.limit, &g);
         }
         const double lines = static_cast<double>(end_line - row * f);
         for (size_t p = 0; p < pixels->columns; p++) {
@@ -338,7 +387,7 @@ size_t downsampling_factor(int32_t lines, int32_t columns, size_t longest_side)
 
 change_gathering gather_change(double *const *first, double *const *second, int32_t lines, int32_t columns,
                                const std::vector<double> &line_areas, double limit, size_t longest_side,
-                               const line_work &before_line)
+                               const line_work &before_line, const cell_errors *errors)
 {
     change_gathering g;
     change_pixels &pixels = g.pixels;
@@ -351,7 +400,7 @@ change_gathering gather_change(double *const *first, double *const *second, int3
     pixels.change.assign(pixels.rows * pixels.columns, 0.0f);
     pixels.elevation.assign(pixels.rows * pixels.columns, 0.0f);
     const gather_input in = {first, second, static_cast<size_t>(lines), static_cast<size_t>(columns),
-                             line_areas.data(), limit, before_line};
+                             line_areas.data(), limit, before_line, errors};
     change_histogram halves[2];
     on_two_threads(pixels.rows, [&](size_t half, size_t first_row, size_t end_row) {
         gather_rows(in, &pixels, half, first_row, end_row, &halves[half]);
@@ -365,15 +414,16 @@ change_gathering gather_change(double *const *first, double *const *second, int3
 pixel_spacing ground_spacing(const frame_geometry &frame, size_t factor, size_t rows)
 {
     pixel_spacing spacing;
-    const double step = static_cast<double>(factor) * frame.cellsize;
-    spacing.x.assign(rows, step);
-    spacing.y.assign(rows, step);
+    const double step_x = static_cast<double>(factor) * frame.cellsize;
+    const double step_y = static_cast<double>(factor) * cell_height(frame);
+    spacing.x.assign(rows, step_x);
+    spacing.y.assign(rows, step_y);
     if (frame.degrees) {
-        const double top = frame.yll + static_cast<double>(frame.lines) * frame.cellsize;
+        const double top = frame.yll + static_cast<double>(frame.lines) * cell_height(frame);
         for (size_t r = 0; r < rows; r++) {
-            const double latitude = top - (static_cast<double>(r) + 0.5) * step;
-            spacing.x[r] = step * metres_per_degree_east(latitude);
-            spacing.y[r] = step * metres_per_degree_north(latitude);
+            const double latitude = top - (static_cast<double>(r) + 0.5) * step_y;
+            spacing.x[r] = step_x * metres_per_degree_east(latitude);
+            spacing.y[r] = step_y * metres_per_degree_north(latitude);
         }
     }
     return spacing;
@@ -383,7 +433,7 @@ double ground_metres_per_unit(const frame_geometry &frame)
 {
     if (!frame.degrees)
         return 1.0;
-    return metres_per_degree_east(frame.yll + 0.5 * static_cast<double>(frame.lines) * frame.cellsize);
+    return metres_per_degree_east(frame.yll + 0.5 * static_cast<double>(frame.lines) * cell_height(frame));
 }
 
 namespace {

@@ -56,15 +56,26 @@ struct change_gathering {
     change_pixels pixels;
     change_histogram histogram;
 };
+// The standard deviations of the cells of both grids (rows of the grid, from line 0; a
+// uniform one as rows that are all one line) and the factor t of a confidence level: a
+// change is detected where its magnitude is at least t times the root sum of their
+// squares.
+struct cell_errors {
+    double *const *first;
+    double *const *second;
+    double t;
+};
+
 // One pass over both grids, on two threads when it can have them. line_areas holds a
-// cell's ground area for each line; changes of a magnitude under limit count as none.
+// cell's ground area for each line; changes of a magnitude under limit (or, with errors,
+// under their own cell's limit) count as none.
 // before_line, when given, is called on each line just before it is gathered, on the
 // thread that gathers it (half 0 or 1, each half of the lines in order): other work on
 // the same line then finds it in the processor's cache.
 using line_work = std::function<void(size_t half, size_t line)>;
 change_gathering gather_change(double *const *first, double *const *second, int32_t lines, int32_t columns,
                                const std::vector<double> &line_areas, double limit, size_t longest_side,
-                               const line_work &before_line = line_work());
+                               const line_work &before_line = line_work(), const cell_errors *errors = nullptr);
 
 // The ground distance in metres between the centres of two neighbouring pixels of each
 // row, along the row (x) and down the columns (y); for a frame in degrees, on the WGS 84

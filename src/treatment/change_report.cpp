@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 
 #include "console/console.h"
+#include "coordinates/coordinate_system.h"
 #include "globals/globals.h"
+#include "regrid/frame_step.h"
 #include "text/number_text.h"
 #include "treatment/file_forms.h"
 
@@ -128,7 +131,11 @@ std::string length_text(double metres)
 // The map: the picture, its frame with map coordinates, a scale bar and the north.
 std::string map_svg(const change_report &r, const std::string &map_base64)
 {
-    const double width = static_cast<double>(r.image_width), height = static_cast<double>(r.image_height);
+    // The map keeps the frame's proportions in its coordinates: cells that are not
+    // square are drawn as high as they are, against their width.
+    const double aspect =
+        cells_square(r.frame.cellsize, cell_height(r.frame)) ? 1.0 : cell_height(r.frame) / r.frame.cellsize;
+    const double width = static_cast<double>(r.image_width), height = static_cast<double>(r.image_height) * aspect;
     const double scale = std::min(900.0 / width, 640.0 / height);
     const double w = width * scale, h = height * scale;
     const double left = 78.0, top = 10.0, right = 36.0, bottom = 40.0;
@@ -145,7 +152,7 @@ std::string map_svg(const change_report &r, const std::string &map_base64)
     // Map coordinates along the bottom and the left edge.
     const frame_geometry &f = r.frame;
     const double x0 = f.xll, x1 = f.xll + f.columns * f.cellsize;
-    const double y0 = f.yll, y1 = f.yll + f.lines * f.cellsize;
+    const double y0 = f.yll, y1 = f.yll + f.lines * cell_height(f);
     const std::string degree = f.degrees ? "&#176;" : "";
     const double x_step = nice_step((x1 - x0) / 5.0), y_step = nice_step((y1 - y0) / 5.0);
     for (double x : ticks(x0, x1, x_step)) {
@@ -202,10 +209,8 @@ std::string legend_svg(double bound)
 }
 
 // One histogram: area or volume per bin, raw in grey, detected in colour over it.
-std::string histogram_svg(const change_distribution &d, double limit, bool volumes)
+std::string histogram_svg(const change_distribution &d, double limit, const std::string &test, bool volumes)
 {
-    const double W = 470, H = 310, left = 62, right = 14, top = 44, bottom = 40;
-    const double pw = W - left - right, ph = H - top - bottom;
     double largest = 0.0, largest_detected = 0.0;
     for (const distribution_bin &b : d.bins) {
         largest = std::max(largest, volumes ? b.raw_volume : b.raw_area);
@@ -214,6 +219,11 @@ std::string histogram_svg(const change_distribution &d, double limit, bool volum
     // The many small changes under the limit would flatten every detected bar: the axis
     // then ends above the detected bars and the grey ones are cut there.
     const bool cut = largest_detected > 0.0 && largest > 4.0 * largest_detected;
+    // The notes (the cut, the test) each take a line of their own under the key.
+    const double note_lines = (cut ? 1.0 : 0.0) + (test.empty() ? 0.0 : 1.0);
+    const double W = 470, H = 310 + 14 * note_lines, left = 62, right = 14, top = 44 + 14 * note_lines,
+                 bottom = 40;
+    const double pw = W - left - right, ph = H - top - bottom;
     const double axis_top = cut ? 1.15 * largest_detected : largest;
     const scaled_unit unit = unit_for(axis_top, volumes ? "m&#179;" : "m&#178;");
     const double y_step = nice_step(axis_top / unit.divisor / 4.0);
@@ -256,8 +266,13 @@ std::string histogram_svg(const change_distribution &d, double limit, bool volum
                     std::string(volumes ? "Volume" : "Area") + " (" + unit.name + ") per bin of " +
                         shown(d.width, d.decimals) + " m",
                     "title");
+    double note_y = 48;
+    if (!test.empty()) {
+        svg += svg_text(left, note_y, "start", test, "small");
+        note_y += 14;
+    }
     if (cut)
-        svg += svg_text(left + pw, 14, "end",
+        svg += svg_text(left, note_y, "start",
                         "grey bars cut; the largest " + shown(largest / unit.divisor, decimals_of(y_step / 10)) + " " +
                             unit.name,
                         "small");
@@ -271,11 +286,12 @@ std::string histogram_svg(const change_distribution &d, double limit, bool volum
     return svg + "</svg>";
 }
 
-std::string table(const std::vector<budget_line> &rows)
+std::string table(const std::vector<budget_line> &rows, bool scaled = false)
 {
     std::string html = "<table>";
     for (const budget_line &row : rows)
-        html += "<tr><th>" + escape_html(row.label) + "</th><td>" + escape_html(row.value) + "</td></tr>";
+        html += "<tr><th>" + escape_html(row.label) + "</th><td>" +
+                escape_html(scaled ? report_value_text(row.value) : row.value) + "</td></tr>";
     return html + "</table>";
 }
 
@@ -388,6 +404,42 @@ std::string base64(const std::vector<unsigned char> &bytes)
     return text;
 }
 
+std::string report_value_text(const std::string &console_value)
+{
+    // The console's "%lf m2" and "%lf m3", word by word.
+    std::string out;
+    size_t at = 0;
+    while (at < console_value.size()) {
+        size_t end = console_value.find(' ', at);
+        if (end == std::string::npos)
+            end = console_value.size();
+        std::string word = console_value.substr(at, end - at);
+        const size_t unit_at = end + 1;
+        const std::string unit = unit_at < console_value.size() ? console_value.substr(unit_at, 2) : "";
+        const bool area = unit == "m2";
+        const bool volume = unit == "m3";
+        char *stop = nullptr;
+        const double value = std::strtod(word.c_str(), &stop);
+        const bool number = !word.empty() && stop == word.c_str() + word.size();
+        if (number && area && std::fabs(value) >= 1e6) {
+            word = text_printf("%.3f", value / 1e6);
+            out += word + " km2";
+            at = unit_at + 2;
+        } else if (number && volume && std::fabs(value) >= 1e6) {
+            out += text_printf("%.3f", value / 1e6) + " 10^6 m3";
+            at = unit_at + 2;
+        } else {
+            out += word;
+            at = end;
+        }
+        if (at < console_value.size() && console_value[at] == ' ') {
+            out += ' ';
+            at++;
+        }
+    }
+    return out;
+}
+
 std::string change_report_html(const change_report &r, const change_distribution &d, const std::string &map_base64)
 {
     const std::string limit = text_printf("%g m", r.limit);
@@ -406,7 +458,10 @@ std::string change_report_html(const change_report &r, const change_distribution
         html += "<p>The map could not be drawn: the machine had no memory left for its picture.</p>";
     html += text_printf("<ul class=\"keys\"><li><span class=\"swatch\" style=\"background:%s\"></span>no data</li>",
                         NO_DATA_CSS);
-    if (r.limit > 0.0)
+    if (!r.test.empty())
+        html += "<li><span class=\"swatch\" style=\"background:#fff\"></span>not detected (detected " + r.test +
+                "): no change</li>";
+    else if (r.limit > 0.0)
         html += "<li><span class=\"swatch\" style=\"background:#fff\"></span>under the limit of " + limit +
                 ": no change</li>";
     html += "</ul><figcaption><b>Figure 1.</b> The change of the ground, the first grid &#8722; the second, "
@@ -415,7 +470,9 @@ std::string change_report_html(const change_report &r, const change_distribution
             "). Red where the first lies above the second, blue where it lies below; the colours reach their "
             "ends at &#177;" +
             shown(r.bound, 3) + " m, the magnitude that 98&#160;% of the detected area lies under. " +
-            (r.limit > 0.0 ? "Changes smaller than " + limit + " are shown as none. " : std::string()) +
+            (!r.test.empty() ? "Changes not detected (detected: " + r.test + ") are shown as none. "
+             : r.limit > 0.0 ? "Changes smaller than " + limit + " are shown as none. "
+                             : std::string()) +
             (r.factor > 1 ? "Each pixel is the mean of the " + std::to_string(r.factor) + " &#215; " +
                                 std::to_string(r.factor) + " cells it covers."
                           : std::string("Each pixel is one cell.")) +
@@ -423,14 +480,16 @@ std::string change_report_html(const change_report &r, const change_distribution
 
     html += "<h2>Distribution of the change</h2><figure><div class=\"charts\">";
     if (!d.bins.empty())
-        html += histogram_svg(d, r.limit, false) + histogram_svg(d, r.limit, true);
+        html += histogram_svg(d, r.limit, r.test_short, false) + histogram_svg(d, r.limit, r.test_short, true);
     html += "</div><figcaption><b>Figure 2.</b> Elevation change distribution: the ground area and the volume "
             "of the change in bins of " +
             shown(d.width, d.decimals) + " m, every cell with data in grey, the detected cells in colour" +
-            (r.limit > 0.0 ? " (magnitude of at least " + limit + ", dashed)" : std::string()) +
+            (!r.test.empty() ? " (detected " + r.test + (r.limit > 0.0 ? ", dashed)" : ")")
+             : r.limit > 0.0 ? " (magnitude of at least " + limit + ", dashed)"
+                             : std::string()) +
             ". Areas are on the ground; volumes are magnitudes times areas.</figcaption></figure>";
 
-    html += "<div class=\"tables\"><div><h2>Budget</h2>" + table(r.budget) + "</div><div><h2>Inputs</h2>" +
+    html += "<div class=\"tables\"><div><h2>Budget</h2>" + table(r.budget, true) + "</div><div><h2>Inputs</h2>" +
             table(r.inputs) + "</div></div>";
     html += "</main></body></html>\n";
     return html;
@@ -466,15 +525,44 @@ std::string now_text()
 
 } // namespace
 
+// The test at a confidence level as the map's legend and the captions state it (long)
+// and as the charts do: the band of +- t sigma when the errors are uniform, the level
+// and the error grids otherwise.
+std::string report_test_text(const change_test &test, bool long_form)
+{
+    if (test.basis != TEST_CONFIDENCE)
+        return "";
+    const std::string level = text_printf("%.10g&#160;%%", test.confidence_pct);
+    if (!errors_by_cell(test)) {
+        const std::string band = "|change| &#8805; " + shown(uniform_detection_limit(test), 3) + " m";
+        if (!long_form)
+            return level + ": " + band + " (&#177;t&#183;&#963;, dashed)";
+        return "at " + level + " confidence, " + band + " = t&#183;&#963; = " + shown(test.t, 6) + " &#215; " +
+               shown(uniform_change_sigma(test), 6) + " m";
+    }
+    const auto error_of = [](double sigma, const std::string &grid) {
+        if (grid.empty())
+            return text_printf("%g m", sigma);
+        const size_t slash = grid.find_last_of("\\/");
+        return escape_html(grid.substr(slash == std::string::npos ? 0 : slash + 1));
+    };
+    const std::string errors =
+        error_of(test.sigma_first, test.grid_first) + " and " + error_of(test.sigma_second, test.grid_second);
+    if (!long_form)
+        return level + ": |change| &#8805; " + shown(test.t, 3) + "&#183;&#963; (" + errors + ")";
+    return "at " + level + " confidence, |change| &#8805; t&#183;&#963; = " + shown(test.t, 6) +
+           " &#215; &#963;, &#963; of each cell from the errors " + errors;
+}
+
 double run_report_limit()
 {
-    return basis == 0 && hypso > 0.0 ? hypso : 0.0;
+    return uniform_detection_limit(run_change_test());
 }
 
 change_gathering gather_run_change(const std::vector<double> &line_areas, const line_work &before_line)
 {
     return gather_change(dtab_dem1, dtab_dem2, nb_lig, nb_col, line_areas, run_report_limit(), MAP_LONGEST_SIDE,
-                         before_line);
+                         before_line, run_cell_errors());
 }
 
 change_picture draw_change_map(change_gathering *gathering, const frame_geometry &frame)
@@ -507,6 +595,8 @@ std::string run_change_report_html(const change_gathering &g, const change_pictu
     r.frame = run_frame_geometry();
     r.output_path = nomim3;
     r.limit = run_report_limit();
+    r.test = report_test_text(run_change_test(), true);
+    r.test_short = report_test_text(run_change_test(), false);
     r.bound = picture.bound;
     r.factor = picture.factor;
     r.image_width = picture.width;
@@ -514,17 +604,31 @@ std::string run_change_report_html(const change_gathering &g, const change_pictu
     r.metres_per_unit = ground_metres_per_unit(r.frame);
     r.budget = run_budget_lines();
     const bool has_corner = Coord_UTM_dem1_OK != 0 || Coord_UTM_dem2_OK != 0;
+    // Each grid as read; the rows after the output's are the result's frame.
+    const run_frames &frames = run_frame_record();
     r.inputs = {
         {"first grid", nomim1 + " (" + form_name(format_dem1) + ")"},
         {"second grid", nomim2 + " (" + form_name(format_dem2) + ")"},
+        {"first grid's own frame", grid_frame_text(frames.first)},
+        {"second grid's own frame", grid_frame_text(frames.second)},
+        {"brought onto one frame", frames.planned ? frame_step_report_text(frames.plan)
+                                                  : std::string("no: the grids are differenced cell by cell")},
+        {"first grid's coordinate system", crs_display_name(geokeys_dem1.crs)},
+        {"second grid's coordinate system", crs_display_name(geokeys_dem2.crs)},
         {"output", nomim3 + " (" + form_name(format_out) + ")"},
         {"frame", text_printf("%d lines, %d columns", nb_lig, nb_col)},
         {"cell size", exact_real_text(r.frame.cellsize) +
+                          (cells_square(r.frame.cellsize, cell_height(r.frame))
+                               ? ""
+                               : " by " + exact_real_text(cell_height(r.frame))) +
                           (r.frame.degrees ? " degrees (areas on the WGS 84 ellipsoid)" : " m")},
         {"lower-left corner", exact_real_text(r.frame.xll) + " " + exact_real_text(r.frame.yll) +
                                   (has_corner ? "" : " (raster pairs: no map coordinates of their own)")},
         {"kind of difference", kind_name(type_treat)},
-        {"elimination limit", r.limit > 0.0 ? text_printf("%lf m", r.limit) : std::string("none")},
+        {"elimination limit", basis == TEST_CONFIDENCE
+                                  ? text_printf("none: the change at %.10g %% confidence, from each DEM's error",
+                                                confidence_pct)
+                                  : r.limit > 0.0 ? text_printf("%lf m", r.limit) : std::string("none")},
         {"made", now_text() + ", ORMELIX " ORMELIX_VERSION},
     };
     return change_report_html(r, distribution_of(g.histogram, MOST_BINS), picture.png_base64);

@@ -27,6 +27,10 @@ struct change_distribution {
 // The fine bins regrouped into at most about most_bins bins over the range of the change.
 change_distribution distribution_of(const change_histogram &histogram, size_t most_bins);
 
+// A budget's value as the report shows it: areas of a square kilometre and more in km2,
+// volumes of a million cubic metres and more in 10^6 m3, with three decimals.
+std::string report_value_text(const std::string &console_value);
+
 // The bytes in base64, with no line breaks (as a data address holds them).
 std::string base64(const std::vector<unsigned char> &bytes);
 
@@ -37,6 +41,8 @@ struct change_report {
     std::vector<budget_line> inputs;  // what was read and how it was treated
     frame_geometry frame;
     double limit = 0.0;               // 0: none
+    std::string test;                 // the test at a confidence level, in words ("": none)
+    std::string test_short;           // the same as the charts state it
     double bound = 0.0;               // magnitude at the ends of the colour ramp
     size_t factor = 1;                // cells per pixel side
     size_t image_width = 0, image_height = 0;

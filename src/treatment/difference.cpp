@@ -24,189 +24,7 @@ const int32_t PLAIN_SUM_CELLS = 256;
 change_budget budget_out;
 frame_geometry frame_out;
 
-void merge_compensated(compensated_sum *into, const compensated_sum &part)
-{
-    add_compensated(into, part.sum);
-    into->compensation += part.compensation;
-}
-
-void merge_measures(change_measure *into, const change_measure &part)
-{
-    into->cells += part.cells;
-    merge_compensated(&into->area, part.area);
-    merge_compensated(&into->volume, part.volume);
-}
-
-double area_of(const change_measure &measure) { return compensated_total(measure.area); }
-double volume_of(const change_measure &measure) { return compensated_total(measure.volume); }
-
-// The mean thickness of a change: its volume over its area, 0 where it has none.
-double mean_of(const change_measure &measure)
-{
-    const double area = area_of(measure);
-    return area > 0.0 ? volume_of(measure) / area : 0.0;
-}
-
-// What the budget derives from its sums. The error of a detected volume for a uniform
-// limit T is the area of its cells times T; the net's is the root sum of squares.
-struct derived_figures {
-    double above_error, below_error;
-    double net_raw, net_detected, net_error;
-};
-
-derived_figures derive(const change_budget &budget, bool eliminated, double hypso)
-{
-    // A limit of zero or below removes nothing and claims no error.
-    const double limit = eliminated && hypso > 0.0 ? hypso : 0.0;
-    derived_figures figures;
-    figures.above_error = limit * area_of(budget.above_detected);
-    figures.below_error = limit * area_of(budget.below_detected);
-    figures.net_raw = volume_of(budget.above) - volume_of(budget.below);
-    figures.net_detected = volume_of(budget.above_detected) - volume_of(budget.below_detected);
-    figures.net_error = std::hypot(figures.above_error, figures.below_error);
-    return figures;
-}
-
-std::string measure_text(const change_measure &measure)
-{
-    return text_printf("%llu %s, %lf m2, %lf m3, mean %lf m", static_cast<unsigned long long>(measure.cells),
-                       measure.cells == 1 ? "cell" : "cells", area_of(measure), volume_of(measure),
-                       mean_of(measure));
-}
-
-// An error, and what share of its volume it is when there is one.
-std::string error_text(double error, double volume)
-{
-    if (volume == 0.0)
-        return text_printf("%lf m3", error);
-    return text_printf("%lf m3 (%lf %%)", error, 100.0 * error / std::fabs(volume));
-}
-
 } // namespace
-
-void add_compensated(compensated_sum *total, double value)
-{
-    const double sum = total->sum + value;
-    // The smaller term loses its low bits in the addition: they are kept apart.
-    if (std::fabs(total->sum) >= std::fabs(value))
-        total->compensation += (total->sum - sum) + value;
-    else
-        total->compensation += (value - sum) + total->sum;
-    total->sum = sum;
-}
-
-double compensated_total(const compensated_sum &total)
-{
-    // An infinite change leaves a compensation that is not a number.
-    return std::isfinite(total.sum) ? total.sum + total.compensation : total.sum;
-}
-
-void merge_budgets(change_budget *into, const change_budget &part)
-{
-    into->cells += part.cells;
-    into->without_data += part.without_data;
-    merge_measures(&into->above, part.above);
-    merge_measures(&into->below, part.below);
-    merge_measures(&into->above_detected, part.above_detected);
-    merge_measures(&into->below_detected, part.below_detected);
-    merge_measures(&into->output, part.output);
-}
-
-std::vector<budget_line> budget_lines(const change_budget &budget, int32_t type_treat, bool eliminated,
-                                      double hypso)
-{
-    const derived_figures figures = derive(budget, eliminated, hypso);
-    std::vector<budget_line> lines;
-    lines.push_back({"cells with data in both grids",
-                     text_printf("%llu of %llu (%llu without data)",
-                                 static_cast<unsigned long long>(budget.cells - budget.without_data),
-                                 static_cast<unsigned long long>(budget.cells),
-                                 static_cast<unsigned long long>(budget.without_data))});
-    const struct {
-        const char *name;
-        const change_measure &raw, &detected;
-        double error;
-    } directions[] = {
-        {"first above second", budget.above, budget.above_detected, figures.above_error},
-        {"first below second", budget.below, budget.below_detected, figures.below_error},
-    };
-    for (const auto &direction : directions) {
-        lines.push_back({std::string(direction.name) + ", raw", measure_text(direction.raw)});
-        if (!eliminated)
-            continue;
-        lines.push_back({std::string(direction.name) + ", detected", measure_text(direction.detected)});
-        lines.push_back({std::string(direction.name) + ", error",
-                         error_text(direction.error, volume_of(direction.detected))});
-    }
-    lines.push_back({"net volume, raw", text_printf("%lf m3", figures.net_raw)});
-    if (eliminated) {
-        lines.push_back({"net volume, detected", text_printf("%lf m3", figures.net_detected)});
-        lines.push_back({"net volume, error", error_text(figures.net_error, figures.net_detected)});
-    }
-    const char *kind = difference_kind_name(type_treat);
-    lines.push_back({*kind != '\0' ? std::string("output grid, ") + kind : std::string("output grid"),
-                     measure_text(budget.output)});
-    return lines;
-}
-
-std::string format_change_budget(const std::string &output_path, const frame_geometry &frame,
-                                 const std::vector<budget_line> &lines)
-{
-    const std::string cells = frame.degrees
-                                  ? exact_real_text(frame.cellsize) + " degrees (areas on the WGS 84 ellipsoid)"
-                                  : text_printf("%lf m", frame.cellsize);
-    std::string text = "\n\n\tCHANGE BUDGET OF " + output_path + " (cells of " + cells + ") :";
-    size_t width = 0;
-    for (const budget_line &line : lines)
-        width = std::max(width, line.label.size());
-    for (const budget_line &line : lines)
-        text += "\n\t\t" + line.label + std::string(width - line.label.size(), ' ') + " : " + line.value;
-    return text + "\n" + frame_degrees_note(frame);
-}
-
-std::string frame_degrees_note(const frame_geometry &frame)
-{
-    const double width = frame.columns * frame.cellsize;
-    const double height = frame.lines * frame.cellsize;
-    const bool fits_degrees = frame.cellsize > 0.0 && frame.cellsize < 0.1 && frame.xll >= -180.0 &&
-                              frame.xll + width <= 180.0 && frame.yll >= -90.0 && frame.yll + height <= 90.0;
-    if (frame.degrees || !fits_degrees)
-        return "";
-    return "\n\tNote: the corner, extent and cell size of this frame all fit geographic degrees, but no file "
-           "declares them so: the areas and volumes above take the cell size for metres. If the grids are in "
-           "degrees, put beside each ASCII grid NAME.asc the file NAME.prj that GIS tools write with it (its "
-           "text begins GEOGCS or GEOGCRS) and run again.\n";
-}
-
-std::string budget_csv(const change_budget &budget, int32_t type_treat, bool eliminated, double hypso)
-{
-    const derived_figures figures = derive(budget, eliminated, hypso);
-    std::string names = "kind,limit_m,cells,cells_with_data,cells_without_data";
-    std::string values = std::to_string(type_treat) + "," + (eliminated ? exact_real_text(hypso) : "") + "," +
-                         std::to_string(budget.cells) + "," + std::to_string(budget.cells - budget.without_data) +
-                         "," + std::to_string(budget.without_data);
-    const auto add_real = [&](const char *name, double value) {
-        names += std::string(",") + name;
-        values += "," + exact_real_text(value);
-    };
-    const auto add_measure = [&](const char *name, const change_measure &measure) {
-        names += std::string(",") + name + "_cells";
-        values += "," + std::to_string(measure.cells);
-        add_real((std::string(name) + "_area_m2").c_str(), area_of(measure));
-        add_real((std::string(name) + "_volume_m3").c_str(), volume_of(measure));
-    };
-    add_measure("above", budget.above);
-    add_measure("below", budget.below);
-    add_real("net_volume_m3", figures.net_raw);
-    add_measure("above_detected", budget.above_detected);
-    add_real("above_error_m3", figures.above_error);
-    add_measure("below_detected", budget.below_detected);
-    add_real("below_error_m3", figures.below_error);
-    add_real("net_detected_volume_m3", figures.net_detected);
-    add_real("net_error_m3", figures.net_error);
-    add_measure("output", budget.output);
-    return names + "\n" + values + "\n";
-}
 
 double difference_cell(double first, double second, int32_t type_treat, int32_t basis,
                        double hypso)
@@ -276,6 +94,14 @@ void add_run(change_measure *measure, double cells, double sum, double area)
     measure->cells += static_cast<size_t>(cells);
     add_compensated(&measure->area, cells * area);
     add_compensated(&measure->volume, sum * area);
+    add_compensated(&measure->area_squared, cells * area * area);
+}
+
+// And the sums of the standard deviations of its cells' changes and of their squares.
+void add_run_errors(change_measure *measure, double sigmas, double variances, double area)
+{
+    add_compensated(&measure->error, sigmas * area);
+    add_compensated(&measure->error_squared, variances * area * area);
 }
 
 // difference_cell over a run of cells of one line, for one kind, with no branch per
@@ -284,10 +110,13 @@ void add_run(change_measure *measure, double cells, double sum, double area)
 // eliminated, -infinity otherwise. With ANY_VALUES false the run takes a shorter way
 // that holds only for cells with data and a limit that is a number: it returns false,
 // leaving state as it was, when a cell has no data, and the run must be done again
-// with ANY_VALUES true.
-template <int32_t KIND, bool ANY_VALUES>
+// with ANY_VALUES true. With ERRORS, the limit of each cell is t times the standard
+// deviation of its change, from the errors of its two grids (a cell where either has
+// none has no data), and the detected cells' deviations are summed.
+template <int32_t KIND, bool ANY_VALUES, bool ERRORS>
 PASS_INLINE bool difference_run(const double *first, const double *second, double *out, int32_t count,
-                                double hypso, double limit, double area, pass_state *state)
+                                double hypso, double limit, double area, const double *sigma_first,
+                                const double *sigma_second, double t, pass_state *state)
 {
     double low = state->low;
     double high = state->high;
@@ -295,14 +124,27 @@ PASS_INLINE bool difference_run(const double *first, const double *second, doubl
     double above = 0.0, above_cells = 0.0, below = 0.0, below_cells = 0.0;
     double above_kept = 0.0, above_kept_cells = 0.0, below_kept = 0.0, below_kept_cells = 0.0;
     double without_data = 0.0;
+    double above_sigmas = 0.0, above_variances = 0.0, below_sigmas = 0.0, below_variances = 0.0;
 #if defined(__GNUC__)
 #pragma omp simd reduction(min : low) reduction(max : high)                                                  \
     reduction(+ : above, above_cells, below, below_cells, above_kept, above_kept_cells, below_kept,           \
-                  below_kept_cells, without_data)
+                  below_kept_cells, without_data, above_sigmas, above_variances, below_sigmas, below_variances)
 #endif
     for (int32_t j = 0; j < count; j++) {
-        const double a = first[j];
-        const double b = second[j];
+        double a = first[j];
+        double b = second[j];
+        double variance = 0.0, sigma = 0.0;
+        if (ERRORS) {
+            const double s1 = sigma_first[j];
+            const double s2 = sigma_second[j];
+            variance = s1 * s1 + s2 * s2;
+            sigma = std::sqrt(variance);
+            limit = t * sigma;
+            // 0 where the errors are numbers: without an error, the cell has no data.
+            const double gap = variance - variance;
+            a += gap;
+            b += gap;
+        }
         double result;
         if (KIND == TREAT_ABSOLUTE) {
             result = std::fabs(a - b);
@@ -349,6 +191,12 @@ PASS_INLINE bool difference_run(const double *first, const double *second, doubl
         below_kept_cells += fall_kept > 0.0 ? 1.0 : 0.0;
         if (ANY_VALUES)
             without_data += ((a != a) | (b != b)) ? 1.0 : 0.0;
+        if (ERRORS) {
+            above_sigmas += rise_kept > 0.0 ? sigma : 0.0;
+            above_variances += rise_kept > 0.0 ? variance : 0.0;
+            below_sigmas += fall_kept > 0.0 ? sigma : 0.0;
+            below_variances += fall_kept > 0.0 ? variance : 0.0;
+        }
     }
     if (!ANY_VALUES && (above != above || below != below))
         return false;
@@ -360,18 +208,25 @@ PASS_INLINE bool difference_run(const double *first, const double *second, doubl
     add_run(&budget.above_detected, above_kept_cells, above_kept, area);
     add_run(&budget.below_detected, below_kept_cells, below_kept, area);
     budget.without_data += static_cast<size_t>(without_data);
+    if (ERRORS) {
+        add_run_errors(&budget.above_detected, above_sigmas, above_variances, area);
+        add_run_errors(&budget.below_detected, below_sigmas, below_variances, area);
+    }
     return true;
 }
 
 // The pass for one kind, in runs of cells. Cells without data come in patches (the
 // land outside a survey): after a run that held some, the next is taken the way
 // that handles them, until a run holds none.
-template <int32_t KIND>
+template <int32_t KIND, bool ERRORS>
 PASS_INLINE void difference_lines(double *const *first, double *const *second, double **out, int32_t lines,
                                   int32_t columns, double hypso, double limit, const double *line_areas,
-                                  pass_state *state)
+                                  const cell_errors *errors, pass_state *state)
 {
     const bool limit_is_number = hypso == hypso;
+    double *const *sigma_first = ERRORS ? errors->first : nullptr;
+    double *const *sigma_second = ERRORS ? errors->second : nullptr;
+    const double t = ERRORS ? errors->t : 0.0;
     bool without_data_near = !limit_is_number;
     for (int32_t i = 0; i < lines; i++) {
         const double area = line_areas != nullptr ? line_areas[i] : 1.0;
@@ -380,41 +235,44 @@ PASS_INLINE void difference_lines(double *const *first, double *const *second, d
             const double *a = first[i] + start;
             const double *b = second[i] + start;
             double *result = out[i] + start;
+            const double *s1 = ERRORS ? sigma_first[i] + start : nullptr;
+            const double *s2 = ERRORS ? sigma_second[i] + start : nullptr;
             if (!without_data_near &&
-                difference_run<KIND, false>(a, b, result, count, hypso, limit, area, state))
+                difference_run<KIND, false, ERRORS>(a, b, result, count, hypso, limit, area, s1, s2, t, state))
                 continue;
             const size_t before = state->budget.without_data;
-            difference_run<KIND, true>(a, b, result, count, hypso, limit, area, state);
+            difference_run<KIND, true, ERRORS>(a, b, result, count, hypso, limit, area, s1, s2, t, state);
             without_data_near = !limit_is_number || state->budget.without_data > before;
         }
     }
 }
 
 // The pass in two cells per instruction, as every x86-64 processor has them.
-template <int32_t KIND>
+template <int32_t KIND, bool ERRORS>
 void basic_lines(double *const *first, double *const *second, double **out, int32_t lines, int32_t columns,
-                 double hypso, double limit, const double *line_areas, pass_state *state)
+                 double hypso, double limit, const double *line_areas, const cell_errors *errors, pass_state *state)
 {
-    difference_lines<KIND>(first, second, out, lines, columns, hypso, limit, line_areas, state);
+    difference_lines<KIND, ERRORS>(first, second, out, lines, columns, hypso, limit, line_areas, errors, state);
 }
 
 #if WIDE_VECTORS
 // Four cells per instruction.
-template <int32_t KIND>
+template <int32_t KIND, bool ERRORS>
 __attribute__((target("avx2"))) void avx2_lines(double *const *first, double *const *second, double **out,
                                                  int32_t lines, int32_t columns, double hypso, double limit,
-                                                 const double *line_areas, pass_state *state)
+                                                 const double *line_areas, const cell_errors *errors, pass_state *state)
 {
-    difference_lines<KIND>(first, second, out, lines, columns, hypso, limit, line_areas, state);
+    difference_lines<KIND, ERRORS>(first, second, out, lines, columns, hypso, limit, line_areas, errors, state);
 }
 
 // Eight.
-template <int32_t KIND>
+template <int32_t KIND, bool ERRORS>
 __attribute__((target("avx512f"))) void avx512_lines(double *const *first, double *const *second, double **out,
                                                      int32_t lines, int32_t columns, double hypso, double limit,
-                                                     const double *line_areas, pass_state *state)
+                                                     const double *line_areas, const cell_errors *errors,
+                                                     pass_state *state)
 {
-    difference_lines<KIND>(first, second, out, lines, columns, hypso, limit, line_areas, state);
+    difference_lines<KIND, ERRORS>(first, second, out, lines, columns, hypso, limit, line_areas, errors, state);
 }
 #endif
 
@@ -434,9 +292,9 @@ int32_t processor_vectors()
 std::atomic<int32_t> vectors_in_use{-1};
 
 // The pass for one kind, in the widest vectors in use.
-template <int32_t KIND>
+template <int32_t KIND, bool ERRORS>
 void kind_lines(double *const *first, double *const *second, double **out, int32_t lines, int32_t columns,
-                double hypso, double limit, const double *line_areas, pass_state *state)
+                double hypso, double limit, const double *line_areas, const cell_errors *errors, pass_state *state)
 {
     int32_t vectors = vectors_in_use.load(std::memory_order_relaxed);
     if (vectors < 0) {
@@ -445,15 +303,15 @@ void kind_lines(double *const *first, double *const *second, double **out, int32
     }
 #if WIDE_VECTORS
     if (vectors == VECTORS_AVX512) {
-        avx512_lines<KIND>(first, second, out, lines, columns, hypso, limit, line_areas, state);
+        avx512_lines<KIND, ERRORS>(first, second, out, lines, columns, hypso, limit, line_areas, errors, state);
         return;
     }
     if (vectors == VECTORS_AVX2) {
-        avx2_lines<KIND>(first, second, out, lines, columns, hypso, limit, line_areas, state);
+        avx2_lines<KIND, ERRORS>(first, second, out, lines, columns, hypso, limit, line_areas, errors, state);
         return;
     }
 #endif
-    basic_lines<KIND>(first, second, out, lines, columns, hypso, limit, line_areas, state);
+    basic_lines<KIND, ERRORS>(first, second, out, lines, columns, hypso, limit, line_areas, errors, state);
 }
 
 // What the result holds: the detected changes its kind keeps, with their signs for
@@ -482,9 +340,37 @@ int32_t use_difference_vectors(int32_t widest)
     return vectors_in_use.load();
 }
 
+namespace {
+
+template <bool ERRORS>
+void lines_of_kind(double *const *first, double *const *second, double **out, int32_t lines, int32_t columns,
+                   int32_t type_treat, double hypso, double limit, const double *line_areas,
+                   const cell_errors *errors, difference_part *part)
+{
+    switch (type_treat) {
+    case TREAT_ABSOLUTE:
+        kind_lines<TREAT_ABSOLUTE, ERRORS>(first, second, out, lines, columns, hypso, limit, line_areas, errors, part);
+        break;
+    case TREAT_NEGATIVE:
+        kind_lines<TREAT_NEGATIVE, ERRORS>(first, second, out, lines, columns, hypso, limit, line_areas, errors, part);
+        break;
+    case TREAT_POSITIVE:
+        kind_lines<TREAT_POSITIVE, ERRORS>(first, second, out, lines, columns, hypso, limit, line_areas, errors, part);
+        break;
+    case TREAT_SIGNED:
+        kind_lines<TREAT_SIGNED, ERRORS>(first, second, out, lines, columns, hypso, limit, line_areas, errors, part);
+        break;
+    default:
+        kind_lines<TREAT_OTHER, ERRORS>(first, second, out, lines, columns, hypso, limit, line_areas, errors, part);
+        break;
+    }
+}
+
+} // namespace
+
 void difference_of_lines(double *const *first, double *const *second, double **out, int32_t first_line,
                          int32_t end_line, int32_t columns, int32_t type_treat, int32_t basis, double hypso,
-                         const double *line_areas, difference_part *part)
+                         const double *line_areas, difference_part *part, const cell_errors *errors)
 {
     const double limit = basis == 0 ? hypso : -INFINITY;
     const int32_t lines = end_line - first_line;
@@ -493,22 +379,15 @@ void difference_of_lines(double *const *first, double *const *second, double **o
     out += first_line;
     if (line_areas != nullptr)
         line_areas += first_line;
-    switch (type_treat) {
-    case TREAT_ABSOLUTE:
-        kind_lines<TREAT_ABSOLUTE>(first, second, out, lines, columns, hypso, limit, line_areas, part);
-        break;
-    case TREAT_NEGATIVE:
-        kind_lines<TREAT_NEGATIVE>(first, second, out, lines, columns, hypso, limit, line_areas, part);
-        break;
-    case TREAT_POSITIVE:
-        kind_lines<TREAT_POSITIVE>(first, second, out, lines, columns, hypso, limit, line_areas, part);
-        break;
-    case TREAT_SIGNED:
-        kind_lines<TREAT_SIGNED>(first, second, out, lines, columns, hypso, limit, line_areas, part);
-        break;
-    default:
-        kind_lines<TREAT_OTHER>(first, second, out, lines, columns, hypso, limit, line_areas, part);
-        break;
+    if (errors != nullptr) {
+        cell_errors part_errors = *errors;
+        part_errors.first += first_line;
+        part_errors.second += first_line;
+        lines_of_kind<true>(first, second, out, lines, columns, type_treat, hypso, limit, line_areas, &part_errors,
+                            part);
+    } else {
+        lines_of_kind<false>(first, second, out, lines, columns, type_treat, hypso, limit, line_areas, nullptr,
+                             part);
     }
 }
 
@@ -544,16 +423,87 @@ void compute_difference(double *const *first, double *const *second, double **ou
     finish_difference(&part, 1, lines, columns, type_treat, d_min, d_max, budget);
 }
 
+namespace {
+
+// The run's test as the pass takes it: a uniform one as a limit (a confidence level
+// with uniform errors is the limit t * sigma), errors of the cells as grids, a uniform
+// error beside a grid as a grid whose lines are all one line.
+struct run_pass_test {
+    int32_t basis = 1;
+    double hypso = 0.0;
+    bool by_cell = false;
+    cell_errors errors = {nullptr, nullptr, 0.0};
+    std::vector<double> uniform_line[2];
+    std::vector<double *> uniform_rows[2];
+};
+run_pass_test pass_test;
+
+void prepare_pass_test()
+{
+    const change_test test = run_change_test();
+    pass_test = run_pass_test();
+    pass_test.basis = basis;
+    pass_test.hypso = hypso;
+    if (basis != TEST_CONFIDENCE)
+        return;
+    if (!errors_by_cell(test)) {
+        pass_test.basis = TEST_LIMIT;
+        pass_test.hypso = uniform_detection_limit(test);
+        return;
+    }
+    pass_test.by_cell = true;
+    pass_test.hypso = 0.0;
+    pass_test.errors.t = test.t;
+    double **grids[] = {dtab_sigma1, dtab_sigma2};
+    const double sigmas[] = {sigma_dem1, sigma_dem2};
+    double *const *rows[2];
+    for (int k = 0; k < 2; k++) {
+        rows[k] = grids[k];
+        if (grids[k] != nullptr)
+            continue;
+        pass_test.uniform_line[k].assign(static_cast<size_t>(nb_col), sigmas[k]);
+        pass_test.uniform_rows[k].assign(static_cast<size_t>(nb_lig), pass_test.uniform_line[k].data());
+        rows[k] = pass_test.uniform_rows[k].data();
+    }
+    pass_test.errors.first = rows[0];
+    pass_test.errors.second = rows[1];
+    // A cell without an error has no data: so it is for the report and the writers too.
+    for (int32_t i = 0; i < nb_lig; i++)
+        for (int32_t j = 0; j < nb_col; j++) {
+            const double s1 = rows[0][i][j], s2 = rows[1][i][j];
+            if (s1 != s1 || s2 != s2)
+                dtab_dem2[i][j] = NAN;
+        }
+}
+
+} // namespace
+
+const cell_errors *run_cell_errors()
+{
+    return pass_test.by_cell ? &pass_test.errors : nullptr;
+}
+
+namespace {
+
+void run_difference_of_lines(int32_t first_line, int32_t end_line, const double *line_areas,
+                             difference_part *part)
+{
+    difference_of_lines(dtab_dem1, dtab_dem2, dtab_out, first_line, end_line, nb_col, type_treat, pass_test.basis,
+                        pass_test.hypso, line_areas, part, pass_test.by_cell ? &pass_test.errors : nullptr);
+}
+
+} // namespace
+
 change_gathering run_difference(const std::vector<double> &line_areas, double *d_min, double *d_max,
                                 change_budget *budget)
 {
     // Line by line on two threads: each line comes from memory once, and the report
     // takes what it needs of it from the processor's cache.
-    difference_part parts[2];
+    prepare_pass_test();
+    difference_part parts[2];  // the report's gathering reads the test prepared above
     change_gathering gathering = gather_run_change(line_areas, [&](size_t half, size_t line) {
         const int32_t i = static_cast<int32_t>(line);
-        difference_of_lines(dtab_dem1, dtab_dem2, dtab_out, i, i + 1, nb_col, type_treat, basis, hypso,
-                            line_areas.data(), &parts[half]);
+        run_difference_of_lines(i, i + 1, line_areas.data(), &parts[half]);
     });
     finish_difference(parts, 2, nb_lig, nb_col, type_treat, d_min, d_max, budget);
     return gathering;
@@ -567,15 +517,6 @@ void write_run_output(double d_min, double d_max)
         FILE_FORMS[format_out].write_output(d_min, d_max);
 }
 
-// Beside the output, and put in place with it.
-void write_budget_file()
-{
-    FILE *fp = create_output_file(nomstem3 + "_budget.csv", "w");
-    if (std::fputs(budget_csv(budget_out, type_treat, basis == 0, hypso).c_str(), fp) < 0)
-        stop_output_failed(fp);
-    finish_output(fp);
-}
-
 } // namespace
 
 void treatment()
@@ -586,10 +527,12 @@ void treatment()
     double d_max = 0.0;
     budget_out = change_budget();
     if (!CHANGE_REPORTS) {
-        compute_difference(dtab_dem1, dtab_dem2, dtab_out, nb_lig, nb_col, type_treat, basis, hypso, &d_min,
-                           &d_max, &budget_out, line_areas.data());
+        prepare_pass_test();
+        difference_part part;
+        run_difference_of_lines(0, nb_lig, line_areas.data(), &part);
+        finish_difference(&part, 1, nb_lig, nb_col, type_treat, &d_min, &d_max, &budget_out);
         write_run_output(d_min, d_max);
-        write_budget_file();
+        write_budget_file(budget_out);
         return;
     }
     change_gathering gathering = run_difference(line_areas, &d_min, &d_max, &budget_out);
@@ -608,13 +551,13 @@ void treatment()
     } else {
         picture = draw_change_map(&gathering, frame_out);
     }
-    write_budget_file();
+    write_budget_file(budget_out);
     write_change_report(gathering, picture);
 }
 
 std::vector<budget_line> run_budget_lines()
 {
-    return budget_lines(budget_out, type_treat, basis == 0, hypso);
+    return budget_lines(budget_out, type_treat, run_change_test());
 }
 
 void print_change_budget()

@@ -1,5 +1,6 @@
 // The cell-by-cell difference of two grids of altitudes, with its clamps, the
-// elimination of low values, the range of the result and the budget of the change.
+// elimination of low values, the range of the result and the sums of the budget of the
+// change, cell by cell (change_budget.h says what they come to).
 #ifndef ORMELIX_DIFFERENCE_H
 #define ORMELIX_DIFFERENCE_H
 
@@ -9,66 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "treatment/change_budget.h"
 #include "treatment/change_map.h"
 #include "treatment/frame_area.h"
 
 // Kinds of difference.
 enum { TREAT_ABSOLUTE = 0, TREAT_NEGATIVE = 1, TREAT_POSITIVE = 2, TREAT_SIGNED = 3 };
-
-// A sum that keeps apart the rounding error of its additions: on a billion cells it
-// keeps the precision of the doubles, where a plain running sum drifts.
-struct compensated_sum {
-    double sum = 0.0;
-    double compensation = 0.0;
-};
-void add_compensated(compensated_sum *total, double value);
-double compensated_total(const compensated_sum &total);
-
-// A set of cells of the budget: how many, their area on the ground (m2) and the volume
-// of their change (m3).
-struct change_measure {
-    size_t cells = 0;
-    compensated_sum area;
-    compensated_sum volume;
-};
-
-// How the ground moved in a grid or a part of one: the budgets of two parts add up to
-// that of both (merge_budgets), in any order. "Above" are the cells where the first
-// grid lies above the second, "below" those where it lies below, each with the
-// magnitude of its change; "detected" those of them the elimination limit keeps.
-struct change_budget {
-    size_t cells = 0;          // cells visited
-    size_t without_data = 0;   // cells without data in either grid
-    change_measure above, below;
-    change_measure above_detected, below_detected;
-    change_measure output;     // the cells of the result other than 0, with their values
-};
-
-// Adds the budget of another part of the grid.
-void merge_budgets(change_budget *into, const change_budget &part);
-
-// One figure of the run's budget as the console shows it: what it is, and its value
-// with its unit ("85475.000000 m2").
-struct budget_line {
-    std::string label;
-    std::string value;
-};
-// The figures of a budget, in the console's order: the detected ones and their errors
-// only when small changes were eliminated, below the limit hypso.
-std::vector<budget_line> budget_lines(const change_budget &budget, int32_t type_treat, bool eliminated,
-                                      double hypso);
-// The figures of the budget of the run's result, in the console's order.
-std::vector<budget_line> run_budget_lines();
-
-// The text printed at the end of a successful run: the heading naming the output and
-// its cells, the lines with their labels aligned, and the note a frame may need.
-std::string format_change_budget(const std::string &output_path, const frame_geometry &frame,
-                                 const std::vector<budget_line> &lines);
-// The note for a frame that looks like geographic degrees but is not declared so
-// ("" when none is needed).
-std::string frame_degrees_note(const frame_geometry &frame);
-// The budget file: one line of column names, one line of values, reals exact.
-std::string budget_csv(const change_budget &budget, int32_t type_treat, bool eliminated, double hypso);
 
 // One cell: kind 0 |first - second|, kind 1 second - first where positive, kind 2
 // first - second where at least hypso, whatever basis is, kind 3 first - second; with
@@ -94,9 +41,11 @@ struct difference_part {
     double high = -INFINITY;
     change_budget budget;
 };
+// errors, when given, holds the standard deviations of the cells of both grids (see
+// cell_errors): basis and hypso are then not looked at but for the positive kind's hypso.
 void difference_of_lines(double *const *first, double *const *second, double **out, int32_t first_line,
                          int32_t end_line, int32_t columns, int32_t type_treat, int32_t basis, double hypso,
-                         const double *line_areas, difference_part *part);
+                         const double *line_areas, difference_part *part, const cell_errors *errors = nullptr);
 void finish_difference(const difference_part *parts, size_t count, int32_t lines, int32_t columns,
                        int32_t type_treat, double *d_min, double *d_max, change_budget *budget);
 
@@ -111,6 +60,10 @@ int32_t use_difference_vectors(int32_t widest);
 // in one pass; line_areas holds a cell's ground area for each line.
 change_gathering run_difference(const std::vector<double> &line_areas, double *d_min, double *d_max,
                                 change_budget *budget);
+
+// The run's errors of the cells when its test has them by cell (null otherwise), once
+// run_difference or treatment has begun.
+const cell_errors *run_cell_errors();
 
 // The difference of the grids read into the result, handed to the writer asked for,
 // and the budget file and the report beside it.

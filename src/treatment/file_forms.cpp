@@ -9,10 +9,11 @@
 
 // The order is the menus' and the number of each form in every script of answers.
 const file_form FILE_FORMS[] = {
-    {"ascii", open_ascii_input, nullptr, ascii_output_paths, create_ascii_output, ascii_output},
+    {"ascii", open_ascii_input, nullptr, ascii_output_paths, create_ascii_output, ascii_output, nullptr},
     {"raster", open_raster_input, ask_raster_output_options, raster_output_paths, create_raster_output,
-     raster_output},
-    {"geotiff", open_geotiff_input, nullptr, geotiff_output_paths, create_geotiff_output, geotiff_output},
+     raster_output, raster_output_refusal},
+    {"geotiff", open_geotiff_input, nullptr, geotiff_output_paths, create_geotiff_output, geotiff_output,
+     nullptr},
 };
 const int32_t FILE_FORM_COUNT = sizeof FILE_FORMS / sizeof FILE_FORMS[0];
 

@@ -20,6 +20,9 @@ struct file_form {
     void (*output_paths)(const std::string &stem, std::string *main, std::string *second);
     void (*create_output)(const std::string &main, const std::string &second);
     void (*write_output)(double d_min, double d_max);
+    // Why the form cannot hold the run's result, printed before the form menu comes back;
+    // empty when it can (null: it always can).
+    std::string (*output_refusal)();
 };
 
 extern const file_form FILE_FORMS[];

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "globals/globals.h"
+#include "text/number_text.h"
 
 namespace {
 
@@ -34,16 +35,32 @@ double ellipsoid_band_area(double south_latitude, double north_latitude, double 
            std::fabs(band_integral(north, e) - band_integral(south, e));
 }
 
+bool cells_square(double dx, double dy)
+{
+    return std::fabs(dx - dy) <= std::max(std::fabs(dx), std::fabs(dy)) * 1e-9;
+}
+
+std::string cell_size_text(const frame_geometry &frame)
+{
+    const double dy = cell_height(frame);
+    const bool square = cells_square(frame.cellsize, dy);
+    if (frame.degrees)
+        return exact_real_text(frame.cellsize) + (square ? "" : " by " + exact_real_text(dy)) +
+               " degrees (areas on the WGS 84 ellipsoid)";
+    return square ? text_printf("%lf m", frame.cellsize) : text_printf("%lf by %lf m", frame.cellsize, dy);
+}
+
 std::vector<double> line_cell_areas(const frame_geometry &frame)
 {
+    const double dy = cell_height(frame);
     std::vector<double> areas(frame.lines > 0 ? static_cast<size_t>(frame.lines) : 0);
     for (size_t i = 0; i < areas.size(); i++) {
         if (!frame.degrees) {
-            areas[i] = frame.cellsize * frame.cellsize;
+            areas[i] = frame.cellsize * dy;
             continue;
         }
-        const double north = frame.yll + static_cast<double>(frame.lines - static_cast<int32_t>(i)) * frame.cellsize;
-        areas[i] = ellipsoid_band_area(north - frame.cellsize, north, frame.cellsize);
+        const double north = frame.yll + static_cast<double>(frame.lines - static_cast<int32_t>(i)) * dy;
+        areas[i] = ellipsoid_band_area(north - dy, north, frame.cellsize);
     }
     return areas;
 }
@@ -57,6 +74,7 @@ frame_geometry run_frame_geometry()
     frame.yll = Y_min;
     const bool has_corner = Coord_UTM_dem1_OK != 0 || Coord_UTM_dem2_OK != 0;
     frame.cellsize = has_corner ? dpix_size : dpix_size2;
+    frame.cellsize_y = has_corner ? dpix_size_y : dpix_size2;
     frame.degrees = geographic_dem1 != 0 || geographic_dem2 != 0;
     return frame;
 }

@@ -12,6 +12,8 @@
 #include <zlib.h>
 
 #include "console/console.h"
+#include "coordinates/coordinate_system.h"
+#include "coordinates/geotiff_keys.h"
 #include "gridfiles/geotiff_reader.h"
 #include "gridfiles/tiff_stream.h"
 #include "gridfiles/worker_thread.h"
@@ -169,11 +171,11 @@ bool set_array(TIFF *tif, uint32_t tag, const std::vector<Value> &values)
 }
 
 bool describe_image(TIFF *tif, int32_t lines, int32_t columns, double xll, double yll, double cellsize,
-                    const geo_keys &keys)
+                    double cellsize_y, const geo_keys &keys)
 {
-    const std::vector<double> scale = {cellsize, cellsize, 0.0};
+    const std::vector<double> scale = {cellsize, cellsize_y, 0.0};
     // The tiepoint is the top-left corner of the first cell.
-    const std::vector<double> tiepoint = {0.0, 0.0, 0.0, xll, yll + lines * cellsize, 0.0};
+    const std::vector<double> tiepoint = {0.0, 0.0, 0.0, xll, yll + lines * cellsize_y, 0.0};
     const geo_keys out = output_geo_keys(keys);
     return TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(columns)) == 1 &&
            TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(lines)) == 1 &&
@@ -253,7 +255,8 @@ bool encode_geotiff_tile(double *const *grid, int32_t lines, int32_t columns, in
 }
 
 bool write_geotiff(FILE *fp, const std::string &name, double *const *grid, int32_t lines, int32_t columns,
-                   double xll, double yll, double cellsize, const geo_keys &keys, std::string *failure)
+                   double xll, double yll, double cellsize, double cellsize_y, const geo_keys &keys,
+                   std::string *failure)
 {
     tiff_stream stream;
     if (!tiff_open(&stream, fp, name, geotiff_needs_bigtiff(lines, columns) ? "w8" : "w")) {
@@ -262,7 +265,7 @@ bool write_geotiff(FILE *fp, const std::string &name, double *const *grid, int32
     }
     const uint32_t across = static_cast<uint32_t>((columns + GEOTIFF_TILE_SIDE - 1) / GEOTIFF_TILE_SIDE);
     const uint32_t down = static_cast<uint32_t>((lines + GEOTIFF_TILE_SIDE - 1) / GEOTIFF_TILE_SIDE);
-    bool written = describe_image(stream.tif, lines, columns, xll, yll, cellsize, keys) &&
+    bool written = describe_image(stream.tif, lines, columns, xll, yll, cellsize, cellsize_y, keys) &&
                    write_tiles(stream.tif, {grid, lines, columns, across}, across * down, failure) &&
                    TIFFWriteDirectory(stream.tif) == 1;
     written = written && !stream.io_failed;
@@ -285,13 +288,17 @@ void create_geotiff_output(const std::string &file, const std::string &)
 
 void geotiff_output(double, double)
 {
-    const double cellsize = output_corner_and_cell_size();
+    double cellsize = 0.0, cellsize_y = 0.0;
+    output_corner_and_cell_size(&cellsize, &cellsize_y);
     std::printf("\n\n\tsaving \n\n");
     std::fflush(stdout);
-    // The coordinate system of the second grid when both are GeoTIFFs.
-    const geo_keys &keys = geokeys_dem2.geotiff ? geokeys_dem2 : geokeys_dem1;
+    // A GeoTIFF input's own keys, as they are, when its system is the result's: GDAL reads
+    // them back as it read the input, names and heights included. A system from NAME.prj
+    // is spelt out anew.
+    const geo_keys &system = result_coordinate_system();
+    const geo_keys keys = system.geotiff ? system : crs_geokeys(system.crs);
     std::string failure;
-    if (!write_geotiff(f3, nomim3, dtab_out, nb_lig, nb_col, X_min, Y_min, cellsize, keys, &failure))
+    if (!write_geotiff(f3, nomim3, dtab_out, nb_lig, nb_col, X_min, Y_min, cellsize, cellsize_y, keys, &failure))
         stop_output_failed_because(f3, failure);
     finish_output(f3);
     f3 = nullptr;

@@ -1,7 +1,7 @@
 // Saves the result as a GeoTIFF, as GIS tools write elevation models and their
 // differences: Float32 metres in tiles of 256 x 256, Deflate with the floating-point
 // predictor, GDAL_NODATA -9999 for cells without data, PixelIsArea; placed as an ASCII
-// output's header places it, in the coordinate system of the GeoTIFF input. The tiles
+// output's header places it, in the result's coordinate system. The tiles
 // are compressed by two threads, here rather than by libtiff, whose encoder belongs to
 // one handle, and handed to libtiff whole.
 #ifndef ORMELIX_GEOTIFF_WRITER_H
@@ -37,9 +37,11 @@ bool encode_geotiff_tile(double *const *grid, int32_t lines, int32_t columns, in
                          std::vector<uint8_t> *scratch, std::vector<uint8_t> *out);
 
 // Writes the whole file to fp, named name in messages. The corner is the grid's lower-left
-// one. False as soon as a write fails, with *failure saying why.
+// one; cellsize and cellsize_y are a cell's width and height. False as soon as a write
+// fails, with *failure saying why.
 bool write_geotiff(FILE *fp, const std::string &name, double *const *grid, int32_t lines, int32_t columns,
-                   double xll, double yll, double cellsize, const geo_keys &keys, std::string *failure);
+                   double xll, double yll, double cellsize, double cellsize_y, const geo_keys &keys,
+                   std::string *failure);
 
 // The GeoTIFF of the output stem, NAME.tif, and its creation.
 void geotiff_output_paths(const std::string &stem, std::string *file, std::string *unused);

@@ -8,7 +8,9 @@
 #include "gridfiles/raster_pair.h"
 #include "nrutil.h"
 #include "globals/globals.h"
+#include "text/number_text.h"
 #include "treatment/difference.h"
+#include "treatment/frame_area.h"
 
 namespace {
 
@@ -60,6 +62,16 @@ size_t write_samples(Sample **(*allocate)(int32_t, int32_t), void (*release)(Sam
 }
 
 }  // namespace
+
+std::string raster_output_refusal()
+{
+    const bool has_corner = Coord_UTM_dem1_OK != 0 || Coord_UTM_dem2_OK != 0;
+    if (!has_corner || cells_square(dpix_size, dpix_size_y))
+        return "";
+    return text_printf("\n\tThe cells of these grids are not square (dx %s, dy %s), and a raster pair's "
+                       "descriptor holds one pixel size: choose the ascii or the geotiff form.\n",
+                       exact_real_text(dpix_size).c_str(), exact_real_text(dpix_size_y).c_str());
+}
 
 void ask_raster_output_options()
 {

@@ -5,6 +5,9 @@
 
 #include <string>
 
+// Empty when the run's result can be a raster pair; else why not, as the form menu says
+// it before it comes back: the descriptor holds one pixel size, for cells that are square.
+std::string raster_output_refusal();
 // The sample type of a raster output, asked after the kind of difference.
 void ask_raster_output_options();
 // The sample file and the descriptor of the output stem, by the sample type asked.

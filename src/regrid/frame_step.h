@@ -1,0 +1,89 @@
+// The step that brings two georeferenced epochs onto one frame before they are
+// differenced: the common part of two grids on one lattice of cells, or the second
+// resampled onto the first's cells when they are out of step. After it the globals of
+// the frame (nb_lig, nb_col, X_min, Y_min, dpix_size, dpix_size_y, dtab_dem1, dtab_dem2)
+// describe the result's frame, so that the difference, the writers, the budget and the
+// report work on it unchanged.
+#ifndef ORMELIX_FRAME_STEP_H
+#define ORMELIX_FRAME_STEP_H
+
+#include <cstdint>
+#include <string>
+
+#include "regrid/resample.h"
+
+// A grid's own frame as its reader found it.
+struct cell_frame {
+    bool has_corner = false;  // false: a raster pair, which has no map coordinates
+    int32_t lines = 0, columns = 0;
+    double xll = 0.0, yll = 0.0;  // lower-left corner
+    double dx = 0.0, dy = 0.0;    // cell width and height
+};
+
+enum frame_step_kind {
+    frames_same,         // one frame: nothing to do
+    frames_common_part,  // one lattice of cells: the part both grids cover
+    frames_bilinear,     // out of step: the second's values at the first's cell centres
+    frames_area_mean,    // the second at least twice as fine: its mean over each first cell
+    frames_reprojected,  // another coordinate system: bilinear at centres carried by PROJ
+    frames_apart,        // no cell in common
+};
+
+// Where the result lies, on the first grid's cells.
+struct frame_plan {
+    frame_step_kind kind = frames_same;
+    int32_t lines = 0, columns = 0;              // the result's counts
+    int32_t first_line = 0, first_column = 0;    // its top-left cell in the first grid
+    int32_t second_line = 0, second_column = 0;  // the same cell in the second (common part)
+    double xll = 0.0, yll = 0.0;                 // its lower-left corner
+    // Resampled: the second's positions of the result's cell centres (bilinear), or
+    // the second's cells each result cell spans, from its edges (area mean).
+    affine_positions positions = {0.0, 1.0, 0.0, 1.0};
+    // Reprojected: the second's positions of the result's cell centres, line by line.
+    source_positions carried;
+};
+
+// Two grids are on one lattice when their cell sizes agree within a millionth and their
+// corners are a whole number of cells apart within 1/1000 of a cell. The result frame
+// is then their common part; otherwise the first's cells whose centres lie in the
+// second's extent.
+frame_plan plan_frame_step(const cell_frame &first, const cell_frame &second);
+
+// "X 5.741666666667 to 6.533333333333, Y 49.441666666667 to 50.191666666667"
+std::string extent_text(const cell_frame &frame);
+// A grid's frame as the report lists it: counts, corner, cells.
+std::string grid_frame_text(const cell_frame &frame);
+// What the console says right after the second grid's summary; empty for one frame.
+std::string frame_step_text(const frame_plan &plan);
+// The last line of the alignment warning when the second grid is resampled.
+std::string resampling_line(frame_step_kind kind);
+// What the report says was done to bring the grids onto one frame.
+std::string frame_step_report_text(const frame_plan &plan);
+
+// The run's step: the two grids' own frames and the plan, once planned.
+struct run_frames {
+    bool planned = false;
+    cell_frame first, second;
+    frame_plan plan;
+};
+const run_frames &run_frame_record();
+// Keeps the two grids' own frames for the report, whether or not a step is planned.
+void keep_input_frames(const cell_frame &first, const cell_frame &second);
+
+// Plans the step of the run's two grids (read at their own frames) and keeps it; stops
+// the run, naming both grids and their extents, when they have no cell in common.
+const frame_plan &plan_run_frame_step(const cell_frame &first, const cell_frame &second);
+// Keeps a plan made elsewhere (a reprojection) as the run's, with the same stop.
+const frame_plan &keep_run_plan(const cell_frame &first, const cell_frame &second, const frame_plan &plan);
+// Applies the kept plan to the globals: the first grid cut to the result's frame (its
+// lines shared, not copied), the second cut or resampled onto it.
+void frame_step();
+
+// The same step for another grid of the run, so that it follows its DEM: a grid on the
+// second's own cells (nb_lig2 x nb_col2), or on the first's. Each returns a grid of the
+// result's frame: the grid itself when the frames are one, else a new one (a cut shares
+// the given grid's lines, which must stay allocated).
+double **second_grid_onto_frame(double **on_second_cells);
+double **first_grid_onto_frame(double **on_first_cells);
+
+#endif
