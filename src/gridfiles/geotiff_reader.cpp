@@ -15,6 +15,8 @@
 #endif
 
 #include "console/console.h"
+#include "globals/given_answers.h"
+#include "gridfiles/ascii_grid.h"
 #include "gridfiles/grid_memory.h"
 #include "gridfiles/input_grid.h"
 #include "gridfiles/raster_pair.h"
@@ -702,7 +704,9 @@ void geotiff_close(geotiff_file *file)
 
 void open_geotiff_input(input_grid &grid)
 {
-    grid.nomim += ".tif";
+    // From the command line the path is given whole (.tif or .tiff).
+    if (!answers.given)
+        grid.nomim += ".tif";
     grid.f = open_program_file(grid.nomim, "rb");
     if (grid.f == nullptr)
         stop_with_message("\n\tFile %s unknown\n", grid.nomim.c_str());
