@@ -344,7 +344,7 @@ TEST_F(CommandLine, ClassesAndStableGroundAgainstNumpy)
     e2e::run_result r = run({"dem_2015.tif", "dem_2020.tif", "out.asc", "--kind", "absolute", "--limit", "0.3",
                              "--classes", "dem_classes.tif", "--stable", "dem_stable_m2.raw"});
     ASSERT_EQ(r.status, 0) << r.errors;
-    const auto near = [](const std::string &got, const std::string &expected) {
+    const auto close_to = [](const std::string &got, const std::string &expected) {
         const double a = std::strtod(got.c_str(), nullptr), b = std::strtod(expected.c_str(), nullptr);
         return std::fabs(a - b) <= 1e-12 * std::max(1.0, std::fabs(b));
     };
@@ -361,7 +361,7 @@ TEST_F(CommandLine, ClassesAndStableGroundAgainstNumpy)
         for (const std::string &name : expected[0]) {
             SCOPED_TRACE(name + " of class " + expected[line][0]);
             if (name.find("volume") != std::string::npos)
-                EXPECT_TRUE(near(field(classes, line, name), field(expected, line, name)))
+                EXPECT_TRUE(close_to(field(classes, line, name), field(expected, line, name)))
                     << field(classes, line, name) << " " << field(expected, line, name);
             else
                 EXPECT_EQ(field(classes, line, name), field(expected, line, name));
@@ -370,7 +370,7 @@ TEST_F(CommandLine, ClassesAndStableGroundAgainstNumpy)
     const auto stable = csv_fields(data("geotiff/dem_stable_expected.csv"));
     for (const std::string &name : stable[0]) {
         SCOPED_TRACE(name);
-        EXPECT_TRUE(near(field(budget, 1, name), field(stable, 1, name)))
+        EXPECT_TRUE(close_to(field(budget, 1, name), field(stable, 1, name)))
             << field(budget, 1, name) << " " << field(stable, 1, name);
     }
     const size_t nmad = r.console.find("\n\t\tstable ground, NMAD ");
