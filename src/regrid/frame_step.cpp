@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "console/console.h"
 #include "globals/globals.h"
@@ -100,9 +101,8 @@ std::string cells_text(const char *which, int32_t first_line, int32_t first_colu
 }
 
 run_frames record;
-// The grids as read, kept for the cuts that share their lines.
-double **first_grid_as_read = nullptr;
-double **second_grid_as_read = nullptr;
+// The grids as read whose lines a cut shares: kept, as the run's grids are, until it ends.
+std::vector<double **> grids_cut;
 
 double **resampled(double **on_second_cells)
 {
@@ -124,6 +124,7 @@ double **cut(double **grid, int32_t first_column, int32_t first_line)
 {
     double **part = dcutmatrice(grid, first_column, first_line, record.plan.lines);
     require_grid(part, record.plan.columns, record.plan.lines);
+    grids_cut.push_back(grid);
     return part;
 }
 
@@ -248,16 +249,8 @@ void frame_step()
     if (!moves())
         return;
     const frame_plan &plan = record.plan;
-    first_grid_as_read = dtab_dem1;
-    second_grid_as_read = dtab_dem2;
-    dtab_dem2 = second_grid_onto_frame(second_grid_as_read);
-    dtab_dem1 = first_grid_onto_frame(first_grid_as_read);
-    // Resampled, the second grid as read is no longer needed: the run holds no more
-    // grids than an aligned one.
-    if (plan.kind != frames_common_part) {
-        frdmatrice(second_grid_as_read, record.second.lines);
-        second_grid_as_read = nullptr;
-    }
+    dtab_dem2 = second_grid_onto_frame(dtab_dem2);
+    dtab_dem1 = first_grid_onto_frame(dtab_dem1);
     nb_lig = plan.lines;
     nb_col = plan.columns;
     X_min = plan.xll;
@@ -273,7 +266,11 @@ double **second_grid_onto_frame(double **on_second_cells)
         return on_second_cells;
     if (record.plan.kind == frames_common_part)
         return cut(on_second_cells, record.plan.second_column, record.plan.second_line);
-    return resampled(on_second_cells);
+    // Resampled, the grid as read is no longer needed: the run holds no more grids than
+    // an aligned one.
+    double **onto = resampled(on_second_cells);
+    frdmatrice(on_second_cells, record.second.lines);
+    return onto;
 }
 
 double **first_grid_onto_frame(double **on_first_cells)

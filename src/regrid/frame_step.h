@@ -80,9 +80,10 @@ const frame_plan &keep_run_plan(const cell_frame &first, const cell_frame &secon
 void frame_step();
 
 // The same step for another grid of the run, so that it follows its DEM: a grid on the
-// second's own cells (nb_lig2 x nb_col2), or on the first's. Each returns a grid of the
-// result's frame: the grid itself when the frames are one, else a new one (a cut shares
-// the given grid's lines, which must stay allocated).
+// second's own cells (nb_lig2 x nb_col2), or on the first's. Each takes the grid and
+// returns one of the result's frame: the grid itself when the frames are one, else a new
+// one (a cut shares the given grid's lines, kept until the run ends; a grid resampled is
+// released).
 double **second_grid_onto_frame(double **on_second_cells);
 double **first_grid_onto_frame(double **on_first_cells);
 
