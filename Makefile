@@ -12,9 +12,9 @@ WINBUILD ?= build-windows
 all: build
 
 # The Debian packages of each build, installed where missing (see cmake/need-packages.sh).
-PACKAGES = g++ cmake pkg-config libgtest-dev libtiff-dev libpng-dev libproj-dev proj-data
+PACKAGES = g++ cmake pkg-config libgtest-dev libtiff-dev libpng-dev libproj-dev proj-data libcli11-dev nlohmann-json3-dev
 BENCH_PACKAGES = $(PACKAGES) libbenchmark-dev
-WINDOWS_PACKAGES = g++-mingw-w64-x86-64-posix wine64 googletest libz-mingw-w64-dev dpkg-dev
+WINDOWS_PACKAGES = g++-mingw-w64-x86-64-posix wine64 googletest libz-mingw-w64-dev dpkg-dev tcl sqlite3
 
 packages:
 	sh cmake/need-packages.sh $(PACKAGES)

@@ -2,13 +2,18 @@
 // GIS tools deliver elevation models (Float32, 256 x 256 tiles, Deflate with the
 // floating-point predictor), in UTM zone 31N, by the program's own reader and writer.
 // Beside them, south_half.tif: the second epoch's cells with its corner half a cell east
-// and half a cell south, the pair that the program resamples.
+// and half a cell south, the pair that the program resamples; and south_utm32.tif, the
+// second epoch's cells declared in UTM zone 32N, centred where the first's centre lies in
+// that zone (the same values on cells turned by the meridians' convergence: the pair the
+// program reprojects, to time it).
 // Usage: make_bench_geotiffs FOLDER   (FOLDER holds north.asc and south.asc)
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+#include <proj.h>
 
 #include "gridfiles/ascii_grid.h"
 #include "nrutil.h"
@@ -22,9 +27,26 @@ namespace {
     std::exit(1);
 }
 
-// shift: the corner moved by that part of a cell, east and south.
+// The point of UTM zone 31N in zone 32N.
+void to_zone_32(double *x, double *y)
+{
+    PJ_CONTEXT *ctx = proj_context_create();
+    PJ *raw = proj_create_crs_to_crs(ctx, "EPSG:32631", "EPSG:32632", nullptr);
+    PJ *op = raw != nullptr ? proj_normalize_for_visualization(ctx, raw) : nullptr;
+    if (op == nullptr)
+        fail("PROJ cannot carry UTM zone 31N into zone 32N");
+    const PJ_COORD out = proj_trans(op, PJ_FWD, proj_coord(*x, *y, 0, 0));
+    *x = out.xy.x;
+    *y = out.xy.y;
+    proj_destroy(op);
+    proj_destroy(raw);
+    proj_context_destroy(ctx);
+}
+
+// shift: the corner moved by that part of a cell, east and south; zone_32: the grid
+// centred where its centre in zone 31N lies in zone 32N.
 void convert(const std::string &folder, const std::string &epoch, const geo_keys &keys, const std::string &name,
-             double shift = 0.0)
+             double shift = 0.0, bool zone_32 = false)
 {
     const std::string asc = folder + "/" + epoch + ".asc", tif = folder + "/" + name + ".tif";
     FILE *in = std::fopen(asc.c_str(), "rb");
@@ -40,6 +62,14 @@ void convert(const std::string &folder, const std::string &epoch, const geo_keys
     if (grid == nullptr || !read_ascii_body(&src, header, grid, header.ncols, header.nrows, nullptr, &fault))
         fail("cannot read " + asc);
     std::fclose(in);
+    if (zone_32) {
+        const double half_width = 0.5 * header.ncols * header.cellsize;
+        const double half_height = 0.5 * header.nrows * header.cellsize_y;
+        double x = header.xll + half_width, y = header.yll + half_height;
+        to_zone_32(&x, &y);
+        header.xll = x - half_width;
+        header.yll = y - half_height;
+    }
     FILE *out = std::fopen(tif.c_str(), "wb");
     std::string failure;
     if (out == nullptr || !write_geotiff(out, tif, grid, header.ncols, header.nrows, header.xll + shift * header.cellsize,
@@ -65,5 +95,8 @@ int main(int argc, char **argv)
     convert(argv[1], "north", utm31, "north");
     convert(argv[1], "south", utm31, "south");
     convert(argv[1], "south", utm31, "south_half", 0.5);
+    geo_keys utm32 = utm31;
+    utm32.directory.back() = 32632;
+    convert(argv[1], "south", utm32, "south_utm32", 0.0, true);
     return 0;
 }

@@ -162,7 +162,7 @@ for side in $sizes; do
         "$bin/make_bench_grids" "$root" "$side"
         touch "$stamp"
     fi
-    [ -f "$folder/south_half.tif" ] || "$bin/make_bench_geotiffs" "$folder"
+    [ -f "$folder/south_utm32.tif" ] || "$bin/make_bench_geotiffs" "$folder"
     asc_in=$(bytes_of "$folder/north.asc" "$folder/south.asc")
     m2_in=$(bytes_of "$folder/north_m2.raw" "$folder/south_m2.raw")
     m4_in=$(bytes_of "$folder/north_m4.raw" "$folder/south_m4.raw")
@@ -229,6 +229,11 @@ for side in $sizes; do
     # Its peak beyond the aligned session's, in grids of doubles of the frame.
     half_grids=$(echo "$peak $tif_peak $cells" | awk '{ printf "%.2f", ($1 - $2) * 1024 / ($3 * 8) }')
     peaks="$peaks GeoTIFF-half->GeoTIFF $peak ${base_peak:-0}"
+
+    # The second epoch in the next UTM zone: reprojected onto the first's cells.
+    session "GeoTIFF in two UTM zones -> GeoTIFF" 'bench\nnorth\n2\nsouth_utm32\n2\ndiff\n2\n0\n1\n' "$tif_in"
+    zones_ratio=$(echo "$wall $tif_wall" | awk '{ printf "%.2f", $1 / $2 }')
+    peaks="$peaks GeoTIFF-two-zones->GeoTIFF $peak ${base_peak:-0}"
 
     FLOOR_KEY=floor_s
     f=$(best_floor "$bin/floor_probe" ascii "$folder/north.asc" "$folder/south.asc")
@@ -313,6 +318,7 @@ $(pass_of BM_DifferenceAndReport)"
         fi
     fi
     ratios="$ratios; $(verdict "$half_ratio" "<=" 1.3 "GeoTIFF half a cell off / aligned time");"
+    ratios="$ratios $(verdict "$zones_ratio" "<=" 1.5 "GeoTIFF in two UTM zones / one zone time");"
     ratios="$ratios $(verdict "$half_grids" "<=" 1 "GeoTIFF half a cell off, peak beyond the aligned in grids of doubles")"
     ratios="$ratios; $(echo "$tif_peak $cells" | awk '{
         limit = ($2 * 24 + 64 * 1048576) / 1024

@@ -1,14 +1,16 @@
 #!/bin/sh
-# The libraries the Windows build needs that Debian ships for Linux only (libtiff,
-# libpng), cross-built with MinGW-w64 from Debian's own source packages, once per
-# build folder: the same sources, with Debian's security patches, as the Linux build's.
+# The libraries the Windows build needs that Debian ships for Linux only (libtiff with
+# the codecs of Debian's own, libpng, PROJ and its SQLite), cross-built with MinGW-w64 from Debian's own
+# source packages, once per build folder: the same sources, with Debian's security
+# patches, as the Linux build's.
 #
 # Usage: sh cmake/cross-deps.sh <build folder>
 # Installs into <build folder>/deps/install (static libraries, headers, CMake files).
 # Sources come through a private apt configuration derived from the machine's own
 # (its suites with deb-src added), whose lists and cache stay in <build folder>/deps:
-# nothing under /etc or /var is changed. Needs dpkg-dev (dpkg-source), cmake, the
-# cross compiler and libz-mingw-w64-dev (zlib for MinGW, linked statically).
+# nothing under /etc or /var is changed. Needs dpkg-dev (dpkg-source), cmake, make, the
+# cross compiler, libz-mingw-w64-dev (zlib for MinGW, linked statically), and for
+# SQLite and PROJ's database the build machine's C compiler, tclsh (tcl) and sqlite3.
 set -eu
 
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
@@ -18,7 +20,7 @@ deps=$(cd "$1" && pwd)/deps
 install="$deps/install"
 stamp="$install/.complete"
 # The packages, in the order they are built.
-packages="tiff libpng1.6"
+packages="libzstd xz-utils lerc libdeflate libjpeg-turbo libwebp tiff libpng1.6 sqlite3 proj"
 
 if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$packages" ]; then
     exit 0
@@ -79,33 +81,121 @@ fetch_source() {
     return 1
 }
 
+# The source tree fetched.
+source_tree() {
+    find "$deps/src" -mindepth 1 -maxdepth 1 -type d | head -n 1
+}
+
 # build NAME CMAKE-OPTIONS...: the package's own CMake build, static, into $install.
+# Only its libraries are built where it lets its programs, tests and documents be left
+# out; else TARGET names the one target to build and COMPONENT what to install of it
+# (none: INSTALL names a function that installs it). CMAKE_LISTS, when set, is the
+# folder of the package's CMakeLists.txt in its tree.
 build() {
     name=$1
     shift
-    tree=$(find "$deps/src" -mindepth 1 -maxdepth 1 -type d | head -n 1)
-    rm -rf "$deps/build-$name"
+    tree=$(source_tree)/${CMAKE_LISTS:-}
+    work="$deps/build-$name"
+    rm -rf "$work"
     echo "cross-deps: building $name for Windows"
-    if ! cmake -S "$tree" -B "$deps/build-$name" \
+    if ! cmake -S "$tree" -B "$work" \
             -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/mingw-w64.cmake" \
             -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$install" \
-            -DZLIB_LIBRARY="$zlib" -DZLIB_INCLUDE_DIR="/usr/$triplet/include" \
-            "$@" > "$deps/build-$name.log" 2>&1 ||
-       ! cmake --build "$deps/build-$name" -j "${JOBS:-2}" >> "$deps/build-$name.log" 2>&1 ||
-       ! cmake --install "$deps/build-$name" >> "$deps/build-$name.log" 2>&1; then
-        echo "cross-deps: the build of $name failed (see $deps/build-$name.log)" >&2
+            -DZLIB_LIBRARY="$zlib" -DZLIB_INCLUDE_DIR="/usr/$triplet/include" -DBUILD_TESTING=OFF \
+            "$@" > "$work.log" 2>&1 ||
+       ! cmake --build "$work" -j "${JOBS:-2}" ${TARGET:+--target "$TARGET"} >> "$work.log" 2>&1 ||
+       ! if [ -n "${INSTALL:-}" ]; then "$INSTALL" "$tree" "$work"; else
+             cmake --install "$work" ${COMPONENT:+--component "$COMPONENT"}; fi >> "$work.log" 2>&1; then
+        echo "cross-deps: the build of $name failed (see $work.log)" >&2
+        return 1
+    fi
+    TARGET= COMPONENT= INSTALL= CMAKE_LISTS=
+}
+
+# libjpeg-turbo installs its programs with its library: the library and its headers alone.
+install_jpeg() {
+    cp "$2/libjpeg.a" "$lib/" &&
+    cp "$2/jconfig.h" "$1/jpeglib.h" "$1/jmorecfg.h" "$1/jerror.h" "$include/"
+}
+
+# libdeflate has a Makefile of its own, which names its static library for MinGW as
+# for Microsoft's linker: only that library is made.
+build_libdeflate() {
+    tree=$(source_tree)
+    echo "cross-deps: building libdeflate for Windows"
+    if ! (make -C "$tree" -j "${JOBS:-2}" CC="$triplet-gcc-posix" AR="$triplet-ar" libdeflatestatic.lib &&
+          cp "$tree/libdeflatestatic.lib" "$lib/libdeflate.a" && cp "$tree/libdeflate.h" "$include/") \
+            > "$deps/build-libdeflate.log" 2>&1; then
+        echo "cross-deps: the build of libdeflate failed (see $deps/build-libdeflate.log)" >&2
         return 1
     fi
 }
 
+TARGET= COMPONENT= INSTALL= CMAKE_LISTS=
 rm -rf "$install"
-# libtiff with the codecs of GIS tools' elevation models that zlib gives (Deflate,
-# and LZW, PackBits of its own); the others would need more libraries cross-built.
+lib=$install/lib
+include=$install/include
+mkdir -p "$lib" "$include"
+# The codec libraries of Debian's libtiff (tiffinfo's list of codecs on Linux) but
+# JBIG's, whose one-bit samples the reader refuses: ZSTD, LZMA, LERC, JPEG, WebP, and
+# libdeflate for a faster Deflate.
+fetch_source libzstd
+CMAKE_LISTS=build/cmake build zstd -DZSTD_BUILD_SHARED=OFF -DZSTD_BUILD_STATIC=ON \
+    -DZSTD_BUILD_PROGRAMS=OFF -DZSTD_BUILD_TESTS=OFF -DZSTD_BUILD_CONTRIB=OFF \
+    -DZSTD_LEGACY_SUPPORT=OFF
+fetch_source xz-utils
+TARGET=liblzma COMPONENT=liblzma_Development build xz -DBUILD_SHARED_LIBS=OFF
+fetch_source lerc
+build lerc -DBUILD_SHARED_LIBS=OFF
+fetch_source libdeflate
+build_libdeflate
+fetch_source libjpeg-turbo
+# Its SIMD code needs the nasm assembler: the C code decodes the same samples.
+TARGET=jpeg-static INSTALL=install_jpeg build jpeg -DENABLE_SHARED=OFF -DENABLE_STATIC=ON \
+    -DWITH_SIMD=OFF -DWITH_TURBOJPEG=OFF
+fetch_source libwebp
+build webp -DBUILD_SHARED_LIBS=OFF -DWEBP_BUILD_ANIM_UTILS=OFF -DWEBP_BUILD_CWEBP=OFF \
+    -DWEBP_BUILD_DWEBP=OFF -DWEBP_BUILD_GIF2WEBP=OFF -DWEBP_BUILD_IMG2WEBP=OFF \
+    -DWEBP_BUILD_VWEBP=OFF -DWEBP_BUILD_WEBPINFO=OFF -DWEBP_BUILD_LIBWEBPMUX=OFF \
+    -DWEBP_BUILD_WEBPMUX=OFF -DWEBP_BUILD_EXTRAS=OFF
+# libtiff with them, each named where it is, as static libraries (their headers then
+# declare nothing as imported from a DLL).
 fetch_source tiff
-build tiff -DBUILD_SHARED_LIBS=OFF -Dzlib=ON -Dlibdeflate=OFF -Djpeg=OFF -Dold-jpeg=OFF \
-    -Djbig=OFF -Dlerc=OFF -Dlzma=OFF -Dzstd=OFF -Dwebp=OFF -Dtiff-tools=OFF -Dtiff-tests=OFF \
-    -Dtiff-contrib=OFF -Dtiff-docs=OFF -Dcxx=OFF
+build tiff -DBUILD_SHARED_LIBS=OFF -Dzlib=ON -Djbig=OFF \
+    -Djpeg=ON -Dold-jpeg=ON -DJPEG_INCLUDE_DIR="$include" -DJPEG_LIBRARY="$lib/libjpeg.a" \
+    -Dwebp=ON -DWebP_INCLUDE_DIR="$include" -DWebP_LIBRARY="$lib/libwebp.a" \
+    -Dzstd=ON -DZSTD_INCLUDE_DIR="$include" -DZSTD_LIBRARY="$lib/libzstd.a" \
+    -Dlzma=ON -DLIBLZMA_INCLUDE_DIR="$include" -DLIBLZMA_LIBRARY="$lib/liblzma.a" \
+    -Dlerc=ON -DLERC_INCLUDE_DIR="$include" -DLERC_LIBRARY="$lib/libLerc.a" \
+    -Dlibdeflate=ON -DDeflate_INCLUDE_DIR="$include" -DDeflate_LIBRARY="$lib/libdeflate.a" \
+    -DCMAKE_C_FLAGS="-DLZMA_API_STATIC -DLERC_STATIC" \
+    -Dtiff-tools=OFF -Dtiff-tests=OFF -Dtiff-contrib=OFF -Dtiff-docs=OFF -Dcxx=OFF
 fetch_source libpng1.6
 build libpng -DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_EXECUTABLES=OFF -DPNG_TESTS=OFF
+# SQLite for PROJ's database: its one-file form is generated by the build machine's own
+# tools (its C compiler and tclsh), then compiled for Windows.
+build_sqlite() {
+    tree=$(source_tree)
+    work="$deps/build-sqlite3"
+    rm -rf "$work"
+    mkdir -p "$work"
+    echo "cross-deps: building sqlite3 for Windows"
+    if ! (cd "$work" && "$tree/configure" --disable-tcl --disable-readline --disable-shared &&
+          make sqlite3.c &&
+          "$triplet-gcc-posix" -O2 -DSQLITE_THREADSAFE=1 -DSQLITE_OMIT_LOAD_EXTENSION -c sqlite3.c &&
+          "$triplet-ar" rcs "$lib/libsqlite3.a" sqlite3.o &&
+          cp sqlite3.h sqlite3ext.h "$include/") > "$work.log" 2>&1; then
+        echo "cross-deps: the build of sqlite3 failed (see $work.log)" >&2
+        return 1
+    fi
+}
+fetch_source sqlite3
+build_sqlite
+# PROJ with neither its network access (curl) nor its grids in TIFF files; proj.db is
+# made with the build machine's sqlite3 program, and sqlite3 linked after PROJ.
+fetch_source proj
+build proj -DBUILD_SHARED_LIBS=OFF -DENABLE_CURL=OFF -DENABLE_TIFF=OFF -DBUILD_APPS=OFF \
+    -DNLOHMANN_JSON_ORIGIN=internal -DEXE_SQLITE3="$(command -v sqlite3)" \
+    -DSQLITE3_INCLUDE_DIR="$include" -DSQLITE3_LIBRARY="$lib/libsqlite3.a"
 rm -rf "$deps/src"
 echo "$packages" > "$stamp"

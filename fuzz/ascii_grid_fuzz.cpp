@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fuzz_check.h"
+#include "gridfiles/worker_thread.h"
 #include "gridfiles/ascii_grid.h"
 #include "text/number_text.h"
 #include "nrutil.h"
@@ -278,6 +279,16 @@ void expect_same(const grid_reading &a, const grid_reading &b)
 }
 
 } // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    // Under libFuzzer every worker runs on this thread: the shares of work are cut and
+    // put together as with two threads, without a thread started and handed every block
+    // of each of thousands of small inputs a second. The replay of the kept inputs, which
+    // calls no initialisation, takes the two threads.
+    set_worker_threads(false);
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

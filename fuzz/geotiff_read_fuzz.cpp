@@ -3,6 +3,7 @@
 // twice, by two threads and by one, which must agree on every cell and every fault; a
 // grid read whole has every cell written, and goes out through the GeoTIFF writer and
 // back as the same Float32 cells.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "fuzz_check.h"
+#include "gridfiles/worker_thread.h"
 #include "gridfiles/geotiff_reader.h"
 #include "nrutil.h"
 #include "treatment/geotiff_writer.h"
@@ -18,9 +20,13 @@ namespace {
 
 const char NAME[] = "c:\\images\\site\\fuzz.tif";
 
-// Grids and blocks beyond these are the memory guard's business, not the decoder's.
+// Grids and blocks beyond these are the memory guard's business, not the decoder's. A
+// few bytes of header may announce a million cells: the grid decoded is kept to the
+// input's size, so that each input costs the time and memory of its own bytes.
 const int64_t MOST_CELLS = int64_t(1) << 20;
 const uint64_t MOST_BLOCK_BYTES = uint64_t(16) << 20;
+const int64_t MOST_CELLS_PER_BYTE = 16;
+const uint64_t MOST_BLOCK_BYTES_PER_BYTE = 256;
 
 // A cell the reader never wrote still holds this signalling NaN (it stores quiet ones).
 double untouched_cell()
@@ -52,7 +58,19 @@ void check_fault(const geotiff_fault &fault)
                message.rfind("\n\tNot enough memory to read file ", 0) == 0);
 }
 
-reading read_file(const uint8_t *data, size_t size, bool two_threads)
+// The largest grid and block decoded.
+struct decode_limits {
+    int64_t cells;
+    uint64_t block_bytes;
+};
+
+decode_limits limits_for(size_t size)
+{
+    return {std::min<int64_t>(MOST_CELLS, MOST_CELLS_PER_BYTE * static_cast<int64_t>(size)),
+            std::min<uint64_t>(MOST_BLOCK_BYTES, MOST_BLOCK_BYTES_PER_BYTE * size)};
+}
+
+reading read_file(const uint8_t *data, size_t size, bool two_threads, const decode_limits &limits)
 {
     reading r;
     FILE *fp = fuzz::memory_file(data, size);
@@ -68,8 +86,8 @@ reading read_file(const uint8_t *data, size_t size, bool two_threads)
         FUZZ_CHECK(std::isfinite(layout.placement.xll) && std::isfinite(layout.placement.yll));
         FUZZ_CHECK(layout.placement.cellsize > 0 && layout.placement.cellsize_y > 0);
         const uint64_t line_bytes = TIFFScanlineSize64(file.stream.tif);
-        if (static_cast<int64_t>(layout.lines) * layout.columns <= MOST_CELLS &&
-            layout.block_bytes <= MOST_BLOCK_BYTES && line_bytes <= MOST_BLOCK_BYTES) {
+        if (static_cast<int64_t>(layout.lines) * layout.columns <= limits.cells &&
+            layout.block_bytes <= limits.block_bytes && line_bytes <= limits.block_bytes) {
             double **grid = dmatrice(layout.columns, layout.lines);
             FUZZ_CHECK(grid != nullptr);
             for (int32_t i = 0; i < layout.lines; i++)
@@ -113,7 +131,8 @@ void check_written(const reading &r)
     std::rewind(out);
     FUZZ_CHECK(std::fread(bytes.data(), 1, bytes.size(), out) == bytes.size());
     std::fclose(out);
-    const reading back = read_file(bytes.data(), bytes.size(), true);
+    // The grid is known to be small: the writer's tiles and compression decide nothing.
+    const reading back = read_file(bytes.data(), bytes.size(), true, {MOST_CELLS, MOST_BLOCK_BYTES});
     FUZZ_CHECK(back.read);
     FUZZ_CHECK(back.layout.lines == lines && back.layout.columns == columns);
     FUZZ_CHECK(back.layout.placement.xll == r.layout.placement.xll);
@@ -136,12 +155,23 @@ void check_written(const reading &r)
 
 } // namespace
 
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    // Under libFuzzer every worker runs on this thread: the shares of work are cut and
+    // put together as with two threads, without a thread started and handed every block
+    // of each of thousands of small inputs a second. The replay of the kept inputs, which
+    // calls no initialisation, takes the two threads.
+    set_worker_threads(false);
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const reading two = read_file(data, size, true);
+    const decode_limits limits = limits_for(size);
+    const reading two = read_file(data, size, true, limits);
     if (!two.opened || two.cells.empty())
         return 0;
-    const reading one = read_file(data, size, false);
+    const reading one = read_file(data, size, false, limits);
     FUZZ_CHECK(one.opened && one.read == two.read);
     FUZZ_CHECK(geotiff_fault_message(NAME, one.fault) == geotiff_fault_message(NAME, two.fault));
     if (!two.read)

@@ -1,11 +1,13 @@
 // Coordinate systems through PROJ: GeoTIFFs that GDAL wrote in each system GeoTIFF can
 // spell out, read as GDAL reads them; the keys written back read the same; a .prj in
 // each WKT dialect; the names the console shows.
+#include "coordinates/carried_positions.h"
 #include "coordinates/coordinate_system.h"
 #include "coordinates/geotiff_keys.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -156,6 +158,52 @@ TEST(CoordinateSystems, NamesAndThePrjGdalWritesBesideAnAsciiGrid)
               "GEOGCS[\"GCS_WGS_1984\",DATUM[\"D_WGS_1984\",SPHEROID[\"WGS_1984\",6378137.0,298.257223563]],PRIMEM["
               "\"Greenwich\",0.0],UNIT[\"Degree\",0.0174532925199433]]");
     EXPECT_EQ(crs_prj_text(""), "");
+}
+
+// The lattice against PROJ cell by cell, where the interpolation is easy (UTM zone 32N
+// to 33N) and where it is not (degrees far north into a zone 20 degrees away, whose
+// squares are carried whole): every position within 1/100 of a cell.
+TEST(CarriedPositions, StayWithinAHundredthOfACellOfProjsOwn)
+{
+    struct case_of_grids {
+        int from, to;
+        placed_cells target, source;
+        bool some_carried;
+    };
+    const case_of_grids cases[] = {
+        {32632, 32633, {300, 400, 483285.0, 5627295.0, 30.0, 30.0}, {500, 500, 60000.0, 5640000.0, 30.0, 30.0}, false},
+        {4326, 32633, {300, 300, -5.0, 70.0, 0.02, 0.01}, {400, 400, -300000.0, 7850000.0, 1000.0, 1000.0}, true},
+    };
+    for (const case_of_grids &c : cases) {
+        SCOPED_TRACE(c.from);
+        carried_positions p;
+        ASSERT_TRUE(carry_cell_centres(epsg(c.from), epsg(c.to), c.target, c.source, &p));
+        EXPECT_EQ(p.carried_squares > 0, c.some_carried);
+        PJ_CONTEXT *ctx = coordinates_context();
+        const pj_object raw(proj_create_crs_to_crs(ctx, ("EPSG:" + std::to_string(c.from)).c_str(),
+                                                   ("EPSG:" + std::to_string(c.to)).c_str(), nullptr));
+        const pj_object op(proj_normalize_for_visualization(ctx, raw.get()));
+        std::vector<double> columns(c.target.columns), lines(c.target.columns);
+        double worst = 0;
+        const double source_top = c.source.yll + c.source.lines * c.source.dy;
+        for (int32_t i = 0; i < c.target.lines; i++) {
+            p.line(i, 0, c.target.columns, columns.data(), lines.data());
+            for (int32_t j = 0; j < c.target.columns; j++) {
+                const double x = c.target.xll + (j + 0.5) * c.target.dx;
+                const double y = c.target.yll + (c.target.lines - i - 0.5) * c.target.dy;
+                const PJ_COORD out = proj_trans(op.get(), PJ_FWD, proj_coord(x, y, 0, 0));
+                const double column = (out.xy.x - c.source.xll) / c.source.dx - 0.5;
+                const double line = (source_top - out.xy.y) / c.source.dy - 0.5;
+                // Only where a value is taken: inside the source.
+                if (column >= -1 && column <= c.source.columns && line >= -1 && line <= c.source.lines)
+                    worst = std::max({worst, std::fabs(columns[j] - column), std::fabs(lines[j] - line)});
+            }
+        }
+        EXPECT_LT(worst, CARRY_TOLERANCE);
+        if (!c.some_carried) {
+            EXPECT_GT(worst, 0.0);  // interpolated, not carried
+        }
+    }
 }
 
 } // namespace

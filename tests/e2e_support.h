@@ -57,6 +57,7 @@ struct run_limits {
     std::vector<std::string> environment; // "NAME=value" set for the run only
     int user = -1;                        // run as this user and group (root only); -1 keeps
     bool closed_input = false;            // no standard input at all, not even an empty one
+    std::vector<std::string> arguments;   // the program's arguments (none: the dialogue)
 };
 
 // Status of a run that could not take the user or the limits it was given.
@@ -343,6 +344,8 @@ inline run_result run_program(const std::string &root, const std::string &answer
     startup.hStdError = inheritable_file(err_path, true);
     std::wstring program = tested_program();
     std::wstring command = L"\"" + program + L"\"";
+    for (const std::string &argument : limits.arguments)
+        command += L" \"" + wide(argument) + L"\"";
     std::wstring folder = wide(root + "\\");
     PROCESS_INFORMATION process = {};
     result.status = 127;
@@ -407,7 +410,11 @@ inline run_result run_program(const std::string &root, const std::string &answer
                 setuid(static_cast<uid_t>(limits.user)) != 0)
                 _exit(USER_REFUSED);
         }
-        execl(program.c_str(), program.c_str(), static_cast<char *>(nullptr));
+        std::vector<char *> argv = {const_cast<char *>(program.c_str())};
+        for (const std::string &argument : limits.arguments)
+            argv.push_back(const_cast<char *>(argument.c_str()));
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
         _exit(127);
     }
     int wstatus = 0;

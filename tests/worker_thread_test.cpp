@@ -5,8 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <string>
 #include <thread>
 #include <vector>
+
+#include "geotiff_files.h"
+#include "gridfiles/ascii_grid.h"
 
 TEST(WorkerThread, RunsEachTaskOnceAndItsResultsAreSeenAfterTheWait)
 {
@@ -95,4 +101,46 @@ TEST(WorkerThread, ShareMovesHalfwayToWhereBothThreadsFinishTogether)
     for (const share_case &c : cases)
         EXPECT_DOUBLE_EQ(rebalanced_share(c.share, c.times, c.lowest, c.highest), c.expected)
             << c.share << " " << c.times.own_time << " " << c.times.fixed_time;
+}
+
+// Threads off (the fuzzing harnesses), a task runs on the caller before its hand-over
+// returns, and a reader that shares its work gives the cells it gives on two threads.
+TEST(WorkerThread, WithThreadsOffTasksRunOnTheCallerAndTheCellsStayTheSame)
+{
+    const std::string text = e2e::geotiff_fixture("elev.asc");
+    auto read_in_small_blocks = [&text] {
+        FILE *fp = e2e::file_of_bytes(text);
+        text_source src;
+        text_source_start(&src, fp, 64);  // runs of 32 bytes on are shared
+        ascii_header header;
+        EXPECT_TRUE(parse_ascii_header(&src, &header));
+        double **grid = dmatrice(header.ncols, header.nrows);
+        ascii_body_fault fault;
+        EXPECT_TRUE(read_ascii_body(&src, header, grid, header.ncols, header.nrows, nullptr, &fault));
+        std::vector<double> cells;
+        for (int32_t i = 0; i < header.nrows; i++)
+            cells.insert(cells.end(), grid[i], grid[i] + header.ncols);
+        frdmatrice(grid, header.nrows);
+        std::fclose(fp);
+        return cells;
+    };
+    const std::vector<double> on_two = read_in_small_blocks();
+
+    set_worker_threads(false);
+    worker_thread worker;
+    ASSERT_TRUE(worker_start(&worker));
+    const std::thread::id caller = std::this_thread::get_id();
+    bool here = false;
+    worker_post(&worker, [&] { here = std::this_thread::get_id() == caller; });
+    EXPECT_TRUE(here);
+    worker_wait(&worker);
+    worker_stop(&worker);
+    EXPECT_FALSE(worker.running);
+    const std::vector<double> on_one = read_in_small_blocks();
+    set_worker_threads(true);
+
+    ASSERT_EQ(on_two.size(), 95u * 90u);
+    ASSERT_EQ(on_one.size(), on_two.size());
+    for (size_t k = 0; k < on_two.size(); k++)
+        ASSERT_TRUE(on_one[k] == on_two[k] || (std::isnan(on_one[k]) && std::isnan(on_two[k]))) << k;
 }

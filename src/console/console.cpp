@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "globals/given_answers.h"
 #include "text/number_text.h"
 #include "platform/platform.h"
 
@@ -14,6 +15,11 @@ namespace {
 std::string next_answer()
 {
     std::fflush(stdout);
+    // A run from the command line reads nothing: a question its options do not answer
+    // stops it rather than wait on the terminal.
+    if (answers.given)
+        stop_with_message("\n\tThe command line gives no answer to a question of this run; "
+                          "the dialogue (ormelix without arguments) asks it.\n");
     std::string word;
     if (!read_word(stdin, &word))
         stop_with_message("\n\tNo more answers on the input: the run stops.\n");
@@ -105,6 +111,20 @@ void stop_with_message(const char *format, ...)
 {
     va_list args;
     va_start(args, format);
+    if (answers.given) {
+        // A failed run from the command line: one message on standard error, no key
+        // to wait for.
+        std::string message = text_vprintf(format, args);
+        va_end(args);
+        const size_t start = message.find_first_not_of(" \t\r\n");
+        const size_t end = message.find_last_not_of(" \t\r\n");
+        message = start == std::string::npos ? std::string() : message.substr(start, end - start + 1);
+        std::fflush(stdout);
+        std::fprintf(stderr, "ormelix: %s\n", message.c_str());
+        std::fflush(stderr);
+        output_discard_all();
+        std::exit(1);
+    }
     std::vprintf(format, args);
     va_end(args);
     std::fflush(stdout);
@@ -147,11 +167,11 @@ void finish_output(FILE *fp)
         stop_output_named(name);
 }
 
-void stop_frame_differs(const std::string &second_path, int32_t second_lines, int32_t second_columns,
+void stop_frame_differs(const char *which, const std::string &second_path, int32_t second_lines, int32_t second_columns,
                         int32_t first_lines, int32_t first_columns)
 {
     stop_with_message("\n\n The size of the frame is different "
-                      "\n\tthe second DEM %s has %d lines and %d columns; the first has %d lines "
+                      "\n\tthe %s %s has %d lines and %d columns; the first has %d lines "
                       "and %d columns\n",
-                      second_path.c_str(), second_lines, second_columns, first_lines, first_columns);
+                      which, second_path.c_str(), second_lines, second_columns, first_lines, first_columns);
 }

@@ -35,8 +35,9 @@ void finish_output(FILE *fp);
 [[noreturn]] void stop_output_failed(FILE *fp);
 // The same, for a reason the library that wrote the file gave.
 [[noreturn]] void stop_output_failed_because(FILE *fp, const std::string &reason);
-// Stops the run when the second grid's frame is not the first grid's, naming both.
-[[noreturn]] void stop_frame_differs(const std::string &second_path, int32_t second_lines,
+// Stops the run when the second grid's frame (or another grid's: `which` names it,
+// "second DEM") is not the first grid's, naming both.
+[[noreturn]] void stop_frame_differs(const char *which, const std::string &second_path, int32_t second_lines,
                                      int32_t second_columns, int32_t first_lines,
                                      int32_t first_columns);
 

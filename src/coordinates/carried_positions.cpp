@@ -67,6 +67,26 @@ double fraction(int32_t at, int32_t from, int32_t to)
     return to > from ? static_cast<double>(at - from) / (to - from) : 0.0;
 }
 
+// A square whose nodes and probes all lie on one side of the source, beyond its outer
+// cells: every position interpolated in it lies there too, with no value to take.
+bool beside(const carried_positions &p, size_t a, size_t b, const double *probe_columns, const double *probe_lines,
+            const placed_cells &source)
+{
+    const double columns[9] = {p.column_at[a], p.column_at[a + 1], p.column_at[b], p.column_at[b + 1],
+                               probe_columns[0], probe_columns[1], probe_columns[2], probe_columns[3],
+                               probe_columns[4]};
+    const double lines[9] = {p.line_at[a], p.line_at[a + 1], p.line_at[b], p.line_at[b + 1], probe_lines[0],
+                             probe_lines[1], probe_lines[2], probe_lines[3], probe_lines[4]};
+    bool left = true, right = true, above = true, below = true;
+    for (size_t k = 0; k < 9; k++) {
+        left = left && columns[k] < -1.0;
+        right = right && columns[k] > source.columns;
+        above = above && lines[k] < -1.0;
+        below = below && lines[k] > source.lines;
+    }
+    return left || right || above || below;
+}
+
 } // namespace
 
 void carried_positions::line(int32_t line, int32_t first_column, int32_t count, double *columns, double *lines) const
@@ -160,7 +180,7 @@ bool carry_cell_centres(const std::string &target_crs, const std::string &source
                 close = std::fabs(column - probe_columns[5 * square + k]) < CARRY_TOLERANCE &&
                         std::fabs(line - probe_lines[5 * square + k]) < CARRY_TOLERANCE;
             }
-            if (close)
+            if (close || beside(p, a, b, &probe_columns[5 * square], &probe_lines[5 * square], source))
                 continue;
             // Every centre of the square, its edges included, carried one by one.
             lines.clear();

@@ -16,6 +16,7 @@
 #include "gridfiles/raster_pair.h"
 #include "gridfiles/worker_thread.h"
 #include "globals/globals.h"
+#include "globals/given_answers.h"
 #include "nrutil.h"
 #include "platform/platform.h"
 #include "text/number_text.h"
@@ -316,7 +317,7 @@ void read_ascii_grid(FILE **fp, const std::string &path, int32_t *ncols, int32_t
     // A second grid of another frame than a raster pair's is refused before any of its
     // values is read; after a georeferenced first grid it is read at its own frame.
     if (second && Coord_UTM_dem1_OK == 0 && (nb_col2 != nb_col || nb_lig2 != nb_lig))
-        stop_frame_differs(path, nb_lig2, nb_col2, nb_lig, nb_col);
+        stop_frame_differs("second DEM", path, nb_lig2, nb_col2, nb_lig, nb_col);
     if (!header_read)
         stop_on_header(path, header);
     if (!second)
@@ -581,9 +582,12 @@ void open_ascii_input(input_grid &grid)
     // GIS tools write the coordinate system of NAME.asc as NAME.prj beside it; PROJ reads
     // it once the grid is read.
     grid.geokeys = geo_keys();
-    grid.geokeys.has_prj = read_whole_file(grid.nomim + ".prj", &grid.geokeys.prj);
+    // From the command line the path is given whole, NAME.asc.
+    const std::string stem = answers.given ? grid.nomim.substr(0, grid.nomim.size() - 4) : grid.nomim;
+    grid.geokeys.has_prj = read_whole_file(stem + ".prj", &grid.geokeys.prj);
     grid.geographic = 0;
-    grid.nomim += ".asc";
+    if (!answers.given)
+        grid.nomim += ".asc";
     grid.f = open_program_file(grid.nomim, "r");
     if (grid.f == nullptr)
         stop_with_message("\n\tFile %s unknown\n", grid.nomim.c_str());

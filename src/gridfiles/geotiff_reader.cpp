@@ -8,12 +8,15 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
 #include "console/console.h"
+#include "globals/given_answers.h"
+#include "gridfiles/ascii_grid.h"
 #include "gridfiles/grid_memory.h"
 #include "gridfiles/input_grid.h"
 #include "gridfiles/raster_pair.h"
@@ -340,25 +343,33 @@ struct thread_result {
 void decode_share(tiff_stream *stream, const geotiff_layout &layout, double *const *grid, block_share *share,
                   thread_result *result)
 {
-    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[static_cast<size_t>(layout.block_bytes)]);
+    // A thread keeps its room for blocks from one grid to the next while it is small, as
+    // for the thousands of small files a second of the fuzzing harness: no fresh memory,
+    // each page of it a fault, for every file.
+    const size_t KEPT_ROOM = size_t(1) << 20;
+    thread_local std::vector<uint8_t> buffer, scratch;
     const size_t row_bytes = static_cast<size_t>(layout.block_columns) * interleave(layout) * sample_bytes(layout);
-    std::unique_ptr<uint8_t[]> scratch(new (std::nothrow) uint8_t[row_bytes]);
-    if (buffer == nullptr || scratch == nullptr) {
+    try {
+        buffer.resize(std::max(buffer.size(), static_cast<size_t>(layout.block_bytes)));
+        scratch.resize(std::max(scratch.size(), row_bytes));
+    } catch (const std::bad_alloc &) {
         *result = {false, 0, "no memory for one of its blocks"};
         share->failed = true;
-        return;
     }
     while (!share->failed.load(std::memory_order_relaxed)) {
         const uint32_t block = share->next.fetch_add(1);
         if (block >= layout.blocks)
-            return;
+            break;
         std::string failure;
-        if (!decode_block(stream, layout, block, buffer.get(), scratch.get(), grid, &failure)) {
+        if (!decode_block(stream, layout, block, buffer.data(), scratch.data(), grid, &failure)) {
             *result = {false, block, failure};
             share->failed = true;
-            return;
         }
     }
+    if (buffer.capacity() > KEPT_ROOM)
+        std::vector<uint8_t>().swap(buffer);
+    if (scratch.capacity() > KEPT_ROOM)
+        std::vector<uint8_t>().swap(scratch);
 }
 
 // The layout of the blocks of the first band; false when the file's are unusable.
@@ -693,7 +704,9 @@ void geotiff_close(geotiff_file *file)
 
 void open_geotiff_input(input_grid &grid)
 {
-    grid.nomim += ".tif";
+    // From the command line the path is given whole (.tif or .tiff).
+    if (!answers.given)
+        grid.nomim += ".tif";
     grid.f = open_program_file(grid.nomim, "rb");
     if (grid.f == nullptr)
         stop_with_message("\n\tFile %s unknown\n", grid.nomim.c_str());

@@ -32,5 +32,5 @@ void check_second_frame(const input_grid &grid, bool georeferenced)
     if (grid.own_frame)
         return;
     if (grid.second && !georeferenced && (grid.lines != nb_lig || grid.columns != nb_col))
-        stop_frame_differs(grid.nomim, grid.lines, grid.columns, nb_lig, nb_col);
+        stop_frame_differs("second DEM", grid.nomim, grid.lines, grid.columns, nb_lig, nb_col);
 }

@@ -9,6 +9,7 @@
 #include "gridfiles/input_grid.h"
 #include "nrutil.h"
 #include "globals/globals.h"
+#include "globals/given_answers.h"
 #include "platform/platform.h"
 
 int32_t read_raster_samples(FILE *fp, int32_t itype, uint16_t *const *jtab, int32_t *const *itab,
@@ -120,10 +121,12 @@ void raster_lecture(const raster_input &in)
         printf("\n\n\tHypsometric dynamic scale:\n\t\tMin = %d\n\t\tMax = %d ", range.min, range.max);
     else
         printf("\n\tHypsometric dynamic scale:\n\t\tMin = %d\n\t\tMax = %d ", range.min, range.max);
-    *in.unit = ask_menu({"\n\n\tAre these values\n\t\t0 ====> in meters",
-                         "\n\t\t1 ====> in decimeters\n\t\t2 ====> in centimeters",
-                         "\n\t\t3 ====> in millimeters\n\t\t"},
-                        3);
+    // From the command line the unit is given (--first-unit, --second-unit).
+    if (!answers.given)
+        *in.unit = ask_menu({"\n\n\tAre these values\n\t\t0 ====> in meters",
+                             "\n\t\t1 ====> in decimeters\n\t\t2 ====> in centimeters",
+                             "\n\t\t3 ====> in millimeters\n\t\t"},
+                            3);
 
     const metre_range metres = convert_grid_to_metres(itab, *in.grid, nb_lig, nb_col, *in.unit);
     printf("\n\tFloat Hypsometric dynamic scale:\n\t\tMin = %lf\n\t\tMax = %lf ", metres.min, metres.max);
@@ -223,13 +226,20 @@ bool sample_file_short(const input_grid &grid)
 
 void open_raster_input(input_grid &grid)
 {
-    grid.itype = ask_menu({RASTER_SAMPLE_TYPE_MENU}, 1);
-    grid.nomdescr = grid.nomim + raster_descriptor_suffix(grid.itype);
-    grid.nomim += raster_sample_suffix(grid.itype);
+    // From the command line the path, its sample type and its descriptor are given.
+    if (!answers.given) {
+        grid.itype = ask_menu({RASTER_SAMPLE_TYPE_MENU}, 1);
+        grid.nomdescr = grid.nomim + raster_descriptor_suffix(grid.itype);
+        grid.nomim += raster_sample_suffix(grid.itype);
+    }
     grid.f = open_program_file(grid.nomim, "rb");
     if (grid.f == nullptr)
         stop_with_message("\n\tFile %s unknown\n", grid.nomim.c_str());
     const bool described = read_existing_descriptor(grid);
+    if (!described && answers.given)
+        stop_with_message("\n\tFile %s unknown: the raster pair %s needs its descriptor beside it (the "
+                          "dialogue, ormelix without arguments, writes one from its answers).\n",
+                          grid.nomdescr.c_str(), grid.nomim.c_str());
     if (!described)
         ask_descriptor_counts(grid);
     // The first grid's counts fix the frame, and with it the memory of the whole run. A
@@ -240,10 +250,22 @@ void open_raster_input(input_grid &grid)
         create_descriptor(grid);
     // A second grid of another frame is refused before anything of it is read.
     check_second_frame(grid, false);
+    if (grid.pix_size <= 0 && answers.given)
+        stop_with_message("\n\tThe descriptor %s gives no pixel size (its sixth number): write the pixel "
+                          "size in metres there.\n",
+                          grid.nomdescr.c_str());
     while (grid.pix_size <= 0)
         grid.pix_size = ask_int(RASTER_PIXEL_SIZE_QUESTION);
     grid.dpix = grid.pix_size;
-    if (grid.second)
+    // A grid of its own frame (a mask, classes) is read on the run's frame, in metres: it
+    // must have the first grid's counts.
+    int32_t metres = 0;
+    if (grid.own_frame && (grid.lines != nb_lig || grid.columns != nb_col))
+        stop_frame_differs("grid", grid.nomim, grid.lines, grid.columns, nb_lig, nb_col);
+    if (grid.own_frame)
+        raster_lecture({&grid.f, &grid.fd, &grid.dtab, grid.itype, grid.descr_ok, grid.dpix, &metres, &grid.nomim,
+                        &grid.nomdescr, false});
+    else if (grid.second)
         dem2_lecture();
     else
         dem1_lecture();

@@ -7,6 +7,8 @@
 
 namespace {
 
+std::atomic<bool> threads_on{true};
+
 // Long enough to cover the gap between two tasks (reading the next block of a file),
 // short enough not to matter when the thread is left waiting.
 const std::chrono::microseconds SPIN_TIME(5000);
@@ -58,9 +60,19 @@ void worker_loop(worker_thread *worker)
 
 } // namespace
 
+void set_worker_threads(bool on)
+{
+    threads_on.store(on);
+}
+
 bool worker_start(worker_thread *worker)
 {
     worker->state.store(worker_idle);
+    worker->on_caller = !threads_on.load();
+    if (worker->on_caller) {
+        worker->running = true;
+        return true;
+    }
     try {
         worker->thread = std::thread(worker_loop, worker);
     } catch (const std::system_error &) {
@@ -72,19 +84,29 @@ bool worker_start(worker_thread *worker)
 
 void worker_post(worker_thread *worker, std::function<void()> task)
 {
+    if (worker->on_caller) {
+        task();
+        worker->state.store(worker_done);
+        return;
+    }
     worker->task = std::move(task);
     set_state(worker, worker_posted);
 }
 
 void worker_wait(worker_thread *worker)
 {
-    wait_for_state(worker, worker_done, worker_done);
+    if (!worker->on_caller)
+        wait_for_state(worker, worker_done, worker_done);
 }
 
 void worker_stop(worker_thread *worker)
 {
     if (!worker->running)
         return;
+    if (worker->on_caller) {
+        worker->running = false;
+        return;
+    }
     if (worker->state.load(std::memory_order_acquire) == worker_posted)
         worker_wait(worker);
     set_state(worker, worker_stopping);

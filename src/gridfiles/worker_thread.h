@@ -21,7 +21,14 @@ struct worker_thread {
     std::atomic<int> state{worker_idle};
     std::function<void()> task;
     bool running = false;
+    bool on_caller = false;  // started while workers run on the caller's thread
 };
+
+// Off, every worker started from then on runs each task it is handed on the thread that
+// hands it over, at once: the work is shared out and put together as with two threads,
+// on one. The fuzzing harnesses turn it off: thousands of small grids a second, each
+// of which would otherwise start a thread and hand it every block.
+void set_worker_threads(bool on);
 
 // Starts the thread; false when no thread can be had (the caller then works alone).
 bool worker_start(worker_thread *worker);

@@ -51,6 +51,17 @@ void open_input_grid(input_grid &grid, const char *name_question, const char *su
     read_coordinate_system(grid);
 }
 
+// The dialogue's questions for an epoch, then its summary.
+void open_asked_grid(input_grid &grid)
+{
+    if (grid.second)
+        open_input_grid(grid, "\n\n\tName of the second DEM (whitout any extension) ? ",
+                        "\n\n\tTHE SECOND DEM NAMED %s HAS : ");
+    else
+        open_input_grid(grid, "\n\tName of the first DEM (whitout any extension) ? ",
+                        "\n\n\tTHE FIRST DEM NAMED %s HAS : ");
+}
+
 // Taken right after the grid is read: the next grid read replaces the corner.
 grid_placement placement_of(const input_grid &grid)
 {
@@ -112,7 +123,7 @@ std::string plan_frames(const input_grid &first, const input_grid &second, const
     // their counts agree.
     if (!one_system) {
         if (second.lines != first.lines || second.columns != first.columns)
-            stop_frame_differs(second.nomim, second.lines, second.columns, first.lines, first.columns);
+            stop_frame_differs("second DEM", second.nomim, second.lines, second.columns, first.lines, first.columns);
         return CELL_BY_CELL_LINE;
     }
     const frame_plan &plan = plan_run_frame_step(first_frame, second_frame);
@@ -221,15 +232,19 @@ void opening()
     nomim1 = working_folder;
     nomim2 = working_folder;
 
+    read_epochs(open_asked_grid, stdout, nullptr);
+    output_dialogue();
+}
+
+void read_epochs(void (*open_grid)(input_grid &grid), FILE *warnings, void (*before_frame_step)())
+{
     input_grid &first = first_input();
     input_grid &second = second_input();
-    open_input_grid(first, "\n\tName of the first DEM (whitout any extension) ? ",
-                    "\n\n\tTHE FIRST DEM NAMED %s HAS : ");
+    open_grid(first);
     const grid_placement first_placement = placement_of(first);
     const cell_frame first_frame = frame_of(first);
     first_cells = cells_of(first);
-    open_input_grid(second, "\n\n\tName of the second DEM (whitout any extension) ? ",
-                    "\n\n\tTHE SECOND DEM NAMED %s HAS : ");
+    open_grid(second);
     check_second_frame(second, first.corner_ok != 0 && second.corner_ok != 0);
     second_cells = cells_of(second);
     const bool one_system = coordinate_system_warning(first.geokeys, second.geokeys, "").empty();
@@ -237,9 +252,9 @@ void opening()
     // Warnings only: scripts that feed the answers keep working. Corners in two systems
     // cannot be compared.
     if (one_system || !reprojects(first, second))
-        std::fputs(alignment_warning(first_placement, placement_of(second), last_line).c_str(), stdout);
-    std::fputs(coordinate_system_warning(first.geokeys, second.geokeys, last_line).c_str(), stdout);
+        std::fputs(alignment_warning(first_placement, placement_of(second), last_line).c_str(), warnings);
+    std::fputs(coordinate_system_warning(first.geokeys, second.geokeys, last_line).c_str(), warnings);
+    if (before_frame_step != nullptr)
+        before_frame_step();
     frame_step();
-
-    output_dialogue();
 }

@@ -3,10 +3,18 @@
 #ifndef ORMELIX_OPENING_H
 #define ORMELIX_OPENING_H
 
+#include <cstdio>
 #include <string>
+
+struct input_grid;
 
 // The working folder, both input grids read, the output named and created.
 void opening();
+// Both epochs read, each opened by open_grid (the dialogue's questions, or the command
+// line's paths), their frames compared and the step onto one frame planned, the warnings
+// printed on `warnings`; before_frame_step (when given) reads what else lies on the
+// first grid's cells, then the step is applied.
+void read_epochs(void (*open_grid)(input_grid &grid), FILE *warnings, void (*before_frame_step)());
 // The kind of difference and the elimination of low values.
 void parameters();
 

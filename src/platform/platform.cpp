@@ -12,6 +12,7 @@
 #include <io.h>
 #include <sys/stat.h>
 #include <windows.h>
+#include <shellapi.h>
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -31,6 +32,11 @@ struct output_entry {
 };
 
 std::vector<output_entry> outputs;
+
+// Paths from the command line are the user's own; the dialogue's start at "c:\".
+bool paths_as_given = false;
+// Where standard output went before it was silenced; -1 while it is not.
+int saved_standard_output = -1;
 
 #ifdef _WIN32
 // The errno value a C library call would have set, so that messages read the same.
@@ -224,6 +230,8 @@ std::string local_path(const std::string &program_path)
 #ifdef _WIN32
     return program_path;
 #else
+    if (paths_as_given)
+        return program_path;
     std::string path = program_path;
     // The drive root stands for the starting directory.
     if (path.size() >= 3 && path[1] == ':' && (path[2] == '\\' || path[2] == '/'))
@@ -232,6 +240,81 @@ std::string local_path(const std::string &program_path)
         if (c == '\\')
             c = '/';
     return path;
+#endif
+}
+
+void take_paths_as_given()
+{
+    paths_as_given = true;
+}
+
+std::vector<std::string> command_line_arguments(int argc, char **argv)
+{
+    std::vector<std::string> arguments;
+#ifdef _WIN32
+    // argv is in the system's code page, which cannot hold every name: the wide command
+    // line can.
+    (void)argc;
+    (void)argv;
+    int count = 0;
+    LPWSTR *wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    for (int k = 1; wide != nullptr && k < count; k++) {
+        const int size = WideCharToMultiByte(CP_UTF8, 0, wide[k], -1, nullptr, 0, nullptr, nullptr);
+        std::string text(size > 0 ? static_cast<size_t>(size) : 1, '\0');
+        if (size > 0)
+            WideCharToMultiByte(CP_UTF8, 0, wide[k], -1, &text[0], size, nullptr, nullptr);
+        text.resize(text.size() - 1);
+        arguments.push_back(text);
+    }
+    LocalFree(wide);
+#else
+    for (int k = 1; k < argc; k++)
+        arguments.push_back(argv[k]);
+#endif
+    return arguments;
+}
+
+bool silence_standard_output()
+{
+    std::fflush(stdout);
+#ifdef _WIN32
+    const int nowhere = _open("NUL", _O_WRONLY);
+    saved_standard_output = nowhere >= 0 ? _dup(1) : -1;
+    const bool silenced = saved_standard_output >= 0 && _dup2(nowhere, 1) == 0;
+    if (nowhere >= 0)
+        _close(nowhere);
+#else
+    const int nowhere = open("/dev/null", O_WRONLY);
+    saved_standard_output = nowhere >= 0 ? dup(1) : -1;
+    const bool silenced = saved_standard_output >= 0 && dup2(nowhere, 1) == 1;
+    if (nowhere >= 0)
+        close(nowhere);
+#endif
+    return silenced;
+}
+
+void restore_standard_output()
+{
+    if (saved_standard_output < 0)
+        return;
+    std::fflush(stdout);
+#ifdef _WIN32
+    _dup2(saved_standard_output, 1);
+    _close(saved_standard_output);
+#else
+    dup2(saved_standard_output, 1);
+    close(saved_standard_output);
+#endif
+    saved_standard_output = -1;
+}
+
+bool standard_error_is_terminal()
+{
+#ifdef _WIN32
+    DWORD mode;
+    return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+#else
+    return isatty(STDERR_FILENO) != 0;
 #endif
 }
 

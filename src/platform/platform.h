@@ -6,11 +6,27 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 // The path to open for a path the program builds and shows, such as
 // "c:\images\site\north_m2.raw". Elsewhere than on Windows the drive root stands for
 // the directory the program was started in: "images/site/north_m2.raw".
 std::string local_path(const std::string &program_path);
+
+// From now on every program path is a path as the user gave it on the command line,
+// relative to the current folder or absolute, opened as it stands (no "c:\" root).
+void take_paths_as_given();
+
+// The program's arguments after its name, as UTF-8; on Windows from the wide command
+// line, whatever the code page.
+std::vector<std::string> command_line_arguments(int argc, char **argv);
+
+// Standard output is sent nowhere (the dialogue's text of a run from the command line)
+// until restore_standard_output; false when it could not be.
+bool silence_standard_output();
+void restore_standard_output();
+// True when standard error shows on a terminal (a console on Windows).
+bool standard_error_is_terminal();
 
 // Opens an input file (or an input descriptor created in the run) by its program path.
 // On Windows the path is read as UTF-8, or else in the code page the answers were

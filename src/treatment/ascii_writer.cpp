@@ -10,6 +10,7 @@
 #include "coordinates/coordinate_system.h"
 #include "gridfiles/worker_thread.h"
 #include "globals/globals.h"
+#include "globals/given_answers.h"
 #include "text/number_text.h"
 #include "treatment/frame_area.h"
 
@@ -280,9 +281,14 @@ void output_corner_and_cell_size(double *cellsize, double *cellsize_y)
     }
     // Two raster inputs: no file has given a corner, nor a cell size, for which the second
     // raster's pixel size in metres stands.
-    std::printf("\n\n\tUTM Coordinates : ");
-    X_min = ask_real("\n\t\tX_min ? ");
-    Y_min = ask_real("\t\tY_min ? ");
+    if (answers.given) {  // --corner X Y
+        X_min = answers.corner_x;
+        Y_min = answers.corner_y;
+    } else {
+        std::printf("\n\n\tUTM Coordinates : ");
+        X_min = ask_real("\n\t\tX_min ? ");
+        Y_min = ask_real("\t\tY_min ? ");
+    }
     *cellsize = dpix_size2;
     *cellsize_y = dpix_size2;
 }

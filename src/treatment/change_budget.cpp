@@ -8,6 +8,7 @@
 #include "globals/globals.h"
 #include "gridfiles/raster_pair.h"
 #include "text/number_text.h"
+#include "treatment/stable_ground.h"
 
 namespace {
 
@@ -249,11 +250,18 @@ std::string budget_csv(const change_budget &budget, int32_t type_treat, const ch
     return names + "\n" + values + "\n";
 }
 
+std::string budget_file_text(const change_budget &budget)
+{
+    const std::string csv = budget_csv(budget, type_treat, run_change_test());
+    const stable_ground_figures *stable = run_stable_ground();
+    return stable != nullptr ? with_stable_ground_columns(csv, *stable) : csv;
+}
+
 void write_budget_file(const change_budget &budget)
 {
     // Beside the output, and put in place with it.
     FILE *fp = create_output_file(nomstem3 + "_budget.csv", "w");
-    if (std::fputs(budget_csv(budget, type_treat, run_change_test()).c_str(), fp) < 0)
+    if (std::fputs(budget_file_text(budget).c_str(), fp) < 0)
         stop_output_failed(fp);
     finish_output(fp);
 }

@@ -75,6 +75,11 @@ std::string frame_degrees_note(const frame_geometry &frame);
 std::string budget_csv(const change_budget &budget, int32_t type_treat, bool eliminated, double hypso);
 std::string budget_csv(const change_budget &budget, int32_t type_treat, const change_test &test);
 
+// The run's budget file of that budget: its columns, and those of the stable ground
+// when the run has one.
+std::string budget_file_text(const change_budget &budget);
+// The run's budget file, as written beside its output.
+std::string run_budget_csv();
 // Writes the budget file of the run beside its output (NAME_budget.csv), to be put in
 // place with the other outputs.
 void write_budget_file(const change_budget &budget);

@@ -9,8 +9,10 @@
 #include "console/console.h"
 #include "coordinates/coordinate_system.h"
 #include "globals/globals.h"
+#include "globals/given_answers.h"
 #include "regrid/frame_step.h"
 #include "text/number_text.h"
+#include "treatment/class_budget.h"
 #include "treatment/file_forms.h"
 
 #ifndef ORMELIX_VERSION
@@ -491,6 +493,17 @@ std::string change_report_html(const change_report &r, const change_distribution
 
     html += "<div class=\"tables\"><div><h2>Budget</h2>" + table(r.budget, true) + "</div><div><h2>Inputs</h2>" +
             table(r.inputs) + "</div></div>";
+    if (!r.classes.empty()) {
+        html += "<h2>Budget per class</h2><table class=\"classes\">";
+        for (size_t k = 0; k < r.classes.size(); k++) {
+            const char *cell = k == 0 ? "th" : "td";
+            html += "<tr>";
+            for (const std::string &value : r.classes[k])
+                html += std::string("<") + cell + ">" + escape_html(value) + "</" + cell + ">";
+            html += "</tr>";
+        }
+        html += "</table>";
+    }
     html += "</main></body></html>\n";
     return html;
 }
@@ -603,6 +616,7 @@ std::string run_change_report_html(const change_gathering &g, const change_pictu
     r.image_height = picture.height;
     r.metres_per_unit = ground_metres_per_unit(r.frame);
     r.budget = run_budget_lines();
+    r.classes = run_class_table();
     const bool has_corner = Coord_UTM_dem1_OK != 0 || Coord_UTM_dem2_OK != 0;
     // Each grid as read; the rows after the output's are the result's frame.
     const run_frames &frames = run_frame_record();
@@ -645,7 +659,7 @@ void write_change_report(const change_gathering &gathering, const change_picture
 
 void print_change_report_line()
 {
-    if (!CHANGE_REPORTS)
+    if (!CHANGE_REPORTS || !answers.report)
         return;
     std::printf("\n\tREPORT OF THE CHANGE : %s\n", change_report_path().c_str());
 }

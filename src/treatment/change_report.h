@@ -47,6 +47,7 @@ struct change_report {
     size_t factor = 1;                // cells per pixel side
     size_t image_width = 0, image_height = 0;
     double metres_per_unit = 1.0;     // on the ground, per unit of the frame's x coordinate
+    std::vector<std::vector<std::string>> classes;  // the budget per class: a header row, a row a class
 };
 // The whole HTML text, the map being the PNG whose base64 is given.
 std::string change_report_html(const change_report &report, const change_distribution &distribution,

@@ -7,10 +7,13 @@
 
 #include "console/console.h"
 #include "globals/globals.h"
+#include "globals/given_answers.h"
 #include "gridfiles/raster_pair.h"
 #include "gridfiles/worker_thread.h"
 #include "text/number_text.h"
 #include "treatment/change_report.h"
+#include "treatment/class_budget.h"
+#include "treatment/stable_ground.h"
 #include "treatment/file_forms.h"
 
 namespace {
@@ -494,6 +497,24 @@ void run_difference_of_lines(int32_t first_line, int32_t end_line, const double 
 
 } // namespace
 
+void run_difference_of_run(int32_t line, int32_t start, int32_t end, double *scratch, const double *line_areas,
+                           difference_part *part)
+{
+    double *first = dtab_dem1[line] + start;
+    double *second = dtab_dem2[line] + start;
+    cell_errors errors = pass_test.errors;
+    double *first_errors = nullptr, *second_errors = nullptr;
+    if (pass_test.by_cell) {
+        first_errors = pass_test.errors.first[line] + start;
+        second_errors = pass_test.errors.second[line] + start;
+        errors.first = &first_errors;
+        errors.second = &second_errors;
+    }
+    difference_of_lines(&first, &second, &scratch, 0, 1, end - start, type_treat, pass_test.basis, pass_test.hypso,
+                        line_areas != nullptr ? line_areas + line : nullptr, part,
+                        pass_test.by_cell ? &errors : nullptr);
+}
+
 change_gathering run_difference(const std::vector<double> &line_areas, double *d_min, double *d_max,
                                 change_budget *budget)
 {
@@ -526,13 +547,20 @@ void treatment()
     double d_min = 0.0;
     double d_max = 0.0;
     budget_out = change_budget();
-    if (!CHANGE_REPORTS) {
+    // The budgets per class and on stable ground, when asked, read the grids only.
+    const auto gather_other_budgets = [&] {
+        gather_run_class_budgets(line_areas);
+        gather_run_stable_ground();
+    };
+    if (!CHANGE_REPORTS || !answers.report) {
         prepare_pass_test();
         difference_part part;
         run_difference_of_lines(0, nb_lig, line_areas.data(), &part);
         finish_difference(&part, 1, nb_lig, nb_col, type_treat, &d_min, &d_max, &budget_out);
+        gather_other_budgets();
         write_run_output(d_min, d_max);
         write_budget_file(budget_out);
+        write_class_budget_file();
         return;
     }
     change_gathering gathering = run_difference(line_areas, &d_min, &d_max, &budget_out);
@@ -543,21 +571,36 @@ void treatment()
     worker_thread painter;
     const bool painting = worker_start(&painter);
     if (painting)
-        worker_post(&painter, [&] { picture = draw_change_map(&gathering, frame_out); });
+        worker_post(&painter, [&] {
+            picture = draw_change_map(&gathering, frame_out);
+            gather_other_budgets();
+        });
     write_run_output(d_min, d_max);
     if (painting) {
         worker_wait(&painter);
         worker_stop(&painter);
     } else {
         picture = draw_change_map(&gathering, frame_out);
+        gather_other_budgets();
     }
     write_budget_file(budget_out);
+    write_class_budget_file();
     write_change_report(gathering, picture);
 }
 
 std::vector<budget_line> run_budget_lines()
 {
-    return budget_lines(budget_out, type_treat, run_change_test());
+    std::vector<budget_line> lines = budget_lines(budget_out, type_treat, run_change_test());
+    if (const stable_ground_figures *stable = run_stable_ground()) {
+        const std::vector<budget_line> more = stable_ground_lines(*stable);
+        lines.insert(lines.end(), more.begin(), more.end());
+    }
+    return lines;
+}
+
+std::string run_budget_csv()
+{
+    return budget_file_text(budget_out);
 }
 
 void print_change_budget()

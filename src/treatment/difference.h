@@ -61,6 +61,11 @@ int32_t use_difference_vectors(int32_t widest);
 change_gathering run_difference(const std::vector<double> &line_areas, double *d_min, double *d_max,
                                 change_budget *budget);
 
+// The run's pass, with the run's test, over the cells [start, end) of one line of the
+// grids read (their results into scratch), into *part: a budget of part of the grid
+// (a class) taken as the run's own is. The run's pass must have been prepared (treatment).
+void run_difference_of_run(int32_t line, int32_t start, int32_t end, double *scratch, const double *line_areas,
+                           difference_part *part);
 // The run's errors of the cells when its test has them by cell (null otherwise), once
 // run_difference or treatment has begun.
 const cell_errors *run_cell_errors();

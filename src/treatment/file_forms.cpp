@@ -1,5 +1,7 @@
 #include "treatment/file_forms.h"
 
+#include <cctype>
+
 #include "gridfiles/ascii_grid.h"
 #include "gridfiles/geotiff_reader.h"
 #include "gridfiles/raster_reader.h"
@@ -9,13 +11,44 @@
 
 // The order is the menus' and the number of each form in every script of answers.
 const file_form FILE_FORMS[] = {
-    {"ascii", open_ascii_input, nullptr, ascii_output_paths, create_ascii_output, ascii_output, nullptr},
-    {"raster", open_raster_input, ask_raster_output_options, raster_output_paths, create_raster_output,
-     raster_output, raster_output_refusal},
-    {"geotiff", open_geotiff_input, nullptr, geotiff_output_paths, create_geotiff_output, geotiff_output,
+    {"ascii", {".asc", nullptr}, open_ascii_input, nullptr, ascii_output_paths, create_ascii_output, ascii_output,
      nullptr},
+    {"raster", {"_m2.raw", "_m4.raw"}, open_raster_input, ask_raster_output_options, raster_output_paths,
+     create_raster_output, raster_output, raster_output_refusal},
+    {"geotiff", {".tif", ".tiff"}, open_geotiff_input, nullptr, geotiff_output_paths, create_geotiff_output,
+     geotiff_output, nullptr},
 };
 const int32_t FILE_FORM_COUNT = sizeof FILE_FORMS / sizeof FILE_FORMS[0];
+
+namespace {
+
+bool ends_with_letters(const std::string &path, const char *ending)
+{
+    const std::string end(ending);
+    if (path.size() <= end.size())
+        return false;
+    for (size_t k = 0; k < end.size(); k++)
+        if (std::tolower(static_cast<unsigned char>(path[path.size() - end.size() + k])) != end[k])
+            return false;
+    return true;
+}
+
+} // namespace
+
+bool form_of_path(const std::string &path, int32_t *form, int32_t *itype, std::string *stem)
+{
+    for (int32_t f = 0; f < FILE_FORM_COUNT; f++)
+        for (int32_t k = 0; k < 2; k++) {
+            const char *ending = FILE_FORMS[f].endings[k];
+            if (ending == nullptr || !ends_with_letters(path, ending))
+                continue;
+            *form = f;
+            *itype = FILE_FORMS[f].open_input == open_raster_input ? k : 0;
+            *stem = path.substr(0, path.size() - std::string(ending).size());
+            return true;
+        }
+    return false;
+}
 
 const char *file_form_menu()
 {

@@ -10,6 +10,9 @@ struct input_grid;
 
 struct file_form {
     const char *menu_name;  // as the form menus list it
+    // How a path given on the command line ends in this form; for a raster pair the
+    // ending's place is its sample type (null: no second ending).
+    const char *endings[2];
     // Input: from the stem in grid.nomim, finds and opens the grid's files, asks what the
     // form needs, reads the grid into its globals and sets grid.corner_ok.
     void (*open_input)(input_grid &grid);
@@ -27,6 +30,11 @@ struct file_form {
 
 extern const file_form FILE_FORMS[];
 extern const int32_t FILE_FORM_COUNT;
+
+// The form of a path given on the command line, from its ending (its letters in either
+// case), with the raster sample type that ending says (0 for the other forms) and the
+// path without it; false when no form ends so.
+bool form_of_path(const std::string &path, int32_t *form, int32_t *itype, std::string *stem);
 
 // The menu of the forms, "\n\tFormat Type :\n\t\t0 ====> ascii..." and its last choice.
 const char *file_form_menu();

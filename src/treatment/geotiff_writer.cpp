@@ -35,22 +35,27 @@ struct deflate_compressor {
 };
 #endif
 
-// Deflate in the zlib format, which TIFF's Deflate compression is.
+// Deflate in the zlib format, which TIFF's Deflate compression is. The tile is
+// compressed into room the thread keeps for all its tiles, then only its bytes are
+// kept: a tile of the usual grid takes a small part of its bound, and a small grid
+// written, as by the fuzzing harness thousands of times a second, takes no fresh
+// memory for it.
 bool compress_tile(const uint8_t *tile, std::vector<uint8_t> *out)
 {
+    thread_local std::vector<uint8_t> room;
 #if ORMELIX_LIBDEFLATE
     thread_local deflate_compressor mine;
     if (mine.compressor == nullptr)
         return false;
-    out->resize(libdeflate_zlib_compress_bound(mine.compressor, TILE_BYTES));
-    const size_t size = libdeflate_zlib_compress(mine.compressor, tile, TILE_BYTES, out->data(), out->size());
+    room.resize(libdeflate_zlib_compress_bound(mine.compressor, TILE_BYTES));
+    const size_t size = libdeflate_zlib_compress(mine.compressor, tile, TILE_BYTES, room.data(), room.size());
 #else
     uLongf size = compressBound(TILE_BYTES);
-    out->resize(size);
-    if (compress2(out->data(), &size, tile, TILE_BYTES, GEOTIFF_DEFLATE_LEVEL) != Z_OK)
+    room.resize(size);
+    if (compress2(room.data(), &size, tile, TILE_BYTES, GEOTIFF_DEFLATE_LEVEL) != Z_OK)
         size = 0;
 #endif
-    out->resize(size);
+    out->assign(room.data(), room.data() + size);
     return size > 0;
 }
 
@@ -131,7 +136,9 @@ void start_round(tile_round *round, uint32_t first, uint32_t total)
 bool write_tiles(TIFF *tif, const tile_source &source, uint32_t total, std::string *failure)
 {
     tile_round rounds[2];
-    std::vector<uint8_t> scratch[2];
+    // This thread's scratch tile is kept from one grid written to the next.
+    thread_local std::vector<uint8_t> own_scratch;
+    std::vector<uint8_t> helper_scratch;
     worker_thread worker;
     const bool helped = total > 1 && worker_start(&worker);
     tile_round *pending = nullptr;
@@ -140,10 +147,10 @@ bool write_tiles(TIFF *tif, const tile_source &source, uint32_t total, std::stri
         tile_round *round = &rounds[(first / ROUND_TILES) % 2];
         start_round(round, first, total);
         if (helped)
-            worker_post(&worker, [&, round] { compress_share(source, round, &scratch[1]); });
+            worker_post(&worker, [&, round] { compress_share(source, round, &helper_scratch); });
         if (pending != nullptr)
             written = write_round(tif, pending);
-        compress_share(source, round, &scratch[0]);
+        compress_share(source, round, &own_scratch);
         if (helped)
             worker_wait(&worker);
         if (round->failed) {

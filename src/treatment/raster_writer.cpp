@@ -8,6 +8,7 @@
 #include "gridfiles/raster_pair.h"
 #include "nrutil.h"
 #include "globals/globals.h"
+#include "globals/given_answers.h"
 #include "text/number_text.h"
 #include "treatment/difference.h"
 #include "treatment/frame_area.h"
@@ -46,6 +47,32 @@ int32_t ask_output_unit(double d_min, double d_max)
     }
 }
 
+// The unit of a run from the command line: the one given (--unit), or else the finest
+// that holds the range; metres when none does, whose overflowing values saturate.
+int32_t given_output_unit(double d_min, double d_max)
+{
+    const auto fits = [&](int32_t unit) {
+        const double coef = unit_coefficient(unit);
+        return largest_result_fits(d_max, coef, itype_dem_out) && smallest_result_fits(d_min, coef, itype_dem_out);
+    };
+    if (answers.output_unit < 0) {
+        for (int32_t unit = 3; unit > 0; unit--)
+            if (fits(unit)) return unit;
+        return 0;
+    }
+    if (fits(answers.output_unit) || !fits(0)) return answers.output_unit;
+    const double coef = unit_coefficient(answers.output_unit);
+    const bool largest_fits = largest_result_fits(d_max, coef, itype_dem_out);
+    stop_with_message("\n\tThe output %s cannot be written in %s: its %s result, %lf m, gives %.0lf, %s than a "
+                      "%s sample holds (%lld). Give a larger --unit, or leave --unit out for the finest that "
+                      "holds the range.\n",
+                      nomim3.c_str(), unit_names[answers.output_unit], largest_fits ? "smallest" : "largest",
+                      largest_fits ? d_min : d_max, std::trunc((largest_fits ? d_min : d_max) * coef),
+                      largest_fits ? "less" : "more", itype_dem_out == 1 ? "32-bit" : "16-bit",
+                      static_cast<long long>(largest_fits ? smallest_sample(itype_dem_out)
+                                                          : largest_sample(itype_dem_out)));
+}
+
 // The whole sample grid is built before its first line goes out, one block per line.
 template <typename Sample>
 size_t write_samples(Sample **(*allocate)(int32_t, int32_t), void (*release)(Sample **, int32_t))
@@ -75,6 +102,8 @@ std::string raster_output_refusal()
 
 void ask_raster_output_options()
 {
+    // From the command line the sample type comes from the output's ending.
+    if (answers.given) return;
     for (;;) {
         itype_dem_out = ask_menu({RASTER_SAMPLE_TYPE_MENU}, 1);
         if (itype_dem_out != 0 || type_treat != TREAT_SIGNED) return;
@@ -94,14 +123,16 @@ void create_raster_output(const std::string &samples, const std::string &descrip
     f3d = create_output_file(descriptor, "w");
     if (!write_descriptor_head(f3d, nb_lig, nb_col, raster_bytes_per_sample(itype_dem_out)))
         stop_output_failed(f3d);
-    while (pix_size3 <= 0)
+    // An answer no file records (the descriptor takes the second grid's pixel size): a
+    // run from the command line is not asked it.
+    while (pix_size3 <= 0 && !answers.given)
         pix_size3 = ask_int(RASTER_PIXEL_SIZE_QUESTION);
 }
 
 void raster_output(double d_min, double d_max)
 {
     printf("\n\tHypsometric dynamic scale out :\n\t\tMin = %lf\n\t\tMax = %lf ", d_min, d_max);
-    const int32_t dyn_scale_out = ask_output_unit(d_min, d_max);
+    const int32_t dyn_scale_out = answers.given ? given_output_unit(d_min, d_max) : ask_output_unit(d_min, d_max);
     coef_out = unit_coefficient(dyn_scale_out);
     const int32_t min = truncate_to_int32(d_min * coef_out);
     const int32_t max = truncate_to_int32(d_max * coef_out);

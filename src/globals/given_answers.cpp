@@ -1,0 +1,4 @@
+#include "globals/given_answers.h"
+
+given_answers answers;
+double **dtab_classes, **dtab_stable;

@@ -1,0 +1,378 @@
+#include "ormelix/command_line.h"
+
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "console/console.h"
+#include "coordinates/coordinate_system.h"
+#include "globals/given_answers.h"
+#include "globals/globals.h"
+#include "gridfiles/input_grid.h"
+#include "nrutil.h"
+#include "ormelix/alignment.h"
+#include "ormelix/banner.h"
+#include "ormelix/opening.h"
+#include "platform/platform.h"
+#include "regrid/frame_step.h"
+#include "text/number_text.h"
+#include "treatment/change_report.h"
+#include "treatment/difference.h"
+#include "treatment/file_forms.h"
+
+namespace {
+
+const char USAGE[] = "Usage: ormelix FIRST SECOND OUTPUT [options]   (ormelix --help lists them)\n";
+
+const char EXAMPLES[] =
+    "\nThe form of each grid comes from its ending: NAME.asc an ASCII grid, NAME.tif or NAME.tiff a\n"
+    "GeoTIFF, NAME_m2.raw / NAME_m4.raw a 16-bit / 32-bit raster pair with NAME_m2.txt / NAME_m4.txt\n"
+    "beside it. Beside OUTPUT go STEM_budget.csv and STEM_report.html (STEM: OUTPUT without its\n"
+    "ending). Without arguments ORMELIX asks its questions instead.\n"
+    "\nExamples:\n"
+    "  ormelix survey_2019.asc survey_2024.asc change.asc\n"
+    "  ormelix 2019.tif 2024.tif lowering.tif --kind positive --limit 0.25\n"
+    "  ormelix north_m2.raw south_m2.raw diff_m4.raw --first-unit cm --second-unit cm --unit mm\n"
+    "  ormelix north_m2.raw south_m2.raw diff.asc --corner 512000 5612000\n"
+    "  ormelix 2019.tif 2024.tif change.tif --classes landforms.tif --stable stable.tif\n"
+    "  ormelix 2019.asc 2024.asc change.asc --json --no-report > budget.json\n"
+    "\nExit status: 0 when the output is written, 1 when the run fails, 2 for a usage error.\n";
+
+// Everything the command line says, before it is checked against the files' forms.
+struct command_line {
+    std::string first, second, output;
+    std::string kind = "signed";
+    double limit = 0.0;
+    bool limited = false;
+    std::string first_unit = "m", second_unit = "m", unit;
+    std::vector<double> corner;
+    std::string classes, stable;
+    bool no_report = false, quiet = false, json = false;
+};
+
+// A path's form as the run uses it.
+struct given_grid {
+    int32_t form = 0;
+    int32_t itype = 0;
+    std::string stem;
+};
+
+command_line given;
+given_grid first_grid, second_grid, output_grid;
+
+int32_t unit_number(const std::string &unit)
+{
+    static const char *const names[] = {"m", "dm", "cm", "mm"};
+    for (int32_t k = 0; k < 4; k++)
+        if (unit == names[k])
+            return k;
+    return 0;
+}
+
+int32_t kind_number(const std::string &kind)
+{
+    static const char *const names[] = {"absolute", "negative", "positive", "signed"};
+    for (int32_t k = 0; k < 4; k++)
+        if (kind == names[k])
+            return k;
+    return TREAT_SIGNED;
+}
+
+bool is_raster(const given_grid &grid)
+{
+    return FILE_FORMS[grid.form].ask_output_options != nullptr;
+}
+
+// The descriptor beside a raster pair's sample file: NAME_m2.raw and NAME_m2.txt, the
+// ending's letters in the sample file's case.
+std::string descriptor_beside(const std::string &samples)
+{
+    const bool upper = samples.back() == 'W';
+    return samples.substr(0, samples.size() - 3) + (upper ? "TXT" : "txt");
+}
+
+int usage_error(const std::string &message)
+{
+    std::fprintf(stderr, "ormelix: %s\n%s", message.c_str(), USAGE);
+    return USAGE_ERROR;
+}
+
+// What the forms of the three paths allow; "" when the options fit them.
+std::string check_forms()
+{
+    const struct {
+        const std::string &path;
+        given_grid *grid;
+    } paths[] = {{given.first, &first_grid}, {given.second, &second_grid}, {given.output, &output_grid}};
+    for (const auto &p : paths)
+        if (!form_of_path(p.path, &p.grid->form, &p.grid->itype, &p.grid->stem))
+            return p.path + ": no form ends so; give NAME.asc, NAME.tif, NAME.tiff, NAME_m2.raw or NAME_m4.raw";
+    for (const std::string *other : {&given.classes, &given.stable}) {
+        given_grid grid;
+        if (!other->empty() && !form_of_path(*other, &grid.form, &grid.itype, &grid.stem))
+            return *other + ": no form ends so; give NAME.asc, NAME.tif, NAME.tiff, NAME_m2.raw or NAME_m4.raw";
+    }
+    if (is_raster(output_grid) && output_grid.itype == 0 && kind_number(given.kind) == TREAT_SIGNED)
+        return given.output + ": signed values fall below 0, which 16-bit samples cannot hold: write NAME_m4.raw, "
+                              "or give --kind absolute, negative or positive";
+    const bool both_rasters = is_raster(first_grid) && is_raster(second_grid);
+    if (both_rasters && !is_raster(output_grid) && given.corner.empty())
+        return given.output + ": two raster pairs carry no map coordinates: give the lower-left corner with "
+                              "--corner X Y";
+    if (!given.corner.empty() && !(both_rasters && !is_raster(output_grid)))
+        return "--corner is for two raster pairs written to an ASCII grid or a GeoTIFF";
+    if (!given.unit.empty() && !is_raster(output_grid))
+        return "--unit is for a raster pair output (NAME_m2.raw or NAME_m4.raw)";
+    if (given.first_unit != "m" && !is_raster(first_grid))
+        return "--first-unit is for a raster pair: " + given.first + " holds metres";
+    if (given.second_unit != "m" && !is_raster(second_grid))
+        return "--second-unit is for a raster pair: " + given.second + " holds metres";
+    const std::string first_descriptor = is_raster(first_grid) ? descriptor_beside(given.first) : "";
+    const std::string second_descriptor = is_raster(second_grid) ? descriptor_beside(given.second) : "";
+    const std::string output_descriptor = is_raster(output_grid) ? descriptor_beside(given.output) : "";
+    for (const std::string &output : {given.output, output_descriptor})
+        for (const std::string &input : {given.first, first_descriptor, given.second, second_descriptor})
+            if (!output.empty() && !input.empty() && same_file(output, input))
+                return output + " is one of the input files: choose another output";
+    return "";
+}
+
+void fill_answers()
+{
+    answers.given = true;
+    answers.output_unit = given.unit.empty() ? -1 : unit_number(given.unit);
+    answers.corner = !given.corner.empty();
+    if (answers.corner) {
+        answers.corner_x = given.corner[0];
+        answers.corner_y = given.corner[1];
+    }
+    answers.report = !given.no_report;
+    answers.quiet = given.quiet;
+    answers.json = given.json;
+    answers.classes_path = given.classes;
+    answers.stable_path = given.stable;
+}
+
+// An input grid's globals from its path, as the dialogue's answers would set them.
+void describe_input(input_grid &grid, const std::string &path, const given_grid &form, const std::string &unit)
+{
+    grid.nomim = path;
+    grid.format = form.form;
+    grid.itype = form.itype;
+    grid.nomdescr = is_raster(form) ? descriptor_beside(path) : std::string();
+    if (grid.second)
+        dyn_scale_dem2 = unit_number(unit);
+    else
+        dyn_scale_dem1 = unit_number(unit);
+}
+
+// The first grid's cells as it was read: the grids of --classes and --stable lie on them.
+struct first_cells {
+    int32_t lines = 0, columns = 0;
+    bool corner = false;
+    double xll = 0.0, yll = 0.0, dx = 0.0;
+} first_read;
+
+// A grid of --classes or --stable, read by its form's reader at its own frame, which
+// must be the first grid's as read. The frame's corner and cell size stay the epochs'.
+double **read_other_grid(const std::string &path, const char *which)
+{
+    given_grid form;
+    form_of_path(path, &form.form, &form.itype, &form.stem);
+    std::string nomim = path, nomdescr = is_raster(form) ? descriptor_beside(path) : std::string();
+    int32_t format = form.form, itype = form.itype, lines = 0, columns = 0, pix_size = 0;
+    int32_t descr_ok = 0, corner_ok = 0, geographic = 0;
+    FILE *f = nullptr, *fd = nullptr;
+    double dpix = 0.0;
+    double **dtab = nullptr;
+    geo_keys keys;
+    input_grid grid = {nomim, nomdescr, format, itype, f, fd, lines, columns, pix_size, dpix, descr_ok,
+                       corner_ok, geographic, keys, dtab, true, true};
+    const double kept[] = {X_min, Y_min, dpix_size, dpix_size_y, nodata};
+    FILE_FORMS[format].open_input(grid);
+    const double own_x = X_min, own_y = Y_min;
+    const bool off_corner = corner_ok != 0 && first_read.corner &&
+                            (std::fabs(own_x - first_read.xll) > first_read.dx / 1000.0 ||
+                             std::fabs(own_y - first_read.yll) > first_read.dx / 1000.0);
+    X_min = kept[0];
+    Y_min = kept[1];
+    dpix_size = kept[2];
+    dpix_size_y = kept[3];
+    nodata = kept[4];
+    if (lines != first_read.lines || columns != first_read.columns || off_corner)
+        stop_with_message("\n\tThe %s %s does not lie on the cells of the first DEM %s (%d lines and %d columns%s): "
+                          "it has %d lines and %d columns%s.\n",
+                          which, path.c_str(), nomim1.c_str(), first_read.lines, first_read.columns,
+                          first_read.corner ? text_printf(", lower-left corner %s %s",
+                                                          exact_real_text(first_read.xll).c_str(),
+                                                          exact_real_text(first_read.yll).c_str()).c_str()
+                                            : "",
+                          lines, columns,
+                          corner_ok != 0 ? text_printf(", lower-left corner %s %s", exact_real_text(own_x).c_str(),
+                                                       exact_real_text(own_y).c_str()).c_str()
+                                         : "");
+    return dtab;
+}
+
+void open_given_grid(input_grid &grid)
+{
+    if (grid.second)
+        describe_input(grid, given.second, second_grid, given.second_unit);
+    else
+        describe_input(grid, given.first, first_grid, given.first_unit);
+    FILE_FORMS[grid.format].open_input(grid);
+    read_coordinate_system(grid);
+    if (!grid.second)
+        first_read = {grid.lines, grid.columns, grid.corner_ok != 0, X_min, Y_min, dpix_size};
+}
+
+void read_other_grids()
+{
+    if (!answers.classes_path.empty())
+        dtab_classes = read_other_grid(answers.classes_path, "class grid");
+    if (!answers.stable_path.empty())
+        dtab_stable = read_other_grid(answers.stable_path, "stable-ground mask");
+}
+
+} // namespace
+
+int read_command_line(const std::vector<std::string> &arguments)
+{
+    CLI::App app("ORMELIX: the difference of two elevation models of one frame, FIRST - SECOND, saved as a new "
+                 "one, with the budget of the change and its report.",
+                 "ormelix");
+    app.add_option("FIRST", given.first, "the first grid (an epoch of the survey)")->required()->option_text(" ");
+    app.add_option("SECOND", given.second, "the second grid, on the first grid's cells")->required()->option_text(" ");
+    app.add_option("OUTPUT", given.output, "the grid to create, its form from its ending")->required()->option_text(" ");
+    app.add_option("--kind", given.kind, "the kind of difference (default signed: FIRST - SECOND)")
+        ->check(CLI::IsMember({"absolute", "negative", "positive", "signed"}))
+        ->option_text("absolute|negative|positive|signed");
+    app.add_option("--limit", given.limit, "changes of magnitude below T metres set to 0")->option_text("T");
+    const std::vector<std::string> units = {"m", "dm", "cm", "mm"};
+    app.add_option("--first-unit", given.first_unit, "the unit of the first raster pair's integers (default m)")
+        ->check(CLI::IsMember(units))
+        ->option_text("m|dm|cm|mm");
+    app.add_option("--second-unit", given.second_unit, "the unit of the second raster pair's integers (default m)")
+        ->check(CLI::IsMember(units))
+        ->option_text("m|dm|cm|mm");
+    app.add_option("--unit", given.unit, "a raster pair output's unit (default: the finest that holds the range)")
+        ->check(CLI::IsMember(units))
+        ->option_text("m|dm|cm|mm");
+    app.add_option("--corner", given.corner, "the lower-left corner of two raster pairs written georeferenced")
+        ->expected(2)
+        ->option_text("X Y");
+    app.add_option("--classes", given.classes, "the budget of each class of an integer grid, into STEM_classes.csv")
+        ->option_text("GRID");
+    app.add_option("--stable", given.stable, "cells where MASK is not 0 are stable ground: their change in the budget")
+        ->option_text("MASK");
+    app.add_flag("--no-report", given.no_report, "write no STEM_report.html");
+    app.add_flag("--quiet", given.quiet, "nothing on standard output, no progress");
+    app.add_flag("--json", given.json, "the budget as one JSON object on standard output");
+    app.set_version_flag("--version", std::string("ORMELIX ") + ORMELIX_VERSION, "the version, then exit");
+    app.footer(EXAMPLES);
+    app.get_formatter()->column_width(44);
+    app.set_help_flag("--help", "this help, then exit");
+
+    std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
+    try {
+        app.parse(reversed);
+    } catch (const CLI::CallForHelp &) {
+        std::fputs(app.help().c_str(), stdout);
+        return 0;
+    } catch (const CLI::CallForVersion &) {
+        std::printf("ORMELIX %s\n", ORMELIX_VERSION);
+        return 0;
+    } catch (const CLI::ParseError &error) {
+        return usage_error(error.what());
+    }
+    given.limited = app.count("--limit") > 0;
+    take_paths_as_given();
+    if (given.quiet && given.json)
+        return usage_error("--quiet and --json: the one prints nothing, the other the budget");
+    const std::string fault = check_forms();
+    if (!fault.empty())
+        return usage_error(fault);
+    fill_answers();
+    return -1;
+}
+
+void command_line_opening()
+{
+    silence_standard_output();
+
+    read_epochs(open_given_grid, stderr, read_other_grids);
+    // They lie on the first grid's cells, as it came from its file.
+    if (dtab_classes != nullptr)
+        dtab_classes = first_grid_onto_frame(dtab_classes);
+    if (dtab_stable != nullptr)
+        dtab_stable = first_grid_onto_frame(dtab_stable);
+
+    dtab_out = dmatrice(nb_col, nb_lig);
+    require_grid(dtab_out, nb_col, nb_lig);
+    format_out = output_grid.form;
+    itype_dem_out = output_grid.itype;
+    type_treat = kind_number(given.kind);
+    basis = given.limited ? 0 : 1;
+    hypso = given.limited ? given.limit : 0.0;
+    const file_form &form = FILE_FORMS[format_out];
+    // What the grids read rule out for the output's form, as the dialogue's menu refuses it.
+    const std::string refusal = form.output_refusal != nullptr ? form.output_refusal() : "";
+    if (!refusal.empty())
+        stop_with_message("%s", refusal.c_str());
+    nomstem3 = output_grid.stem;
+    nomim3 = given.output;
+    std::string unused, second_file;
+    form.output_paths(nomstem3, &unused, &second_file);
+    form.create_output(nomim3, second_file);
+}
+
+void command_line_results()
+{
+    restore_standard_output();
+    if (answers.quiet)
+        return;
+    if (answers.json) {
+        std::fputs(budget_json(run_budget_csv()).c_str(), stdout);
+    } else {
+        print_change_budget();
+        if (answers.report)
+            print_change_report_line();
+    }
+    std::fflush(stdout);
+}
+
+std::string budget_json(const std::string &budget_csv)
+{
+    const size_t line_end = budget_csv.find('\n');
+    const std::string names = budget_csv.substr(0, line_end);
+    std::string values = line_end == std::string::npos ? std::string() : budget_csv.substr(line_end + 1);
+    if (!values.empty() && values.back() == '\n')
+        values.pop_back();
+    nlohmann::ordered_json object = nlohmann::ordered_json::object();
+    size_t name_at = 0, value_at = 0;
+    for (;;) {
+        const size_t name_end = std::min(names.find(',', name_at), names.size());
+        const size_t value_end = std::min(values.find(',', value_at), values.size());
+        const std::string name = names.substr(name_at, name_end - name_at);
+        const std::string value = value_at <= values.size() ? values.substr(value_at, value_end - value_at)
+                                                           : std::string();
+        if (value.empty()) {
+            object[name] = nullptr;
+        } else if (value.find_first_not_of("0123456789") == std::string::npos) {
+            object[name] = std::strtoull(value.c_str(), nullptr, 10);
+        } else {
+            // Written so that it reads back to the very double; the JSON keeps that double.
+            object[name] = std::strtod(value.c_str(), nullptr);
+        }
+        if (name_end >= names.size())
+            break;
+        name_at = name_end + 1;
+        value_at = value_end + 1;
+    }
+    return object.dump() + "\n";
+}

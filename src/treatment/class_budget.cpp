@@ -1,0 +1,124 @@
+#include "treatment/class_budget.h"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+
+#include "console/console.h"
+#include "globals/given_answers.h"
+#include "globals/globals.h"
+#include "text/number_text.h"
+
+namespace {
+
+struct class_sums {
+    size_t cells = 0;
+    difference_part part;
+};
+
+std::vector<class_budget> run_budgets;
+
+} // namespace
+
+bool budgets_per_class(double *const *classes, int32_t lines, int32_t columns, int32_t type_treat,
+                       const class_run_pass &pass, std::vector<class_budget> *budgets, class_fault *fault)
+{
+    // Classes come in runs along a line (a zone, a slope band): each run goes through
+    // the pass of the whole grid, so that a class's figures are the run's own.
+    std::map<int64_t, class_sums> sums;
+    class_sums *last = nullptr;
+    int64_t last_value = 0;
+    for (int32_t i = 0; i < lines; i++) {
+        int32_t j = 0;
+        while (j < columns) {
+            const double value = classes[i][j];
+            if (std::isnan(value)) {
+                j++;
+                continue;
+            }
+            if (value != std::trunc(value) || std::fabs(value) > 9007199254740992.0) {
+                *fault = {i, j, value};
+                return false;
+            }
+            int32_t end = j + 1;
+            while (end < columns && classes[i][end] == value)
+                end++;
+            const int64_t key = static_cast<int64_t>(value);
+            if (last == nullptr || key != last_value) {
+                last = &sums[key];
+                last_value = key;
+            }
+            pass(i, j, end, &last->part);
+            last->cells += static_cast<size_t>(end - j);
+            j = end;
+        }
+    }
+    budgets->clear();
+    for (auto &entry : sums) {
+        class_budget one = {entry.first, change_budget()};
+        double low, high;
+        finish_difference(&entry.second.part, 1, 0, 0, type_treat, &low, &high, &one.budget);
+        one.budget.cells = entry.second.cells;
+        budgets->push_back(one);
+    }
+    return true;
+}
+
+std::string class_budget_csv(const std::vector<class_budget> &budgets, int32_t type_treat,
+                             const change_test &test)
+{
+    const std::string names = budget_csv(change_budget(), type_treat, test);
+    std::string text = "class," + names.substr(0, names.find('\n') + 1);
+    for (const class_budget &one : budgets) {
+        const std::string csv = budget_csv(one.budget, type_treat, test);
+        text += std::to_string(one.value) + "," + csv.substr(csv.find('\n') + 1);
+    }
+    return text;
+}
+
+void gather_run_class_budgets(const std::vector<double> &line_areas)
+{
+    run_budgets.clear();
+    if (dtab_classes == nullptr)
+        return;
+    class_fault fault;
+    std::vector<double> scratch(static_cast<size_t>(nb_col));
+    const auto pass = [&](int32_t line, int32_t start, int32_t end, difference_part *part) {
+        run_difference_of_run(line, start, end, scratch.data(), line_areas.data(), part);
+    };
+    if (!budgets_per_class(dtab_classes, nb_lig, nb_col, type_treat, pass, &run_budgets, &fault))
+        stop_with_message("\n\tFile %s, grid line %d, column %d: %s is not a whole number: a class grid holds "
+                          "whole numbers (cells without data left out).\n",
+                          answers.classes_path.c_str(), fault.line + 1, fault.column + 1,
+                          exact_real_text(fault.value).c_str());
+}
+
+void write_class_budget_file()
+{
+    if (dtab_classes == nullptr)
+        return;
+    FILE *fp = create_output_file(nomstem3 + "_classes.csv", "w");
+    if (std::fputs(class_budget_csv(run_budgets, type_treat, run_change_test()).c_str(), fp) < 0)
+        stop_output_failed(fp);
+    finish_output(fp);
+}
+
+std::vector<std::vector<std::string>> run_class_table()
+{
+    std::vector<std::vector<std::string>> rows;
+    if (dtab_classes == nullptr)
+        return rows;
+    const bool eliminated = test_detects(run_change_test());
+    rows.push_back({"class", "cells with data", eliminated ? "above, detected (m3)" : "above (m3)",
+                    eliminated ? "below, detected (m3)" : "below (m3)", eliminated ? "net, detected (m3)" : "net (m3)",
+                    "output grid (m3)"});
+    for (const class_budget &one : run_budgets) {
+        const change_budget &b = one.budget;
+        const double above = compensated_total(b.above_detected.volume);
+        const double below = compensated_total(b.below_detected.volume);
+        rows.push_back({std::to_string(one.value), std::to_string(b.cells - b.without_data),
+                        text_printf("%lf", above), text_printf("%lf", below), text_printf("%lf", above - below),
+                        text_printf("%lf", compensated_total(b.output.volume))});
+    }
+    return rows;
+}

@@ -1,0 +1,45 @@
+// The budget of the change per class of an integer grid on the first grid's cells
+// (landforms, land cover, zones): every class value found, with the figures of the
+// run's budget, into NAME_classes.csv beside the output and a table of the report.
+#ifndef ORMELIX_CLASS_BUDGET_H
+#define ORMELIX_CLASS_BUDGET_H
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "treatment/difference.h"
+
+struct class_budget {
+    int64_t value;
+    change_budget budget;  // its cells: those of the class, with data in both grids or not
+};
+
+// Where a class grid holds a value that is not a whole number.
+struct class_fault {
+    int32_t line = -1, column = -1;
+    double value = 0.0;
+};
+
+// The budget of every class of `classes` (NaN: a cell of no class, left out), in
+// increasing order: pass(line, start, end, part) adds the cells [start, end) of a line,
+// all of one class, to that class's part (the run's pass, see run_difference_of_run).
+// False, with *fault set, at a value that is not a whole number.
+using class_run_pass = std::function<void(int32_t, int32_t, int32_t, difference_part *)>;
+bool budgets_per_class(double *const *classes, int32_t lines, int32_t columns, int32_t type_treat,
+                       const class_run_pass &pass, std::vector<class_budget> *budgets, class_fault *fault);
+
+// The file's text: a column `class`, then the budget file's columns; a line a class.
+std::string class_budget_csv(const std::vector<class_budget> &budgets, int32_t type_treat,
+                             const change_test &test);
+
+// The run's budgets per class of the grid of --classes (nothing without it); a value
+// that is not whole stops the run naming the cell.
+void gather_run_class_budgets(const std::vector<double> &line_areas);
+// NAME_classes.csv beside the output, put in place with it (nothing without --classes).
+void write_class_budget_file();
+// The report's table of the classes: a header row, then a row a class (empty without).
+std::vector<std::vector<std::string>> run_class_table();
+
+#endif

@@ -1,0 +1,373 @@
+// Whole runs through the command line, `ormelix FIRST SECOND OUTPUT [options]`, on real
+// elevation models: the files of the dialogue for the same choices, paths as given,
+// the JSON of the budget, the usage errors and the failures, the progress bar.
+#include <gtest/gtest.h>
+
+#ifndef _WIN32
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+#include <cmath>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "e2e_support.h"
+#include "geotiff_files.h"
+
+namespace {
+
+using e2e::file_exists;
+using e2e::read_file;
+using e2e::write_file;
+
+std::string data(const std::string &path)
+{
+    return read_file(std::string(ORMELIX_SOURCE_DIR) + "/tests/data/" + path);
+}
+
+// The cells of an ASCII grid as numbers, line after line.
+std::vector<double> ascii_cells(const std::string &grid)
+{
+    std::istringstream text(grid);
+    std::string line;
+    for (int k = 0; k < 6; k++)
+        std::getline(text, line);
+    std::vector<double> cells;
+    double value;
+    while (text >> value)
+        cells.push_back(value);
+    return cells;
+}
+
+// Two raster pairs of a real model (elev.tif's 95 x 90 cells as GDAL reads them): the
+// first in 16-bit decimetres, the second in 32-bit millimetres, lowered by 1.234 m on
+// one cell in eleven. Cells without data are 0 m in both.
+void put_raster_epochs(const std::string &folder)
+{
+    const std::vector<double> cells = ascii_cells(data("geotiff/elev.asc"));
+    std::vector<uint16_t> decimetres;
+    std::vector<int32_t> millimetres;
+    for (size_t k = 0; k < cells.size(); k++) {
+        const double metres = cells[k] == -32768 ? 0.0 : cells[k];
+        decimetres.push_back(static_cast<uint16_t>(metres * 10));
+        millimetres.push_back(static_cast<int32_t>(metres * 1000) - (k % 11 == 0 ? 1234 : 0));
+    }
+    write_file(folder + "/north_m2.raw", e2e::little_endian16(decimetres));
+    write_file(folder + "/north_m2.txt", "90\n95\n2\n0\n0\n1000\n");
+    write_file(folder + "/south_m4.raw", e2e::little_endian32(millimetres));
+    write_file(folder + "/south_m4.txt", "90\n95\n4\n0\n0\n1000\n");
+}
+
+// A run of the program in a folder with arguments; nothing on its standard input.
+e2e::run_result run_in(const std::string &folder, const std::vector<std::string> &arguments)
+{
+    e2e::run_limits limits;
+    limits.arguments = arguments;
+    return e2e::run_program(folder, "", limits);
+}
+
+class CommandLine : public ::testing::Test {
+protected:
+    void SetUp() override { root = e2e::make_root(); }
+    void TearDown() override { e2e::remove_root(root); }
+    std::string site(const std::string &name = "") const { return root + "/images/site/" + name; }
+    e2e::run_result run(const std::vector<std::string> &arguments) const { return run_in(site(), arguments); }
+
+    void put_real_epochs() const
+    {
+        write_file(site("lux_2000.asc"), data("srtm_luxembourg/lux_2000.asc"));
+        write_file(site("lux_2000.prj"), data("srtm_luxembourg/lux_2000.prj"));
+        write_file(site("lux_2010.asc"), data("srtm_luxembourg/lux_2010.asc"));
+        write_file(site("dem_2015.tif"), data("geotiff/dem_2015.tif"));
+        write_file(site("dem_2020.tif"), data("geotiff/dem_2020.tif"));
+        put_raster_epochs(site());
+    }
+
+    std::string root;
+};
+
+std::string replace_all(std::string text, const std::string &from, const std::string &to)
+{
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+// The dialogue names its files under c:\images\site\, the command line as given.
+std::string without_site_folder(const std::string &text)
+{
+    return replace_all(text, "c:\\images\\site\\", "");
+}
+
+TEST_F(CommandLine, EveryFormInAndOutWritesTheDialoguesFiles)
+{
+    put_real_epochs();
+    const struct {
+        std::vector<std::string> arguments;
+        const char *answers;
+        const char *dialogue_stem;  // the dialogue's output, before its form's ending
+        const char *ending;
+    } cases[] = {
+        {{"lux_2000.asc", "lux_2010.asc", "out.asc"}, "site lux_2000 0 lux_2010 0 d 0 3 1", "d_val_sgn", ".asc"},
+        {{"dem_2015.tif", "dem_2020.tif", "out.tif", "--kind", "absolute", "--limit", "0.3"},
+         "site dem_2015 2 dem_2020 2 d 2 0 0 0.3", "d_val_abs", ".tif"},
+        {{"north_m2.raw", "south_m4.raw", "out_m4.raw", "--first-unit", "dm", "--second-unit", "mm"},
+         "site north 1 0 1 south 1 1 3 d 1 3 1 1 1 3", "d_val_sgn", "_m4.raw"},
+        {{"north_m2.raw", "south_m4.raw", "out_m2.raw", "--first-unit", "dm", "--second-unit", "mm", "--kind",
+          "negative", "--unit", "cm"},
+         "site north 1 0 1 south 1 1 3 d 1 1 1 0 1 2", "d_val_neg", "_m2.raw"},
+        {{"north_m2.raw", "south_m4.raw", "out.asc", "--first-unit", "dm", "--second-unit", "mm", "--corner",
+          "-512000.5", "6000"},
+         "site north 1 0 1 south 1 1 3 d 0 3 1 -512000.5 6000", "d_val_sgn", ".asc"},
+        {{"dem_2015.tif", "dem_2020.tif", "out_m2.raw", "--kind", "positive", "--limit", "0.5"},
+         "site dem_2015 2 dem_2020 2 d 1 2 0 0.5 0 1 3", "d_val_pos", "_m2.raw"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.answers);
+        e2e::run_result dialogue = e2e::run_program(root, c.answers);
+        ASSERT_EQ(dialogue.status, 0) << dialogue.console;
+        e2e::run_result line = run(c.arguments);
+        ASSERT_EQ(line.status, 0) << line.errors;
+        EXPECT_EQ(line.errors, "");
+        const std::string ending = c.ending;
+        const std::string stem = c.dialogue_stem;
+        EXPECT_EQ(read_file(site(c.arguments[2])), read_file(site(stem + ending)));
+        EXPECT_EQ(read_file(site("out_budget.csv")), read_file(site(stem + "_budget.csv")));
+        EXPECT_TRUE(file_exists(site("out_report.html")));
+        if (ending.find(".raw") != std::string::npos) {
+            const std::string txt = ending.substr(0, 3) + ".txt";
+            EXPECT_EQ(read_file(site("out" + txt)), without_site_folder(read_file(site(stem + txt))));
+        }
+        // Standard output holds the dialogue's budget, named after the output as given.
+        std::string budget = dialogue.console.substr(dialogue.console.find("\n\n\tCHANGE BUDGET OF "));
+        budget = replace_all(replace_all(budget, stem + ending, c.arguments[2]), stem + "_report", "out_report");
+        EXPECT_EQ(line.console, without_site_folder(budget));
+        for (const std::string &name : e2e::list_folder(site()))
+            if (name.compare(0, 3, "out") == 0 || name.compare(0, 2, "d_") == 0)
+                std::remove((site() + name).c_str());
+    }
+}
+
+// Folders with spaces and letters outside ASCII, reached from another folder; a .tiff
+// input and output; an earlier output replaced, the other files beside it written.
+TEST_F(CommandLine, PathsAsGivenAnywhere)
+{
+    const std::string epochs = site("Höhe und Tal");
+    e2e::make_folder(epochs);
+    e2e::make_folder(site("résultats 2024"));
+    write_file(epochs + "/Époque 2015.tiff", data("geotiff/dem_2015.tif"));
+    write_file(epochs + "/dem 2020.tif", data("geotiff/dem_2020.tif"));
+    write_file(site("résultats 2024/Änderung.tiff"), "an earlier result");
+    e2e::run_result r = run_in(epochs, {"Époque 2015.tiff", "./dem 2020.tif", "../résultats 2024/Änderung.tiff",
+                                        "--kind", "absolute", "--quiet"});
+    ASSERT_EQ(r.status, 0) << r.errors;
+    EXPECT_EQ(r.console, "");
+    EXPECT_EQ(e2e::list_folder(site("résultats 2024")),
+              (std::vector<std::string>{"Änderung.tiff", "Änderung_budget.csv", "Änderung_report.html"}));
+    const e2e::tiff_read tif = e2e::read_tiff(read_file(site("résultats 2024/Änderung.tiff")));
+    ASSERT_TRUE(tif.read);
+    // Worked by hand in tests/data/geotiff/README.md.
+    EXPECT_EQ(tif.cells[0], static_cast<double>(0.899993896484375f));
+    EXPECT_NE(read_file(site("résultats 2024/Änderung_report.html")).find("Époque 2015.tiff"), std::string::npos);
+}
+
+// The JSON holds the budget file's columns in its order, every value the very number
+// the file holds; --no-report writes no report.
+TEST_F(CommandLine, JsonIsTheBudgetFile)
+{
+    put_real_epochs();
+    e2e::run_result r = run({"lux_2000.asc", "lux_2010.asc", "out.tif", "--json", "--no-report", "--limit", "2.5"});
+    ASSERT_EQ(r.status, 0) << r.errors;
+    EXPECT_FALSE(file_exists(site("out_report.html")));
+    const nlohmann::ordered_json json = nlohmann::ordered_json::parse(r.console);
+    std::istringstream csv(read_file(site("out_budget.csv")));
+    std::string names, values, name, value;
+    std::getline(csv, names);
+    std::getline(csv, values);
+    std::istringstream name_list(names), value_list(values);
+    auto item = json.begin();
+    size_t columns = 0;
+    while (std::getline(name_list, name, ',') && std::getline(value_list, value, ',')) {
+        ASSERT_NE(item, json.end());
+        EXPECT_EQ(item.key(), name);
+        if (value.empty())
+            EXPECT_TRUE(item.value().is_null()) << name;
+        else
+            EXPECT_EQ(item.value().get<double>(), std::strtod(value.c_str(), nullptr)) << name;
+        ++item;
+        ++columns;
+    }
+    EXPECT_EQ(item, json.end());
+    EXPECT_EQ(columns, json.size());
+    EXPECT_EQ(json["limit_m"].get<double>(), 2.5);
+    EXPECT_EQ(json["cells"].get<int>(), 3600);
+}
+
+// Every usage error: exit status 2, its message and the usage on standard error,
+// nothing on standard output, no file read or written.
+TEST_F(CommandLine, UsageErrorsTouchNothing)
+{
+    put_real_epochs();
+    const std::vector<std::string> before = e2e::list_folder(site());
+    const struct {
+        std::vector<std::string> arguments;
+        const char *message;
+    } cases[] = {
+        {{"lux_2000.asc", "lux_2010.asc", "out.asc", "--colour", "red"}, "--colour"},
+        {{"lux_2000.asc", "lux_2010.asc", "out.asc", "--limit"}, "--limit"},
+        {{"lux_2000.asc", "lux_2010.asc", "out.asc", "--limit", "much"}, "much"},
+        {{"lux_2000.asc", "lux_2010.asc"}, "OUTPUT is required"},
+        {{"lux_2000.asc", "lux_2010.asc", "out.asc", "more.asc"}, "more.asc"},
+        {{"lux_2000.asc", "lux_2010.asc", "out.asc", "--kind", "difference"}, "difference"},
+        {{"north_m2.raw", "south_m4.raw", "out_m4.raw", "--first-unit", "inch"}, "inch"},
+        {{"north_m2.raw", "south_m4.raw", "out_m4.raw", "--unit", "km"}, "km"},
+        {{"lux_2000.asc", "lux_2010.asc", "out.png"}, "out.png: no form ends so"},
+        {{"lux_2000.txt", "lux_2010.asc", "out.asc"}, "lux_2000.txt: no form ends so"},
+        {{"lux_2000.asc", "lux_2010.asc", "out_m2.raw"}, "16-bit samples cannot hold"},
+        {{"north_m2.raw", "south_m4.raw", "out.asc"}, "--corner X Y"},
+        {{"north_m2.raw", "south_m4.raw", "out.asc", "--corner", "1"}, "--corner"},
+        {{"lux_2000.asc", "lux_2010.asc", "out.asc", "--corner", "1", "2"}, "--corner is for two raster pairs"},
+        {{"lux_2000.asc", "lux_2010.asc", "out.asc", "--unit", "cm"}, "--unit is for a raster pair output"},
+        {{"lux_2000.asc", "lux_2010.asc", "out.asc", "--second-unit", "cm"}, "--second-unit is for a raster pair"},
+        {{"lux_2000.asc", "lux_2010.asc", "lux_2010.asc"}, "lux_2010.asc is one of the input files"},
+        {{"north_m2.raw", "south_m4.raw", "south_m4.raw", "--kind", "absolute"}, "is one of the input files"},
+        {{"lux_2000.asc", "lux_2010.asc", "out.asc", "--json", "--quiet"}, "--quiet and --json"},
+        {{"lux_2000.asc", "lux_2010.asc", "out.asc", "--classes", "zones.shp"}, "zones.shp: no form ends so"},
+        {{"lux_2000.asc", "lux_2010.asc", "out.asc", "--stable"}, "--stable"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.message);
+        e2e::run_result r = run(c.arguments);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.console, "");
+        EXPECT_NE(r.errors.find(c.message), std::string::npos) << r.errors;
+        EXPECT_NE(r.errors.find("Usage: ormelix FIRST SECOND OUTPUT [options]"), std::string::npos) << r.errors;
+        EXPECT_EQ(e2e::list_folder(site()), before);
+    }
+    e2e::run_result help = run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    for (const char *option : {"--kind", "--limit", "--first-unit", "--second-unit", "--unit", "--corner", "--classes", "--stable",
+                               "--no-report", "--quiet", "--json", "--help", "--version", "Examples:"})
+        EXPECT_NE(help.console.find(option), std::string::npos) << option;
+    EXPECT_EQ(run({"--version"}).console, "ORMELIX 1.0\n");
+}
+
+// A run that fails says which file and why on standard error, exits with 1 at once (no
+// key is waited for) and leaves no output.
+TEST_F(CommandLine, FailuresNameTheFileAndExitWithOne)
+{
+    put_real_epochs();
+    write_file(site("small.asc"), "ncols 2\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1\n1 2\n3 4\n");
+    write_file(site("lone_m4.raw"), read_file(site("south_m4.raw")));
+    const std::vector<std::string> before = e2e::list_folder(site());
+    const struct {
+        std::vector<std::string> arguments;
+        const char *message;
+    } cases[] = {
+        {{"missing.asc", "lux_2010.asc", "out.asc"}, "ormelix: File missing.asc unknown\n"},
+        {{"lux_2000.asc", "small.asc", "out.asc"}, "ormelix: The DEMs lux_2000.asc and small.asc have no cell in common"},
+        {{"north_m2.raw", "lone_m4.raw", "out_m4.raw"}, "File lone_m4.txt unknown: the raster pair lone_m4.raw "
+                                                       "needs its descriptor beside it"},
+        // Decimetres taken for metres: changes of thousands of metres.
+        {{"north_m2.raw", "south_m4.raw", "out_m2.raw", "--kind", "absolute", "--second-unit", "mm", "--unit", "cm"},
+         "The output out_m2.raw cannot be written in centimeters: its largest result, 4923.000000 m, gives "
+         "492300, more than a 16-bit sample holds (65535)"},
+        {{"dem_2015.tif", "dem_2020.tif", "out.asc", "--classes", "lux_2000.asc"},
+         "The class grid lux_2000.asc does not lie on the cells of the first DEM dem_2015.tif (41 lines and 41 "
+         "columns, lower-left corner 483285.000000 5627295.000000): it has 60 lines and 60 columns, lower-left corner "
+         "5.741666666667 49.691666666667."},
+        {{"dem_2015.tif", "dem_2020.tif", "out.asc", "--classes", "dem_2020.tif"},
+         "File dem_2020.tif, grid line 1, column 1: 230.10000610351562 is not a whole number"},
+        {{"dem_2015.tif", "dem_2020.tif", "out.asc", "--stable", "missing_m2.raw"}, "File missing_m2.raw unknown"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.message);
+        e2e::run_result r = run(c.arguments);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.console, "");
+        EXPECT_NE(r.errors.find(c.message), std::string::npos) << r.errors;
+        EXPECT_EQ(e2e::list_folder(site()), before);
+    }
+}
+
+} // namespace
+
+// The text of a CSV file as lines of fields.
+std::vector<std::vector<std::string>> csv_fields(const std::string &text)
+{
+    std::vector<std::vector<std::string>> lines;
+    std::istringstream in(text);
+    std::string line, field;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        lines.emplace_back();
+        while (std::getline(fields, field, ','))
+            lines.back().push_back(field);
+        if (!line.empty() && line.back() == ',')
+            lines.back().push_back("");
+    }
+    return lines;
+}
+
+// The field of a column by its name.
+std::string field(const std::vector<std::vector<std::string>> &csv, size_t line, const std::string &name)
+{
+    for (size_t k = 0; k < csv[0].size(); k++)
+        if (csv[0][k] == name)
+            return k < csv[line].size() ? csv[line][k] : "";
+    return "no column " + name;
+}
+
+// Classes of 20 m of altitude and a scattered stable ground on the two real epochs,
+// against numpy's figures (tests/data/geotiff/README.md).
+TEST_F(CommandLine, ClassesAndStableGroundAgainstNumpy)
+{
+    put_real_epochs();
+    write_file(site("dem_classes.tif"), data("geotiff/dem_classes.tif"));
+    write_file(site("dem_stable_m2.raw"), data("geotiff/dem_stable_m2.raw"));
+    write_file(site("dem_stable_m2.txt"), data("geotiff/dem_stable_m2.txt"));
+    e2e::run_result r = run({"dem_2015.tif", "dem_2020.tif", "out.asc", "--kind", "absolute", "--limit", "0.3",
+                             "--classes", "dem_classes.tif", "--stable", "dem_stable_m2.raw"});
+    ASSERT_EQ(r.status, 0) << r.errors;
+    const auto near = [](const std::string &got, const std::string &expected) {
+        const double a = std::strtod(got.c_str(), nullptr), b = std::strtod(expected.c_str(), nullptr);
+        return std::fabs(a - b) <= 1e-12 * std::max(1.0, std::fabs(b));
+    };
+
+    const auto classes = csv_fields(read_file(site("out_classes.csv")));
+    const auto expected = csv_fields(data("geotiff/dem_classes_expected.csv"));
+    const auto budget = csv_fields(read_file(site("out_budget.csv")));
+    ASSERT_EQ(classes.size(), expected.size());
+    ASSERT_GT(classes.size(), 2u);
+    EXPECT_EQ(classes[0][0], "class");
+    EXPECT_EQ(std::vector<std::string>(classes[0].begin() + 1, classes[0].begin() + 1 + 25),
+              std::vector<std::string>(budget[0].begin(), budget[0].begin() + 25));
+    for (size_t line = 1; line < classes.size(); line++)
+        for (const std::string &name : expected[0]) {
+            SCOPED_TRACE(name + " of class " + expected[line][0]);
+            if (name.find("volume") != std::string::npos)
+                EXPECT_TRUE(near(field(classes, line, name), field(expected, line, name)))
+                    << field(classes, line, name) << " " << field(expected, line, name);
+            else
+                EXPECT_EQ(field(classes, line, name), field(expected, line, name));
+        }
+
+    const auto stable = csv_fields(data("geotiff/dem_stable_expected.csv"));
+    for (const std::string &name : stable[0]) {
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(near(field(budget, 1, name), field(stable, 1, name)))
+            << field(budget, 1, name) << " " << field(stable, 1, name);
+    }
+    const size_t nmad = r.console.find("\n\t\tstable ground, NMAD ");
+    ASSERT_NE(nmad, std::string::npos) << r.console;
+    EXPECT_EQ(r.console.find(" : 0.518919 m\n", nmad), r.console.find('\n', nmad + 1) - 13) << r.console;
+    const std::string report = read_file(site("out_report.html"));
+    EXPECT_NE(report.find("<h2>Budget per class</h2>"), std::string::npos);
+    EXPECT_NE(report.find("<th>stable ground, NMAD</th><td>0.518919 m</td>"), std::string::npos);
+}
