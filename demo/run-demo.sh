@@ -36,4 +36,23 @@ if [ -f "$report" ]; then
     echo "Report of the change, the map, the distribution and the budget (open it in a browser):"
     echo "  $report"
 fi
+
+echo
+echo "The same run from the command line, asking nothing:"
+echo "  ormelix images/demo/slope_2019.asc images/demo/slope_2024_m2.raw images/demo/landslide.asc \\"
+echo "      --second-unit cm --kind absolute --limit 0.25"
+echo "----------------------------------------------------------------------------"
+line_status=0
+(cd "$root" && "$program" images/demo/slope_2019.asc images/demo/slope_2024_m2.raw images/demo/landslide.asc \
+    --second-unit cm --kind absolute --limit 0.25) || line_status=$?
+echo "----------------------------------------------------------------------------"
+echo "Exit status: $line_status"
+if cmp -s "$root/images/demo/landslide.asc" "$result" &&
+   cmp -s "$root/images/demo/landslide_budget.csv" "$budget"; then
+    echo "images/demo/landslide.asc and its budget are the dialogue's result and budget, byte for byte."
+else
+    echo "The command line's result differs from the dialogue's." >&2
+    line_status=1
+fi
+[ "$status" -ne 0 ] || status=$line_status
 exit "$status"

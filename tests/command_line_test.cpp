@@ -127,6 +127,9 @@ TEST_F(CommandLine, EveryFormInAndOutWritesTheDialoguesFiles)
          "site north 1 0 1 south 1 1 3 d 0 3 1 -512000.5 6000", "d_val_sgn", ".asc"},
         {{"dem_2015.tif", "dem_2020.tif", "out_m2.raw", "--kind", "positive", "--limit", "0.5"},
          "site dem_2015 2 dem_2020 2 d 1 2 0 0.5 0 1 3", "d_val_pos", "_m2.raw"},
+        {{"dem_2015.tif", "dem_2020.tif", "out.asc", "--kind", "absolute", "--sigma", "0.1", "0.15", "--confidence",
+          "95"},
+         "site dem_2015 2 dem_2020 2 d 0 0 2 0.1 0.15 95", "d_val_abs", ".asc"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.answers);
@@ -240,6 +243,12 @@ TEST_F(CommandLine, UsageErrorsTouchNothing)
         {{"lux_2000.asc", "lux_2010.asc", "out.asc", "--json", "--quiet"}, "--quiet and --json"},
         {{"lux_2000.asc", "lux_2010.asc", "out.asc", "--classes", "zones.shp"}, "zones.shp: no form ends so"},
         {{"lux_2000.asc", "lux_2010.asc", "out.asc", "--stable"}, "--stable"},
+        {{"lux_2000.asc", "lux_2010.asc", "out.asc", "--sigma", "0.1", "0.2"}, "--sigma and --confidence go together"},
+        {{"lux_2000.asc", "lux_2010.asc", "out.asc", "--sigma", "0.1", "-2", "--confidence", "95"}, "-2 is not an error"},
+        {{"lux_2000.asc", "lux_2010.asc", "out.asc", "--sigma", "0.1", "0.2", "--confidence", "100"}, "--confidence: give"},
+        {{"lux_2000.asc", "lux_2010.asc", "out.asc", "--sigma", "stable", "--confidence", "95"}, "needs --stable MASK"},
+        {{"lux_2000.asc", "lux_2010.asc", "out.asc", "--sigma", "0.1", "0.2", "--confidence", "95", "--limit", "1"},
+         "--limit and --sigma"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.message);
@@ -252,7 +261,7 @@ TEST_F(CommandLine, UsageErrorsTouchNothing)
     }
     e2e::run_result help = run({"--help"});
     EXPECT_EQ(help.status, 0);
-    for (const char *option : {"--kind", "--limit", "--first-unit", "--second-unit", "--unit", "--corner", "--classes", "--stable",
+    for (const char *option : {"--kind", "--limit", "--first-unit", "--second-unit", "--unit", "--corner", "--classes", "--stable", "--sigma", "--confidence",
                                "--no-report", "--quiet", "--json", "--help", "--version", "Examples:"})
         EXPECT_NE(help.console.find(option), std::string::npos) << option;
     EXPECT_EQ(run({"--version"}).console, "ORMELIX 1.0\n");
@@ -335,7 +344,7 @@ TEST_F(CommandLine, ClassesAndStableGroundAgainstNumpy)
     e2e::run_result r = run({"dem_2015.tif", "dem_2020.tif", "out.asc", "--kind", "absolute", "--limit", "0.3",
                              "--classes", "dem_classes.tif", "--stable", "dem_stable_m2.raw"});
     ASSERT_EQ(r.status, 0) << r.errors;
-    const auto near = [](const std::string &got, const std::string &expected) {
+    const auto close_to = [](const std::string &got, const std::string &expected) {
         const double a = std::strtod(got.c_str(), nullptr), b = std::strtod(expected.c_str(), nullptr);
         return std::fabs(a - b) <= 1e-12 * std::max(1.0, std::fabs(b));
     };
@@ -352,7 +361,7 @@ TEST_F(CommandLine, ClassesAndStableGroundAgainstNumpy)
         for (const std::string &name : expected[0]) {
             SCOPED_TRACE(name + " of class " + expected[line][0]);
             if (name.find("volume") != std::string::npos)
-                EXPECT_TRUE(near(field(classes, line, name), field(expected, line, name)))
+                EXPECT_TRUE(close_to(field(classes, line, name), field(expected, line, name)))
                     << field(classes, line, name) << " " << field(expected, line, name);
             else
                 EXPECT_EQ(field(classes, line, name), field(expected, line, name));
@@ -361,7 +370,7 @@ TEST_F(CommandLine, ClassesAndStableGroundAgainstNumpy)
     const auto stable = csv_fields(data("geotiff/dem_stable_expected.csv"));
     for (const std::string &name : stable[0]) {
         SCOPED_TRACE(name);
-        EXPECT_TRUE(near(field(budget, 1, name), field(stable, 1, name)))
+        EXPECT_TRUE(close_to(field(budget, 1, name), field(stable, 1, name)))
             << field(budget, 1, name) << " " << field(stable, 1, name);
     }
     const size_t nmad = r.console.find("\n\t\tstable ground, NMAD ");
@@ -370,4 +379,14 @@ TEST_F(CommandLine, ClassesAndStableGroundAgainstNumpy)
     const std::string report = read_file(site("out_report.html"));
     EXPECT_NE(report.find("<h2>Budget per class</h2>"), std::string::npos);
     EXPECT_NE(report.find("<th>stable ground, NMAD</th><td>0.518919 m</td>"), std::string::npos);
+
+    // The test at 90 % from the stable ground's NMAD: each DEM takes NMAD / sqrt(2).
+    r = run({"dem_2015.tif", "dem_2020.tif", "out.asc", "--sigma", "stable", "--confidence", "90", "--stable",
+             "dem_stable_m2.raw", "--json"});
+    ASSERT_EQ(r.status, 0) << r.errors;
+    const nlohmann::json json = nlohmann::json::parse(r.console);
+    const double stable_nmad = std::strtod(field(stable, 1, "stable_nmad_m").c_str(), nullptr);
+    EXPECT_NEAR(json["sigma_first_m"].get<double>(), stable_nmad / std::sqrt(2.0), 1e-12);
+    EXPECT_NEAR(json["sigma_second_m"].get<double>(), stable_nmad / std::sqrt(2.0), 1e-12);
+    EXPECT_EQ(json["confidence_pct"].get<double>(), 90.0);
 }

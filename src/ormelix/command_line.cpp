@@ -17,13 +17,16 @@
 #include "nrutil.h"
 #include "ormelix/alignment.h"
 #include "ormelix/banner.h"
+#include "ormelix/confidence_dialogue.h"
 #include "ormelix/opening.h"
 #include "platform/platform.h"
 #include "regrid/frame_step.h"
 #include "text/number_text.h"
 #include "treatment/change_report.h"
 #include "treatment/difference.h"
+#include "treatment/change_test.h"
 #include "treatment/file_forms.h"
+#include "treatment/stable_ground.h"
 
 namespace {
 
@@ -52,6 +55,8 @@ struct command_line {
     std::string first_unit = "m", second_unit = "m", unit;
     std::vector<double> corner;
     std::string classes, stable;
+    std::vector<std::string> sigma;
+    double confidence = 0.0;
     bool no_report = false, quiet = false, json = false;
 };
 
@@ -270,6 +275,12 @@ int read_command_line(const std::vector<std::string> &arguments)
         ->option_text("GRID");
     app.add_option("--stable", given.stable, "cells where MASK is not 0 are stable ground: their change in the budget")
         ->option_text("MASK");
+    app.add_option("--sigma", given.sigma,
+                   "each DEM's error in metres, for the test at a confidence level; stable: the NMAD of --stable")
+        ->expected(1, 2)
+        ->option_text("S1 S2|stable");
+    app.add_option("--confidence", given.confidence, "the confidence level of the test, in percent (with --sigma)")
+        ->option_text("C");
     app.add_flag("--no-report", given.no_report, "write no STEM_report.html");
     app.add_flag("--quiet", given.quiet, "nothing on standard output, no progress");
     app.add_flag("--json", given.json, "the budget as one JSON object on standard output");
@@ -292,6 +303,23 @@ int read_command_line(const std::vector<std::string> &arguments)
     }
     given.limited = app.count("--limit") > 0;
     take_paths_as_given();
+    const bool sigma = !given.sigma.empty(), confidence = app.count("--confidence") > 0;
+    if (sigma != confidence)
+        return usage_error("--sigma and --confidence go together: the test at a confidence level needs both");
+    if (sigma && given.limited)
+        return usage_error("--limit and --sigma: a change is judged by a limit or at a confidence level, not both");
+    double level = 0.0;
+    if (confidence && !read_confidence_level(std::to_string(given.confidence), &level))
+        return usage_error("--confidence: give a percentage above 0 and below 100, such as 95");
+    if (given.sigma.size() == 1 && given.sigma[0] != "stable")
+        return usage_error("--sigma: give both DEMs' errors, S1 S2, or stable");
+    if (given.sigma.size() == 1 && given.stable.empty())
+        return usage_error("--sigma stable: the NMAD of the stable ground needs --stable MASK");
+    for (const std::string &error : given.sigma) {
+        double value = 0.0;
+        if (given.sigma.size() == 2 && read_error_answer(error, &value) != ERROR_NUMBER)
+            return usage_error("--sigma: " + error + " is not an error: a standard deviation in metres, 0 or more");
+    }
     if (given.quiet && given.json)
         return usage_error("--quiet and --json: the one prints nothing, the other the budget");
     const std::string fault = check_forms();
@@ -319,6 +347,19 @@ void command_line_opening()
     type_treat = kind_number(given.kind);
     basis = given.limited ? 0 : 1;
     hypso = given.limited ? given.limit : 0.0;
+    if (!given.sigma.empty()) {
+        basis = TEST_CONFIDENCE;
+        confidence_pct = given.confidence;
+        if (given.sigma[0] == "stable") {
+            // The change's deviation is the NMAD of the stable ground: each DEM takes its
+            // share, so that the root sum of their squares is it.
+            gather_run_stable_ground();
+            sigma_dem1 = sigma_dem2 = run_stable_ground()->nmad / std::sqrt(2.0);
+        } else {
+            read_error_answer(given.sigma[0], &sigma_dem1);
+            read_error_answer(given.sigma[1], &sigma_dem2);
+        }
+    }
     const file_form &form = FILE_FORMS[format_out];
     // What the grids read rule out for the output's form, as the dialogue's menu refuses it.
     const std::string refusal = form.output_refusal != nullptr ? form.output_refusal() : "";

@@ -86,6 +86,9 @@ std::vector<budget_line> stable_ground_lines(const stable_ground_figures &f)
 
 void gather_run_stable_ground()
 {
+    // Gathered once: a test from the stable ground needs it before the pass.
+    if (run_gathered)
+        return;
     run_gathered = dtab_stable != nullptr;
     if (run_gathered)
         run_figures = stable_ground(dtab_stable, dtab_dem1, dtab_dem2, nb_lig, nb_col);
