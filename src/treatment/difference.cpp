@@ -118,7 +118,7 @@ void add_run_errors(change_measure *measure, double sigmas, double variances, do
 // none has no data), and the detected cells' deviations are summed.
 template <int32_t KIND, bool ANY_VALUES, bool ERRORS>
 PASS_INLINE bool difference_run(const double *first, const double *second, double *out, int32_t count,
-                                double hypso, double limit, double area, const double *sigma_first,
+                                double hypso, double uniform_limit, double area, const double *sigma_first,
                                 const double *sigma_second, double t, pass_state *state)
 {
     double low = state->low;
@@ -136,13 +136,13 @@ PASS_INLINE bool difference_run(const double *first, const double *second, doubl
     for (int32_t j = 0; j < count; j++) {
         double a = first[j];
         double b = second[j];
-        double variance = 0.0, sigma = 0.0;
+        // Each cell's limit its own, in a value of the iteration: the loop stays in vectors.
+        const double s1 = ERRORS ? sigma_first[j] : 0.0;
+        const double s2 = ERRORS ? sigma_second[j] : 0.0;
+        const double variance = s1 * s1 + s2 * s2;
+        const double sigma = ERRORS ? std::sqrt(variance) : 0.0;
+        const double limit = ERRORS ? t * sigma : uniform_limit;
         if (ERRORS) {
-            const double s1 = sigma_first[j];
-            const double s2 = sigma_second[j];
-            variance = s1 * s1 + s2 * s2;
-            sigma = std::sqrt(variance);
-            limit = t * sigma;
             // 0 where the errors are numbers: without an error, the cell has no data.
             const double gap = variance - variance;
             a += gap;
