@@ -17,8 +17,8 @@ using e2e::write_file;
 
 const std::string SITE = "c:\\images\\site\\";
 const std::string OUTPUT_QUESTION = "\n\n\tName of the DEM to be created (without any extension) ? ";
-const std::string NO_DATA = "-9999.9999";        // as the header gives it
-const std::string NO_DATA_CELL = "-9999.999900";  // as a cell holds it
+const std::string NODATA_HEADER_TEXT = "-9999.9999";        // as the header gives it
+const std::string NODATA_CELL_TEXT = "-9999.999900";  // as a cell holds it
 
 // The variants of this folder, or the real grids they were made from.
 std::string fixture(const std::string &name)
@@ -81,7 +81,7 @@ protected:
         EXPECT_EQ(ours.cells.size(), gdal.cells.size());
         size_t with_data = 0;
         for (size_t k = 0; k < ours.cells.size() && k < gdal.cells.size(); k++) {
-            if (ours.cells[k] == NO_DATA_CELL)
+            if (ours.cells[k] == NODATA_CELL_TEXT)
                 continue;
             with_data++;
             EXPECT_NEAR(std::stod(ours.cells[k]), std::stod(gdal.cells[k]), 1.5e-6) << expected_name << " cell " << k;
@@ -109,13 +109,13 @@ TEST_F(Frames, AlignedGridsAreDifferencedOnTheirCommonPart)
     const ascii_words ours = words_of(read_file(site("change_val_sgn.asc")));
     EXPECT_EQ(ours.header, (std::vector<std::string>{"ncols", "50", "nrows", "45", "xllcorner", "5.908333333333333",
                                                      "yllcorner", "49.69166666666666", "cellsize",
-                                                     "0.008333333333333337", "nodata_value", NO_DATA}));
+                                                     "0.008333333333333337", "nodata_value", NODATA_HEADER_TEXT}));
     // Every cell of GDAL's difference, its no data included.
     const ascii_words gdal = words_of(fixture("common_diff.asc"));
     ASSERT_EQ(ours.cells.size(), 45u * 50u);
     for (size_t k = 0; k < gdal.cells.size(); k++)
-        if (gdal.cells[k] == NO_DATA_CELL)
-            EXPECT_EQ(ours.cells[k], NO_DATA_CELL) << k;
+        if (gdal.cells[k] == NODATA_CELL_TEXT)
+            EXPECT_EQ(ours.cells[k], NODATA_CELL_TEXT) << k;
         else
             EXPECT_NEAR(std::stod(ours.cells[k]), std::stod(gdal.cells[k]), 1.5e-6) << k;
     // The budget is the common part's.
@@ -184,7 +184,7 @@ TEST_F(Frames, GridsOutOfStepAreResampledOntoTheFirstGridsCellsAsGdalwarpDoes)
         const ascii_words ours = words_of(read_file(site("change_val_sgn.asc")));
         EXPECT_EQ(ours.header, (std::vector<std::string>{"ncols", c.header[0], "nrows", c.header[1], "xllcorner",
                                                          c.header[2], "yllcorner", c.header[3], "cellsize",
-                                                         c.header[4], "nodata_value", NO_DATA}));
+                                                         c.header[4], "nodata_value", NODATA_HEADER_TEXT}));
         // Fewer cells than GDAL: those next to a gap or an edge have no data here.
         const size_t with_data = expect_gdal_cells(c.expected);
         EXPECT_LE(with_data, c.most_cells);
