@@ -189,7 +189,7 @@ TEST_F(CommandLine, JsonIsTheBudgetFile)
     ASSERT_EQ(r.status, 0) << r.errors;
     EXPECT_FALSE(file_exists(site("out_report.html")));
     const nlohmann::ordered_json json = nlohmann::ordered_json::parse(r.console);
-    std::istringstream csv(read_file(site("out_budget.csv")));
+    std::istringstream csv(e2e::console_text(read_file(site("out_budget.csv"))));  // CR LF on Windows
     std::string names, values, name, value;
     std::getline(csv, names);
     std::getline(csv, values);

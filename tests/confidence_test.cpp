@@ -40,7 +40,7 @@ std::string fixture(const std::string &name)
 // One line of names and one of values, as the budget file and the fixture have them.
 std::map<std::string, std::string> csv_row(const std::string &text, const std::string &first_value = "")
 {
-    std::istringstream lines(text);
+    std::istringstream lines(e2e::console_text(text));  // CR LF on Windows
     std::string names, values;
     std::getline(lines, names);
     while (std::getline(lines, values))

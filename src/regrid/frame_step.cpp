@@ -101,8 +101,9 @@ std::string cells_text(const char *which, int32_t first_line, int32_t first_colu
 }
 
 run_frames record;
-// The grids as read whose lines a cut shares: kept, as the run's grids are, until it ends.
-std::vector<double **> grids_cut;
+// The grids as read whose lines a cut shares: kept, as the run's grids are, until it ends
+// (never destroyed, so that they stay reachable to the end of the process).
+std::vector<double **> &grids_cut = *new std::vector<double **>;
 
 double **resampled(double **on_second_cells)
 {
