@@ -311,7 +311,7 @@ TEST_F(CommandLine, FailuresNameTheFileAndExitWithOne)
 std::vector<std::vector<std::string>> csv_fields(const std::string &text)
 {
     std::vector<std::vector<std::string>> lines;
-    std::istringstream in(text);
+    std::istringstream in(e2e::console_text(text));  // CR LF on Windows
     std::string line, field;
     while (std::getline(in, line)) {
         std::istringstream fields(line);
