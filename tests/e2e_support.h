@@ -63,6 +63,19 @@ struct run_limits {
 // Status of a run that could not take the user or the limits it was given.
 constexpr int USER_REFUSED = 125;
 
+// The words of an ASCII grid after its header lines.
+inline std::vector<std::string> body_words(const std::string &grid, int header_lines)
+{
+    std::istringstream text(grid);
+    std::string line, word;
+    for (int i = 0; i < header_lines; i++)
+        std::getline(text, line);
+    std::vector<std::string> words;
+    while (text >> word)
+        words.push_back(word);
+    return words;
+}
+
 inline std::string read_file(const std::string &path)
 {
     std::ifstream in(std::filesystem::u8path(path), std::ios::binary);

@@ -64,17 +64,7 @@ void expect_gdal_header(const std::string &ours, const std::string &gdals)
     }
 }
 
-std::vector<std::string> body_words(const std::string &grid, int header_lines)
-{
-    std::istringstream text(grid);
-    std::string line, word;
-    for (int i = 0; i < header_lines; i++)
-        std::getline(text, line);
-    std::vector<std::string> words;
-    while (text >> word)
-        words.push_back(word);
-    return words;
-}
+using e2e::body_words;
 
 class NonSquareCells : public ::testing::Test {
 protected:

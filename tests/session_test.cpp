@@ -150,18 +150,7 @@ std::string srtm(const std::string &name)
 // Real GeoTIFFs and what GDAL made of them (tests/data/geotiff/README.md).
 using e2e::geotiff_fixture;
 
-// The words of an ASCII grid after its header lines.
-std::vector<std::string> body_words(const std::string &grid, int header_lines)
-{
-    std::istringstream text(grid);
-    std::string line, word;
-    for (int i = 0; i < header_lines; i++)
-        std::getline(text, line);
-    std::vector<std::string> words;
-    while (text >> word)
-        words.push_back(word);
-    return words;
-}
+using e2e::body_words;
 
 class Session : public ::testing::Test {
 protected:
