@@ -25,6 +25,7 @@
 #include "treatment/change_report.h"
 #include "treatment/difference.h"
 #include "treatment/change_test.h"
+#include "treatment/class_budget.h"
 #include "treatment/file_forms.h"
 #include "treatment/stable_ground.h"
 
@@ -238,8 +239,10 @@ void open_given_grid(input_grid &grid)
 
 void read_other_grids()
 {
-    if (!answers.classes_path.empty())
+    if (!answers.classes_path.empty()) {
         dtab_classes = read_other_grid(answers.classes_path, "class grid");
+        check_class_grid(dtab_classes, first_read.lines, first_read.columns);
+    }
     if (!answers.stable_path.empty())
         dtab_stable = read_other_grid(answers.stable_path, "stable-ground mask");
 }

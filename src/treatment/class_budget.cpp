@@ -20,8 +20,21 @@ std::vector<class_budget> run_budgets;
 
 } // namespace
 
-bool budgets_per_class(double *const *classes, int32_t lines, int32_t columns, int32_t type_treat,
-                       const class_run_pass &pass, std::vector<class_budget> *budgets, class_fault *fault)
+bool classes_are_whole(double *const *classes, int32_t lines, int32_t columns, class_fault *fault)
+{
+    for (int32_t i = 0; i < lines; i++)
+        for (int32_t j = 0; j < columns; j++) {
+            const double value = classes[i][j];
+            if (!std::isnan(value) && (value != std::trunc(value) || std::fabs(value) > 9007199254740992.0)) {
+                *fault = {i, j, value};
+                return false;
+            }
+        }
+    return true;
+}
+
+void budgets_per_class(double *const *classes, int32_t lines, int32_t columns, int32_t type_treat,
+                       const class_run_pass &pass, std::vector<class_budget> *budgets)
 {
     // Classes come in runs along a line (a zone, a slope band): each run goes through
     // the pass of the whole grid, so that a class's figures are the run's own.
@@ -35,10 +48,6 @@ bool budgets_per_class(double *const *classes, int32_t lines, int32_t columns, i
             if (std::isnan(value)) {
                 j++;
                 continue;
-            }
-            if (value != std::trunc(value) || std::fabs(value) > 9007199254740992.0) {
-                *fault = {i, j, value};
-                return false;
             }
             int32_t end = j + 1;
             while (end < columns && classes[i][end] == value)
@@ -61,7 +70,6 @@ bool budgets_per_class(double *const *classes, int32_t lines, int32_t columns, i
         one.budget.cells = entry.second.cells;
         budgets->push_back(one);
     }
-    return true;
 }
 
 std::string class_budget_csv(const std::vector<class_budget> &budgets, int32_t type_treat,
@@ -81,12 +89,17 @@ void gather_run_class_budgets(const std::vector<double> &line_areas)
     run_budgets.clear();
     if (dtab_classes == nullptr)
         return;
-    class_fault fault;
     std::vector<double> scratch(static_cast<size_t>(nb_col));
     const auto pass = [&](int32_t line, int32_t start, int32_t end, difference_part *part) {
         run_difference_of_run(line, start, end, scratch.data(), line_areas.data(), part);
     };
-    if (!budgets_per_class(dtab_classes, nb_lig, nb_col, type_treat, pass, &run_budgets, &fault))
+    budgets_per_class(dtab_classes, nb_lig, nb_col, type_treat, pass, &run_budgets);
+}
+
+void check_class_grid(double *const *classes, int32_t lines, int32_t columns)
+{
+    class_fault fault;
+    if (!classes_are_whole(classes, lines, columns, &fault))
         stop_with_message("\n\tFile %s, grid line %d, column %d: %s is not a whole number: a class grid holds "
                           "whole numbers (cells without data left out).\n",
                           answers.classes_path.c_str(), fault.line + 1, fault.column + 1,

@@ -25,17 +25,24 @@ struct class_fault {
 // The budget of every class of `classes` (NaN: a cell of no class, left out), in
 // increasing order: pass(line, start, end, part) adds the cells [start, end) of a line,
 // all of one class, to that class's part (the run's pass, see run_difference_of_run).
-// False, with *fault set, at a value that is not a whole number.
+// The values are whole numbers (see classes_are_whole).
 using class_run_pass = std::function<void(int32_t, int32_t, int32_t, difference_part *)>;
-bool budgets_per_class(double *const *classes, int32_t lines, int32_t columns, int32_t type_treat,
-                       const class_run_pass &pass, std::vector<class_budget> *budgets, class_fault *fault);
+void budgets_per_class(double *const *classes, int32_t lines, int32_t columns, int32_t type_treat,
+                       const class_run_pass &pass, std::vector<class_budget> *budgets);
+
+// False, with *fault set at the first, when a value of `classes` is not a whole number
+// (NaN, no class, is one).
+bool classes_are_whole(double *const *classes, int32_t lines, int32_t columns, class_fault *fault);
+// Stops the run at the first value of the --classes grid, as read from its file, that
+// is not a whole number, naming its cell: before the treatment, whose threads must not
+// end the process.
+void check_class_grid(double *const *classes, int32_t lines, int32_t columns);
 
 // The file's text: a column `class`, then the budget file's columns; a line a class.
 std::string class_budget_csv(const std::vector<class_budget> &budgets, int32_t type_treat,
                              const change_test &test);
 
-// The run's budgets per class of the grid of --classes (nothing without it); a value
-// that is not whole stops the run naming the cell.
+// The run's budgets per class of the grid of --classes (nothing without it).
 void gather_run_class_budgets(const std::vector<double> &line_areas);
 // NAME_classes.csv beside the output, put in place with it (nothing without --classes).
 void write_class_budget_file();
