@@ -5,9 +5,13 @@
 // and half a cell south, the pair that the program resamples; and south_utm32.tif, the
 // second epoch's cells declared in UTM zone 32N, centred where the first's centre lies in
 // that zone (the same values on cells turned by the meridians' convergence: the pair the
-// program reprojects, to time it).
+// program reprojects, to time it). And for the command line's budgets per class and on
+// stable ground: classes.tif, the first epoch's altitude in bands of 50 m (runs of a
+// class along each line, as landforms give), and stable.tif, 1 on the blocks of 100 x 100
+// cells of one chequer colour, 0 on the others.
 // Usage: make_bench_geotiffs FOLDER   (FOLDER holds north.asc and south.asc)
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -43,10 +47,20 @@ void to_zone_32(double *x, double *y)
     proj_context_destroy(ctx);
 }
 
+enum grid_made { AS_READ, CLASSES, STABLE };
+
+// The cells of an epoch turned into a class grid or a stable-ground mask.
+void make_cells(double **grid, int32_t lines, int32_t columns, grid_made made)
+{
+    for (int32_t i = 0; i < lines && made != AS_READ; i++)
+        for (int32_t j = 0; j < columns; j++)
+            grid[i][j] = made == CLASSES ? std::floor(grid[i][j] / 50.0) : ((i / 100 + j / 100) % 2 == 0);
+}
+
 // shift: the corner moved by that part of a cell, east and south; zone_32: the grid
 // centred where its centre in zone 31N lies in zone 32N.
 void convert(const std::string &folder, const std::string &epoch, const geo_keys &keys, const std::string &name,
-             double shift = 0.0, bool zone_32 = false)
+             double shift = 0.0, bool zone_32 = false, grid_made made = AS_READ)
 {
     const std::string asc = folder + "/" + epoch + ".asc", tif = folder + "/" + name + ".tif";
     FILE *in = std::fopen(asc.c_str(), "rb");
@@ -62,6 +76,7 @@ void convert(const std::string &folder, const std::string &epoch, const geo_keys
     if (grid == nullptr || !read_ascii_body(&src, header, grid, header.ncols, header.nrows, nullptr, &fault))
         fail("cannot read " + asc);
     std::fclose(in);
+    make_cells(grid, header.nrows, header.ncols, made);
     if (zone_32) {
         const double half_width = 0.5 * header.ncols * header.cellsize;
         const double half_height = 0.5 * header.nrows * header.cellsize_y;
@@ -98,5 +113,7 @@ int main(int argc, char **argv)
     geo_keys utm32 = utm31;
     utm32.directory.back() = 32632;
     convert(argv[1], "south", utm32, "south_utm32", 0.0, true);
+    convert(argv[1], "north", utm31, "classes", 0.0, false, CLASSES);
+    convert(argv[1], "north", utm31, "stable", 0.0, false, STABLE);
     return 0;
 }

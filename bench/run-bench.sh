@@ -162,7 +162,7 @@ for side in $sizes; do
         "$bin/make_bench_grids" "$root" "$side"
         touch "$stamp"
     fi
-    [ -f "$folder/south_utm32.tif" ] || "$bin/make_bench_geotiffs" "$folder"
+    [ -f "$folder/stable.tif" ] || "$bin/make_bench_geotiffs" "$folder"
     asc_in=$(bytes_of "$folder/north.asc" "$folder/south.asc")
     m2_in=$(bytes_of "$folder/north_m2.raw" "$folder/south_m2.raw")
     m4_in=$(bytes_of "$folder/north_m4.raw" "$folder/south_m4.raw")
@@ -222,6 +222,24 @@ for side in $sizes; do
     grids_ratio=$(echo "$wall $limit_wall" | awk '{ printf "%.2f", $1 / $2 }')
     echo "  confidence level: uniform errors $uniform_ratio x the limit session (target at most 1), two error" \
         "grids $grids_ratio x (target at most 1.5)"
+
+    # The command line: a plain run takes the dialogue's time; the budgets per class and
+    # on stable ground (make_bench_geotiffs' classes.tif and stable.tif) at most 1.15 x it.
+    cli_session() {
+        name=$1
+        shift
+        t=$(median_of "$bin/session_timer" "$folder" '' 1 "$program" "$@")
+        wall=$(field wall_s "$t")
+        row "$name" "$wall" "$tif_in" "$cells" "$(field maxrss_kib "$t")"
+    }
+    cli_session "command line, GeoTIFF -> GeoTIFF" north.tif south.tif diff_cli.tif --kind absolute
+    cli_wall=$wall
+    cli_ratio=$(echo "$wall $tif_wall" | awk '{ printf "%.2f", $1 / $2 }')
+    cli_session "command line, classes and stable ground" north.tif south.tif diff_cli.tif --kind absolute \
+        --classes classes.tif --stable stable.tif
+    budgets_ratio=$(echo "$wall $cli_wall" | awk '{ printf "%.2f", $1 / $2 }')
+    echo "  command line: $cli_ratio x the dialogue's GeoTIFF session; with --classes and --stable" \
+        "$budgets_ratio x the plain command line (target at most 1.15)"
 
     # The second epoch half a cell east and south of the first: resampled onto its cells.
     session "GeoTIFF half a cell off -> GeoTIFF" 'bench\nnorth\n2\nsouth_half\n2\ndiff\n2\n0\n1\n' "$tif_in"
@@ -317,6 +335,8 @@ $(pass_of BM_DifferenceAndReport)"
             ratios="$ratios $(verdict "$report_mib" "<=" 16 "report MiB beyond the grids")"
         fi
     fi
+    ratios="$ratios; $(verdict "$grids_ratio" "<=" 1.5 "two error grids / limit time");"
+    ratios="$ratios $(verdict "$budgets_ratio" "<=" 1.15 "command line with classes and stable ground / plain time")"
     ratios="$ratios; $(verdict "$half_ratio" "<=" 1.3 "GeoTIFF half a cell off / aligned time");"
     ratios="$ratios $(verdict "$zones_ratio" "<=" 1.5 "GeoTIFF in two UTM zones / one zone time");"
     ratios="$ratios $(verdict "$half_grids" "<=" 1 "GeoTIFF half a cell off, peak beyond the aligned in grids of doubles")"

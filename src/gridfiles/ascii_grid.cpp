@@ -322,6 +322,8 @@ void read_ascii_grid(FILE **fp, const std::string &path, int32_t *ncols, int32_t
         stop_on_header(path, header);
     if (!second)
         prepare_grid_memory();
+    else
+        prepare_more_grid_memory(header.nrows, header.ncols);
 
     X_min = header.xll;
     Y_min = header.yll;

@@ -725,6 +725,8 @@ void open_geotiff_input(input_grid &grid)
     check_second_frame(grid, Coord_UTM_dem1_OK != 0);
     if (!grid.second)
         prepare_grid_memory();
+    else
+        prepare_more_grid_memory(grid.lines, grid.columns);
 
     X_min = layout.placement.xll;
     Y_min = layout.placement.yll;

@@ -86,3 +86,10 @@ void prepare_grid_memory()
     if (heap < static_cast<double>(SIZE_MAX / 2))
         grid_memory_hint(static_cast<size_t>(heap));
 }
+
+void prepare_more_grid_memory(int32_t lines, int32_t columns)
+{
+    const double bytes = grid_heap_bytes(lines, columns, sizeof(double)) + FILE_BUFFER_BYTES;
+    if (lines > 0 && columns > 0 && bytes < static_cast<double>(SIZE_MAX / 2))
+        grid_memory_hint(static_cast<size_t>(bytes));
+}

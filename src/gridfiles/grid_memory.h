@@ -33,5 +33,9 @@ std::string gib_text(double bytes, bool round_up);
 // Before the first grid is allocated: stops the run on a frame the machine cannot
 // hold, warns when it will swap, then readies the heap for the grids.
 void prepare_grid_memory();
+// Before a grid read after the first (the second epoch at its own frame, an error,
+// class or mask grid): the heap readied for it as well, so that its cells too come
+// from large pages.
+void prepare_more_grid_memory(int32_t lines, int32_t columns);
 
 #endif

@@ -262,10 +262,11 @@ void open_raster_input(input_grid &grid)
     int32_t metres = 0;
     if (grid.own_frame && (grid.lines != nb_lig || grid.columns != nb_col))
         stop_frame_differs("grid", grid.nomim, grid.lines, grid.columns, nb_lig, nb_col);
-    if (grid.own_frame)
+    if (grid.own_frame) {
+        prepare_more_grid_memory(grid.lines, grid.columns);
         raster_lecture({&grid.f, &grid.fd, &grid.dtab, grid.itype, grid.descr_ok, grid.dpix, &metres, &grid.nomim,
                         &grid.nomdescr, false});
-    else if (grid.second)
+    } else if (grid.second)
         dem2_lecture();
     else
         dem1_lecture();

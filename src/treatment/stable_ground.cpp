@@ -31,17 +31,24 @@ double median_of(std::vector<double> *values)
 stable_ground_figures stable_ground(double *const *mask, double *const *first, double *const *second,
                                     int32_t lines, int32_t columns)
 {
+    // NaN in any of the three grids is no data; NaN != 0 is true.
+    const auto stable = [&](int32_t i, int32_t j) {
+        return mask[i][j] != 0.0 && !std::isnan(mask[i][j]) && !std::isnan(first[i][j] - second[i][j]);
+    };
+    // Counted first: the changes of a mask of most of the frame take their room once.
+    size_t count = 0;
+    for (int32_t i = 0; i < lines; i++)
+        for (int32_t j = 0; j < columns; j++)
+            count += stable(i, j) ? 1 : 0;
     std::vector<double> change;
+    change.reserve(count);
     compensated_sum sum;
     for (int32_t i = 0; i < lines; i++)
-        for (int32_t j = 0; j < columns; j++) {
-            const double d = first[i][j] - second[i][j];
-            // NaN in any of the three grids is no data; NaN != 0 is true.
-            if (mask[i][j] != 0.0 && !std::isnan(mask[i][j]) && !std::isnan(d)) {
-                change.push_back(d);
-                add_compensated(&sum, d);
+        for (int32_t j = 0; j < columns; j++)
+            if (stable(i, j)) {
+                change.push_back(first[i][j] - second[i][j]);
+                add_compensated(&sum, change.back());
             }
-        }
     stable_ground_figures figures;
     figures.cells = change.size();
     if (change.empty())
