@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -304,6 +305,69 @@ TEST_F(CommandLine, FailuresNameTheFileAndExitWithOne)
         EXPECT_EQ(e2e::list_folder(site()), before);
     }
 }
+
+#ifndef _WIN32
+// What a run shows on standard error when that is a terminal: the run in a
+// pseudo-terminal, its standard output sent to a file.
+std::string terminal_errors(const std::string &folder, const std::vector<std::string> &arguments, int *status)
+{
+    int terminal = -1;
+    const std::string console = folder + "/.console";
+    const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        const int out = open(console.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        if (chdir(folder.c_str()) != 0 || out < 0 || dup2(out, 1) < 0)
+            _exit(126);
+        std::vector<char *> argv = {const_cast<char *>(ORMELIX_BINARY)};
+        for (const std::string &argument : arguments)
+            argv.push_back(const_cast<char *>(argument.c_str()));
+        argv.push_back(nullptr);
+        execv(ORMELIX_BINARY, argv.data());
+        _exit(127);
+    }
+    std::string shown;
+    char bytes[4096];
+    ssize_t got;
+    // The terminal reads as an error once the run has closed its side.
+    while (pid > 0 && (got = read(terminal, bytes, sizeof bytes)) > 0)
+        shown.append(bytes, static_cast<size_t>(got));
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    close(terminal);
+    unlink(console.c_str());
+    *status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    return shown;
+}
+
+// A line a phase on a terminal, its bar full at the end; nothing when standard error
+// is a file or with --quiet.
+TEST_F(CommandLine, ProgressOnATerminalOnly)
+{
+    put_real_epochs();
+    const std::vector<std::string> arguments = {"dem_2015.tif", "dem_2020.tif", "out.asc", "--stable",
+                                                "dem_2020.tif"};
+    int status = -1;
+    const std::string shown = terminal_errors(site(), arguments, &status);
+    ASSERT_EQ(status, 0) << shown;
+    const std::string full = " [" + std::string(30, '#') + "] 100 %\r\n";
+    size_t at = 0;
+    for (const char *phase : {"reading dem_2015.tif", "reading dem_2020.tif", "reading dem_2020.tif",
+                              "difference", "writing out.asc"}) {
+        SCOPED_TRACE(phase);
+        const std::string line = "\r" + (phase + std::string(28, ' ')).substr(0, 28);
+        at = shown.find(line + " [" + std::string(30, '.') + "]   0 %", at);
+        ASSERT_NE(at, std::string::npos) << shown;
+        at = shown.find(line + full, at);
+        ASSERT_NE(at, std::string::npos) << shown;
+    }
+    std::vector<std::string> quiet = arguments;
+    quiet.push_back("--quiet");
+    EXPECT_EQ(terminal_errors(site(), quiet, &status), "");
+    e2e::run_result to_files = run(arguments);
+    EXPECT_EQ(to_files.status, 0);
+    EXPECT_EQ(to_files.errors, "");
+}
+#endif
 
 } // namespace
 

@@ -11,6 +11,7 @@
 #include <new>
 
 #include "console/console.h"
+#include "console/progress.h"
 #include "gridfiles/grid_memory.h"
 #include "gridfiles/input_grid.h"
 #include "gridfiles/raster_pair.h"
@@ -187,6 +188,7 @@ bool read_body(text_source *src, const ascii_header &header, double **grid, int3
     int32_t next_row = 100;
     // The progress line of a grid line is shown once its first cell is reached.
     auto show_progress = [&] {
+        progress_to(static_cast<double>(cell) / static_cast<double>(total));
         while (next_row < nb_lig && cell >= static_cast<int64_t>(next_row) * nb_col) {
             if (progress) {
                 std::fprintf(progress, "\tline %d                   \r", next_row);

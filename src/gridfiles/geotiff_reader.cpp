@@ -15,6 +15,7 @@
 #endif
 
 #include "console/console.h"
+#include "console/progress.h"
 #include "globals/given_answers.h"
 #include "gridfiles/ascii_grid.h"
 #include "gridfiles/grid_memory.h"
@@ -365,6 +366,7 @@ void decode_share(tiff_stream *stream, const geotiff_layout &layout, double *con
             *result = {false, block, failure};
             share->failed = true;
         }
+        progress_to(static_cast<double>(block + 1) / layout.blocks);
     }
     if (buffer.capacity() > KEPT_ROOM)
         std::vector<uint8_t>().swap(buffer);

@@ -7,6 +7,7 @@
 #include "console/console.h"
 #include "gridfiles/grid_memory.h"
 #include "gridfiles/input_grid.h"
+#include "console/progress.h"
 #include "nrutil.h"
 #include "globals/globals.h"
 #include "globals/given_answers.h"
@@ -27,6 +28,7 @@ int32_t read_raster_samples(FILE *fp, int32_t itype, uint16_t *const *jtab, int3
         // The range is taken while each line is at hand.
         if (i == 0) *range = {itab[0][0], itab[0][0]};
         extend_integer_range(range, itab[i], count);
+        progress_to(static_cast<double>(i + 1) / lines);
     }
     return lines;
 }

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "console/console.h"
+#include "console/progress.h"
 #include "coordinates/coordinate_system.h"
 #include "globals/given_answers.h"
 #include "globals/globals.h"
@@ -200,6 +201,7 @@ double **read_other_grid(const std::string &path, const char *which)
     input_grid grid = {nomim, nomdescr, format, itype, f, fd, lines, columns, pix_size, dpix, descr_ok,
                        corner_ok, geographic, keys, dtab, true, true};
     const double kept[] = {X_min, Y_min, dpix_size, dpix_size_y, nodata};
+    progress_phase("reading " + path);
     FILE_FORMS[format].open_input(grid);
     const double own_x = X_min, own_y = Y_min;
     const bool off_corner = corner_ok != 0 && first_read.corner &&
@@ -231,6 +233,7 @@ void open_given_grid(input_grid &grid)
         describe_input(grid, given.second, second_grid, given.second_unit);
     else
         describe_input(grid, given.first, first_grid, given.first_unit);
+    progress_phase("reading " + (grid.second ? given.second : given.first));
     FILE_FORMS[grid.format].open_input(grid);
     read_coordinate_system(grid);
     if (!grid.second)
@@ -335,6 +338,7 @@ int read_command_line(const std::vector<std::string> &arguments)
 void command_line_opening()
 {
     silence_standard_output();
+    progress_show(!given.quiet);
 
     read_epochs(open_given_grid, stderr, read_other_grids);
     // They lie on the first grid's cells, as it came from its file.

@@ -8,6 +8,7 @@
 
 #include "console/console.h"
 #include "globals/given_answers.h"
+#include "console/progress.h"
 #include "ormelix/command_line.h"
 #include "ormelix/opening.h"
 #include "platform/platform.h"
@@ -33,6 +34,7 @@ int main(int argc, char **argv)
         stop_with_message("\n\tThe file %s could not be put in place: %s.\n", failed.c_str(),
                           std::strerror(errno));
     if (answers.given) {
+        progress_end();
         command_line_results();
         return 0;
     }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "console/console.h"
+#include "console/progress.h"
 #include "coordinates/coordinate_system.h"
 #include "gridfiles/worker_thread.h"
 #include "globals/globals.h"
@@ -59,6 +60,7 @@ bool write_text(grid_output *out, size_t cells_end, const char *text, size_t siz
         }
         out->next_row += 100;
     }
+    progress_to(static_cast<double>(cells_end) / static_cast<double>(out->columns * out->lines));
     // A full disk is found at the first block, not after gigabytes of text.
     return std::fwrite(text, 1, size, out->fp) == size;
 }

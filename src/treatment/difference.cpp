@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "console/console.h"
+#include "console/progress.h"
 #include "globals/globals.h"
 #include "globals/given_answers.h"
 #include "gridfiles/raster_pair.h"
@@ -522,9 +523,11 @@ change_gathering run_difference(const std::vector<double> &line_areas, double *d
     // takes what it needs of it from the processor's cache.
     prepare_pass_test();
     difference_part parts[2];  // the report's gathering reads the test prepared above
+    std::atomic<size_t> lines_done{0};
     change_gathering gathering = gather_run_change(line_areas, [&](size_t half, size_t line) {
         const int32_t i = static_cast<int32_t>(line);
         run_difference_of_lines(i, i + 1, line_areas.data(), &parts[half]);
+        progress_to(static_cast<double>(++lines_done) / nb_lig);
     });
     finish_difference(parts, 2, nb_lig, nb_col, type_treat, d_min, d_max, budget);
     return gathering;
@@ -534,6 +537,7 @@ namespace {
 
 void write_run_output(double d_min, double d_max)
 {
+    progress_phase("writing " + nomim3);
     if (format_out >= 0 && format_out < FILE_FORM_COUNT)
         FILE_FORMS[format_out].write_output(d_min, d_max);
 }
@@ -547,6 +551,7 @@ void treatment()
     double d_min = 0.0;
     double d_max = 0.0;
     budget_out = change_budget();
+    progress_phase("difference");
     // The budgets per class and on stable ground, when asked, read the grids only.
     const auto gather_other_budgets = [&] {
         gather_run_class_budgets(line_areas);
@@ -555,7 +560,12 @@ void treatment()
     if (!CHANGE_REPORTS || !answers.report) {
         prepare_pass_test();
         difference_part part;
-        run_difference_of_lines(0, nb_lig, line_areas.data(), &part);
+        // In bands of lines, for the progress shown.
+        const int32_t band = 64;
+        for (int32_t i = 0; i < nb_lig; i += band) {
+            run_difference_of_lines(i, std::min(i + band, nb_lig), line_areas.data(), &part);
+            progress_to(static_cast<double>(std::min(i + band, nb_lig)) / nb_lig);
+        }
         finish_difference(&part, 1, nb_lig, nb_col, type_treat, &d_min, &d_max, &budget_out);
         gather_other_budgets();
         write_run_output(d_min, d_max);

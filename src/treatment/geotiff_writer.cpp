@@ -12,6 +12,7 @@
 #include <zlib.h>
 
 #include "console/console.h"
+#include "console/progress.h"
 #include "coordinates/coordinate_system.h"
 #include "coordinates/geotiff_keys.h"
 #include "gridfiles/geotiff_reader.h"
@@ -150,6 +151,7 @@ bool write_tiles(TIFF *tif, const tile_source &source, uint32_t total, std::stri
             worker_post(&worker, [&, round] { compress_share(source, round, &helper_scratch); });
         if (pending != nullptr)
             written = write_round(tif, pending);
+        progress_to(static_cast<double>(first) / total);
         compress_share(source, round, &own_scratch);
         if (helped)
             worker_wait(&worker);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "console/console.h"
+#include "console/progress.h"
 #include "gridfiles/raster_pair.h"
 #include "nrutil.h"
 #include "globals/globals.h"
@@ -82,8 +83,10 @@ size_t write_samples(Sample **(*allocate)(int32_t, int32_t), void (*release)(Sam
     require_grid(samples, nb_col, nb_lig);
     size_t saturated = 0;
     for (int32_t i = 0; i < nb_lig; ++i) saturated += scale_line(dtab_out[i], coef_out, samples[i], columns);
-    for (int32_t i = 0; i < nb_lig; ++i)
+    for (int32_t i = 0; i < nb_lig; ++i) {
         if (!write_sample_line(f3, samples[i], columns)) stop_output_failed(f3);
+        progress_to(static_cast<double>(i + 1) / nb_lig);
+    }
     release(samples, nb_lig);
     return saturated;
 }
