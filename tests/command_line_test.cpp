@@ -88,6 +88,8 @@ protected:
         write_file(site("dem_2015.tif"), data("geotiff/dem_2015.tif"));
         write_file(site("dem_2020.tif"), data("geotiff/dem_2020.tif"));
         put_raster_epochs(site());
+        for (const char *error : {"err_2015.tif", "err_2020.asc", "err_negative.asc"})
+            write_file(site(error), data(std::string("confidence/") + error));
     }
 
     std::string root;
@@ -131,6 +133,8 @@ TEST_F(CommandLine, EveryFormInAndOutWritesTheDialoguesFiles)
         {{"dem_2015.tif", "dem_2020.tif", "out.asc", "--kind", "absolute", "--sigma", "0.1", "0.15", "--confidence",
           "95"},
          "site dem_2015 2 dem_2020 2 d 0 0 2 0.1 0.15 95", "d_val_abs", ".asc"},
+        {{"dem_2015.tif", "dem_2020.tif", "out.tif", "--sigma", "err_2015.tif", "err_2020.asc", "--confidence", "90"},
+         "site dem_2015 2 dem_2020 2 d 2 3 2 err_2015 err_2020 90", "d_val_sgn", ".tif"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.answers);
@@ -246,6 +250,8 @@ TEST_F(CommandLine, UsageErrorsTouchNothing)
         {{"lux_2000.asc", "lux_2010.asc", "out.asc", "--stable"}, "--stable"},
         {{"lux_2000.asc", "lux_2010.asc", "out.asc", "--sigma", "0.1", "0.2"}, "--sigma and --confidence go together"},
         {{"lux_2000.asc", "lux_2010.asc", "out.asc", "--sigma", "0.1", "-2", "--confidence", "95"}, "-2 is not an error"},
+        {{"lux_2000.asc", "lux_2010.asc", "out.asc", "--sigma", "0.1", "err_m2.raw", "--confidence", "95"},
+         "err_m2.raw is not an error"},
         {{"lux_2000.asc", "lux_2010.asc", "out.asc", "--sigma", "0.1", "0.2", "--confidence", "100"}, "--confidence: give"},
         {{"lux_2000.asc", "lux_2010.asc", "out.asc", "--sigma", "stable", "--confidence", "95"}, "needs --stable MASK"},
         {{"lux_2000.asc", "lux_2010.asc", "out.asc", "--sigma", "0.1", "0.2", "--confidence", "95", "--limit", "1"},
@@ -295,6 +301,9 @@ TEST_F(CommandLine, FailuresNameTheFileAndExitWithOne)
         {{"dem_2015.tif", "dem_2020.tif", "out.asc", "--classes", "dem_2020.tif"},
          "File dem_2020.tif, grid line 1, column 1: 230.10000610351562 is not a whole number"},
         {{"dem_2015.tif", "dem_2020.tif", "out.asc", "--stable", "missing_m2.raw"}, "File missing_m2.raw unknown"},
+        {{"dem_2015.tif", "dem_2020.tif", "out.asc", "--sigma", "err_negative.asc", "0.1", "--confidence", "95"},
+         "The error grid err_negative.asc holds a negative error (-0.100000 at line 4, column 5): its cells must hold "
+         "standard deviations, 0 or more.\n"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.message);

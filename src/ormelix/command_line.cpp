@@ -240,6 +240,35 @@ void open_given_grid(input_grid &grid)
         first_read = {grid.lines, grid.columns, grid.corner_ok != 0, X_min, Y_min, dpix_size};
 }
 
+// The forms an error grid may have, as in the dialogue: an ASCII grid or a GeoTIFF.
+bool error_grid_form(const std::string &path, int32_t *form)
+{
+    given_grid grid;
+    if (!form_of_path(path, &grid.form, &grid.itype, &grid.stem) || is_raster(grid))
+        return false;
+    *form = grid.form;
+    return true;
+}
+
+// An error of --sigma: a number of metres into *sigma, or the error grid at that path on
+// the DEM's cells, its mean into *sigma; a grid that does not fit stops the run.
+void read_given_error(const std::string &word, const dem_cells &dem, double *sigma, double ***grid,
+                      std::string *name)
+{
+    int32_t form = -1;
+    if (read_error_answer(word, sigma) == ERROR_NUMBER || !error_grid_form(word, &form))
+        return;
+    progress_phase("reading " + word);
+    std::string fault = read_error_grid(word, form, dem, grid, sigma);
+    // The dialogue asks again; the command line stops.
+    const std::string again = " Please give another error.";
+    if (fault.find(again) != std::string::npos)
+        fault.erase(fault.find(again), again.size());
+    if (!fault.empty())
+        stop_with_message("%s", fault.c_str());
+    *name = word;
+}
+
 void read_other_grids()
 {
     if (!answers.classes_path.empty()) {
@@ -282,7 +311,7 @@ int read_command_line(const std::vector<std::string> &arguments)
     app.add_option("--stable", given.stable, "cells where MASK is not 0 are stable ground: their change in the budget")
         ->option_text("MASK");
     app.add_option("--sigma", given.sigma,
-                   "each DEM's error in metres, for the test at a confidence level; stable: the NMAD of --stable")
+                   "each DEM's error, metres or an error grid (.asc, .tif) on its cells; stable: the NMAD of --stable")
         ->expected(1, 2)
         ->option_text("S1 S2|stable");
     app.add_option("--confidence", given.confidence, "the confidence level of the test, in percent (with --sigma)")
@@ -323,8 +352,12 @@ int read_command_line(const std::vector<std::string> &arguments)
         return usage_error("--sigma stable: the NMAD of the stable ground needs --stable MASK");
     for (const std::string &error : given.sigma) {
         double value = 0.0;
-        if (given.sigma.size() == 2 && read_error_answer(error, &value) != ERROR_NUMBER)
-            return usage_error("--sigma: " + error + " is not an error: a standard deviation in metres, 0 or more");
+        int32_t form = -1;
+        const error_answer answer = read_error_answer(error, &value);
+        if (given.sigma.size() == 2 && answer != ERROR_NUMBER && (answer == ERROR_NOT_AN_ERROR ||
+                                                                  !error_grid_form(error, &form)))
+            return usage_error("--sigma: " + error + " is not an error: a standard deviation in metres, 0 or more, "
+                               "or an error grid, NAME.asc, NAME.tif or NAME.tiff");
     }
     if (given.quiet && given.json)
         return usage_error("--quiet and --json: the one prints nothing, the other the budget");
@@ -363,8 +396,11 @@ void command_line_opening()
             gather_run_stable_ground();
             sigma_dem1 = sigma_dem2 = run_stable_ground()->nmad / std::sqrt(2.0);
         } else {
-            read_error_answer(given.sigma[0], &sigma_dem1);
-            read_error_answer(given.sigma[1], &sigma_dem2);
+            read_given_error(given.sigma[0], epoch_cells(false), &sigma_dem1, &dtab_sigma1, &nomsigma1);
+            read_given_error(given.sigma[1], epoch_cells(true), &sigma_dem2, &dtab_sigma2, &nomsigma2);
+            // Each follows its DEM onto the result's frame, as in the dialogue.
+            dtab_sigma1 = first_grid_onto_frame(dtab_sigma1);
+            dtab_sigma2 = second_grid_onto_frame(dtab_sigma2);
         }
     }
     const file_form &form = FILE_FORMS[format_out];

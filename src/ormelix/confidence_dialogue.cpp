@@ -51,43 +51,6 @@ std::string negative_error(double *const *grid, int32_t lines, int32_t columns, 
     return "";
 }
 
-// Reads the error grid of that stem in the first form found through the form's reader;
-// "" when it lies on the DEM's cells and holds no negative error, else why not (the grid
-// is then released). The globals a reader sets for the run's frame are left as they were.
-std::string read_error_grid(const std::string &stem, int32_t form, const dem_cells &dem, double ***grid,
-                            double *mean)
-{
-    std::string path = stem, descriptor;
-    int32_t format = form, itype = 0, lines = 0, columns = 0, pix_size = 0;
-    int32_t descr_ok = 0, corner_ok = 0, geographic = 0;
-    FILE *f = nullptr, *fd = nullptr;
-    double dpix = 0.0;
-    geo_keys keys;
-    input_grid input = {path, descriptor, format, itype, f, fd, lines, columns, pix_size, dpix, descr_ok,
-                        corner_ok, geographic, keys, *grid, true, true};
-    const double kept[] = {X_min, Y_min, dpix_size, dpix_size_y, nodata};
-    FILE_FORMS[form].open_input(input);
-    const grid_placement placement = {corner_ok != 0, X_min, Y_min, dpix_size, dpix_size_y};
-    X_min = kept[0];
-    Y_min = kept[1];
-    dpix_size = kept[2];
-    dpix_size_y = kept[3];
-    nodata = kept[4];
-    std::string fault = error_grid_misfit(path, lines, columns, placement, dem);
-    if (fault.empty()) {
-        const std::string negative = negative_error(*grid, lines, columns, mean);
-        if (!negative.empty())
-            fault = text_printf("\n\tThe error grid %s holds a negative error (%s): its cells must hold standard "
-                                "deviations, 0 or more. Please give another error.\n",
-                                path.c_str(), negative.c_str());
-    }
-    if (!fault.empty()) {
-        frdmatrice(*grid, lines);
-        *grid = nullptr;
-    }
-    return fault;
-}
-
 // One DEM's error: a number into *sigma, or an error grid into *grid, named *name, whose
 // mean goes into *sigma.
 void ask_error(const char *question, const std::string &folder, const dem_cells &dem, double *sigma,
@@ -131,6 +94,40 @@ void ask_error(const char *question, const std::string &folder, const dem_cells 
 }
 
 } // namespace
+
+std::string read_error_grid(const std::string &stem, int32_t form, const dem_cells &dem, double ***grid,
+                            double *mean)
+{
+    std::string path = stem, descriptor;
+    int32_t format = form, itype = 0, lines = 0, columns = 0, pix_size = 0;
+    int32_t descr_ok = 0, corner_ok = 0, geographic = 0;
+    FILE *f = nullptr, *fd = nullptr;
+    double dpix = 0.0;
+    geo_keys keys;
+    input_grid input = {path, descriptor, format, itype, f, fd, lines, columns, pix_size, dpix, descr_ok,
+                        corner_ok, geographic, keys, *grid, true, true};
+    const double kept[] = {X_min, Y_min, dpix_size, dpix_size_y, nodata};
+    FILE_FORMS[form].open_input(input);
+    const grid_placement placement = {corner_ok != 0, X_min, Y_min, dpix_size, dpix_size_y};
+    X_min = kept[0];
+    Y_min = kept[1];
+    dpix_size = kept[2];
+    dpix_size_y = kept[3];
+    nodata = kept[4];
+    std::string fault = error_grid_misfit(path, lines, columns, placement, dem);
+    if (fault.empty()) {
+        const std::string negative = negative_error(*grid, lines, columns, mean);
+        if (!negative.empty())
+            fault = text_printf("\n\tThe error grid %s holds a negative error (%s): its cells must hold standard "
+                                "deviations, 0 or more. Please give another error.\n",
+                                path.c_str(), negative.c_str());
+    }
+    if (!fault.empty()) {
+        frdmatrice(*grid, lines);
+        *grid = nullptr;
+    }
+    return fault;
+}
 
 error_answer read_error_answer(const std::string &word, double *sigma)
 {

@@ -29,6 +29,14 @@ error_answer read_error_answer(const std::string &word, double *sigma);
 // A confidence level in percent, above 0 and below 100, into *level; false otherwise.
 bool read_confidence_level(const std::string &word, double *level);
 
+// Reads the error grid at stem (the dialogue's: its form's extension added by the reader;
+// the command line's: the whole path) in that form, through the form's reader, into
+// *grid, and the mean of its errors into *mean. "" when it lies on the DEM's cells and
+// holds no negative error, else why not (the grid is then released). The globals a
+// reader sets for the run's frame are left as they were.
+std::string read_error_grid(const std::string &stem, int32_t form, const dem_cells &dem, double ***grid,
+                            double *mean);
+
 // Why a grid of lines x columns placed so cannot give the errors of a DEM on dem's cells
 // ("" when it can); name is the grid's file as messages show it.
 std::string error_grid_misfit(const std::string &name, int32_t lines, int32_t columns,

@@ -187,6 +187,11 @@ void output_dialogue()
 
 } // namespace
 
+const dem_cells &epoch_cells(bool second)
+{
+    return second ? second_cells : first_cells;
+}
+
 bool name_stays_inside(const std::string &name)
 {
     if (name.empty() || name[0] == '\\' || name[0] == '/' || name.find(':') != std::string::npos)

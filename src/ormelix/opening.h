@@ -7,6 +7,7 @@
 #include <string>
 
 struct input_grid;
+struct dem_cells;
 
 // The working folder, both input grids read, the output named and created.
 void opening();
@@ -15,6 +16,8 @@ void opening();
 // printed on `warnings`; before_frame_step (when given) reads what else lies on the
 // first grid's cells, then the step is applied.
 void read_epochs(void (*open_grid)(input_grid &grid), FILE *warnings, void (*before_frame_step)());
+// The cells of the first or the second epoch as it was read, where its error grid lies.
+const dem_cells &epoch_cells(bool second);
 // The kind of difference and the elimination of low values.
 void parameters();
 
