@@ -406,46 +406,51 @@ std::string field(const std::vector<std::vector<std::string>> &csv, size_t line,
     return "no column " + name;
 }
 
-// Classes of 20 m of altitude and a scattered stable ground on the two real epochs,
-// against numpy's figures (tests/data/geotiff/README.md).
+// Classes of 20 m of altitude and a scattered stable ground on the two real epochs, and
+// on the second epoch's window of the first's cells, against numpy's figures
+// (tests/data/geotiff/README.md).
 TEST_F(CommandLine, ClassesAndStableGroundAgainstNumpy)
 {
     put_real_epochs();
-    write_file(site("dem_classes.tif"), data("geotiff/dem_classes.tif"));
-    write_file(site("dem_stable_m2.raw"), data("geotiff/dem_stable_m2.raw"));
-    write_file(site("dem_stable_m2.txt"), data("geotiff/dem_stable_m2.txt"));
-    e2e::run_result r = run({"dem_2015.tif", "dem_2020.tif", "out.asc", "--kind", "absolute", "--limit", "0.3",
-                             "--classes", "dem_classes.tif", "--stable", "dem_stable_m2.raw"});
-    ASSERT_EQ(r.status, 0) << r.errors;
+    for (const char *name : {"dem_classes.tif", "dem_stable_m2.raw", "dem_stable_m2.txt", "dem_2020_window.tif"})
+        write_file(site(name), data(std::string("geotiff/") + name));
     const auto close_to = [](const std::string &got, const std::string &expected) {
         const double a = std::strtod(got.c_str(), nullptr), b = std::strtod(expected.c_str(), nullptr);
         return std::fabs(a - b) <= 1e-12 * std::max(1.0, std::fabs(b));
     };
-
-    const auto classes = csv_fields(read_file(site("out_classes.csv")));
-    const auto expected = csv_fields(data("geotiff/dem_classes_expected.csv"));
-    const auto budget = csv_fields(read_file(site("out_budget.csv")));
-    ASSERT_EQ(classes.size(), expected.size());
-    ASSERT_GT(classes.size(), 2u);
-    EXPECT_EQ(classes[0][0], "class");
-    EXPECT_EQ(std::vector<std::string>(classes[0].begin() + 1, classes[0].begin() + 1 + 25),
-              std::vector<std::string>(budget[0].begin(), budget[0].begin() + 25));
-    for (size_t line = 1; line < classes.size(); line++)
-        for (const std::string &name : expected[0]) {
-            SCOPED_TRACE(name + " of class " + expected[line][0]);
-            if (name.find("volume") != std::string::npos)
-                EXPECT_TRUE(close_to(field(classes, line, name), field(expected, line, name)))
-                    << field(classes, line, name) << " " << field(expected, line, name);
-            else
-                EXPECT_EQ(field(classes, line, name), field(expected, line, name));
+    e2e::run_result r;
+    for (const char *second : {"dem_2020", "dem_2020_window"}) {
+        SCOPED_TRACE(second);
+        const std::string part = std::string(second).substr(8);  // "" or "_window"
+        r = run({"dem_2015.tif", std::string(second) + ".tif", "out.asc", "--kind", "absolute", "--limit", "0.3",
+                 "--classes", "dem_classes.tif", "--stable", "dem_stable_m2.raw"});
+        ASSERT_EQ(r.status, 0) << r.errors;
+        const auto classes = csv_fields(read_file(site("out_classes.csv")));
+        const auto expected = csv_fields(data("geotiff/dem_classes" + part + "_expected.csv"));
+        const auto budget = csv_fields(read_file(site("out_budget.csv")));
+        ASSERT_EQ(classes.size(), expected.size());
+        ASSERT_GT(classes.size(), 2u);
+        EXPECT_EQ(classes[0][0], "class");
+        EXPECT_EQ(std::vector<std::string>(classes[0].begin() + 1, classes[0].begin() + 1 + 25),
+                  std::vector<std::string>(budget[0].begin(), budget[0].begin() + 25));
+        for (size_t line = 1; line < classes.size(); line++)
+            for (const std::string &name : expected[0]) {
+                SCOPED_TRACE(name + " of class " + expected[line][0]);
+                if (name.find("volume") != std::string::npos)
+                    EXPECT_TRUE(close_to(field(classes, line, name), field(expected, line, name)))
+                        << field(classes, line, name) << " " << field(expected, line, name);
+                else
+                    EXPECT_EQ(field(classes, line, name), field(expected, line, name));
+            }
+        const auto stable = csv_fields(data("geotiff/dem_stable" + part + "_expected.csv"));
+        for (const std::string &name : stable[0]) {
+            SCOPED_TRACE(name);
+            EXPECT_TRUE(close_to(field(budget, 1, name), field(stable, 1, name)))
+                << field(budget, 1, name) << " " << field(stable, 1, name);
         }
-
-    const auto stable = csv_fields(data("geotiff/dem_stable_expected.csv"));
-    for (const std::string &name : stable[0]) {
-        SCOPED_TRACE(name);
-        EXPECT_TRUE(close_to(field(budget, 1, name), field(stable, 1, name)))
-            << field(budget, 1, name) << " " << field(stable, 1, name);
     }
+    r = run({"dem_2015.tif", "dem_2020.tif", "out.asc", "--kind", "absolute", "--limit", "0.3", "--classes",
+             "dem_classes.tif", "--stable", "dem_stable_m2.raw"});
     const size_t nmad = r.console.find("\n\t\tstable ground, NMAD ");
     ASSERT_NE(nmad, std::string::npos) << r.console;
     EXPECT_EQ(r.console.find(" : 0.518919 m\n", nmad), r.console.find('\n', nmad + 1) - 13) << r.console;
@@ -458,6 +463,7 @@ TEST_F(CommandLine, ClassesAndStableGroundAgainstNumpy)
              "dem_stable_m2.raw", "--json"});
     ASSERT_EQ(r.status, 0) << r.errors;
     const nlohmann::json json = nlohmann::json::parse(r.console);
+    const auto stable = csv_fields(data("geotiff/dem_stable_expected.csv"));
     const double stable_nmad = std::strtod(field(stable, 1, "stable_nmad_m").c_str(), nullptr);
     EXPECT_NEAR(json["sigma_first_m"].get<double>(), stable_nmad / std::sqrt(2.0), 1e-12);
     EXPECT_NEAR(json["sigma_second_m"].get<double>(), stable_nmad / std::sqrt(2.0), 1e-12);

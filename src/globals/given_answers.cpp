@@ -1,4 +1,5 @@
 #include "globals/given_answers.h"
 
 given_answers answers;
-double **dtab_classes, **dtab_stable;
+int32_t **dtab_classes;
+uint8_t **dtab_stable;

@@ -21,8 +21,11 @@ struct given_answers {
 
 extern given_answers answers;
 
-// Grids read besides the two epochs, on the first grid's cells (null without them):
-// the classes of --classes and the stable-ground mask of --stable.
-extern double **dtab_classes, **dtab_stable;
+// Grids read besides the two epochs, on the result's frame (null without them): the
+// classes of --classes (NO_CLASS where its file has no data) and the stable-ground mask
+// of --stable (1 stable, 0 not).
+constexpr int32_t NO_CLASS = INT32_MIN;
+extern int32_t **dtab_classes;
+extern uint8_t **dtab_stable;
 
 #endif

@@ -186,7 +186,7 @@ struct first_cells {
 } first_read;
 
 // A grid of --classes or --stable, read by its form's reader at its own frame, which
-// must be the first grid's as read. The frame's corner and cell size stay the epochs'.
+// must be the first grid's as read. The run's frame stays the epochs'.
 double **read_other_grid(const std::string &path, const char *which)
 {
     given_grid form;
@@ -201,8 +201,15 @@ double **read_other_grid(const std::string &path, const char *which)
     input_grid grid = {nomim, nomdescr, format, itype, f, fd, lines, columns, pix_size, dpix, descr_ok,
                        corner_ok, geographic, keys, dtab, true, true};
     const double kept[] = {X_min, Y_min, dpix_size, dpix_size_y, nodata};
+    // Read after the frame step: a raster pair, whose counts are the run's, is read at
+    // the first grid's own.
+    const int32_t kept_lines = nb_lig, kept_columns = nb_col;
+    nb_lig = first_read.lines;
+    nb_col = first_read.columns;
     progress_phase("reading " + path);
     FILE_FORMS[format].open_input(grid);
+    nb_lig = kept_lines;
+    nb_col = kept_columns;
     const double own_x = X_min, own_y = Y_min;
     const bool off_corner = corner_ok != 0 && first_read.corner &&
                             (std::fabs(own_x - first_read.xll) > first_read.dx / 1000.0 ||
@@ -271,12 +278,12 @@ void read_given_error(const std::string &word, const dem_cells &dem, double *sig
 
 void read_other_grids()
 {
-    if (!answers.classes_path.empty()) {
-        dtab_classes = read_other_grid(answers.classes_path, "class grid");
-        check_class_grid(dtab_classes, first_read.lines, first_read.columns);
-    }
+    // Each made compact on the result's frame as soon as it is read: the memory of its
+    // values goes to the next grid.
+    if (!answers.classes_path.empty())
+        dtab_classes = run_class_cells(read_other_grid(answers.classes_path, "class grid"), first_read.lines);
     if (!answers.stable_path.empty())
-        dtab_stable = read_other_grid(answers.stable_path, "stable-ground mask");
+        dtab_stable = run_stable_cells(read_other_grid(answers.stable_path, "stable-ground mask"), first_read.lines);
 }
 
 } // namespace
@@ -373,12 +380,11 @@ void command_line_opening()
     silence_standard_output();
     progress_show(!given.quiet);
 
-    read_epochs(open_given_grid, stderr, read_other_grids);
-    // They lie on the first grid's cells, as it came from its file.
-    if (dtab_classes != nullptr)
-        dtab_classes = first_grid_onto_frame(dtab_classes);
-    if (dtab_stable != nullptr)
-        dtab_stable = first_grid_onto_frame(dtab_stable);
+    read_epochs(open_given_grid, stderr);
+    read_other_grids();
+    // Before the result grid is made: the changes on stable ground are gathered in the
+    // memory the mask's values left, which the result grid then takes.
+    gather_run_stable_ground();
 
     dtab_out = dmatrice(nb_col, nb_lig);
     require_grid(dtab_out, nb_col, nb_lig);
@@ -393,7 +399,6 @@ void command_line_opening()
         if (given.sigma[0] == "stable") {
             // The change's deviation is the NMAD of the stable ground: each DEM takes its
             // share, so that the root sum of their squares is it.
-            gather_run_stable_ground();
             sigma_dem1 = sigma_dem2 = run_stable_ground()->nmad / std::sqrt(2.0);
         } else {
             read_given_error(given.sigma[0], epoch_cells(false), &sigma_dem1, &dtab_sigma1, &nomsigma1);

@@ -237,11 +237,11 @@ void opening()
     nomim1 = working_folder;
     nomim2 = working_folder;
 
-    read_epochs(open_asked_grid, stdout, nullptr);
+    read_epochs(open_asked_grid, stdout);
     output_dialogue();
 }
 
-void read_epochs(void (*open_grid)(input_grid &grid), FILE *warnings, void (*before_frame_step)())
+void read_epochs(void (*open_grid)(input_grid &grid), FILE *warnings)
 {
     input_grid &first = first_input();
     input_grid &second = second_input();
@@ -259,7 +259,5 @@ void read_epochs(void (*open_grid)(input_grid &grid), FILE *warnings, void (*bef
     if (one_system || !reprojects(first, second))
         std::fputs(alignment_warning(first_placement, placement_of(second), last_line).c_str(), warnings);
     std::fputs(coordinate_system_warning(first.geokeys, second.geokeys, last_line).c_str(), warnings);
-    if (before_frame_step != nullptr)
-        before_frame_step();
     frame_step();
 }

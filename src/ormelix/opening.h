@@ -13,9 +13,8 @@ struct dem_cells;
 void opening();
 // Both epochs read, each opened by open_grid (the dialogue's questions, or the command
 // line's paths), their frames compared and the step onto one frame planned, the warnings
-// printed on `warnings`; before_frame_step (when given) reads what else lies on the
-// first grid's cells, then the step is applied.
-void read_epochs(void (*open_grid)(input_grid &grid), FILE *warnings, void (*before_frame_step)());
+// printed on `warnings`, then the step applied.
+void read_epochs(void (*open_grid)(input_grid &grid), FILE *warnings);
 // The cells of the first or the second epoch as it was read, where its error grid lies.
 const dem_cells &epoch_cells(bool second);
 // The kind of difference and the elimination of low values.

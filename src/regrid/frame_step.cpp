@@ -274,6 +274,12 @@ double **second_grid_onto_frame(double **on_second_cells)
     return onto;
 }
 
+void first_grid_window(int32_t *line, int32_t *column)
+{
+    *line = moves() ? record.plan.first_line : 0;
+    *column = moves() ? record.plan.first_column : 0;
+}
+
 double **first_grid_onto_frame(double **on_first_cells)
 {
     if (!moves() || on_first_cells == nullptr)

@@ -86,5 +86,8 @@ void frame_step();
 // released).
 double **second_grid_onto_frame(double **on_second_cells);
 double **first_grid_onto_frame(double **on_first_cells);
+// The result's top-left cell among the first grid's own cells (0, 0 when the frames are
+// one): a grid on the first's cells covers the result's frame from there.
+void first_grid_window(int32_t *line, int32_t *column);
 
 #endif

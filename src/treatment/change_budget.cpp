@@ -98,17 +98,6 @@ void merge_measures(change_measure *into, const change_measure &part)
     merge_compensated(&into->error_squared, part.error_squared);
 }
 
-void add_compensated(compensated_sum *total, double value)
-{
-    const double sum = total->sum + value;
-    // The smaller term loses its low bits in the addition: they are kept apart.
-    if (std::fabs(total->sum) >= std::fabs(value))
-        total->compensation += (total->sum - sum) + value;
-    else
-        total->compensation += (value - sum) + total->sum;
-    total->sum = sum;
-}
-
 double compensated_total(const compensated_sum &total)
 {
     // An infinite change leaves a compensation that is not a number.

@@ -3,6 +3,7 @@
 #ifndef ORMELIX_CHANGE_BUDGET_H
 #define ORMELIX_CHANGE_BUDGET_H
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -17,7 +18,16 @@ struct compensated_sum {
     double sum = 0.0;
     double compensation = 0.0;
 };
-void add_compensated(compensated_sum *total, double value);
+inline void add_compensated(compensated_sum *total, double value)
+{
+    const double sum = total->sum + value;
+    // The smaller term loses its low bits in the addition: they are kept apart.
+    if (std::fabs(total->sum) >= std::fabs(value))
+        total->compensation += (total->sum - sum) + value;
+    else
+        total->compensation += (value - sum) + total->sum;
+    total->sum = sum;
+}
 double compensated_total(const compensated_sum &total);
 
 // A set of cells of the budget: how many, their area on the ground (m2) and the volume

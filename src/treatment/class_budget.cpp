@@ -7,6 +7,8 @@
 #include "console/console.h"
 #include "globals/given_answers.h"
 #include "globals/globals.h"
+#include "nrutil.h"
+#include "regrid/frame_step.h"
 #include "text/number_text.h"
 
 namespace {
@@ -20,20 +22,27 @@ std::vector<class_budget> run_budgets;
 
 } // namespace
 
-bool classes_are_whole(double *const *classes, int32_t lines, int32_t columns, class_fault *fault)
+bool class_cells(double *const *values, int32_t first_line, int32_t first_column, int32_t lines, int32_t columns,
+                 int32_t *const *classes, class_fault *fault)
 {
-    for (int32_t i = 0; i < lines; i++)
+    for (int32_t i = 0; i < lines; i++) {
+        const double *line = values[first_line + i] + first_column;
         for (int32_t j = 0; j < columns; j++) {
-            const double value = classes[i][j];
-            if (!std::isnan(value) && (value != std::trunc(value) || std::fabs(value) > 9007199254740992.0)) {
-                *fault = {i, j, value};
+            const double value = line[j];
+            if (std::isnan(value)) {
+                classes[i][j] = NO_CLASS;
+            } else if (value == std::trunc(value) && value > NO_CLASS && value <= INT32_MAX) {
+                classes[i][j] = static_cast<int32_t>(value);
+            } else {
+                *fault = {first_line + i, first_column + j, value};
                 return false;
             }
         }
+    }
     return true;
 }
 
-void budgets_per_class(double *const *classes, int32_t lines, int32_t columns, int32_t type_treat,
+void budgets_per_class(const int32_t *const *classes, int32_t lines, int32_t columns, int32_t type_treat,
                        const class_run_pass &pass, std::vector<class_budget> *budgets)
 {
     // Classes come in runs along a line (a zone, a slope band): each run goes through
@@ -44,8 +53,8 @@ void budgets_per_class(double *const *classes, int32_t lines, int32_t columns, i
     for (int32_t i = 0; i < lines; i++) {
         int32_t j = 0;
         while (j < columns) {
-            const double value = classes[i][j];
-            if (std::isnan(value)) {
+            const int32_t value = classes[i][j];
+            if (value == NO_CLASS) {
                 j++;
                 continue;
             }
@@ -96,14 +105,20 @@ void gather_run_class_budgets(const std::vector<double> &line_areas)
     budgets_per_class(dtab_classes, nb_lig, nb_col, type_treat, pass, &run_budgets);
 }
 
-void check_class_grid(double *const *classes, int32_t lines, int32_t columns)
+int32_t **run_class_cells(double **values, int32_t lines)
 {
+    int32_t first_line = 0, first_column = 0;
+    first_grid_window(&first_line, &first_column);
+    int32_t **classes = imatrice(nb_col, nb_lig);
+    require_grid(classes, nb_col, nb_lig);
     class_fault fault;
-    if (!classes_are_whole(classes, lines, columns, &fault))
-        stop_with_message("\n\tFile %s, grid line %d, column %d: %s is not a whole number: a class grid holds "
-                          "whole numbers (cells without data left out).\n",
+    if (!class_cells(values, first_line, first_column, nb_lig, nb_col, classes, &fault))
+        stop_with_message("\n\tFile %s, grid line %d, column %d: %s is not a whole number from %d to %d: a class "
+                          "grid holds whole numbers (cells without data left out).\n",
                           answers.classes_path.c_str(), fault.line + 1, fault.column + 1,
-                          exact_real_text(fault.value).c_str());
+                          exact_real_text(fault.value).c_str(), NO_CLASS + 1, INT32_MAX);
+    frdmatrice(values, lines);
+    return classes;
 }
 
 void write_class_budget_file()

@@ -22,21 +22,22 @@ struct class_fault {
     double value = 0.0;
 };
 
-// The budget of every class of `classes` (NaN: a cell of no class, left out), in
+// The budget of every class of `classes` (NO_CLASS: a cell of no class, left out), in
 // increasing order: pass(line, start, end, part) adds the cells [start, end) of a line,
 // all of one class, to that class's part (the run's pass, see run_difference_of_run).
-// The values are whole numbers (see classes_are_whole).
 using class_run_pass = std::function<void(int32_t, int32_t, int32_t, difference_part *)>;
-void budgets_per_class(double *const *classes, int32_t lines, int32_t columns, int32_t type_treat,
+void budgets_per_class(const int32_t *const *classes, int32_t lines, int32_t columns, int32_t type_treat,
                        const class_run_pass &pass, std::vector<class_budget> *budgets);
 
-// False, with *fault set at the first, when a value of `classes` is not a whole number
-// (NaN, no class, is one).
-bool classes_are_whole(double *const *classes, int32_t lines, int32_t columns, class_fault *fault);
-// Stops the run at the first value of the --classes grid, as read from its file, that
-// is not a whole number, naming its cell: before the treatment, whose threads must not
-// end the process.
-void check_class_grid(double *const *classes, int32_t lines, int32_t columns);
+// The classes of lines x columns cells of a grid of values as read, from its cell
+// (first_line, first_column): NaN is NO_CLASS. False, with *fault set at the first in
+// the grid's own cells, at a value that is not a whole number an int32_t holds.
+bool class_cells(double *const *values, int32_t first_line, int32_t first_column, int32_t lines, int32_t columns,
+                 int32_t *const *classes, class_fault *fault);
+// The --classes grid as read (lines of the first grid's own cells) made the classes of
+// the result's frame, its values released; one that is no class stops the run naming its
+// cell. Before the treatment, whose threads must not end the process.
+int32_t **run_class_cells(double **values, int32_t lines);
 
 // The file's text: a column `class`, then the budget file's columns; a line a class.
 std::string class_budget_csv(const std::vector<class_budget> &budgets, int32_t type_treat,

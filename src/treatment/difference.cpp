@@ -552,11 +552,8 @@ void treatment()
     double d_max = 0.0;
     budget_out = change_budget();
     progress_phase("difference");
-    // The budgets per class and on stable ground, when asked, read the grids only.
-    const auto gather_other_budgets = [&] {
-        gather_run_class_budgets(line_areas);
-        gather_run_stable_ground();
-    };
+    // The budgets per class, when asked, read the grids only.
+    const auto gather_other_budgets = [&] { gather_run_class_budgets(line_areas); };
     if (!CHANGE_REPORTS || !answers.report) {
         prepare_pass_test();
         difference_part part;

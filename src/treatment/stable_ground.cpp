@@ -2,9 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "globals/given_answers.h"
+#include "console/console.h"
 #include "globals/globals.h"
+#include "nrutil.h"
+#include "regrid/frame_step.h"
 #include "text/number_text.h"
 
 namespace {
@@ -12,34 +16,94 @@ namespace {
 stable_ground_figures run_figures;
 bool run_gathered = false;
 
-// The median of values, reordered, as numpy gives it: the mean of the two middle
-// values of an even count.
-double median_of(std::vector<double> *values)
+// A double's bits made an unsigned key of the same order (no NaN among the values).
+inline uint64_t order_key(double value)
 {
-    const size_t n = values->size();
-    auto middle = values->begin() + static_cast<std::ptrdiff_t>(n / 2);
-    std::nth_element(values->begin(), middle, values->end());
-    const double upper = *middle;
+    uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return (bits >> 63) != 0 ? ~bits : bits | (uint64_t(1) << 63);
+}
+
+// The median of values as numpy gives it: the mean of the two middle values of an even
+// count.
+double median_of(const std::vector<double> &values)
+{
+    const size_t n = values.size();
+    const double upper = kth_smallest(values, n / 2);
     if (n % 2 == 1)
         return upper;
-    const double lower = *std::max_element(values->begin(), middle);
+    const double lower = kth_smallest(values, n / 2 - 1);
     return lower + (upper - lower) / 2.0;
 }
 
 } // namespace
 
-stable_ground_figures stable_ground(double *const *mask, double *const *first, double *const *second,
+double kth_smallest(const std::vector<double> &values, size_t k)
+{
+    // The values are counted by the next 16 bits of their keys among those that share
+    // the k-th's leading bits found so far, until its bucket is small enough to select in.
+    const size_t small = std::max(size_t(1) << 16, values.size() / 16);
+    std::vector<size_t> counts(size_t(1) << 16);
+    uint64_t prefix = 0;
+    int known = 0;
+    for (;;) {
+        std::fill(counts.begin(), counts.end(), 0);
+        const int shift = 48 - known;
+        for (double value : values) {
+            const uint64_t key = order_key(value);
+            if (known == 0 || key >> (64 - known) == prefix)
+                counts[(key >> shift) & 0xffff]++;
+        }
+        size_t bucket = 0;
+        while (k >= counts[bucket])
+            k -= counts[bucket++];
+        prefix = (prefix << 16) | bucket;
+        known += 16;
+        if (counts[bucket] > small && known < 64)
+            continue;
+        std::vector<double> in_bucket;
+        in_bucket.reserve(counts[bucket]);
+        for (double value : values)
+            if (order_key(value) >> (64 - known) == prefix)
+                in_bucket.push_back(value);
+        std::nth_element(in_bucket.begin(), in_bucket.begin() + static_cast<std::ptrdiff_t>(k), in_bucket.end());
+        return in_bucket[k];
+    }
+}
+
+void stable_cells(double *const *values, int32_t first_line, int32_t first_column, int32_t lines, int32_t columns,
+                  uint8_t *const *mask)
+{
+    for (int32_t i = 0; i < lines; i++) {
+        const double *line = values[first_line + i] + first_column;
+        // NaN, no data, is not stable ground; NaN != 0 is true.
+        for (int32_t j = 0; j < columns; j++)
+            mask[i][j] = line[j] != 0.0 && !std::isnan(line[j]);
+    }
+}
+
+uint8_t **run_stable_cells(double **values, int32_t lines)
+{
+    int32_t first_line = 0, first_column = 0;
+    first_grid_window(&first_line, &first_column);
+    uint8_t **mask = ucmatrice(nb_col, nb_lig);
+    require_grid(mask, nb_col, nb_lig);
+    stable_cells(values, first_line, first_column, nb_lig, nb_col, mask);
+    frdmatrice(values, lines);
+    return mask;
+}
+
+stable_ground_figures stable_ground(const uint8_t *const *mask, double *const *first, double *const *second,
                                     int32_t lines, int32_t columns)
 {
-    // NaN in any of the three grids is no data; NaN != 0 is true.
-    const auto stable = [&](int32_t i, int32_t j) {
-        return mask[i][j] != 0.0 && !std::isnan(mask[i][j]) && !std::isnan(first[i][j] - second[i][j]);
-    };
-    // Counted first: the changes of a mask of most of the frame take their room once.
+    // NaN in either epoch is no data.
+    const auto stable = [&](int32_t i, int32_t j) { return mask[i][j] != 0 && !std::isnan(first[i][j] - second[i][j]); };
+    // The mask's cells counted first: the changes of a mask of most of the frame take
+    // their room once.
     size_t count = 0;
     for (int32_t i = 0; i < lines; i++)
         for (int32_t j = 0; j < columns; j++)
-            count += stable(i, j) ? 1 : 0;
+            count += mask[i][j];
     std::vector<double> change;
     change.reserve(count);
     compensated_sum sum;
@@ -59,10 +123,10 @@ stable_ground_figures stable_ground(double *const *mask, double *const *first, d
     for (double d : change)
         add_compensated(&squares, (d - figures.mean) * (d - figures.mean));
     figures.std_dev = std::sqrt(compensated_total(squares) / n);
-    figures.median = median_of(&change);
+    figures.median = median_of(change);
     for (double &d : change)
         d = std::fabs(d - figures.median);
-    figures.nmad = 1.4826 * median_of(&change);
+    figures.nmad = 1.4826 * median_of(change);
     return figures;
 }
 
@@ -93,9 +157,6 @@ std::vector<budget_line> stable_ground_lines(const stable_ground_figures &f)
 
 void gather_run_stable_ground()
 {
-    // Gathered once: a test from the stable ground needs it before the pass.
-    if (run_gathered)
-        return;
     run_gathered = dtab_stable != nullptr;
     if (run_gathered)
         run_figures = stable_ground(dtab_stable, dtab_dem1, dtab_dem2, nb_lig, nb_col);

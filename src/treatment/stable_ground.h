@@ -18,17 +18,31 @@ struct stable_ground_figures {
     double std_dev = 0.0; // of the whole population of those cells (n, not n - 1)
 };
 
-// The figures of first - second over the cells where mask is neither 0 nor NaN and both
-// grids have data (all 0 when there is none).
-stable_ground_figures stable_ground(double *const *mask, double *const *first, double *const *second,
+// The mask of lines x columns cells of a grid of values as read, from its cell
+// (first_line, first_column): 1 where the value is neither 0 nor NaN, else 0.
+void stable_cells(double *const *values, int32_t first_line, int32_t first_column, int32_t lines, int32_t columns,
+                  uint8_t *const *mask);
+// The --stable grid as read (lines of the first grid's own cells) made the mask of the
+// result's frame, its values released.
+uint8_t **run_stable_cells(double **values, int32_t lines);
+
+// The figures of first - second over the cells where mask is 1 and both grids have data
+// (all 0 when there is none).
+stable_ground_figures stable_ground(const uint8_t *const *mask, double *const *first, double *const *second,
                                     int32_t lines, int32_t columns);
+
+// The k-th smallest of values (k from 0, below their count; no NaN among them), as
+// std::nth_element finds it, without reordering them or copying more than a part.
+double kth_smallest(const std::vector<double> &values, size_t k);
 
 // The budget file's columns of the figures, appended to its text (names, then values).
 std::string with_stable_ground_columns(const std::string &budget_csv, const stable_ground_figures &figures);
 // Their lines in the budget the console and the report show.
 std::vector<budget_line> stable_ground_lines(const stable_ground_figures &figures);
 
-// The run's figures, of the mask of --stable; null without it.
+// The run's figures, of the mask of --stable (null without it): gathered before the
+// result grid is made, in the memory the mask's values left (and a test from the stable
+// ground needs them before the pass).
 void gather_run_stable_ground();
 const stable_ground_figures *run_stable_ground();
 
