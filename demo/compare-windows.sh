@@ -1,7 +1,8 @@
 #!/bin/sh
 # Runs the demo with the Linux build and with the Windows build under Wine, and checks
 # that both print the same dialogue and write the same result, but for the line
-# breaks: CR LF in every text file the Windows build writes, LF in the Linux one's.
+# breaks: CR LF in every text file the Windows build writes, LF in the Linux one's; then
+# the same for the demo's run from the command line, in a folder of its own.
 # Usage: sh demo/compare-windows.sh path/to/ormelix path/to/ormelix.exe
 set -eu
 linux=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
@@ -47,9 +48,32 @@ if ! crlf_to_lf "$work/windows-console.txt" | cmp -s - "$work/linux-console.txt"
     crlf_to_lf "$work/windows-console.txt" | diff "$work/linux-console.txt" - | head -20 >&2
     status=1
 fi
+# The command line: paths as given, relative to the current folder, which Wine maps.
+line_args="demo/slope_2019.asc demo/slope_2024_m2.raw demo/landslide.asc --second-unit cm --kind absolute --limit 0.25"
+for system in linux windows; do
+    mkdir -p "$work/line-$system"
+    cp -R "$here/images/demo" "$work/line-$system/demo"
+done
+# shellcheck disable=SC2086
+(cd "$work/line-linux" && "$linux" $line_args > "$work/line-linux-console.txt")
+# shellcheck disable=SC2086
+(cd "$work/line-windows" && "$run_wine" "$prefix" "$windows" $line_args > "$work/line-windows-console.txt")
+for file in landslide.asc landslide_budget.csv; do
+    if ! tr -d '\r' < "$work/line-windows/demo/$file" | cmp -s - "$work/line-linux/demo/$file"; then
+        echo "The Windows command line's $file differs from the Linux one's beyond its line breaks." >&2
+        status=1
+    fi
+done
+if ! crlf_to_lf "$work/line-windows-console.txt" | cmp -s - "$work/line-linux-console.txt"; then
+    echo "The Windows command line prints another budget than the Linux one." >&2
+    crlf_to_lf "$work/line-windows-console.txt" | diff "$work/line-linux-console.txt" - | head -20 >&2
+    status=1
+fi
+
 if [ "$status" -eq 0 ]; then
     echo "Demo: the Windows build (under Wine) writes the Linux result with CR LF line breaks"
     echo "($(wc -l < "$work/linux/$result") lines, $(wc -c < "$work/linux/$result") bytes on Linux," \
-         "$(wc -c < "$work/windows-result.asc") on Windows); the dialogues are the same."
+         "$(wc -c < "$work/windows-result.asc") on Windows); the dialogues are the same, and so are the"
+    echo "command line's result, budget file and console."
 fi
 exit "$status"
