@@ -348,8 +348,8 @@ std::string terminal_errors(const std::string &folder, const std::vector<std::st
     return shown;
 }
 
-// A line a phase on a terminal, its bar full at the end; nothing when standard error
-// is a file or with --quiet.
+// A line a phase on a terminal, its bar full at the end, the message of a stop on a line
+// of its own; nothing when standard error is a file or with --quiet.
 TEST_F(CommandLine, ProgressOnATerminalOnly)
 {
     put_real_epochs();
@@ -369,6 +369,10 @@ TEST_F(CommandLine, ProgressOnATerminalOnly)
         at = shown.find(line + full, at);
         ASSERT_NE(at, std::string::npos) << shown;
     }
+    EXPECT_NE(terminal_errors(site(), {"dem_2015.tif", "missing.tif", "out.asc"}, &status)
+                  .find("]   0 %\r\normelix: File missing.tif unknown\r\n"),
+              std::string::npos);
+    EXPECT_EQ(status, 1);
     std::vector<std::string> quiet = arguments;
     quiet.push_back("--quiet");
     EXPECT_EQ(terminal_errors(site(), quiet, &status), "");

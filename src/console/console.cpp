@@ -1,4 +1,5 @@
 #include "console/console.h"
+#include "console/progress.h"
 
 #include <cerrno>
 #include <cstdarg>
@@ -120,6 +121,7 @@ void stop_with_message(const char *format, ...)
         const size_t end = message.find_last_not_of(" \t\r\n");
         message = start == std::string::npos ? std::string() : message.substr(start, end - start + 1);
         std::fflush(stdout);
+        progress_break();
         std::fprintf(stderr, "ormelix: %s\n", message.c_str());
         std::fflush(stderr);
         output_discard_all();

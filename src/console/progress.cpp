@@ -67,6 +67,15 @@ void progress_to(double done)
         }
 }
 
+void progress_break()
+{
+    if (!shown)
+        return;
+    std::lock_guard<std::mutex> hold(drawing);
+    if (drawn.exchange(-1) >= 0)
+        std::fputs("\n", stderr);
+}
+
 void progress_end()
 {
     if (!shown)

@@ -17,6 +17,8 @@ void progress_phase(const std::string &name);
 void progress_to(double done);
 // Ends the last phase.
 void progress_end();
+// Leaves the phase's line as it stands, for a message after it: the run stops.
+void progress_break();
 
 // The line of a phase: its name, cut to its end when longer than a column of
 // PROGRESS_NAME_WIDTH characters, the bar of PROGRESS_BAR_WIDTH marks, the percentage.

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "console/console.h"
-#include "globals/given_answers.h"
 #include "console/progress.h"
+#include "globals/given_answers.h"
 #include "ormelix/command_line.h"
 #include "ormelix/opening.h"
 #include "platform/platform.h"
