@@ -34,9 +34,20 @@ TEST(StableGround, KthSmallestIsTheSortedValue)
         values[0] = -0.0;
         std::vector<double> sorted = values;
         std::sort(sorted.begin(), sorted.end());
-        for (size_t k : {size_t(0), c.count / 2 - (c.count % 2 == 0), c.count / 2, c.count / 3, c.count - 1})
-            EXPECT_EQ(kth_smallest(values, k), sorted[k]) << k;
+        for (size_t k : {size_t(0), c.count / 2 - (c.count % 2 == 0), c.count / 2, c.count / 3, c.count - 1}) {
+            double before = NAN;
+            EXPECT_EQ(kth_smallest(values, k, &before), sorted[k]) << k;
+            if (k > 0) {
+                EXPECT_EQ(before, sorted[k - 1]) << k;
+            }
+        }
     }
+    // The value before the first of a bucket lies in the bucket below: 1.0 and 2.0 differ
+    // in their leading bits.
+    const std::vector<double> apart = {2.0, 1.0, 2.0, 2.0};
+    double before = NAN;
+    EXPECT_EQ(kth_smallest(apart, 1, &before), 2.0);
+    EXPECT_EQ(before, 1.0);
 }
 
 } // namespace

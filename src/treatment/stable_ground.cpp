@@ -29,17 +29,18 @@ inline uint64_t order_key(double value)
 double median_of(const std::vector<double> &values)
 {
     const size_t n = values.size();
-    const double upper = kth_smallest(values, n / 2);
     if (n % 2 == 1)
-        return upper;
-    const double lower = kth_smallest(values, n / 2 - 1);
+        return kth_smallest(values, n / 2);
+    double lower;
+    const double upper = kth_smallest(values, n / 2, &lower);
     return lower + (upper - lower) / 2.0;
 }
 
 } // namespace
 
-double kth_smallest(const std::vector<double> &values, size_t k)
+double kth_smallest(const std::vector<double> &values, size_t k, double *before)
 {
+    const size_t rank = k;
     // The values are counted by the next 16 bits of their keys among those that share
     // the k-th's leading bits found so far, until its bucket is small enough to select in.
     const size_t small = std::max(size_t(1) << 16, values.size() / 16);
@@ -66,8 +67,12 @@ double kth_smallest(const std::vector<double> &values, size_t k)
         for (double value : values)
             if (order_key(value) >> (64 - known) == prefix)
                 in_bucket.push_back(value);
-        std::nth_element(in_bucket.begin(), in_bucket.begin() + static_cast<std::ptrdiff_t>(k), in_bucket.end());
-        return in_bucket[k];
+        const auto at = in_bucket.begin() + static_cast<std::ptrdiff_t>(k);
+        std::nth_element(in_bucket.begin(), at, in_bucket.end());
+        // The value before is the largest of the bucket's below, or of the buckets before.
+        if (before != nullptr && rank > 0)
+            *before = k > 0 ? *std::max_element(in_bucket.begin(), at) : kth_smallest(values, rank - 1);
+        return *at;
     }
 }
 

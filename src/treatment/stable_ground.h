@@ -32,8 +32,9 @@ stable_ground_figures stable_ground(const uint8_t *const *mask, double *const *f
                                     int32_t lines, int32_t columns);
 
 // The k-th smallest of values (k from 0, below their count; no NaN among them), as
-// std::nth_element finds it, without reordering them or copying more than a part.
-double kth_smallest(const std::vector<double> &values, size_t k);
+// std::nth_element finds it, without reordering them or copying more than a part; and
+// into *before (when given, k above 0) the (k - 1)-th, the other middle of an even count.
+double kth_smallest(const std::vector<double> &values, size_t k, double *before = nullptr);
 
 // The budget file's columns of the figures, appended to its text (names, then values).
 std::string with_stable_ground_columns(const std::string &budget_csv, const stable_ground_figures &figures);
