@@ -186,14 +186,19 @@ pj_object fail(keys_reading *r, const std::string &problem)
     return pj_object();
 }
 
+// The system an EPSG code of `key` names, or the fault that PROJ does not know it.
+pj_object registered_system(keys_reading *r, int epsg, const char *key)
+{
+    pj_object crs = from_registry(epsg, PJ_CATEGORY_CRS);
+    return crs ? std::move(crs) : fail(r, std::string(key) + " " + std::to_string(epsg) + " is unknown to PROJ");
+}
+
 pj_object geographic_from_keys(keys_reading *r)
 {
     PJ_CONTEXT *ctx = coordinates_context();
     const std::vector<geokey> &keys = r->keys;
-    if (const int epsg = code(keys, GEOKEY_GEOGRAPHIC_TYPE)) {
-        pj_object crs = from_registry(epsg, PJ_CATEGORY_CRS);
-        return crs ? std::move(crs) : fail(r, "GeographicTypeGeoKey " + std::to_string(epsg) + " is unknown to PROJ");
-    }
+    if (const int epsg = code(keys, GEOKEY_GEOGRAPHIC_TYPE))
+        return registered_system(r, epsg, "GeographicTypeGeoKey");
     const pj_object cs(proj_create_ellipsoidal_2D_cs(ctx, PJ_ELLPS2D_LONGITUDE_LATITUDE, r->angular.name.c_str(),
                                                       r->angular.factor));
     const std::string citation = text(keys, GEOG_CITATION);
@@ -289,10 +294,8 @@ pj_object projected_from_keys(keys_reading *r)
 {
     PJ_CONTEXT *ctx = coordinates_context();
     const std::vector<geokey> &keys = r->keys;
-    if (const int epsg = code(keys, GEOKEY_PROJECTED_TYPE)) {
-        pj_object crs = from_registry(epsg, PJ_CATEGORY_CRS);
-        return crs ? std::move(crs) : fail(r, "ProjectedCSTypeGeoKey " + std::to_string(epsg) + " is unknown to PROJ");
-    }
+    if (const int epsg = code(keys, GEOKEY_PROJECTED_TYPE))
+        return registered_system(r, epsg, "ProjectedCSTypeGeoKey");
     const pj_object base = geographic_from_keys(r);
     const pj_object conversion = base ? conversion_from_keys(r) : pj_object();
     if (!conversion)
