@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "gridfiles/worker_thread.h"
+#include "platform/worker_thread.h"
 #include "gridfiles/ascii_grid.h"
 #include "text/number_text.h"
 #include "nrutil.h"

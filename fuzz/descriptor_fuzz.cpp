@@ -9,6 +9,7 @@
 
 #include "fuzz_check.h"
 #include "gridfiles/raster_pair.h"
+#include "treatment/difference_kinds.h"
 
 namespace {
 
@@ -85,7 +86,7 @@ void round_trip(const uint8_t *data, size_t size)
     FUZZ_CHECK(write_descriptor_head(out, six[0], six[1], six[2]));
     FUZZ_CHECK(write_descriptor_tail(out, six[3], six[4], six[5]));
     const int kind = size % 3;
-    std::fputs(processing_notes(first_input, second_input, kind, static_cast<int32_t>(size % 2),
+    std::fputs(processing_notes(first_input, second_input, difference_kind_name(kind), static_cast<int32_t>(size % 2),
                                 static_cast<double>(six[0]) / 7.0)
                    .c_str(),
                out);

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "gridfiles/worker_thread.h"
+#include "platform/worker_thread.h"
 #include "gridfiles/geotiff_reader.h"
 #include "nrutil.h"
 #include "treatment/geotiff_writer.h"

@@ -9,6 +9,7 @@
 
 #include "gridfiles/raster_pair.h"
 #include "gridfiles/raster_reader.h"
+#include "treatment/difference_kinds.h"
 #include "platform/platform.h"
 
 namespace {
@@ -171,7 +172,8 @@ TEST(RasterPairDescriptor, OutputDescriptorOfTheExample)
     ASSERT_TRUE(write_descriptor_head(file.fp, 2, 3, 2));
     ASSERT_TRUE(write_descriptor_tail(file.fp, 0, 1234, 25));
     const std::string notes =
-        processing_notes("c:\\images\\site\\north_m2.raw", "c:\\images\\site\\south.asc", 0, 1, 0.0);
+        processing_notes("c:\\images\\site\\north_m2.raw", "c:\\images\\site\\south.asc",
+                         difference_kind_name(0), 1, 0.0);
     std::fputs(notes.c_str(), file.fp);
     const std::string expected =
         "2\n3\n2\n0\n1234\n25\n"
@@ -188,12 +190,12 @@ TEST(RasterPairDescriptor, OutputDescriptorOfTheExample)
 TEST(RasterPairDescriptor, NotesNameTheKindAndTheLimit)
 {
     const std::string head = "\n\tProcessing applied to : \n\t\t    a_m4.raw \n\t\tand b_m4.raw ";
-    EXPECT_EQ(processing_notes("a_m4.raw", "b_m4.raw", 1, 1, 0.0), head + "\n\tby using negative values");
-    EXPECT_EQ(processing_notes("a_m4.raw", "b_m4.raw", 3, 1, 0.0), head + "\n\tby using signed values");
-    EXPECT_EQ(processing_notes("a_m4.raw", "b_m4.raw", 2, 0, 0.5),
+    EXPECT_EQ(processing_notes("a_m4.raw", "b_m4.raw", difference_kind_name(1), 1, 0.0), head + "\n\tby using negative values");
+    EXPECT_EQ(processing_notes("a_m4.raw", "b_m4.raw", difference_kind_name(3), 1, 0.0), head + "\n\tby using signed values");
+    EXPECT_EQ(processing_notes("a_m4.raw", "b_m4.raw", difference_kind_name(2), 0, 0.5),
               head + "\n\tby using positive values"
                      "\n\tand eliminating pixels whose altitude is lower than 0.50 m ");
-    EXPECT_EQ(processing_notes("a_m4.raw", "b_m4.raw", 0, 0, 1234.5),
+    EXPECT_EQ(processing_notes("a_m4.raw", "b_m4.raw", difference_kind_name(0), 0, 1234.5),
               head + "\n\tby using absolute values"
                      "\n\tand eliminating pixels whose altitude is lower than 1234.50 m ");
 }

@@ -1,6 +1,6 @@
 // The kept second thread: tasks handed over one after another, each one's results seen
 // by the thread that waits for it, and a stop at any point.
-#include "gridfiles/worker_thread.h"
+#include "platform/worker_thread.h"
 
 #include <gtest/gtest.h>
 

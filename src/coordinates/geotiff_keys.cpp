@@ -3,12 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 #include <proj_experimental.h>
 
 #include "coordinates/coordinate_system.h"
-#include "gridfiles/geotiff_reader.h"
+#include "gridfiles/geokey_directory.h"
 #include "gridfiles/tiff_stream.h"
 
 namespace {
@@ -316,28 +317,7 @@ struct key_writer {
     void code(uint16_t id, int value) { keys.push_back({id, 0, {static_cast<double>(value)}, ""}); }
     void real(uint16_t id, double value) { keys.push_back({id, TAG_GEO_DOUBLE_PARAMS, {value}, ""}); }
     void words(uint16_t id, const std::string &value) { keys.push_back({id, TAG_GEO_ASCII_PARAMS, {}, value}); }
-    geo_keys packed()
-    {
-        std::stable_sort(keys.begin(), keys.end(), [](const geokey &a, const geokey &b) { return a.id < b.id; });
-        geo_keys out;
-        out.geotiff = true;
-        out.directory = {1, 1, 0, static_cast<uint16_t>(keys.size())};
-        for (const geokey &key : keys) {
-            uint16_t count = 1, offset = 0;
-            if (key.location == 0) {
-                offset = static_cast<uint16_t>(key.numbers[0]);
-            } else if (key.location == TAG_GEO_DOUBLE_PARAMS) {
-                offset = static_cast<uint16_t>(out.doubles.size());
-                out.doubles.push_back(key.numbers[0]);
-            } else {
-                offset = static_cast<uint16_t>(out.ascii.size());
-                out.ascii += key.text + "|";
-                count = static_cast<uint16_t>(key.text.size() + 1);
-            }
-            out.directory.insert(out.directory.end(), {key.id, key.location, count, offset});
-        }
-        return out;
-    }
+    geo_keys packed() { return pack_geokeys(std::move(keys)); }
 };
 
 std::string registry_code(const PJ *object)

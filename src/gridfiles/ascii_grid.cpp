@@ -15,7 +15,7 @@
 #include "gridfiles/grid_memory.h"
 #include "gridfiles/input_grid.h"
 #include "gridfiles/raster_pair.h"
-#include "gridfiles/worker_thread.h"
+#include "platform/worker_thread.h"
 #include "globals/globals.h"
 #include "globals/given_answers.h"
 #include "nrutil.h"

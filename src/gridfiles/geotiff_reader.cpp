@@ -21,7 +21,7 @@
 #include "gridfiles/grid_memory.h"
 #include "gridfiles/input_grid.h"
 #include "gridfiles/raster_pair.h"
-#include "gridfiles/worker_thread.h"
+#include "platform/worker_thread.h"
 #include "nrutil.h"
 #include "platform/platform.h"
 #include "text/number_text.h"
@@ -105,19 +105,6 @@ std::string text_tag(TIFF *tif, uint32_t tag)
     return text;
 }
 
-geo_keys read_geo_keys(TIFF *tif)
-{
-    geo_keys keys;
-    keys.geotiff = true;
-    uint32_t count = 0;
-    uint16_t *directory = nullptr;
-    if (TIFFGetField(tif, TAG_GEO_KEY_DIRECTORY, &count, &directory) == 1 && directory != nullptr && count >= 4) {
-        keys.directory.assign(directory, directory + count);
-        keys.doubles = double_tag(tif, TAG_GEO_DOUBLE_PARAMS);
-        keys.ascii = text_tag(tif, TAG_GEO_ASCII_PARAMS);
-    }
-    return keys;
-}
 
 // The value of an XML attribute name="..." inside an element's opening text.
 std::string attribute(const std::string &element, const char *name)
@@ -504,44 +491,6 @@ bool place_geotiff_cells(const std::vector<double> &pixel_scale, const std::vect
     return true;
 }
 
-std::vector<geokey> read_geokeys(const geo_keys &keys)
-{
-    const std::vector<uint16_t> &d = keys.directory;
-    std::vector<geokey> found;
-    if (d.size() < 4)
-        return found;
-    for (size_t k = 0, at = 4; k < d[3] && at + 3 < d.size(); k++, at += 4) {
-        geokey key;
-        key.id = d[at];
-        key.location = d[at + 1];
-        const size_t count = d[at + 2], offset = d[at + 3];
-        if (key.location == 0) {
-            key.numbers.push_back(offset);
-        } else if (key.location == TAG_GEO_DOUBLE_PARAMS) {
-            for (size_t i = offset; i < offset + count && i < keys.doubles.size(); i++)
-                key.numbers.push_back(keys.doubles[i]);
-        } else if (key.location == TAG_GEO_KEY_DIRECTORY) {
-            for (size_t i = offset; i < offset + count && i < d.size(); i++)
-                key.numbers.push_back(d[i]);
-        } else if (key.location == TAG_GEO_ASCII_PARAMS && offset < keys.ascii.size()) {
-            key.text = keys.ascii.substr(offset, count);
-            while (!key.text.empty() && (key.text.back() == '|' || key.text.back() == '\0'))
-                key.text.pop_back();
-        }
-        found.push_back(key);
-    }
-    return found;
-}
-
-bool geokey_short(const geo_keys &keys, uint16_t id, uint16_t *value)
-{
-    for (const geokey &key : read_geokeys(keys))
-        if (key.id == id && key.location == 0) {
-            *value = static_cast<uint16_t>(key.numbers[0]);
-            return true;
-        }
-    return false;
-}
 
 bool band_nodata(const std::string &text, uint16_t sample_format, uint16_t bits, double *value)
 {

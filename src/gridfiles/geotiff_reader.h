@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "globals/globals.h"
+#include "gridfiles/geokey_directory.h"
 #include "gridfiles/tiff_stream.h"
 
 // What a file may hold that the program refuses, or what went wrong in reading it.
@@ -50,25 +51,6 @@ bool place_geotiff_cells(const std::vector<double> &pixel_scale, const std::vect
                          const std::vector<double> &transformation, bool pixel_is_point, int32_t lines,
                          geotiff_placement *placement, geotiff_fault *fault);
 
-// GeoKeys used by the reader and in the comparison of two files.
-constexpr uint16_t GEOKEY_MODEL_TYPE = 1024;   // 1 projected, 2 geographic, 3 geocentric
-constexpr uint16_t GEOKEY_RASTER_TYPE = 1025;  // 1 PixelIsArea, 2 PixelIsPoint
-constexpr uint16_t GEOKEY_GEOGRAPHIC_TYPE = 2048;
-constexpr uint16_t GEOKEY_PROJECTED_TYPE = 3072;
-constexpr uint16_t GEOKEY_VERTICAL_TYPE = 4096;
-
-// One GeoKey and its value, whichever tag holds it.
-struct geokey {
-    uint16_t id = 0;
-    uint16_t location = 0;        // 0 a short in the directory, else the tag of the value
-    std::vector<double> numbers;  // the short, or the doubles
-    std::string text;             // from GeoAsciiParams, its '|' end left out
-};
-// The keys of a directory in its order; entries pointing outside the parameters, and a
-// directory shorter than its header says, give what can be had.
-std::vector<geokey> read_geokeys(const geo_keys &keys);
-// The short value of a key held in the directory itself.
-bool geokey_short(const geo_keys &keys, uint16_t id, uint16_t *value);
 
 // The value a cell holds when it has no data, from GDAL_NODATA's text, in the band's
 // type (a Float32 band compares its samples with the text made a float). False when no

@@ -106,18 +106,11 @@ bool write_descriptor_tail(FILE *fp, int32_t minimum, int32_t maximum, int32_t p
     return fprintf(fp, "%d\n%d\n%d\n", minimum, maximum, pixel_size) > 0 && !ferror(fp);
 }
 
-const char *difference_kind_name(int32_t type_treat)
-{
-    static const char *const names[] = {"absolute values", "negative values", "positive values", "signed values"};
-    return type_treat >= 0 && type_treat <= 3 ? names[type_treat] : "";
-}
-
 std::string processing_notes(const std::string &nomim1, const std::string &nomim2,
-                             int32_t type_treat, int32_t basis, double hypso)
+                             const char *kind, int32_t basis, double hypso)
 {
     std::string notes = "\n\tProcessing applied to : \n\t\t    " + nomim1 + " ";
     notes += "\n\t\tand " + nomim2 + " ";
-    const char *kind = difference_kind_name(type_treat);
     if (*kind != '\0') notes += std::string("\n\tby using ") + kind;
     if (basis == 0)
         notes += text_printf("\n\tand eliminating pixels whose altitude is lower than %4.2lf m ", hypso);

@@ -32,15 +32,11 @@ descriptor_fields read_descriptor(FILE *fp);
 bool write_descriptor_head(FILE *fp, int32_t lines, int32_t columns, int32_t bytes_per_sample);
 bool write_descriptor_tail(FILE *fp, int32_t minimum, int32_t maximum, int32_t pixel_size);
 
-// The kinds of difference as the menu names them: "absolute values", "negative values",
-// "positive values", "signed values" for 0 to 3, "" for any other.
-const char *difference_kind_name(int32_t type_treat);
-
 // The notes that follow line 6 of an output descriptor: both input paths, the kind of
-// difference ("by using signed values") and, when basis is 0, the limit.
-// No final line break.
+// difference by its name ("by using signed values"; none when empty) and, when basis is 0,
+// the limit. No final line break.
 std::string processing_notes(const std::string &nomim1, const std::string &nomim2,
-                             int32_t type_treat, int32_t basis, double hypso);
+                             const char *kind, int32_t basis, double hypso);
 
 // Bytes a complete sample file holds: lines x columns x bytes per sample.
 unsigned long long sample_file_bytes(int32_t lines, int32_t columns, int32_t itype);

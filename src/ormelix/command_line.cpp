@@ -83,16 +83,14 @@ int32_t unit_number(const std::string &unit)
 
 int32_t kind_number(const std::string &kind)
 {
-    static const char *const names[] = {"absolute", "negative", "positive", "signed"};
-    for (int32_t k = 0; k < 4; k++)
-        if (kind == names[k])
-            return k;
-    return TREAT_SIGNED;
+    int32_t number = TREAT_SIGNED;
+    difference_kind_of_word(kind, &number);
+    return number;
 }
 
 bool is_raster(const given_grid &grid)
 {
-    return FILE_FORMS[grid.form].ask_output_options != nullptr;
+    return FILE_FORMS[grid.form].raster;
 }
 
 // The descriptor beside a raster pair's sample file: NAME_m2.raw and NAME_m2.txt, the
@@ -296,9 +294,12 @@ int read_command_line(const std::vector<std::string> &arguments)
     app.add_option("FIRST", given.first, "the first grid (an epoch of the survey)")->required()->option_text(" ");
     app.add_option("SECOND", given.second, "the second grid, on the first grid's cells")->required()->option_text(" ");
     app.add_option("OUTPUT", given.output, "the grid to create, its form from its ending")->required()->option_text(" ");
+    std::vector<std::string> kinds;
+    for (const difference_kind &kind : DIFFERENCE_KINDS)
+        kinds.push_back(kind.word);
     app.add_option("--kind", given.kind, "the kind of difference (default signed: FIRST - SECOND)")
-        ->check(CLI::IsMember({"absolute", "negative", "positive", "signed"}))
-        ->option_text("absolute|negative|positive|signed");
+        ->check(CLI::IsMember(kinds))
+        ->option_text(kinds[0] + "|" + kinds[1] + "|" + kinds[2] + "|" + kinds[3]);
     app.add_option("--limit", given.limit, "changes of magnitude below T metres set to 0")->option_text("T");
     const std::vector<std::string> units = {"m", "dm", "cm", "mm"};
     app.add_option("--first-unit", given.first_unit, "the unit of the first raster pair's integers (default m)")

@@ -17,6 +17,7 @@
 #include "regrid/frame_step.h"
 #include "regrid/reprojection.h"
 #include "text/number_text.h"
+#include "treatment/difference_kinds.h"
 #include "treatment/file_forms.h"
 
 namespace {
@@ -133,12 +134,6 @@ std::string plan_frames(const input_grid &first, const input_grid &second, const
     return CELL_BY_CELL_LINE;
 }
 
-const char *treatment_suffix(int32_t kind)
-{
-    static const char *const suffixes[] = {"_val_abs", "_val_neg", "_val_pos", "_val_sgn"};
-    return kind >= 0 && kind <= 3 ? suffixes[kind] : "";
-}
-
 // The output must never overwrite one of the input files.
 bool output_is_input(const std::string &output_path)
 {
@@ -169,7 +164,7 @@ void output_dialogue()
 
     std::string second_file;
     for (;;) {
-        nomstem3 = working_folder + nomfic1 + treatment_suffix(type_treat);
+        nomstem3 = working_folder + nomfic1 + difference_kind_suffix(type_treat);
         form.output_paths(nomstem3, &nomim3, &second_file);
         std::string clash;
         if (output_is_input(nomim3))

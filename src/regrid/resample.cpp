@@ -5,7 +5,7 @@
 #include <limits>
 #include <vector>
 
-#include "gridfiles/worker_thread.h"
+#include "platform/worker_thread.h"
 
 namespace {
 

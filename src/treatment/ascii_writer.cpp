@@ -9,7 +9,7 @@
 #include "console/console.h"
 #include "console/progress.h"
 #include "coordinates/coordinate_system.h"
-#include "gridfiles/worker_thread.h"
+#include "platform/worker_thread.h"
 #include "globals/globals.h"
 #include "globals/given_answers.h"
 #include "text/number_text.h"

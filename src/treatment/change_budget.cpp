@@ -6,7 +6,7 @@
 
 #include "console/console.h"
 #include "globals/globals.h"
-#include "gridfiles/raster_pair.h"
+#include "treatment/difference_kinds.h"
 #include "text/number_text.h"
 #include "treatment/stable_ground.h"
 

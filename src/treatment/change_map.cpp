@@ -13,7 +13,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "gridfiles/worker_thread.h"
+#include "platform/worker_thread.h"
 
 namespace {
 

@@ -522,8 +522,8 @@ const char *form_name(int32_t form)
 
 std::string kind_name(int32_t kind)
 {
-    static const char *const names[] = {"absolute values", "negative values", "positive values", "signed values"};
-    return kind >= 0 && kind < 4 ? names[kind] : text_printf("kind %d", kind);
+    const char *name = difference_kind_name(kind);
+    return *name != '\0' ? std::string(name) : text_printf("kind %d", kind);
 }
 
 std::string now_text()

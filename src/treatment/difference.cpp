@@ -10,7 +10,7 @@
 #include "globals/globals.h"
 #include "globals/given_answers.h"
 #include "gridfiles/raster_pair.h"
-#include "gridfiles/worker_thread.h"
+#include "platform/worker_thread.h"
 #include "text/number_text.h"
 #include "treatment/change_report.h"
 #include "treatment/class_budget.h"

@@ -12,10 +12,9 @@
 
 #include "treatment/change_budget.h"
 #include "treatment/change_map.h"
+#include "treatment/difference_kinds.h"
 #include "treatment/frame_area.h"
 
-// Kinds of difference.
-enum { TREAT_ABSOLUTE = 0, TREAT_NEGATIVE = 1, TREAT_POSITIVE = 2, TREAT_SIGNED = 3 };
 
 // One cell: kind 0 |first - second|, kind 1 second - first where positive, kind 2
 // first - second where at least hypso, whatever basis is, kind 3 first - second; with

@@ -11,11 +11,11 @@
 
 // The order is the menus' and the number of each form in every script of answers.
 const file_form FILE_FORMS[] = {
-    {"ascii", {".asc", nullptr}, open_ascii_input, nullptr, ascii_output_paths, create_ascii_output, ascii_output,
+    {"ascii", false, {".asc", nullptr}, open_ascii_input, nullptr, ascii_output_paths, create_ascii_output, ascii_output,
      nullptr},
-    {"raster", {"_m2.raw", "_m4.raw"}, open_raster_input, ask_raster_output_options, raster_output_paths,
+    {"raster", true, {"_m2.raw", "_m4.raw"}, open_raster_input, ask_raster_output_options, raster_output_paths,
      create_raster_output, raster_output, raster_output_refusal},
-    {"geotiff", {".tif", ".tiff"}, open_geotiff_input, nullptr, geotiff_output_paths, create_geotiff_output,
+    {"geotiff", false, {".tif", ".tiff"}, open_geotiff_input, nullptr, geotiff_output_paths, create_geotiff_output,
      geotiff_output, nullptr},
 };
 const int32_t FILE_FORM_COUNT = sizeof FILE_FORMS / sizeof FILE_FORMS[0];
@@ -43,7 +43,7 @@ bool form_of_path(const std::string &path, int32_t *form, int32_t *itype, std::s
             if (ending == nullptr || !ends_with_letters(path, ending))
                 continue;
             *form = f;
-            *itype = FILE_FORMS[f].open_input == open_raster_input ? k : 0;
+            *itype = FILE_FORMS[f].raster ? k : 0;
             *stem = path.substr(0, path.size() - std::string(ending).size());
             return true;
         }

@@ -10,6 +10,9 @@ struct input_grid;
 
 struct file_form {
     const char *menu_name;  // as the form menus list it
+    // A raster pair: a sample file and its descriptor, integers in a unit, no map
+    // coordinates.
+    bool raster;
     // How a path given on the command line ends in this form; for a raster pair the
     // ending's place is its sample type (null: no second ending).
     const char *endings[2];

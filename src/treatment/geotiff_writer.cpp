@@ -15,9 +15,9 @@
 #include "console/progress.h"
 #include "coordinates/coordinate_system.h"
 #include "coordinates/geotiff_keys.h"
-#include "gridfiles/geotiff_reader.h"
+#include "gridfiles/geokey_directory.h"
 #include "gridfiles/tiff_stream.h"
-#include "gridfiles/worker_thread.h"
+#include "platform/worker_thread.h"
 #include "treatment/ascii_writer.h"
 
 namespace {
@@ -178,7 +178,6 @@ bool describe_image(TIFF *tif, int32_t lines, int32_t columns, double xll, doubl
     const std::vector<double> scale = {cellsize, cellsize_y, 0.0};
     // The tiepoint is the top-left corner of the first cell.
     const std::vector<double> tiepoint = {0.0, 0.0, 0.0, xll, yll + lines * cellsize_y, 0.0};
-    const geo_keys out = output_geo_keys(keys);
     return TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(columns)) == 1 &&
            TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(lines)) == 1 &&
            TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 32) == 1 && TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1) == 1 &&
@@ -190,8 +189,7 @@ bool describe_image(TIFF *tif, int32_t lines, int32_t columns, double xll, doubl
            TIFFSetField(tif, TIFFTAG_TILEWIDTH, GEOTIFF_TILE_SIDE) == 1 &&
            TIFFSetField(tif, TIFFTAG_TILELENGTH, GEOTIFF_TILE_SIDE) == 1 &&
            set_array(tif, TAG_MODEL_PIXEL_SCALE, scale) && set_array(tif, TAG_MODEL_TIEPOINT, tiepoint) &&
-           set_array(tif, TAG_GEO_KEY_DIRECTORY, out.directory) && set_array(tif, TAG_GEO_DOUBLE_PARAMS, out.doubles) &&
-           (out.ascii.empty() || TIFFSetField(tif, TAG_GEO_ASCII_PARAMS, out.ascii.c_str()) == 1) &&
+           write_geo_keys(tif, output_geo_keys(keys)) &&
            TIFFSetField(tif, TAG_GDAL_NODATA, "-9999") == 1;
 }
 
@@ -206,37 +204,6 @@ bool geotiff_needs_bigtiff(int32_t lines, int32_t columns)
     return most > 4294967295.0;
 }
 
-geo_keys output_geo_keys(const geo_keys &input)
-{
-    geo_keys out = input;
-    out.geotiff = true;
-    std::vector<uint16_t> &d = out.directory;
-    if (d.size() < 4) {
-        // No key at all: a raster type alone would read as a coordinate system of no name.
-        d.clear();
-        out.doubles.clear();
-        out.ascii.clear();
-        return out;
-    }
-    const size_t keys = std::min<size_t>(d[3], (d.size() - 4) / 4);
-    d[3] = static_cast<uint16_t>(keys);
-    size_t at = 4;
-    while (at < 4 + 4 * keys && d[at] < GEOKEY_RASTER_TYPE)
-        at += 4;
-    if (at < 4 + 4 * keys && d[at] == GEOKEY_RASTER_TYPE) {
-        d[at + 1] = 0;
-        d[at + 2] = 1;
-        d[at + 3] = 1;
-        return out;
-    }
-    d.insert(d.begin() + static_cast<ptrdiff_t>(at), {GEOKEY_RASTER_TYPE, 0, 1, 1});
-    d[3] = static_cast<uint16_t>(keys + 1);
-    // Values kept in the directory itself, after the keys, have moved by one key.
-    for (size_t k = 4; k < 4 + 4 * (keys + 1); k += 4)
-        if (d[k + 1] == TAG_GEO_KEY_DIRECTORY)
-            d[k + 3] = static_cast<uint16_t>(d[k + 3] + 4);
-    return out;
-}
 
 bool encode_geotiff_tile(double *const *grid, int32_t lines, int32_t columns, int32_t top, int32_t left,
                          std::vector<uint8_t> *scratch, std::vector<uint8_t> *out)

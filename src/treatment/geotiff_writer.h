@@ -25,9 +25,6 @@ constexpr float GEOTIFF_OUTPUT_NODATA = -9999.0f;
 // a BigTIFF.
 bool geotiff_needs_bigtiff(int32_t lines, int32_t columns);
 
-// The GeoKeys of an output: the input's, with PixelIsArea; none when the input declares no
-// coordinate system (PixelIsArea is then GeoTIFF's default).
-geo_keys output_geo_keys(const geo_keys &input);
 
 // The tile of the grid whose top-left cell is (top, left), as Float32 (NaN as the no-data
 // value, cells beyond the grid as 0) through the floating-point predictor, compressed

@@ -7,6 +7,7 @@
 #include "console/console.h"
 #include "console/progress.h"
 #include "gridfiles/raster_pair.h"
+#include "treatment/difference_kinds.h"
 #include "nrutil.h"
 #include "globals/globals.h"
 #include "globals/given_answers.h"
@@ -151,7 +152,7 @@ void raster_output(double d_min, double d_max)
     // The pixel size recorded is the second grid's, not the answer to the output's
     // pixel-size question: the result lies on the second grid's pixels.
     if (!write_descriptor_tail(f3d, min, max, pix_size2)) stop_output_failed(f3d);
-    if (fputs(processing_notes(nomim1, nomim2, type_treat, basis, hypso).c_str(), f3d) < 0)
+    if (fputs(processing_notes(nomim1, nomim2, difference_kind_name(type_treat), basis, hypso).c_str(), f3d) < 0)
         stop_output_failed(f3d);
     finish_output(f3);
     f3 = nullptr;

@@ -1,4 +1,4 @@
-#include "gridfiles/worker_thread.h"
+#include "platform/worker_thread.h"
 
 #include <algorithm>
 #include <chrono>
