@@ -17,6 +17,7 @@
 #include "globals/globals.h"
 #include "gridfiles/grid_memory.h"
 #include "platform/memory.h"
+#include "treatment/treatment.h"
 #include "nrutil.h"
 
 namespace {
@@ -83,7 +84,8 @@ std::string difference_and_report()
     change_budget budget;
     change_gathering gathering = run_difference(std::vector<double>(SIDE, 25.0), &d_min, &d_max, &budget);
     const change_picture picture = draw_change_map(&gathering, run_frame_geometry());
-    return run_change_report_html(gathering, picture);
+    return run_change_report_html(gathering, picture,
+                                  make_budget_record(budget, type_treat, run_change_test()).lines);
 }
 
 // The memory the first report takes beyond what the run held before it (Linux: writing

@@ -133,16 +133,25 @@ TEST(ChangeReport, ASessionWritesTheMapTheBudgetAndTheInputs)
 TEST(ChangeReport, AreasOfSquareKilometresAndVolumesOfMillionsAreScaled)
 {
     const struct {
+        budget_line line;
         const char *console, *report;
     } values[] = {
-        {"26203 cells, 655075.000000 m2, 142883.000000 m3, mean 0.218117 m",
+        {pieces_line("a", {{"26203 cells, "}, {"", 655075.0, "m2"}, {", "}, {"", 142883.0, "m3"}, {", mean "},
+                           {"", 0.218117, "m"}}),
+         "26203 cells, 655075.000000 m2, 142883.000000 m3, mean 0.218117 m",
          "26203 cells, 655075.000000 m2, 142883.000000 m3, mean 0.218117 m"},
-        {"7 cells, 1000000000000.000000 m2, -2500000.000000 m3, mean -0.000003 m",
-         "7 cells, 1000000.000 km2, -2.500 10^6 m3, mean -0.000003 m"},
-        {"1234567.890000 m3 (0.100000 %)", "1.235 10^6 m3 (0.100000 %)"},
-        {"999999.999999 m2", "999999.999999 m2"},
-        {"60000 of 60000 (0 without data)", "60000 of 60000 (0 without data)"},
+        {pieces_line("b", {{"7 cells, "}, {"", 1e12, "m2"}, {", "}, {"", -2.5e6, "m3"}, {", mean "},
+                           {"", -2.5e6, "m"}}),
+         "7 cells, 1000000000000.000000 m2, -2500000.000000 m3, mean -2500000.000000 m",
+         "7 cells, 1000000.000 km2, -2.500 10^6 m3, mean -2500000.000000 m"},
+        {pieces_line("c", {{"", 1234567.89, "m3"}, {" (0.100000 %)"}}), "1234567.890000 m3 (0.100000 %)",
+         "1.235 10^6 m3 (0.100000 %)"},
+        {pieces_line("d", {{"", -999999.999999, "m2"}}), "-999999.999999 m2", "-999999.999999 m2"},
+        {text_line("e", "60000 of 60000 (0 without data)"), "60000 of 60000 (0 without data)",
+         "60000 of 60000 (0 without data)"},
     };
-    for (const auto &v : values)
-        EXPECT_EQ(report_value_text(v.console), v.report);
+    for (const auto &v : values) {
+        EXPECT_EQ(v.line.value, v.console);
+        EXPECT_EQ(report_value_text(v.line), v.report);
+    }
 }

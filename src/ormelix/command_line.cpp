@@ -24,7 +24,7 @@
 #include "regrid/frame_step.h"
 #include "text/number_text.h"
 #include "treatment/change_report.h"
-#include "treatment/difference.h"
+#include "treatment/treatment.h"
 #include "treatment/change_test.h"
 #include "treatment/class_budget.h"
 #include "treatment/file_forms.h"
@@ -427,7 +427,7 @@ void command_line_results()
     if (answers.quiet)
         return;
     if (answers.json) {
-        std::fputs(budget_json(run_budget_csv()).c_str(), stdout);
+        std::fputs(budget_json(run_budget_record().columns).c_str(), stdout);
     } else {
         print_change_budget();
         if (answers.report)
@@ -436,33 +436,16 @@ void command_line_results()
     std::fflush(stdout);
 }
 
-std::string budget_json(const std::string &budget_csv)
+std::string budget_json(const std::vector<budget_column> &columns)
 {
-    const size_t line_end = budget_csv.find('\n');
-    const std::string names = budget_csv.substr(0, line_end);
-    std::string values = line_end == std::string::npos ? std::string() : budget_csv.substr(line_end + 1);
-    if (!values.empty() && values.back() == '\n')
-        values.pop_back();
     nlohmann::ordered_json object = nlohmann::ordered_json::object();
-    size_t name_at = 0, value_at = 0;
-    for (;;) {
-        const size_t name_end = std::min(names.find(',', name_at), names.size());
-        const size_t value_end = std::min(values.find(',', value_at), values.size());
-        const std::string name = names.substr(name_at, name_end - name_at);
-        const std::string value = value_at <= values.size() ? values.substr(value_at, value_end - value_at)
-                                                           : std::string();
-        if (value.empty()) {
-            object[name] = nullptr;
-        } else if (value.find_first_not_of("0123456789") == std::string::npos) {
-            object[name] = std::strtoull(value.c_str(), nullptr, 10);
-        } else {
-            // Written so that it reads back to the very double; the JSON keeps that double.
-            object[name] = std::strtod(value.c_str(), nullptr);
-        }
-        if (name_end >= names.size())
-            break;
-        name_at = name_end + 1;
-        value_at = value_end + 1;
+    for (const budget_column &column : columns) {
+        if (column.kind == budget_column::COUNT)
+            object[column.name] = column.count;
+        else if (column.kind == budget_column::REAL)
+            object[column.name] = column.real;  // not a finite number: null
+        else
+            object[column.name] = nullptr;
     }
     return object.dump() + "\n";
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "treatment/change_budget.h"
+
 // Exit status of a usage error: unknown option, missing value, wrong paths.
 constexpr int USAGE_ERROR = 2;
 
@@ -24,9 +26,9 @@ void command_line_opening();
 // or nothing with --quiet.
 void command_line_results();
 
-// The budget file's text (one line of names, one of values) as one JSON object, its
-// keys the names in their order; integers stay integers, reals the very doubles, an
-// empty value null.
-std::string budget_json(const std::string &budget_csv);
+// The budget file's columns as one JSON object, its keys the names in their order;
+// counts stay integers, reals the very doubles, an empty value (or a real that is not a
+// finite number) null.
+std::string budget_json(const std::vector<budget_column> &columns);
 
 #endif

@@ -13,7 +13,7 @@
 #include "ormelix/opening.h"
 #include "platform/platform.h"
 #include "treatment/change_report.h"
-#include "treatment/difference.h"
+#include "treatment/treatment.h"
 
 int main(int argc, char **argv)
 {

@@ -8,7 +8,6 @@
 #include "globals/globals.h"
 #include "treatment/difference_kinds.h"
 #include "text/number_text.h"
-#include "treatment/stable_ground.h"
 
 namespace {
 
@@ -71,19 +70,43 @@ change_test limit_test(bool eliminated, double hypso)
     return test;
 }
 
-std::string measure_text(const change_measure &measure)
+std::vector<budget_piece> measure_pieces(const change_measure &measure)
 {
-    return text_printf("%llu %s, %lf m2, %lf m3, mean %lf m", static_cast<unsigned long long>(measure.cells),
-                       measure.cells == 1 ? "cell" : "cells", area_of(measure), volume_of(measure),
-                       mean_of(measure));
+    return {{text_printf("%llu %s, ", static_cast<unsigned long long>(measure.cells),
+                         measure.cells == 1 ? "cell" : "cells")},
+            {"", area_of(measure), "m2"},
+            {", "},
+            {"", volume_of(measure), "m3"},
+            {", mean "},
+            {"", mean_of(measure), "m"}};
 }
 
 // An error, and what share of its volume it is when there is one.
-std::string error_text(double error, double volume)
+std::vector<budget_piece> error_pieces(double error, double volume)
 {
     if (volume == 0.0)
-        return text_printf("%lf m3", error);
-    return text_printf("%lf m3 (%lf %%)", error, 100.0 * error / std::fabs(volume));
+        return {{"", error, "m3"}};
+    return {{"", error, "m3"}, {text_printf(" (%lf %%)", 100.0 * error / std::fabs(volume))}};
+}
+
+std::string piece_text(const budget_piece &piece, bool scaled)
+{
+    if (piece.unit == nullptr)
+        return piece.text;
+    const bool area = std::string(piece.unit) == "m2", volume = std::string(piece.unit) == "m3";
+    if (scaled && area && std::fabs(piece.amount) >= 1e6)
+        return text_printf("%.3f km2", piece.amount / 1e6);
+    if (scaled && volume && std::fabs(piece.amount) >= 1e6)
+        return text_printf("%.3f 10^6 m3", piece.amount / 1e6);
+    return text_printf("%lf %s", piece.amount, piece.unit);
+}
+
+std::string pieces_text(const std::vector<budget_piece> &pieces, bool scaled)
+{
+    std::string text;
+    for (const budget_piece &piece : pieces)
+        text += piece_text(piece, scaled);
+    return text;
 }
 
 } // namespace
@@ -115,6 +138,86 @@ void merge_budgets(change_budget *into, const change_budget &part)
     merge_measures(&into->output, part.output);
 }
 
+budget_line text_line(const std::string &label, const std::string &text)
+{
+    return {label, text, {{text}}};
+}
+
+budget_line pieces_line(const std::string &label, const std::vector<budget_piece> &pieces)
+{
+    return {label, pieces_text(pieces, false), pieces};
+}
+
+std::string report_value_text(const budget_line &line)
+{
+    return line.pieces.empty() ? line.value : pieces_text(line.pieces, true);
+}
+
+budget_column count_column(const std::string &name, int64_t count)
+{
+    budget_column column;
+    column.name = name;
+    column.kind = budget_column::COUNT;
+    column.count = count;
+    return column;
+}
+
+budget_column real_column(const std::string &name, double real)
+{
+    budget_column column;
+    column.name = name;
+    column.kind = budget_column::REAL;
+    column.real = real;
+    return column;
+}
+
+budget_column real_column_if(const std::string &name, bool given, double real)
+{
+    if (given)
+        return real_column(name, real);
+    budget_column column;
+    column.name = name;
+    return column;
+}
+
+std::string csv_names(const std::vector<budget_column> &columns)
+{
+    std::string names;
+    for (const budget_column &column : columns)
+        names += (names.empty() ? "" : ",") + column.name;
+    return names;
+}
+
+std::string csv_values(const std::vector<budget_column> &columns)
+{
+    std::string values;
+    for (size_t k = 0; k < columns.size(); k++) {
+        if (k > 0)
+            values += ",";
+        if (columns[k].kind == budget_column::COUNT)
+            values += std::to_string(columns[k].count);
+        else if (columns[k].kind == budget_column::REAL)
+            values += exact_real_text(columns[k].real);
+    }
+    return values;
+}
+
+std::string csv_text(const std::vector<budget_column> &columns)
+{
+    return csv_names(columns) + "\n" + csv_values(columns) + "\n";
+}
+
+budget_record make_budget_record(const change_budget &budget, int32_t type_treat, const change_test &test)
+{
+    return {budget_columns(budget, type_treat, test), budget_lines(budget, type_treat, test)};
+}
+
+void append_record(budget_record *into, const budget_record &more)
+{
+    into->columns.insert(into->columns.end(), more.columns.begin(), more.columns.end());
+    into->lines.insert(into->lines.end(), more.lines.begin(), more.lines.end());
+}
+
 std::vector<budget_line> budget_lines(const change_budget &budget, int32_t type_treat, bool eliminated,
                                       double hypso)
 {
@@ -126,13 +229,13 @@ std::vector<budget_line> budget_lines(const change_budget &budget, int32_t type_
     const bool eliminated = test_detects(test);
     const derived_figures figures = derive(budget, test);
     std::vector<budget_line> lines;
-    lines.push_back({"cells with data in both grids",
-                     text_printf("%llu of %llu (%llu without data)",
-                                 static_cast<unsigned long long>(budget.cells - budget.without_data),
-                                 static_cast<unsigned long long>(budget.cells),
-                                 static_cast<unsigned long long>(budget.without_data))});
+    lines.push_back(text_line("cells with data in both grids",
+                              text_printf("%llu of %llu (%llu without data)",
+                                          static_cast<unsigned long long>(budget.cells - budget.without_data),
+                                          static_cast<unsigned long long>(budget.cells),
+                                          static_cast<unsigned long long>(budget.without_data))));
     if (test.basis == TEST_CONFIDENCE)
-        lines.push_back({"test of the change", confidence_test_text(test)});
+        lines.push_back(text_line("test of the change", confidence_test_text(test)));
     const struct {
         const char *name;
         const change_measure &raw, &detected;
@@ -142,25 +245,25 @@ std::vector<budget_line> budget_lines(const change_budget &budget, int32_t type_
         {"first below second", budget.below, budget.below_detected, figures.below_error, figures.below_independent},
     };
     for (const auto &direction : directions) {
-        lines.push_back({std::string(direction.name) + ", raw", measure_text(direction.raw)});
+        lines.push_back(pieces_line(std::string(direction.name) + ", raw", measure_pieces(direction.raw)));
         if (!eliminated)
             continue;
-        lines.push_back({std::string(direction.name) + ", detected", measure_text(direction.detected)});
-        lines.push_back({std::string(direction.name) + ", error",
-                         error_text(direction.error, volume_of(direction.detected))});
-        lines.push_back({std::string(direction.name) + ", error if independent",
-                         error_text(direction.independent, volume_of(direction.detected))});
+        lines.push_back(pieces_line(std::string(direction.name) + ", detected", measure_pieces(direction.detected)));
+        lines.push_back(pieces_line(std::string(direction.name) + ", error",
+                                    error_pieces(direction.error, volume_of(direction.detected))));
+        lines.push_back(pieces_line(std::string(direction.name) + ", error if independent",
+                                    error_pieces(direction.independent, volume_of(direction.detected))));
     }
-    lines.push_back({"net volume, raw", text_printf("%lf m3", figures.net_raw)});
+    lines.push_back(pieces_line("net volume, raw", {{"", figures.net_raw, "m3"}}));
     if (eliminated) {
-        lines.push_back({"net volume, detected", text_printf("%lf m3", figures.net_detected)});
-        lines.push_back({"net volume, error", error_text(figures.net_error, figures.net_detected)});
-        lines.push_back(
-            {"net volume, error if independent", error_text(figures.net_independent, figures.net_detected)});
+        lines.push_back(pieces_line("net volume, detected", {{"", figures.net_detected, "m3"}}));
+        lines.push_back(pieces_line("net volume, error", error_pieces(figures.net_error, figures.net_detected)));
+        lines.push_back(pieces_line("net volume, error if independent",
+                                    error_pieces(figures.net_independent, figures.net_detected)));
     }
     const char *kind = difference_kind_name(type_treat);
-    lines.push_back({*kind != '\0' ? std::string("output grid, ") + kind : std::string("output grid"),
-                     measure_text(budget.output)});
+    lines.push_back(pieces_line(*kind != '\0' ? std::string("output grid, ") + kind : std::string("output grid"),
+                                measure_pieces(budget.output)));
     return lines;
 }
 
@@ -196,61 +299,52 @@ std::string budget_csv(const change_budget &budget, int32_t type_treat, bool eli
     return budget_csv(budget, type_treat, limit_test(eliminated, hypso));
 }
 
-std::string budget_csv(const change_budget &budget, int32_t type_treat, const change_test &test)
+std::vector<budget_column> budget_columns(const change_budget &budget, int32_t type_treat, const change_test &test)
 {
     const derived_figures figures = derive(budget, test);
-    std::string names = "kind,limit_m,cells,cells_with_data,cells_without_data";
-    std::string values = std::to_string(type_treat) + "," +
-                         (test.basis == TEST_LIMIT ? exact_real_text(test.hypso) : "") + "," +
-                         std::to_string(budget.cells) + "," + std::to_string(budget.cells - budget.without_data) +
-                         "," + std::to_string(budget.without_data);
-    const auto add_real = [&](const char *name, double value) {
-        names += std::string(",") + name;
-        values += "," + exact_real_text(value);
+    std::vector<budget_column> columns = {
+        count_column("kind", type_treat),
+        real_column_if("limit_m", test.basis == TEST_LIMIT, test.hypso),
+        count_column("cells", static_cast<int64_t>(budget.cells)),
+        count_column("cells_with_data", static_cast<int64_t>(budget.cells - budget.without_data)),
+        count_column("cells_without_data", static_cast<int64_t>(budget.without_data)),
     };
-    const auto add_measure = [&](const char *name, const change_measure &measure) {
-        names += std::string(",") + name + "_cells";
-        values += "," + std::to_string(measure.cells);
-        add_real((std::string(name) + "_area_m2").c_str(), area_of(measure));
-        add_real((std::string(name) + "_volume_m3").c_str(), volume_of(measure));
+    const auto add_measure = [&](const std::string &name, const change_measure &measure) {
+        columns.push_back(count_column(name + "_cells", static_cast<int64_t>(measure.cells)));
+        columns.push_back(real_column(name + "_area_m2", area_of(measure)));
+        columns.push_back(real_column(name + "_volume_m3", volume_of(measure)));
     };
     add_measure("above", budget.above);
     add_measure("below", budget.below);
-    add_real("net_volume_m3", figures.net_raw);
+    columns.push_back(real_column("net_volume_m3", figures.net_raw));
     add_measure("above_detected", budget.above_detected);
-    add_real("above_error_m3", figures.above_error);
+    columns.push_back(real_column("above_error_m3", figures.above_error));
     add_measure("below_detected", budget.below_detected);
-    add_real("below_error_m3", figures.below_error);
-    add_real("net_detected_volume_m3", figures.net_detected);
-    add_real("net_error_m3", figures.net_error);
+    columns.push_back(real_column("below_error_m3", figures.below_error));
+    columns.push_back(real_column("net_detected_volume_m3", figures.net_detected));
+    columns.push_back(real_column("net_error_m3", figures.net_error));
     add_measure("output", budget.output);
     // Added at the end, so that the columns before keep their places.
     const bool confident = test.basis == TEST_CONFIDENCE;
-    const auto add_optional = [&](const char *name, bool given, double value) {
-        names += std::string(",") + name;
-        values += "," + (given ? exact_real_text(value) : std::string());
-    };
-    add_optional("confidence_pct", confident, test.confidence_pct);
-    add_optional("sigma_first_m", confident && test.grid_first.empty(), test.sigma_first);
-    add_optional("sigma_second_m", confident && test.grid_second.empty(), test.sigma_second);
-    add_real("above_error_independent_m3", figures.above_independent);
-    add_real("below_error_independent_m3", figures.below_independent);
-    add_real("net_error_independent_m3", figures.net_independent);
-    return names + "\n" + values + "\n";
+    columns.push_back(real_column_if("confidence_pct", confident, test.confidence_pct));
+    columns.push_back(real_column_if("sigma_first_m", confident && test.grid_first.empty(), test.sigma_first));
+    columns.push_back(real_column_if("sigma_second_m", confident && test.grid_second.empty(), test.sigma_second));
+    columns.push_back(real_column("above_error_independent_m3", figures.above_independent));
+    columns.push_back(real_column("below_error_independent_m3", figures.below_independent));
+    columns.push_back(real_column("net_error_independent_m3", figures.net_independent));
+    return columns;
 }
 
-std::string budget_file_text(const change_budget &budget)
+std::string budget_csv(const change_budget &budget, int32_t type_treat, const change_test &test)
 {
-    const std::string csv = budget_csv(budget, type_treat, run_change_test());
-    const stable_ground_figures *stable = run_stable_ground();
-    return stable != nullptr ? with_stable_ground_columns(csv, *stable) : csv;
+    return csv_text(budget_columns(budget, type_treat, test));
 }
 
-void write_budget_file(const change_budget &budget)
+void write_budget_file(const budget_record &record)
 {
     // Beside the output, and put in place with it.
     FILE *fp = create_output_file(nomstem3 + "_budget.csv", "w");
-    if (std::fputs(budget_file_text(budget).c_str(), fp) < 0)
+    if (std::fputs(csv_text(record.columns).c_str(), fp) < 0)
         stop_output_failed(fp);
     finish_output(fp);
 }

@@ -59,20 +59,60 @@ struct change_budget {
 void merge_budgets(change_budget *into, const change_budget &part);
 void merge_measures(change_measure *into, const change_measure &part);
 
-// One figure of the run's budget as the console shows it: what it is, and its value
-// with its unit ("85475.000000 m2").
+// A part of a figure as it is shown: words as they stand, or an amount with its unit
+// ("m2", "m3", "m": unit not null), which the console prints "%lf m2" and the report
+// scales to km2 or 10^6 m3 when it is that large.
+struct budget_piece {
+    std::string text;
+    double amount = 0.0;
+    const char *unit = nullptr;
+};
+// One figure of a budget as the console and the report show it: what it is, its parts,
+// and its value on the console ("85475.000000 m2").
 struct budget_line {
     std::string label;
     std::string value;
+    std::vector<budget_piece> pieces = {};  // none: the value as it stands
 };
+// A figure of words alone, and one of its parts.
+budget_line text_line(const std::string &label, const std::string &text);
+budget_line pieces_line(const std::string &label, const std::vector<budget_piece> &pieces);
+// The report's text of a figure: areas of a square kilometre and more in km2 (3 decimals),
+// volumes of a million cubic metres and more in 10^6 m3, the rest as the console has it.
+std::string report_value_text(const budget_line &line);
+
+// One column of the budget file and of the JSON: its name, and its value, a count, a
+// real or none (an empty field, null).
+struct budget_column {
+    enum value_kind { NONE, COUNT, REAL };
+    std::string name;
+    value_kind kind = NONE;
+    int64_t count = 0;
+    double real = 0.0;
+};
+budget_column count_column(const std::string &name, int64_t count);
+budget_column real_column(const std::string &name, double real);
+budget_column real_column_if(const std::string &name, bool given, double real);
+// The file's two lines: the names, then the values (reals exact, none empty).
+std::string csv_names(const std::vector<budget_column> &columns);
+std::string csv_values(const std::vector<budget_column> &columns);
+std::string csv_text(const std::vector<budget_column> &columns);
+
+// A budget as data, computed once: its columns (the budget file, the JSON) and its lines
+// (the console, the report), each in its order. Figures of other parts of the run (the
+// stable ground) are appended to both.
+struct budget_record {
+    std::vector<budget_column> columns;
+    std::vector<budget_line> lines;
+};
+budget_record make_budget_record(const change_budget &budget, int32_t type_treat, const change_test &test);
+void append_record(budget_record *into, const budget_record &more);
 // The figures of a budget, in the console's order: the detected ones and their errors
 // only when small changes were eliminated, below the limit hypso.
 std::vector<budget_line> budget_lines(const change_budget &budget, int32_t type_treat, bool eliminated,
                                       double hypso);
 // The same for any test of the change: with a confidence level, a line states the test.
 std::vector<budget_line> budget_lines(const change_budget &budget, int32_t type_treat, const change_test &test);
-// The figures of the budget of the run's result, in the console's order.
-std::vector<budget_line> run_budget_lines();
 
 // The text printed at the end of a successful run: the heading naming the output and
 // its cells, the lines with their labels aligned, and the note a frame may need.
@@ -82,16 +122,12 @@ std::string format_change_budget(const std::string &output_path, const frame_geo
 // ("" when none is needed).
 std::string frame_degrees_note(const frame_geometry &frame);
 // The budget file: one line of column names, one line of values, reals exact.
+std::vector<budget_column> budget_columns(const change_budget &budget, int32_t type_treat, const change_test &test);
 std::string budget_csv(const change_budget &budget, int32_t type_treat, bool eliminated, double hypso);
 std::string budget_csv(const change_budget &budget, int32_t type_treat, const change_test &test);
 
-// The run's budget file of that budget: its columns, and those of the stable ground
-// when the run has one.
-std::string budget_file_text(const change_budget &budget);
-// The run's budget file, as written beside its output.
-std::string run_budget_csv();
-// Writes the budget file of the run beside its output (NAME_budget.csv), to be put in
-// place with the other outputs.
-void write_budget_file(const change_budget &budget);
+// Writes a budget file beside the run's output (NAME_budget.csv), to be put in place
+// with the other outputs.
+void write_budget_file(const budget_record &record);
 
 #endif

@@ -14,6 +14,7 @@
 #endif
 
 #include "platform/worker_thread.h"
+#include "treatment/change_test.h"
 
 namespace {
 
@@ -88,7 +89,19 @@ struct line_gathering {
     std::vector<double> volumes;
     change_histogram histogram;
     std::vector<double> pending[COPIES];  // area, volume of each slot, since the last adding
+    std::vector<double> second;           // the second grid's line as the test sees it
 };
+
+// A cell where either grid has no error has no change the test can judge: it has no data,
+// in the pass as here. The grid itself is left as it was read.
+const double *second_line_with_errors(const double *b, const double *s1, const double *s2, size_t columns,
+                                      std::vector<double> *line)
+{
+    line->resize(columns);
+    for (size_t j = 0; j < columns; j++)
+        (*line)[j] = (s1[j] != s1[j]) | (s2[j] != s2[j]) ? NAN : b[j];
+    return line->data();
+}
 
 void add_pending(line_gathering *g)
 {
@@ -108,7 +121,7 @@ inline double slot_of(double d, double magnitude, double inverse_width, double l
 {
     double at = magnitude * inverse_width;
     at = at < static_cast<double>(CHANGE_BINS - 1) ? at : static_cast<double>(CHANGE_BINS - 1);
-    const double part = (d < 0.0 ? 2.0 : 0.0) + (magnitude >= limit ? 1.0 : 0.0);
+    const double part = (d < 0.0 ? 2.0 : 0.0) + (change_detected(magnitude, limit) ? 1.0 : 0.0);
     return part * static_cast<double>(CHANGE_BINS) + at;
 }
 
@@ -133,7 +146,7 @@ LINE_INLINE double cell_limit(double limit, const double *s1, const double *s2, 
 {
     if (!ERRORS)
         return limit;
-    return t * std::sqrt(s1[j] * s1[j] + s2[j] * s2[j]);
+    return confidence_limit(t, s1[j], s2[j]);
 }
 
 // One line in one pass, several cells at once: the sums of its columns for the map, the
@@ -159,7 +172,7 @@ LINE_INLINE double line_pass_of(const double *__restrict a, const double *__rest
         const double magnitude = std::fabs(d);
         const double limit = cell_limit<ERRORS>(uniform_limit, s1, s2, t, j);
         // Not a number fails every test: a cell without data adds nothing.
-        change[j] += (magnitude >= limit) & (magnitude <= DBL_MAX) ? d : 0.0;
+        change[j] += change_detected(magnitude, limit) & (magnitude <= DBL_MAX) ? d : 0.0;
         height[j] += x == x ? x : 0.0;
         slots[j] = static_cast<int32_t>(slot_of(d, magnitude, inverse_width, limit));
         volumes[j] = magnitude * cell_area;
@@ -233,6 +246,8 @@ void gather_line(const double *a, const double *b, const double *s1, const doubl
     change_histogram &h = g->histogram;
     double above, below;
     const bool errors = s1 != nullptr;
+    if (errors)
+        b = second_line_with_errors(b, s1, s2, columns, &g->second);
     const double sum = errors ? line_pass_errors(a, b, s1, s2, t, columns, h.inverse_width, cell_area, g, &above,
                                                  &below)
                               : line_pass(a, b, columns, limit, h.inverse_width, cell_area, g, &above, &below);

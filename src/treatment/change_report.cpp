@@ -13,6 +13,8 @@
 #include "regrid/frame_step.h"
 #include "text/number_text.h"
 #include "treatment/class_budget.h"
+#include "treatment/difference_kinds.h"
+#include "treatment/run_pass.h"
 #include "treatment/file_forms.h"
 
 #ifndef ORMELIX_VERSION
@@ -293,7 +295,7 @@ std::string table(const std::vector<budget_line> &rows, bool scaled = false)
     std::string html = "<table>";
     for (const budget_line &row : rows)
         html += "<tr><th>" + escape_html(row.label) + "</th><td>" +
-                escape_html(scaled ? report_value_text(row.value) : row.value) + "</td></tr>";
+                escape_html(scaled ? report_value_text(row) : row.value) + "</td></tr>";
     return html + "</table>";
 }
 
@@ -404,42 +406,6 @@ std::string base64(const std::vector<unsigned char> &bytes)
         out += 4;
     }
     return text;
-}
-
-std::string report_value_text(const std::string &console_value)
-{
-    // The console's "%lf m2" and "%lf m3", word by word.
-    std::string out;
-    size_t at = 0;
-    while (at < console_value.size()) {
-        size_t end = console_value.find(' ', at);
-        if (end == std::string::npos)
-            end = console_value.size();
-        std::string word = console_value.substr(at, end - at);
-        const size_t unit_at = end + 1;
-        const std::string unit = unit_at < console_value.size() ? console_value.substr(unit_at, 2) : "";
-        const bool area = unit == "m2";
-        const bool volume = unit == "m3";
-        char *stop = nullptr;
-        const double value = std::strtod(word.c_str(), &stop);
-        const bool number = !word.empty() && stop == word.c_str() + word.size();
-        if (number && area && std::fabs(value) >= 1e6) {
-            word = text_printf("%.3f", value / 1e6);
-            out += word + " km2";
-            at = unit_at + 2;
-        } else if (number && volume && std::fabs(value) >= 1e6) {
-            out += text_printf("%.3f", value / 1e6) + " 10^6 m3";
-            at = unit_at + 2;
-        } else {
-            out += word;
-            at = end;
-        }
-        if (at < console_value.size() && console_value[at] == ' ') {
-            out += ' ';
-            at++;
-        }
-    }
-    return out;
 }
 
 std::string change_report_html(const change_report &r, const change_distribution &d, const std::string &map_base64)
@@ -602,7 +568,8 @@ change_picture draw_change_map(change_gathering *gathering, const frame_geometry
     return picture;
 }
 
-std::string run_change_report_html(const change_gathering &g, const change_picture &picture)
+std::string run_change_report_html(const change_gathering &g, const change_picture &picture,
+                                   const std::vector<budget_line> &budget)
 {
     change_report r;
     r.frame = run_frame_geometry();
@@ -615,7 +582,7 @@ std::string run_change_report_html(const change_gathering &g, const change_pictu
     r.image_width = picture.width;
     r.image_height = picture.height;
     r.metres_per_unit = ground_metres_per_unit(r.frame);
-    r.budget = run_budget_lines();
+    r.budget = budget;
     r.classes = run_class_table();
     const bool has_corner = Coord_UTM_dem1_OK != 0 || Coord_UTM_dem2_OK != 0;
     // Each grid as read; the rows after the output's are the result's frame.
@@ -648,9 +615,10 @@ std::string run_change_report_html(const change_gathering &g, const change_pictu
     return change_report_html(r, distribution_of(g.histogram, MOST_BINS), picture.png_base64);
 }
 
-void write_change_report(const change_gathering &gathering, const change_picture &picture)
+void write_change_report(const change_gathering &gathering, const change_picture &picture,
+                         const std::vector<budget_line> &budget)
 {
-    const std::string html = run_change_report_html(gathering, picture);
+    const std::string html = run_change_report_html(gathering, picture, budget);
     FILE *fp = create_output_file(change_report_path(), "wb");
     if (std::fwrite(html.data(), 1, html.size(), fp) != html.size())
         stop_output_failed(fp);

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "treatment/change_map.h"
-#include "treatment/difference.h"
+#include "treatment/change_budget.h"
 #include "treatment/frame_area.h"
 
 // A bin of the distribution a reader sees: signed change from low to high, in metres.
@@ -26,10 +26,6 @@ struct change_distribution {
 };
 // The fine bins regrouped into at most about most_bins bins over the range of the change.
 change_distribution distribution_of(const change_histogram &histogram, size_t most_bins);
-
-// A budget's value as the report shows it: areas of a square kilometre and more in km2,
-// volumes of a million cubic metres and more in 10^6 m3, with three decimals.
-std::string report_value_text(const std::string &console_value);
 
 // The bytes in base64, with no line breaks (as a data address holds them).
 std::string base64(const std::vector<unsigned char> &bytes);
@@ -70,9 +66,12 @@ struct change_picture {
 };
 change_picture draw_change_map(change_gathering *gathering, const frame_geometry &frame);
 // The report of the run from what was gathered, its map, and the globals.
-std::string run_change_report_html(const change_gathering &gathering, const change_picture &picture);
+// budget holds the figures of the run's budget, in the console's order.
+std::string run_change_report_html(const change_gathering &gathering, const change_picture &picture,
+                                   const std::vector<budget_line> &budget);
 // Makes and writes it, once the output is written.
-void write_change_report(const change_gathering &gathering, const change_picture &picture);
+void write_change_report(const change_gathering &gathering, const change_picture &picture,
+                         const std::vector<budget_line> &budget);
 // False in a build without reports (cmake -DORMELIX_REPORT=OFF), which `make bench`
 // times to weigh them.
 #if defined(ORMELIX_REPORT) && !ORMELIX_REPORT

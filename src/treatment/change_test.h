@@ -3,6 +3,7 @@
 #ifndef ORMELIX_CHANGE_TEST_H
 #define ORMELIX_CHANGE_TEST_H
 
+#include <cmath>
 #include <cstdint>
 #include <string>
 
@@ -35,6 +36,16 @@ double uniform_change_sigma(const change_test &test);
 // The magnitude a change must reach to be detected when it is the same for every cell:
 // the limit, t times the uniform deviation, or 0.
 double uniform_detection_limit(const change_test &test);
+// The rule of detection, which the pass, the map and the histograms all apply: a change is
+// real when its magnitude reaches its cell's limit. A limit that is not a number removes
+// nothing, as an elimination below it would.
+inline bool change_detected(double magnitude, double limit) { return !(limit > magnitude); }
+// A cell's limit at a confidence level: t times the standard deviation of its change, the
+// root sum of squares of its two grids' errors.
+inline double confidence_limit(double t, double sigma_first, double sigma_second)
+{
+    return t * std::sqrt(sigma_first * sigma_first + sigma_second * sigma_second);
+}
 // Whether the budget has detected figures.
 inline bool test_detects(const change_test &test) { return test.basis == TEST_LIMIT || test.basis == TEST_CONFIDENCE; }
 // The test in words, as the budget's line states it ("" without a confidence level).

@@ -1,4 +1,5 @@
 #include "treatment/class_budget.h"
+#include "treatment/run_pass.h"
 
 #include <algorithm>
 #include <cmath>
@@ -84,12 +85,9 @@ void budgets_per_class(const int32_t *const *classes, int32_t lines, int32_t col
 std::string class_budget_csv(const std::vector<class_budget> &budgets, int32_t type_treat,
                              const change_test &test)
 {
-    const std::string names = budget_csv(change_budget(), type_treat, test);
-    std::string text = "class," + names.substr(0, names.find('\n') + 1);
-    for (const class_budget &one : budgets) {
-        const std::string csv = budget_csv(one.budget, type_treat, test);
-        text += std::to_string(one.value) + "," + csv.substr(csv.find('\n') + 1);
-    }
+    std::string text = "class," + csv_names(budget_columns(change_budget(), type_treat, test)) + "\n";
+    for (const class_budget &one : budgets)
+        text += std::to_string(one.value) + "," + csv_values(budget_columns(one.budget, type_treat, test)) + "\n";
     return text;
 }
 

@@ -5,28 +5,12 @@
 #include <cmath>
 #include <cstdio>
 
-#include "console/console.h"
-#include "console/progress.h"
-#include "globals/globals.h"
-#include "globals/given_answers.h"
-#include "gridfiles/raster_pair.h"
-#include "platform/worker_thread.h"
-#include "text/number_text.h"
-#include "treatment/change_report.h"
-#include "treatment/class_budget.h"
-#include "treatment/stable_ground.h"
-#include "treatment/file_forms.h"
 
 namespace {
 
 // Results summed plainly before their sum joins the compensated one: a budget of a
 // billion cells keeps the rounding error of a sum of this many.
 const int32_t PLAIN_SUM_CELLS = 256;
-
-// The budget of the run's result and the frame whose cells it weighs, printed once the
-// output is in place.
-change_budget budget_out;
-frame_geometry frame_out;
 
 } // namespace
 
@@ -142,7 +126,7 @@ PASS_INLINE bool difference_run(const double *first, const double *second, doubl
         const double s2 = ERRORS ? sigma_second[j] : 0.0;
         const double variance = s1 * s1 + s2 * s2;
         const double sigma = ERRORS ? std::sqrt(variance) : 0.0;
-        const double limit = ERRORS ? t * sigma : uniform_limit;
+        const double limit = ERRORS ? confidence_limit(t, s1, s2) : uniform_limit;
         if (ERRORS) {
             // 0 where the errors are numbers: without an error, the cell has no data.
             const double gap = variance - variance;
@@ -165,9 +149,9 @@ PASS_INLINE bool difference_run(const double *first, const double *second, doubl
             result = ((a != a) | (b != b)) ? NAN : 0.0;
         }
         if (KIND == TREAT_SIGNED)
-            result = limit > std::fabs(result) ? 0.0 : result;
+            result = change_detected(std::fabs(result), limit) ? result : 0.0;
         else
-            result = limit > result ? 0.0 : result;
+            result = change_detected(result, limit) ? result : 0.0;
         // An absolute or signed difference of a cell without data is not a number already.
         if (ANY_VALUES && KIND != TREAT_ABSOLUTE && KIND != TREAT_SIGNED)
             result = ((a != a) | (b != b)) ? NAN : result;
@@ -180,11 +164,11 @@ PASS_INLINE bool difference_run(const double *first, const double *second, doubl
         // the results need not keep it.
         const double rise = ANY_VALUES ? (a - b > 0.0 ? a - b : 0.0) : (0.0 > a - b ? 0.0 : a - b);
         const double fall = ANY_VALUES ? (b - a > 0.0 ? b - a : 0.0) : (0.0 > b - a ? 0.0 : b - a);
-        double rise_kept = limit > rise ? 0.0 : rise;
+        double rise_kept = change_detected(rise, limit) ? rise : 0.0;
         // The positive kind keeps only rises of at least hypso: so does its share.
         if (KIND == TREAT_POSITIVE)
             rise_kept = !(rise >= hypso) ? 0.0 : rise_kept;
-        const double fall_kept = limit > fall ? 0.0 : fall;
+        const double fall_kept = change_detected(fall, limit) ? fall : 0.0;
         above += rise;
         above_cells += rise > 0.0 ? 1.0 : 0.0;
         below += fall;
@@ -425,192 +409,4 @@ void compute_difference(double *const *first, double *const *second, double **ou
     difference_part part;
     difference_of_lines(first, second, out, 0, lines, columns, type_treat, basis, hypso, line_areas, &part);
     finish_difference(&part, 1, lines, columns, type_treat, d_min, d_max, budget);
-}
-
-namespace {
-
-// The run's test as the pass takes it: a uniform one as a limit (a confidence level
-// with uniform errors is the limit t * sigma), errors of the cells as grids, a uniform
-// error beside a grid as a grid whose lines are all one line.
-struct run_pass_test {
-    int32_t basis = 1;
-    double hypso = 0.0;
-    bool by_cell = false;
-    cell_errors errors = {nullptr, nullptr, 0.0};
-    std::vector<double> uniform_line[2];
-    std::vector<double *> uniform_rows[2];
-};
-run_pass_test pass_test;
-
-void prepare_pass_test()
-{
-    const change_test test = run_change_test();
-    pass_test = run_pass_test();
-    pass_test.basis = basis;
-    pass_test.hypso = hypso;
-    if (basis != TEST_CONFIDENCE)
-        return;
-    if (!errors_by_cell(test)) {
-        pass_test.basis = TEST_LIMIT;
-        pass_test.hypso = uniform_detection_limit(test);
-        return;
-    }
-    pass_test.by_cell = true;
-    pass_test.hypso = 0.0;
-    pass_test.errors.t = test.t;
-    double **grids[] = {dtab_sigma1, dtab_sigma2};
-    const double sigmas[] = {sigma_dem1, sigma_dem2};
-    double *const *rows[2];
-    for (int k = 0; k < 2; k++) {
-        rows[k] = grids[k];
-        if (grids[k] != nullptr)
-            continue;
-        pass_test.uniform_line[k].assign(static_cast<size_t>(nb_col), sigmas[k]);
-        pass_test.uniform_rows[k].assign(static_cast<size_t>(nb_lig), pass_test.uniform_line[k].data());
-        rows[k] = pass_test.uniform_rows[k].data();
-    }
-    pass_test.errors.first = rows[0];
-    pass_test.errors.second = rows[1];
-    // A cell without an error has no data: so it is for the report and the writers too.
-    for (int32_t i = 0; i < nb_lig; i++)
-        for (int32_t j = 0; j < nb_col; j++) {
-            const double s1 = rows[0][i][j], s2 = rows[1][i][j];
-            if (s1 != s1 || s2 != s2)
-                dtab_dem2[i][j] = NAN;
-        }
-}
-
-} // namespace
-
-const cell_errors *run_cell_errors()
-{
-    return pass_test.by_cell ? &pass_test.errors : nullptr;
-}
-
-namespace {
-
-void run_difference_of_lines(int32_t first_line, int32_t end_line, const double *line_areas,
-                             difference_part *part)
-{
-    difference_of_lines(dtab_dem1, dtab_dem2, dtab_out, first_line, end_line, nb_col, type_treat, pass_test.basis,
-                        pass_test.hypso, line_areas, part, pass_test.by_cell ? &pass_test.errors : nullptr);
-}
-
-} // namespace
-
-void run_difference_of_run(int32_t line, int32_t start, int32_t end, double *scratch, const double *line_areas,
-                           difference_part *part)
-{
-    double *first = dtab_dem1[line] + start;
-    double *second = dtab_dem2[line] + start;
-    cell_errors errors = pass_test.errors;
-    double *first_errors = nullptr, *second_errors = nullptr;
-    if (pass_test.by_cell) {
-        first_errors = pass_test.errors.first[line] + start;
-        second_errors = pass_test.errors.second[line] + start;
-        errors.first = &first_errors;
-        errors.second = &second_errors;
-    }
-    difference_of_lines(&first, &second, &scratch, 0, 1, end - start, type_treat, pass_test.basis, pass_test.hypso,
-                        line_areas != nullptr ? line_areas + line : nullptr, part,
-                        pass_test.by_cell ? &errors : nullptr);
-}
-
-change_gathering run_difference(const std::vector<double> &line_areas, double *d_min, double *d_max,
-                                change_budget *budget)
-{
-    // Line by line on two threads: each line comes from memory once, and the report
-    // takes what it needs of it from the processor's cache.
-    prepare_pass_test();
-    difference_part parts[2];  // the report's gathering reads the test prepared above
-    std::atomic<size_t> lines_done{0};
-    change_gathering gathering = gather_run_change(line_areas, [&](size_t half, size_t line) {
-        const int32_t i = static_cast<int32_t>(line);
-        run_difference_of_lines(i, i + 1, line_areas.data(), &parts[half]);
-        progress_to(static_cast<double>(++lines_done) / nb_lig);
-    });
-    finish_difference(parts, 2, nb_lig, nb_col, type_treat, d_min, d_max, budget);
-    return gathering;
-}
-
-namespace {
-
-void write_run_output(double d_min, double d_max)
-{
-    progress_phase("writing " + nomim3);
-    if (format_out >= 0 && format_out < FILE_FORM_COUNT)
-        FILE_FORMS[format_out].write_output(d_min, d_max);
-}
-
-} // namespace
-
-void treatment()
-{
-    frame_out = run_frame_geometry();
-    const std::vector<double> line_areas = line_cell_areas(frame_out);
-    double d_min = 0.0;
-    double d_max = 0.0;
-    budget_out = change_budget();
-    progress_phase("difference");
-    // The budgets per class, when asked, read the grids only.
-    const auto gather_other_budgets = [&] { gather_run_class_budgets(line_areas); };
-    if (!CHANGE_REPORTS || !answers.report) {
-        prepare_pass_test();
-        difference_part part;
-        // In bands of lines, for the progress shown.
-        const int32_t band = 64;
-        for (int32_t i = 0; i < nb_lig; i += band) {
-            run_difference_of_lines(i, std::min(i + band, nb_lig), line_areas.data(), &part);
-            progress_to(static_cast<double>(std::min(i + band, nb_lig)) / nb_lig);
-        }
-        finish_difference(&part, 1, nb_lig, nb_col, type_treat, &d_min, &d_max, &budget_out);
-        gather_other_budgets();
-        write_run_output(d_min, d_max);
-        write_budget_file(budget_out);
-        write_class_budget_file();
-        return;
-    }
-    change_gathering gathering = run_difference(line_areas, &d_min, &d_max, &budget_out);
-    // The report's map is drawn on a thread of its own while the output is written: a
-    // raster writer leaves the second core idle. Its frame is the one the difference
-    // knew: a corner the writer asks later does not move the pixels.
-    change_picture picture;
-    worker_thread painter;
-    const bool painting = worker_start(&painter);
-    if (painting)
-        worker_post(&painter, [&] {
-            picture = draw_change_map(&gathering, frame_out);
-            gather_other_budgets();
-        });
-    write_run_output(d_min, d_max);
-    if (painting) {
-        worker_wait(&painter);
-        worker_stop(&painter);
-    } else {
-        picture = draw_change_map(&gathering, frame_out);
-        gather_other_budgets();
-    }
-    write_budget_file(budget_out);
-    write_class_budget_file();
-    write_change_report(gathering, picture);
-}
-
-std::vector<budget_line> run_budget_lines()
-{
-    std::vector<budget_line> lines = budget_lines(budget_out, type_treat, run_change_test());
-    if (const stable_ground_figures *stable = run_stable_ground()) {
-        const std::vector<budget_line> more = stable_ground_lines(*stable);
-        lines.insert(lines.end(), more.begin(), more.end());
-    }
-    return lines;
-}
-
-std::string run_budget_csv()
-{
-    return budget_file_text(budget_out);
-}
-
-void print_change_budget()
-{
-    std::fputs(format_change_budget(nomim3, frame_out, run_budget_lines()).c_str(), stdout);
 }

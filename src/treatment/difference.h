@@ -1,6 +1,7 @@
-// The cell-by-cell difference of two grids of altitudes, with its clamps, the
-// elimination of low values, the range of the result and the sums of the budget of the
-// change, cell by cell (change_budget.h says what they come to).
+// The difference pass: the cell-by-cell difference of two grids of altitudes, with its
+// clamps, the elimination of low values, the range of the result and the sums of the
+// budget of the change, cell by cell (change_budget.h says what they come to). It works
+// on the grids it is given; run_pass.h applies it to the run's.
 #ifndef ORMELIX_DIFFERENCE_H
 #define ORMELIX_DIFFERENCE_H
 
@@ -12,6 +13,7 @@
 
 #include "treatment/change_budget.h"
 #include "treatment/change_map.h"
+#include "treatment/change_test.h"
 #include "treatment/difference_kinds.h"
 #include "treatment/frame_area.h"
 
@@ -53,26 +55,5 @@ void finish_difference(const difference_part *parts, size_t count, int32_t lines
 // returns the width now in use.
 enum { VECTORS_BASIC = 0, VECTORS_AVX2 = 1, VECTORS_AVX512 = 2 };
 int32_t use_difference_vectors(int32_t widest);
-
-// The run's difference of the grids read into the result, with its range and its
-// budget (added to *budget), and what the report of the change needs of the grids, all
-// in one pass; line_areas holds a cell's ground area for each line.
-change_gathering run_difference(const std::vector<double> &line_areas, double *d_min, double *d_max,
-                                change_budget *budget);
-
-// The run's pass, with the run's test, over the cells [start, end) of one line of the
-// grids read (their results into scratch), into *part: a budget of part of the grid
-// (a class) taken as the run's own is. The run's pass must have been prepared (treatment).
-void run_difference_of_run(int32_t line, int32_t start, int32_t end, double *scratch, const double *line_areas,
-                           difference_part *part);
-// The run's errors of the cells when its test has them by cell (null otherwise), once
-// run_difference or treatment has begun.
-const cell_errors *run_cell_errors();
-
-// The difference of the grids read into the result, handed to the writer asked for,
-// and the budget file and the report beside it.
-void treatment();
-// Prints the budget of the change of the result, once it is in place.
-void print_change_budget();
 
 #endif

@@ -135,29 +135,25 @@ stable_ground_figures stable_ground(const uint8_t *const *mask, double *const *f
     return figures;
 }
 
-std::string with_stable_ground_columns(const std::string &budget_csv, const stable_ground_figures &figures)
+budget_record stable_ground_record(const stable_ground_figures &f)
 {
-    const size_t names_end = budget_csv.find('\n');
-    std::string names = budget_csv.substr(0, names_end);
-    std::string values = budget_csv.substr(names_end + 1);
-    if (!values.empty() && values.back() == '\n')
-        values.pop_back();
-    names += ",stable_cells,stable_median_m,stable_nmad_m,stable_mean_m,stable_std_m";
-    values += "," + std::to_string(figures.cells);
-    for (double value : {figures.median, figures.nmad, figures.mean, figures.std_dev})
-        values += "," + (figures.cells > 0 ? exact_real_text(value) : std::string());
-    return names + "\n" + values + "\n";
-}
-
-std::vector<budget_line> stable_ground_lines(const stable_ground_figures &f)
-{
-    return {
-        {"stable ground, cells", std::to_string(f.cells)},
-        {"stable ground, median", text_printf("%lf m", f.median)},
-        {"stable ground, NMAD", text_printf("%lf m", f.nmad)},
-        {"stable ground, mean", text_printf("%lf m", f.mean)},
-        {"stable ground, std deviation", text_printf("%lf m", f.std_dev)},
+    budget_record record;
+    record.columns.push_back(count_column("stable_cells", static_cast<int64_t>(f.cells)));
+    const struct {
+        const char *column, *label;
+        double value;
+    } figures[] = {
+        {"stable_median_m", "stable ground, median", f.median},
+        {"stable_nmad_m", "stable ground, NMAD", f.nmad},
+        {"stable_mean_m", "stable ground, mean", f.mean},
+        {"stable_std_m", "stable ground, std deviation", f.std_dev},
     };
+    record.lines.push_back(text_line("stable ground, cells", std::to_string(f.cells)));
+    for (const auto &figure : figures) {
+        record.columns.push_back(real_column_if(figure.column, f.cells > 0, figure.value));
+        record.lines.push_back(pieces_line(figure.label, {{"", figure.value, "m"}}));
+    }
+    return record;
 }
 
 void gather_run_stable_ground()

@@ -36,10 +36,8 @@ stable_ground_figures stable_ground(const uint8_t *const *mask, double *const *f
 // into *before (when given, k above 0) the (k - 1)-th, the other middle of an even count.
 double kth_smallest(const std::vector<double> &values, size_t k, double *before = nullptr);
 
-// The budget file's columns of the figures, appended to its text (names, then values).
-std::string with_stable_ground_columns(const std::string &budget_csv, const stable_ground_figures &figures);
-// Their lines in the budget the console and the report show.
-std::vector<budget_line> stable_ground_lines(const stable_ground_figures &figures);
+// The figures as the budget's columns and lines, appended after the change's.
+budget_record stable_ground_record(const stable_ground_figures &figures);
 
 // The run's figures, of the mask of --stable (null without it): gathered before the
 // result grid is made, in the memory the mask's values left (and a test from the stable

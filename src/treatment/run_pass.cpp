@@ -1,0 +1,86 @@
+#include "treatment/run_pass.h"
+
+#include <cmath>
+
+#include "globals/globals.h"
+#include "treatment/change_test.h"
+
+namespace {
+
+// The run's test as the pass takes it: a uniform one as a limit (a confidence level
+// with uniform errors is the limit t * sigma), errors of the cells as grids, a uniform
+// error beside a grid as a grid whose lines are all one line.
+struct run_pass_test {
+    int32_t basis = 1;
+    double hypso = 0.0;
+    bool by_cell = false;
+    cell_errors errors = {nullptr, nullptr, 0.0};
+    std::vector<double> uniform_line[2];
+    std::vector<double *> uniform_rows[2];
+};
+run_pass_test pass_test;
+
+} // namespace
+
+void prepare_run_pass()
+{
+    const change_test test = run_change_test();
+    pass_test = run_pass_test();
+    pass_test.basis = basis;
+    pass_test.hypso = hypso;
+    if (basis != TEST_CONFIDENCE)
+        return;
+    if (!errors_by_cell(test)) {
+        pass_test.basis = TEST_LIMIT;
+        pass_test.hypso = uniform_detection_limit(test);
+        return;
+    }
+    // A cell where either grid has no error has no data: the pass and the map both see
+    // to it, the grids are left as they were read.
+    pass_test.by_cell = true;
+    pass_test.hypso = 0.0;
+    pass_test.errors.t = test.t;
+    double **grids[] = {dtab_sigma1, dtab_sigma2};
+    const double sigmas[] = {sigma_dem1, sigma_dem2};
+    double *const *rows[2];
+    for (int k = 0; k < 2; k++) {
+        rows[k] = grids[k];
+        if (grids[k] != nullptr)
+            continue;
+        pass_test.uniform_line[k].assign(static_cast<size_t>(nb_col), sigmas[k]);
+        pass_test.uniform_rows[k].assign(static_cast<size_t>(nb_lig), pass_test.uniform_line[k].data());
+        rows[k] = pass_test.uniform_rows[k].data();
+    }
+    pass_test.errors.first = rows[0];
+    pass_test.errors.second = rows[1];
+}
+
+const cell_errors *run_cell_errors()
+{
+    return pass_test.by_cell ? &pass_test.errors : nullptr;
+}
+
+void run_difference_of_lines(int32_t first_line, int32_t end_line, const double *line_areas,
+                             difference_part *part)
+{
+    difference_of_lines(dtab_dem1, dtab_dem2, dtab_out, first_line, end_line, nb_col, type_treat, pass_test.basis,
+                        pass_test.hypso, line_areas, part, run_cell_errors());
+}
+
+void run_difference_of_run(int32_t line, int32_t start, int32_t end, double *scratch, const double *line_areas,
+                           difference_part *part)
+{
+    double *first = dtab_dem1[line] + start;
+    double *second = dtab_dem2[line] + start;
+    cell_errors errors = pass_test.errors;
+    double *first_errors = nullptr, *second_errors = nullptr;
+    if (pass_test.by_cell) {
+        first_errors = pass_test.errors.first[line] + start;
+        second_errors = pass_test.errors.second[line] + start;
+        errors.first = &first_errors;
+        errors.second = &second_errors;
+    }
+    difference_of_lines(&first, &second, &scratch, 0, 1, end - start, type_treat, pass_test.basis, pass_test.hypso,
+                        line_areas != nullptr ? line_areas + line : nullptr, part,
+                        pass_test.by_cell ? &errors : nullptr);
+}

@@ -1,0 +1,26 @@
+// The run's difference pass: the kernel of difference.h on the grids of the run, with the
+// run's test (a limit, or a confidence level from each DEM's error).
+#ifndef ORMELIX_RUN_PASS_H
+#define ORMELIX_RUN_PASS_H
+
+#include <cstdint>
+#include <vector>
+
+#include "treatment/change_map.h"
+#include "treatment/difference.h"
+
+// Takes the run's test from the globals; the other calls below need it.
+void prepare_run_pass();
+// The pass over lines [first_line, end_line) of the grids read into the result, into
+// *part; line_areas holds the area of a cell of every line.
+void run_difference_of_lines(int32_t first_line, int32_t end_line, const double *line_areas,
+                             difference_part *part);
+// The pass, with the run's test, over the cells [start, end) of one line of the grids
+// read (their results into scratch), into *part: a budget of part of the grid (a class)
+// taken as the run's own is.
+void run_difference_of_run(int32_t line, int32_t start, int32_t end, double *scratch, const double *line_areas,
+                           difference_part *part);
+// The run's errors of the cells when its test has them by cell (null otherwise).
+const cell_errors *run_cell_errors();
+
+#endif

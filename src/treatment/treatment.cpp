@@ -1,0 +1,124 @@
+#include "treatment/treatment.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+
+#include "console/progress.h"
+#include "globals/given_answers.h"
+#include "globals/globals.h"
+#include "platform/worker_thread.h"
+#include "treatment/change_report.h"
+#include "treatment/class_budget.h"
+#include "treatment/file_forms.h"
+#include "treatment/frame_area.h"
+#include "treatment/run_pass.h"
+#include "treatment/stable_ground.h"
+
+namespace {
+
+// The budget of the run's result and the frame whose cells it weighs, printed once the
+// output is in place.
+budget_record record_out;
+frame_geometry frame_out;
+
+void write_run_output(double d_min, double d_max)
+{
+    progress_phase("writing " + nomim3);
+    if (format_out >= 0 && format_out < FILE_FORM_COUNT)
+        FILE_FORMS[format_out].write_output(d_min, d_max);
+}
+
+// The budget of the result as data, once: the file, the JSON, the console and the report
+// render it.
+void make_run_record(const change_budget &budget)
+{
+    record_out = make_budget_record(budget, type_treat, run_change_test());
+    if (const stable_ground_figures *stable = run_stable_ground())
+        append_record(&record_out, stable_ground_record(*stable));
+}
+
+// The pass alone, in bands of lines for the progress shown.
+void difference_in_bands(const std::vector<double> &line_areas, double *d_min, double *d_max, change_budget *budget)
+{
+    prepare_run_pass();
+    difference_part part;
+    const int32_t band = 64;
+    for (int32_t i = 0; i < nb_lig; i += band) {
+        run_difference_of_lines(i, std::min(i + band, nb_lig), line_areas.data(), &part);
+        progress_to(static_cast<double>(std::min(i + band, nb_lig)) / nb_lig);
+    }
+    finish_difference(&part, 1, nb_lig, nb_col, type_treat, d_min, d_max, budget);
+}
+
+} // namespace
+
+change_gathering run_difference(const std::vector<double> &line_areas, double *d_min, double *d_max,
+                                change_budget *budget)
+{
+    // Line by line on two threads: each line comes from memory once, and the report
+    // takes what it needs of it from the processor's cache.
+    prepare_run_pass();
+    difference_part parts[2];  // the report's gathering reads the test prepared above
+    std::atomic<size_t> lines_done{0};
+    change_gathering gathering = gather_run_change(line_areas, [&](size_t half, size_t line) {
+        const int32_t i = static_cast<int32_t>(line);
+        run_difference_of_lines(i, i + 1, line_areas.data(), &parts[half]);
+        progress_to(static_cast<double>(++lines_done) / nb_lig);
+    });
+    finish_difference(parts, 2, nb_lig, nb_col, type_treat, d_min, d_max, budget);
+    return gathering;
+}
+
+void treatment()
+{
+    frame_out = run_frame_geometry();
+    const std::vector<double> line_areas = line_cell_areas(frame_out);
+    double d_min = 0.0;
+    double d_max = 0.0;
+    change_budget budget;
+    progress_phase("difference");
+    const bool report = CHANGE_REPORTS && answers.report;
+    change_gathering gathering;
+    if (report)
+        gathering = run_difference(line_areas, &d_min, &d_max, &budget);
+    else
+        difference_in_bands(line_areas, &d_min, &d_max, &budget);
+    make_run_record(budget);
+
+    // The budgets per class read the grids only; with a report, they and its map are
+    // made on a thread of their own while the output is written: a raster writer leaves
+    // the second core idle. The map's frame is the one the difference knew: a corner the
+    // writer asks later does not move the pixels.
+    change_picture picture;
+    const auto other_work = [&] {
+        if (report)
+            picture = draw_change_map(&gathering, frame_out);
+        gather_run_class_budgets(line_areas);
+    };
+    worker_thread painter;
+    const bool beside = report && worker_start(&painter);
+    if (beside)
+        worker_post(&painter, other_work);
+    write_run_output(d_min, d_max);
+    if (beside) {
+        worker_wait(&painter);
+        worker_stop(&painter);
+    } else {
+        other_work();
+    }
+    write_budget_file(record_out);
+    write_class_budget_file();
+    if (report)
+        write_change_report(gathering, picture, record_out.lines);
+}
+
+const budget_record &run_budget_record()
+{
+    return record_out;
+}
+
+void print_change_budget()
+{
+    std::fputs(format_change_budget(nomim3, frame_out, record_out.lines).c_str(), stdout);
+}
