@@ -66,6 +66,7 @@ TEST(ChangeMap, TheBinsAddUpToTheBudgetOfEachSide)
         // The map: the change shown, 0 under the limit, none without data.
         EXPECT_FLOAT_EQ(g.pixels.change[0], 0.3f);
         EXPECT_FLOAT_EQ(g.pixels.change[1], 0.0f);
+        EXPECT_FLOAT_EQ(g.pixels.change[8], -0.25f);  // a change of the limit itself is shown
         EXPECT_TRUE(std::isnan(g.pixels.change[5]));
         EXPECT_FLOAT_EQ(g.pixels.elevation[5], 501.0f);
     }

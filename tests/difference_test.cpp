@@ -10,7 +10,9 @@
 
 #include "nrutil.h"
 #include "text/number_text.h"
+#include "globals/globals.h"
 #include "treatment/difference.h"
+#include "treatment/treatment.h"
 
 namespace {
 
@@ -303,6 +305,56 @@ TEST(ChangeBudget, AMillionSmallChangesDoNotDrift)
                        &parts);
     EXPECT_EQ(parts.cells, whole.cells);
     EXPECT_NEAR(compensated_total(parts.output.volume), 100000.0, 1e-9);
+    free_grids(g);
+}
+
+TEST(Difference, ACellWithoutAnErrorHasNoDataAndTheSecondGridStaysAsRead)
+{
+    // 95 % confidence, an error grid for the first DEM without an error in one cell, a
+    // uniform 0.1 m for the second: t sigma is 1.959964 x hypot(s1, 0.1).
+    grids g = make_grids({10.0, 10.0, 10.0, 10.0, 10.0, 10.0}, {9.0, 9.5, 9.0, 10.0, 9.0, 9.9}, 2, 3);
+    double **sigma = dmatrice(3, 2);
+    const double errors[] = {0.1, 0.4, NAN, 0.1, 0.1, 0.1};
+    for (int32_t k = 0; k < 6; k++)
+        sigma[k / 3][k % 3] = errors[k];
+    nb_lig = 2;
+    nb_col = 3;
+    dtab_dem1 = g.first;
+    dtab_dem2 = g.second;
+    dtab_out = g.out;
+    dtab_sigma1 = sigma;
+    dtab_sigma2 = nullptr;
+    nomsigma1 = "sigma_first.asc";
+    nomsigma2.clear();
+    sigma_dem1 = 0.2;
+    sigma_dem2 = 0.1;
+    type_treat = TREAT_SIGNED;
+    basis = TEST_CONFIDENCE;
+    confidence_pct = 95.0;
+    double low = 0.0, high = 0.0;
+    change_budget budget;
+    const change_gathering gathering = run_difference(std::vector<double>(2, 1.0), &low, &high, &budget);
+    // Detected: 1.0 (limit 0.277), not 0.5 (0.808); the cell without an error has no
+    // data; 0.0; 1.0; 0.1 below 0.277.
+    const double want[] = {1.0, 0.0, NAN, 0.0, 1.0, 0.0};
+    for (int32_t k = 0; k < 6; k++) {
+        SCOPED_TRACE(k);
+        const double out = g.out[k / 3][k % 3];
+        if (std::isnan(want[k]))
+            EXPECT_TRUE(std::isnan(out));
+        else
+            EXPECT_EQ(out, want[k]);
+        // The report's map sees what the pass sees.
+        EXPECT_EQ(std::isnan(gathering.pixels.change[k]), std::isnan(want[k]));
+    }
+    EXPECT_EQ(budget.without_data, 1u);
+    EXPECT_EQ(budget.above_detected.cells, 2u);
+    EXPECT_EQ(g.second[0][2], 9.0);  // never marked in place
+    dtab_sigma1 = nullptr;
+    dtab_dem1 = dtab_dem2 = dtab_out = nullptr;
+    nomsigma1.clear();
+    basis = 1;
+    frdmatrice(sigma, 2);
     free_grids(g);
 }
 

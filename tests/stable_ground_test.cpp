@@ -50,4 +50,34 @@ TEST(StableGround, KthSmallestIsTheSortedValue)
     EXPECT_EQ(before, 1.0);
 }
 
+TEST(StableGround, TheFiguresOfTheStableCellsAsASortWouldGiveThem)
+{
+    // first - second on the stable cells with data; the median of an even count is the
+    // mean of its two middle values, the NMAD 1.4826 times the median of the deviations.
+    const struct {
+        const char *what;
+        std::vector<double> change;  // NaN: no data
+        std::vector<uint8_t> stable;
+        double median, nmad;
+    } cases[] = {
+        {"an odd count", {1.0, 2.0, 3.0, 10.0, 5.0}, {1, 1, 1, 1, 1}, 3.0, 1.4826 * 2.0},
+        {"an even count", {1.0, 2.0, 3.0, 10.0, 7.0}, {1, 1, 1, 1, 0}, 2.5, 1.4826 * 1.0},
+        {"five values", {4.0, -1.0, 2.0, 8.0, 3.0}, {1, 1, 1, 1, 1}, 3.0, 1.4826 * 1.0},
+        {"a cell without data left out", {1.0, NAN, 3.0, -6.0, 2.0}, {1, 1, 1, 1, 1}, 1.5, 1.4826 * 1.0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const int32_t columns = static_cast<int32_t>(c.change.size());
+        std::vector<double> first(c.change.size(), 100.0), second(c.change.size());
+        for (size_t j = 0; j < c.change.size(); j++)
+            second[j] = 100.0 - c.change[j];
+        double *first_rows[] = {first.data()}, *second_rows[] = {second.data()};
+        std::vector<uint8_t> stable = c.stable;
+        uint8_t *mask[] = {stable.data()};
+        const stable_ground_figures f = stable_ground(mask, first_rows, second_rows, 1, columns);
+        EXPECT_DOUBLE_EQ(f.median, c.median);
+        EXPECT_DOUBLE_EQ(f.nmad, c.nmad);
+    }
+}
+
 } // namespace
