@@ -91,14 +91,8 @@ double spherical_part(const std::vector<detected_cell> &cells, double sill_share
     const size_t last_line = spacing.north.size() - 1;
     // Cells of one block lie on average 0.52 of its side apart (two points of a square).
     const double within_block = side > 1 ? 0.5214 * static_cast<double>(side) * cell_m : 0.0;
-    const size_t sample = std::min(blocks.size(), CORRELATED_SAMPLED_CELLS);
-    const double stride = static_cast<double>(blocks.size()) / static_cast<double>(sample);
-    std::mt19937_64 random(CORRELATED_SEED);
-    const double start = static_cast<double>(random() >> 11) * (1.0 / 9007199254740992.0) * stride;
-    double total = 0.0;
-    for (size_t s = 0; s < sample; s++) {
-        const size_t i = std::min(blocks.size() - 1, static_cast<size_t>(start + static_cast<double>(s) * stride));
-        const cell_block &origin = blocks[i];
+    // Each block's weight times the weights within the range of it, by their correlation.
+    auto local_sum = [&](const cell_block &origin) {
         // The window of blocks that can lie within the range, from the smallest cells
         // of the lines it spans.
         const double middle_line = std::clamp(origin.line, 0.0, static_cast<double>(last_line));
@@ -126,7 +120,31 @@ double spherical_part(const std::vector<detected_cell> &cells, double sill_share
                     local += (1.0 - spherical(d, range_m)) * j->weight;
             }
         }
-        total += origin.weight * local;
+        return origin.weight * local;
+    };
+    double total = 0.0;
+    if (blocks.size() <= CORRELATED_SAMPLED_CELLS) {
+        for (const cell_block &block : blocks)
+            total += local_sum(block);
+        return sill_share * total;
+    }
+    // Otherwise a systematic sample along the blocks' cumulated weight, so that a small
+    // cluster of heavy cells (a landslide among wide flats) is sampled as much as it
+    // weighs: each hit stands for a stride of weight.
+    double total_weight = 0.0;
+    for (const cell_block &block : blocks)
+        total_weight += block.weight;
+    const double stride = total_weight / static_cast<double>(CORRELATED_SAMPLED_CELLS);
+    std::mt19937_64 random(CORRELATED_SEED);
+    double next = static_cast<double>(random() >> 11) * (1.0 / 9007199254740992.0) * stride;
+    double cumulated = 0.0;
+    for (const cell_block &block : blocks) {
+        cumulated += block.weight;
+        size_t hits = 0;
+        for (; next < cumulated; next += stride)
+            hits++;
+        if (hits > 0)
+            total += static_cast<double>(hits) * local_sum(block) / block.weight;
     }
     return sill_share * total * stride;
 }
@@ -150,13 +168,17 @@ correlated_error correlated_volume_error(const std::vector<detected_cell> &cells
         method = cells.size() <= CORRELATED_EXACT_CELLS ? double_sum_method::exact : double_sum_method::sampled;
     double total = 0.0;
     if (method == double_sum_method::exact) {
+        // Beyond the longer range the correlation is the part left at every distance.
+        const double reach = std::max(model.ranges_m[0], model.ranges_m[1]);
+        const double far = model.correlation(INFINITY);
         double off_diagonal = 0.0;
         for (size_t i = 0; i < cells.size(); i++) {
             const detected_cell &a = cells[i];
             double row = 0.0;
             for (size_t j = i + 1; j < cells.size(); j++) {
                 const detected_cell &b = cells[j];
-                row += model.correlation(metric.distance(a.line, a.column, b.line, b.column)) * b.weight;
+                const double d2 = metric.squared_distance(a.line, a.column, b.line, b.column);
+                row += (d2 >= reach * reach ? far : model.correlation(std::sqrt(d2))) * b.weight;
             }
             off_diagonal += a.weight * row;
         }

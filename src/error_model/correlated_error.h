@@ -43,7 +43,7 @@ enum class double_sum_method { automatic, exact, sampled };
 constexpr size_t CORRELATED_EXACT_CELLS = 10000;
 // Beyond, the sum is sampled from this many cells, each against every cell within the
 // model's ranges (blocks of cells for a long range).
-constexpr size_t CORRELATED_SAMPLED_CELLS = 20000;
+constexpr size_t CORRELATED_SAMPLED_CELLS = 5000;
 constexpr uint64_t CORRELATED_SEED = 20220101;
 
 // σ_V of cells in any order. Sampled: the nugget's part and the part correlated at

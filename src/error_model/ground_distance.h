@@ -27,12 +27,16 @@ public:
     explicit ground_metric(const frame_geometry &frame);
     double distance(double line1, double column1, double line2, double column2) const
     {
+        return std::sqrt(squared_distance(line1, column1, line2, column2));
+    }
+    double squared_distance(double line1, double column1, double line2, double column2) const
+    {
         const double middle = 0.5 * (line1 + line2) + 0.5;
         const size_t last = spacing.east.size() - 1;
         const size_t i = middle <= 0.0 ? 0 : std::min(static_cast<size_t>(middle), last);
         const double east = (column2 - column1) * spacing.east[i];
         const double north = (line2 - line1) * spacing.north[i];
-        return std::sqrt(east * east + north * north);
+        return east * east + north * north;
     }
     // The smaller side of a cell and the frame's half diagonal, both measured at the
     // frame's middle line.
