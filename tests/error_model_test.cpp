@@ -11,7 +11,10 @@
 #include <random>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "error_model/correlated_error.h"
+#include "error_model/correlation_figures.h"
 #include "error_model/slope_sigma.h"
 #include "error_model/terrain_slope.h"
 #include "error_model/variogram.h"
@@ -315,6 +318,62 @@ TEST(ErrorModel, SlopeOnAFrameInDegreesUsesGroundDistances)
     }
     const std::vector<double> slopes = horn_slope_grid(rows.data(), frame);
     EXPECT_NEAR(std::tan(slopes[12] * PI / 180.0), 3600.0 / 55800.0, 0.002 * 3600.0 / 55800.0);
+}
+
+TEST(ErrorModel, FiguresRenderWithTheirLabelsAndExactReals)
+{
+    // A field of planted correlation through the whole chain: model, collector filled
+    // on two runs of lines and merged, errors, renderings.
+    const size_t n = 256;
+    const frame_geometry frame = metric_frame(n, n, 3.0);
+    correlation_figures figures = correlation_model(spherical_field(n, 10.0, 1.0, 23), frame);
+    ASSERT_TRUE(figures.available) << figures.reason;
+    correlated_error_collector upper, lower;
+    for (int32_t i = 0; i < 256; i++)
+        for (int32_t j = 0; j < 256; j += 3)
+            (i < 128 ? upper : lower).add(i, j, 0.2 * 9.0, (i + j) % 2 == 0);
+    upper.merge(lower);
+    finish_correlation(&figures, upper, frame);
+    figures.sigma_by_slope = {slope_sigma_bin{2.5, 0.0, 5.0, 0.1, 400}, slope_sigma_bin{0.1 + 0.2, 5.0, 9.0, 0.3, 400}};
+    const correlated_volume_errors &e = figures.errors;
+    EXPECT_EQ(e.above.cells + e.below.cells, e.net.cells);
+    // Both directions share the survey's error: the net's exceeds either side's.
+    EXPECT_GT(e.net.error_m3, std::max(e.above.error_m3, e.below.error_m3));
+
+    const nlohmann::json json = nlohmann::json::parse(correlation_json(figures));
+    EXPECT_EQ(json.at("ranges_m").at(1).get<double>(), figures.model.ranges_m[1]);
+    EXPECT_EQ(json.at("sills").at(0).get<double>(), figures.model.sills[0]);
+    EXPECT_EQ(json.at("nugget").get<double>(), figures.model.nugget);
+    EXPECT_EQ(json.at("variance").get<double>(), figures.model.variance);
+    EXPECT_EQ(json.at("above_error_m3").get<double>(), e.above.error_m3);
+    EXPECT_EQ(json.at("below_error_m3").get<double>(), e.below.error_m3);
+    EXPECT_EQ(json.at("net_error_m3").get<double>(), e.net.error_m3);
+    EXPECT_EQ(json.at("above_effective_cells").get<double>(), e.above.effective_cells);
+    EXPECT_EQ(json.at("below_effective_cells").get<double>(), e.below.effective_cells);
+    EXPECT_EQ(json.at("sigma_by_slope").at(1).at("slope_deg").get<double>(), 0.1 + 0.2);
+    EXPECT_EQ(json.at("sigma_by_slope").at(1).at("sigma_m").get<double>(), 0.3);
+
+    const std::vector<correlation_line> lines = correlation_lines(figures, 100.0, 50.0, 50.0);
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines[0].label, "first above second, error with correlation");
+    EXPECT_EQ(lines[1].label, "first below second, error with correlation");
+    EXPECT_EQ(lines[2].label, "net volume, error with correlation");
+    EXPECT_NE(lines[0].value.find(" m3 ("), std::string::npos);
+    const std::vector<correlation_row> rows = correlation_rows(figures);
+    EXPECT_EQ(rows[2].value, e.net.error_m3);
+
+    // Too little stable ground: one line why, nulls in the JSON, empty columns.
+    correlation_figures left_out = correlation_model(std::vector<float>(n * n, NAN), frame);
+    EXPECT_FALSE(left_out.available);
+    EXPECT_EQ(left_out.reason, "fewer than 1000 stable cells (0)");
+    const std::vector<correlation_line> why = correlation_lines(left_out, 1.0, 1.0, 0.0);
+    ASSERT_EQ(why.size(), 1u);
+    EXPECT_EQ(why[0].value, "left out: fewer than 1000 stable cells (0)");
+    const nlohmann::json nulls = nlohmann::json::parse(correlation_json(left_out));
+    EXPECT_TRUE(nulls.at("net_error_m3").is_null());
+    EXPECT_EQ(nulls.at("reason").get<std::string>(), left_out.reason);
+    for (const correlation_row &row : correlation_rows(left_out))
+        EXPECT_TRUE(std::isnan(row.value)) << row.column;
 }
 
 } // namespace
