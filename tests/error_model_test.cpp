@@ -18,6 +18,7 @@
 #include "error_model/slope_sigma.h"
 #include "error_model/terrain_slope.h"
 #include "error_model/variogram.h"
+#include "error_model/variogram_picture.h"
 
 namespace {
 
@@ -361,6 +362,18 @@ TEST(ErrorModel, FiguresRenderWithTheirLabelsAndExactReals)
     EXPECT_NE(lines[0].value.find(" m3 ("), std::string::npos);
     const std::vector<correlation_row> rows = correlation_rows(figures);
     EXPECT_EQ(rows[2].value, e.net.error_m3);
+
+    // The picture: a point a bin with pairs, the model, both ranges marked.
+    const std::string svg = variogram_svg(figures.variogram, figures.model);
+    size_t points = 0, circles = 0;
+    for (const variogram_bin &bin : figures.variogram)
+        points += bin.pairs > 0;
+    for (size_t at = svg.find("<circle"); at != std::string::npos; at = svg.find("<circle", at + 1))
+        circles++;
+    EXPECT_EQ(circles, points);
+    EXPECT_NE(svg.find("class=\"model\""), std::string::npos);
+    EXPECT_EQ(svg.find("class=\"range\"") != std::string::npos, figures.model.sills[0] + figures.model.sills[1] > 0.0);
+    EXPECT_EQ(svg.rfind("</svg>"), svg.size() - 7);
 
     // Too little stable ground: one line why, nulls in the JSON, empty columns.
     correlation_figures left_out = correlation_model(std::vector<float>(n * n, NAN), frame);
