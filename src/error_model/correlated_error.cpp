@@ -184,9 +184,13 @@ correlated_error correlated_volume_error(const std::vector<detected_cell> &cells
         }
         total = sum_squares + 2.0 * off_diagonal;
     } else {
-        std::vector<detected_cell> ordered = cells;
-        if (!std::is_sorted(ordered.begin(), ordered.end(), line_order))
-            std::sort(ordered.begin(), ordered.end(), line_order);
+        // The pass gives its cells in the lines' order; others are sorted in a copy.
+        std::vector<detected_cell> sorted;
+        if (!std::is_sorted(cells.begin(), cells.end(), line_order)) {
+            sorted = cells;
+            std::sort(sorted.begin(), sorted.end(), line_order);
+        }
+        const std::vector<detected_cell> &ordered = sorted.empty() ? cells : sorted;
         const double variance = model.variance > 0.0 ? model.variance : 1.0;
         const double everywhere = std::max(0.0, 1.0 - (model.nugget + model.sills[0] + model.sills[1]) / variance);
         total = model.nugget / variance * sum_squares + everywhere * sum * sum;
