@@ -27,6 +27,7 @@
 #include "treatment/treatment.h"
 #include "treatment/change_test.h"
 #include "treatment/class_budget.h"
+#include "treatment/correlated_budget.h"
 #include "treatment/file_forms.h"
 #include "treatment/stable_ground.h"
 
@@ -319,9 +320,10 @@ int read_command_line(const std::vector<std::string> &arguments)
     app.add_option("--stable", given.stable, "cells where MASK is not 0 are stable ground: their change in the budget")
         ->option_text("MASK");
     app.add_option("--sigma", given.sigma,
-                   "each DEM's error, metres or an error grid (.asc, .tif) on its cells; stable: the NMAD of --stable")
+                   "each DEM's error, metres or an error grid (.asc, .tif) on its cells; stable: the NMAD of "
+                   "--stable; stable-slope: its NMAD by the first DEM's slope")
         ->expected(1, 2)
-        ->option_text("S1 S2|stable");
+        ->option_text("S1 S2|stable|stable-slope");
     app.add_option("--confidence", given.confidence, "the confidence level of the test, in percent (with --sigma)")
         ->option_text("C");
     app.add_flag("--no-report", given.no_report, "write no STEM_report.html");
@@ -354,10 +356,11 @@ int read_command_line(const std::vector<std::string> &arguments)
     double level = 0.0;
     if (confidence && !read_confidence_level(std::to_string(given.confidence), &level))
         return usage_error("--confidence: give a percentage above 0 and below 100, such as 95");
-    if (given.sigma.size() == 1 && given.sigma[0] != "stable")
-        return usage_error("--sigma: give both DEMs' errors, S1 S2, or stable");
-    if (given.sigma.size() == 1 && given.stable.empty())
-        return usage_error("--sigma stable: the NMAD of the stable ground needs --stable MASK");
+    const bool from_stable = given.sigma.size() == 1 && (given.sigma[0] == "stable" || given.sigma[0] == "stable-slope");
+    if (given.sigma.size() == 1 && !from_stable)
+        return usage_error("--sigma: give both DEMs' errors, S1 S2, stable or stable-slope");
+    if (from_stable && given.stable.empty())
+        return usage_error("--sigma " + given.sigma[0] + ": the NMAD of the stable ground needs --stable MASK");
     for (const std::string &error : given.sigma) {
         double value = 0.0;
         int32_t form = -1;
@@ -397,7 +400,10 @@ void command_line_opening()
     if (!given.sigma.empty()) {
         basis = TEST_CONFIDENCE;
         confidence_pct = given.confidence;
-        if (given.sigma[0] == "stable") {
+        if (given.sigma[0] == "stable-slope") {
+            // Each cell's error of the change from the first DEM's slope there.
+            run_sigma_by_slope();
+        } else if (given.sigma[0] == "stable") {
             // The change's deviation is the NMAD of the stable ground: each DEM takes its
             // share, so that the root sum of their squares is it.
             sigma_dem1 = sigma_dem2 = run_stable_ground()->nmad / std::sqrt(2.0);
@@ -427,7 +433,7 @@ void command_line_results()
     if (answers.quiet)
         return;
     if (answers.json) {
-        std::fputs(budget_json(run_budget_record().columns).c_str(), stdout);
+        std::fputs(budget_json(run_budget_record()).c_str(), stdout);
     } else {
         print_change_budget();
         if (answers.report)
@@ -436,10 +442,10 @@ void command_line_results()
     std::fflush(stdout);
 }
 
-std::string budget_json(const std::vector<budget_column> &columns)
+std::string budget_json(const budget_record &record)
 {
     nlohmann::ordered_json object = nlohmann::ordered_json::object();
-    for (const budget_column &column : columns) {
+    for (const budget_column &column : record.columns) {
         if (column.kind == budget_column::COUNT)
             object[column.name] = column.count;
         else if (column.kind == budget_column::REAL)
@@ -447,5 +453,7 @@ std::string budget_json(const std::vector<budget_column> &columns)
         else
             object[column.name] = nullptr;
     }
+    for (const auto &more : record.objects)
+        object[more.first] = nlohmann::ordered_json::parse(more.second);
     return object.dump() + "\n";
 }

@@ -26,9 +26,9 @@ void command_line_opening();
 // or nothing with --quiet.
 void command_line_results();
 
-// The budget file's columns as one JSON object, its keys the names in their order;
-// counts stay integers, reals the very doubles, an empty value (or a real that is not a
-// finite number) null.
-std::string budget_json(const std::vector<budget_column> &columns);
+// The budget as one JSON object: the budget file's columns, its keys the names in their
+// order (counts stay integers, reals the very doubles, an empty value or a real that is
+// not a finite number null), then the objects of the other steps.
+std::string budget_json(const budget_record &record);
 
 #endif

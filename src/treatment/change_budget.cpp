@@ -209,13 +209,17 @@ std::string csv_text(const std::vector<budget_column> &columns)
 
 budget_record make_budget_record(const change_budget &budget, int32_t type_treat, const change_test &test)
 {
-    return {budget_columns(budget, type_treat, test), budget_lines(budget, type_treat, test)};
+    budget_record record;
+    record.columns = budget_columns(budget, type_treat, test);
+    record.lines = budget_lines(budget, type_treat, test);
+    return record;
 }
 
 void append_record(budget_record *into, const budget_record &more)
 {
     into->columns.insert(into->columns.end(), more.columns.begin(), more.columns.end());
     into->lines.insert(into->lines.end(), more.lines.begin(), more.lines.end());
+    into->objects.insert(into->objects.end(), more.objects.begin(), more.objects.end());
 }
 
 std::vector<budget_line> budget_lines(const change_budget &budget, int32_t type_treat, bool eliminated,

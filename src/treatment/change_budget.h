@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "treatment/change_test.h"
@@ -104,6 +105,8 @@ std::string csv_text(const std::vector<budget_column> &columns);
 struct budget_record {
     std::vector<budget_column> columns;
     std::vector<budget_line> lines;
+    // Objects the JSON adds after the columns: a name and the object's JSON text.
+    std::vector<std::pair<std::string, std::string>> objects;
 };
 budget_record make_budget_record(const change_budget &budget, int32_t type_treat, const change_test &test);
 void append_record(budget_record *into, const budget_record &more);

@@ -470,6 +470,7 @@ std::string change_report_html(const change_report &r, const change_distribution
         }
         html += "</table>";
     }
+    html += r.sections;
     html += "</main></body></html>\n";
     return html;
 }
@@ -569,7 +570,7 @@ change_picture draw_change_map(change_gathering *gathering, const frame_geometry
 }
 
 std::string run_change_report_html(const change_gathering &g, const change_picture &picture,
-                                   const std::vector<budget_line> &budget)
+                                   const std::vector<budget_line> &budget, const std::string &sections)
 {
     change_report r;
     r.frame = run_frame_geometry();
@@ -583,6 +584,7 @@ std::string run_change_report_html(const change_gathering &g, const change_pictu
     r.image_height = picture.height;
     r.metres_per_unit = ground_metres_per_unit(r.frame);
     r.budget = budget;
+    r.sections = sections;
     r.classes = run_class_table();
     const bool has_corner = Coord_UTM_dem1_OK != 0 || Coord_UTM_dem2_OK != 0;
     // Each grid as read; the rows after the output's are the result's frame.
@@ -616,9 +618,9 @@ std::string run_change_report_html(const change_gathering &g, const change_pictu
 }
 
 void write_change_report(const change_gathering &gathering, const change_picture &picture,
-                         const std::vector<budget_line> &budget)
+                         const std::vector<budget_line> &budget, const std::string &sections)
 {
-    const std::string html = run_change_report_html(gathering, picture, budget);
+    const std::string html = run_change_report_html(gathering, picture, budget, sections);
     FILE *fp = create_output_file(change_report_path(), "wb");
     if (std::fwrite(html.data(), 1, html.size(), fp) != html.size())
         stop_output_failed(fp);

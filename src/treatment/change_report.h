@@ -44,6 +44,7 @@ struct change_report {
     size_t image_width = 0, image_height = 0;
     double metres_per_unit = 1.0;     // on the ground, per unit of the frame's x coordinate
     std::vector<std::vector<std::string>> classes;  // the budget per class: a header row, a row a class
+    std::string sections;             // HTML sections other steps add at the end
 };
 // The whole HTML text, the map being the PNG whose base64 is given.
 std::string change_report_html(const change_report &report, const change_distribution &distribution,
@@ -66,12 +67,13 @@ struct change_picture {
 };
 change_picture draw_change_map(change_gathering *gathering, const frame_geometry &frame);
 // The report of the run from what was gathered, its map, and the globals.
-// budget holds the figures of the run's budget, in the console's order.
+// budget holds the figures of the run's budget, in the console's order; sections, the
+// HTML of what other steps of the run add at the end (the error model's variogram).
 std::string run_change_report_html(const change_gathering &gathering, const change_picture &picture,
-                                   const std::vector<budget_line> &budget);
+                                   const std::vector<budget_line> &budget, const std::string &sections = "");
 // Makes and writes it, once the output is written.
 void write_change_report(const change_gathering &gathering, const change_picture &picture,
-                         const std::vector<budget_line> &budget);
+                         const std::vector<budget_line> &budget, const std::string &sections = "");
 // False in a build without reports (cmake -DORMELIX_REPORT=OFF), which `make bench`
 // times to weigh them.
 #if defined(ORMELIX_REPORT) && !ORMELIX_REPORT

@@ -10,6 +10,7 @@
 #include "platform/worker_thread.h"
 #include "treatment/change_report.h"
 #include "treatment/class_budget.h"
+#include "treatment/correlated_budget.h"
 #include "treatment/file_forms.h"
 #include "treatment/frame_area.h"
 #include "treatment/run_pass.h"
@@ -79,12 +80,14 @@ void treatment()
     change_budget budget;
     progress_phase("difference");
     const bool report = CHANGE_REPORTS && answers.report;
+    model_run_correlation();
     change_gathering gathering;
     if (report)
         gathering = run_difference(line_areas, &d_min, &d_max, &budget);
     else
         difference_in_bands(line_areas, &d_min, &d_max, &budget);
     make_run_record(budget);
+    finish_run_correlation(line_areas, budget, &record_out);
 
     // The budgets per class read the grids only; with a report, they and its map are
     // made on a thread of their own while the output is written: a raster writer leaves
@@ -110,7 +113,7 @@ void treatment()
     write_budget_file(record_out);
     write_class_budget_file();
     if (report)
-        write_change_report(gathering, picture, record_out.lines);
+        write_change_report(gathering, picture, record_out.lines, run_correlation_html());
 }
 
 const budget_record &run_budget_record()
