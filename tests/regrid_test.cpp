@@ -10,9 +10,9 @@
 namespace {
 
 // 10 lines by 20 columns of 30 m cells, lower-left corner 1000 2000.
-const cell_frame FIRST = {true, 10, 20, 1000.0, 2000.0, 30.0, 30.0};
+const grid_frame FIRST = {true, 10, 20, 1000.0, 2000.0, 30.0, 30.0};
 
-cell_frame frame(int32_t lines, int32_t columns, double xll, double yll, double dx, double dy)
+grid_frame frame(int32_t lines, int32_t columns, double xll, double yll, double dx, double dy)
 {
     return {true, lines, columns, xll, yll, dx, dy};
 }
@@ -36,7 +36,7 @@ TEST(FrameStep, PlacesTheResultOnTheFirstGridsCells)
 {
     const struct {
         const char *what;
-        cell_frame second;
+        grid_frame second;
         frame_step_kind kind;
         int32_t lines, columns, first_line, first_column, second_line, second_column;
         double xll, yll;
