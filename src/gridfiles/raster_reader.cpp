@@ -184,8 +184,8 @@ void create_descriptor(input_grid &grid)
                          std::fflush(grid.fd) == 0;
     if (!written) {
         const int error = errno;
-        std::printf("\n\tWarning: the descriptor %s cannot be created (%s); the run goes on with the "
-                    "answers given.\n",
+        std::printf("\n\tWarning: the descriptor %s cannot be created (%s); the run goes on with the answers "
+                    "given.\n",
                     grid.nomdescr.c_str(), std::strerror(error));
         // Nothing half-written is left to stop later runs on this grid.
         if (grid.fd != nullptr) {
