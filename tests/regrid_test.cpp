@@ -158,3 +158,23 @@ TEST(FrameStep, AreaMeansWeighTheCellsInsideAndNeedHalfTheCell)
     area_mean_fill(source.view(), half.view(), {1.0, 2.0, 0.0, 2.0});
     EXPECT_DOUBLE_EQ(half.rows[0][0], (1 + 11) / 2.0);
 }
+
+// The area mean has no data where the source's cells with data cover less than half of
+// the target cell: n x n source cells under one target cell, k of them with data.
+TEST(FrameStep, AreaMeansHaveNoDataBelowHalfCover)
+{
+    for (int32_t n : {2, 3, 4}) {
+        for (int32_t k = 0; k <= n * n; k++) {
+            SCOPED_TRACE(std::to_string(k) + " of " + std::to_string(n * n) + " cells with data");
+            small_grid source(n, n, NAN);
+            for (int32_t cell = 0; cell < k; cell++)
+                source.rows[static_cast<size_t>(cell / n)][static_cast<size_t>(cell % n)] = 5.0;
+            small_grid target(1, 1, -1.0);
+            area_mean_fill(source.view(), target.view(), {0.0, double(n), 0.0, double(n)});
+            if (2 * k >= n * n)
+                EXPECT_DOUBLE_EQ(target.rows[0][0], 5.0);
+            else
+                EXPECT_TRUE(std::isnan(target.rows[0][0])) << target.rows[0][0];
+        }
+    }
+}
