@@ -84,7 +84,7 @@ reading read_file(const uint8_t *data, size_t size, bool two_threads, const deco
         const geotiff_layout &layout = file.layout;
         FUZZ_CHECK(layout.lines > 0 && layout.columns > 0 && layout.blocks > 0);
         FUZZ_CHECK(std::isfinite(layout.placement.xll) && std::isfinite(layout.placement.yll));
-        FUZZ_CHECK(layout.placement.cellsize > 0 && layout.placement.cellsize_y > 0);
+        FUZZ_CHECK(layout.placement.dx > 0 && layout.placement.dy > 0);
         const uint64_t line_bytes = TIFFScanlineSize64(file.stream.tif);
         if (static_cast<int64_t>(layout.lines) * layout.columns <= limits.cells &&
             layout.block_bytes <= limits.block_bytes && line_bytes <= limits.block_bytes) {
@@ -113,7 +113,7 @@ void check_written(const reading &r)
 {
     const int32_t lines = r.layout.lines, columns = r.layout.columns;
     // A corner so far out that its top is beyond the doubles cannot be written.
-    if (!std::isfinite(r.layout.placement.yll + lines * r.layout.placement.cellsize_y))
+    if (!std::isfinite(r.layout.placement.yll + lines * r.layout.placement.dy))
         return;
     double **grid = dmatrice(columns, lines);
     FUZZ_CHECK(grid != nullptr);
@@ -125,7 +125,7 @@ void check_written(const reading &r)
     FUZZ_CHECK(out != nullptr);
     std::string failure;
     FUZZ_CHECK(write_geotiff(out, NAME, grid, lines, columns, r.layout.placement.xll, r.layout.placement.yll,
-                             r.layout.placement.cellsize, r.layout.placement.cellsize_y, r.layout.keys, &failure));
+                             r.layout.placement.dx, r.layout.placement.dy, r.layout.keys, &failure));
     FUZZ_CHECK(std::fseek(out, 0, SEEK_END) == 0);
     std::vector<uint8_t> bytes(static_cast<size_t>(std::ftell(out)));
     std::rewind(out);
@@ -136,8 +136,8 @@ void check_written(const reading &r)
     FUZZ_CHECK(back.read);
     FUZZ_CHECK(back.layout.lines == lines && back.layout.columns == columns);
     FUZZ_CHECK(back.layout.placement.xll == r.layout.placement.xll);
-    FUZZ_CHECK(back.layout.placement.cellsize == r.layout.placement.cellsize);
-    FUZZ_CHECK(back.layout.placement.cellsize_y == r.layout.placement.cellsize_y);
+    FUZZ_CHECK(back.layout.placement.dx == r.layout.placement.dx);
+    FUZZ_CHECK(back.layout.placement.dy == r.layout.placement.dy);
     for (size_t k = 0; k < r.cells.size(); k++) {
         const double value = r.cells[k];
         if (value != value)

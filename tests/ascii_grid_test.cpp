@@ -11,6 +11,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "gridfiles/input_grid.h"
 #include "gridfiles/raster_pair.h"
 #include "nrutil.h"
 #include "globals/globals.h"
@@ -455,8 +456,11 @@ protected:
     }
 };
 
-TEST_F(AsciiLecture, FirstAndSecondGridFillTheirGlobals)
+TEST_F(AsciiLecture, FirstAndSecondGridFillTheirGlobalsAndReturnTheirFrames)
 {
+    // The corner and cells go back with the grid: only the dialogue's adapter puts them
+    // into the globals of the frame.
+    X_min = Y_min = dpix_size = nodata = -1.0;
     f1 = std::fopen(write_file("north.asc", HEADER_2x3 + "1 2.5 -3 400 0.125 6").c_str(), "r");
     nomim1 = "c:\\images\\site\\north.asc";
     testing::internal::CaptureStdout();
@@ -465,9 +469,15 @@ TEST_F(AsciiLecture, FirstAndSecondGridFillTheirGlobals)
     EXPECT_EQ(f1, nullptr);
     EXPECT_EQ(nb_col, 3);
     EXPECT_EQ(nb_lig, 2);
-    EXPECT_EQ(X_min, 100.5);
-    EXPECT_EQ(dpix_size, 25.0);
-    EXPECT_EQ(nodata, -99.0);
+    const grid_frame &first = first_input().frame;
+    EXPECT_TRUE(first.has_corner);
+    EXPECT_EQ(first.lines, 2);
+    EXPECT_EQ(first.columns, 3);
+    EXPECT_EQ(first.xll, 100.5);
+    EXPECT_EQ(first.dx, 25.0);
+    EXPECT_EQ(first.dy, 25.0);
+    EXPECT_TRUE(first.has_nodata);
+    EXPECT_EQ(first.nodata, -99.0);
     EXPECT_EQ(dtab_dem1[1][0], 400.0);
 
     f2 = std::fopen(write_file("south.asc", "ncols 3\nnrows 2\nxllcenter 10\nyllcorner 20\ncellsize 25.7\n"
@@ -481,10 +491,14 @@ TEST_F(AsciiLecture, FirstAndSecondGridFillTheirGlobals)
     EXPECT_EQ(f2, nullptr);
     EXPECT_EQ(nb_col2, 3);
     EXPECT_EQ(nb_lig2, 2);
-    EXPECT_EQ(X_min, 10.0 - 25.7 / 2);
-    EXPECT_EQ(Y_min, 20.0);
+    const grid_frame &second = second_input().frame;
+    EXPECT_EQ(second.xll, 10.0 - 25.7 / 2);
+    EXPECT_EQ(second.yll, 20.0);
+    EXPECT_EQ(second.dx, 25.7);
     EXPECT_EQ(pix_size2, 25);
-    EXPECT_EQ(nodata, -99.0);  // this header has none
+    EXPECT_FALSE(second.has_nodata);  // this header has none
+    for (double global : {X_min, Y_min, dpix_size, nodata})
+        EXPECT_EQ(global, -1.0);
     EXPECT_EQ(dtab_dem2[0][0], -1.0);
     EXPECT_EQ(dtab_dem2[1][2], -6.0);
     EXPECT_EQ(dtab_dem1[1][2], 6.0);

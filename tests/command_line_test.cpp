@@ -11,6 +11,7 @@
 #endif
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 #include <string>
@@ -339,6 +340,62 @@ std::string terminal_errors(const std::string &folder, const std::vector<std::st
 
 // A line a phase on a terminal, its bar full at the end, the message of a stop on a line
 // of its own; nothing when standard error is a file or with --quiet.
+// A grid beside the DEMs lies on the first DEM's own cells (dem_2015.tif: 41 x 41 cells
+// of 30 m, lower-left corner 483285 5627295) to 1/1000 of a cell and a millionth of its
+// size, or the run stops.
+TEST_F(CommandLine, GridsBesideTheDemsLieOnItsCellsOrStopTheRun)
+{
+    put_real_epochs();
+    const std::string dem = "(41 lines and 41 columns, lower-left corner 483285.000000 5627295.000000)";
+    const std::string demcells = "the DEM's corner 483285.000000 5627295.000000, cells of 30.000000): an error grid "
+                                 "lies on the cells of its DEM.";
+    const struct {
+        const char *option;
+        double xll, yll, cellsize;
+        int status;
+        std::string message;  // after "ormelix: The ... grid.asc"
+    } cases[] = {
+        {"--classes", 483300.0, 5627295.0, 30.0, 1,
+         "The class grid grid.asc does not lie on the cells of the first DEM dem_2015.tif " + dem +
+             ": it has 41 lines and 41 columns, lower-left corner 483300.000000 5627295.000000.\n"},
+        {"--classes", 483285.0, 5627295.06, 30.0, 1, "lower-left corner 483285.000000 5627295.060000.\n"},
+        {"--classes", 483285.0, 5627295.0, 30.00006, 1,
+         "The class grid grid.asc does not lie on the cells of the first DEM dem_2015.tif " + dem +
+             ": it has 41 lines and 41 columns, lower-left corner 483285.000000 5627295.000000.\n"},
+        {"--classes", 483285.015, 5627294.985, 30.000015, 0, ""},
+        {"--stable", 483270.0, 5627295.0, 30.0, 1,
+         "The stable-ground mask grid.asc does not lie on the cells of the first DEM dem_2015.tif " + dem +
+             ": it has 41 lines and 41 columns, lower-left corner 483270.000000 5627295.000000.\n"},
+        {"--stable", 483285.0, 5627295.0, 29.99994, 1, "The stable-ground mask grid.asc does not lie"},
+        {"--sigma", 483300.0, 5627295.0, 30.0, 1,
+         "The error grid grid.asc lies on other cells than its DEM (corner 483300.000000 5627295.000000, cells of "
+         "30.000000; " + demcells + "\n"},
+        {"--sigma", 483285.0, 5627295.0, 30.00006, 1,
+         "The error grid grid.asc lies on other cells than its DEM (corner 483285.000000 5627295.000000, cells of "
+         "30.000060; " + demcells + "\n"},
+        {"--sigma", 483284.985, 5627295.0, 30.0, 0, ""},
+    };
+    for (const auto &c : cases) {
+        // Six decimals are every digit of these headers.
+        SCOPED_TRACE(std::string(c.option) + " " + std::to_string(c.xll) + " " + std::to_string(c.yll) + " " +
+                     std::to_string(c.cellsize));
+        std::string grid = "ncols 41\nnrows 41\nxllcorner " + std::to_string(c.xll) + "\nyllcorner " +
+                           std::to_string(c.yll) + "\ncellsize " + std::to_string(c.cellsize) +
+                           "\nNODATA_value -9999\n";
+        for (int k = 0; k < 41 * 41; k++)
+            grid += k % 41 == 40 ? "1\n" : "1 ";
+        write_file(site("grid.asc"), grid);
+        std::vector<std::string> arguments = {"dem_2015.tif", "dem_2020.tif", "out.asc", c.option, "grid.asc"};
+        if (std::string(c.option) == "--sigma")
+            arguments.insert(arguments.end(), {"0.1", "--confidence", "95"});
+        const e2e::run_result r = run(arguments);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_NE(r.errors.find(c.message), std::string::npos) << r.errors;
+        EXPECT_EQ(file_exists(site("out.asc")), c.status == 0);
+        std::remove(site("out.asc").c_str());
+    }
+}
+
 TEST_F(CommandLine, ProgressOnATerminalOnly)
 {
     put_real_epochs();

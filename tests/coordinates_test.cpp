@@ -167,12 +167,14 @@ TEST(CarriedPositions, StayWithinAHundredthOfACellOfProjsOwn)
 {
     struct case_of_grids {
         int from, to;
-        placed_cells target, source;
+        grid_frame target, source;
         bool some_carried;
     };
     const case_of_grids cases[] = {
-        {32632, 32633, {300, 400, 483285.0, 5627295.0, 30.0, 30.0}, {500, 500, 60000.0, 5640000.0, 30.0, 30.0}, false},
-        {4326, 32633, {300, 300, -5.0, 70.0, 0.02, 0.01}, {400, 400, -300000.0, 7850000.0, 1000.0, 1000.0}, true},
+        {32632, 32633, {true, 300, 400, 483285.0, 5627295.0, 30.0, 30.0},
+         {true, 500, 500, 60000.0, 5640000.0, 30.0, 30.0}, false},
+        {4326, 32633, {true, 300, 300, -5.0, 70.0, 0.02, 0.01}, {true, 400, 400, -300000.0, 7850000.0, 1000.0, 1000.0},
+         true},
     };
     for (const case_of_grids &c : cases) {
         SCOPED_TRACE(c.from);

@@ -81,8 +81,8 @@ TEST(GeotiffReader, EveryVariantOfARealModelReadsAsGdalReadsIt)
         // PixelIsPoint's tiepoint is half a cell inside: the corner is GDAL's all the same.
         EXPECT_NEAR(r.layout.placement.xll, ELEV_LEFT, 1e-12);
         EXPECT_NEAR(r.layout.placement.yll, ELEV_TOP - 90 * ELEV_DY, 1e-12);
-        EXPECT_DOUBLE_EQ(r.layout.placement.cellsize, ELEV_DX);
-        EXPECT_DOUBLE_EQ(r.layout.placement.cellsize_y, ELEV_DY);
+        EXPECT_DOUBLE_EQ(r.layout.placement.dx, ELEV_DX);
+        EXPECT_DOUBLE_EQ(r.layout.placement.dy, ELEV_DY);
         ASSERT_EQ(r.cells.size(), expected.size());
         size_t wrong = 0;
         for (size_t k = 0; k < expected.size(); k++)
@@ -153,7 +153,7 @@ TEST(GeotiffReader, TheCellsArePlacedAsGdalPlacesThem)
     };
     for (const placement_case &c : cases) {
         SCOPED_TRACE(c.what);
-        geotiff_placement placement;
+        grid_frame placement;
         geotiff_fault fault;
         const bool placed =
             place_geotiff_cells(c.scale, c.tiepoints, c.transformation, c.point, 41, &placement, &fault);
@@ -162,8 +162,8 @@ TEST(GeotiffReader, TheCellsArePlacedAsGdalPlacesThem)
         if (placed) {
             EXPECT_EQ(placement.xll, c.xll);
             EXPECT_EQ(placement.yll, c.yll);
-            EXPECT_EQ(placement.cellsize, 30.0);
-            EXPECT_EQ(placement.cellsize_y, 30.0);
+            EXPECT_EQ(placement.dx, 30.0);
+            EXPECT_EQ(placement.dy, 30.0);
         } else {
             EXPECT_NE(geotiff_fault_message("c:\\images\\site\\t.tif", fault).find(c.message), std::string::npos)
                 << geotiff_fault_message("c:\\images\\site\\t.tif", fault);
@@ -188,14 +188,14 @@ TEST(GeotiffReader, CellsThatAreNotSquareKeepTheirWidthAndHeight)
          0.008333333333333333},
     };
     for (const auto &c : cases) {
-        geotiff_placement placement;
+        grid_frame placement;
         geotiff_fault fault;
         ASSERT_TRUE(place_geotiff_cells(c.scale, c.tiepoints, c.transformation, c.point, 41, &placement, &fault))
             << geotiff_fault_message("t.tif", fault);
         EXPECT_EQ(placement.xll, c.xll);
         EXPECT_EQ(placement.yll, c.yll);
-        EXPECT_EQ(placement.cellsize, c.dx);
-        EXPECT_EQ(placement.cellsize_y, c.dy);
+        EXPECT_EQ(placement.dx, c.dx);
+        EXPECT_EQ(placement.dy, c.dy);
     }
 }
 

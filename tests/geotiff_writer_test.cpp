@@ -49,7 +49,7 @@ TEST(GeotiffWriter, WhatItWritesReadsBackWithItsPlaceAndItsCoordinateSystem)
     EXPECT_EQ(layout.columns, columns);
     EXPECT_EQ(layout.placement.xll, 483285.0);
     EXPECT_EQ(layout.placement.yll, 5627295.5);
-    EXPECT_EQ(layout.placement.cellsize, 30.0);
+    EXPECT_EQ(layout.placement.dx, 30.0);
     EXPECT_TRUE(layout.has_nodata);
     EXPECT_EQ(layout.nodata_value, -9999.0);
     EXPECT_EQ(layout.keys.directory, output_geo_keys(point).directory);

@@ -145,8 +145,8 @@ TEST_F(NonSquareCells, ProjectedEpochsGiveGdalsDifferenceInEveryForm)
     ASSERT_TRUE(tif.read);
     EXPECT_EQ(tif.layout.placement.xll, 483285.0);
     EXPECT_EQ(tif.layout.placement.yll, 5627305.0);
-    EXPECT_EQ(tif.layout.placement.cellsize, 30.0);
-    EXPECT_EQ(tif.layout.placement.cellsize_y, 20.0);
+    EXPECT_EQ(tif.layout.placement.dx, 30.0);
+    EXPECT_EQ(tif.layout.placement.dy, 20.0);
     const std::vector<std::string> expected = body_words(gdal_diff, 7);
     ASSERT_EQ(tif.cells.size(), expected.size());
     size_t wrong = 0;

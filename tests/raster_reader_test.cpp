@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "nrutil.h"
+#include "gridfiles/input_grid.h"
 #include "gridfiles/raster_reader.h"
 #include "globals/globals.h"
+#include "ormelix/opening.h"
 #include "e2e_support.h"
 
 namespace {
@@ -29,6 +31,8 @@ protected:
     void SetUp() override
     {
         folder = scratch_folder("raster-reader");
+        // The dialogue's readers ask the unit.
+        first_input().ask = second_input().ask = &dialogue_questions();
     }
 
     void TearDown() override

@@ -10,9 +10,9 @@
 namespace {
 
 // 10 lines by 20 columns of 30 m cells, lower-left corner 1000 2000.
-const cell_frame FIRST = {true, 10, 20, 1000.0, 2000.0, 30.0, 30.0};
+const grid_frame FIRST = {true, 10, 20, 1000.0, 2000.0, 30.0, 30.0};
 
-cell_frame frame(int32_t lines, int32_t columns, double xll, double yll, double dx, double dy)
+grid_frame frame(int32_t lines, int32_t columns, double xll, double yll, double dx, double dy)
 {
     return {true, lines, columns, xll, yll, dx, dy};
 }
@@ -36,7 +36,7 @@ TEST(FrameStep, PlacesTheResultOnTheFirstGridsCells)
 {
     const struct {
         const char *what;
-        cell_frame second;
+        grid_frame second;
         frame_step_kind kind;
         int32_t lines, columns, first_line, first_column, second_line, second_column;
         double xll, yll;
@@ -157,4 +157,24 @@ TEST(FrameStep, AreaMeansWeighTheCellsInsideAndNeedHalfTheCell)
     small_grid half(1, 1, -1.0);
     area_mean_fill(source.view(), half.view(), {1.0, 2.0, 0.0, 2.0});
     EXPECT_DOUBLE_EQ(half.rows[0][0], (1 + 11) / 2.0);
+}
+
+// The area mean has no data where the source's cells with data cover less than half of
+// the target cell: n x n source cells under one target cell, k of them with data.
+TEST(FrameStep, AreaMeansHaveNoDataBelowHalfCover)
+{
+    for (int32_t n : {2, 3, 4}) {
+        for (int32_t k = 0; k <= n * n; k++) {
+            SCOPED_TRACE(std::to_string(k) + " of " + std::to_string(n * n) + " cells with data");
+            small_grid source(n, n, NAN);
+            for (int32_t cell = 0; cell < k; cell++)
+                source.rows[static_cast<size_t>(cell / n)][static_cast<size_t>(cell % n)] = 5.0;
+            small_grid target(1, 1, -1.0);
+            area_mean_fill(source.view(), target.view(), {0.0, double(n), 0.0, double(n)});
+            if (2 * k >= n * n)
+                EXPECT_DOUBLE_EQ(target.rows[0][0], 5.0);
+            else
+                EXPECT_TRUE(std::isnan(target.rows[0][0])) << target.rows[0][0];
+        }
+    }
 }

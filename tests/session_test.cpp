@@ -747,7 +747,7 @@ TEST_F(Session, TwoGeotiffEpochsGiveGdalsDifferenceInEveryForm)
     ASSERT_TRUE(tif.read);
     EXPECT_EQ(tif.layout.placement.xll, 483285.0);
     EXPECT_EQ(tif.layout.placement.yll, 5627295.0);
-    EXPECT_EQ(tif.layout.placement.cellsize, 30.0);
+    EXPECT_EQ(tif.layout.placement.dx, 30.0);
     uint16_t code = 0;
     EXPECT_TRUE(geokey_short(tif.layout.keys, GEOKEY_PROJECTED_TYPE, &code));
     EXPECT_EQ(code, 32632);
@@ -803,7 +803,7 @@ TEST_F(Session, TwoRasterPairsToAGeotiffAskTheCorner)
     ASSERT_TRUE(tif.read);
     EXPECT_EQ(tif.layout.placement.xll, 512000.25);
     EXPECT_EQ(tif.layout.placement.yll, 4800000.5);
-    EXPECT_EQ(tif.layout.placement.cellsize, 25.0);
+    EXPECT_EQ(tif.layout.placement.dx, 25.0);
     EXPECT_TRUE(tif.layout.keys.directory.empty());
     EXPECT_EQ(tif.cells, (std::vector<double>{20.5, 20.5, 2, 0.25, 0, 3}));
 }

@@ -6,21 +6,20 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "globals/given_answers.h"
 #include "text/number_text.h"
 #include "platform/platform.h"
 
 namespace {
 
+stop_style how_runs_stop = stop_on_console;
+const char *questions_refused = nullptr;
+
 // An answer that never comes: the script or the terminal has closed.
 std::string next_answer()
 {
     std::fflush(stdout);
-    // A run from the command line reads nothing: a question its options do not answer
-    // stops it rather than wait on the terminal.
-    if (answers.given)
-        stop_with_message("\n\tThe command line gives no answer to a question of this run; "
-                          "the dialogue (ormelix without arguments) asks it.\n");
+    if (questions_refused != nullptr)
+        stop_with_message("%s", questions_refused);
     std::string word;
     if (!read_word(stdin, &word))
         stop_with_message("\n\tNo more answers on the input: the run stops.\n");
@@ -53,6 +52,16 @@ Number ask_number(const char *question, bool (*parse)(const std::string &, Numbe
 }
 
 } // namespace
+
+void set_stop_style(stop_style style)
+{
+    how_runs_stop = style;
+}
+
+void refuse_questions(const char *message)
+{
+    questions_refused = message;
+}
 
 bool read_word(FILE *in, std::string *word)
 {
@@ -112,9 +121,7 @@ void stop_with_message(const char *format, ...)
 {
     va_list args;
     va_start(args, format);
-    if (answers.given) {
-        // A failed run from the command line: one message on standard error, no key
-        // to wait for.
+    if (how_runs_stop == stop_on_standard_error) {
         std::string message = text_vprintf(format, args);
         va_end(args);
         const size_t start = message.find_first_not_of(" \t\r\n");

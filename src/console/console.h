@@ -22,7 +22,16 @@ double ask_real(const char *question);
 // Prints the menu's pieces and reads a whole number until it is 0..last_choice.
 int32_t ask_menu(std::initializer_list<const char *> pieces, int32_t last_choice);
 
-// Prints the message, waits for one key, removes unfinished outputs, exits with 1.
+// How a run stops, as its front door sets it before the run: the message on the console,
+// then a key waited for (the default), or the message alone on one line, "ormelix: ...",
+// on standard error, with no key to wait for.
+enum stop_style { stop_on_console, stop_on_standard_error };
+void set_stop_style(stop_style style);
+// From now on a question is not asked: the run stops with message. A front door whose
+// answers are all given says so, rather than wait on a terminal that never answers.
+void refuse_questions(const char *message);
+
+// Prints the message as the stop style has it, removes unfinished outputs, exits with 1.
 [[noreturn]] void stop_with_message(const char *format, ...) __attribute__((format(printf, 1, 2)));
 // Stops the run when a grid could not be allocated (grid is null).
 void require_grid(const void *grid, int32_t NbCol, int32_t NbLig);

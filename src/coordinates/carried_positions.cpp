@@ -25,7 +25,7 @@ std::vector<int32_t> node_places(int32_t count, int32_t step)
 // Target cells given by fractional line and column, carried into the source's cells.
 class carrier {
 public:
-    carrier(PJ *operation, const placed_cells &target, const placed_cells &source)
+    carrier(PJ *operation, const grid_frame &target, const grid_frame &source)
         : op(operation), t(target), s(source)
     {
     }
@@ -54,7 +54,7 @@ public:
 
 private:
     PJ *op;
-    placed_cells t, s;
+    grid_frame t, s;
 };
 
 double between(double a, double b, double f)
@@ -70,7 +70,7 @@ double fraction(int32_t at, int32_t from, int32_t to)
 // A square whose nodes and probes all lie on one side of the source, beyond its outer
 // cells: every position interpolated in it lies there too, with no value to take.
 bool beside(const carried_positions &p, size_t a, size_t b, const double *probe_columns, const double *probe_lines,
-            const placed_cells &source)
+            const grid_frame &source)
 {
     const double columns[9] = {p.column_at[a], p.column_at[a + 1], p.column_at[b], p.column_at[b + 1],
                                probe_columns[0], probe_columns[1], probe_columns[2], probe_columns[3],
@@ -124,8 +124,8 @@ void carried_positions::line(int32_t line, int32_t first_column, int32_t count, 
     }
 }
 
-bool carry_cell_centres(const std::string &target_crs, const std::string &source_crs, const placed_cells &target,
-                        const placed_cells &source, carried_positions *out)
+bool carry_cell_centres(const std::string &target_crs, const std::string &source_crs, const grid_frame &target,
+                        const grid_frame &source, carried_positions *out)
 {
     PJ_CONTEXT *ctx = coordinates_context();
     const pj_object from = crs_object(target_crs), to = crs_object(source_crs);

@@ -11,16 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "gridfiles/grid_frame.h"
+
 constexpr int32_t CARRY_STEP = 64;
 // The most an interpolated position may stray from the carried one, in the other grid's cells.
 constexpr double CARRY_TOLERANCE = 0.01;
-
-// A grid's cells on the map: counts, lower-left corner, cell width and height.
-struct placed_cells {
-    int32_t lines = 0, columns = 0;
-    double xll = 0.0, yll = 0.0;
-    double dx = 0.0, dy = 0.0;
-};
 
 // The positions of a target grid's cell centres in a source grid: in source cells, 0
 // being the centre of the source's first column and of its top line; NaN where PROJ
@@ -42,7 +37,7 @@ struct carried_positions {
 
 // Carries the target grid's cell centres (in target_crs) into source_crs, both WKT2 as
 // geo_keys::crs holds them. False when PROJ knows no transformation between them.
-bool carry_cell_centres(const std::string &target_crs, const std::string &source_crs, const placed_cells &target,
-                        const placed_cells &source, carried_positions *out);
+bool carry_cell_centres(const std::string &target_crs, const std::string &source_crs, const grid_frame &target,
+                        const grid_frame &source, carried_positions *out);
 
 #endif

@@ -184,7 +184,8 @@ void read_coordinate_system(input_grid &grid)
     }
     if (!keys.crs.empty())
         grid.geographic = crs_is_geographic(keys.crs) ? 1 : 0;
-    else if (!problem.empty())
+    grid.frame.geographic = grid.geographic != 0;
+    if (keys.crs.empty() && !problem.empty())
         std::printf("\n\tWarning: the coordinate system in %s cannot be read (%s): the DEM is taken to "
                     "declare none.\n",
                     where.c_str(), problem.c_str());

@@ -1,6 +1,5 @@
-// What a run started with arguments (ormelix FIRST SECOND OUTPUT [options]) gives in
-// place of the dialogue's answers. The steps that ask a question read its answer here
-// when `given` is set, and then print and read nothing.
+// What a run's outputs are, as its front door sets them before the run (the dialogue
+// keeps these defaults; the command line's options change them).
 #ifndef ORMELIX_GIVEN_ANSWERS_H
 #define ORMELIX_GIVEN_ANSWERS_H
 
@@ -8,10 +7,6 @@
 #include <string>
 
 struct given_answers {
-    bool given = false;           // the run comes from the command line: nothing is asked
-    int32_t output_unit = -1;     // a raster output's unit, 0 m .. 3 mm; -1: the finest that holds
-    bool corner = false;          // --corner: the lower-left corner of two raster pairs
-    double corner_x = 0.0, corner_y = 0.0;
     bool report = true;           // false with --no-report
     bool quiet = false;           // nothing on standard output, no progress
     bool json = false;            // the budget as JSON on standard output

@@ -17,7 +17,6 @@
 #include "gridfiles/raster_pair.h"
 #include "platform/worker_thread.h"
 #include "globals/globals.h"
-#include "globals/given_answers.h"
 #include "nrutil.h"
 #include "platform/platform.h"
 #include "text/number_text.h"
@@ -303,7 +302,7 @@ std::string shown_word(const std::string &word)
 
 // One reader for both input grids: they differ only in the globals they fill.
 void read_ascii_grid(FILE **fp, const std::string &path, int32_t *ncols, int32_t *nrows, bool second,
-                     double ***grid)
+                     double ***grid, grid_frame *frame)
 {
     std::printf("\n");
     text_source src;
@@ -327,12 +326,15 @@ void read_ascii_grid(FILE **fp, const std::string &path, int32_t *ncols, int32_t
     else
         prepare_more_grid_memory(header.nrows, header.ncols);
 
-    X_min = header.xll;
-    Y_min = header.yll;
-    dpix_size = header.cellsize;
-    dpix_size_y = header.cellsize_y;
-    if (header.nodata_present)
-        nodata = header.nodata_value;
+    frame->has_corner = true;
+    frame->lines = header.nrows;
+    frame->columns = header.ncols;
+    frame->xll = header.xll;
+    frame->yll = header.yll;
+    frame->dx = header.cellsize;
+    frame->dy = header.cellsize_y;
+    frame->has_nodata = header.nodata_present;
+    frame->nodata = header.nodata_present ? header.nodata_value : 0.0;
 
     *grid = dmatrice(*ncols, *nrows);
     require_grid(*grid, *ncols, *nrows);
@@ -572,13 +574,13 @@ bool read_ascii_body(text_source *src, const ascii_header &header, double **grid
 
 void ascii_lecture1()
 {
-    read_ascii_grid(&f1, nomim1, &nb_col, &nb_lig, false, &dtab_dem1);
+    read_ascii_grid(&f1, nomim1, &nb_col, &nb_lig, false, &dtab_dem1, &first_input().frame);
 }
 
 void ascii_lecture2()
 {
-    read_ascii_grid(&f2, nomim2, &nb_col2, &nb_lig2, true, &dtab_dem2);
-    pix_size2 = truncate_to_int32(dpix_size);
+    read_ascii_grid(&f2, nomim2, &nb_col2, &nb_lig2, true, &dtab_dem2, &second_input().frame);
+    pix_size2 = truncate_to_int32(second_input().frame.dx);
 }
 
 void open_ascii_input(input_grid &grid)
@@ -586,17 +588,15 @@ void open_ascii_input(input_grid &grid)
     // GIS tools write the coordinate system of NAME.asc as NAME.prj beside it; PROJ reads
     // it once the grid is read.
     grid.geokeys = geo_keys();
-    // From the command line the path is given whole, NAME.asc.
-    const std::string stem = answers.given ? grid.nomim.substr(0, grid.nomim.size() - 4) : grid.nomim;
+    grid.frame = grid_frame();
+    const std::string stem = grid.nomim.substr(0, grid.nomim.size() - 4);
     grid.geokeys.has_prj = read_whole_file(stem + ".prj", &grid.geokeys.prj);
     grid.geographic = 0;
-    if (!answers.given)
-        grid.nomim += ".asc";
     grid.f = open_program_file(grid.nomim, "r");
     if (grid.f == nullptr)
         stop_with_message("\n\tFile %s unknown\n", grid.nomim.c_str());
     if (grid.own_frame)
-        read_ascii_grid(&grid.f, grid.nomim, &grid.columns, &grid.lines, true, &grid.dtab);
+        read_ascii_grid(&grid.f, grid.nomim, &grid.columns, &grid.lines, true, &grid.dtab, &grid.frame);
     else if (grid.second)
         ascii_lecture2();
     else

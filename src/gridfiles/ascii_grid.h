@@ -101,7 +101,7 @@ void ascii_lecture1();
 void ascii_lecture2();
 
 struct input_grid;
-// The input ASCII grid of the stem grid.nomim (NAME.asc), opened and read, with the text
+// The input ASCII grid grid.nomim (NAME.asc), opened and read, with the text
 // of NAME.prj beside it when there is one.
 void open_ascii_input(input_grid &grid);
 

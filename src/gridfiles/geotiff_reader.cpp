@@ -16,7 +16,6 @@
 
 #include "console/console.h"
 #include "console/progress.h"
-#include "globals/given_answers.h"
 #include "gridfiles/ascii_grid.h"
 #include "gridfiles/grid_memory.h"
 #include "gridfiles/input_grid.h"
@@ -446,7 +445,7 @@ std::string geotiff_fault_message(const std::string &path, const geotiff_fault &
 
 bool place_geotiff_cells(const std::vector<double> &pixel_scale, const std::vector<double> &tiepoints,
                          const std::vector<double> &transformation, bool pixel_is_point, int32_t lines,
-                         geotiff_placement *placement, geotiff_fault *fault)
+                         grid_frame *placement, geotiff_fault *fault)
 {
     double left, top, dx, dy;
     if (tiepoints.size() >= 12)
@@ -486,8 +485,8 @@ bool place_geotiff_cells(const std::vector<double> &pixel_scale, const std::vect
                       "a grid from " + exact(top) + " down by " + text_printf("%d", lines) + " cells of " + exact(dy));
     placement->xll = left;
     placement->yll = bottom;
-    placement->cellsize = dx;
-    placement->cellsize_y = dy;
+    placement->dx = dx;
+    placement->dy = dy;
     return true;
 }
 
@@ -655,9 +654,6 @@ void geotiff_close(geotiff_file *file)
 
 void open_geotiff_input(input_grid &grid)
 {
-    // From the command line the path is given whole (.tif or .tiff).
-    if (!answers.given)
-        grid.nomim += ".tif";
     grid.f = open_program_file(grid.nomim, "rb");
     if (grid.f == nullptr)
         stop_with_message("\n\tFile %s unknown\n", grid.nomim.c_str());
@@ -679,12 +675,15 @@ void open_geotiff_input(input_grid &grid)
     else
         prepare_more_grid_memory(grid.lines, grid.columns);
 
-    X_min = layout.placement.xll;
-    Y_min = layout.placement.yll;
-    dpix_size = layout.placement.cellsize;
-    dpix_size_y = layout.placement.cellsize_y;
-    grid.dpix = dpix_size;
-    grid.pix_size = truncate_to_int32(dpix_size);
+    grid.frame = layout.placement;
+    grid.frame.has_corner = true;
+    grid.frame.lines = layout.lines;
+    grid.frame.columns = layout.columns;
+    grid.frame.has_nodata = layout.has_nodata;
+    grid.frame.nodata = layout.has_nodata ? layout.nodata_value : 0.0;
+    grid.frame.geographic = layout.geographic;
+    grid.dpix = grid.frame.dx;
+    grid.pix_size = truncate_to_int32(grid.frame.dx);
     grid.geographic = layout.geographic ? 1 : 0;
     grid.geokeys = layout.keys;
 

@@ -13,6 +13,7 @@
 
 #include "globals/globals.h"
 #include "gridfiles/geokey_directory.h"
+#include "gridfiles/grid_frame.h"
 #include "gridfiles/tiff_stream.h"
 
 // What a file may hold that the program refuses, or what went wrong in reading it.
@@ -36,20 +37,15 @@ struct geotiff_fault {
 // The message that stops the run, naming the file and what it holds.
 std::string geotiff_fault_message(const std::string &path, const geotiff_fault &fault);
 
-// Where a file's cells lie: the lower-left corner of the grid and the width and height
-// of a cell, in the unit of its coordinate system.
-struct geotiff_placement {
-    double xll = 0.0, yll = 0.0;
-    double cellsize = 0.0;    // dx
-    double cellsize_y = 0.0;  // dy
-};
-// From ModelPixelScale and one ModelTiepoint, or from a ModelTransformation without
+// Where a file's cells lie (the lower-left corner of the grid and the width and height
+// of a cell, in the unit of its coordinate system, into placement's xll, yll, dx, dy),
+// from ModelPixelScale and one ModelTiepoint, or from a ModelTransformation without
 // rotation (either may be empty). With PixelIsPoint the tiepoint is the centre of its
 // cell, so the corner is half a cell away. False with the fault when the tags say
 // nothing usable, place control points or turn the grid.
 bool place_geotiff_cells(const std::vector<double> &pixel_scale, const std::vector<double> &tiepoints,
                          const std::vector<double> &transformation, bool pixel_is_point, int32_t lines,
-                         geotiff_placement *placement, geotiff_fault *fault);
+                         grid_frame *placement, geotiff_fault *fault);
 
 
 // The value a cell holds when it has no data, from GDAL_NODATA's text, in the band's
@@ -76,7 +72,7 @@ struct geotiff_layout {
     bool has_nodata = false;
     double nodata_value = 0.0;
     double scale = 1.0, offset = 0.0;
-    geotiff_placement placement;
+    grid_frame placement;            // its corner and cell sizes
     bool geographic = false;         // GTModelTypeGeoKey says degrees
     geo_keys keys;
 };
@@ -101,7 +97,7 @@ bool geotiff_read_cells(geotiff_file *file, FILE *again, double *const *grid, ge
 void geotiff_close(geotiff_file *file);
 
 struct input_grid;
-// The input GeoTIFF of the stem grid.nomim (NAME.tif), opened and read.
+// The input GeoTIFF grid.nomim (NAME.tif), opened and read.
 void open_geotiff_input(input_grid &grid);
 
 #endif

@@ -7,10 +7,27 @@
 #include <cstdio>
 #include <string>
 
+#include "gridfiles/grid_frame.h"
+
 struct geo_keys;
+struct input_grid;
+
+// What a reader needs that a grid's files may not say, asked through the front door
+// that opened the grid: the dialogue asks on the console, the command line, whose
+// answers are all given, stops the run or answers from its options.
+struct input_questions {
+    // A raster pair without its descriptor: fills grid.lines, grid.columns and
+    // grid.pix_size, or stops the run.
+    void (*missing_descriptor)(input_grid &grid);
+    // A raster pair whose descriptor gives no pixel size: one greater than 0.
+    int32_t (*pixel_size)(const input_grid &grid);
+    // The unit of a raster pair's integers (0 metres .. 3 millimetres), once their range
+    // is shown.
+    int32_t (*unit)(const input_grid &grid);
+};
 
 struct input_grid {
-    std::string &nomim;      // the stem on entry; the grid's file once opened
+    std::string &nomim;      // the grid's file (a raster pair's sample file), whole
     std::string &nomdescr;   // a raster pair's descriptor; empty for other forms
     int32_t &format;
     int32_t &itype;
@@ -26,9 +43,13 @@ struct input_grid {
     geo_keys &geokeys;
     double **&dtab;          // the grid of altitudes read
     bool second;
-    // Read at its own counts and judged by its caller (an error grid): the frame checks
-    // of the second grid and the run's memory are not its.
-    bool own_frame = false;
+    // Read at its own counts and judged by its caller (an error grid, classes, a mask):
+    // the DEM's cells it must lie on. The frame checks of the second grid and the run's
+    // memory are not its. Null for the two epochs.
+    const grid_frame *own_frame = nullptr;
+    const input_questions *ask = nullptr;
+    // Where the grid lies, as its reader found it.
+    grid_frame frame;
 };
 
 // The two input grids, bound to their globals.

@@ -10,7 +10,6 @@
 #include "console/progress.h"
 #include "nrutil.h"
 #include "globals/globals.h"
-#include "globals/given_answers.h"
 #include "platform/platform.h"
 
 int32_t read_raster_samples(FILE *fp, int32_t itype, uint16_t *const *jtab, int32_t *const *itab,
@@ -60,37 +59,40 @@ struct raster_input {
     const std::string *path;
     const std::string *descriptor_path;
     bool first_grid;  // the two range headings differ by a line break
+    const input_grid *asked;  // whose questions ask the unit
+    int32_t lines, columns;   // the run's frame, which an epoch's pair must have; a grid's own
 };
 
 // A short file would leave lines of zeros that look like real altitudes.
 void check_sample_file_size(const raster_input &in)
 {
     unsigned long long size = 0;
-    const unsigned long long needed = sample_file_bytes(nb_lig, nb_col, in.itype);
+    const unsigned long long needed = sample_file_bytes(in.lines, in.columns, in.itype);
     if (open_file_size(*in.samples, &size) && size < needed)
         stop_with_message("\n\tThe file %s holds %llu bytes; %d lines of %d columns need %llu.\n",
-                          in.path->c_str(), size, nb_lig, nb_col, needed);
+                          in.path->c_str(), size, in.lines, in.columns, needed);
 }
 
 [[noreturn]] void stop_on_short_read(const raster_input &in, int32_t line)
 {
     stop_with_message("\n\tThe file %s could not be read: line %d of its %d lines is incomplete.\n",
-                      in.path->c_str(), line + 1, nb_lig);
+                      in.path->c_str(), line + 1, in.lines);
 }
 
 // The samples go into the 32-bit grid, whole or the run stops.
 int32_t **read_samples(const raster_input &in, integer_range *range)
 {
+    const int32_t lines = in.lines, columns = in.columns;
     uint16_t **jtab = nullptr;
     if (in.itype == 0) {
-        jtab = usmatrice(nb_col, nb_lig);
-        require_grid(jtab, nb_col, nb_lig);
+        jtab = usmatrice(columns, lines);
+        require_grid(jtab, columns, lines);
     }
-    int32_t **itab = imatrice(nb_col, nb_lig);
-    require_grid(itab, nb_col, nb_lig);
-    const int32_t complete = read_raster_samples(*in.samples, in.itype, jtab, itab, nb_lig, nb_col, range);
-    if (complete < nb_lig) stop_on_short_read(in, complete);
-    if (jtab != nullptr) frusmatrice(jtab, nb_lig);
+    int32_t **itab = imatrice(columns, lines);
+    require_grid(itab, columns, lines);
+    const int32_t complete = read_raster_samples(*in.samples, in.itype, jtab, itab, lines, columns, range);
+    if (complete < lines) stop_on_short_read(in, complete);
+    if (jtab != nullptr) frusmatrice(jtab, lines);
     return itab;
 }
 
@@ -111,8 +113,8 @@ void complete_descriptor(const raster_input &in, const integer_range &range)
 void raster_lecture(const raster_input &in)
 {
     check_sample_file_size(in);
-    *in.grid = dmatrice(nb_col, nb_lig);
-    require_grid(*in.grid, nb_col, nb_lig);
+    *in.grid = dmatrice(in.columns, in.lines);
+    require_grid(*in.grid, in.columns, in.lines);
 
     integer_range range = {0, 0};
     int32_t **itab = read_samples(in, &range);
@@ -123,18 +125,13 @@ void raster_lecture(const raster_input &in)
         printf("\n\n\tHypsometric dynamic scale:\n\t\tMin = %d\n\t\tMax = %d ", range.min, range.max);
     else
         printf("\n\tHypsometric dynamic scale:\n\t\tMin = %d\n\t\tMax = %d ", range.min, range.max);
-    // From the command line the unit is given (--first-unit, --second-unit).
-    if (!answers.given)
-        *in.unit = ask_menu({"\n\n\tAre these values\n\t\t0 ====> in meters",
-                             "\n\t\t1 ====> in decimeters\n\t\t2 ====> in centimeters",
-                             "\n\t\t3 ====> in millimeters\n\t\t"},
-                            3);
+    *in.unit = in.asked->ask->unit(*in.asked);
 
-    const metre_range metres = convert_grid_to_metres(itab, *in.grid, nb_lig, nb_col, *in.unit);
+    const metre_range metres = convert_grid_to_metres(itab, *in.grid, in.lines, in.columns, *in.unit);
     printf("\n\tFloat Hypsometric dynamic scale:\n\t\tMin = %lf\n\t\tMax = %lf ", metres.min, metres.max);
 
     if (in.descriptor_ok == 0) complete_descriptor(in, range);
-    frimatrice(itab, nb_lig);
+    frimatrice(itab, in.lines);
 }
 
 }  // namespace
@@ -142,25 +139,16 @@ void raster_lecture(const raster_input &in)
 void dem1_lecture()
 {
     raster_lecture({&f1, &f1d, &dtab_dem1, itype_dem1, descr_dem1_OK, dpix_size1, &dyn_scale_dem1, &nomim1,
-                    &nomdescr1, true});
+                    &nomdescr1, true, &first_input(), nb_lig, nb_col});
 }
 
 void dem2_lecture()
 {
     raster_lecture({&f2, &f2d, &dtab_dem2, itype_dem2, descr_dem2_OK, dpix_size2, &dyn_scale_dem2, &nomim2,
-                    &nomdescr2, false});
+                    &nomdescr2, false, &second_input(), nb_lig, nb_col});
 }
 
 namespace {
-
-int32_t ask_positive(const char *question)
-{
-    for (;;) {
-        int32_t value = ask_int(question);
-        if (value > 0)
-            return value;
-    }
-}
 
 // A descriptor that exists gives the counts and the pixel size; false when there is none.
 bool read_existing_descriptor(input_grid &grid)
@@ -182,15 +170,6 @@ bool read_existing_descriptor(input_grid &grid)
     return true;
 }
 
-void ask_descriptor_counts(input_grid &grid)
-{
-    std::printf("\n\tNo File %s \n\n", grid.nomdescr.c_str());
-    grid.lines = ask_positive("\n\tNumber of lines   ? ");
-    grid.columns = ask_positive("\tNumber of columns ? ");
-    grid.pix_size = ask_int("\tPixel size ? ");
-    grid.descr_ok = 0;
-}
-
 // A missing descriptor is written from the answers and completed later by the raster
 // reader. It is created only once its answers are in and the frame is known to fit: a
 // run that stops before then leaves no partial descriptor to stop later runs on it.
@@ -205,8 +184,8 @@ void create_descriptor(input_grid &grid)
                          std::fflush(grid.fd) == 0;
     if (!written) {
         const int error = errno;
-        std::printf("\n\tWarning: the descriptor %s cannot be created (%s); the run goes on "
-                    "with the answers given.\n",
+        std::printf("\n\tWarning: the descriptor %s cannot be created (%s); the run goes on with the answers "
+                    "given.\n",
                     grid.nomdescr.c_str(), std::strerror(error));
         // Nothing half-written is left to stop later runs on this grid.
         if (grid.fd != nullptr) {
@@ -228,22 +207,15 @@ bool sample_file_short(const input_grid &grid)
 
 void open_raster_input(input_grid &grid)
 {
-    // From the command line the path, its sample type and its descriptor are given.
-    if (!answers.given) {
-        grid.itype = ask_menu({RASTER_SAMPLE_TYPE_MENU}, 1);
-        grid.nomdescr = grid.nomim + raster_descriptor_suffix(grid.itype);
-        grid.nomim += raster_sample_suffix(grid.itype);
-    }
+    grid.frame = grid_frame();
     grid.f = open_program_file(grid.nomim, "rb");
     if (grid.f == nullptr)
         stop_with_message("\n\tFile %s unknown\n", grid.nomim.c_str());
     const bool described = read_existing_descriptor(grid);
-    if (!described && answers.given)
-        stop_with_message("\n\tFile %s unknown: the raster pair %s needs its descriptor beside it (the "
-                          "dialogue, ormelix without arguments, writes one from its answers).\n",
-                          grid.nomdescr.c_str(), grid.nomim.c_str());
-    if (!described)
-        ask_descriptor_counts(grid);
+    if (!described) {
+        grid.descr_ok = 0;
+        grid.ask->missing_descriptor(grid);
+    }
     // The first grid's counts fix the frame, and with it the memory of the whole run. A
     // sample file too short for its counts is refused by the reader, more to the point.
     if (!grid.second && !sample_file_short(grid))
@@ -252,25 +224,25 @@ void open_raster_input(input_grid &grid)
         create_descriptor(grid);
     // A second grid of another frame is refused before anything of it is read.
     check_second_frame(grid, false);
-    if (grid.pix_size <= 0 && answers.given)
-        stop_with_message("\n\tThe descriptor %s gives no pixel size (its sixth number): write the pixel "
-                          "size in metres there.\n",
-                          grid.nomdescr.c_str());
-    while (grid.pix_size <= 0)
-        grid.pix_size = ask_int(RASTER_PIXEL_SIZE_QUESTION);
+    if (grid.pix_size <= 0)
+        grid.pix_size = grid.ask->pixel_size(grid);
     grid.dpix = grid.pix_size;
-    // A grid of its own frame (a mask, classes) is read on the run's frame, in metres: it
-    // must have the first grid's counts.
+    // A grid of its own frame (a mask, classes) is read in metres: it must have the
+    // counts of the cells it lies on.
     int32_t metres = 0;
-    if (grid.own_frame && (grid.lines != nb_lig || grid.columns != nb_col))
-        stop_frame_differs("grid", grid.nomim, grid.lines, grid.columns, nb_lig, nb_col);
+    if (grid.own_frame && (grid.lines != grid.own_frame->lines || grid.columns != grid.own_frame->columns))
+        stop_frame_differs("grid", grid.nomim, grid.lines, grid.columns, grid.own_frame->lines,
+                           grid.own_frame->columns);
     if (grid.own_frame) {
         prepare_more_grid_memory(grid.lines, grid.columns);
         raster_lecture({&grid.f, &grid.fd, &grid.dtab, grid.itype, grid.descr_ok, grid.dpix, &metres, &grid.nomim,
-                        &grid.nomdescr, false});
+                        &grid.nomdescr, false, &grid, grid.lines, grid.columns});
     } else if (grid.second)
         dem2_lecture();
     else
         dem1_lecture();
     grid.corner_ok = 0;
+    grid.frame.lines = grid.lines;
+    grid.frame.columns = grid.columns;
+    grid.frame.dx = grid.frame.dy = grid.dpix;
 }

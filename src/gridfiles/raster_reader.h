@@ -24,8 +24,9 @@ metre_range convert_grid_to_metres(int32_t *const *itab, double *const *dtab, in
 void dem1_lecture();
 void dem2_lecture();
 
-// The input raster pair of the stem grid.nomim: its sample type asked, its files
-// found, its descriptor read (or asked for and written), its samples read.
+// The input raster pair of sample file grid.nomim and descriptor grid.nomdescr, of sample
+// type grid.itype: its files found, its descriptor read (or, through grid.ask, its
+// counts had and the descriptor written), its samples read.
 void open_raster_input(input_grid &grid);
 
 #endif

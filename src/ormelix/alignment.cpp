@@ -9,9 +9,9 @@
 namespace {
 
 // Corners and sizes in full: six decimals would hide the very difference shown.
-std::string placement_line(const char *which, const grid_placement &grid)
+std::string placement_line(const char *which, const grid_frame &grid)
 {
-    const std::string size = exact_real_text(grid.cellsize);
+    const std::string size = exact_real_text(grid.dx);
     if (!grid.has_corner)
         return text_printf("\n\t\t%s: cell size %s (raster pixel size)", which, size.c_str());
     return text_printf("\n\t\t%s: lower-left corner %s %s, cell size %s", which,
@@ -22,19 +22,16 @@ std::string placement_line(const char *which, const grid_placement &grid)
 
 const char CELL_BY_CELL_LINE[] = "\n\tTheir difference is still taken cell by cell.\n";
 
-std::string alignment_warning(const grid_placement &first, const grid_placement &second,
-                              const std::string &last_line)
+std::string alignment_warning(const grid_frame &first, const grid_frame &second, const std::string &last_line)
 {
     if (!first.has_corner && !second.has_corner)
         return "";
-    auto differ = [](double a, double b) { return std::fabs(a - b) > std::max(std::fabs(a), std::fabs(b)) * 1e-6; };
-    const bool sizes_differ =
-        differ(first.cellsize, second.cellsize) || differ(first.cellsize_y, second.cellsize_y);
+    const bool sizes_differ = !same_cell_sizes(first, second);
     const bool both_corners = first.has_corner && second.has_corner;
-    const double cell = std::fabs(first.cellsize), cell_y = std::fabs(first.cellsize_y);
+    const double cell = std::fabs(first.dx), cell_y = std::fabs(first.dy);
     const double dx = second.xll - first.xll, dy = second.yll - first.yll;
-    const bool corners_differ = both_corners && (std::fabs(dx) > cell / 1000 || std::fabs(dy) > cell_y / 1000);
-    auto whole = [](double cells) { return std::fabs(cells - std::round(cells)) <= 1e-3; };
+    const bool corners_differ = both_corners && !same_corner(first, second);
+    auto whole = [](double cells) { return std::fabs(cells - std::round(cells)) <= CORNER_TOLERANCE; };
     const bool one_lattice = both_corners && whole(dx / cell) && whole(dy / cell_y);
     if ((!sizes_differ && !corners_differ) || (!sizes_differ && one_lattice))
         return "";
@@ -44,7 +41,7 @@ std::string alignment_warning(const grid_placement &first, const grid_placement 
     warning += placement_line("second DEM", second);
     if (both_corners)
         warning += text_printf("\n\t\tthe second DEM is offset by %lf cells in X and %lf cells in Y",
-                               dx / first.cellsize, dy / first.cellsize);
+                               dx / first.dx, dy / first.dx);
     return warning + last_line;
 }
 

@@ -7,25 +7,17 @@
 #include <string>
 
 #include "globals/globals.h"
-
-// Where a grid's cells lie: an ASCII grid gives the map coordinates of its lower-left
-// corner and its cell size, a raster pair only its pixel size.
-struct grid_placement {
-    bool has_corner;
-    double xll, yll;
-    double cellsize;    // the width of a cell, dx
-    double cellsize_y;  // its height, dy
-};
+#include "gridfiles/grid_frame.h"
 
 // What the warning ends with when the grids are differenced as they are.
 extern const char CELL_BY_CELL_LINE[];
 
-// The warning shown when the grids' cell sizes differ by more than one part in a
-// million, or, both having a corner, the corners by more than 1/1000 of a cell; empty
+// The warning shown when the grids' cell sizes differ (same_cell_sizes), or, both
+// having a corner, their corners (same_corner), whatever their counts; empty
 // when they agree, when neither has a corner, or when both have one and lie on one
 // lattice of cells (a whole number of cells apart: their common part is differenced).
 // Its last line says how they are differenced.
-std::string alignment_warning(const grid_placement &first, const grid_placement &second,
+std::string alignment_warning(const grid_frame &first, const grid_frame &second,
                               const std::string &last_line = CELL_BY_CELL_LINE);
 
 // The warning shown when the inputs declare coordinate systems that PROJ does not find

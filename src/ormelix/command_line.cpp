@@ -20,6 +20,7 @@
 #include "ormelix/banner.h"
 #include "ormelix/confidence_dialogue.h"
 #include "ormelix/opening.h"
+#include "ormelix/other_grid.h"
 #include "platform/platform.h"
 #include "regrid/frame_step.h"
 #include "text/number_text.h"
@@ -29,6 +30,8 @@
 #include "treatment/class_budget.h"
 #include "treatment/correlated_budget.h"
 #include "treatment/file_forms.h"
+#include "treatment/output_choices.h"
+#include "treatment/raster_writer.h"
 #include "treatment/stable_ground.h"
 
 namespace {
@@ -148,102 +151,110 @@ std::string check_forms()
     return "";
 }
 
+// --unit, or the finest that holds the range.
+int32_t given_raster_unit(double d_min, double d_max)
+{
+    return given_output_unit(given.unit.empty() ? -1 : unit_number(given.unit), d_min, d_max);
+}
+
+// No file records it, and the descriptor takes the second grid's: not asked.
+int32_t no_pixel_size()
+{
+    return 0;
+}
+
+// --corner X Y
+void given_corner(double *x, double *y)
+{
+    *x = given.corner.empty() ? 0.0 : given.corner[0];
+    *y = given.corner.empty() ? 0.0 : given.corner[1];
+}
+
 void fill_answers()
 {
-    answers.given = true;
-    answers.output_unit = given.unit.empty() ? -1 : unit_number(given.unit);
-    answers.corner = !given.corner.empty();
-    if (answers.corner) {
-        answers.corner_x = given.corner[0];
-        answers.corner_y = given.corner[1];
-    }
     answers.report = !given.no_report;
     answers.quiet = given.quiet;
     answers.json = given.json;
     answers.classes_path = given.classes;
     answers.stable_path = given.stable;
+    output_answers = {no_pixel_size, given_raster_unit, given_corner};
+    // A failed run: one message on standard error; a question its options do not answer
+    // stops it rather than wait on the terminal.
+    set_stop_style(stop_on_standard_error);
+    refuse_questions("\n\tThe command line gives no answer to a question of this run; the dialogue (ormelix "
+                     "without arguments) asks it.\n");
 }
 
+// What the readers would ask: the command line has given all its answers.
+void stop_without_descriptor(input_grid &grid)
+{
+    stop_with_message("\n\tFile %s unknown: the raster pair %s needs its descriptor beside it (the "
+                      "dialogue, ormelix without arguments, writes one from its answers).\n",
+                      grid.nomdescr.c_str(), grid.nomim.c_str());
+}
+
+int32_t stop_without_pixel_size(const input_grid &grid)
+{
+    stop_with_message("\n\tThe descriptor %s gives no pixel size (its sixth number): write the pixel "
+                      "size in metres there.\n",
+                      grid.nomdescr.c_str());
+}
+
+// --first-unit, --second-unit; the grids of --classes and --stable hold metres.
+int32_t given_unit(const input_grid &grid)
+{
+    if (grid.own_frame)
+        return 0;
+    return unit_number(grid.second ? given.second_unit : given.first_unit);
+}
+
+const input_questions GIVEN_ANSWERS = {stop_without_descriptor, stop_without_pixel_size, given_unit};
+
 // An input grid's globals from its path, as the dialogue's answers would set them.
-void describe_input(input_grid &grid, const std::string &path, const given_grid &form, const std::string &unit)
+void describe_input(input_grid &grid, const std::string &path, const given_grid &form)
 {
     grid.nomim = path;
     grid.format = form.form;
     grid.itype = form.itype;
     grid.nomdescr = is_raster(form) ? descriptor_beside(path) : std::string();
-    if (grid.second)
-        dyn_scale_dem2 = unit_number(unit);
-    else
-        dyn_scale_dem1 = unit_number(unit);
+    grid.ask = &GIVEN_ANSWERS;
 }
-
-// The first grid's cells as it was read: the grids of --classes and --stable lie on them.
-struct first_cells {
-    int32_t lines = 0, columns = 0;
-    bool corner = false;
-    double xll = 0.0, yll = 0.0, dx = 0.0;
-} first_read;
 
 // A grid of --classes or --stable, read by its form's reader at its own frame, which
 // must be the first grid's as read. The run's frame stays the epochs'.
-double **read_other_grid(const std::string &path, const char *which)
+double **read_given_grid(const std::string &path, const char *which)
 {
     given_grid form;
     form_of_path(path, &form.form, &form.itype, &form.stem);
-    std::string nomim = path, nomdescr = is_raster(form) ? descriptor_beside(path) : std::string();
-    int32_t format = form.form, itype = form.itype, lines = 0, columns = 0, pix_size = 0;
-    int32_t descr_ok = 0, corner_ok = 0, geographic = 0;
-    FILE *f = nullptr, *fd = nullptr;
-    double dpix = 0.0;
-    double **dtab = nullptr;
-    geo_keys keys;
-    input_grid grid = {nomim, nomdescr, format, itype, f, fd, lines, columns, pix_size, dpix, descr_ok,
-                       corner_ok, geographic, keys, dtab, true, true};
-    const double kept[] = {X_min, Y_min, dpix_size, dpix_size_y, nodata};
-    // Read after the frame step: a raster pair, whose counts are the run's, is read at
-    // the first grid's own.
-    const int32_t kept_lines = nb_lig, kept_columns = nb_col;
-    nb_lig = first_read.lines;
-    nb_col = first_read.columns;
+    const grid_frame &dem = epoch_cells(false);
     progress_phase("reading " + path);
-    FILE_FORMS[format].open_input(grid);
-    nb_lig = kept_lines;
-    nb_col = kept_columns;
-    const double own_x = X_min, own_y = Y_min;
-    const bool off_corner = corner_ok != 0 && first_read.corner &&
-                            (std::fabs(own_x - first_read.xll) > first_read.dx / 1000.0 ||
-                             std::fabs(own_y - first_read.yll) > first_read.dx / 1000.0);
-    X_min = kept[0];
-    Y_min = kept[1];
-    dpix_size = kept[2];
-    dpix_size_y = kept[3];
-    nodata = kept[4];
-    if (lines != first_read.lines || columns != first_read.columns || off_corner)
+    const other_grid grid = read_other_grid(path, form.form, form.itype,
+                                            is_raster(form) ? descriptor_beside(path) : std::string(), dem,
+                                            GIVEN_ANSWERS);
+    const grid_frame &own = grid.frame;
+    if (!same_cells(dem, own))
         stop_with_message("\n\tThe %s %s does not lie on the cells of the first DEM %s (%d lines and %d columns%s): "
                           "it has %d lines and %d columns%s.\n",
-                          which, path.c_str(), nomim1.c_str(), first_read.lines, first_read.columns,
-                          first_read.corner ? text_printf(", lower-left corner %s %s",
-                                                          exact_real_text(first_read.xll).c_str(),
-                                                          exact_real_text(first_read.yll).c_str()).c_str()
-                                            : "",
-                          lines, columns,
-                          corner_ok != 0 ? text_printf(", lower-left corner %s %s", exact_real_text(own_x).c_str(),
-                                                       exact_real_text(own_y).c_str()).c_str()
+                          which, path.c_str(), nomim1.c_str(), dem.lines, dem.columns,
+                          dem.has_corner ? text_printf(", lower-left corner %s %s", exact_real_text(dem.xll).c_str(),
+                                                       exact_real_text(dem.yll).c_str()).c_str()
+                                         : "",
+                          own.lines, own.columns,
+                          own.has_corner ? text_printf(", lower-left corner %s %s", exact_real_text(own.xll).c_str(),
+                                                       exact_real_text(own.yll).c_str()).c_str()
                                          : "");
-    return dtab;
+    return grid.cells;
 }
 
 void open_given_grid(input_grid &grid)
 {
     if (grid.second)
-        describe_input(grid, given.second, second_grid, given.second_unit);
+        describe_input(grid, given.second, second_grid);
     else
-        describe_input(grid, given.first, first_grid, given.first_unit);
+        describe_input(grid, given.first, first_grid);
     progress_phase("reading " + (grid.second ? given.second : given.first));
     FILE_FORMS[grid.format].open_input(grid);
     read_coordinate_system(grid);
-    if (!grid.second)
-        first_read = {grid.lines, grid.columns, grid.corner_ok != 0, X_min, Y_min, dpix_size};
 }
 
 // The forms an error grid may have, as in the dialogue: an ASCII grid or a GeoTIFF.
@@ -258,20 +269,16 @@ bool error_grid_form(const std::string &path, int32_t *form)
 
 // An error of --sigma: a number of metres into *sigma, or the error grid at that path on
 // the DEM's cells, its mean into *sigma; a grid that does not fit stops the run.
-void read_given_error(const std::string &word, const dem_cells &dem, double *sigma, double ***grid,
+void read_given_error(const std::string &word, const grid_frame &dem, double *sigma, double ***grid,
                       std::string *name)
 {
     int32_t form = -1;
     if (read_error_answer(word, sigma) == ERROR_NUMBER || !error_grid_form(word, &form))
         return;
     progress_phase("reading " + word);
-    std::string fault = read_error_grid(word, form, dem, grid, sigma);
-    // The dialogue asks again; the command line stops.
-    const std::string again = " Please give another error.";
-    if (fault.find(again) != std::string::npos)
-        fault.erase(fault.find(again), again.size());
+    const error_grid_fault fault = read_error_grid(word, form, dem, grid, sigma);
     if (!fault.empty())
-        stop_with_message("%s", fault.c_str());
+        stop_with_message("%s\n", fault.text.c_str());
     *name = word;
 }
 
@@ -279,10 +286,11 @@ void read_other_grids()
 {
     // Each made compact on the result's frame as soon as it is read: the memory of its
     // values goes to the next grid.
+    const int32_t lines = epoch_cells(false).lines;
     if (!answers.classes_path.empty())
-        dtab_classes = run_class_cells(read_other_grid(answers.classes_path, "class grid"), first_read.lines);
+        dtab_classes = run_class_cells(read_given_grid(answers.classes_path, "class grid"), lines);
     if (!answers.stable_path.empty())
-        dtab_stable = run_stable_cells(read_other_grid(answers.stable_path, "stable-ground mask"), first_read.lines);
+        dtab_stable = run_stable_cells(read_given_grid(answers.stable_path, "stable-ground mask"), lines);
 }
 
 } // namespace

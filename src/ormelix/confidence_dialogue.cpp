@@ -9,6 +9,7 @@
 #include "gridfiles/input_grid.h"
 #include "nrutil.h"
 #include "ormelix/opening.h"
+#include "ormelix/other_grid.h"
 #include "platform/platform.h"
 #include "regrid/frame_step.h"
 #include "text/number_text.h"
@@ -53,7 +54,7 @@ std::string negative_error(double *const *grid, int32_t lines, int32_t columns, 
 
 // One DEM's error: a number into *sigma, or an error grid into *grid, named *name, whose
 // mean goes into *sigma.
-void ask_error(const char *question, const std::string &folder, const dem_cells &dem, double *sigma,
+void ask_error(const char *question, const std::string &folder, const grid_frame &dem, double *sigma,
                double ***grid, std::string *name)
 {
     for (;;) {
@@ -84,46 +85,41 @@ void ask_error(const char *question, const std::string &folder, const dem_cells 
                         word.c_str(), word.c_str(), word.c_str(), folder.c_str());
             continue;
         }
-        const std::string fault = read_error_grid(folder + word, form, dem, grid, sigma);
+        const error_grid_fault fault = read_error_grid(path, form, dem, grid, sigma);
         if (fault.empty()) {
             *name = path;
             return;
         }
-        std::fputs(fault.c_str(), stdout);
+        std::printf("%s Please give another error.\n", fault.text.c_str());
     }
 }
 
 } // namespace
 
-std::string read_error_grid(const std::string &stem, int32_t form, const dem_cells &dem, double ***grid,
-                            double *mean)
+namespace {
+
+// Never asked: an error grid is an ASCII grid or a GeoTIFF.
+void no_descriptor(input_grid &) {}
+int32_t no_answer(const input_grid &) { return 0; }
+const input_questions NO_QUESTIONS = {no_descriptor, no_answer, no_answer};
+
+} // namespace
+
+error_grid_fault read_error_grid(const std::string &path, int32_t form, const grid_frame &dem, double ***grid,
+                                 double *mean)
 {
-    std::string path = stem, descriptor;
-    int32_t format = form, itype = 0, lines = 0, columns = 0, pix_size = 0;
-    int32_t descr_ok = 0, corner_ok = 0, geographic = 0;
-    FILE *f = nullptr, *fd = nullptr;
-    double dpix = 0.0;
-    geo_keys keys;
-    input_grid input = {path, descriptor, format, itype, f, fd, lines, columns, pix_size, dpix, descr_ok,
-                        corner_ok, geographic, keys, *grid, true, true};
-    const double kept[] = {X_min, Y_min, dpix_size, dpix_size_y, nodata};
-    FILE_FORMS[form].open_input(input);
-    const grid_placement placement = {corner_ok != 0, X_min, Y_min, dpix_size, dpix_size_y};
-    X_min = kept[0];
-    Y_min = kept[1];
-    dpix_size = kept[2];
-    dpix_size_y = kept[3];
-    nodata = kept[4];
-    std::string fault = error_grid_misfit(path, lines, columns, placement, dem);
+    const other_grid read = read_other_grid(path, form, 0, "", dem, NO_QUESTIONS);
+    *grid = read.cells;
+    error_grid_fault fault = error_grid_misfit(path, read.frame, dem);
     if (fault.empty()) {
-        const std::string negative = negative_error(*grid, lines, columns, mean);
+        const std::string negative = negative_error(*grid, read.frame.lines, read.frame.columns, mean);
         if (!negative.empty())
-            fault = text_printf("\n\tThe error grid %s holds a negative error (%s): its cells must hold standard "
-                                "deviations, 0 or more. Please give another error.\n",
-                                path.c_str(), negative.c_str());
+            fault.text = text_printf("\n\tThe error grid %s holds a negative error (%s): its cells must hold "
+                                     "standard deviations, 0 or more.",
+                                     path.c_str(), negative.c_str());
     }
     if (!fault.empty()) {
-        frdmatrice(*grid, lines);
+        frdmatrice(*grid, read.frame.lines);
         *grid = nullptr;
     }
     return fault;
@@ -150,32 +146,24 @@ bool read_confidence_level(const std::string &word, double *level)
     return true;
 }
 
-std::string error_grid_misfit(const std::string &name, int32_t lines, int32_t columns,
-                              const grid_placement &placement, const dem_cells &dem)
+error_grid_fault error_grid_misfit(const std::string &name, const grid_frame &frame, const grid_frame &dem)
 {
-    if (lines != dem.lines || columns != dem.columns)
-        return text_printf("\n\tThe error grid %s has %d lines and %d columns, its DEM %d lines and %d columns: "
-                           "an error grid lies on the cells of its DEM. Please give another error.\n",
-                           name.c_str(), lines, columns, dem.lines, dem.columns);
-    if (!placement.has_corner || !dem.placement.has_corner)
-        return "";
-    // The tolerance of the alignment of the two DEMs: a thousandth of a cell.
-    const grid_placement &p = dem.placement;
-    const double cell = std::fabs(p.cellsize);
-    if (std::fabs(placement.cellsize - p.cellsize) > 1e-6 * cell ||
-        std::fabs(placement.cellsize_y - p.cellsize_y) > 1e-6 * std::fabs(p.cellsize_y) ||
-        std::fabs(placement.xll - p.xll) > 1e-3 * cell || std::fabs(placement.yll - p.yll) > 1e-3 * cell)
-        return text_printf("\n\tThe error grid %s lies on other cells than its DEM (corner %s %s, cells of %s; "
-                           "the DEM's corner %s %s, cells of %s): an error grid lies on the cells of its DEM. "
-                           "Please give another error.\n",
-                           name.c_str(), exact_real_text(placement.xll).c_str(),
-                           exact_real_text(placement.yll).c_str(), exact_real_text(placement.cellsize).c_str(),
-                           exact_real_text(p.xll).c_str(), exact_real_text(p.yll).c_str(),
-                           exact_real_text(p.cellsize).c_str());
-    return "";
+    error_grid_fault fault;
+    if (frame.lines != dem.lines || frame.columns != dem.columns)
+        fault.text = text_printf("\n\tThe error grid %s has %d lines and %d columns, its DEM %d lines and %d "
+                                 "columns: an error grid lies on the cells of its DEM.",
+                                 name.c_str(), frame.lines, frame.columns, dem.lines, dem.columns);
+    else if (!same_cells(dem, frame))
+        fault.text = text_printf("\n\tThe error grid %s lies on other cells than its DEM (corner %s %s, cells of "
+                                 "%s; the DEM's corner %s %s, cells of %s): an error grid lies on the cells of its "
+                                 "DEM.",
+                                 name.c_str(), exact_real_text(frame.xll).c_str(), exact_real_text(frame.yll).c_str(),
+                                 exact_real_text(frame.dx).c_str(), exact_real_text(dem.xll).c_str(),
+                                 exact_real_text(dem.yll).c_str(), exact_real_text(dem.dx).c_str());
+    return fault;
 }
 
-void ask_confidence_test(const std::string &folder, const dem_cells &first, const dem_cells &second)
+void ask_confidence_test(const std::string &folder, const grid_frame &first, const grid_frame &second)
 {
     ask_error("\n\tError of the first DEM (standard deviation in meters, or name of an error grid) ? ", folder,
               first, &sigma_dem1, &dtab_sigma1, &nomsigma1);

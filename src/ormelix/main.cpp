@@ -8,7 +8,6 @@
 
 #include "console/console.h"
 #include "console/progress.h"
-#include "globals/given_answers.h"
 #include "ormelix/command_line.h"
 #include "ormelix/opening.h"
 #include "platform/platform.h"
@@ -33,7 +32,7 @@ int main(int argc, char **argv)
     if (!output_commit_all(&failed))
         stop_with_message("\n\tThe file %s could not be put in place: %s.\n", failed.c_str(),
                           std::strerror(errno));
-    if (answers.given) {
+    if (!arguments.empty()) {
         progress_end();
         command_line_results();
         return 0;

@@ -9,6 +9,7 @@
 #include "coordinates/coordinate_system.h"
 #include "globals/globals.h"
 #include "gridfiles/input_grid.h"
+#include "gridfiles/raster_pair.h"
 #include "nrutil.h"
 #include "ormelix/alignment.h"
 #include "ormelix/banner.h"
@@ -26,7 +27,7 @@ const char ROOT_FOLDER[] = "c:\\images\\";
 
 std::string working_folder;  // "c:\images\<folder>\"
 // The cells of each DEM as it was read, where its error grid must lie.
-dem_cells first_cells, second_cells;
+grid_frame first_cells, second_cells;
 
 // Asks a name until it stays inside the root folder.
 std::string ask_name(const char *question)
@@ -40,11 +41,52 @@ std::string ask_name(const char *question)
     }
 }
 
+int32_t ask_positive(const char *question)
+{
+    for (;;) {
+        int32_t value = ask_int(question);
+        if (value > 0)
+            return value;
+    }
+}
+
+void ask_descriptor_counts(input_grid &grid)
+{
+    std::printf("\n\tNo File %s \n\n", grid.nomdescr.c_str());
+    grid.lines = ask_positive("\n\tNumber of lines   ? ");
+    grid.columns = ask_positive("\tNumber of columns ? ");
+    grid.pix_size = ask_int("\tPixel size ? ");
+}
+
+int32_t ask_pixel_size(const input_grid &)
+{
+    return ask_positive(RASTER_PIXEL_SIZE_QUESTION);
+}
+
+int32_t ask_raster_unit(const input_grid &)
+{
+    return ask_menu({"\n\n\tAre these values\n\t\t0 ====> in meters",
+                     "\n\t\t1 ====> in decimeters\n\t\t2 ====> in centimeters",
+                     "\n\t\t3 ====> in millimeters\n\t\t"},
+                    3);
+}
+
+const input_questions DIALOGUE_QUESTIONS = {ask_descriptor_counts, ask_pixel_size, ask_raster_unit};
+
 void open_input_grid(input_grid &grid, const char *name_question, const char *summary_heading)
 {
-    grid.nomim = working_folder + ask_name(name_question);
+    const std::string stem = working_folder + ask_name(name_question);
     grid.nomdescr.clear();
     grid.format = ask_menu({file_form_menu()}, last_file_form());
+    // The file's whole name: a raster pair's sample type is asked first, since it names it.
+    int32_t ending = 0;
+    if (FILE_FORMS[grid.format].raster) {
+        grid.itype = ask_menu({RASTER_SAMPLE_TYPE_MENU}, 1);
+        grid.nomdescr = stem + raster_descriptor_suffix(grid.itype);
+        ending = grid.itype;
+    }
+    grid.nomim = stem + FILE_FORMS[grid.format].endings[ending];
+    grid.ask = &DIALOGUE_QUESTIONS;
     FILE_FORMS[grid.format].open_input(grid);
     std::printf(summary_heading, grid.nomim.c_str());
     std::printf("\n\t            %d LINES", grid.lines);
@@ -63,38 +105,18 @@ void open_asked_grid(input_grid &grid)
                         "\n\n\tTHE FIRST DEM NAMED %s HAS : ");
 }
 
-// Taken right after the grid is read: the next grid read replaces the corner.
-grid_placement placement_of(const input_grid &grid)
+// The frame a reader returned, into the globals the run's steps name: the corner and
+// cells of the last grid read that has map coordinates.
+void keep_frame_in_globals(const grid_frame &frame)
 {
-    if (grid.corner_ok == 0)
-        return {false, 0.0, 0.0, grid.dpix, grid.dpix};
-    return {true, X_min, Y_min, dpix_size, dpix_size_y};
-}
-
-dem_cells cells_of(const input_grid &grid)
-{
-    dem_cells cells;
-    cells.lines = grid.lines;
-    cells.columns = grid.columns;
-    cells.placement = placement_of(grid);
-    return cells;
-}
-
-// Also taken right after the grid is read.
-cell_frame frame_of(const input_grid &grid)
-{
-    cell_frame frame;
-    frame.has_corner = grid.corner_ok != 0;
-    frame.lines = grid.lines;
-    frame.columns = grid.columns;
-    frame.dx = frame.dy = grid.dpix;
-    if (frame.has_corner) {
-        frame.xll = X_min;
-        frame.yll = Y_min;
-        frame.dx = dpix_size;
-        frame.dy = dpix_size_y;
-    }
-    return frame;
+    if (!frame.has_corner)
+        return;
+    X_min = frame.xll;
+    Y_min = frame.yll;
+    dpix_size = frame.dx;
+    dpix_size_y = frame.dy;
+    if (frame.has_nodata)
+        nodata = frame.nodata;
 }
 
 // Two grids that each declare a system, not the same one.
@@ -106,8 +128,8 @@ bool reprojects(const input_grid &first, const input_grid &second)
 // Two georeferenced grids in one coordinate system are brought onto one frame, in two
 // the second reprojected onto the first's cells; the console says where it lies right
 // after the second grid's summary. Returns how the alignment warning ends.
-std::string plan_frames(const input_grid &first, const input_grid &second, const cell_frame &first_frame,
-                        const cell_frame &second_frame, bool one_system)
+std::string plan_frames(const input_grid &first, const input_grid &second, const grid_frame &first_frame,
+                        const grid_frame &second_frame, bool one_system)
 {
     keep_input_frames(first_frame, second_frame);
     if (!first_frame.has_corner || !second_frame.has_corner)
@@ -182,7 +204,12 @@ void output_dialogue()
 
 } // namespace
 
-const dem_cells &epoch_cells(bool second)
+const input_questions &dialogue_questions()
+{
+    return DIALOGUE_QUESTIONS;
+}
+
+const grid_frame &epoch_cells(bool second)
 {
     return second ? second_cells : first_cells;
 }
@@ -241,18 +268,18 @@ void read_epochs(void (*open_grid)(input_grid &grid), FILE *warnings)
     input_grid &first = first_input();
     input_grid &second = second_input();
     open_grid(first);
-    const grid_placement first_placement = placement_of(first);
-    const cell_frame first_frame = frame_of(first);
-    first_cells = cells_of(first);
+    keep_frame_in_globals(first.frame);
+    first_cells = first.frame;
     open_grid(second);
+    keep_frame_in_globals(second.frame);
     check_second_frame(second, first.corner_ok != 0 && second.corner_ok != 0);
-    second_cells = cells_of(second);
+    second_cells = second.frame;
     const bool one_system = coordinate_system_warning(first.geokeys, second.geokeys, "").empty();
-    const std::string last_line = plan_frames(first, second, first_frame, frame_of(second), one_system);
+    const std::string last_line = plan_frames(first, second, first_cells, second_cells, one_system);
     // Warnings only: scripts that feed the answers keep working. Corners in two systems
     // cannot be compared.
     if (one_system || !reprojects(first, second))
-        std::fputs(alignment_warning(first_placement, placement_of(second), last_line).c_str(), warnings);
+        std::fputs(alignment_warning(first_cells, second_cells, last_line).c_str(), warnings);
     std::fputs(coordinate_system_warning(first.geokeys, second.geokeys, last_line).c_str(), warnings);
     frame_step();
 }

@@ -6,17 +6,23 @@
 #include <cstdio>
 #include <string>
 
+#include "gridfiles/grid_frame.h"
+
 struct input_grid;
-struct dem_cells;
+struct input_questions;
 
 // The working folder, both input grids read, the output named and created.
 void opening();
 // Both epochs read, each opened by open_grid (the dialogue's questions, or the command
-// line's paths), their frames compared and the step onto one frame planned, the warnings
+// line's paths), the frame each reader returned kept in the globals of the frame (the
+// corner and cells of the last grid read with map coordinates), their frames compared and the step onto one frame planned, the warnings
 // printed on `warnings`, then the step applied.
 void read_epochs(void (*open_grid)(input_grid &grid), FILE *warnings);
 // The cells of the first or the second epoch as it was read, where its error grid lies.
-const dem_cells &epoch_cells(bool second);
+const grid_frame &epoch_cells(bool second);
+// What the dialogue asks of a grid as its reader gets to it: a raster pair's counts
+// when its descriptor is missing, its pixel size, the unit of its integers.
+const input_questions &dialogue_questions();
 // The kind of difference and the elimination of low values.
 void parameters();
 

@@ -12,15 +12,8 @@
 
 namespace {
 
-const double SIZE_TOLERANCE = 1e-6;    // relative, between two cell sizes
-const double CORNER_TOLERANCE = 1e-3;  // in cells, between two corners
 // A first cell's centre this close outside the second's extent is still inside it.
 const double CENTRE_SLACK = 1e-6;
-
-bool sizes_agree(double a, double b)
-{
-    return std::fabs(a - b) <= std::max(std::fabs(a), std::fabs(b)) * SIZE_TOLERANCE;
-}
 
 bool whole_cells(double offset)
 {
@@ -34,7 +27,7 @@ frame_plan apart()
     return plan;
 }
 
-frame_plan common_part(const cell_frame &a, const cell_frame &b, double column_offset, double bottom_offset)
+frame_plan common_part(const grid_frame &a, const grid_frame &b, double column_offset, double bottom_offset)
 {
     // The second's line j is the first's line j - line_offset.
     const double line_offset = bottom_offset + b.lines - a.lines;
@@ -63,7 +56,7 @@ frame_plan common_part(const cell_frame &a, const cell_frame &b, double column_o
     return plan;
 }
 
-frame_plan out_of_step(const cell_frame &a, const cell_frame &b)
+frame_plan out_of_step(const grid_frame &a, const grid_frame &b)
 {
     const double top_a = a.yll + a.lines * a.dy, top_b = b.yll + b.lines * b.dy;
     const double right_b = b.xll + b.columns * b.dx;
@@ -82,7 +75,7 @@ frame_plan out_of_step(const cell_frame &a, const cell_frame &b)
     plan.xll = a.xll + c0 * a.dx;
     plan.yll = a.yll + (a.lines - 1 - l1) * a.dy;
     const double fine = std::min(a.dx / b.dx, a.dy / b.dy);
-    plan.kind = fine >= 2.0 * (1.0 - SIZE_TOLERANCE) ? frames_area_mean : frames_bilinear;
+    plan.kind = fine >= 2.0 * (1.0 - CELL_SIZE_TOLERANCE) ? frames_area_mean : frames_bilinear;
     const double column_step = a.dx / b.dx, line_step = a.dy / b.dy;
     // From the second's left and top edges, in its cells.
     const double left = (a.xll + c0 * a.dx - b.xll) / b.dx;
@@ -136,25 +129,25 @@ bool moves()
 
 } // namespace
 
-frame_plan plan_frame_step(const cell_frame &a, const cell_frame &b)
+frame_plan plan_frame_step(const grid_frame &a, const grid_frame &b)
 {
     if (!(a.dx > 0 && a.dy > 0 && b.dx > 0 && b.dy > 0) || a.lines <= 0 || a.columns <= 0 || b.lines <= 0 ||
         b.columns <= 0)
         return apart();
     const double column_offset = (b.xll - a.xll) / a.dx, bottom_offset = (b.yll - a.yll) / a.dy;
-    if (sizes_agree(a.dx, b.dx) && sizes_agree(a.dy, b.dy) && whole_cells(column_offset) &&
+    if (same_cell_sizes(a, b) && whole_cells(column_offset) &&
         whole_cells(bottom_offset))
         return common_part(a, b, std::round(column_offset), std::round(bottom_offset));
     return out_of_step(a, b);
 }
 
-std::string extent_text(const cell_frame &f)
+std::string extent_text(const grid_frame &f)
 {
     return "X " + exact_real_text(f.xll) + " to " + exact_real_text(f.xll + f.columns * f.dx) + ", Y " +
            exact_real_text(f.yll) + " to " + exact_real_text(f.yll + f.lines * f.dy);
 }
 
-std::string grid_frame_text(const cell_frame &f)
+std::string grid_frame_text(const grid_frame &f)
 {
     std::string text = text_printf("%d lines, %d columns", f.lines, f.columns);
     if (!f.has_corner)
@@ -221,18 +214,18 @@ const run_frames &run_frame_record()
     return record;
 }
 
-void keep_input_frames(const cell_frame &first, const cell_frame &second)
+void keep_input_frames(const grid_frame &first, const grid_frame &second)
 {
     record.first = first;
     record.second = second;
 }
 
-const frame_plan &plan_run_frame_step(const cell_frame &first, const cell_frame &second)
+const frame_plan &plan_run_frame_step(const grid_frame &first, const grid_frame &second)
 {
     return keep_run_plan(first, second, plan_frame_step(first, second));
 }
 
-const frame_plan &keep_run_plan(const cell_frame &first, const cell_frame &second, const frame_plan &plan)
+const frame_plan &keep_run_plan(const grid_frame &first, const grid_frame &second, const frame_plan &plan)
 {
     keep_input_frames(first, second);
     record.planned = true;

@@ -10,15 +10,8 @@
 #include <cstdint>
 #include <string>
 
+#include "gridfiles/grid_frame.h"
 #include "regrid/resample.h"
-
-// A grid's own frame as its reader found it.
-struct cell_frame {
-    bool has_corner = false;  // false: a raster pair, which has no map coordinates
-    int32_t lines = 0, columns = 0;
-    double xll = 0.0, yll = 0.0;  // lower-left corner
-    double dx = 0.0, dy = 0.0;    // cell width and height
-};
 
 enum frame_step_kind {
     frames_same,         // one frame: nothing to do
@@ -47,12 +40,12 @@ struct frame_plan {
 // corners are a whole number of cells apart within 1/1000 of a cell. The result frame
 // is then their common part; otherwise the first's cells whose centres lie in the
 // second's extent.
-frame_plan plan_frame_step(const cell_frame &first, const cell_frame &second);
+frame_plan plan_frame_step(const grid_frame &first, const grid_frame &second);
 
 // "X 5.741666666667 to 6.533333333333, Y 49.441666666667 to 50.191666666667"
-std::string extent_text(const cell_frame &frame);
+std::string extent_text(const grid_frame &frame);
 // A grid's frame as the report lists it: counts, corner, cells.
-std::string grid_frame_text(const cell_frame &frame);
+std::string grid_frame_text(const grid_frame &frame);
 // What the console says right after the second grid's summary; empty for one frame.
 std::string frame_step_text(const frame_plan &plan);
 // The last line of the alignment warning when the second grid is resampled.
@@ -63,18 +56,18 @@ std::string frame_step_report_text(const frame_plan &plan);
 // The run's step: the two grids' own frames and the plan, once planned.
 struct run_frames {
     bool planned = false;
-    cell_frame first, second;
+    grid_frame first, second;
     frame_plan plan;
 };
 const run_frames &run_frame_record();
 // Keeps the two grids' own frames for the report, whether or not a step is planned.
-void keep_input_frames(const cell_frame &first, const cell_frame &second);
+void keep_input_frames(const grid_frame &first, const grid_frame &second);
 
 // Plans the step of the run's two grids (read at their own frames) and keeps it; stops
 // the run, naming both grids and their extents, when they have no cell in common.
-const frame_plan &plan_run_frame_step(const cell_frame &first, const cell_frame &second);
+const frame_plan &plan_run_frame_step(const grid_frame &first, const grid_frame &second);
 // Keeps a plan made elsewhere (a reprojection) as the run's, with the same stop.
-const frame_plan &keep_run_plan(const cell_frame &first, const cell_frame &second, const frame_plan &plan);
+const frame_plan &keep_run_plan(const grid_frame &first, const grid_frame &second, const frame_plan &plan);
 // Applies the kept plan to the globals: the first grid cut to the result's frame (its
 // lines shared, not copied), the second cut or resampled onto it.
 void frame_step();

@@ -18,25 +18,13 @@ const double CENTRE_SLACK = 1e-6;
 // follow their DEMs onto the frame.
 carried_positions run_positions;
 
-placed_cells placed(const cell_frame &frame)
-{
-    placed_cells cells;
-    cells.lines = frame.lines;
-    cells.columns = frame.columns;
-    cells.xll = frame.xll;
-    cells.yll = frame.yll;
-    cells.dx = frame.dx;
-    cells.dy = frame.dy;
-    return cells;
-}
-
 struct block {
     int32_t top, bottom, left, right;  // inclusive; top > bottom when empty
 };
 
 } // namespace
 
-frame_plan plan_reprojection(const cell_frame &first, const cell_frame &second, const carried_positions &positions)
+frame_plan plan_reprojection(const grid_frame &first, const grid_frame &second, const carried_positions &positions)
 {
     const double last_column = second.columns - 0.5 + CENTRE_SLACK, last_line = second.lines - 0.5 + CENTRE_SLACK;
     std::mutex joined;
@@ -83,10 +71,10 @@ frame_plan plan_reprojection(const cell_frame &first, const cell_frame &second, 
     return plan;
 }
 
-const frame_plan &plan_run_reprojection(const cell_frame &first, const cell_frame &second,
+const frame_plan &plan_run_reprojection(const grid_frame &first, const grid_frame &second,
                                         const std::string &first_crs, const std::string &second_crs)
 {
-    if (!carry_cell_centres(first_crs, second_crs, placed(first), placed(second), &run_positions))
+    if (!carry_cell_centres(first_crs, second_crs, first, second, &run_positions))
         stop_with_message("\n\tPROJ knows no transformation between the coordinate systems of the two DEMs:\n\t\t%s: "
                           "%s\n\t\t%s: %s\n\tReproject one of them into the other's system first.\n",
                           nomim1.c_str(), crs_display_name(first_crs).c_str(), nomim2.c_str(),

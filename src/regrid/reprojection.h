@@ -12,13 +12,13 @@
 
 // The plan from the carried positions: the smallest block of the first's cells holding
 // every centre that falls inside the second's extent, frames_apart when none does.
-frame_plan plan_reprojection(const cell_frame &first, const cell_frame &second,
+frame_plan plan_reprojection(const grid_frame &first, const grid_frame &second,
                              const carried_positions &positions);
 
 // The run's step for its two grids in the systems first_crs and second_crs: planned and
 // kept as the run's frame step. Stops the run, naming both grids and their systems,
 // when PROJ knows no transformation between them, or when they share no ground.
-const frame_plan &plan_run_reprojection(const cell_frame &first, const cell_frame &second,
+const frame_plan &plan_run_reprojection(const grid_frame &first, const grid_frame &second,
                                         const std::string &first_crs, const std::string &second_crs);
 
 // The last line of the coordinate-system warning when the second DEM is reprojected.

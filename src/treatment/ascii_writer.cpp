@@ -11,9 +11,9 @@
 #include "coordinates/coordinate_system.h"
 #include "platform/worker_thread.h"
 #include "globals/globals.h"
-#include "globals/given_answers.h"
 #include "text/number_text.h"
 #include "treatment/frame_area.h"
+#include "treatment/output_choices.h"
 
 namespace {
 
@@ -274,6 +274,13 @@ void create_ascii_output(const std::string &grid, const std::string &)
     finish_output(fp);
 }
 
+void ask_output_corner(double *x, double *y)
+{
+    std::printf("\n\n\tUTM Coordinates : ");
+    *x = ask_real("\n\t\tX_min ? ");
+    *y = ask_real("\t\tY_min ? ");
+}
+
 void output_corner_and_cell_size(double *cellsize, double *cellsize_y)
 {
     if (Coord_UTM_dem1_OK != 0 || Coord_UTM_dem2_OK != 0) {
@@ -283,14 +290,7 @@ void output_corner_and_cell_size(double *cellsize, double *cellsize_y)
     }
     // Two raster inputs: no file has given a corner, nor a cell size, for which the second
     // raster's pixel size in metres stands.
-    if (answers.given) {  // --corner X Y
-        X_min = answers.corner_x;
-        Y_min = answers.corner_y;
-    } else {
-        std::printf("\n\n\tUTM Coordinates : ");
-        X_min = ask_real("\n\t\tX_min ? ");
-        Y_min = ask_real("\t\tY_min ? ");
-    }
+    output_answers.corner(&X_min, &Y_min);
     *cellsize = dpix_size2;
     *cellsize_y = dpix_size2;
 }

@@ -40,9 +40,12 @@ void ascii_output_paths(const std::string &stem, std::string *grid, std::string 
 void create_ascii_output(const std::string &grid, const std::string &unused);
 
 // The georeference of an output with map coordinates: the corner and cells of the last
-// input grid that has one, or, when both inputs are raster pairs, the corner asked here
-// and the second raster's pixel size. Sets X_min and Y_min, and a cell's width and height.
+// input grid that has one, or, when both inputs are raster pairs, the corner the front
+// door chose (output_choices.h) and the second raster's pixel size. Sets X_min and Y_min,
+// and a cell's width and height.
 void output_corner_and_cell_size(double *cellsize, double *cellsize_y);
+// The dialogue's choice of that corner: asked.
+void ask_output_corner(double *x, double *y);
 
 // Writes the result to the output opened by the dialogue; the range is not shown.
 void ascii_output(double d_min, double d_max);

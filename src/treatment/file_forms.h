@@ -16,8 +16,9 @@ struct file_form {
     // How a path given on the command line ends in this form; for a raster pair the
     // ending's place is its sample type (null: no second ending).
     const char *endings[2];
-    // Input: from the stem in grid.nomim, finds and opens the grid's files, asks what the
-    // form needs, reads the grid into its globals and sets grid.corner_ok.
+    // Input: from the whole path in grid.nomim (for a raster pair also grid.nomdescr and
+    // grid.itype), opens the grid's files, has grid.ask answer what they do not say,
+    // reads the grid's cells and returns where they lie in grid.frame.
     void (*open_input)(input_grid &grid);
     // Output, in the dialogue's order: the form's questions after the kind of
     // difference (null: none); the files of an output stem (second empty when the form

@@ -10,18 +10,34 @@
 #include "treatment/difference_kinds.h"
 #include "nrutil.h"
 #include "globals/globals.h"
-#include "globals/given_answers.h"
 #include "text/number_text.h"
 #include "treatment/difference.h"
 #include "treatment/frame_area.h"
+#include "treatment/output_choices.h"
 
 namespace {
 
 const char *const unit_names[] = {"meters", "decimeters", "centimeters", "millimeters"};
 
-// A unit in which the largest or the smallest result overflows the samples is
-// refused, unless even metres overflow them: then any unit goes and the overflowing
-// values saturate.
+// The whole sample grid is built before its first line goes out, one block per line.
+template <typename Sample>
+size_t write_samples(Sample **(*allocate)(int32_t, int32_t), void (*release)(Sample **, int32_t))
+{
+    const size_t columns = static_cast<size_t>(nb_col);
+    Sample **samples = allocate(nb_col, nb_lig);
+    require_grid(samples, nb_col, nb_lig);
+    size_t saturated = 0;
+    for (int32_t i = 0; i < nb_lig; ++i) saturated += scale_line(dtab_out[i], coef_out, samples[i], columns);
+    for (int32_t i = 0; i < nb_lig; ++i) {
+        if (!write_sample_line(f3, samples[i], columns)) stop_output_failed(f3);
+        progress_to(static_cast<double>(i + 1) / nb_lig);
+    }
+    release(samples, nb_lig);
+    return saturated;
+}
+
+}  // namespace
+
 int32_t ask_output_unit(double d_min, double d_max)
 {
     const bool metres_fit = largest_result_fits(d_max, 1.0, itype_dem_out) &&
@@ -49,50 +65,37 @@ int32_t ask_output_unit(double d_min, double d_max)
     }
 }
 
-// The unit of a run from the command line: the one given (--unit), or else the finest
-// that holds the range; metres when none does, whose overflowing values saturate.
-int32_t given_output_unit(double d_min, double d_max)
+int32_t given_output_unit(int32_t unit_given, double d_min, double d_max)
 {
     const auto fits = [&](int32_t unit) {
         const double coef = unit_coefficient(unit);
         return largest_result_fits(d_max, coef, itype_dem_out) && smallest_result_fits(d_min, coef, itype_dem_out);
     };
-    if (answers.output_unit < 0) {
+    if (unit_given < 0) {
         for (int32_t unit = 3; unit > 0; unit--)
             if (fits(unit)) return unit;
         return 0;
     }
-    if (fits(answers.output_unit) || !fits(0)) return answers.output_unit;
-    const double coef = unit_coefficient(answers.output_unit);
+    if (fits(unit_given) || !fits(0)) return unit_given;
+    const double coef = unit_coefficient(unit_given);
     const bool largest_fits = largest_result_fits(d_max, coef, itype_dem_out);
     stop_with_message("\n\tThe output %s cannot be written in %s: its %s result, %lf m, gives %.0lf, %s than a "
                       "%s sample holds (%lld). Give a larger --unit, or leave --unit out for the finest that "
                       "holds the range.\n",
-                      nomim3.c_str(), unit_names[answers.output_unit], largest_fits ? "smallest" : "largest",
+                      nomim3.c_str(), unit_names[unit_given], largest_fits ? "smallest" : "largest",
                       largest_fits ? d_min : d_max, std::trunc((largest_fits ? d_min : d_max) * coef),
                       largest_fits ? "less" : "more", itype_dem_out == 1 ? "32-bit" : "16-bit",
                       static_cast<long long>(largest_fits ? smallest_sample(itype_dem_out)
                                                           : largest_sample(itype_dem_out)));
 }
 
-// The whole sample grid is built before its first line goes out, one block per line.
-template <typename Sample>
-size_t write_samples(Sample **(*allocate)(int32_t, int32_t), void (*release)(Sample **, int32_t))
+int32_t ask_raster_pixel_size()
 {
-    const size_t columns = static_cast<size_t>(nb_col);
-    Sample **samples = allocate(nb_col, nb_lig);
-    require_grid(samples, nb_col, nb_lig);
-    size_t saturated = 0;
-    for (int32_t i = 0; i < nb_lig; ++i) saturated += scale_line(dtab_out[i], coef_out, samples[i], columns);
-    for (int32_t i = 0; i < nb_lig; ++i) {
-        if (!write_sample_line(f3, samples[i], columns)) stop_output_failed(f3);
-        progress_to(static_cast<double>(i + 1) / nb_lig);
+    for (;;) {
+        const int32_t size = ask_int(RASTER_PIXEL_SIZE_QUESTION);
+        if (size > 0) return size;
     }
-    release(samples, nb_lig);
-    return saturated;
 }
-
-}  // namespace
 
 std::string raster_output_refusal()
 {
@@ -106,8 +109,6 @@ std::string raster_output_refusal()
 
 void ask_raster_output_options()
 {
-    // From the command line the sample type comes from the output's ending.
-    if (answers.given) return;
     for (;;) {
         itype_dem_out = ask_menu({RASTER_SAMPLE_TYPE_MENU}, 1);
         if (itype_dem_out != 0 || type_treat != TREAT_SIGNED) return;
@@ -127,16 +128,14 @@ void create_raster_output(const std::string &samples, const std::string &descrip
     f3d = create_output_file(descriptor, "w");
     if (!write_descriptor_head(f3d, nb_lig, nb_col, raster_bytes_per_sample(itype_dem_out)))
         stop_output_failed(f3d);
-    // An answer no file records (the descriptor takes the second grid's pixel size): a
-    // run from the command line is not asked it.
-    while (pix_size3 <= 0 && !answers.given)
-        pix_size3 = ask_int(RASTER_PIXEL_SIZE_QUESTION);
+    // An answer no file records (the descriptor takes the second grid's pixel size).
+    if (pix_size3 <= 0) pix_size3 = output_answers.pixel_size();
 }
 
 void raster_output(double d_min, double d_max)
 {
     printf("\n\tHypsometric dynamic scale out :\n\t\tMin = %lf\n\t\tMax = %lf ", d_min, d_max);
-    const int32_t dyn_scale_out = answers.given ? given_output_unit(d_min, d_max) : ask_output_unit(d_min, d_max);
+    const int32_t dyn_scale_out = output_answers.raster_unit(d_min, d_max);
     coef_out = unit_coefficient(dyn_scale_out);
     const int32_t min = truncate_to_int32(d_min * coef_out);
     const int32_t max = truncate_to_int32(d_max * coef_out);

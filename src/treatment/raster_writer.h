@@ -8,11 +8,22 @@
 // Empty when the run's result can be a raster pair; else why not, as the form menu says
 // it before it comes back: the descriptor holds one pixel size, for cells that are square.
 std::string raster_output_refusal();
+// The dialogue's choices of a raster output (output_choices.h): the unit asked once the
+// range is known (a unit in which the largest or the smallest result overflows the
+// samples is refused, unless even metres overflow them: then any unit goes and the
+// overflowing values saturate), and the pixel size.
+int32_t ask_output_unit(double d_min, double d_max);
+int32_t ask_raster_pixel_size();
+// The unit of a run whose unit is given (-1: none): that one, or else the finest that
+// holds the range, metres when none does, whose overflowing values saturate. Stops the
+// run when the given unit overflows where metres would not.
+int32_t given_output_unit(int32_t unit_given, double d_min, double d_max);
+
 // The sample type of a raster output, asked after the kind of difference.
 void ask_raster_output_options();
 // The sample file and the descriptor of the output stem, by the sample type asked.
 void raster_output_paths(const std::string &stem, std::string *samples, std::string *descriptor);
-// Creates both, writes the descriptor's first lines and asks the pixel size.
+// Creates both, writes the descriptor's first lines and has the pixel size chosen.
 void create_raster_output(const std::string &samples, const std::string &descriptor);
 
 // Writes the result, whose range is d_min..d_max metres, to the pair the dialogue opened.
