@@ -8,8 +8,8 @@
 
 namespace {
 
-const double WGS84_A = 6378137.0;
-const double WGS84_F = 1.0 / 298.257223563;
+const double WGS84_A = WGS84_SEMI_MAJOR_AXIS;
+const double WGS84_F = WGS84_FLATTENING;
 const double PI = 3.14159265358979323846;
 
 // The integral of the ellipsoid's area element from the equator to latitude phi, per
@@ -77,27 +77,4 @@ frame_geometry run_frame_geometry()
     frame.cellsize_y = has_corner ? dpix_size_y : dpix_size2;
     frame.degrees = geographic_dem1 != 0 || geographic_dem2 != 0;
     return frame;
-}
-
-namespace {
-
-// 1 - e^2 sin^2 of a latitude in degrees: the term of the ellipsoid's radii of curvature.
-double curvature_term(double latitude)
-{
-    const double s = std::sin(std::clamp(latitude, -90.0, 90.0) * PI / 180.0);
-    return 1.0 - WGS84_F * (2.0 - WGS84_F) * s * s;
-}
-
-} // namespace
-
-double metres_per_degree_east(double latitude)
-{
-    const double phi = std::clamp(latitude, -90.0, 90.0) * PI / 180.0;
-    return WGS84_A / std::sqrt(curvature_term(latitude)) * std::cos(phi) * PI / 180.0;
-}
-
-double metres_per_degree_north(double latitude)
-{
-    const double e2 = WGS84_F * (2.0 - WGS84_F);
-    return WGS84_A * (1.0 - e2) / std::pow(curvature_term(latitude), 1.5) * PI / 180.0;
 }

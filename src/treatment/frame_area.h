@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "coordinates/ellipsoid.h"
+
 // Where the run's frame lies: its lower-left corner and cell size, and whether those
 // are geographic degrees.
 struct frame_geometry {
@@ -46,10 +48,5 @@ std::vector<double> line_cell_areas(const frame_geometry &frame);
 // the last grid read that has map coordinates (the second raster pair's pixel size when
 // neither has), in degrees when an input's file says so.
 frame_geometry run_frame_geometry();
-
-// The length in metres of one degree of longitude (east) and of latitude (north) on the
-// WGS 84 ellipsoid at a latitude in degrees.
-double metres_per_degree_east(double latitude);
-double metres_per_degree_north(double latitude);
 
 #endif
