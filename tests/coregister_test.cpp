@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "coregister/coregister.h"
+#include "e2e_support.h"
 
 namespace {
 
@@ -393,4 +395,105 @@ TEST(Coregister, FiguresAsTheOutputsName)
     text = coregistration_text(f);
     EXPECT_EQ(text.find("Warning"), std::string::npos);
     EXPECT_NE(text.find("tilts 0.400000 m per km east"), std::string::npos) << text;
+}
+
+namespace {
+
+// A copy of an ASCII grid whose lower-left corner is moved by fractions of a cell, as
+// gdal_translate -a_ullr moves it, and whose heights are raised by `up`.
+std::string moved_grid(const std::string &grid, double east_cells, double north_cells, double up)
+{
+    std::istringstream in(grid);
+    std::string out, key, line;
+    double value = 0.0, cell = 0.0, xll = 0.0, yll = 0.0;
+    for (int k = 0; k < 6 && std::getline(in, line); k++) {
+        std::istringstream words(line);
+        words >> key >> value;
+        if (key == "xllcorner")
+            xll = value;
+        else if (key == "yllcorner")
+            yll = value;
+        else if (key == "cellsize")
+            cell = value;
+        out += line + "\n";
+    }
+    const std::string shifted_x = "xllcorner " + std::to_string(xll) + "\n";
+    char corner[128];
+    std::snprintf(corner, sizeof corner, "xllcorner %.12f\nyllcorner %.12f\n", xll + east_cells * cell,
+                  yll + north_cells * cell);
+    const size_t x_at = out.find("xllcorner"), after_y = out.find('\n', out.find("yllcorner")) + 1;
+    out.replace(x_at, after_y - x_at, corner);
+    double height;
+    while (in >> height)
+        out += (height == -32768 ? std::string("-32768") : std::to_string(height + up)) + " ";
+    return out + "\n";
+}
+
+} // namespace
+
+// Whole sessions of the real program on the real SRTM grid and copies whose corner is
+// moved: the displacement found has the signs of the corner's move, a move by whole
+// cells leaves no change at all, and too small a stable ground stops the run with
+// nothing written.
+TEST(CoregisterSession, CornersMovedAsGdalWouldMoveThem)
+{
+    const std::string root = e2e::make_root(), site = root + "/images/site/";
+    const std::string first = e2e::read_file(data("srtm_luxembourg/lux_2000.asc"));
+    e2e::write_file(site + "lux_2000.asc", first);
+    e2e::write_file(site + "lux_2000.prj", e2e::read_file(data("srtm_luxembourg/lux_2000.prj")));
+    const struct {
+        const char *name;
+        double east, north, up;
+        bool whole;
+    } cases[] = {
+        {"one cell east, one south", 1.0, -1.0, 0.5, true},
+        {"fractions east and north", 0.4, 0.25, 0.5, false},
+        {"fractions west and south", -0.3, -0.45, -1.0, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        e2e::write_file(site + "moved.asc", moved_grid(first, c.east, c.north, c.up));
+        e2e::run_limits limits;
+        limits.arguments = {"lux_2000.asc", "moved.asc", "out.asc", "--coregister"};
+        const e2e::run_result r = e2e::run_program(site, "", limits);
+        ASSERT_EQ(r.status, 0) << r.errors;
+        const size_t at = r.errors.find("the second DEM lies east ");
+        ASSERT_NE(at, std::string::npos) << r.errors;
+        double east_m, east, north_m, north, up;
+        ASSERT_EQ(std::sscanf(r.errors.c_str() + at, "the second DEM lies east %lf m (%lf cells), north %lf m (%lf "
+                                                     "cells), up %lf m",
+                              &east_m, &east, &north_m, &north, &up),
+                  5);
+        EXPECT_NEAR(east, c.east, 0.05);
+        EXPECT_NEAR(north, c.north, 0.05);
+        if (!c.whole)
+            continue;
+        EXPECT_NEAR(up, c.up, 0.02);
+        // The grids were one: aligned, their difference is what a thousandth of a cell
+        // makes on slopes of up to 100 m a cell, where a whole cell's made tens of metres.
+        std::vector<double> change;
+        for (const std::string &word : e2e::body_words(e2e::read_file(site + "out.asc"), 6))
+            if (std::stod(word) > -9999.0) {
+                change.push_back(std::fabs(std::stod(word)));
+                EXPECT_LT(change.back(), 0.1) << word;
+            }
+        ASSERT_GT(change.size(), 1000u);
+        std::nth_element(change.begin(), change.begin() + change.size() / 2, change.end());
+        EXPECT_LT(change[change.size() / 2], 0.01);
+    }
+    std::string mask = first.substr(0, first.find("NODATA"));
+    for (int32_t i = 0; i < 60; i++)
+        for (int32_t j = 0; j < 60; j++)
+            mask += (i > 30 && i < 35 && j > 30 && j < 40 ? "1 " : "0 ") + std::string(j == 59 ? "\n" : "");
+    e2e::write_file(site + "mask.asc", mask);
+    e2e::run_limits limits;
+    limits.arguments = {"lux_2000.asc", "moved.asc", "few.asc", "--coregister", "tilt", "--stable", "mask.asc"};
+    const e2e::run_result r = e2e::run_program(site, "", limits);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.errors.find("Too few stable cells to align the second DEM moved.asc on the first lux_2000.asc: 36 "
+                            "with data in both, at least 200 needed"),
+              std::string::npos)
+        << r.errors;
+    EXPECT_FALSE(e2e::file_exists(site + "few.asc"));
+    e2e::remove_root(root);
 }
