@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "coregister/coregister.h"
 #include "e2e_support.h"
 
@@ -455,6 +457,8 @@ TEST(CoregisterSession, CornersMovedAsGdalWouldMoveThem)
         e2e::write_file(site + "moved.asc", moved_grid(first, c.east, c.north, c.up));
         e2e::run_limits limits;
         limits.arguments = {"lux_2000.asc", "moved.asc", "out.asc", "--coregister"};
+        if (!c.whole)
+            limits.arguments.push_back("--json");
         const e2e::run_result r = e2e::run_program(site, "", limits);
         ASSERT_EQ(r.status, 0) << r.errors;
         const size_t at = r.errors.find("the second DEM lies east ");
@@ -466,8 +470,15 @@ TEST(CoregisterSession, CornersMovedAsGdalWouldMoveThem)
                   5);
         EXPECT_NEAR(east, c.east, 0.05);
         EXPECT_NEAR(north, c.north, 0.05);
-        if (!c.whole)
+        if (!c.whole) {
+            // The JSON gives the same figures, beside the budget's.
+            const nlohmann::json json = nlohmann::json::parse(r.console);
+            EXPECT_NEAR(json["coregistration"]["east_cells"].get<double>(), east, 1e-6);
+            EXPECT_NEAR(json["coregistration"]["up_m"].get<double>(), up, 1e-6);
+            EXPECT_TRUE(json["coregistration"]["converged"].get<bool>());
+            EXPECT_TRUE(json.contains("net_volume_m3"));
             continue;
+        }
         EXPECT_NEAR(up, c.up, 0.02);
         // The grids were one: aligned, their difference is what a thousandth of a cell
         // makes on slopes of up to 100 m a cell, where a whole cell's made tens of metres.

@@ -448,7 +448,7 @@ void command_line_results()
     if (answers.quiet)
         return;
     if (answers.json) {
-        std::fputs(budget_json(run_budget_csv()).c_str(), stdout);
+        std::fputs(with_coregistration_json(budget_json(run_budget_csv())).c_str(), stdout);
     } else {
         print_change_budget();
         if (answers.report)

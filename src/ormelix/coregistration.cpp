@@ -1,5 +1,9 @@
 #include "ormelix/coregistration.h"
 
+#include <nlohmann/json.hpp>
+
+#include <cstdlib>
+
 #include "console/console.h"
 #include "globals/given_answers.h"
 #include "globals/globals.h"
@@ -53,4 +57,23 @@ double **coregistered_second_error(double **on_frame)
 const coregistration *run_coregistration()
 {
     return run_aligned ? &run_found : nullptr;
+}
+
+std::string with_coregistration_json(const std::string &budget_json)
+{
+    if (!run_aligned)
+        return budget_json;
+    nlohmann::ordered_json budget = nlohmann::ordered_json::parse(budget_json);
+    nlohmann::ordered_json object = nlohmann::ordered_json::object();
+    object["method"] = coregister_method_name(run_found.method);
+    for (const auto &column : coregistration_columns(run_found)) {
+        if (column.first == "converged")
+            object[column.first] = run_found.converged;
+        else if (column.second.find_first_not_of("0123456789") == std::string::npos)
+            object[column.first] = std::strtoull(column.second.c_str(), nullptr, 10);
+        else
+            object[column.first] = std::strtod(column.second.c_str(), nullptr);
+    }
+    budget["coregistration"] = object;
+    return budget.dump() + "\n";
 }

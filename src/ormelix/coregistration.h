@@ -5,6 +5,7 @@
 #define ORMELIX_RUN_COREGISTRATION_H
 
 #include <cstdio>
+#include <string>
 
 #include "coregister/coregister.h"
 
@@ -16,5 +17,8 @@ void coregister_run_epochs(coregister_method method, FILE *console);
 double **coregistered_second_error(double **on_frame);
 // The run's alignment; null when it has none.
 const coregistration *run_coregistration();
+// The budget's JSON object (one line) with the run's alignment as its object
+// "coregistration"; the same text when the run has none.
+std::string with_coregistration_json(const std::string &budget_json);
 
 #endif
