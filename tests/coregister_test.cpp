@@ -367,38 +367,6 @@ TEST(Coregister, AppliedOnceToTheOriginalValues)
     EXPECT_EQ(errors.at(9, 9), second.at(9, 9));
 }
 
-// What the console, the budget and the JSON show: the plane for tilt only, the warning
-// beyond 2 cells only.
-TEST(Coregister, FiguresAsTheOutputsName)
-{
-    coregistration f;
-    f.method = coregister_shift;
-    f.east_cells = 2.5;
-    f.east_m = 75.0;
-    f.iterations = 3;
-    f.stable_cells = 1234;
-    std::vector<std::string> names;
-    for (const auto &column : coregistration_columns(f))
-        names.push_back(column.first);
-    EXPECT_EQ(names, (std::vector<std::string>{"east_m", "north_m", "up_m", "east_cells", "north_cells", "iterations",
-                                               "converged", "stable_cells", "median_before_m", "nmad_before_m",
-                                               "median_after_m", "nmad_after_m"}));
-    EXPECT_EQ(std::strtod(coregistration_columns(f)[0].second.c_str(), nullptr), 75.0);
-    EXPECT_EQ(coregistration_columns(f)[7].second, "1234");
-    std::string text = coregistration_text(f);
-    EXPECT_NE(text.find("east 75.000000 m (2.500000 cells)"), std::string::npos) << text;
-    EXPECT_NE(text.find("Warning"), std::string::npos);
-    EXPECT_EQ(text.find("tilts"), std::string::npos);
-    f.east_cells = 1.5;
-    f.method = coregister_tilt;
-    f.tilted = true;
-    f.plane_east = 0.0004;
-    EXPECT_EQ(coregistration_columns(f).size(), 14u);
-    text = coregistration_text(f);
-    EXPECT_EQ(text.find("Warning"), std::string::npos);
-    EXPECT_NE(text.find("tilts 0.400000 m per km east"), std::string::npos) << text;
-}
-
 namespace {
 
 // A copy of an ASCII grid whose lower-left corner is moved by fractions of a cell, as
@@ -419,7 +387,6 @@ std::string moved_grid(const std::string &grid, double east_cells, double north_
             cell = value;
         out += line + "\n";
     }
-    const std::string shifted_x = "xllcorner " + std::to_string(xll) + "\n";
     char corner[128];
     std::snprintf(corner, sizeof corner, "xllcorner %.12f\nyllcorner %.12f\n", xll + east_cells * cell,
                   yll + north_cells * cell);
