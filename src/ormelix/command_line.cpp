@@ -19,6 +19,7 @@
 #include "ormelix/alignment.h"
 #include "ormelix/banner.h"
 #include "ormelix/confidence_dialogue.h"
+#include "ormelix/coregistration.h"
 #include "ormelix/opening.h"
 #include "ormelix/other_grid.h"
 #include "platform/platform.h"
@@ -64,6 +65,7 @@ struct command_line {
     std::vector<std::string> sigma;
     double confidence = 0.0;
     bool no_report = false, quiet = false, json = false;
+    std::string coregister;  // empty: the epochs as they are
 };
 
 // A path's form as the run uses it.
@@ -293,6 +295,16 @@ void read_other_grids()
         dtab_stable = run_stable_cells(read_given_grid(answers.stable_path, "stable-ground mask"), lines);
 }
 
+// --coregister: the second DEM aligned on the first, before the stable ground's figures
+// are gathered, so that they and --sigma stable are those of the aligned epochs.
+void coregister_given_epochs()
+{
+    coregister_method method;
+    if (!coregister_method_named(given.coregister, &method))
+        return;
+    coregister_run_epochs(method, given.quiet ? nullptr : stderr);
+}
+
 } // namespace
 
 int read_command_line(const std::vector<std::string> &arguments)
@@ -334,6 +346,10 @@ int read_command_line(const std::vector<std::string> &arguments)
         ->option_text("S1 S2|stable|stable-slope");
     app.add_option("--confidence", given.confidence, "the confidence level of the test, in percent (with --sigma)")
         ->option_text("C");
+    app.add_option("--coregister", given.coregister,
+                   "align the second DEM on the first on stable ground first (default shift)")
+        ->expected(0, 1)
+        ->option_text("[shift|vertical|tilt]");
     app.add_flag("--no-report", given.no_report, "write no STEM_report.html");
     app.add_flag("--quiet", given.quiet, "nothing on standard output, no progress");
     app.add_flag("--json", given.json, "the budget as one JSON object on standard output");
@@ -355,6 +371,11 @@ int read_command_line(const std::vector<std::string> &arguments)
         return usage_error(error.what());
     }
     given.limited = app.count("--limit") > 0;
+    if (app.count("--coregister") > 0 && given.coregister.empty())
+        given.coregister = "shift";
+    coregister_method method;
+    if (!given.coregister.empty() && !coregister_method_named(given.coregister, &method))
+        return usage_error("--coregister: " + given.coregister + " is not a method: give shift, vertical or tilt");
     take_paths_as_given();
     const bool sigma = !given.sigma.empty(), confidence = app.count("--confidence") > 0;
     if (sigma != confidence)
@@ -394,6 +415,8 @@ void command_line_opening()
 
     read_epochs(open_given_grid, stderr);
     read_other_grids();
+    coregister_given_epochs();
+    add_to_run_budget(coregistration_record());
     // Before the result grid is made: the changes on stable ground are gathered in the
     // memory the mask's values left, which the result grid then takes.
     gather_run_stable_ground();
@@ -420,7 +443,7 @@ void command_line_opening()
             read_given_error(given.sigma[1], epoch_cells(true), &sigma_dem2, &dtab_sigma2, &nomsigma2);
             // Each follows its DEM onto the result's frame, as in the dialogue.
             dtab_sigma1 = first_grid_onto_frame(dtab_sigma1);
-            dtab_sigma2 = second_grid_onto_frame(dtab_sigma2);
+            dtab_sigma2 = coregistered_second_error(second_grid_onto_frame(dtab_sigma2));
         }
     }
     const file_form &form = FILE_FORMS[format_out];

@@ -21,6 +21,7 @@ namespace {
 // The budget of the run's result and the frame whose cells it weighs, printed once the
 // output is in place.
 budget_record record_out;
+budget_record before_treatment;  // the figures of the steps before it
 frame_geometry frame_out;
 
 void write_run_output(double d_min, double d_max)
@@ -37,6 +38,7 @@ void make_run_record(const change_budget &budget)
     record_out = make_budget_record(budget, type_treat, run_change_test());
     if (const stable_ground_figures *stable = run_stable_ground())
         append_record(&record_out, stable_ground_record(*stable));
+    append_record(&record_out, before_treatment);
 }
 
 // The pass alone, in bands of lines for the progress shown.
@@ -114,6 +116,11 @@ void treatment()
     write_class_budget_file();
     if (report)
         write_change_report(gathering, picture, record_out.lines, run_correlation_html());
+}
+
+void add_to_run_budget(const budget_record &more)
+{
+    append_record(&before_treatment, more);
 }
 
 const budget_record &run_budget_record()

@@ -19,6 +19,9 @@ change_gathering run_difference(const std::vector<double> &line_areas, double *d
 // The budget of the run's result, with the stable ground's figures when it has them, once
 // the treatment has made it.
 const budget_record &run_budget_record();
+// Figures of a step before the treatment (the epochs' alignment) for the run's budget,
+// after the stable ground's.
+void add_to_run_budget(const budget_record &more);
 // Prints it on the console, once the output is in place.
 void print_change_budget();
 

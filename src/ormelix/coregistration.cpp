@@ -1,0 +1,97 @@
+#include "ormelix/coregistration.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdlib>
+
+#include "console/console.h"
+#include "globals/given_answers.h"
+#include "globals/globals.h"
+#include "nrutil.h"
+#include "regrid/frame_step.h"
+#include "treatment/frame_area.h"
+
+namespace {
+
+coregistration run_found;
+coregister_frame run_frame;
+bool run_aligned = false;
+
+// A grid of the second DEM on the result's frame moved by the alignment; the grid given
+// is released unless the frame step cut it, whose lines belong to the grid as read.
+double **moved(double **on_frame, bool heights)
+{
+    double **out = dmatrice(nb_col, nb_lig);
+    require_grid(out, nb_col, nb_lig);
+    fill_coregistered({on_frame, nb_lig, nb_col}, {out, nb_lig, nb_col}, run_found, run_frame, heights);
+    const run_frames &frames = run_frame_record();
+    if (!(frames.planned && frames.plan.kind == frames_common_part))
+        frdmatrice(on_frame, nb_lig);
+    return out;
+}
+
+} // namespace
+
+void coregister_run_epochs(coregister_method method, FILE *console)
+{
+    const frame_geometry frame = run_frame_geometry();
+    run_frame = {nb_lig, nb_col, frame.cellsize, cell_height(frame), frame.degrees, frame.yll};
+    coregister_settings settings;
+    settings.method = method;
+    const coregister_outcome out =
+        coregister_grids({dtab_dem1, nb_lig, nb_col}, {dtab_dem2, nb_lig, nb_col}, dtab_stable, run_frame, settings);
+    if (out.fault.kind != coregister_fine)
+        stop_with_message("%s", coregister_fault_text(out.fault, nomim1, nomim2).c_str());
+    run_found = out.found;
+    run_aligned = true;
+    dtab_dem2 = moved(dtab_dem2, true);
+    if (console != nullptr)
+        std::fputs(coregistration_text(run_found).c_str(), console);
+}
+
+double **coregistered_second_error(double **on_frame)
+{
+    return run_aligned && on_frame != nullptr ? moved(on_frame, false) : on_frame;
+}
+
+const coregistration *run_coregistration()
+{
+    return run_aligned ? &run_found : nullptr;
+}
+
+budget_record coregistration_record()
+{
+    budget_record record;
+    if (!run_aligned)
+        return record;
+    const coregistration &f = run_found;
+    nlohmann::ordered_json object = nlohmann::ordered_json::object();
+    object["method"] = coregister_method_name(f.method);
+    const auto real = [&](const char *name, double value) {
+        record.columns.push_back(real_column(std::string("coregistration_") + name, value));
+        object[name] = value;
+    };
+    const auto count = [&](const char *name, int64_t value) {
+        record.columns.push_back(count_column(std::string("coregistration_") + name, value));
+        object[name] = value;
+    };
+    real("east_m", f.east_m);
+    real("north_m", f.north_m);
+    real("up_m", f.up_m);
+    real("east_cells", f.east_cells);
+    real("north_cells", f.north_cells);
+    count("iterations", static_cast<int64_t>(f.iterations));
+    record.columns.push_back(count_column("coregistration_converged", f.converged ? 1 : 0));
+    object["converged"] = f.converged;
+    count("stable_cells", static_cast<int64_t>(f.stable_cells));
+    real("median_before_m", f.median_before_m);
+    real("nmad_before_m", f.nmad_before_m);
+    real("median_after_m", f.median_after_m);
+    real("nmad_after_m", f.nmad_after_m);
+    if (f.tilted) {
+        real("plane_east_m_per_m", f.plane_east);
+        real("plane_north_m_per_m", f.plane_north);
+    }
+    record.objects.push_back({"coregistration", object.dump()});
+    return record;
+}
