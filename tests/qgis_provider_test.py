@@ -187,6 +187,32 @@ class Provider(unittest.TestCase):
                                                   'OUTPUT': self.at('out.tif')}, feedback=Feedback())
         self.assertEqual([name for name in os.listdir(self.folder) if name.startswith('out')], [])
 
+    def test_options_offered_by_the_programs_help(self):
+        # A program whose --help lists coregistration and the stable-slope model, and that
+        # notes its arguments and refuses them as a usage error.
+        offering = self.at('offering')
+        with open(offering, 'w') as f:
+            f.write('#!/bin/sh\nif [ "$1" = --help ]; then "{0}" --help\n'
+                    'echo "  --coregister shift|vertical|tilt"; echo "  --sigma S1 S2|stable|stable-slope"; exit 0; fi\n'
+                    'echo "$@" > "{1}.arguments"; echo "ormelix: refused" >&2; exit 2\n'.format(BINARY, offering))
+        os.chmod(offering, 0o755)
+        registry = QgsApplication.processingRegistry()
+        try:
+            for binary, offered in ((BINARY, False), (offering, True)):
+                os.environ['ORMELIX_BINARY'] = binary
+                algorithm = registry.createAlgorithmById('ormelix:difference')
+                self.assertEqual(algorithm.parameterDefinition('COREGISTER') is not None, offered)
+                self.assertEqual(len(algorithm.parameterDefinition('ERRORS').options()), 3 if offered else 2)
+            with self.assertRaisesRegex(QgsProcessingException, 'refused'):
+                processing.run('ormelix:difference', {
+                    'FIRST': self.at('dem_2015.tif'), 'SECOND': self.at('dem_2020.tif'), 'COREGISTER': 3,
+                    'CONFIDENCE': 95, 'ERRORS': 2, 'STABLE': self.at('dem_classes.tif'), 'OUTPUT': self.at('out.tif')})
+        finally:
+            os.environ['ORMELIX_BINARY'] = BINARY
+        noted = read(offering + '.arguments').decode().split()
+        self.assertIn('--coregister tilt', ' '.join(noted))
+        self.assertIn('--sigma stable-slope', ' '.join(noted))
+
     def test_where_the_program_is_found(self):
         bin_folder = os.path.join(self.folder, 'bin')
         os.mkdir(bin_folder)
@@ -199,6 +225,7 @@ class Provider(unittest.TestCase):
             ('', '', self.folder, 'The ORMELIX program is not on PATH'),
             (self.at('slope_2019.asc'), BINARY, bin_folder, "the provider's setting names"),
         ]
+        from processing.core.ProcessingConfig import ProcessingConfig
         kept = dict(os.environ)
         try:
             for setting, variable, path, found in cases:
@@ -207,7 +234,18 @@ class Provider(unittest.TestCase):
                     self.assertEqual(program.find_program(setting), found)
                 except program.ProgramError as error:
                     self.assertTrue(str(error).startswith(found), str(error))
+            # The algorithm takes the setting of Processing's options.
+            os.environ.update(ORMELIX_BINARY='', PATH=self.folder)
+            run = lambda: processing.run('ormelix:difference', {'FIRST': self.at('dem_2015.tif'),
+                                                                'SECOND': self.at('dem_2020.tif'),
+                                                                'OUTPUT': self.at('out.tif')})
+            with self.assertRaisesRegex(QgsProcessingException, 'not on PATH'):
+                run()
+            ProcessingConfig.setSettingValue('ORMELIX_BINARY', on_path)
+            self.assertEqual(run()['net_volume_m3'], json.loads(self.command_line(
+                ['dem_2015.tif', 'dem_2020.tif', 'cl.tif', '--json']).stdout)['net_volume_m3'])
         finally:
+            ProcessingConfig.setSettingValue('ORMELIX_BINARY', '')
             os.environ.clear()
             os.environ.update(kept)
 
