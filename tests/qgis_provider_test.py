@@ -193,7 +193,8 @@ class Provider(unittest.TestCase):
         offering = self.at('offering')
         with open(offering, 'w') as f:
             f.write('#!/bin/sh\nif [ "$1" = --help ]; then "{0}" --help\n'
-                    'echo "  --coregister shift|vertical|tilt"; echo "  --sigma S1 S2|stable|stable-slope"; exit 0; fi\n'
+                    'echo "  --coregister shift|vertical|tilt"\n'
+                    'echo "  --sigma S1 S2|stable|stable-slope"; exit 0; fi\n'
                     'echo "$@" > "{1}.arguments"; echo "ormelix: refused" >&2; exit 2\n'.format(BINARY, offering))
         os.chmod(offering, 0o755)
         registry = QgsApplication.processingRegistry()
