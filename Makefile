@@ -7,13 +7,15 @@ FUZZBUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 WINBUILD ?= build-windows
 
-.PHONY: all packages build demo test test-sanitize bench fuzz clean windows windows-packages test-windows demo-windows
+.PHONY: all packages build demo test qgis-plugin test-sanitize bench fuzz clean windows windows-packages test-windows demo-windows
 
 all: build
 
 # The Debian packages of each build, installed where missing (see cmake/need-packages.sh).
 PACKAGES = g++ cmake pkg-config libgtest-dev libtiff-dev libpng-dev libproj-dev proj-data libcli11-dev nlohmann-json3-dev
 BENCH_PACKAGES = $(PACKAGES) libbenchmark-dev
+# QGIS for the test of its provider (qgis/), run headless.
+QGIS_PACKAGES = qgis python3-qgis
 WINDOWS_PACKAGES = g++-mingw-w64-x86-64-posix wine64 googletest libz-mingw-w64-dev dpkg-dev tcl sqlite3
 
 packages:
@@ -23,8 +25,20 @@ build: packages
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(BUILD) -j $(JOBS)
 
+# QGIS installed, the configuration is made again to take in the test of its provider.
 test: build
+	sh cmake/need-packages.sh $(QGIS_PACKAGES)
+	cmake -S . -B $(BUILD)
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The zip that QGIS installs (Plugins > Manage and Install Plugins > Install from ZIP).
+qgis-plugin:
+	mkdir -p $(BUILD)
+	rm -f $(BUILD)/ormelix_provider.zip
+	cd qgis && find ormelix_provider -name '*.py' -o -name metadata.txt | sort | \
+		python3 -c 'import sys, zipfile; z = zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED); [z.write(n.strip()) for n in sys.stdin]; z.close()' \
+		../$(BUILD)/ormelix_provider.zip
+	@echo "$(BUILD)/ormelix_provider.zip"
 
 test-sanitize: packages
 	cmake -S . -B $(SANBUILD) -DCMAKE_BUILD_TYPE=Debug -DORMELIX_SANITIZE=ON

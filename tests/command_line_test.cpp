@@ -430,6 +430,80 @@ TEST_F(CommandLine, ProgressOnATerminalOnly)
 }
 #endif
 
+// The plain lines a caller parses, whatever standard error is (here a file), on the demo's
+// epochs: each phase named, in order, its percentages rising from 0, ending at 100 but in
+// a run that stops, whose message follows on a line of its own; --quiet silences the
+// budget, not the lines asked for.
+TEST_F(CommandLine, ProgressLinesForACaller)
+{
+    for (const char *name : {"slope_2019.asc", "slope_2024_m2.raw", "slope_2024_m2.txt"})
+        write_file(site(name), read_file(std::string(ORMELIX_SOURCE_DIR) + "/demo/images/demo/" + name));
+    const std::vector<std::string> options = {"--second-unit", "cm", "--kind", "absolute", "--limit", "0.25",
+                                              "--progress-lines"};
+    const std::vector<std::string> whole = {"reading slope_2019.asc", "reading slope_2024_m2.raw", "difference",
+                                            "writing out.asc"};
+    const struct {
+        std::vector<std::string> paths;
+        const char *more;
+        std::vector<std::string> phases;
+        const char *stop;  // the message after the lines, "" for a run that succeeds
+    } cases[] = {
+        {{"slope_2019.asc", "slope_2024_m2.raw", "out.asc"}, "", whole, ""},
+        {{"slope_2019.asc", "slope_2024_m2.raw", "out.asc"}, "--quiet", whole, ""},
+        {{"slope_2019.asc", "missing_m2.raw", "out.asc"}, "",
+         {"reading slope_2019.asc", "reading missing_m2.raw"}, "ormelix: File missing_m2.raw unknown"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.phases.back() + " " + c.more);
+        std::vector<std::string> arguments = c.paths;
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        if (*c.more)
+            arguments.push_back(c.more);
+        const e2e::run_result r = run(arguments);
+        EXPECT_EQ(r.status, *c.stop ? 1 : 0) << r.errors;
+        EXPECT_EQ(r.console.empty(), *c.more || *c.stop) << r.console;
+        std::istringstream errors(e2e::console_text(r.errors));
+        std::string line, stop;
+        std::vector<std::string> phases;
+        std::vector<std::vector<int>> percents;
+        while (std::getline(errors, line)) {
+            ASSERT_TRUE(stop.empty()) << "a line after the stop's message: " << line;
+            if (line.rfind("progress: ", 0) != 0) {
+                stop = line;
+                continue;
+            }
+            std::istringstream fields(line.substr(10));
+            int percent = -1;
+            std::string phase;
+            fields >> percent;
+            std::getline(fields >> std::ws, phase);
+            if (phases.empty() || phase != phases.back()) {
+                phases.push_back(phase);
+                percents.emplace_back();
+            }
+            percents.back().push_back(percent);
+        }
+        EXPECT_EQ(phases, c.phases) << r.errors;
+        EXPECT_EQ(stop, c.stop);
+        for (size_t k = 0; k < percents.size(); k++) {
+            SCOPED_TRACE(phases[k]);
+            EXPECT_EQ(percents[k].front(), 0);
+            for (size_t i = 1; i < percents[k].size(); i++)
+                EXPECT_GT(percents[k][i], percents[k][i - 1]) << r.errors;
+            const bool stopped_here = *c.stop && k + 1 == percents.size();
+            EXPECT_EQ(percents[k].back() == 100, !stopped_here) << r.errors;
+            // The demo's 200 lines move the difference by every percentage or so (its two
+            // threads may pass one over): a caller sees it move.
+            if (phases[k] == "difference") {
+                EXPECT_GT(percents[k].size(), 50u);
+            }
+        }
+    }
+    // Without the option, none.
+    EXPECT_EQ(run(cases[0].paths).errors, "");
+}
+
+
 } // namespace
 
 // The text of a CSV file as lines of fields.

@@ -8,14 +8,15 @@
 
 namespace {
 
-bool shown = false;
+bool shown = false;  // the bar
+bool plain = false;  // the plain lines
 std::string phase;
 std::atomic<int> drawn{-1};  // the percentage on the screen, -1 between phases
 std::mutex drawing;
 
 void draw(int percent)
 {
-    const std::string line = "\r" + progress_line(phase, percent);
+    const std::string line = plain ? progress_plain_line(phase, percent) : "\r" + progress_line(phase, percent);
     std::fputs(line.c_str(), stderr);
     std::fflush(stderr);
 }
@@ -35,14 +36,25 @@ std::string progress_line(const std::string &name, int percent)
     return shown_name + " [" + std::string(marks, '#') + std::string(PROGRESS_BAR_WIDTH - marks, '.') + "] " + number;
 }
 
+std::string progress_plain_line(const std::string &name, int percent)
+{
+    percent = percent < 0 ? 0 : percent > 100 ? 100 : percent;
+    return "progress: " + std::to_string(percent) + " " + name + "\n";
+}
+
 void progress_show(bool on)
 {
     shown = on && standard_error_is_terminal();
 }
 
+void progress_lines(bool on)
+{
+    plain = on;
+}
+
 void progress_phase(const std::string &name)
 {
-    if (!shown)
+    if (!shown && !plain)
         return;
     progress_end();
     std::lock_guard<std::mutex> hold(drawing);
@@ -53,7 +65,7 @@ void progress_phase(const std::string &name)
 
 void progress_to(double done)
 {
-    if (!shown)
+    if (!shown && !plain)
         return;
     const int percent = done >= 1.0 ? 100 : done > 0.0 ? static_cast<int>(done * 100.0) : 0;
     int before = drawn.load(std::memory_order_relaxed);
@@ -69,21 +81,24 @@ void progress_to(double done)
 
 void progress_break()
 {
-    if (!shown)
+    if (!shown && !plain)
         return;
     std::lock_guard<std::mutex> hold(drawing);
-    if (drawn.exchange(-1) >= 0)
+    // A plain line is complete already.
+    if (drawn.exchange(-1) >= 0 && !plain)
         std::fputs("\n", stderr);
 }
 
 void progress_end()
 {
-    if (!shown)
+    if (!shown && !plain)
         return;
     std::lock_guard<std::mutex> hold(drawing);
-    if (drawn.exchange(-1) < 0)
+    const int before = drawn.exchange(-1);
+    if (before < 0 || (plain && before == 100))
         return;
     draw(100);
-    std::fputs("\n", stderr);
+    if (!plain)
+        std::fputs("\n", stderr);
     std::fflush(stderr);
 }

@@ -353,6 +353,7 @@ int read_command_line(const std::vector<std::string> &arguments)
     app.add_flag("--no-report", given.no_report, "write no STEM_report.html");
     app.add_flag("--quiet", given.quiet, "nothing on standard output, no progress");
     app.add_flag("--json", given.json, "the budget as one JSON object on standard output");
+    app.add_flag("--progress-lines", "the progress as lines 'progress: PERCENT PHASE' on standard error, for a caller");
     app.set_version_flag("--version", std::string("ORMELIX ") + ORMELIX_VERSION, "the version, then exit");
     app.footer(EXAMPLES);
     app.get_formatter()->column_width(44);
@@ -371,6 +372,7 @@ int read_command_line(const std::vector<std::string> &arguments)
         return usage_error(error.what());
     }
     given.limited = app.count("--limit") > 0;
+    progress_lines(app.count("--progress-lines") > 0);
     if (app.count("--coregister") > 0 && given.coregister.empty())
         given.coregister = "shift";
     coregister_method method;
