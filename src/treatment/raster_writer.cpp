@@ -7,6 +7,7 @@
 #include "console/console.h"
 #include "console/progress.h"
 #include "gridfiles/raster_pair.h"
+#include "treatment/ascii_writer.h"
 #include "treatment/difference_kinds.h"
 #include "nrutil.h"
 #include "globals/globals.h"
@@ -158,3 +159,6 @@ void raster_output(double d_min, double d_max)
     finish_output(f3d);
     f3d = nullptr;
 }
+
+// The dialogue's questions, unless the command line put its options in their place.
+output_choices output_answers = {ask_raster_pixel_size, ask_output_unit, ask_output_corner};
