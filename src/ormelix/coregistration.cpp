@@ -18,14 +18,16 @@ coregister_frame run_frame;
 bool run_aligned = false;
 
 // A grid of the second DEM on the result's frame moved by the alignment; the grid given
-// is released unless the frame step cut it, whose lines belong to the grid as read.
+// is released (of a cut, only its table of lines).
 double **moved(double **on_frame, bool heights)
 {
     double **out = dmatrice(nb_col, nb_lig);
     require_grid(out, nb_col, nb_lig);
     fill_coregistered({on_frame, nb_lig, nb_col}, {out, nb_lig, nb_col}, run_found, run_frame, heights);
     const run_frames &frames = run_frame_record();
-    if (!(frames.planned && frames.plan.kind == frames_common_part))
+    if (frames.planned && frames.plan.kind == frames_common_part)
+        frdcutmatrice(on_frame);  // its lines belong to the grid as read, kept to the end
+    else
         frdmatrice(on_frame, nb_lig);
     return out;
 }
