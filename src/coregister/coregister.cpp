@@ -428,8 +428,12 @@ void fill_coregistered(const grid_view &second, const grid_view &target, const c
     } else {
         bilinear_fill_affine(second, target, {found.east_cells, 1.0, -found.north_cells, 1.0});
     }
-    if (!heights)
-        return;
+    if (heights)
+        remove_coregistered_heights(target, found, frame);
+}
+
+void remove_coregistered_heights(const grid_view &target, const coregistration &found, const coregister_frame &frame)
+{
     const line_spacing spacing = ground_spacing_of_lines(frame);
     const size_t centre = static_cast<size_t>(frame.lines / 2);
     const double centre_column = 0.5 * (frame.columns - 1), centre_line = 0.5 * (frame.lines - 1);

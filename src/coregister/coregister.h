@@ -115,6 +115,10 @@ coregister_outcome coregister_grids(const grid_view &first, const grid_view &sec
 void fill_coregistered(const grid_view &second, const grid_view &target, const coregistration &found,
                        const coregister_frame &frame, bool heights);
 
+// The vertical part of the alignment, the offset and the plane, taken from a second grid
+// already moved onto the frame.
+void remove_coregistered_heights(const grid_view &target, const coregistration &found, const coregister_frame &frame);
+
 // The console's block, after the second grid's summary, and what a fault says.
 std::string coregistration_text(const coregistration &found);
 std::string coregister_fault_text(const coregister_fault &fault, const std::string &first_path,

@@ -415,6 +415,9 @@ void command_line_opening()
     silence_standard_output();
     progress_show(!given.quiet);
 
+    // The alignment resamples the second DEM once from its values as read.
+    if (!given.coregister.empty())
+        keep_second_as_read();
     read_epochs(open_given_grid, stderr);
     read_other_grids();
     coregister_given_epochs();
@@ -445,7 +448,7 @@ void command_line_opening()
             read_given_error(given.sigma[1], epoch_cells(true), &sigma_dem2, &dtab_sigma2, &nomsigma2);
             // Each follows its DEM onto the result's frame, as in the dialogue.
             dtab_sigma1 = first_grid_onto_frame(dtab_sigma1);
-            dtab_sigma2 = coregistered_second_error(second_grid_onto_frame(dtab_sigma2));
+            dtab_sigma2 = coregistered_second_error(dtab_sigma2);
         }
     }
     const file_form &form = FILE_FORMS[format_out];

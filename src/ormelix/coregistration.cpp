@@ -17,16 +17,16 @@ coregistration run_found;
 coregister_frame run_frame;
 bool run_aligned = false;
 
-// A grid of the second DEM on the result's frame moved by the alignment; the grid given
-// is released unless the frame step cut it, whose lines belong to the grid as read.
-double **moved(double **on_frame, bool heights)
+// A grid of the second DEM as read brought onto the result's frame moved by the
+// alignment, in the frame step's one resampling.
+double **moved(const grid_view &as_read, bool heights)
 {
     double **out = dmatrice(nb_col, nb_lig);
     require_grid(out, nb_col, nb_lig);
-    fill_coregistered({on_frame, nb_lig, nb_col}, {out, nb_lig, nb_col}, run_found, run_frame, heights);
-    const run_frames &frames = run_frame_record();
-    if (!(frames.planned && frames.plan.kind == frames_common_part))
-        frdmatrice(on_frame, nb_lig);
+    const grid_view target{out, nb_lig, nb_col};
+    fill_second_moved(as_read, target, run_plan_or_same(), run_found.east_cells, run_found.north_cells);
+    if (heights)
+        remove_coregistered_heights(target, run_found, run_frame);
     return out;
 }
 
@@ -44,14 +44,30 @@ void coregister_run_epochs(coregister_method method, FILE *console)
         stop_with_message("%s", coregister_fault_text(out.fault, nomim1, nomim2).c_str());
     run_found = out.found;
     run_aligned = true;
-    dtab_dem2 = moved(dtab_dem2, true);
+    // The grid the fit worked on goes before the aligned one is made from the grid as read,
+    // unless it is that grid: the run holds no more grids than the frame step did.
+    double **fitted = dtab_dem2;
+    const frame_plan plan = run_plan_or_same();
+    if (plan.kind == frames_common_part)
+        frdcutmatrice(fitted);
+    else if (plan.kind != frames_same)
+        frdmatrice(fitted, nb_lig);
+    dtab_dem2 = moved(second_as_read(), true);
+    if (plan.kind == frames_same)
+        frdmatrice(fitted, nb_lig);
+    release_second_as_read();
     if (console != nullptr)
         std::fputs(coregistration_text(run_found).c_str(), console);
 }
 
-double **coregistered_second_error(double **on_frame)
+double **coregistered_second_error(double **on_second_cells)
 {
-    return run_aligned && on_frame != nullptr ? moved(on_frame, false) : on_frame;
+    if (!run_aligned || on_second_cells == nullptr)
+        return second_grid_onto_frame(on_second_cells);
+    const grid_view as_read = second_cells_view(on_second_cells);
+    double **out = moved(as_read, false);
+    frdmatrice(on_second_cells, as_read.lines);
+    return out;
 }
 
 const coregistration *run_coregistration()
