@@ -147,6 +147,16 @@ TEST(Coregister, RecoversPlantedShiftsOffsetsAndPlanes)
         // Aligned, the stable ground keeps the noise of the two epochs and nothing more.
         EXPECT_NEAR(f.median_after_m, 0.0, 0.02);
         EXPECT_LT(f.nmad_after_m, 0.2);
+        // The report's histogram: the sample after, on the axis of both, peaks at its median.
+        const coregister_histogram &h = f.histogram;
+        ASSERT_EQ(h.after.size(), COREGISTER_HISTOGRAM_BINS);
+        size_t after = 0, peak = 0;
+        for (size_t k = 0; k < h.after.size(); k++) {
+            after += h.after[k];
+            peak = h.after[k] > h.after[peak] ? k : peak;
+        }
+        EXPECT_GT(after, f.fitted_cells * 9 / 10);
+        EXPECT_NEAR(h.low + (static_cast<double>(peak) + 0.5) * h.width, f.median_after_m, 1.5 * h.width);
         if (c.east == 0.0 && c.north == 0.0) {
             EXPECT_NEAR(f.median_before_m, -c.up, 0.05);
         }
@@ -493,6 +503,11 @@ TEST(CoregisterSession, ResampledOnceFromTheGridAsRead)
         }
     EXPECT_GT(compared, 7000u);
     EXPECT_LT(worst, 1e-5);
+    // The report holds the alignment's table and both distributions.
+    const std::string report = e2e::read_file(site + "out_report.html");
+    EXPECT_NE(report.find("<h2>Alignment of the epochs</h2>"), std::string::npos);
+    EXPECT_NE(report.find("<path class=\"before\""), std::string::npos);
+    EXPECT_NE(report.find("<path class=\"after\""), std::string::npos);
     e2e::remove_root(root);
 }
 

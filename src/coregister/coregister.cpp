@@ -301,6 +301,34 @@ plane_fit fit_plane(const sample_cells &s, const std::vector<double> &dh)
     return plane;
 }
 
+// Both distributions on one axis, so that the narrowing shows: from the lower of their
+// medians less 4 NMAD to the higher plus 4.
+coregister_histogram histogram_of(const std::vector<double> &before, const robust_figures &b,
+                                  const std::vector<double> &after, const robust_figures &a)
+{
+    coregister_histogram h;
+    double low = std::min(b.median - 4.0 * b.nmad, a.median - 4.0 * a.nmad);
+    double high = std::max(b.median + 4.0 * b.nmad, a.median + 4.0 * a.nmad);
+    if (!(high - low > 1e-6)) {
+        low -= 0.5;
+        high += 0.5;
+    }
+    h.low = low;
+    h.width = (high - low) / COREGISTER_HISTOGRAM_BINS;
+    h.before.assign(COREGISTER_HISTOGRAM_BINS, 0);
+    h.after.assign(COREGISTER_HISTOGRAM_BINS, 0);
+    const auto count = [&](const std::vector<double> &values, std::vector<size_t> *bins) {
+        for (double v : values) {
+            const double at = (v - low) / h.width;
+            if (at >= 0.0 && at < static_cast<double>(COREGISTER_HISTOGRAM_BINS))
+                (*bins)[static_cast<size_t>(at)]++;
+        }
+    };
+    count(before, &h.before);
+    count(after, &h.after);
+    return h;
+}
+
 } // namespace
 
 bool coregister_method_named(const std::string &name, coregister_method *method)
@@ -381,8 +409,11 @@ coregister_outcome coregister_grids(const grid_view &first, const grid_view &sec
     std::vector<double> dh;
     shift_state state;
     differences_at(second, s, 0.0, 0.0, state.plane, &dh);
-    const robust_figures before = robust_of(dh);
-    found.median_before_m = -before.median;
+    std::vector<double> first_less_second_before(dh.size());
+    for (size_t k = 0; k < dh.size(); k++)
+        first_less_second_before[k] = -dh[k];
+    const robust_figures before = robust_of(first_less_second_before);
+    found.median_before_m = before.median;
     found.nmad_before_m = before.nmad;
 
     state.converged = true;
@@ -410,10 +441,11 @@ coregister_outcome coregister_grids(const grid_view &first, const grid_view &sec
     found.plane_east = state.plane.east;
     found.plane_north = state.plane.north;
     for (double &v : dh)
-        v -= offset;
+        v = offset - v;
     const robust_figures after = robust_of(dh);
-    found.median_after_m = -after.median;
+    found.median_after_m = after.median;
     found.nmad_after_m = after.nmad;
+    found.histogram = histogram_of(first_less_second_before, before, dh, after);
     return out;
 }
 

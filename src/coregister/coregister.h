@@ -48,6 +48,14 @@ struct slope_aspect {
 };
 slope_aspect horn_slope_aspect(const grid_view &dem, int32_t line, int32_t column, double east_m, double north_m);
 
+// The stable differences of the fits' sample, first - second, before the alignment and
+// after it, counted in bins of one width from low; a difference outside is left out.
+struct coregister_histogram {
+    double low = 0.0, width = 0.0;
+    std::vector<size_t> before, after;
+};
+constexpr size_t COREGISTER_HISTOGRAM_BINS = 60;
+
 // The second DEM's displacement relative to the first: where the first shows a feature
 // at x, y, z the second shows it at x + east, y + north, z + up (+ the plane).
 struct coregistration {
@@ -66,6 +74,7 @@ struct coregistration {
     // (up_m is its height there).
     bool tilted = false;
     double plane_east = 0.0, plane_north = 0.0;
+    coregister_histogram histogram;
 };
 
 enum coregister_fault_kind {

@@ -422,6 +422,7 @@ void command_line_opening()
     read_other_grids();
     coregister_given_epochs();
     add_to_run_budget(coregistration_record());
+    add_report_section(coregistration_section());
     // Before the result grid is made: the changes on stable ground are gathered in the
     // memory the mask's values left, which the result grid then takes.
     gather_run_stable_ground();

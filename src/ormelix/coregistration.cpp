@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "console/console.h"
+#include "coregister/coregistration_picture.h"
 #include "globals/given_answers.h"
 #include "globals/globals.h"
 #include "nrutil.h"
@@ -110,4 +111,9 @@ budget_record coregistration_record()
     }
     record.objects.push_back({"coregistration", object.dump()});
     return record;
+}
+
+std::string coregistration_section()
+{
+    return run_aligned ? coregistration_html(run_found) : "";
 }

@@ -22,5 +22,7 @@ const coregistration *run_coregistration();
 // The run's alignment as the budget's columns (coregistration_east_m, ...) after the
 // others, and its JSON object "coregistration"; empty when the run has none.
 budget_record coregistration_record();
+// Its section of the report; empty when the run has none.
+std::string coregistration_section();
 
 #endif
