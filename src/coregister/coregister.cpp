@@ -120,41 +120,69 @@ struct normal_equations {
     }
 };
 
-bool stable_at(const grid_view &first, const grid_view &second, const uint8_t *const *stable, int32_t i, int32_t j)
+// The stable cells of a line with data in both grids, counted without a branch per cell.
+size_t stable_in_line(const grid_view &first, const grid_view &second, const uint8_t *const *stable, int32_t i,
+                      int32_t first_column, int32_t end_column)
 {
-    return (stable == nullptr || stable[i][j] != 0) && !std::isnan(first.cells[i][j]) &&
-           !std::isnan(second.cells[i][j]);
+    const double *a = first.cells[i], *b = second.cells[i];
+    const uint8_t *m = stable != nullptr ? stable[i] : nullptr;
+    size_t count = 0;
+    for (int32_t j = first_column; j < end_column; j++)
+        count += static_cast<size_t>((m == nullptr || m[j] != 0) & (a[j] == a[j]) & (b[j] == b[j]));
+    return count;
 }
 
 sample_cells draw_sample(const grid_view &first, const grid_view &second, const uint8_t *const *stable,
                          const coregister_frame &frame, const line_spacing &spacing,
                          const coregister_settings &settings, size_t *stable_count)
 {
-    size_t total = 0;
-    for (int32_t i = 0; i < first.lines; i++)
-        for (int32_t j = 0; j < first.columns; j++)
-            total += stable_at(first, second, stable, i, j);
+    // The stable cells before each line, counted on two threads.
+    const size_t lines = static_cast<size_t>(std::max(first.lines, 0));
+    std::vector<size_t> before(lines + 1, 0);
+    fill_on_two_threads(first.lines, first.columns, [&](int32_t from, int32_t to) {
+        for (int32_t i = from; i < to; i++)
+            before[static_cast<size_t>(i) + 1] = stable_in_line(first, second, stable, i, 0, first.columns);
+    });
+    for (size_t i = 0; i < lines; i++)
+        before[i + 1] += before[i];
+    const size_t total = before[lines];
     *stable_count = total;
     const size_t wanted = std::min(total, settings.sample_cells);
-    sample_cells s;
-    s.line.reserve(wanted);
-    s.column.reserve(wanted);
-    // Selection sampling: each stable cell in turn kept with the chance that leaves
-    // exactly `wanted`, in the grid's order.
+    // A stratified draw: the k-th sample is the stable cell of a random rank in the k-th of
+    // `wanted` equal runs of ranks, so that it is spread over the whole stable ground and
+    // costs one draw a sample rather than one a cell.
+    std::vector<size_t> ranks(wanted);
     splitmix64 random{settings.seed};
-    size_t seen = 0;
-    for (int32_t i = 0; i < first.lines && s.line.size() < wanted; i++)
-        for (int32_t j = 0; j < first.columns && s.line.size() < wanted; j++) {
-            if (!stable_at(first, second, stable, i, j))
-                continue;
-            const size_t left = total - seen++;
-            // A uniform draw in [0, left), by a multiply rather than a division per cell.
-            const double draw = static_cast<double>(random.next() >> 11) * 0x1.0p-53 * static_cast<double>(left);
-            if (wanted == total || draw < static_cast<double>(wanted - s.line.size())) {
-                s.line.push_back(i);
-                s.column.push_back(j);
+    const double run = wanted > 0 ? static_cast<double>(total) / static_cast<double>(wanted) : 0.0;
+    for (size_t k = 0; k < wanted; k++) {
+        const double draw = static_cast<double>(random.next() >> 11) * 0x1.0p-53;
+        size_t rank = static_cast<size_t>((static_cast<double>(k) + draw) * run);
+        if (k > 0)
+            rank = std::max(rank, ranks[k - 1] + 1);
+        ranks[k] = std::min(rank, total - (wanted - k));
+    }
+    sample_cells s;
+    s.line.resize(wanted);
+    s.column.resize(wanted);
+    // Each line finds its own samples among its stable cells.
+    fill_on_two_threads(first.lines, first.columns, [&](int32_t from, int32_t to) {
+        for (int32_t i = from; i < to; i++) {
+            const size_t li = static_cast<size_t>(i);
+            size_t k = static_cast<size_t>(std::lower_bound(ranks.begin(), ranks.end(), before[li]) - ranks.begin());
+            size_t rank = before[li];
+            const double *a = first.cells[i], *b = second.cells[i];
+            const uint8_t *m = stable != nullptr ? stable[i] : nullptr;
+            for (int32_t j = 0; j < first.columns && k < wanted && ranks[k] < before[li + 1]; j++) {
+                if (!((m == nullptr || m[j] != 0) && a[j] == a[j] && b[j] == b[j]))
+                    continue;
+                if (rank++ == ranks[k]) {
+                    s.line[k] = i;
+                    s.column[k] = j;
+                    k++;
+                }
             }
         }
+    });
     const size_t n = s.size();
     s.first.resize(n);
     s.tan_slope.resize(n);
@@ -163,19 +191,23 @@ sample_cells draw_sample(const grid_view &first, const grid_view &second, const 
     s.north_m.resize(n);
     const size_t centre = static_cast<size_t>(frame.lines / 2);
     const double centre_column = 0.5 * (frame.columns - 1), centre_line = 0.5 * (frame.lines - 1);
-    for (size_t k = 0; k < n; k++) {
-        const int32_t i = s.line[k], j = s.column[k];
-        const size_t li = static_cast<size_t>(i);
-        s.first[k] = first.cells[i][j];
-        const slope_aspect sa = horn_slope_aspect(first, i, j, spacing.east[li], spacing.north[li]);
-        s.tan_slope[k] = std::tan(sa.slope * PI / 180.0);
-        s.bin[k] = -1;
-        if (sa.slope >= LEAST_SLOPE && sa.slope <= MOST_SLOPE)
-            s.bin[k] = std::min(static_cast<int32_t>(sa.aspect / (360.0 / COREGISTER_ASPECT_BINS)),
-                                static_cast<int32_t>(COREGISTER_ASPECT_BINS) - 1);
-        s.east_m[k] = (j - centre_column) * spacing.east[centre];
-        s.north_m[k] = (centre_line - i) * spacing.north[centre];
-    }
+    const int32_t blocks = static_cast<int32_t>((n + SAMPLE_LINE - 1) / SAMPLE_LINE);
+    fill_on_two_threads(blocks, SAMPLE_LINE, [&](int32_t from, int32_t to) {
+        for (size_t k = static_cast<size_t>(from) * SAMPLE_LINE; k < std::min(n, static_cast<size_t>(to) * SAMPLE_LINE);
+             k++) {
+            const int32_t i = s.line[k], j = s.column[k];
+            const size_t li = static_cast<size_t>(i);
+            s.first[k] = first.cells[i][j];
+            const slope_aspect sa = horn_slope_aspect(first, i, j, spacing.east[li], spacing.north[li]);
+            s.tan_slope[k] = std::tan(sa.slope * PI / 180.0);
+            s.bin[k] = -1;
+            if (sa.slope >= LEAST_SLOPE && sa.slope <= MOST_SLOPE)
+                s.bin[k] = std::min(static_cast<int32_t>(sa.aspect / (360.0 / COREGISTER_ASPECT_BINS)),
+                                    static_cast<int32_t>(COREGISTER_ASPECT_BINS) - 1);
+            s.east_m[k] = (j - centre_column) * spacing.east[centre];
+            s.north_m[k] = (centre_line - i) * spacing.north[centre];
+        }
+    });
     return s;
 }
 
