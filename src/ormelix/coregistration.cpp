@@ -19,10 +19,11 @@ coregister_frame run_frame;
 bool run_aligned = false;
 
 // A grid of the second DEM as read brought onto the result's frame moved by the
-// alignment, in the frame step's one resampling.
-double **moved(const grid_view &as_read, bool heights)
+// alignment, in the frame step's one resampling: into `into` (a grid of the frame whose
+// values are no longer needed), else a new grid.
+double **moved(const grid_view &as_read, bool heights, double **into = nullptr)
 {
-    double **out = dmatrice(nb_col, nb_lig);
+    double **out = into != nullptr ? into : dmatrice(nb_col, nb_lig);
     require_grid(out, nb_col, nb_lig);
     const grid_view target{out, nb_lig, nb_col};
     fill_second_moved(as_read, target, run_plan_or_same(), run_found.east_cells, run_found.north_cells);
@@ -45,16 +46,16 @@ void coregister_run_epochs(coregister_method method, FILE *console)
         stop_with_message("%s", coregister_fault_text(out.fault, nomim1, nomim2).c_str());
     run_found = out.found;
     run_aligned = true;
-    // The grid the fit worked on goes before the aligned one is made from the grid as read,
-    // unless it is that grid: the run holds no more grids than the frame step did.
+    // The aligned grid is made from the grid as read: a grid the frame step resampled takes
+    // it in its own memory; a cut (whose lines are the grid as read's) or the grid as read
+    // itself go once it is made.
     double **fitted = dtab_dem2;
-    const frame_plan plan = run_plan_or_same();
-    if (plan.kind == frames_common_part)
+    const frame_step_kind kind = run_plan_or_same().kind;
+    const bool resampled = kind != frames_same && kind != frames_common_part;
+    dtab_dem2 = moved(second_as_read(), true, resampled ? fitted : nullptr);
+    if (kind == frames_common_part)
         frdcutmatrice(fitted);
-    else if (plan.kind != frames_same)
-        frdmatrice(fitted, nb_lig);
-    dtab_dem2 = moved(second_as_read(), true);
-    if (plan.kind == frames_same)
+    else if (kind == frames_same)
         frdmatrice(fitted, nb_lig);
     release_second_as_read();
     if (console != nullptr)
