@@ -5,6 +5,7 @@
 // memory the report takes beyond the grids: the peak of the process's resident memory
 // during the report, less what it held before.
 #include "treatment/change_report.h"
+#include "treatment/difference.h"
 
 #include <benchmark/benchmark.h>
 

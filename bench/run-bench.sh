@@ -241,6 +241,19 @@ for side in $sizes; do
     echo "  command line: $cli_ratio x the dialogue's GeoTIFF session; with --classes and --stable" \
         "$budgets_ratio x the plain command line (target at most 1.15)"
 
+    # The epochs aligned on the stable ground first (--coregister): at most 1.3 x the same
+    # session without it, and at most one grid of doubles more at its peak.
+    cli_session "command line, stable ground" north.tif south.tif diff_cli.tif --stable stable.tif
+    stable_wall=$wall
+    stable_peak=$(field maxrss_kib "$t")
+    cli_session "command line, stable ground, --coregister" north.tif south.tif diff_cli.tif --stable stable.tif \
+        --coregister
+    coreg_ratio=$(echo "$wall $stable_wall" | awk '{ printf "%.2f", $1 / $2 }')
+    coreg_grids=$(echo "$(field maxrss_kib "$t") $stable_peak $cells" |
+        awk '{ printf "%.2f", ($1 - $2) * 1024 / ($3 * 8) }')
+    echo "  --coregister: $coreg_ratio x the same session without it (target at most 1.3), peak $coreg_grids" \
+        "grids of doubles beyond it (target at most 1)"
+
     # The second epoch half a cell east and south of the first: resampled onto its cells.
     session "GeoTIFF half a cell off -> GeoTIFF" 'bench\nnorth\n2\nsouth_half\n2\ndiff\n2\n0\n1\n' "$tif_in"
     half_ratio=$(echo "$wall $tif_wall" | awk '{ printf "%.2f", $1 / $2 }')
@@ -337,6 +350,8 @@ $(pass_of BM_DifferenceAndReport)"
     fi
     ratios="$ratios; $(verdict "$grids_ratio" "<=" 1.5 "two error grids / limit time");"
     ratios="$ratios $(verdict "$budgets_ratio" "<=" 1.15 "command line with classes and stable ground / plain time")"
+    ratios="$ratios; $(verdict "$coreg_ratio" "<=" 1.3 "--coregister / the same session without");"
+    ratios="$ratios $(verdict "$coreg_grids" "<=" 1 "--coregister, peak beyond the session without in grids of doubles")"
     ratios="$ratios; $(verdict "$half_ratio" "<=" 1.3 "GeoTIFF half a cell off / aligned time");"
     ratios="$ratios $(verdict "$zones_ratio" "<=" 1.5 "GeoTIFF in two UTM zones / one zone time");"
     ratios="$ratios $(verdict "$half_grids" "<=" 1 "GeoTIFF half a cell off, peak beyond the aligned in grids of doubles")"

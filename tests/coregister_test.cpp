@@ -11,7 +11,9 @@
 #include <nlohmann/json.hpp>
 
 #include "coregister/coregister.h"
+#include "regrid/frame_step.h"
 #include "e2e_support.h"
+#include "text/number_text.h"
 
 namespace {
 
@@ -145,6 +147,16 @@ TEST(Coregister, RecoversPlantedShiftsOffsetsAndPlanes)
         // Aligned, the stable ground keeps the noise of the two epochs and nothing more.
         EXPECT_NEAR(f.median_after_m, 0.0, 0.02);
         EXPECT_LT(f.nmad_after_m, 0.2);
+        // The report's histogram: the sample after, on the axis of both, peaks at its median.
+        const coregister_histogram &h = f.histogram;
+        ASSERT_EQ(h.after.size(), COREGISTER_HISTOGRAM_BINS);
+        size_t after = 0, peak = 0;
+        for (size_t k = 0; k < h.after.size(); k++) {
+            after += h.after[k];
+            peak = h.after[k] > h.after[peak] ? k : peak;
+        }
+        EXPECT_GT(after, f.fitted_cells * 9 / 10);
+        EXPECT_NEAR(h.low + (static_cast<double>(peak) + 0.5) * h.width, f.median_after_m, 1.5 * h.width);
         if (c.east == 0.0 && c.north == 0.0) {
             EXPECT_NEAR(f.median_before_m, -c.up, 0.05);
         }
@@ -365,6 +377,138 @@ TEST(Coregister, AppliedOnceToTheOriginalValues)
     fill_coregistered(second.view(), errors.view(), none, frame, false);
     EXPECT_EQ(errors.at(10, 11), second.at(10, 11));
     EXPECT_EQ(errors.at(9, 9), second.at(9, 9));
+}
+
+// The aligned second grid is one bilinear of the values as read at the frame step's
+// positions moved by the shift, whatever the step: the expected values from the test's
+// own bilinear at the total positions. A grid resampled by the step and then again by
+// the shift differs by tenths of a metre on these ripples.
+TEST(Coregister, MovedOnceThroughEveryFrameStep)
+{
+    test_grid as_read(40, 50);
+    for (int32_t i = 0; i < as_read.lines; i++)
+        for (int32_t j = 0; j < as_read.columns; j++)
+            as_read.at(i, j) = hills(j * 30.0, i * 30.0) + 3.0 * std::sin(j / 1.3) * std::cos(i / 1.1);
+    as_read.at(20, 20) = NAN;
+    const double east = 0.37, north = -0.61;
+    // Result cell (i, j) lies at column c0 + j * cs, line l0 + i * ls of the grid as read.
+    const double c0 = 3.5, cs = 0.8, l0 = 2.25, ls = 1.1;
+    frame_plan resampled;
+    resampled.kind = frames_bilinear;
+    resampled.positions = {c0, cs, l0, ls};
+    frame_plan carried = resampled;
+    carried.kind = frames_reprojected;
+    carried.carried = affine_source_positions(resampled.positions);
+    frame_plan cut;
+    cut.kind = frames_common_part;
+    cut.second_line = 4;
+    cut.second_column = 6;
+    frame_plan same;
+    const struct {
+        const char *name;
+        frame_plan plan;
+        double c0, cs, l0, ls;
+    } cases[] = {
+        {"resampled", resampled, c0, cs, l0, ls},
+        {"reprojected", carried, c0, cs, l0, ls},
+        {"common part", cut, 6.0, 1.0, 4.0, 1.0},
+        {"one frame", same, 0.0, 1.0, 0.0, 1.0},
+    };
+    for (auto c : cases) {
+        SCOPED_TRACE(c.name);
+        c.plan.lines = 30;
+        c.plan.columns = 36;
+        test_grid target(c.plan.lines, c.plan.columns);
+        fill_second_moved(as_read.view(), target.view(), c.plan, east, north);
+        size_t compared = 0;
+        for (int32_t i = 0; i < target.lines; i++)
+            for (int32_t j = 0; j < target.columns; j++) {
+                const double expected =
+                    bilinear(as_read, c.c0 + (j + east) * c.cs, c.l0 + (i - north) * c.ls);
+                if (std::isnan(expected)) {
+                    EXPECT_TRUE(std::isnan(target.at(i, j))) << i << " " << j;
+                    continue;
+                }
+                EXPECT_NEAR(target.at(i, j), expected, 1e-9) << i << " " << j;
+                compared++;
+            }
+        EXPECT_GT(compared, 700u);
+        // No shift: the values as read themselves where the frames are one lattice.
+        if (c.plan.kind == frames_common_part) {
+            fill_second_moved(as_read.view(), target.view(), c.plan, 0.0, 0.0);
+            EXPECT_TRUE(std::isnan(target.at(16, 14)));
+            EXPECT_EQ(target.at(16, 15), as_read.at(20, 21));
+        }
+    }
+}
+
+// A whole session where the frame step resamples the second DEM (its cells half a cell
+// out of step) and the alignment moves it: the result is the first less one bilinear of
+// the second's values as read, at its cell centres moved by the shift the JSON gives.
+TEST(CoregisterSession, ResampledOnceFromTheGridAsRead)
+{
+    const std::string root = e2e::make_root(), site = root + "/images/site/";
+    const double cell = 30.0, xll = 500000.0, yll = 4000000.0;
+    const int32_t lines = 90, columns = 100;
+    const auto surface = [](double x, double y) {
+        return hills(x, y) + 3.0 * std::sin(x / 40.0) * std::cos(y / 35.0);
+    };
+    // The second shows the ground 0.3 cell east and 0.2 south, on cells half a cell off.
+    const double x2 = xll + 0.5 * cell, y2 = yll - 0.5 * cell, planted_east = 9.0, planted_north = -6.0;
+    test_grid second(lines, columns);
+    std::string first_text = text_printf("ncols %d\nnrows %d\nxllcorner %f\nyllcorner %f\ncellsize %f\n"
+                                         "NODATA_value -9999\n",
+                                         columns, lines, xll, yll, cell);
+    std::string second_text = text_printf("ncols %d\nnrows %d\nxllcorner %f\nyllcorner %f\ncellsize %f\n"
+                                          "NODATA_value -9999\n",
+                                          columns, lines, x2, y2, cell);
+    for (int32_t i = 0; i < lines; i++)
+        for (int32_t j = 0; j < columns; j++) {
+            const double x = (j + 0.5) * cell, y = (lines - i - 0.5) * cell;
+            first_text += text_printf("%.9f ", surface(x, y));
+            second.at(i, j) = surface(x + 0.5 * cell - planted_east, y - 0.5 * cell - planted_north);
+            second_text += text_printf("%.9f ", second.at(i, j));
+        }
+    e2e::write_file(site + "first.asc", first_text);
+    e2e::write_file(site + "second.asc", second_text);
+    e2e::run_limits limits;
+    limits.arguments = {"first.asc", "second.asc", "out.asc", "--coregister", "--json"};
+    const e2e::run_result r = e2e::run_program(site, "", limits);
+    ASSERT_EQ(r.status, 0) << r.errors;
+    const nlohmann::json found = nlohmann::json::parse(r.console)["coregistration"];
+    const double east = found["east_cells"].get<double>(), north = found["north_cells"].get<double>();
+    const double up = found["up_m"].get<double>();
+    EXPECT_NEAR(east, planted_east / cell, 0.05);
+    EXPECT_NEAR(north, planted_north / cell, 0.05);
+
+    std::istringstream out(e2e::read_file(site + "out.asc"));
+    std::string key;
+    double out_columns = 0, out_lines = 0, out_xll = 0, out_yll = 0, out_cell = 0, nodata = 0;
+    for (double *value : {&out_columns, &out_lines, &out_xll, &out_yll, &out_cell, &nodata})
+        out >> key >> *value;
+    size_t compared = 0;
+    double worst = 0.0;
+    for (int32_t i = 0; i < static_cast<int32_t>(out_lines); i++)
+        for (int32_t j = 0; j < static_cast<int32_t>(out_columns); j++) {
+            double change = 0.0;
+            out >> change;
+            const double x = out_xll + (j + 0.5 + east) * cell;
+            const double y = out_yll + (out_lines - i - 0.5 + north) * cell;
+            const double expected_second = bilinear(second, (x - x2) / cell - 0.5, (y2 + lines * cell - y) / cell - 0.5);
+            if (std::isnan(expected_second) || change == nodata)
+                continue;
+            const double first_value = surface(x - east * cell - xll, y - north * cell - yll);
+            worst = std::max(worst, std::fabs(change - (first_value - (expected_second - up))));
+            compared++;
+        }
+    EXPECT_GT(compared, 7000u);
+    EXPECT_LT(worst, 1e-5);
+    // The report holds the alignment's table and both distributions.
+    const std::string report = e2e::read_file(site + "out_report.html");
+    EXPECT_NE(report.find("<h2>Alignment of the epochs</h2>"), std::string::npos);
+    EXPECT_NE(report.find("<path class=\"before\""), std::string::npos);
+    EXPECT_NE(report.find("<path class=\"after\""), std::string::npos);
+    e2e::remove_root(root);
 }
 
 namespace {

@@ -120,41 +120,69 @@ struct normal_equations {
     }
 };
 
-bool stable_at(const grid_view &first, const grid_view &second, const uint8_t *const *stable, int32_t i, int32_t j)
+// The stable cells of a line with data in both grids, counted without a branch per cell.
+size_t stable_in_line(const grid_view &first, const grid_view &second, const uint8_t *const *stable, int32_t i,
+                      int32_t first_column, int32_t end_column)
 {
-    return (stable == nullptr || stable[i][j] != 0) && !std::isnan(first.cells[i][j]) &&
-           !std::isnan(second.cells[i][j]);
+    const double *a = first.cells[i], *b = second.cells[i];
+    const uint8_t *m = stable != nullptr ? stable[i] : nullptr;
+    size_t count = 0;
+    for (int32_t j = first_column; j < end_column; j++)
+        count += static_cast<size_t>((m == nullptr || m[j] != 0) & (a[j] == a[j]) & (b[j] == b[j]));
+    return count;
 }
 
 sample_cells draw_sample(const grid_view &first, const grid_view &second, const uint8_t *const *stable,
                          const coregister_frame &frame, const line_spacing &spacing,
                          const coregister_settings &settings, size_t *stable_count)
 {
-    size_t total = 0;
-    for (int32_t i = 0; i < first.lines; i++)
-        for (int32_t j = 0; j < first.columns; j++)
-            total += stable_at(first, second, stable, i, j);
+    // The stable cells before each line, counted on two threads.
+    const size_t lines = static_cast<size_t>(std::max(first.lines, 0));
+    std::vector<size_t> before(lines + 1, 0);
+    fill_on_two_threads(first.lines, first.columns, [&](int32_t from, int32_t to) {
+        for (int32_t i = from; i < to; i++)
+            before[static_cast<size_t>(i) + 1] = stable_in_line(first, second, stable, i, 0, first.columns);
+    });
+    for (size_t i = 0; i < lines; i++)
+        before[i + 1] += before[i];
+    const size_t total = before[lines];
     *stable_count = total;
     const size_t wanted = std::min(total, settings.sample_cells);
-    sample_cells s;
-    s.line.reserve(wanted);
-    s.column.reserve(wanted);
-    // Selection sampling: each stable cell in turn kept with the chance that leaves
-    // exactly `wanted`, in the grid's order.
+    // A stratified draw: the k-th sample is the stable cell of a random rank in the k-th of
+    // `wanted` equal runs of ranks, so that it is spread over the whole stable ground and
+    // costs one draw a sample rather than one a cell.
+    std::vector<size_t> ranks(wanted);
     splitmix64 random{settings.seed};
-    size_t seen = 0;
-    for (int32_t i = 0; i < first.lines && s.line.size() < wanted; i++)
-        for (int32_t j = 0; j < first.columns && s.line.size() < wanted; j++) {
-            if (!stable_at(first, second, stable, i, j))
-                continue;
-            const size_t left = total - seen++;
-            // A uniform draw in [0, left), by a multiply rather than a division per cell.
-            const double draw = static_cast<double>(random.next() >> 11) * 0x1.0p-53 * static_cast<double>(left);
-            if (wanted == total || draw < static_cast<double>(wanted - s.line.size())) {
-                s.line.push_back(i);
-                s.column.push_back(j);
+    const double run = wanted > 0 ? static_cast<double>(total) / static_cast<double>(wanted) : 0.0;
+    for (size_t k = 0; k < wanted; k++) {
+        const double draw = static_cast<double>(random.next() >> 11) * 0x1.0p-53;
+        size_t rank = static_cast<size_t>((static_cast<double>(k) + draw) * run);
+        if (k > 0)
+            rank = std::max(rank, ranks[k - 1] + 1);
+        ranks[k] = std::min(rank, total - (wanted - k));
+    }
+    sample_cells s;
+    s.line.resize(wanted);
+    s.column.resize(wanted);
+    // Each line finds its own samples among its stable cells.
+    fill_on_two_threads(first.lines, first.columns, [&](int32_t from, int32_t to) {
+        for (int32_t i = from; i < to; i++) {
+            const size_t li = static_cast<size_t>(i);
+            size_t k = static_cast<size_t>(std::lower_bound(ranks.begin(), ranks.end(), before[li]) - ranks.begin());
+            size_t rank = before[li];
+            const double *a = first.cells[i], *b = second.cells[i];
+            const uint8_t *m = stable != nullptr ? stable[i] : nullptr;
+            for (int32_t j = 0; j < first.columns && k < wanted && ranks[k] < before[li + 1]; j++) {
+                if (!((m == nullptr || m[j] != 0) && a[j] == a[j] && b[j] == b[j]))
+                    continue;
+                if (rank++ == ranks[k]) {
+                    s.line[k] = i;
+                    s.column[k] = j;
+                    k++;
+                }
             }
         }
+    });
     const size_t n = s.size();
     s.first.resize(n);
     s.tan_slope.resize(n);
@@ -163,19 +191,23 @@ sample_cells draw_sample(const grid_view &first, const grid_view &second, const 
     s.north_m.resize(n);
     const size_t centre = static_cast<size_t>(frame.lines / 2);
     const double centre_column = 0.5 * (frame.columns - 1), centre_line = 0.5 * (frame.lines - 1);
-    for (size_t k = 0; k < n; k++) {
-        const int32_t i = s.line[k], j = s.column[k];
-        const size_t li = static_cast<size_t>(i);
-        s.first[k] = first.cells[i][j];
-        const slope_aspect sa = horn_slope_aspect(first, i, j, spacing.east[li], spacing.north[li]);
-        s.tan_slope[k] = std::tan(sa.slope * PI / 180.0);
-        s.bin[k] = -1;
-        if (sa.slope >= LEAST_SLOPE && sa.slope <= MOST_SLOPE)
-            s.bin[k] = std::min(static_cast<int32_t>(sa.aspect / (360.0 / COREGISTER_ASPECT_BINS)),
-                                static_cast<int32_t>(COREGISTER_ASPECT_BINS) - 1);
-        s.east_m[k] = (j - centre_column) * spacing.east[centre];
-        s.north_m[k] = (centre_line - i) * spacing.north[centre];
-    }
+    const int32_t blocks = static_cast<int32_t>((n + SAMPLE_LINE - 1) / SAMPLE_LINE);
+    fill_on_two_threads(blocks, SAMPLE_LINE, [&](int32_t from, int32_t to) {
+        for (size_t k = static_cast<size_t>(from) * SAMPLE_LINE; k < std::min(n, static_cast<size_t>(to) * SAMPLE_LINE);
+             k++) {
+            const int32_t i = s.line[k], j = s.column[k];
+            const size_t li = static_cast<size_t>(i);
+            s.first[k] = first.cells[i][j];
+            const slope_aspect sa = horn_slope_aspect(first, i, j, spacing.east[li], spacing.north[li]);
+            s.tan_slope[k] = std::tan(sa.slope * PI / 180.0);
+            s.bin[k] = -1;
+            if (sa.slope >= LEAST_SLOPE && sa.slope <= MOST_SLOPE)
+                s.bin[k] = std::min(static_cast<int32_t>(sa.aspect / (360.0 / COREGISTER_ASPECT_BINS)),
+                                    static_cast<int32_t>(COREGISTER_ASPECT_BINS) - 1);
+            s.east_m[k] = (j - centre_column) * spacing.east[centre];
+            s.north_m[k] = (centre_line - i) * spacing.north[centre];
+        }
+    });
     return s;
 }
 
@@ -301,6 +333,34 @@ plane_fit fit_plane(const sample_cells &s, const std::vector<double> &dh)
     return plane;
 }
 
+// Both distributions on one axis, so that the narrowing shows: from the lower of their
+// medians less 4 NMAD to the higher plus 4.
+coregister_histogram histogram_of(const std::vector<double> &before, const robust_figures &b,
+                                  const std::vector<double> &after, const robust_figures &a)
+{
+    coregister_histogram h;
+    double low = std::min(b.median - 4.0 * b.nmad, a.median - 4.0 * a.nmad);
+    double high = std::max(b.median + 4.0 * b.nmad, a.median + 4.0 * a.nmad);
+    if (!(high - low > 1e-6)) {
+        low -= 0.5;
+        high += 0.5;
+    }
+    h.low = low;
+    h.width = (high - low) / COREGISTER_HISTOGRAM_BINS;
+    h.before.assign(COREGISTER_HISTOGRAM_BINS, 0);
+    h.after.assign(COREGISTER_HISTOGRAM_BINS, 0);
+    const auto count = [&](const std::vector<double> &values, std::vector<size_t> *bins) {
+        for (double v : values) {
+            const double at = (v - low) / h.width;
+            if (at >= 0.0 && at < static_cast<double>(COREGISTER_HISTOGRAM_BINS))
+                (*bins)[static_cast<size_t>(at)]++;
+        }
+    };
+    count(before, &h.before);
+    count(after, &h.after);
+    return h;
+}
+
 } // namespace
 
 bool coregister_method_named(const std::string &name, coregister_method *method)
@@ -381,8 +441,11 @@ coregister_outcome coregister_grids(const grid_view &first, const grid_view &sec
     std::vector<double> dh;
     shift_state state;
     differences_at(second, s, 0.0, 0.0, state.plane, &dh);
-    const robust_figures before = robust_of(dh);
-    found.median_before_m = -before.median;
+    std::vector<double> first_less_second_before(dh.size());
+    for (size_t k = 0; k < dh.size(); k++)
+        first_less_second_before[k] = -dh[k];
+    const robust_figures before = robust_of(first_less_second_before);
+    found.median_before_m = before.median;
     found.nmad_before_m = before.nmad;
 
     state.converged = true;
@@ -410,10 +473,11 @@ coregister_outcome coregister_grids(const grid_view &first, const grid_view &sec
     found.plane_east = state.plane.east;
     found.plane_north = state.plane.north;
     for (double &v : dh)
-        v -= offset;
+        v = offset - v;
     const robust_figures after = robust_of(dh);
-    found.median_after_m = -after.median;
+    found.median_after_m = after.median;
     found.nmad_after_m = after.nmad;
+    found.histogram = histogram_of(first_less_second_before, before, dh, after);
     return out;
 }
 
@@ -428,8 +492,12 @@ void fill_coregistered(const grid_view &second, const grid_view &target, const c
     } else {
         bilinear_fill_affine(second, target, {found.east_cells, 1.0, -found.north_cells, 1.0});
     }
-    if (!heights)
-        return;
+    if (heights)
+        remove_coregistered_heights(target, found, frame);
+}
+
+void remove_coregistered_heights(const grid_view &target, const coregistration &found, const coregister_frame &frame)
+{
     const line_spacing spacing = ground_spacing_of_lines(frame);
     const size_t centre = static_cast<size_t>(frame.lines / 2);
     const double centre_column = 0.5 * (frame.columns - 1), centre_line = 0.5 * (frame.lines - 1);

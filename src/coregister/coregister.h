@@ -48,6 +48,14 @@ struct slope_aspect {
 };
 slope_aspect horn_slope_aspect(const grid_view &dem, int32_t line, int32_t column, double east_m, double north_m);
 
+// The stable differences of the fits' sample, first - second, before the alignment and
+// after it, counted in bins of one width from low; a difference outside is left out.
+struct coregister_histogram {
+    double low = 0.0, width = 0.0;
+    std::vector<size_t> before, after;
+};
+constexpr size_t COREGISTER_HISTOGRAM_BINS = 60;
+
 // The second DEM's displacement relative to the first: where the first shows a feature
 // at x, y, z the second shows it at x + east, y + north, z + up (+ the plane).
 struct coregistration {
@@ -66,6 +74,7 @@ struct coregistration {
     // (up_m is its height there).
     bool tilted = false;
     double plane_east = 0.0, plane_north = 0.0;
+    coregister_histogram histogram;
 };
 
 enum coregister_fault_kind {
@@ -114,6 +123,10 @@ coregister_outcome coregister_grids(const grid_view &first, const grid_view &sec
 // grid of the second DEM follows it with heights false.
 void fill_coregistered(const grid_view &second, const grid_view &target, const coregistration &found,
                        const coregister_frame &frame, bool heights);
+
+// The vertical part of the alignment, the offset and the plane, taken from a second grid
+// already moved onto the frame.
+void remove_coregistered_heights(const grid_view &target, const coregistration &found, const coregister_frame &frame);
 
 // The console's block, after the second grid's summary, and what a fault says.
 std::string coregistration_text(const coregistration &found);

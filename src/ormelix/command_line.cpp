@@ -415,10 +415,14 @@ void command_line_opening()
     silence_standard_output();
     progress_show(!given.quiet);
 
+    // The alignment resamples the second DEM once from its values as read.
+    if (!given.coregister.empty())
+        keep_second_as_read();
     read_epochs(open_given_grid, stderr);
     read_other_grids();
     coregister_given_epochs();
     add_to_run_budget(coregistration_record());
+    add_report_section(coregistration_section());
     // Before the result grid is made: the changes on stable ground are gathered in the
     // memory the mask's values left, which the result grid then takes.
     gather_run_stable_ground();
@@ -445,7 +449,7 @@ void command_line_opening()
             read_given_error(given.sigma[1], epoch_cells(true), &sigma_dem2, &dtab_sigma2, &nomsigma2);
             // Each follows its DEM onto the result's frame, as in the dialogue.
             dtab_sigma1 = first_grid_onto_frame(dtab_sigma1);
-            dtab_sigma2 = coregistered_second_error(second_grid_onto_frame(dtab_sigma2));
+            dtab_sigma2 = coregistered_second_error(dtab_sigma2);
         }
     }
     const file_form &form = FILE_FORMS[format_out];

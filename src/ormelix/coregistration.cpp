@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "console/console.h"
+#include "coregister/coregistration_picture.h"
 #include "globals/given_answers.h"
 #include "globals/globals.h"
 #include "nrutil.h"
@@ -17,18 +18,17 @@ coregistration run_found;
 coregister_frame run_frame;
 bool run_aligned = false;
 
-// A grid of the second DEM on the result's frame moved by the alignment; the grid given
-// is released (of a cut, only its table of lines).
-double **moved(double **on_frame, bool heights)
+// A grid of the second DEM as read brought onto the result's frame moved by the
+// alignment, in the frame step's one resampling: into `into` (a grid of the frame whose
+// values are no longer needed), else a new grid.
+double **moved(const grid_view &as_read, bool heights, double **into = nullptr)
 {
-    double **out = dmatrice(nb_col, nb_lig);
+    double **out = into != nullptr ? into : dmatrice(nb_col, nb_lig);
     require_grid(out, nb_col, nb_lig);
-    fill_coregistered({on_frame, nb_lig, nb_col}, {out, nb_lig, nb_col}, run_found, run_frame, heights);
-    const run_frames &frames = run_frame_record();
-    if (frames.planned && frames.plan.kind == frames_common_part)
-        frdcutmatrice(on_frame);  // its lines belong to the grid as read, kept to the end
-    else
-        frdmatrice(on_frame, nb_lig);
+    const grid_view target{out, nb_lig, nb_col};
+    fill_second_moved(as_read, target, run_plan_or_same(), run_found.east_cells, run_found.north_cells);
+    if (heights)
+        remove_coregistered_heights(target, run_found, run_frame);
     return out;
 }
 
@@ -46,14 +46,30 @@ void coregister_run_epochs(coregister_method method, FILE *console)
         stop_with_message("%s", coregister_fault_text(out.fault, nomim1, nomim2).c_str());
     run_found = out.found;
     run_aligned = true;
-    dtab_dem2 = moved(dtab_dem2, true);
+    // The aligned grid is made from the grid as read: a grid the frame step resampled takes
+    // it in its own memory; a cut (whose lines are the grid as read's) or the grid as read
+    // itself go once it is made.
+    double **fitted = dtab_dem2;
+    const frame_step_kind kind = run_plan_or_same().kind;
+    const bool resampled = kind != frames_same && kind != frames_common_part;
+    dtab_dem2 = moved(second_as_read(), true, resampled ? fitted : nullptr);
+    if (kind == frames_common_part)
+        frdcutmatrice(fitted);
+    else if (kind == frames_same)
+        frdmatrice(fitted, nb_lig);
+    release_second_as_read();
     if (console != nullptr)
         std::fputs(coregistration_text(run_found).c_str(), console);
 }
 
-double **coregistered_second_error(double **on_frame)
+double **coregistered_second_error(double **on_second_cells)
 {
-    return run_aligned && on_frame != nullptr ? moved(on_frame, false) : on_frame;
+    if (!run_aligned || on_second_cells == nullptr)
+        return second_grid_onto_frame(on_second_cells);
+    const grid_view as_read = second_cells_view(on_second_cells);
+    double **out = moved(as_read, false);
+    frdmatrice(on_second_cells, as_read.lines);
+    return out;
 }
 
 const coregistration *run_coregistration()
@@ -96,4 +112,9 @@ budget_record coregistration_record()
     }
     record.objects.push_back({"coregistration", object.dump()});
     return record;
+}
+
+std::string coregistration_section()
+{
+    return run_aligned ? coregistration_html(run_found) : "";
 }

@@ -127,6 +127,42 @@ bool moves()
     return record.planned && record.plan.kind != frames_same;
 }
 
+bool keeping_as_read = false;
+double **kept_as_read = nullptr;
+
+// The positions of a reprojected frame at its cells moved by east and north: each moved
+// cell's position interpolated between the carried positions of the whole cells around
+// it, or carried on from the frame's outer two lines or columns beyond its edge.
+source_positions moved_carried(const frame_plan &plan, double east, double north)
+{
+    const source_positions carried = plan.carried;
+    const int32_t lines = plan.lines, columns = plan.columns;
+    return [carried, lines, columns, east, north](int32_t line, int32_t count, double *out_columns,
+                                                  double *out_lines) {
+        const double v = line - north;
+        const int32_t l0 = lines < 2 ? 0 : std::clamp(static_cast<int32_t>(std::floor(v)), 0, lines - 2);
+        const int32_t l1 = lines < 2 ? 0 : l0 + 1;
+        const double fv = lines < 2 ? 0.0 : v - l0;
+        const size_t n = static_cast<size_t>(columns);
+        std::vector<double> c0(n), r0(n), c1(n), r1(n);
+        carried(l0, columns, c0.data(), r0.data());
+        carried(l1, columns, c1.data(), r1.data());
+        for (int32_t j = 0; j < count; j++) {
+            const double u = j + east;
+            const int32_t a = columns < 2 ? 0 : std::clamp(static_cast<int32_t>(std::floor(u)), 0, columns - 2);
+            const int32_t b = columns < 2 ? 0 : a + 1;
+            const double fu = columns < 2 ? 0.0 : u - a;
+            const auto mix = [&](const std::vector<double> &top, const std::vector<double> &bottom) {
+                const size_t ia = static_cast<size_t>(a), ib = static_cast<size_t>(b);
+                return (1.0 - fv) * ((1.0 - fu) * top[ia] + fu * top[ib]) +
+                       fv * ((1.0 - fu) * bottom[ia] + fu * bottom[ib]);
+            };
+            out_columns[j] = mix(c0, c1);
+            out_lines[j] = mix(r0, r1);
+        }
+    };
+}
+
 } // namespace
 
 frame_plan plan_frame_step(const grid_frame &a, const grid_frame &b)
@@ -243,7 +279,13 @@ void frame_step()
     if (!moves())
         return;
     const frame_plan &plan = record.plan;
-    dtab_dem2 = second_grid_onto_frame(dtab_dem2);
+    if (keeping_as_read) {
+        kept_as_read = dtab_dem2;
+        dtab_dem2 = plan.kind == frames_common_part ? cut(dtab_dem2, plan.second_column, plan.second_line)
+                                                    : resampled(dtab_dem2);
+    } else {
+        dtab_dem2 = second_grid_onto_frame(dtab_dem2);
+    }
     dtab_dem1 = first_grid_onto_frame(dtab_dem1);
     nb_lig = plan.lines;
     nb_col = plan.columns;
@@ -278,4 +320,75 @@ double **first_grid_onto_frame(double **on_first_cells)
     if (!moves() || on_first_cells == nullptr)
         return on_first_cells;
     return cut(on_first_cells, record.plan.first_column, record.plan.first_line);
+}
+
+void fill_second_moved(const grid_view &as_read, const grid_view &target, const frame_plan &plan, double east,
+                       double north)
+{
+    const bool still = east == 0.0 && north == 0.0;
+    const affine_positions &p = plan.positions;
+    switch (plan.kind) {
+    case frames_common_part:
+    case frames_same: {
+        const int32_t line0 = plan.kind == frames_same ? 0 : plan.second_line;
+        const int32_t column0 = plan.kind == frames_same ? 0 : plan.second_column;
+        if (still) {
+            // The values themselves, not a bilinear of weights 0 that a gap beside would spoil.
+            for (int32_t i = 0; i < target.lines; i++)
+                std::copy(as_read.cells[line0 + i] + column0, as_read.cells[line0 + i] + column0 + target.columns,
+                          target.cells[i]);
+            return;
+        }
+        bilinear_fill_affine(as_read, target, {column0 + east, 1.0, line0 - north, 1.0});
+        return;
+    }
+    case frames_area_mean:
+        area_mean_fill(as_read, target,
+                       {p.column0 + east * p.column_step, p.column_step, p.line0 - north * p.line_step, p.line_step});
+        return;
+    case frames_reprojected:
+        bilinear_fill(as_read, target, still ? plan.carried : moved_carried(plan, east, north));
+        return;
+    default:
+        bilinear_fill_affine(as_read, target,
+                             {p.column0 + east * p.column_step, p.column_step, p.line0 - north * p.line_step,
+                              p.line_step});
+        return;
+    }
+}
+
+void keep_second_as_read()
+{
+    keeping_as_read = true;
+}
+
+grid_view second_as_read()
+{
+    return kept_as_read != nullptr ? second_cells_view(kept_as_read) : grid_view{dtab_dem2, nb_lig, nb_col};
+}
+
+grid_view second_cells_view(double **on_second_cells)
+{
+    if (moves())
+        return {on_second_cells, record.second.lines, record.second.columns};
+    return {on_second_cells, nb_lig, nb_col};
+}
+
+void release_second_as_read()
+{
+    // A cut's lines are the grid as read's: it stays with the others cut.
+    if (kept_as_read != nullptr && record.plan.kind != frames_common_part)
+        frdmatrice(kept_as_read, record.second.lines);
+    kept_as_read = nullptr;
+    keeping_as_read = false;
+}
+
+frame_plan run_plan_or_same()
+{
+    if (moves())
+        return record.plan;
+    frame_plan plan;
+    plan.lines = nb_lig;
+    plan.columns = nb_col;
+    return plan;
 }

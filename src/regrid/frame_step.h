@@ -79,6 +79,26 @@ void frame_step();
 // released).
 double **second_grid_onto_frame(double **on_second_cells);
 double **first_grid_onto_frame(double **on_first_cells);
+// The second grid as read brought onto the result's frame with every result cell moved
+// by east and north first cells (an alignment's shift): the plan's one resampling of the
+// values as read, its positions offset, never a second interpolation of a grid already
+// resampled. On one lattice the moved cells are bilinear in the grid as read (its values
+// themselves with no shift); across systems the carried positions are interpolated between
+// the whole cells around each moved one, a few cells' reach of a smooth map.
+void fill_second_moved(const grid_view &as_read, const grid_view &target, const frame_plan &plan, double east_cells,
+                       double north_cells);
+// An alignment to come needs the second DEM as read after the step: kept by frame_step()
+// once this is called, until release_second_as_read(). second_as_read() is that grid, or
+// the run's dtab_dem2 when the step left it as read (one frame, no plan); a grid of the
+// second's own cells read later is of the same counts.
+void keep_second_as_read();
+grid_view second_as_read();
+void release_second_as_read();
+// A grid of the second's own cells as the kernels see it.
+grid_view second_cells_view(double **on_second_cells);
+// The plan of the run's step; a plan of one frame of the run's counts when it has none.
+frame_plan run_plan_or_same();
+
 // The result's top-left cell among the first grid's own cells (0, 0 when the frames are
 // one): a grid on the first's cells covers the result's frame from there.
 void first_grid_window(int32_t *line, int32_t *column);

@@ -22,6 +22,7 @@ namespace {
 // output is in place.
 budget_record record_out;
 budget_record before_treatment;  // the figures of the steps before it
+std::string report_sections;     // and their sections of the report
 frame_geometry frame_out;
 
 void write_run_output(double d_min, double d_max)
@@ -115,12 +116,17 @@ void treatment()
     write_budget_file(record_out);
     write_class_budget_file();
     if (report)
-        write_change_report(gathering, picture, record_out.lines, run_correlation_html());
+        write_change_report(gathering, picture, record_out.lines, report_sections + run_correlation_html());
 }
 
 void add_to_run_budget(const budget_record &more)
 {
     append_record(&before_treatment, more);
+}
+
+void add_report_section(const std::string &html)
+{
+    report_sections += html;
 }
 
 const budget_record &run_budget_record()

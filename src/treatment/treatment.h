@@ -3,6 +3,7 @@
 #ifndef ORMELIX_TREATMENT_H
 #define ORMELIX_TREATMENT_H
 
+#include <string>
 #include <vector>
 
 #include "treatment/change_budget.h"
@@ -22,6 +23,9 @@ const budget_record &run_budget_record();
 // Figures of a step before the treatment (the epochs' alignment) for the run's budget,
 // after the stable ground's.
 void add_to_run_budget(const budget_record &more);
+// A section of a step before the treatment (the epochs' alignment) for the run's report,
+// before the error model's.
+void add_report_section(const std::string &html);
 // Prints it on the console, once the output is in place.
 void print_change_budget();
 
