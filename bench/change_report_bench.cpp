@@ -17,6 +17,7 @@
 #include "globals/globals.h"
 #include "gridfiles/grid_memory.h"
 #include "platform/memory.h"
+#include "treatment/difference.h"
 #include "treatment/treatment.h"
 #include "nrutil.h"
 
