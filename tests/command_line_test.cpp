@@ -595,3 +595,57 @@ TEST_F(CommandLine, ClassesAndStableGroundAgainstNumpy)
     EXPECT_NEAR(json["sigma_second_m"].get<double>(), stable_nmad / std::sqrt(2.0), 1e-12);
     EXPECT_EQ(json["confidence_pct"].get<double>(), 90.0);
 }
+
+// The errors with their correlation on the two real epochs, the stable ground being the
+// cells of dem_classes.tif (altitudes of 182 m and more), in the sessions numpy weighed
+// (tests/data/confidence): the model carries exactly the cells numpy detects, and its
+// error lies between numpy's independent and fully correlated ones.
+TEST_F(CommandLine, CorrelatedErrorCarriesTheDetectedCellsBetweenTheBounds)
+{
+    put_real_epochs();
+    write_file(site("dem_classes.tif"), data("geotiff/dem_classes.tif"));
+    const auto expected = csv_fields(data("confidence/expected_budgets.csv"));
+    struct session {
+        const char *name;
+        std::vector<std::string> test;
+    };
+    // Uniform errors (a limit for the pass), an error grid beside a uniform error, and
+    // the positive kind with a grid that has no data in places.
+    const session sessions[] = {
+        {"uniform_95", {"--kind", "absolute", "--sigma", "0.1", "0.15", "--confidence", "95"}},
+        {"grid_beside_uniform_90", {"--kind", "signed", "--sigma", "err_2015.tif", "0.15", "--confidence", "90"}},
+        {"no_data_in_grid_99", {"--kind", "positive", "--sigma", "0.1", "err_2020.asc", "--confidence", "99"}},
+    };
+    for (const session &s : sessions) {
+        SCOPED_TRACE(s.name);
+        size_t line = 1;
+        while (line < expected.size() && expected[line][0] != s.name)
+            line++;
+        ASSERT_LT(line, expected.size());
+        std::vector<std::string> arguments = {"dem_2015.tif", "dem_2020.tif", "out.tif", "--json", "--no-report",
+                                              "--stable", "dem_classes.tif"};
+        arguments.insert(arguments.end(), s.test.begin(), s.test.end());
+        const e2e::run_result r = run(arguments);
+        ASSERT_EQ(r.status, 0) << r.errors;
+        const nlohmann::json json = nlohmann::json::parse(r.console);
+        const nlohmann::json &c = json["correlation"];
+        ASSERT_FALSE(c.contains("reason")) << c.dump();
+        const auto number = [&](const std::string &name) { return std::strtod(field(expected, line, name).c_str(), nullptr); };
+        for (const char *side : {"above", "below"}) {
+            SCOPED_TRACE(side);
+            const std::string prefix = side;
+            EXPECT_EQ(c[prefix + "_cells"].get<double>(), number(prefix + "_detected_cells"));
+            const double correlated = c[prefix + "_error_m3"].get<double>();
+            EXPECT_GE(correlated, number(prefix + "_error_independent_m3") * (1.0 - 1e-9));
+            EXPECT_LE(correlated, number(prefix + "_error_m3") * (1.0 + 1e-9));
+            if (number(prefix + "_detected_cells") > 1.0) {
+                EXPECT_GT(correlated, number(prefix + "_error_independent_m3") * 1.01);
+                EXPECT_LT(correlated, number(prefix + "_error_m3") * 0.99);
+            }
+        }
+        // The net's over both directions together, bounded by the two directions' sums.
+        const double net = c["net_error_m3"].get<double>();
+        EXPECT_LE(net, number("above_error_m3") + number("below_error_m3") + 1e-6);
+        EXPECT_GE(net, number("net_error_independent_m3") * (1.0 - 1e-9));
+    }
+}
