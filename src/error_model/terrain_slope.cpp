@@ -44,7 +44,8 @@ void horn_slope_line(const double *const *dem, int32_t lines, int32_t columns, i
     for (int32_t c = 1; c + 1 < columns; c++) {
         const double east = ((n[c + 1] + 2.0 * m[c + 1] + s[c + 1]) - (n[c - 1] + 2.0 * m[c - 1] + s[c - 1])) / (8.0 * dx_m);
         const double north = ((n[c - 1] + 2.0 * n[c] + n[c + 1]) - (s[c - 1] + 2.0 * s[c] + s[c + 1])) / (8.0 * dy_m);
-        const double squared = east * east + north * north;
+        // The centre takes no part in the kernel: a cell without data must be caught apart.
+        const double squared = east * east + north * north + 0.0 * m[c];
         slope_degrees[c] = squared == squared ? std::atan(std::sqrt(squared)) * degrees_per_radian
                                               : horn_slope_at(dem, lines, columns, line, c, dx_m, dy_m);
     }

@@ -23,6 +23,9 @@ bool modelled = false;
 correlation_figures run_figures;
 slope_sigma run_by_slope;
 bool by_slope = false;
+// The stable differences standardised by the errors by slope, made line by line with
+// those errors while the lines are in cache, for the variogram.
+std::vector<float> slope_standardised;
 // The detected cells the pass gathers for the model, one collector a thread: each
 // takes a half of the lines, in order.
 correlated_error_collector gathered[2];
@@ -89,6 +92,9 @@ void run_sigma_by_slope()
     double **sigma = dmatrice(nb_col, nb_lig);
     require_grid(sigma, nb_col, nb_lig);
     double totals[2] = {0.0, 0.0};
+    slope_standardised.resize(static_cast<size_t>(nb_lig) * static_cast<size_t>(nb_col));
+    change_errors errors;
+    errors.first = errors.second = sigma;
     on_two_halves([&](size_t half, int32_t first, int32_t end) {
         double total = 0.0;
         for (int32_t i = first; i < end; i++) {
@@ -98,6 +104,8 @@ void run_sigma_by_slope()
                 line[j] = sigma_at_slope(run_by_slope, line[j]) / std::sqrt(2.0);
                 total += line[j];
             }
+            standardise_stable_lines(dtab_stable, dtab_dem1, dtab_dem2, errors, static_cast<size_t>(nb_col),
+                                     static_cast<size_t>(i), static_cast<size_t>(i) + 1, slope_standardised.data());
         }
         totals[half] = total;
     });
@@ -119,11 +127,16 @@ void model_run_correlation()
     errors.second = dtab_sigma2;
     errors.uniform_first = sigma_dem1;
     errors.uniform_second = sigma_dem2;
-    std::vector<float> standardised(static_cast<size_t>(nb_lig) * static_cast<size_t>(nb_col));
-    on_two_halves([&](size_t, int32_t first, int32_t end) {
-        standardise_stable_lines(dtab_stable, dtab_dem1, dtab_dem2, errors, static_cast<size_t>(nb_col),
-                                 static_cast<size_t>(first), static_cast<size_t>(end), standardised.data());
-    });
+    std::vector<float> standardised;
+    if (by_slope && slope_standardised.size() == static_cast<size_t>(nb_lig) * static_cast<size_t>(nb_col)) {
+        standardised.swap(slope_standardised);
+    } else {
+        standardised.resize(static_cast<size_t>(nb_lig) * static_cast<size_t>(nb_col));
+        on_two_halves([&](size_t, int32_t first, int32_t end) {
+            standardise_stable_lines(dtab_stable, dtab_dem1, dtab_dem2, errors, static_cast<size_t>(nb_col),
+                                     static_cast<size_t>(first), static_cast<size_t>(end), standardised.data());
+        });
+    }
     run_figures = correlation_model(standardised, frame);
     if (by_slope)
         run_figures.sigma_by_slope = run_by_slope.bins;
