@@ -13,10 +13,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <iomanip>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include <iomanip>
 #include <nlohmann/json.hpp>
 
 #include "e2e_support.h"
@@ -647,5 +649,23 @@ TEST_F(CommandLine, CorrelatedErrorCarriesTheDetectedCellsBetweenTheBounds)
         const double net = c["net_error_m3"].get<double>();
         EXPECT_LE(net, number("above_error_m3") + number("below_error_m3") + 1e-6);
         EXPECT_GE(net, number("net_error_independent_m3") * (1.0 - 1e-9));
+    }
+    // By slope the report plots and lists the bins the JSON gives, in their order.
+    e2e::run_result r = run({"dem_2015.tif", "dem_2020.tif", "out.tif", "--json", "--stable", "dem_classes.tif",
+                             "--sigma", "stable-slope", "--confidence", "95"});
+    ASSERT_EQ(r.status, 0) << r.errors;
+    const nlohmann::json bins = nlohmann::json::parse(r.console)["correlation"]["sigma_by_slope"];
+    ASSERT_EQ(bins.size(), 10u);
+    const std::string report = read_file(site("out_report.html"));
+    const size_t section = report.find("<h2>Error by slope</h2>");
+    ASSERT_NE(section, std::string::npos);
+    const std::string figure = report.substr(section, report.find("</table>", section) - section);
+    EXPECT_EQ(e2e::occurrences(figure, "<circle"), bins.size());
+    size_t at = 0;
+    for (const nlohmann::json &bin : bins) {
+        std::ostringstream centre;
+        centre << std::fixed << std::setprecision(2) << "<td>" << bin["slope_deg"].get<double>() << "</td>";
+        at = figure.find(centre.str(), at);
+        ASSERT_NE(at, std::string::npos) << bin.dump();
     }
 }
