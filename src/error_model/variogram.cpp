@@ -308,12 +308,15 @@ void standardise_stable_lines(const uint8_t *const *mask, const double *const *f
         const double *s1 = errors.first != nullptr ? errors.first[i] : nullptr;
         const double *s2 = errors.second != nullptr ? errors.second[i] : nullptr;
         for (size_t j = 0; j < columns; j++) {
+            line[j] = std::nanf("");
             const double change = first[i][j] - second[i][j];
+            if (mask[i][j] != 1 || change != change)
+                continue;
             const double e1 = s1 != nullptr ? s1[j] : errors.uniform_first;
             const double e2 = s2 != nullptr ? s2[j] : errors.uniform_second;
             const double sigma = std::sqrt(e1 * e1 + e2 * e2);
-            line[j] = mask[i][j] == 1 && change == change && sigma > 0.0 ? static_cast<float>(change / sigma)
-                                                                         : std::nanf("");
+            if (sigma > 0.0)
+                line[j] = static_cast<float>(change / sigma);
         }
     }
 }
