@@ -83,6 +83,7 @@ void run_sigma_by_slope()
     });
     samples[0].insert(samples[0].end(), samples[1].begin(), samples[1].end());
     run_by_slope = fit_sigma_by_slope(samples[0]);
+    samples[0] = samples[1] = std::vector<slope_sample>();
     if (run_by_slope.bins.empty())
         stop_with_message("\n\tThe error by slope cannot be measured on the stable ground of %s: %s.\n",
                           answers.stable_path.c_str(), run_by_slope.reason.c_str());
