@@ -18,6 +18,7 @@
 #include "globals/globals.h"
 #include "gridfiles/grid_memory.h"
 #include "platform/memory.h"
+#include "treatment/difference.h"
 #include "treatment/treatment.h"
 #include "nrutil.h"
 

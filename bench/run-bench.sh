@@ -253,6 +253,22 @@ for side in $sizes; do
         awk '{ printf "%.2f", ($1 - $2) * 1024 / ($3 * 8) }')
     echo "  --coregister: $coreg_ratio x the same session without it (target at most 1.3), peak $coreg_grids" \
         "grids of doubles beyond it (target at most 1)"
+    # The error from the stable ground: one σ (its NMAD) and σ by slope, each with the
+    # variogram and the errors with their correlation; by slope at most 1.3 x the one σ.
+    # The same stable ground with a limit instead has no model: the difference is the
+    # variogram and the correlated errors (target under 0.3 s).
+    cli_session "command line, --stable, limit 0.5 m" north.tif south.tif diff_cli.tif --stable stable.tif \
+        --limit 0.5
+    stable_limit_wall=$wall
+    cli_session "command line, --sigma stable at 95 %" north.tif south.tif diff_cli.tif --stable stable.tif \
+        --sigma stable --confidence 95
+    sigma_stable_wall=$wall
+    cli_session "command line, --sigma stable-slope at 95 %" north.tif south.tif diff_cli.tif --stable stable.tif \
+        --sigma stable-slope --confidence 95
+    slope_ratio=$(echo "$wall $sigma_stable_wall" | awk '{ printf "%.2f", $1 / $2 }')
+    model_s=$(echo "$sigma_stable_wall $stable_limit_wall" | awk '{ printf "%.2f", $1 - $2 }')
+    echo "  error by slope: $slope_ratio x the session with --sigma stable (target at most 1.3); the variogram" \
+        "and the correlated errors $model_s s (--sigma stable less the limit's session; target under 0.3)"
 
     # The second epoch half a cell east and south of the first: resampled onto its cells.
     session "GeoTIFF half a cell off -> GeoTIFF" 'bench\nnorth\n2\nsouth_half\n2\ndiff\n2\n0\n1\n' "$tif_in"
@@ -352,6 +368,8 @@ $(pass_of BM_DifferenceAndReport)"
     ratios="$ratios $(verdict "$budgets_ratio" "<=" 1.15 "command line with classes and stable ground / plain time")"
     ratios="$ratios; $(verdict "$coreg_ratio" "<=" 1.3 "--coregister / the same session without");"
     ratios="$ratios $(verdict "$coreg_grids" "<=" 1 "--coregister, peak beyond the session without in grids of doubles")"
+    ratios="$ratios; $(verdict "$slope_ratio" "<=" 1.3 "--sigma stable-slope / --sigma stable time");"
+    ratios="$ratios $(verdict "$model_s" "<=" 0.3 "variogram and correlated errors s")"
     ratios="$ratios; $(verdict "$half_ratio" "<=" 1.3 "GeoTIFF half a cell off / aligned time");"
     ratios="$ratios $(verdict "$zones_ratio" "<=" 1.5 "GeoTIFF in two UTM zones / one zone time");"
     ratios="$ratios $(verdict "$half_grids" "<=" 1 "GeoTIFF half a cell off, peak beyond the aligned in grids of doubles")"

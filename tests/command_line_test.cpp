@@ -13,10 +13,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <iomanip>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include <iomanip>
 #include <nlohmann/json.hpp>
 
 #include "e2e_support.h"
@@ -594,4 +596,76 @@ TEST_F(CommandLine, ClassesAndStableGroundAgainstNumpy)
     EXPECT_NEAR(json["sigma_first_m"].get<double>(), stable_nmad / std::sqrt(2.0), 1e-12);
     EXPECT_NEAR(json["sigma_second_m"].get<double>(), stable_nmad / std::sqrt(2.0), 1e-12);
     EXPECT_EQ(json["confidence_pct"].get<double>(), 90.0);
+}
+
+// The errors with their correlation on the two real epochs, the stable ground being the
+// cells of dem_classes.tif (altitudes of 182 m and more), in the sessions numpy weighed
+// (tests/data/confidence): the model carries exactly the cells numpy detects, and its
+// error lies between numpy's independent and fully correlated ones.
+TEST_F(CommandLine, CorrelatedErrorCarriesTheDetectedCellsBetweenTheBounds)
+{
+    put_real_epochs();
+    write_file(site("dem_classes.tif"), data("geotiff/dem_classes.tif"));
+    const auto expected = csv_fields(data("confidence/expected_budgets.csv"));
+    struct session {
+        const char *name;
+        std::vector<std::string> test;
+    };
+    // Uniform errors (a limit for the pass), an error grid beside a uniform error, and
+    // the positive kind with a grid that has no data in places.
+    const session sessions[] = {
+        {"uniform_95", {"--kind", "absolute", "--sigma", "0.1", "0.15", "--confidence", "95"}},
+        {"grid_beside_uniform_90", {"--kind", "signed", "--sigma", "err_2015.tif", "0.15", "--confidence", "90"}},
+        {"no_data_in_grid_99", {"--kind", "positive", "--sigma", "0.1", "err_2020.asc", "--confidence", "99"}},
+    };
+    for (const session &s : sessions) {
+        SCOPED_TRACE(s.name);
+        size_t line = 1;
+        while (line < expected.size() && expected[line][0] != s.name)
+            line++;
+        ASSERT_LT(line, expected.size());
+        std::vector<std::string> arguments = {"dem_2015.tif", "dem_2020.tif", "out.tif", "--json", "--no-report",
+                                              "--stable", "dem_classes.tif"};
+        arguments.insert(arguments.end(), s.test.begin(), s.test.end());
+        const e2e::run_result r = run(arguments);
+        ASSERT_EQ(r.status, 0) << r.errors;
+        const nlohmann::json json = nlohmann::json::parse(r.console);
+        const nlohmann::json &c = json["correlation"];
+        ASSERT_FALSE(c.contains("reason")) << c.dump();
+        const auto number = [&](const std::string &name) { return std::strtod(field(expected, line, name).c_str(), nullptr); };
+        for (const char *side : {"above", "below"}) {
+            SCOPED_TRACE(side);
+            const std::string prefix = side;
+            EXPECT_EQ(c[prefix + "_cells"].get<double>(), number(prefix + "_detected_cells"));
+            const double correlated = c[prefix + "_error_m3"].get<double>();
+            EXPECT_GE(correlated, number(prefix + "_error_independent_m3") * (1.0 - 1e-9));
+            EXPECT_LE(correlated, number(prefix + "_error_m3") * (1.0 + 1e-9));
+            if (number(prefix + "_detected_cells") > 1.0) {
+                EXPECT_GT(correlated, number(prefix + "_error_independent_m3") * 1.01);
+                EXPECT_LT(correlated, number(prefix + "_error_m3") * 0.99);
+            }
+        }
+        // The net's over both directions together, bounded by the two directions' sums.
+        const double net = c["net_error_m3"].get<double>();
+        EXPECT_LE(net, number("above_error_m3") + number("below_error_m3") + 1e-6);
+        EXPECT_GE(net, number("net_error_independent_m3") * (1.0 - 1e-9));
+    }
+    // By slope the report plots and lists the bins the JSON gives, in their order.
+    e2e::run_result r = run({"dem_2015.tif", "dem_2020.tif", "out.tif", "--json", "--stable", "dem_classes.tif",
+                             "--sigma", "stable-slope", "--confidence", "95"});
+    ASSERT_EQ(r.status, 0) << r.errors;
+    const nlohmann::json bins = nlohmann::json::parse(r.console)["correlation"]["sigma_by_slope"];
+    ASSERT_EQ(bins.size(), 10u);
+    const std::string report = read_file(site("out_report.html"));
+    const size_t section = report.find("<h2>Error by slope</h2>");
+    ASSERT_NE(section, std::string::npos);
+    const std::string figure = report.substr(section, report.find("</table>", section) - section);
+    EXPECT_EQ(e2e::occurrences(figure, "<circle"), bins.size());
+    size_t at = 0;
+    for (const nlohmann::json &bin : bins) {
+        std::ostringstream centre;
+        centre << std::fixed << std::setprecision(2) << "<td>" << bin["slope_deg"].get<double>() << "</td>";
+        at = figure.find(centre.str(), at);
+        ASSERT_NE(at, std::string::npos) << bin.dump();
+    }
 }

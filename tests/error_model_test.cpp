@@ -298,6 +298,26 @@ TEST(ErrorModel, SigmaBySlopeRecoversNoisePlantedToGrowWithSlope)
     const slope_sigma few = fit_sigma_by_slope(std::vector<double>(99, 1.0), std::vector<double>(99, 0.1));
     EXPECT_TRUE(few.bins.empty());
     EXPECT_FALSE(few.reason.empty());
+    // Flat ground, every slope one: the bins follow the cells' order. The k-th hundred
+    // differs by ±(k + 1) m, an NMAD of 1.4826 (k + 1) m; mixed bins would not have it.
+    std::vector<double> flat_differences(1000);
+    for (size_t k = 0; k < flat_differences.size(); k++)
+        flat_differences[k] = (k % 2 == 0 ? 1.0 : -1.0) * static_cast<double>(k / 100 + 1);
+    const slope_sigma flat = fit_sigma_by_slope(std::vector<double>(1000, 2.5), flat_differences);
+    ASSERT_EQ(flat.bins.size(), SLOPE_SIGMA_BINS);
+    for (size_t k = 0; k < flat.bins.size(); k++)
+        EXPECT_DOUBLE_EQ(flat.bins[k].sigma_m, 1.4826 * static_cast<double>(k + 1)) << k;
+    // A hole in the valley: each line's slopes are each cell's, the hole's rule near it.
+    first[100][200] = NAN;
+    first[101][0] = NAN;
+    std::vector<double> line(columns);
+    for (int32_t i : {0, 99, 100, 101, lines - 1}) {
+        horn_slope_line(first.data(), lines, columns, i, 10.0, 10.0, line.data());
+        for (int32_t j = 0; j < columns; j++) {
+            const double cell = horn_slope_at(first.data(), lines, columns, i, j, 10.0, 10.0);
+            ASSERT_TRUE(line[j] == cell || (std::isnan(line[j]) && std::isnan(cell))) << i << " " << j;
+        }
+    }
 }
 
 TEST(ErrorModel, SlopeOnAFrameInDegreesUsesGroundDistances)

@@ -124,6 +124,9 @@ std::string correlation_json(const correlation_figures &figures)
             ",\"net_error_m3\":" + figure(e.net.error_m3);
     json += ",\"above_effective_cells\":" + figure(e.above.effective_cells) +
             ",\"below_effective_cells\":" + figure(e.below.effective_cells);
+    // The detected cells carried into the model, which the budget's detected cells are.
+    auto count = [&](size_t cells) { return figures.available ? text_printf("%zu", cells) : std::string("null"); };
+    json += ",\"above_cells\":" + count(e.above.cells) + ",\"below_cells\":" + count(e.below.cells);
     if (!figures.sigma_by_slope.empty()) {
         json += ",\"sigma_by_slope\":[";
         for (size_t k = 0; k < figures.sigma_by_slope.size(); k++)

@@ -27,45 +27,76 @@ double nmad_of(std::vector<double> &values)
     return NMAD_FACTOR * median_of(values);
 }
 
-slope_sigma fit_sigma_by_slope(const std::vector<double> &slopes_deg, const std::vector<double> &differences)
+namespace {
+
+bool slope_order(const slope_sample &a, const slope_sample &b)
+{
+    return a.slope_deg < b.slope_deg || (a.slope_deg == b.slope_deg && a.position < b.position);
+}
+
+// Puts the samples of every bin between its bounds (bounds[k] to bounds[k + 1]) in the
+// slope order, each bin's own samples in any order: a selection at the middle bound,
+// then each side's, rather than a sort of them all.
+void split_at_bounds(std::vector<slope_sample> &samples, const std::vector<size_t> &bounds, size_t low, size_t high)
+{
+    if (high - low < 2)
+        return;
+    const size_t middle = (low + high) / 2;
+    const auto at = [&](size_t k) { return samples.begin() + static_cast<std::ptrdiff_t>(bounds[k]); };
+    std::nth_element(at(low), at(middle), at(high), slope_order);
+    split_at_bounds(samples, bounds, low, middle);
+    split_at_bounds(samples, bounds, middle, high);
+}
+
+} // namespace
+
+slope_sigma fit_sigma_by_slope(std::vector<slope_sample> &samples)
 {
     slope_sigma model;
-    std::vector<size_t> order;
-    const size_t n = std::min(slopes_deg.size(), differences.size());
-    for (size_t i = 0; i < n; i++)
-        if (!std::isnan(slopes_deg[i]) && !std::isnan(differences[i]))
-            order.push_back(i);
-    std::vector<double> values(order.size());
-    for (size_t i = 0; i < order.size(); i++)
-        values[i] = differences[order[i]];
+    samples.erase(std::remove_if(samples.begin(), samples.end(),
+                                 [](const slope_sample &s) { return std::isnan(s.slope_deg) || std::isnan(s.difference); }),
+                  samples.end());
+    std::vector<double> values(samples.size());
+    for (size_t i = 0; i < samples.size(); i++)
+        values[i] = samples[i].difference;
     model.overall_sigma_m = nmad_of(values);
-    const size_t bins = std::min(SLOPE_SIGMA_BINS, order.size() / SLOPE_SIGMA_LEAST_CELLS);
+    const size_t bins = std::min(SLOPE_SIGMA_BINS, samples.size() / SLOPE_SIGMA_LEAST_CELLS);
     if (bins == 0) {
         model.reason = text_printf("fewer than %zu stable cells with a slope (%zu)", SLOPE_SIGMA_LEAST_CELLS,
-                                   order.size());
+                                   samples.size());
         return model;
     }
-    // Ties broken by position, so that the bins do not depend on the sort's whims.
-    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-        return slopes_deg[a] < slopes_deg[b] || (slopes_deg[a] == slopes_deg[b] && a < b);
-    });
+    std::vector<size_t> bounds(bins + 1);
+    for (size_t k = 0; k <= bins; k++)
+        bounds[k] = k * samples.size() / bins;
+    split_at_bounds(samples, bounds, 0, bins);
+    std::vector<double> slopes;
     for (size_t k = 0; k < bins; k++) {
-        const size_t first = k * order.size() / bins, last = (k + 1) * order.size() / bins;
+        const auto first = samples.begin() + static_cast<std::ptrdiff_t>(bounds[k]);
+        const auto last = samples.begin() + static_cast<std::ptrdiff_t>(bounds[k + 1]);
         slope_sigma_bin bin;
-        bin.cells = last - first;
-        bin.lowest_deg = slopes_deg[order[first]];
-        bin.highest_deg = slopes_deg[order[last - 1]];
-        std::vector<double> slopes(bin.cells);
+        bin.cells = bounds[k + 1] - bounds[k];
+        bin.lowest_deg = std::min_element(first, last, slope_order)->slope_deg;
+        bin.highest_deg = std::max_element(first, last, slope_order)->slope_deg;
+        slopes.resize(bin.cells);
         values.resize(bin.cells);
-        for (size_t i = first; i < last; i++) {
-            slopes[i - first] = slopes_deg[order[i]];
-            values[i - first] = differences[order[i]];
+        for (size_t i = 0; i < bin.cells; i++) {
+            slopes[i] = first[static_cast<std::ptrdiff_t>(i)].slope_deg;
+            values[i] = first[static_cast<std::ptrdiff_t>(i)].difference;
         }
         bin.slope_deg = median_of(slopes);
         bin.sigma_m = nmad_of(values);
         model.bins.push_back(bin);
     }
     return model;
+}
+
+slope_sigma fit_sigma_by_slope(const std::vector<double> &slopes_deg, const std::vector<double> &differences)
+{
+    std::vector<slope_sample> samples(std::min(slopes_deg.size(), differences.size()));
+    for (size_t i = 0; i < samples.size(); i++)
+        samples[i] = slope_sample{slopes_deg[i], differences[i], i};
+    return fit_sigma_by_slope(samples);
 }
 
 double sigma_at_slope(const slope_sigma &model, double slope_deg)

@@ -12,7 +12,10 @@
 // The slope in degrees of each cell of one line of a DEM (rows of lines x columns, NaN
 // without data) by Horn's 3 x 3 kernel, cells dx_m wide and dy_m high. A neighbour off
 // the grid or without data takes the centre's value, so that edges and holes keep a
-// slope from the neighbours they have; a cell without data has NaN.
+// slope from the neighbours they have; a cell without data has NaN. horn_slope_at gives
+// one cell's.
+double horn_slope_at(const double *const *dem, int32_t lines, int32_t columns, int32_t line, int32_t column,
+                     double dx_m, double dy_m);
 void horn_slope_line(const double *const *dem, int32_t lines, int32_t columns, int32_t line, double dx_m,
                      double dy_m, double *slope_degrees);
 

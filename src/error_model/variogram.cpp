@@ -5,7 +5,6 @@
 #include <random>
 
 #include "error_model/ground_distance.h"
-#include "error_model/terrain_slope.h"
 #include "text/number_text.h"
 
 namespace {
@@ -300,27 +299,24 @@ variogram_model fit_variogram(const empirical_variogram &variogram)
     return model;
 }
 
-std::vector<float> standardised_stable_differences(const uint8_t *const *mask, const double *const *first,
-                                                   const double *const *second, const frame_geometry &frame,
-                                                   const slope_sigma *by_slope, double uniform_sigma_m)
+void standardise_stable_lines(const uint8_t *const *mask, const double *const *first, const double *const *second,
+                              const change_errors &errors, size_t columns, size_t first_line, size_t end_line,
+                              float *field)
 {
-    const size_t lines = frame.lines > 0 ? static_cast<size_t>(frame.lines) : 0;
-    const size_t columns = frame.columns > 0 ? static_cast<size_t>(frame.columns) : 0;
-    std::vector<float> field(lines * columns, std::nanf(""));
-    const line_spacing spacing = ground_line_spacing(frame);
-    std::vector<double> slopes(columns);
-    for (size_t i = 0; i < lines; i++) {
-        if (by_slope != nullptr)
-            horn_slope_line(first, frame.lines, frame.columns, static_cast<int32_t>(i), spacing.east[i],
-                            spacing.north[i], slopes.data());
+    for (size_t i = first_line; i < end_line; i++) {
+        float *line = field + i * columns;
+        const double *s1 = errors.first != nullptr ? errors.first[i] : nullptr;
+        const double *s2 = errors.second != nullptr ? errors.second[i] : nullptr;
         for (size_t j = 0; j < columns; j++) {
+            line[j] = std::nanf("");
             const double change = first[i][j] - second[i][j];
-            if (mask[i][j] != 1 || std::isnan(change))
+            if (mask[i][j] != 1 || change != change)
                 continue;
-            const double sigma = by_slope != nullptr ? sigma_at_slope(*by_slope, slopes[j]) : uniform_sigma_m;
+            const double e1 = s1 != nullptr ? s1[j] : errors.uniform_first;
+            const double e2 = s2 != nullptr ? s2[j] : errors.uniform_second;
+            const double sigma = std::sqrt(e1 * e1 + e2 * e2);
             if (sigma > 0.0)
-                field[i * columns + j] = static_cast<float>(change / sigma);
+                line[j] = static_cast<float>(change / sigma);
         }
     }
-    return field;
 }

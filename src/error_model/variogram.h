@@ -63,11 +63,20 @@ double spherical(double distance_m, double range_m);
 // σ²_z.
 variogram_model fit_variogram(const empirical_variogram &variogram);
 
-// The stable differences (first - second where the mask is 1 and both have data) as
-// the variogram takes them: each divided by its cell's error, from the slope of the
-// first DEM by the model when one is given, else by uniform_sigma_m; NaN elsewhere.
-std::vector<float> standardised_stable_differences(const uint8_t *const *mask, const double *const *first,
-                                                   const double *const *second, const frame_geometry &frame,
-                                                   const slope_sigma *by_slope, double uniform_sigma_m);
+// Each DEM's error of the cells: a grid (rows of the DEMs' shape, NaN without one) or,
+// where it is null, a uniform error.
+struct change_errors {
+    const double *const *first = nullptr;
+    const double *const *second = nullptr;
+    double uniform_first = 0.0, uniform_second = 0.0;
+};
+
+// The stable differences of lines [first_line, end_line) as the variogram takes them,
+// into their lines of field (lines x columns, line 0 at the top): first - second where
+// the mask is 1 and both have data, divided by the cell's error of the change
+// √(σ₁² + σ₂²); NaN elsewhere and where that error is not above 0.
+void standardise_stable_lines(const uint8_t *const *mask, const double *const *first, const double *const *second,
+                              const change_errors &errors, size_t columns, size_t first_line, size_t end_line,
+                              float *field);
 
 #endif

@@ -82,3 +82,58 @@ std::string variogram_svg(const std::vector<variogram_bin> &bins, const variogra
     }
     return svg + "</svg>\n";
 }
+
+std::string sigma_by_slope_svg(const std::vector<slope_sigma_bin> &bins, int width, int height)
+{
+    const double left = 64.0, right = 16.0, top = 16.0, bottom = 44.0;
+    const double plot_w = width - left - right, plot_h = height - top - bottom;
+    double slope_high = 0.0, sigma_high = 0.0;
+    for (const slope_sigma_bin &bin : bins) {
+        slope_high = std::max(slope_high, bin.highest_deg);
+        sigma_high = std::max(sigma_high, bin.sigma_m);
+    }
+    // A round top of the slopes' axis, in steps of 10 degrees (5 below 10).
+    const double step = slope_high > 10.0 ? 10.0 : 5.0;
+    slope_high = std::min(90.0, step * std::ceil(std::max(slope_high, 1e-9) / step));
+    sigma_high = sigma_high > 0.0 ? 1.2 * sigma_high : 1.0;
+    auto x_of = [&](double slope) { return left + plot_w * std::min(slope, slope_high) / slope_high; };
+    auto y_of = [&](double sigma) { return top + plot_h * (1.0 - sigma / sigma_high); };
+
+    std::string svg = text_printf("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" "
+                                  "viewBox=\"0 0 %d %d\" font-family=\"sans-serif\" font-size=\"11\">\n",
+                                  width, height, width, height);
+    svg += text_printf("<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"none\" stroke=\"#888\"/>\n",
+                       left, top, plot_w, plot_h);
+    for (double slope = 0.0; slope <= slope_high + 1e-9; slope += step)
+        svg += text_printf("<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">%g</text>\n", x_of(slope),
+                           top + plot_h + 14.0, slope);
+    for (int k = 0; k <= 5; k++) {
+        const double sigma = sigma_high * k / 5.0;
+        svg += text_printf("<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"end\">%.3g</text>\n", left - 4.0,
+                           y_of(sigma) + 4.0, sigma);
+    }
+    svg += text_printf("<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">slope of the first DEM (degrees)</text>\n",
+                       left + plot_w / 2.0, static_cast<double>(height) - 8.0);
+    svg += text_printf("<text transform=\"translate(14 %.1f) rotate(-90)\" text-anchor=\"middle\">"
+                       "error of the change (m)</text>\n",
+                       top + plot_h / 2.0);
+    if (bins.empty())
+        return svg + "</svg>\n";
+    // What the cells take: flat to the first centre, straight between centres, flat after.
+    std::string points = text_printf("%.1f,%.1f", x_of(0.0), y_of(bins.front().sigma_m));
+    for (const slope_sigma_bin &bin : bins)
+        points += text_printf(" %.1f,%.1f", x_of(bin.slope_deg), y_of(bin.sigma_m));
+    points += text_printf(" %.1f,%.1f", x_of(slope_high), y_of(bins.back().sigma_m));
+    svg += "<polyline class=\"interpolation\" fill=\"none\" stroke=\"#036\" stroke-width=\"1.5\" points=\"" + points +
+           "\"/>\n";
+    for (const slope_sigma_bin &bin : bins) {
+        const double y = y_of(bin.sigma_m);
+        svg += text_printf("<line class=\"span\" x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#c60\"/>\n",
+                           x_of(bin.lowest_deg), y, x_of(bin.highest_deg), y);
+        svg += text_printf("<circle cx=\"%.1f\" cy=\"%.1f\" r=\"3.5\" fill=\"#036\"><title>slopes %g to %g degrees, "
+                           "centre %g: %g m from %zu cells</title></circle>\n",
+                           x_of(bin.slope_deg), y, bin.lowest_deg, bin.highest_deg, bin.slope_deg, bin.sigma_m,
+                           bin.cells);
+    }
+    return svg + "</svg>\n";
+}

@@ -4,6 +4,8 @@
 #ifndef ORMELIX_CORRELATED_BUDGET_H
 #define ORMELIX_CORRELATED_BUDGET_H
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,10 +20,14 @@ void run_sigma_by_slope();
 // Before the pass, for a run with stable ground and a test at a confidence level: the
 // variogram of the stable differences and its model (or why it is left out).
 void model_run_correlation();
+// Whether the pass must gather its detected cells for the model.
+bool correlation_gathers_cells();
+// In the pass, once lines [first_line, end_line) are done: their detected cells, on the
+// thread of half 0 (the earlier lines) or 1 (the later ones), each half in order.
+void gather_correlated_cells(size_t half, int32_t first_line, int32_t end_line, const std::vector<double> &line_areas);
 // After the pass: the detected cells of each direction carried through the model, and
 // the figures appended to the run's budget (nothing without a model to apply).
-void finish_run_correlation(const std::vector<double> &line_areas, const change_budget &budget,
-                            budget_record *record);
+void finish_run_correlation(const change_budget &budget, budget_record *record);
 // The report's section of the model: the variogram, its model and ranges ("" without).
 std::string run_correlation_html();
 

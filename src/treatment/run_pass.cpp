@@ -14,6 +14,7 @@ struct run_pass_test {
     int32_t basis = 1;
     double hypso = 0.0;
     bool by_cell = false;
+    double uniform_sigma = 0.0;  // of every cell's change, when the test is uniform
     cell_errors errors = {nullptr, nullptr, 0.0};
     std::vector<double> uniform_line[2];
     std::vector<double *> uniform_rows[2];
@@ -33,6 +34,7 @@ void prepare_run_pass()
     if (!errors_by_cell(test)) {
         pass_test.basis = TEST_LIMIT;
         pass_test.hypso = uniform_detection_limit(test);
+        pass_test.uniform_sigma = uniform_change_sigma(test);
         return;
     }
     // A cell where either grid has no error has no data: the pass and the map both see
@@ -83,4 +85,40 @@ void run_difference_of_run(int32_t line, int32_t start, int32_t end, double *scr
     difference_of_lines(&first, &second, &scratch, 0, 1, end - start, type_treat, pass_test.basis, pass_test.hypso,
                         line_areas != nullptr ? line_areas + line : nullptr, part,
                         pass_test.by_cell ? &errors : nullptr);
+}
+
+void collect_detected_cells(int32_t first_line, int32_t end_line, const double *line_areas,
+                            correlated_error_collector *cells)
+{
+    const double t = pass_test.errors.t;
+    const double hypso = pass_test.hypso;
+    // The positive kind also keeps only rises of at least hypso, as the pass does.
+    const double least_rise = type_treat == TREAT_POSITIVE ? hypso : -INFINITY;
+    for (int32_t i = first_line; i < end_line; i++) {
+        const double *first = dtab_dem1[i];
+        const double *second = dtab_dem2[i];
+        const double area = line_areas[i];
+        if (!pass_test.by_cell) {
+            for (int32_t j = 0; j < nb_col; j++) {
+                const double change = first[j] - second[j];
+                const double magnitude = std::fabs(change);
+                // A change that is not a number fails the first comparison.
+                if (magnitude > 0.0 && change_detected(magnitude, hypso) && !(change > 0.0 && !(change >= least_rise)))
+                    cells->add(i, j, pass_test.uniform_sigma * area, change > 0.0);
+            }
+            continue;
+        }
+        const double *sigma_first = pass_test.errors.first[i];
+        const double *sigma_second = pass_test.errors.second[i];
+        for (int32_t j = 0; j < nb_col; j++) {
+            const double change = first[j] - second[j];
+            const double magnitude = std::fabs(change);
+            const double s1 = sigma_first[j], s2 = sigma_second[j];
+            const double variance = s1 * s1 + s2 * s2;
+            if (!(magnitude > 0.0) || !std::isfinite(variance) || !change_detected(magnitude, confidence_limit(t, s1, s2)) ||
+                (change > 0.0 && !(change >= least_rise)))
+                continue;
+            cells->add(i, j, std::sqrt(variance) * area, change > 0.0);
+        }
+    }
 }

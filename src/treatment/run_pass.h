@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "error_model/correlated_error.h"
 #include "treatment/change_map.h"
 #include "treatment/difference.h"
 
@@ -22,5 +23,10 @@ void run_difference_of_run(int32_t line, int32_t start, int32_t end, double *scr
                            difference_part *part);
 // The run's errors of the cells when its test has them by cell (null otherwise).
 const cell_errors *run_cell_errors();
+// The cells of lines [first_line, end_line) that the pass counts as detected, by its very
+// rule, each with the standard deviation of its change times its area, into *cells:
+// the errors with their correlation weigh the cells the budget counts.
+void collect_detected_cells(int32_t first_line, int32_t end_line, const double *line_areas,
+                            correlated_error_collector *cells);
 
 #endif

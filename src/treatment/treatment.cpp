@@ -47,8 +47,11 @@ void difference_in_bands(const std::vector<double> &line_areas, double *d_min, d
 {
     prepare_run_pass();
     difference_part part;
+    const bool gather_cells = correlation_gathers_cells();
     const int32_t band = 64;
     for (int32_t i = 0; i < nb_lig; i += band) {
+        if (gather_cells)
+            gather_correlated_cells(0, i, std::min(i + band, nb_lig), line_areas);
         run_difference_of_lines(i, std::min(i + band, nb_lig), line_areas.data(), &part);
         progress_to(static_cast<double>(std::min(i + band, nb_lig)) / nb_lig);
     }
@@ -65,8 +68,11 @@ change_gathering run_difference(const std::vector<double> &line_areas, double *d
     prepare_run_pass();
     difference_part parts[2];  // the report's gathering reads the test prepared above
     std::atomic<size_t> lines_done{0};
+    const bool gather_cells = correlation_gathers_cells();
     change_gathering gathering = gather_run_change(line_areas, [&](size_t half, size_t line) {
         const int32_t i = static_cast<int32_t>(line);
+        if (gather_cells)
+            gather_correlated_cells(half, i, i + 1, line_areas);
         run_difference_of_lines(i, i + 1, line_areas.data(), &parts[half]);
         progress_to(static_cast<double>(++lines_done) / nb_lig);
     });
@@ -90,7 +96,7 @@ void treatment()
     else
         difference_in_bands(line_areas, &d_min, &d_max, &budget);
     make_run_record(budget);
-    finish_run_correlation(line_areas, budget, &record_out);
+    finish_run_correlation(budget, &record_out);
 
     // The budgets per class read the grids only; with a report, they and its map are
     // made on a thread of their own while the output is written: a raster writer leaves
