@@ -1,9 +1,9 @@
 // Arbitrary bytes read as a raster GDAL reads, by the program's GDAL reader: opened from
 // memory (/vsimem/) through the drivers of the forms users bring (Imagine, ASCII grid,
 // XYZ, USGS DEM, GeoTIFF), its band, no-data, scale and placement checked, its blocks
-// read into a grid. A file the reader takes has every cell written, and is read the same
-// way twice; a refusal is a message naming the file. Without GDAL every file is refused
-// with the message of such a build.
+// read into a grid. A file the reader takes has every cell written, and reads the same on
+// two threads and on one; a refusal is a message naming the file. Without GDAL every file
+// is refused with the message of such a build.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -14,6 +14,7 @@
 #include "fuzz_check.h"
 #include "gridfiles/gdal_grid.h"
 #include "nrutil.h"
+#include "platform/worker_thread.h"
 
 #ifdef ORMELIX_GDAL
 #include <cpl_vsi.h>
@@ -59,12 +60,15 @@ struct reading {
     std::vector<double> cells;
 };
 
-reading read_grid(size_t size)
+reading read_grid(size_t size, bool two_threads)
 {
     static const char *const drivers[] = {"HFA", "AAIGrid", "XYZ", "USGSDEM", "GTiff", nullptr};
     reading r;
-    gdal_file file;
+    gdal_file file, again;
     r.opened = gdal_grid_open(NAME, &file, &r.fault, drivers);
+    gdal_fault unused;
+    if (two_threads && !gdal_grid_open(NAME, &again, &unused, drivers))
+        gdal_grid_close(&again);
     if (!r.opened) {
         check_fault(r.fault);
     } else {
@@ -82,7 +86,7 @@ reading read_grid(size_t size)
             for (int32_t i = 0; i < layout.lines; i++)
                 for (int32_t j = 0; j < layout.columns; j++)
                     grid[i][j] = untouched_cell();
-            r.read = gdal_grid_read_cells(&file, grid, &r.fault);
+            r.read = gdal_grid_read_cells(&file, &again, grid, &r.fault);
             if (!r.read)
                 check_fault(r.fault);
             for (int32_t i = 0; i < layout.lines; i++)
@@ -90,6 +94,7 @@ reading read_grid(size_t size)
             frdmatrice(grid, layout.lines);
         }
     }
+    gdal_grid_close(&again);
     gdal_grid_close(&file);
     return r;
 }
@@ -103,6 +108,12 @@ bool same_cell(double a, double b)
 
 } // namespace
 
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    set_worker_threads(false);
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
 #ifdef ORMELIX_GDAL
@@ -110,7 +121,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     VSILFILE *fp = VSIFileFromMemBuffer(NAME, bytes.data(), static_cast<vsi_l_offset>(bytes.size()), FALSE);
     FUZZ_CHECK(fp != nullptr);
     VSIFCloseL(fp);
-    const reading first = read_grid(size);
+    const reading first = read_grid(size, true);
     if (first.read) {
         for (double cell : first.cells) {
             FUZZ_CHECK(!is_untouched(cell));
@@ -118,7 +129,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             if (first.layout.has_nodata && first.layout.scale == 1.0 && first.layout.offset == 0.0)
                 FUZZ_CHECK(!(cell == first.layout.nodata_value));
         }
-        const reading again = read_grid(size);
+        const reading again = read_grid(size, false);
         FUZZ_CHECK(again.read && again.cells.size() == first.cells.size());
         for (size_t k = 0; k < first.cells.size(); k++)
             FUZZ_CHECK(same_cell(first.cells[k], again.cells[k]));

@@ -23,6 +23,7 @@
 #include "gridfiles/raster_pair.h"
 #include "nrutil.h"
 #include "platform/platform.h"
+#include "platform/worker_thread.h"
 #include "text/number_text.h"
 
 std::string gdal_fault_message(const std::string &path, const gdal_fault &fault)
@@ -209,7 +210,12 @@ bool gdal_grid_open(const std::string &path, gdal_file *file, gdal_fault *fault,
     return true;
 }
 
-bool gdal_grid_read_cells(gdal_file *file, double *const *grid, gdal_fault *fault)
+namespace {
+
+// The block rows first to last (excluded) of the band into grid; progress shown by the
+// caller's thread alone.
+bool read_block_rows(gdal_file *file, int32_t first, int32_t last, double *const *grid, bool progress,
+                     gdal_fault *fault)
 {
     quiet_gdal quiet;
     const gdal_layout &layout = file->layout;
@@ -217,7 +223,6 @@ bool gdal_grid_read_cells(gdal_file *file, double *const *grid, gdal_fault *faul
     const GDALDataType type = static_cast<GDALDataType>(file->data_type);
     const size_t sample_bytes = static_cast<size_t>(GDALGetDataTypeSizeBytes(type));
     const int32_t across = (layout.columns - 1) / layout.block_columns + 1;
-    const int32_t down = (layout.lines - 1) / layout.block_lines + 1;
     std::vector<unsigned char> block;
     try {
         block.resize(static_cast<size_t>(layout.block_columns) * static_cast<size_t>(layout.block_lines) *
@@ -227,8 +232,8 @@ bool gdal_grid_read_cells(gdal_file *file, double *const *grid, gdal_fault *faul
                                                      layout.block_columns, layout.block_lines)};
         return false;
     }
-    const double total = static_cast<double>(across) * down;
-    for (int32_t by = 0; by < down; by++)
+    const double total = static_cast<double>(across) * (last - first);
+    for (int32_t by = first; by < last; by++)
         for (int32_t bx = 0; bx < across; bx++) {
             if (GDALReadBlock(band, bx, by, block.data()) != CE_None) {
                 *fault = {gdal_block_unreadable, text_printf("its block %d, %d (%s)", bx, by,
@@ -251,9 +256,34 @@ bool gdal_grid_read_cells(gdal_file *file, double *const *grid, gdal_fault *faul
                         cells[c] = sample * layout.scale + layout.offset;
                 }
             }
-            progress_to((static_cast<double>(by) * across + bx + 1) / total);
+            if (progress)
+                progress_to((static_cast<double>(by - first) * across + bx + 1) / total);
         }
     return true;
+}
+
+} // namespace
+
+bool gdal_grid_read_cells(gdal_file *file, gdal_file *again, double *const *grid, gdal_fault *fault)
+{
+    const gdal_layout &layout = file->layout;
+    const int32_t down = (layout.lines - 1) / layout.block_lines + 1;
+    worker_thread worker;
+    const bool helped = again != nullptr && again->band != nullptr && down > 1 && worker_start(&worker);
+    // Each thread its own half of the block rows, through its own handle: the two halves
+    // share no block of a mosaic's tiles.
+    const int32_t half = helped ? down / 2 : down;
+    bool theirs_read = true;
+    gdal_fault theirs;
+    if (helped)
+        worker_post(&worker, [&] { theirs_read = read_block_rows(again, half, down, grid, false, &theirs); });
+    const bool read = read_block_rows(file, 0, half, grid, true, fault);
+    if (helped)
+        worker_wait(&worker);
+    worker_stop(&worker);
+    if (read && !theirs_read)
+        *fault = theirs;
+    return read && theirs_read;
 }
 
 void gdal_grid_close(gdal_file *file)
@@ -279,7 +309,7 @@ bool gdal_grid_open(const std::string &, gdal_file *, gdal_fault *fault, const c
     return false;
 }
 
-bool gdal_grid_read_cells(gdal_file *, double *const *, gdal_fault *fault)
+bool gdal_grid_read_cells(gdal_file *, gdal_file *, double *const *, gdal_fault *fault)
 {
     *fault = {gdal_missing, ""};
     return false;
@@ -329,7 +359,13 @@ void open_gdal_input(input_grid &grid)
 
     grid.dtab = dmatrice(grid.columns, grid.lines);
     require_grid(grid.dtab, grid.columns, grid.lines);
-    const bool read = gdal_grid_read_cells(&file, grid.dtab, &fault);
+    // A second handle for the second thread; without one the first reads alone.
+    gdal_file again;
+    gdal_fault unused;
+    if (!gdal_grid_open(local_path(grid.nomim), &again, &unused))
+        gdal_grid_close(&again);
+    const bool read = gdal_grid_read_cells(&file, &again, grid.dtab, &fault);
+    gdal_grid_close(&again);
     gdal_grid_close(&file);
     if (!read)
         stop_with_message("%s", gdal_fault_message(grid.nomim, fault).c_str());

@@ -1,7 +1,7 @@
 // Any raster GDAL reads, for the forms the program has no reader of its own for: an
 // Imagine NAME.img, a VRT mosaic of tiles, an SRTM .hgt, a BIL with its .hdr, a zipped
 // ASCII grid (/vsizip/...), a URL (/vsicurl/...). Its first band, read through GDAL's C
-// API block by block. A build without GDAL keeps the form and refuses to read it.
+// API block by block, on two threads. A build without GDAL keeps the form and refuses to read it.
 #ifndef ORMELIX_GDAL_GRID_H
 #define ORMELIX_GDAL_GRID_H
 
@@ -64,7 +64,9 @@ bool gdal_grid_open(const std::string &path, gdal_file *file, gdal_fault *fault,
                     const char *const *drivers = nullptr);
 // Reads band 1 into grid, layout.lines x layout.columns, block by block on the band's own
 // block boundaries: metres, cells without data (the no-data value, not a number) NaN.
-bool gdal_grid_read_cells(gdal_file *file, double *const *grid, gdal_fault *fault);
+// again, when open (not null), is the same file opened once more: a second thread reads
+// the second half of the blocks' rows through it.
+bool gdal_grid_read_cells(gdal_file *file, gdal_file *again, double *const *grid, gdal_fault *fault);
 void gdal_grid_close(gdal_file *file);
 
 struct input_grid;
