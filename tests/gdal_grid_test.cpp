@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "e2e_support.h"
@@ -203,11 +204,16 @@ TEST_F(GdalGrid, WhatTheProgramCannotReadStopsTheRunNamingTheFileAndGdalsReason)
 {
     ASSERT_TRUE(translate(site("dem_2015.tif"), site("complex.img"), {"-of", "HFA", "-ot", "CFloat32"}));
     ASSERT_TRUE(translate(site("dem_2015.tif"), site("rotated.vrt"), {"-of", "VRT"}));
-    std::string vrt = read_file(site("rotated.vrt"));
-    const size_t start = vrt.find("<GeoTransform>"), end = vrt.find("</GeoTransform>");
+    const std::string vrt = read_file(site("rotated.vrt"));
+    const size_t start = vrt.find("<GeoTransform>"), end = vrt.find("</GeoTransform>") + 15;
     ASSERT_NE(start, std::string::npos);
-    vrt.replace(start, end - start, "<GeoTransform>483285, 30, 2, 5628525, 2, -30");
-    write_file(site("rotated.vrt"), vrt);
+    // The same cells turned, upside down, and with no place at all.
+    using placed = std::pair<const char *, const char *>;
+    for (const auto &[name, transform] :
+         {placed{"rotated.vrt", "<GeoTransform>483285, 30, 2, 5628525, 2, -30</GeoTransform>"},
+          placed{"flipped.vrt", "<GeoTransform>483285, 30, 0, 5627295, 0, 30</GeoTransform>"},
+          placed{"unplaced.vrt", ""}})
+        write_file(site(name), std::string(vrt).replace(start, end - start, transform));
     write_file(site("notes.img"), "not a raster at all\n");
     ASSERT_TRUE(translate(site("dem_2015.tif"), site("bare.img"), {"-of", "HFA"}));
     const std::vector<std::string> before = e2e::list_folder(site());
@@ -219,6 +225,11 @@ TEST_F(GdalGrid, WhatTheProgramCannotReadStopsTheRunNamingTheFileAndGdalsReason)
          "ormelix: File complex.img holds CFloat32 samples in its first band, not elevations"},
         {{"dem_2015.tif", "rotated.vrt", "out.tif"},
          "ormelix: File rotated.vrt is not a north-up grid (its geotransform turns it: rotation terms 2.000000 and 2.000000)"},
+        {{"flipped.vrt", "dem_2020.tif", "out.asc"},
+         "ormelix: File flipped.vrt is not a north-up grid (cell width 30.000000 and height 30.000000 in its "
+         "geotransform)"},
+        {{"unplaced.vrt", "dem_2020.tif", "out.asc"},
+         "ormelix: File unplaced.vrt has no georeference the program can use (no geotransform)"},
         {{"notes.img", "dem_2020.tif", "out.asc"}, "ormelix: File notes.img cannot be read by GDAL: "},
         {{"dem_2015.tif", "/vsizip/none.zip/a.asc", "out.asc"},
          "ormelix: File /vsizip/none.zip/a.asc cannot be read by GDAL: "},

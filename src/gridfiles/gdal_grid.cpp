@@ -107,11 +107,15 @@ void start_gdal()
     (void)started;
 }
 
-// GDAL's reason for the last failure, or the fallback when it gave none.
+// GDAL's reason for the last failure, or the fallback when it gave none; without its
+// closing full stop, which the program's sentence brings.
 std::string gdal_reason(const char *fallback)
 {
     const char *message = CPLGetLastErrorMsg();
-    return message != nullptr && *message != '\0' ? message : fallback;
+    std::string reason = message != nullptr && *message != '\0' ? message : fallback;
+    while (!reason.empty() && (reason.back() == '.' || reason.back() == ' ' || reason.back() == '\n'))
+        reason.pop_back();
+    return reason;
 }
 
 // Errors are kept for gdal_reason while one lives, never printed.
