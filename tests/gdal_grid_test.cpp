@@ -224,7 +224,8 @@ TEST_F(GdalGrid, WhatTheProgramCannotReadStopsTheRunNamingTheFileAndGdalsReason)
         {{"complex.img", "dem_2020.tif", "out.asc"},
          "ormelix: File complex.img holds CFloat32 samples in its first band, not elevations"},
         {{"dem_2015.tif", "rotated.vrt", "out.tif"},
-         "ormelix: File rotated.vrt is not a north-up grid (its geotransform turns it: rotation terms 2.000000 and 2.000000)"},
+         "ormelix: File rotated.vrt is not a north-up grid (its geotransform turns it: rotation terms 2.000000 and "
+         "2.000000)"},
         {{"flipped.vrt", "dem_2020.tif", "out.asc"},
          "ormelix: File flipped.vrt is not a north-up grid (cell width 30.000000 and height 30.000000 in its "
          "geotransform)"},
