@@ -12,7 +12,7 @@ WINBUILD ?= build-windows
 all: build
 
 # The Debian packages of each build, installed where missing (see cmake/need-packages.sh).
-PACKAGES = g++ cmake pkg-config libgtest-dev libtiff-dev libpng-dev libproj-dev proj-data libcli11-dev nlohmann-json3-dev
+PACKAGES = g++ cmake pkg-config libgtest-dev libtiff-dev libpng-dev libproj-dev proj-data libcli11-dev nlohmann-json3-dev libgdal-dev
 BENCH_PACKAGES = $(PACKAGES) libbenchmark-dev
 # QGIS for the test of its provider (qgis/), run headless.
 QGIS_PACKAGES = qgis python3-qgis

@@ -34,8 +34,11 @@ const std::string FOLDER_QUESTION =
     "\n\n\tName of the File Folder located in the Directory c:\\images\\ ? ";
 const std::string FIRST_QUESTION = "\n\tName of the first DEM (whitout any extension) ? ";
 const std::string SECOND_QUESTION = "\n\n\tName of the second DEM (whitout any extension) ? ";
+// The output's forms; an input's add those GDAL reads.
 const std::string FORMAT_MENU =
     "\n\tFormat Type :\n\t\t0 ====> ascii\n\t\t1 ====> raster\n\t\t2 ====> geotiff\n\t\t";
+const std::string INPUT_MENU = "\n\tFormat Type :\n\t\t0 ====> ascii\n\t\t1 ====> raster\n\t\t2 ====> geotiff"
+                               "\n\t\t3 ====> other (any raster GDAL reads)\n\t\t";
 const std::string SAMPLE_MENU = "\n\ttype of DEM raster :\n\t\t0 ====> 16 bits\n\t\t1 ====> 32 bits\n\t\t";
 const std::string OUTPUT_QUESTION = "\n\n\tName of the DEM to be created (without any extension) ? ";
 const std::string TREATMENT_MENU = "\n\n\tType of treatment : "
@@ -175,7 +178,7 @@ protected:
 // The start every session shares: banner, folder and first name.
 std::string opening_lines()
 {
-    return banner() + FOLDER_QUESTION + FIRST_QUESTION + FORMAT_MENU;
+    return banner() + FOLDER_QUESTION + FIRST_QUESTION + INPUT_MENU;
 }
 
 TEST_F(Session, TwoAsciiGridsGiveAnAsciiDifference)
@@ -186,7 +189,7 @@ TEST_F(Session, TwoAsciiGridsGiveAnAsciiDifference)
 
     std::string expected = opening_lines() + "\n" +
                            summary("FIRST", "c:\\images\\site\\north.asc", 2, 3) +
-                           SECOND_QUESTION + FORMAT_MENU + "\n" +
+                           SECOND_QUESTION + INPUT_MENU + "\n" +
                            summary("SECOND", "c:\\images\\site\\south.asc", 2, 3) +
                            OUTPUT_QUESTION + FORMAT_MENU + TREATMENT_MENU + ELIMINATION_MENU +
                            SAVING +
@@ -239,7 +242,7 @@ TEST_F(Session, PositiveValuesAndNoDataCells)
     // Two grids on the same cells: no warning. North lies above south by 20.5 and 3 m,
     // below it by 0.25 m, which positive values leave out.
     EXPECT_EQ(r.console, opening_lines() + "\n" + summary("FIRST", "c:\\images\\site\\north.asc", 2, 3) +
-                             SECOND_QUESTION + FORMAT_MENU + "\n" +
+                             SECOND_QUESTION + INPUT_MENU + "\n" +
                              summary("SECOND", "c:\\images\\site\\south.asc", 2, 3) + OUTPUT_QUESTION +
                              FORMAT_MENU + TREATMENT_MENU + ELIMINATION_MENU + SAVING +
                              change_budget("c:\\images\\site\\diff_val_pos.asc", "1.000000 m", "positive values",
@@ -261,8 +264,8 @@ TEST_F(Session, EitherSystemsLineBreaksAndNamesOutsideAsciiReadTheSame)
     const std::string answers = folder + "\nnorth\n0\nsouth\n1\n0\n0\ndiff\n1\n0\n1\n0\n25\n0\n";
     const std::string RISES = "3 cells, 1875.000000 m2, 1622500.000000 m3, mean 865.333333 m";
     const std::string expected =
-        banner() + FOLDER_QUESTION + FIRST_QUESTION + FORMAT_MENU + "\n" +
-        summary("FIRST", shown + "north.asc", 1, 3) + SECOND_QUESTION + FORMAT_MENU + SAMPLE_MENU +
+        banner() + FOLDER_QUESTION + FIRST_QUESTION + INPUT_MENU + "\n" +
+        summary("FIRST", shown + "north.asc", 1, 3) + SECOND_QUESTION + INPUT_MENU + SAMPLE_MENU +
         integer_range(false, "100", "100") + UNIT_MENU + metre_range("100.000000", "100.000000") +
         summary("SECOND", shown + "south_m2.raw", 1, 3) + OUTPUT_QUESTION + FORMAT_MENU +
         TREATMENT_MENU + ELIMINATION_MENU + SAMPLE_MENU + PIXEL_QUESTION +
@@ -305,7 +308,7 @@ TEST_F(Session, TypicalRunTwoRasterPairsToCentimetres)
     std::string expected =
         opening_lines() + SAMPLE_MENU + integer_range(true, "100", "12050") + UNIT_MENU +
         metre_range("1.000000", "120.500000") +
-        summary("FIRST", "c:\\images\\site\\north_m2.raw", 2, 3) + SECOND_QUESTION + FORMAT_MENU +
+        summary("FIRST", "c:\\images\\site\\north_m2.raw", 2, 3) + SECOND_QUESTION + INPUT_MENU +
         SAMPLE_MENU + integer_range(false, "0", "12050") + UNIT_MENU +
         metre_range("0.000000", "120.500000") +
         summary("SECOND", "c:\\images\\site\\south_m2.raw", 2, 3) + OUTPUT_QUESTION +
@@ -345,7 +348,7 @@ TEST_F(Session, MissingDescriptorIsAskedForAndCompleted)
         "\n\tNumber of lines   ? " + "\tNumber of columns ? " + "\tPixel size ? " +
         PIXEL_QUESTION + PIXEL_QUESTION + PIXEL_QUESTION + integer_range(true, "100", "12050") +
         UNIT_MENU + metre_range("1.000000", "120.500000") +
-        summary("FIRST", "c:\\images\\site\\north_m2.raw", 2, 3) + SECOND_QUESTION + FORMAT_MENU +
+        summary("FIRST", "c:\\images\\site\\north_m2.raw", 2, 3) + SECOND_QUESTION + INPUT_MENU +
         "\n" + summary("SECOND", "c:\\images\\site\\south.asc", 2, 3) +
         "\n\tWarning: the two DEMs do not lie on the same grid of cells:"
         "\n\t\tfirst DEM : cell size 25.000000 (raster pixel size)"
@@ -518,7 +521,7 @@ TEST_F(Session, FramesThatDifferStopBeforeTheSecondGridIsRead)
     std::string first_grid = opening_lines() + SAMPLE_MENU + integer_range(true, "100", "12050") +
                              UNIT_MENU + metre_range("1.000000", "120.500000") +
                              summary("FIRST", "c:\\images\\site\\north_m2.raw", 2, 3);
-    EXPECT_EQ(r.console, first_grid + SECOND_QUESTION + FORMAT_MENU + SAMPLE_MENU +
+    EXPECT_EQ(r.console, first_grid + SECOND_QUESTION + INPUT_MENU + SAMPLE_MENU +
                              frame_stop("c:\\images\\site\\wide_m2.raw", "2 lines and 4 columns",
                                         "2 lines and 3 columns"));
     EXPECT_EQ(r.status, 1);
@@ -526,7 +529,7 @@ TEST_F(Session, FramesThatDifferStopBeforeTheSecondGridIsRead)
     // Same columns, other lines, as a created descriptor: it keeps its first three lines.
     put_raster16("tall", {1, 2, 3, 4, 5, 6, 7, 8, 9}, "");
     r = run("site\nnorth\n1\n0\n2\ntall\n1\n0\n3\n3\n0\n");
-    EXPECT_EQ(r.console, first_grid + SECOND_QUESTION + FORMAT_MENU + SAMPLE_MENU +
+    EXPECT_EQ(r.console, first_grid + SECOND_QUESTION + INPUT_MENU + SAMPLE_MENU +
                              "\n\tNo File c:\\images\\site\\tall_m2.txt \n\n" +
                              "\n\tNumber of lines   ? " + "\tNumber of columns ? " +
                              "\tPixel size ? " +
@@ -539,7 +542,7 @@ TEST_F(Session, FramesThatDifferStopBeforeTheSecondGridIsRead)
     write_file(site("south.asc"), "ncols 3\nnrows 3\nxllcorner 0\nyllcorner 0\ncellsize 1\n"
                                   "nodata_value -9999\nnot numbers at all\n");
     r = run("site\nnorth\n1\n0\n2\nsouth\n0\n");
-    EXPECT_EQ(r.console, first_grid + SECOND_QUESTION + FORMAT_MENU + "\n" +
+    EXPECT_EQ(r.console, first_grid + SECOND_QUESTION + INPUT_MENU + "\n" +
                              frame_stop("c:\\images\\site\\south.asc", "3 lines and 3 columns",
                                         "2 lines and 3 columns"));
     EXPECT_EQ(r.status, 1);
@@ -549,17 +552,17 @@ TEST_F(Session, AnswersThatAreNotChoicesAreAskedAgain)
 {
     write_file(site("north.asc"), NORTH_ASC);
     write_file(site("south.asc"), SOUTH_ASC);
-    // A folder outside the root, a menu answer of 3, -1, a word and 1.5, a limit "abc".
-    std::string answers = "..\\other\nsite\nnorth\n3\n-1\nabc\n1.5\n0\nsouth\n0\n"
+    // A folder outside the root, a menu answer of 4, -1, a word and 1.5, a limit "abc".
+    std::string answers = "..\\other\nsite\nnorth\n4\n-1\nabc\n1.5\n0\nsouth\n0\n"
                           "diff\n0\n4\n0\n0\nabc\n0.5e0\n";
     e2e::run_result r = run(answers);
     std::string expected =
         banner() + FOLDER_QUESTION +
         "\n\t..\\other would lead outside c:\\images\\: please give a name inside it.\n" +
-        FOLDER_QUESTION + FIRST_QUESTION + FORMAT_MENU + FORMAT_MENU + FORMAT_MENU +
-        "\n\tabc is not a whole number: please answer again.\n" + FORMAT_MENU +
-        "\n\t1.5 is not a whole number: please answer again.\n" + FORMAT_MENU + "\n" +
-        summary("FIRST", "c:\\images\\site\\north.asc", 2, 3) + SECOND_QUESTION + FORMAT_MENU +
+        FOLDER_QUESTION + FIRST_QUESTION + INPUT_MENU + INPUT_MENU + INPUT_MENU +
+        "\n\tabc is not a whole number: please answer again.\n" + INPUT_MENU +
+        "\n\t1.5 is not a whole number: please answer again.\n" + INPUT_MENU + "\n" +
+        summary("FIRST", "c:\\images\\site\\north.asc", 2, 3) + SECOND_QUESTION + INPUT_MENU +
         "\n" + summary("SECOND", "c:\\images\\site\\south.asc", 2, 3) +
         OUTPUT_QUESTION + FORMAT_MENU + TREATMENT_MENU + TREATMENT_MENU + ELIMINATION_MENU + LIMIT_QUESTION +
         "\n\tabc is not a number: please answer again.\n" + LIMIT_QUESTION + SAVING +
@@ -637,7 +640,7 @@ TEST_F(Session, RealEpochsInDegreesGiveGdalsDifferenceOnTheirGrid)
     e2e::run_result r = run(answers);
     const std::string first = opening_lines() + "\n" +
                               summary("FIRST", "c:\\images\\site\\lux_2000.asc", 60, 60) +
-                              SECOND_QUESTION + FORMAT_MENU + "\n" +
+                              SECOND_QUESTION + INPUT_MENU + "\n" +
                               summary("SECOND", "c:\\images\\site\\lux_2010.asc", 60, 60);
     // No file declares degrees: the cells are taken as metres (their budget summed from
     // GDAL's result) and a note says how to declare them.
@@ -719,7 +722,7 @@ TEST_F(Session, TwoGeotiffEpochsGiveGdalsDifferenceInEveryForm)
     const std::vector<std::string> expected = body_words(geotiff_fixture("dem_diff_abs.asc"), 6);
     ASSERT_EQ(expected.size(), 41u * 41u);
     const std::string inputs = opening_lines() + "\n" + summary("FIRST", "c:\\images\\site\\dem_2015.tif", 41, 41) +
-                               SECOND_QUESTION + FORMAT_MENU + "\n" +
+                               SECOND_QUESTION + INPUT_MENU + "\n" +
                                summary("SECOND", "c:\\images\\site\\dem_2020.tif", 41, 41) + OUTPUT_QUESTION +
                                FORMAT_MENU + TREATMENT_MENU + ELIMINATION_MENU;
     // Summed by Python's math.fsum over GDAL's Float64 difference; cells of 30 m.
@@ -824,7 +827,7 @@ TEST_F(Session, GeotiffStopsSayWhy)
     EXPECT_EQ(r.console,
               first_lines +
                   "\n\tWarning: the file c:\\images\\site\\elev.tif holds 2 bands: only the first is read.\n" +
-                  summary("FIRST", "c:\\images\\site\\elev.tif", 90, 95) + SECOND_QUESTION + FORMAT_MENU + "\n" +
+                  summary("FIRST", "c:\\images\\site\\elev.tif", 90, 95) + SECOND_QUESTION + INPUT_MENU + "\n" +
                   summary("SECOND", "c:\\images\\site\\dem.tif", 41, 41) +
                   "\n\tThe DEMs c:\\images\\site\\elev.tif and c:\\images\\site\\dem.tif have no cell in common:"
                   "\n\t\tc:\\images\\site\\elev.tif covers X 5.741666666666666 to 6.533333333333333, Y "

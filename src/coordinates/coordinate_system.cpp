@@ -179,7 +179,7 @@ void read_coordinate_system(input_grid &grid)
         keys.crs = crs_from_geokeys(keys, &problem);
         where = "the GeoKeys of file " + grid.nomim;
     } else if (keys.has_prj) {
-        where = "file " + grid.nomim.substr(0, grid.nomim.size() - 4) + ".prj";
+        where = "file " + (keys.prj_in_grid ? grid.nomim : grid.nomim.substr(0, grid.nomim.size() - 4) + ".prj");
         keys.crs = crs_from_text(keys.prj, &problem);
     }
     if (!keys.crs.empty())

@@ -18,6 +18,7 @@ struct geo_keys {
     std::string ascii;
     bool has_prj = false;              // an ASCII grid with NAME.prj beside it
     std::string prj;                   // its text
+    bool prj_in_grid = false;          // that text is the grid file's own (a form GDAL reads)
     std::string crs;                   // the system PROJ read (WKT2), empty when none
 };
 

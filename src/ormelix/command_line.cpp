@@ -42,8 +42,10 @@ const char USAGE[] = "Usage: ormelix FIRST SECOND OUTPUT [options]   (ormelix --
 const char EXAMPLES[] =
     "\nThe form of each grid comes from its ending: NAME.asc an ASCII grid, NAME.tif or NAME.tiff a\n"
     "GeoTIFF, NAME_m2.raw / NAME_m4.raw a 16-bit / 32-bit raster pair with NAME_m2.txt / NAME_m4.txt\n"
-    "beside it. Beside OUTPUT go STEM_budget.csv and STEM_report.html (STEM: OUTPUT without its\n"
-    "ending). Without arguments ORMELIX asks its questions instead.\n"
+    "beside it. An input of any other ending, a path of GDAL's virtual file systems (/vsizip/,\n"
+    "/vsicurl/, ...) and, with --gdal, every input is read through GDAL (NAME.img, NAME.vrt, NAME.hgt,\n"
+    "...). Beside OUTPUT go STEM_budget.csv and STEM_report.html (STEM: OUTPUT without its ending).\n"
+    "Without arguments ORMELIX asks its questions instead.\n"
     "\nExamples:\n"
     "  ormelix survey_2019.asc survey_2024.asc change.asc\n"
     "  ormelix 2019.tif 2024.tif lowering.tif --kind positive --limit 0.25\n"
@@ -51,6 +53,8 @@ const char EXAMPLES[] =
     "  ormelix north_m2.raw south_m2.raw diff.asc --corner 512000 5612000\n"
     "  ormelix 2019.tif 2024.tif change.tif --classes landforms.tif --stable stable.tif\n"
     "  ormelix 2019.asc 2024.asc change.asc --json --no-report > budget.json\n"
+    "  ormelix survey_2019.img tiles_2024.vrt change.tif\n"
+    "  ormelix /vsizip/epochs.zip/2019.asc /vsizip/epochs.zip/2024.asc change.asc\n"
     "\nExit status: 0 when the output is written, 1 when the run fails, 2 for a usage error.\n";
 
 // Everything the command line says, before it is checked against the files' forms.
@@ -65,6 +69,7 @@ struct command_line {
     std::vector<std::string> sigma;
     double confidence = 0.0;
     bool no_report = false, quiet = false, json = false;
+    bool gdal = false;  // every input grid read through GDAL
     std::string coregister;  // empty: the epochs as they are
 };
 
@@ -116,18 +121,11 @@ int usage_error(const std::string &message)
 // What the forms of the three paths allow; "" when the options fit them.
 std::string check_forms()
 {
-    const struct {
-        const std::string &path;
-        given_grid *grid;
-    } paths[] = {{given.first, &first_grid}, {given.second, &second_grid}, {given.output, &output_grid}};
-    for (const auto &p : paths)
-        if (!form_of_path(p.path, &p.grid->form, &p.grid->itype, &p.grid->stem))
-            return p.path + ": no form ends so; give NAME.asc, NAME.tif, NAME.tiff, NAME_m2.raw or NAME_m4.raw";
-    for (const std::string *other : {&given.classes, &given.stable}) {
-        given_grid grid;
-        if (!other->empty() && !form_of_path(*other, &grid.form, &grid.itype, &grid.stem))
-            return *other + ": no form ends so; give NAME.asc, NAME.tif, NAME.tiff, NAME_m2.raw or NAME_m4.raw";
-    }
+    // An input of no form of the program's own is GDAL's to read.
+    input_form_of_path(given.first, given.gdal, &first_grid.form, &first_grid.itype, &first_grid.stem);
+    input_form_of_path(given.second, given.gdal, &second_grid.form, &second_grid.itype, &second_grid.stem);
+    if (!form_of_path(given.output, &output_grid.form, &output_grid.itype, &output_grid.stem))
+        return given.output + ": no form ends so; give NAME.asc, NAME.tif, NAME.tiff, NAME_m2.raw or NAME_m4.raw";
     if (is_raster(output_grid) && output_grid.itype == 0 && kind_number(given.kind) == TREAT_SIGNED)
         return given.output + ": signed values fall below 0, which 16-bit samples cannot hold: write NAME_m4.raw, "
                               "or give --kind absolute, negative or positive";
@@ -227,7 +225,7 @@ void describe_input(input_grid &grid, const std::string &path, const given_grid 
 double **read_given_grid(const std::string &path, const char *which)
 {
     given_grid form;
-    form_of_path(path, &form.form, &form.itype, &form.stem);
+    input_form_of_path(path, given.gdal, &form.form, &form.itype, &form.stem);
     const grid_frame &dem = epoch_cells(false);
     progress_phase("reading " + path);
     const other_grid grid = read_other_grid(path, form.form, form.itype,
@@ -350,6 +348,7 @@ int read_command_line(const std::vector<std::string> &arguments)
                    "align the second DEM on the first on stable ground first (default shift)")
         ->expected(0, 1)
         ->option_text("[shift|vertical|tilt]");
+    app.add_flag("--gdal", given.gdal, "read every input grid through GDAL, whatever its ending");
     app.add_flag("--no-report", given.no_report, "write no STEM_report.html");
     app.add_flag("--quiet", given.quiet, "nothing on standard output, no progress");
     app.add_flag("--json", given.json, "the budget as one JSON object on standard output");

@@ -41,6 +41,22 @@ std::string ask_name(const char *question)
     }
 }
 
+// The extension of a file GDAL reads (img, vrt, hgt, ...), its dot left out; one that
+// would lead to another folder is asked again.
+std::string ask_extension()
+{
+    for (;;) {
+        std::string extension = ask_word("\n\tExtension of this file (img, vrt, hgt, bil, ...) ? ");
+        if (!extension.empty() && extension[0] == '.')
+            extension.erase(0, 1);
+        if (!extension.empty() && extension.find_first_of("\\/:") == std::string::npos &&
+            extension.find('\0') == std::string::npos && extension.find("..") == std::string::npos)
+            return extension;
+        std::printf("\n\t%s is not an extension: give the letters after the name's dot, such as img.\n",
+                    extension.c_str());
+    }
+}
+
 int32_t ask_positive(const char *question)
 {
     for (;;) {
@@ -77,7 +93,7 @@ void open_input_grid(input_grid &grid, const char *name_question, const char *su
 {
     const std::string stem = working_folder + ask_name(name_question);
     grid.nomdescr.clear();
-    grid.format = ask_menu({file_form_menu()}, last_file_form());
+    grid.format = ask_menu({file_form_menu(true)}, last_file_form(true));
     // The file's whole name: a raster pair's sample type is asked first, since it names it.
     int32_t ending = 0;
     if (FILE_FORMS[grid.format].raster) {
@@ -85,7 +101,10 @@ void open_input_grid(input_grid &grid, const char *name_question, const char *su
         grid.nomdescr = stem + raster_descriptor_suffix(grid.itype);
         ending = grid.itype;
     }
-    grid.nomim = stem + FILE_FORMS[grid.format].endings[ending];
+    if (grid.format == GDAL_FILE_FORM)
+        grid.nomim = stem + "." + ask_extension();
+    else
+        grid.nomim = stem + FILE_FORMS[grid.format].endings[ending];
     grid.ask = &DIALOGUE_QUESTIONS;
     FILE_FORMS[grid.format].open_input(grid);
     std::printf(summary_heading, grid.nomim.c_str());
@@ -172,7 +191,7 @@ void output_dialogue()
     dtab_out = dmatrice(nb_col, nb_lig);
     require_grid(dtab_out, nb_col, nb_lig);
     for (;;) {
-        format_out = ask_menu({file_form_menu()}, last_file_form());
+        format_out = ask_menu({file_form_menu(false)}, last_file_form(false));
         const std::string refusal =
             FILE_FORMS[format_out].output_refusal != nullptr ? FILE_FORMS[format_out].output_refusal() : "";
         if (refusal.empty())

@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "gridfiles/ascii_grid.h"
+#include "gridfiles/gdal_grid.h"
 #include "gridfiles/geotiff_reader.h"
 #include "gridfiles/raster_reader.h"
 #include "treatment/ascii_writer.h"
@@ -17,8 +18,11 @@ const file_form FILE_FORMS[] = {
      create_raster_output, raster_output, raster_output_refusal},
     {"geotiff", false, {".tif", ".tiff"}, open_geotiff_input, nullptr, geotiff_output_paths, create_geotiff_output,
      geotiff_output, nullptr},
+    {"other (any raster GDAL reads)", false, {nullptr, nullptr}, open_gdal_input, nullptr, nullptr, nullptr, nullptr,
+     nullptr},
 };
 const int32_t FILE_FORM_COUNT = sizeof FILE_FORMS / sizeof FILE_FORMS[0];
+const int32_t GDAL_FILE_FORM = FILE_FORM_COUNT - 1;
 
 namespace {
 
@@ -50,13 +54,31 @@ bool form_of_path(const std::string &path, int32_t *form, int32_t *itype, std::s
     return false;
 }
 
-const char *file_form_menu()
+void input_form_of_path(const std::string &path, bool gdal, int32_t *form, int32_t *itype, std::string *stem)
 {
-    static const std::string menu = [] {
+    if (gdal || path.compare(0, 4, "/vsi") == 0 || !form_of_path(path, form, itype, stem)) {
+        *form = GDAL_FILE_FORM;
+        *itype = 0;
+        *stem = path;
+    }
+}
+
+int32_t last_file_form(bool input)
+{
+    int32_t last = FILE_FORM_COUNT - 1;
+    while (!input && FILE_FORMS[last].write_output == nullptr)
+        last--;
+    return last;
+}
+
+const char *file_form_menu(bool input)
+{
+    static const auto menu = [](int32_t last) {
         std::string text = "\n\tFormat Type :";
-        for (int32_t k = 0; k < FILE_FORM_COUNT; k++)
+        for (int32_t k = 0; k <= last; k++)
             text += "\n\t\t" + std::to_string(k) + " ====> " + FILE_FORMS[k].menu_name;
         return text + "\n\t\t";
-    }();
-    return menu.c_str();
+    };
+    static const std::string inputs = menu(last_file_form(true)), output = menu(last_file_form(false));
+    return input ? inputs.c_str() : output.c_str();
 }

@@ -10,6 +10,9 @@ struct input_grid;
 
 struct file_form {
     const char *menu_name;  // as the form menus list it
+    // An input-only form has no output functions (null) and comes after every form
+    // that can be written, so that the output's menu is the first choices of the
+    // inputs'.
     // A raster pair: a sample file and its descriptor, integers in a unit, no map
     // coordinates.
     bool raster;
@@ -35,13 +38,21 @@ struct file_form {
 extern const file_form FILE_FORMS[];
 extern const int32_t FILE_FORM_COUNT;
 
+// The form of every raster GDAL reads: input only, the last.
+extern const int32_t GDAL_FILE_FORM;
+
 // The form of a path given on the command line, from its ending (its letters in either
 // case), with the raster sample type that ending says (0 for the other forms) and the
 // path without it; false when no form ends so.
 bool form_of_path(const std::string &path, int32_t *form, int32_t *itype, std::string *stem);
+// The same for an input grid, which GDAL reads when asked to (gdal), when the path is
+// one of GDAL's virtual file systems (/vsizip/, /vsicurl/, ...) whatever its ending, and
+// when no form of the program's own ends so; the stem is then the whole path.
+void input_form_of_path(const std::string &path, bool gdal, int32_t *form, int32_t *itype, std::string *stem);
 
-// The menu of the forms, "\n\tFormat Type :\n\t\t0 ====> ascii..." and its last choice.
-const char *file_form_menu();
-inline int32_t last_file_form() { return FILE_FORM_COUNT - 1; }
+// The menu of the forms, "\n\tFormat Type :\n\t\t0 ====> ascii...", of an input grid (every
+// form) or of the output (the forms that can be written), and its last choice.
+const char *file_form_menu(bool input);
+int32_t last_file_form(bool input);
 
 #endif

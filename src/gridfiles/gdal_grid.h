@@ -1,0 +1,76 @@
+// Any raster GDAL reads, for the forms the program has no reader of its own for: an
+// Imagine NAME.img, a VRT mosaic of tiles, an SRTM .hgt, a BIL with its .hdr, a zipped
+// ASCII grid (/vsizip/...), a URL (/vsicurl/...). Its first band, read through GDAL's C
+// API block by block, on two threads. A build without GDAL keeps the form and refuses to read it.
+#ifndef ORMELIX_GDAL_GRID_H
+#define ORMELIX_GDAL_GRID_H
+
+#include <cstdint>
+#include <string>
+
+#include "gridfiles/grid_frame.h"
+
+enum gdal_fault_kind {
+    gdal_fine,
+    gdal_missing,           // the program was built without GDAL
+    gdal_not_readable,      // GDAL opens no raster there
+    gdal_no_band,           // a raster of no band (a container of subdatasets)
+    gdal_bad_counts,        // no line or no column
+    gdal_not_numeric,       // complex samples, or a type GDAL does not know
+    gdal_no_georeference,   // no geotransform, or control points only
+    gdal_not_north_up,      // a rotated, sheared or flipped grid
+    gdal_block_unreadable,  // GDAL fails on a block
+};
+struct gdal_fault {
+    gdal_fault_kind kind = gdal_fine;
+    std::string what;       // what the file holds, or GDAL's own message
+};
+// The message that stops the run, naming the file and GDAL's reason.
+std::string gdal_fault_message(const std::string &path, const gdal_fault &fault);
+
+// True when this build reads the form through GDAL.
+bool gdal_available();
+
+// Where the cells lie from GDAL's geotransform (x0, dx, rotation, y0, rotation, -dy):
+// the lower-left corner and both cell sizes into placement. False with the fault for a
+// grid that is not north-up.
+bool place_gdal_cells(const double transform[6], int32_t lines, grid_frame *placement, gdal_fault *fault);
+
+// What the file's first band says of itself and of its cells' place.
+struct gdal_layout {
+    int32_t lines = 0, columns = 0;
+    int32_t bands = 0;
+    int32_t block_columns = 0, block_lines = 0;  // GDAL's natural block of the band
+    std::string sample_type;                      // GDAL's name of it ("Float32")
+    std::string driver;                           // GDAL's short name ("HFA")
+    bool has_nodata = false;
+    double nodata_value = 0.0;                    // as the band's samples hold it
+    double scale = 1.0, offset = 0.0;             // metres = sample x scale + offset
+    grid_frame placement;                         // its corner and cell sizes
+    std::string wkt;                              // its coordinate system, "" when none
+};
+
+struct gdal_file {
+    void *dataset = nullptr;  // GDALDatasetH
+    void *band = nullptr;     // GDALRasterBandH
+    int data_type = 0;        // GDALDataType
+    gdal_layout layout;
+};
+// Opens path (a file, or a path of one of GDAL's virtual file systems) and reads what
+// its first band says into file->layout; refuses what the program cannot read before
+// any block is read. drivers, when not null, lists the only drivers tried (null ended).
+// The file is to be closed by gdal_grid_close whatever the answer.
+bool gdal_grid_open(const std::string &path, gdal_file *file, gdal_fault *fault,
+                    const char *const *drivers = nullptr);
+// Reads band 1 into grid, layout.lines x layout.columns, block by block on the band's own
+// block boundaries: metres, cells without data (the no-data value, not a number) NaN.
+// again, when open (not null), is the same file opened once more: a second thread reads
+// the second half of the blocks' rows through it.
+bool gdal_grid_read_cells(gdal_file *file, gdal_file *again, double *const *grid, gdal_fault *fault);
+void gdal_grid_close(gdal_file *file);
+
+struct input_grid;
+// The input grid.nomim read through GDAL, its coordinate system as WKT in grid.geokeys.
+void open_gdal_input(input_grid &grid);
+
+#endif
