@@ -260,7 +260,7 @@ TEST(Coregister, FaultsComeBackWithTheirCounts)
 {
     const int32_t lines = 120, columns = 120;
     const coregister_frame frame{lines, columns, 10.0, 10.0, false, 0.0};
-    test_grid first(lines, columns), flat(lines, columns), far(lines, columns);
+    test_grid first(lines, columns), flat(lines, columns), distant(lines, columns);
     std::vector<uint8_t> few_cells(static_cast<size_t>(lines) * columns), none_cells(few_cells.size());
     std::vector<uint8_t *> few(lines), none(lines);
     for (int32_t i = 0; i < lines; i++) {
@@ -269,7 +269,7 @@ TEST(Coregister, FaultsComeBackWithTheirCounts)
         for (int32_t j = 0; j < columns; j++) {
             first.at(i, j) = hills(j * 10.0, i * 10.0);
             flat.at(i, j) = 100.0 + 0.001 * j;
-            far.at(i, j) = hills((j - 7) * 10.0, i * 10.0);
+            distant.at(i, j) = hills((j - 7) * 10.0, i * 10.0);
             few[i][j] = i < 10 && j < 19;  // 190 cells, 200 needed
         }
     }
@@ -288,7 +288,7 @@ TEST(Coregister, FaultsComeBackWithTheirCounts)
          "0 with data in both, at least 1 needed"},
         {"flat ground", coregister_shift, &flat, &flat, nullptr, coregister_too_few_cells, 0, 200,
          "fill 0 of the 72 aspect bins"},
-        {"seven cells apart", coregister_shift, &first, &far, nullptr, coregister_diverged, 0, 0,
+        {"seven cells apart", coregister_shift, &first, &distant, nullptr, coregister_diverged, 0, 0,
          "does not converge"},
     };
     for (const auto &c : cases) {

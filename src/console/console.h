@@ -8,6 +8,8 @@
 #include <initializer_list>
 #include <string>
 
+#include "text/number_text.h"
+
 // Reads the next white-space-separated word; false at end of input.
 bool read_word(FILE *in, std::string *word);
 // True when the whole word is what "%lf" reads (signs, exponents, inf, nan included).
@@ -32,7 +34,7 @@ void set_stop_style(stop_style style);
 void refuse_questions(const char *message);
 
 // Prints the message as the stop style has it, removes unfinished outputs, exits with 1.
-[[noreturn]] void stop_with_message(const char *format, ...) __attribute__((format(printf, 1, 2)));
+[[noreturn]] void stop_with_message(const char *format, ...) __attribute__((format(ORMELIX_PRINTF, 1, 2)));
 // Stops the run when a grid could not be allocated (grid is null).
 void require_grid(const void *grid, int32_t NbCol, int32_t NbLig);
 // Creates an output file (under its temporary name until the run's outputs are put in

@@ -48,9 +48,16 @@ char *format_exact_real(char *out, double value);
 // The same as a string.
 std::string exact_real_text(double value);
 
+// The C library's formatting as the program uses it (%zu, %lf): on Windows the MinGW
+// runtime's own, which has them, rather than the system's.
+#if defined(__MINGW32__)
+#define ORMELIX_PRINTF gnu_printf
+#else
+#define ORMELIX_PRINTF printf
+#endif
 // The text printf would print.
-std::string text_printf(const char *format, ...) __attribute__((format(printf, 1, 2)));
+std::string text_printf(const char *format, ...) __attribute__((format(ORMELIX_PRINTF, 1, 2)));
 // The same with the arguments of a variadic caller.
-std::string text_vprintf(const char *format, va_list args) __attribute__((format(printf, 1, 0)));
+std::string text_vprintf(const char *format, va_list args) __attribute__((format(ORMELIX_PRINTF, 1, 0)));
 
 #endif
