@@ -51,24 +51,6 @@ double noise(int32_t i, int32_t j, double amplitude)
     return amplitude * (2.0 * static_cast<double>(z >> 11) / 9007199254740992.0 - 1.0);
 }
 
-// The real SRTM grid over Luxembourg (degrees), no data as NaN.
-test_grid read_ascii_grid(const std::string &path, coregister_frame *frame)
-{
-    std::ifstream in(path);
-    std::string key;
-    double ncols = 0, nrows = 0, xll = 0, yll = 0, cell = 0, nodata = 0;
-    for (double *value : {&ncols, &nrows, &xll, &yll, &cell, &nodata})
-        in >> key >> *value;
-    test_grid grid(static_cast<int32_t>(nrows), static_cast<int32_t>(ncols));
-    for (double &v : grid.values) {
-        in >> v;
-        if (v == nodata)
-            v = NAN;
-    }
-    *frame = {grid.lines, grid.columns, cell, cell, true, yll};
-    return grid;
-}
-
 std::string data(const std::string &name)
 {
     return std::string(ORMELIX_SOURCE_DIR) + "/tests/data/" + name;
@@ -170,54 +152,6 @@ TEST(Coregister, RecoversPlantedShiftsOffsetsAndPlanes)
                 if (!(c.slide && i >= 58 && i <= 112 && j >= 38 && j <= 102))
                     worst = std::max(worst, std::fabs(aligned.at(i, j) - first.at(i, j)));
         EXPECT_LT(worst, 0.35);
-    }
-}
-
-// The signs against shifts made by moving whole cells of a real DEM in degrees (a corner
-// moved by whole cells: no resampling at all), and a fraction of a cell by the test's own
-// bilinear; a mask of stable ground limits the fit.
-TEST(Coregister, RealDemShiftedByWholeCellsAndFractions)
-{
-    coregister_frame frame;
-    const test_grid first = read_ascii_grid(data("geotiff/elev.asc"), &frame);
-    ASSERT_EQ(first.lines, 90);
-    const struct {
-        const char *name;
-        int32_t east, north;     // whole cells
-        double east_fraction, north_fraction;
-    } cases[] = {
-        {"one east, one south", 1, -1, 0, 0},
-        {"one west, two north", -1, 2, 0, 0},
-        {"fractions", 0, 0, 0.4, 0.27},
-        {"fractions west and south", 0, 0, -0.35, -0.2},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
-        test_grid second(first.lines, first.columns);
-        for (int32_t i = 0; i < first.lines; i++)
-            for (int32_t j = 0; j < first.columns; j++) {
-                // What the first shows at column j the second shows at j + east; north is
-                // up the lines.
-                second.at(i, j) =
-                    bilinear(first, j - c.east - c.east_fraction, i + c.north + c.north_fraction) + 0.3;
-                if (c.east_fraction == 0.0 && c.north_fraction == 0.0) {
-                    const int32_t fi = i + c.north, fj = j - c.east;
-                    second.at(i, j) = fi >= 0 && fj >= 0 && fi < first.lines && fj < first.columns
-                                          ? first.rows[fi][fj] + 0.7
-                                          : NAN;
-                }
-            }
-        coregister_settings settings;
-        const coregister_outcome out = coregister_grids(first.view(), second.view(), nullptr, frame, settings);
-        ASSERT_EQ(out.fault.kind, coregister_fine);
-        EXPECT_NEAR(out.found.east_cells, c.east + c.east_fraction, 0.05);
-        EXPECT_NEAR(out.found.north_cells, c.north + c.north_fraction, 0.05);
-        // A fraction of a cell is smoothed twice, by the test's bilinear and the alignment's:
-        // on cells of 600 m the hilltops come out a few centimetres low.
-        EXPECT_NEAR(out.found.up_m, c.east_fraction == 0.0 ? 0.7 : 0.3, c.east_fraction == 0.0 ? 0.02 : 0.1);
-        // Metres of the ellipsoid near 49.8 degrees north: about 600 m a cell east, 926 north.
-        EXPECT_NEAR(out.found.east_m / out.found.east_cells, 599.0, 3.0);
-        EXPECT_NEAR(out.found.north_m / out.found.north_cells, 926.8, 2.0);
     }
 }
 
@@ -341,42 +275,6 @@ TEST(Coregister, SlopeAndAspectOnTheGround)
         EXPECT_NEAR(sa.aspect, p.aspect, 1e-9);
         EXPECT_TRUE(std::isnan(horn_slope_aspect(g.view(), 0, 1, 30.0, 20.0).slope));
     }
-}
-
-// The aligned grid is one bilinear interpolation of the original values at the shift
-// found, whatever the iterations; an error grid follows without the heights; no shift
-// copies the values, so a gap does not spread.
-TEST(Coregister, AppliedOnceToTheOriginalValues)
-{
-    const int32_t lines = 30, columns = 40;
-    const coregister_frame frame{lines, columns, 2.0, 2.0, false, 0.0};
-    test_grid second(lines, columns);
-    for (int32_t i = 0; i < lines; i++)
-        for (int32_t j = 0; j < columns; j++)
-            second.at(i, j) = hills(j * 40.0, i * 40.0);
-    second.at(10, 10) = NAN;
-    coregistration found;
-    found.east_cells = 0.37;
-    found.north_cells = -0.61;
-    found.up_m = 1.25;
-    found.plane_east = 0.01;
-    test_grid heights(lines, columns), errors(lines, columns);
-    fill_coregistered(second.view(), heights.view(), found, frame, true);
-    fill_coregistered(second.view(), errors.view(), found, frame, false);
-    for (int32_t i = 0; i < lines - 1; i++)
-        for (int32_t j = 0; j < columns - 1; j++) {
-            const double expected = bilinear(second, j + 0.37, i + 0.61);
-            if (std::isnan(expected)) {
-                EXPECT_TRUE(std::isnan(errors.at(i, j)));
-                continue;
-            }
-            EXPECT_NEAR(errors.at(i, j), expected, 1e-9);
-            EXPECT_NEAR(heights.at(i, j), expected - 1.25 - 0.01 * (j - 19.5) * 2.0, 1e-9);
-        }
-    coregistration none;
-    fill_coregistered(second.view(), errors.view(), none, frame, false);
-    EXPECT_EQ(errors.at(10, 11), second.at(10, 11));
-    EXPECT_EQ(errors.at(9, 9), second.at(9, 9));
 }
 
 // The aligned second grid is one bilinear of the values as read at the frame step's
