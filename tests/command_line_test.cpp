@@ -403,6 +403,18 @@ TEST_F(CommandLine, GridsBesideTheDemsLieOnItsCellsOrStopTheRun)
         EXPECT_EQ(file_exists(site("out.asc")), c.status == 0);
         std::remove(site("out.asc").c_str());
     }
+    // A raster pair has no map coordinates: a grid of its counts lies on its cells,
+    // whatever its own corner and cells.
+    for (const char *name : {"slope_2024_m2.raw", "slope_2024_m2.txt", "slope_2019.asc"})
+        write_file(site(name), read_file(std::string(ORMELIX_SOURCE_DIR) + "/demo/images/demo/" + name));
+    std::string classes = "ncols 300\nnrows 200\nxllcorner 0\nyllcorner 0\ncellsize 1\nNODATA_value -9999\n";
+    for (int k = 0; k < 200 * 300; k++)
+        classes += k % 300 == 299 ? "2\n" : "1 ";
+    write_file(site("grid.asc"), classes);
+    const e2e::run_result r =
+        run({"slope_2024_m2.raw", "slope_2019.asc", "out.asc", "--first-unit", "cm", "--classes", "grid.asc"});
+    EXPECT_EQ(r.status, 0) << r.errors;
+    EXPECT_TRUE(file_exists(site("out_classes.csv")));
 }
 
 TEST_F(CommandLine, ProgressOnATerminalOnly)
@@ -675,4 +687,19 @@ TEST_F(CommandLine, CorrelatedErrorCarriesTheDetectedCellsBetweenTheBounds)
         at = figure.find(centre.str(), at);
         ASSERT_NE(at, std::string::npos) << bin.dump();
     }
+    // The bins hold the stable cells with data, and only them.
+    r = run({"dem_2015.tif", "dem_2020.tif", "out.tif", "--stable", "dem_classes.tif", "--sigma", "stable-slope",
+             "--confidence", "95"});
+    ASSERT_EQ(r.status, 0) << r.errors;
+    size_t binned = 0, stable = 0;
+    std::istringstream lines(r.console);
+    for (std::string line; std::getline(lines, line);) {
+        const size_t cells = line.find(" m (");
+        if (line.find("error at slope") != std::string::npos && cells != std::string::npos)
+            binned += std::stoul(line.substr(cells + 4));
+        if (line.find("stable ground, cells") != std::string::npos)
+            stable = std::stoul(line.substr(line.rfind(' ') + 1));
+    }
+    EXPECT_GT(stable, 1000u);
+    EXPECT_EQ(binned, stable);
 }
