@@ -340,18 +340,9 @@ void open_gdal_input(input_grid &grid)
         stop_with_message("%s", gdal_fault_message(grid.nomim, fault).c_str());
     }
     const gdal_layout &layout = file.layout;
-    if (layout.bands > 1)
-        std::printf("\n\tWarning: the file %s holds %d bands: only the first is read.\n", grid.nomim.c_str(),
-                    layout.bands);
-    grid.lines = layout.lines;
-    grid.columns = layout.columns;
     // The frame, and with it the memory of the run, is judged before a block is read. A
     // stop there leaves the file open, to the system to close at the exit.
-    check_second_frame(grid, Coord_UTM_dem1_OK != 0);
-    if (!grid.second)
-        prepare_grid_memory();
-    else
-        prepare_more_grid_memory(grid.lines, grid.columns);
+    take_file_counts(grid, layout.lines, layout.columns, layout.bands);
 
     grid.frame = layout.placement;
     grid.dpix = grid.frame.dx;

@@ -663,17 +663,8 @@ void open_geotiff_input(input_grid &grid)
     if (!geotiff_open(grid.f, grid.nomim, &file, &fault))
         stop_with_message("%s", geotiff_fault_message(grid.nomim, fault).c_str());
     const geotiff_layout &layout = file.layout;
-    if (layout.bands > 1)
-        std::printf("\n\tWarning: the file %s holds %u bands: only the first is read.\n", grid.nomim.c_str(),
-                    layout.bands);
-    grid.lines = layout.lines;
-    grid.columns = layout.columns;
     // The frame, and with it the memory of the run, is judged before a sample is decoded.
-    check_second_frame(grid, Coord_UTM_dem1_OK != 0);
-    if (!grid.second)
-        prepare_grid_memory();
-    else
-        prepare_more_grid_memory(grid.lines, grid.columns);
+    take_file_counts(grid, layout.lines, layout.columns, layout.bands);
 
     grid.frame = layout.placement;
     grid.frame.has_corner = true;

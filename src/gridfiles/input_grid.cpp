@@ -2,6 +2,9 @@
 
 #include "console/console.h"
 #include "globals/globals.h"
+#include "gridfiles/grid_memory.h"
+
+#include <cstdio>
 
 namespace {
 
@@ -33,4 +36,17 @@ void check_second_frame(const input_grid &grid, bool georeferenced)
         return;
     if (grid.second && !georeferenced && (grid.lines != nb_lig || grid.columns != nb_col))
         stop_frame_differs("second DEM", grid.nomim, grid.lines, grid.columns, nb_lig, nb_col);
+}
+
+void take_file_counts(input_grid &grid, int32_t lines, int32_t columns, int bands)
+{
+    if (bands > 1)
+        std::printf("\n\tWarning: the file %s holds %d bands: only the first is read.\n", grid.nomim.c_str(), bands);
+    grid.lines = lines;
+    grid.columns = columns;
+    check_second_frame(grid, Coord_UTM_dem1_OK != 0);
+    if (!grid.second)
+        prepare_grid_memory();
+    else
+        prepare_more_grid_memory(grid.lines, grid.columns);
 }
