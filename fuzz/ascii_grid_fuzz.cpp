@@ -22,21 +22,6 @@ namespace {
 
 const double NO_VALUE = std::numeric_limits<double>::quiet_NaN();
 
-// A cell the body reader never wrote still holds this (a signalling NaN, which the
-// reader never stores: it keeps its own quiet NaN for cells without data).
-double untouched_cell()
-{
-    uint64_t bits = 0x7ff4000000dead01ULL;
-    double value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-}
-
-bool is_untouched(double value)
-{
-    double marker = untouched_cell();
-    return std::memcmp(&value, &marker, sizeof value) == 0;
-}
 
 struct grid_reading {
     bool header_read = false;
@@ -77,7 +62,7 @@ grid_reading read_in_blocks(const uint8_t *data, size_t size, size_t block, FILE
         FUZZ_CHECK(grid != nullptr);
         for (int32_t i = 0; i < header.nrows; i++)
             for (int32_t j = 0; j < header.ncols; j++)
-                grid[i][j] = untouched_cell();
+                grid[i][j] = fuzz::untouched_cell();
         reading.body_read =
             read_ascii_body(&src, header, grid, header.ncols, header.nrows, progress, &reading.fault);
         for (int32_t i = 0; i < header.nrows; i++)
@@ -209,7 +194,7 @@ grid_reading read_word_by_word(const uint8_t *data, size_t size)
     reading.body_tried = true;
     reading.body_read = true;
     const int64_t total = static_cast<int64_t>(h.ncols) * h.nrows;
-    reading.cells.assign(static_cast<size_t>(total), untouched_cell());
+    reading.cells.assign(static_cast<size_t>(total), fuzz::untouched_cell());
     const double nodata = h.nodata_present ? h.nodata_value : NO_VALUE;
     auto held = [&](double v) { return (v == nodata || v != v) ? NO_VALUE : v; };
     int64_t cell = 0;
@@ -315,7 +300,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 ? static_cast<int64_t>(small.cells.size())
                 : static_cast<int64_t>(small.fault.line - 1) * small.header.ncols + (small.fault.column - 1);
         for (size_t k = 0; k < small.cells.size(); k++)
-            FUZZ_CHECK(is_untouched(small.cells[k]) == (static_cast<int64_t>(k) >= reached));
+            FUZZ_CHECK(fuzz::is_untouched(small.cells[k]) == (static_cast<int64_t>(k) >= reached));
     }
     return 0;
 }

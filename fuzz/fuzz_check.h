@@ -23,6 +23,22 @@
 
 namespace fuzz {
 
+// A cell a reader never wrote still holds this signalling NaN: the readers store quiet
+// ones for cells without data.
+inline double untouched_cell()
+{
+    const uint64_t bits = 0x7ff4000000dead01ULL;
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+inline bool is_untouched(double value)
+{
+    const double marker = untouched_cell();
+    return std::memcmp(&value, &marker, sizeof value) == 0;
+}
+
 #ifdef _WIN32
 // Windows has neither fmemopen nor memfd: the bytes go to a temporary file.
 inline FILE *disk_file(const uint8_t *data, size_t size)

@@ -38,20 +38,6 @@ void check_fault(const gdal_fault &fault)
 const int64_t MOST_CELLS = int64_t(1) << 20;
 const int64_t MOST_CELLS_PER_BYTE = 16;
 
-// A cell the reader never wrote still holds this signalling NaN (it stores quiet ones).
-double untouched_cell()
-{
-    const uint64_t bits = 0x7ff4000000dead01ULL;
-    double value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-}
-
-bool is_untouched(double value)
-{
-    const double marker = untouched_cell();
-    return std::memcmp(&value, &marker, sizeof value) == 0;
-}
 
 struct reading {
     bool opened = false, read = false;
@@ -85,7 +71,7 @@ reading read_grid(size_t size, bool two_threads)
             FUZZ_CHECK(grid != nullptr);
             for (int32_t i = 0; i < layout.lines; i++)
                 for (int32_t j = 0; j < layout.columns; j++)
-                    grid[i][j] = untouched_cell();
+                    grid[i][j] = fuzz::untouched_cell();
             r.read = gdal_grid_read_cells(&file, &again, grid, &r.fault);
             if (!r.read)
                 check_fault(r.fault);
@@ -124,7 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const reading first = read_grid(size, true);
     if (first.read) {
         for (double cell : first.cells) {
-            FUZZ_CHECK(!is_untouched(cell));
+            FUZZ_CHECK(!fuzz::is_untouched(cell));
             // No-data cells are NaN: the no-data value never reaches the grid as a number.
             if (first.layout.has_nodata && first.layout.scale == 1.0 && first.layout.offset == 0.0)
                 FUZZ_CHECK(!(cell == first.layout.nodata_value));

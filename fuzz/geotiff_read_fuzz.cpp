@@ -28,20 +28,6 @@ const uint64_t MOST_BLOCK_BYTES = uint64_t(16) << 20;
 const int64_t MOST_CELLS_PER_BYTE = 16;
 const uint64_t MOST_BLOCK_BYTES_PER_BYTE = 256;
 
-// A cell the reader never wrote still holds this signalling NaN (it stores quiet ones).
-double untouched_cell()
-{
-    const uint64_t bits = 0x7ff4000000dead01ULL;
-    double value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-}
-
-bool is_untouched(double value)
-{
-    const double marker = untouched_cell();
-    return std::memcmp(&value, &marker, sizeof value) == 0;
-}
 
 struct reading {
     bool opened = false, read = false;
@@ -92,7 +78,7 @@ reading read_file(const uint8_t *data, size_t size, bool two_threads, const deco
             FUZZ_CHECK(grid != nullptr);
             for (int32_t i = 0; i < layout.lines; i++)
                 for (int32_t j = 0; j < layout.columns; j++)
-                    grid[i][j] = untouched_cell();
+                    grid[i][j] = fuzz::untouched_cell();
             r.read = geotiff_read_cells(&file, again, grid, &r.fault);
             if (!r.read)
                 check_fault(r.fault);
@@ -178,7 +164,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     FUZZ_CHECK(one.cells.size() == two.cells.size());
     for (size_t k = 0; k < two.cells.size(); k++) {
-        FUZZ_CHECK(!is_untouched(two.cells[k]));
+        FUZZ_CHECK(!fuzz::is_untouched(two.cells[k]));
         FUZZ_CHECK(fuzz::same_double(one.cells[k], two.cells[k]));
     }
     check_written(two);
