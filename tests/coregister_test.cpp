@@ -485,6 +485,7 @@ TEST(CoregisterSession, CornersMovedAsGdalWouldMoveThem)
             EXPECT_NEAR(json["coregistration"]["east_cells"].get<double>(), east, 1e-6);
             EXPECT_NEAR(json["coregistration"]["up_m"].get<double>(), up, 1e-6);
             EXPECT_TRUE(json["coregistration"]["converged"].get<bool>());
+            EXPECT_EQ(json["coregistration_converged"].get<int>(), 1);  // the budget file's column
             EXPECT_TRUE(json.contains("net_volume_m3"));
             continue;
         }
