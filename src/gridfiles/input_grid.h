@@ -5,9 +5,11 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "gridfiles/grid_frame.h"
+#include "gridfiles/line_reader.h"
 
 struct geo_keys;
 struct input_grid;
@@ -50,6 +52,11 @@ struct input_grid {
     const input_questions *ask = nullptr;
     // Where the grid lies, as its reader found it.
     grid_frame frame;
+    // Set before the grid is opened when the run works in bands of lines: its opening
+    // reads no cell into dtab (left null), readies no memory for them, and leaves reader
+    // to read them band by band.
+    bool by_bands = false;
+    std::unique_ptr<line_reader> reader;
 };
 
 // The two input grids, bound to their globals.

@@ -30,6 +30,14 @@ struct file_form {
     void (*output_paths)(const std::string &stem, std::string *main, std::string *second);
     void (*create_output)(const std::string &main, const std::string &second);
     void (*write_output)(double d_min, double d_max);
+    // The same output a band of lines at a time, in order: start_output once the range is
+    // known (what the form asks then, a raster pair's unit; the file's head), then
+    // write_output_lines for lines [first, end) of the result in rows[0 .. end - first),
+    // band after band, then finish_output. write_output is these three over dtab_out whole:
+    // the bytes are the same whatever the bands.
+    void (*start_output)(double d_min, double d_max);
+    void (*write_output_lines)(int32_t first, int32_t end, double *const *rows);
+    void (*finish_output)();
     // Why the form cannot hold the run's result, printed before the form menu comes back;
     // empty when it can (null: it always can).
     std::string (*output_refusal)();
