@@ -18,7 +18,8 @@ input_grid &first_input()
 {
     static input_grid grid = {nomim1, nomdescr1, format_dem1, itype_dem1, f1, f1d, nb_lig, nb_col,
                               pix_size1, dpix_size1, descr_dem1_OK, Coord_UTM_dem1_OK,
-                              geographic_dem1, geokeys_dem1, dtab_dem1, false, nullptr, nullptr, grid_frame()};
+                              geographic_dem1, geokeys_dem1, dtab_dem1, false, nullptr, nullptr, grid_frame(),
+                              false, nullptr};
     return grid;
 }
 
@@ -26,7 +27,8 @@ input_grid &second_input()
 {
     static input_grid grid = {nomim2, nomdescr2, format_dem2, itype_dem2, f2, f2d, nb_lig2, nb_col2,
                               pix_size2, dpix_size2, descr_dem2_OK, Coord_UTM_dem2_OK,
-                              geographic_dem2, geokeys_dem2, dtab_dem2, true, nullptr, nullptr, grid_frame()};
+                              geographic_dem2, geokeys_dem2, dtab_dem2, true, nullptr, nullptr, grid_frame(),
+                              false, nullptr};
     return grid;
 }
 

@@ -16,7 +16,7 @@ other_grid read_other_grid(const std::string &path, int32_t form, int32_t itype,
     geo_keys keys;
     other_grid read;
     input_grid grid = {nomim, nomdescr, format, type, f, fd, lines, columns, pix_size, dpix, descr_ok,
-                       corner_ok, geographic, keys, read.cells, true, &dem, &ask, grid_frame()};
+                       corner_ok, geographic, keys, read.cells, true, &dem, &ask, grid_frame(), false, nullptr};
     FILE_FORMS[form].open_input(grid);
     read.frame = grid.frame;
     return read;
