@@ -61,6 +61,42 @@ std::string gib_text(double bytes, bool round_up)
     return text_printf("%.1f GiB", (round_up ? std::ceil(tenths) : std::floor(tenths)) / 10.0);
 }
 
+namespace {
+
+double memory_of_run = RUN_MEMORY_DEFAULT;
+int32_t band_lines_forced = 0;
+bool whole_run = false;
+
+} // namespace
+
+void set_run_memory(double bytes, int32_t band_lines)
+{
+    memory_of_run = bytes;
+    band_lines_forced = band_lines;
+}
+
+double run_memory()
+{
+    return memory_of_run;
+}
+
+int32_t forced_band_lines()
+{
+    return band_lines_forced;
+}
+
+void keep_run_whole()
+{
+    whole_run = true;
+}
+
+bool run_in_bands(int32_t lines, int32_t columns)
+{
+    if (whole_run)
+        return false;
+    return band_lines_forced > 0 || run_grid_bytes(lines, columns) > memory_of_run;
+}
+
 void prepare_grid_memory()
 {
     const double need = run_grid_bytes(nb_lig, nb_col);

@@ -30,6 +30,19 @@ memory_verdict judge_memory(double need, const machine_memory &machine);
 // (what a machine has), so that a need shown is never less than the need.
 std::string gib_text(double bytes, bool round_up);
 
+// The memory a run's grids may take (--memory; RUN_MEMORY_DEFAULT unless set): a frame
+// whose grids of doubles pass it is worked in bands of lines. band_lines above 0 works
+// every frame in bands of that many lines (a test of the bands' sameness).
+constexpr double RUN_MEMORY_DEFAULT = 256.0 * 1024 * 1024;
+void set_run_memory(double bytes, int32_t band_lines);
+double run_memory();
+int32_t forced_band_lines();
+// A run one of whose steps needs the epochs whole (the stable ground, classes, an
+// alignment): held whole whatever its size, as a machine's memory allows.
+void keep_run_whole();
+// Whether the epochs of a run whose first grid has these counts are read in bands.
+bool run_in_bands(int32_t lines, int32_t columns);
+
 // Before the first grid is allocated: stops the run on a frame the machine cannot
 // hold, warns when it will swap, then readies the heap for the grids.
 void prepare_grid_memory();

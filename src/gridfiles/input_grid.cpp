@@ -47,6 +47,11 @@ void take_file_counts(input_grid &grid, int32_t lines, int32_t columns, int band
     grid.lines = lines;
     grid.columns = columns;
     check_second_frame(grid, Coord_UTM_dem1_OK != 0);
+    // The epochs are read in bands when the first's frame passes the run's memory.
+    if (grid.own_frame == nullptr)
+        grid.by_bands = grid.second ? first_input().by_bands : run_in_bands(lines, columns);
+    if (grid.by_bands)
+        return;
     if (!grid.second)
         prepare_grid_memory();
     else

@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +15,7 @@
 #include "coordinates/coordinate_system.h"
 #include "globals/given_answers.h"
 #include "globals/globals.h"
+#include "gridfiles/grid_memory.h"
 #include "gridfiles/input_grid.h"
 #include "nrutil.h"
 #include "ormelix/alignment.h"
@@ -70,6 +72,8 @@ struct command_line {
     double confidence = 0.0;
     bool no_report = false, quiet = false, json = false;
     bool gdal = false;  // every input grid read through GDAL
+    std::string memory;  // --memory SIZE, as given
+    int32_t band_lines = 0;
     std::string coregister;  // empty: the epochs as they are
 };
 
@@ -305,6 +309,28 @@ void coregister_given_epochs()
 
 } // namespace
 
+bool read_memory_size(const std::string &text, double *bytes)
+{
+    size_t end = 0;
+    while (end < text.size() && (std::isdigit(static_cast<unsigned char>(text[end])) || text[end] == '.'))
+        end++;
+    double value = 0.0;
+    if (end == 0 || !parse_real_word(text.data(), text.data() + end, &value))
+        return false;
+    std::string unit = text.substr(end);
+    for (char &c : unit)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    static const char *const units[] = {"", "K", "M", "G", "T"};
+    for (int k = 0; k < 5; k++) {
+        const std::string u = units[k];
+        if (unit == u || (k > 0 && (unit == u + "B" || unit == u + "IB")) || (k == 0 && unit == "B")) {
+            *bytes = value * std::pow(1024.0, k);
+            return *bytes >= 1024.0 * 1024.0 && std::isfinite(*bytes);
+        }
+    }
+    return false;
+}
+
 int read_command_line(const std::vector<std::string> &arguments)
 {
     CLI::App app("ORMELIX: the difference of two elevation models of one frame, FIRST - SECOND, saved as a new "
@@ -348,6 +374,11 @@ int read_command_line(const std::vector<std::string> &arguments)
                    "align the second DEM on the first on stable ground first (default shift)")
         ->expected(0, 1)
         ->option_text("[shift|vertical|tilt]");
+    app.add_option("--memory", given.memory,
+                   "the memory the run's grids may take (default 256M): a larger frame is worked in bands of lines")
+        ->option_text("SIZE");
+    // Every frame in bands of N lines: the outputs are the same bytes whatever N.
+    app.add_option("--band-lines", given.band_lines)->group("");
     app.add_flag("--gdal", given.gdal, "read every input grid through GDAL, whatever its ending");
     app.add_flag("--no-report", given.no_report, "write no STEM_report.html");
     app.add_flag("--quiet", given.quiet, "nothing on standard output, no progress");
@@ -402,6 +433,16 @@ int read_command_line(const std::vector<std::string> &arguments)
     }
     if (given.quiet && given.json)
         return usage_error("--quiet and --json: the one prints nothing, the other the budget");
+    double memory = RUN_MEMORY_DEFAULT;
+    if (!given.memory.empty() && !read_memory_size(given.memory, &memory))
+        return usage_error("--memory: " + given.memory + " is not a size: give bytes, or a number with K, M or G "
+                           "(KiB, MiB, GiB), of 1M at least, such as 64M");
+    if (given.band_lines < 0)
+        return usage_error("--band-lines: give a number of lines, 1 or more");
+    set_run_memory(memory, given.band_lines);
+    // The stable ground, the classes and an alignment take the epochs whole.
+    if (!given.stable.empty() || !given.classes.empty() || !given.coregister.empty())
+        keep_run_whole();
     const std::string fault = check_forms();
     if (!fault.empty())
         return usage_error(fault);
@@ -426,8 +467,10 @@ void command_line_opening()
     // memory the mask's values left, which the result grid then takes.
     gather_run_stable_ground();
 
-    dtab_out = dmatrice(nb_col, nb_lig);
-    require_grid(dtab_out, nb_col, nb_lig);
+    if (!first_input().by_bands) {
+        dtab_out = dmatrice(nb_col, nb_lig);
+        require_grid(dtab_out, nb_col, nb_lig);
+    }
     format_out = output_grid.form;
     itype_dem_out = output_grid.itype;
     type_treat = kind_number(given.kind);

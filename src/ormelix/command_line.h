@@ -17,6 +17,10 @@ constexpr int USAGE_ERROR = 2;
 // error, nothing read or written.
 int read_command_line(const std::vector<std::string> &arguments);
 
+// A size of memory as --memory takes it: bytes, or a number with K, M, G or T (powers of
+// 1024; KB, KiB, ... alike, in either case), into *bytes; false for any other text or a
+// size below 1 MiB.
+bool read_memory_size(const std::string &text, double *bytes);
 // What the dialogue's opening does, from the description: both grids read, the grids
 // of --classes and --stable read, the output created. Standard output is silent from
 // here until command_line_results.

@@ -188,8 +188,10 @@ void output_dialogue()
 {
     const char *name_question = "\n\n\tName of the DEM to be created (without any extension) ? ";
     std::string nomfic1 = ask_name(name_question);
-    dtab_out = dmatrice(nb_col, nb_lig);
-    require_grid(dtab_out, nb_col, nb_lig);
+    if (!first_input().by_bands) {
+        dtab_out = dmatrice(nb_col, nb_lig);
+        require_grid(dtab_out, nb_col, nb_lig);
+    }
     for (;;) {
         format_out = ask_menu({file_form_menu(false)}, last_file_form(false));
         const std::string refusal =
@@ -282,14 +284,29 @@ void opening()
     output_dialogue();
 }
 
+// TEMPORARY: a reader of a grid read whole, until the forms read by bands.
+struct memory_reader : line_reader {
+    double **grid; int32_t columns;
+    memory_reader(double **g, int32_t c) : grid(g), columns(c) {}
+    bool read_lines(int32_t first, int32_t end, double *const *rows, std::string *) override {
+        for (int32_t i = first; i < end; i++) std::copy(grid[i], grid[i] + columns, rows[i - first]);
+        return true;
+    }
+};
+void wrap_temporary(input_grid &g) {
+    if (g.by_bands && !g.reader) g.reader.reset(new memory_reader(g.dtab, g.columns));
+}
+
 void read_epochs(void (*open_grid)(input_grid &grid), FILE *warnings)
 {
     input_grid &first = first_input();
     input_grid &second = second_input();
     open_grid(first);
+    wrap_temporary(first);
     keep_frame_in_globals(first.frame);
     first_cells = first.frame;
     open_grid(second);
+    wrap_temporary(second);
     keep_frame_in_globals(second.frame);
     check_second_frame(second, first.corner_ok != 0 && second.corner_ok != 0);
     second_cells = second.frame;
@@ -300,5 +317,9 @@ void read_epochs(void (*open_grid)(input_grid &grid), FILE *warnings)
     if (one_system || !reprojects(first, second))
         std::fputs(alignment_warning(first_cells, second_cells, last_line).c_str(), warnings);
     std::fputs(coordinate_system_warning(first.geokeys, second.geokeys, last_line).c_str(), warnings);
-    frame_step();
+    // Epochs read in bands are brought onto the result's frame band by band.
+    if (first.by_bands)
+        frame_step_counts();
+    else
+        frame_step();
 }

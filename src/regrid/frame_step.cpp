@@ -287,6 +287,14 @@ void frame_step()
         dtab_dem2 = second_grid_onto_frame(dtab_dem2);
     }
     dtab_dem1 = first_grid_onto_frame(dtab_dem1);
+    frame_step_counts();
+}
+
+void frame_step_counts()
+{
+    if (!moves())
+        return;
+    const frame_plan &plan = record.plan;
     nb_lig = plan.lines;
     nb_col = plan.columns;
     X_min = plan.xll;

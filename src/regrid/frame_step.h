@@ -71,6 +71,9 @@ const frame_plan &keep_run_plan(const grid_frame &first, const grid_frame &secon
 // Applies the kept plan to the globals: the first grid cut to the result's frame (its
 // lines shared, not copied), the second cut or resampled onto it.
 void frame_step();
+// The same for a run whose epochs are read in bands: the globals of the result's frame
+// alone, each band being brought onto it as it comes (band_lines.h).
+void frame_step_counts();
 
 // The same step for another grid of the run, so that it follows its DEM: a grid on the
 // second's own cells (nb_lig2 x nb_col2), or on the first's. Each takes the grid and

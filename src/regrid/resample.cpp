@@ -58,26 +58,38 @@ span_weights spans_of(int32_t targets, int32_t sources, double start, double ste
     return w;
 }
 
+target_lines lines_of(const grid_view &target, target_lines band)
+{
+    return band.end < 0 ? target_lines{0, target.lines} : band;
+}
+
 } // namespace
 
 void fill_on_two_threads(int32_t lines, int64_t cells_per_line, const std::function<void(int32_t, int32_t)> &fill)
 {
+    fill_on_two_threads(target_lines{0, lines}, cells_per_line, fill);
+}
+
+void fill_on_two_threads(target_lines band, int64_t cells_per_line, const std::function<void(int32_t, int32_t)> &fill)
+{
+    const int32_t lines = band.end - band.first;
     worker_thread worker;
     if (lines < 2 || static_cast<int64_t>(lines) * cells_per_line < TWO_THREAD_CELLS || !worker_start(&worker)) {
-        fill(0, lines);
+        fill(band.first, band.end);
         return;
     }
-    const int32_t half = lines / 2;
-    worker_post(&worker, [&] { fill(half, lines); });
-    fill(0, half);
+    const int32_t half = band.first + lines / 2;
+    worker_post(&worker, [&] { fill(half, band.end); });
+    fill(band.first, half);
     worker_wait(&worker);
     worker_stop(&worker);
 }
 
-void bilinear_fill(const grid_view &source, const grid_view &target, const source_positions &positions)
+void bilinear_fill(const grid_view &source, const grid_view &target, const source_positions &positions,
+                   target_lines band)
 {
     const bool four = source.lines >= 2 && source.columns >= 2;
-    fill_on_two_threads(target.lines, target.columns, [&](int32_t first, int32_t end) {
+    fill_on_two_threads(lines_of(target, band), target.columns, [&](int32_t first, int32_t end) {
         std::vector<double> u(static_cast<size_t>(target.columns)), v(static_cast<size_t>(target.columns));
         for (int32_t i = first; i < end; i++) {
             double *out = target.cells[i];
@@ -104,10 +116,11 @@ source_positions affine_source_positions(const affine_positions &a)
     };
 }
 
-void bilinear_fill_affine(const grid_view &source, const grid_view &target, const affine_positions &a)
+void bilinear_fill_affine(const grid_view &source, const grid_view &target, const affine_positions &a,
+                          target_lines band)
 {
     if (source.lines < 2 || source.columns < 2) {
-        bilinear_fill(source, target, affine_source_positions(a));
+        bilinear_fill(source, target, affine_source_positions(a), band);
         return;
     }
     // Each target column's left neighbour and weight, as bilinear_at finds them; -1: none.
@@ -132,7 +145,7 @@ void bilinear_fill_affine(const grid_view &source, const grid_view &target, cons
     bool one_weight = run < run_end;
     for (size_t j = run; one_weight && j < run_end; j++)
         one_weight = left[j] == left[run] + static_cast<int32_t>(j - run) && right_weight[j] == right_weight[run];
-    fill_on_two_threads(target.lines, target.columns, [&](int32_t first, int32_t end) {
+    fill_on_two_threads(lines_of(target, band), target.columns, [&](int32_t first, int32_t end) {
         for (int32_t i = first; i < end; i++) {
             double *out = target.cells[i];
             const double v = a.line0 + i * a.line_step;
@@ -167,12 +180,12 @@ void bilinear_fill_affine(const grid_view &source, const grid_view &target, cons
     });
 }
 
-void area_mean_fill(const grid_view &source, const grid_view &target, const affine_positions &a)
+void area_mean_fill(const grid_view &source, const grid_view &target, const affine_positions &a, target_lines band)
 {
     const span_weights across = spans_of(target.columns, source.columns, a.column0, a.column_step);
     const span_weights down = spans_of(target.lines, source.lines, a.line0, a.line_step);
     const double half_cell = 0.5 * a.column_step * a.line_step;
-    fill_on_two_threads(target.lines, source.columns, [&](int32_t first, int32_t end) {
+    fill_on_two_threads(lines_of(target, band), source.columns, [&](int32_t first, int32_t end) {
         std::vector<double> sum(static_cast<size_t>(target.columns)), covered(static_cast<size_t>(target.columns));
         for (int32_t i = first; i < end; i++) {
             std::fill(sum.begin(), sum.end(), 0.0);

@@ -295,21 +295,24 @@ struct gather_input {
     size_t lines, columns;
     const double *line_areas;
     double limit;
-    const line_work &before_line;
+    line_work before_line;
     const cell_errors *errors;
 };
 
+void start_line_gathering(line_gathering *g, size_t columns)
+{
+    for (std::vector<double> *sums : {&g->change, &g->height, &g->change_missing, &g->height_missing, &g->volumes})
+        sums->assign(columns, 0.0);
+    g->slots.assign(columns, 0);
+    g->histogram = empty_histogram();
+    for (std::vector<double> &sums : g->pending)
+        sums.assign(2 * g->histogram.area.size(), 0.0);
+}
+
 void gather_rows(const gather_input &in, change_pixels *pixels, size_t half, size_t first_row, size_t end_row,
-                 change_histogram *histogram)
+                 line_gathering *g)
 {
     const size_t f = pixels->factor;
-    line_gathering g;
-    for (std::vector<double> *sums : {&g.change, &g.height, &g.change_missing, &g.height_missing, &g.volumes})
-        sums->assign(in.columns, 0.0);
-    g.slots.assign(in.columns, 0);
-    g.histogram = empty_histogram();
-    for (std::vector<double> &sums : g.pending)
-        sums.assign(2 * g.histogram.area.size(), 0.0);
     for (size_t row = first_row; row < end_row; row++) {
         const size_t end_line = std::min(row * f + f, in.lines);
         for (size_t i = row * f; i < end_line; i++) {
@@ -318,27 +321,109 @@ void gather_rows(const gather_input &in, change_pixels *pixels, size_t half, siz
             const cell_errors *e = in.errors;
             gather_line(in.first[i], in.second[i], e != nullptr ? e->first[i] : nullptr,
                         e != nullptr ? e->second[i] : nullptr, e != nullptr ? e->t : 0.0, in.columns,
-                        in.line_areas[i], in.limit, &g);
+                        in.line_areas[i], in.limit, g);
         }
         const double lines = static_cast<double>(end_line - row * f);
         for (size_t p = 0; p < pixels->columns; p++) {
             double change = 0.0, changes = 0.0, height = 0.0, heights = 0.0;
             for (size_t j = p * f; j < std::min(p * f + f, in.columns); j++) {
-                change += g.change[j];
-                changes += lines - g.change_missing[j];
-                height += g.height[j];
-                heights += lines - g.height_missing[j];
+                change += g->change[j];
+                changes += lines - g->change_missing[j];
+                height += g->height[j];
+                heights += lines - g->height_missing[j];
             }
             const size_t at = row * pixels->columns + p;
             pixels->change[at] = changes > 0.0 ? static_cast<float>(change / changes) : NAN;
             pixels->elevation[at] = heights > 0.0 ? static_cast<float>(height / heights) : NAN;
         }
-        for (std::vector<double> *sums : {&g.change, &g.height, &g.change_missing, &g.height_missing})
+        for (std::vector<double> *sums : {&g->change, &g->height, &g->change_missing, &g->height_missing})
             std::fill(sums->begin(), sums->end(), 0.0);
     }
-    add_pending(&g);
-    *histogram = g.histogram;
 }
+
+} // namespace
+
+// The map's rows fall in two halves, each gathered in order into its own sums, whatever
+// the bands they come in: the sums, and so every figure, are those of one pass.
+struct change_gatherer {
+    gather_input in;
+    change_gathering g;
+    size_t split = 0;  // the first row of the second half
+    line_gathering halves[2];
+};
+
+std::shared_ptr<change_gatherer> start_gathering(double *const *first, double *const *second, int32_t lines,
+                                                 int32_t columns, const std::vector<double> &line_areas,
+                                                 double limit, size_t longest_side, const line_work &before_line,
+                                                 const cell_errors *errors)
+{
+    auto gatherer = std::make_shared<change_gatherer>();
+    change_gathering &g = gatherer->g;
+    g.histogram = empty_histogram();
+    gatherer->in = {first, second, static_cast<size_t>(std::max(lines, 0)), static_cast<size_t>(std::max(columns, 0)),
+                    line_areas.data(), limit, before_line, errors};
+    if (lines <= 0 || columns <= 0)
+        return gatherer;
+    change_pixels &pixels = g.pixels;
+    pixels.factor = downsampling_factor(lines, columns, longest_side);
+    pixels.rows = (static_cast<size_t>(lines) + pixels.factor - 1) / pixels.factor;
+    pixels.columns = (static_cast<size_t>(columns) + pixels.factor - 1) / pixels.factor;
+    pixels.change.assign(pixels.rows * pixels.columns, 0.0f);
+    pixels.elevation.assign(pixels.rows * pixels.columns, 0.0f);
+    gatherer->split = pixels.rows / 2 > 0 ? pixels.rows / 2 : pixels.rows;
+    for (line_gathering &half : gatherer->halves)
+        start_line_gathering(&half, gatherer->in.columns);
+    return gatherer;
+}
+
+size_t gathering_row_lines(const change_gatherer &gatherer)
+{
+    return gatherer.g.pixels.factor;
+}
+
+void gather_band(change_gatherer *gatherer, int32_t first_line, int32_t end_line)
+{
+    change_pixels &pixels = gatherer->g.pixels;
+    if (pixels.rows == 0)
+        return;
+    const size_t f = pixels.factor;
+    const size_t first_row = static_cast<size_t>(first_line) / f;
+    const size_t end_row = std::min(pixels.rows, (static_cast<size_t>(end_line) + f - 1) / f);
+    const size_t split = std::clamp(gatherer->split, first_row, end_row);
+    const auto work = [&](size_t half, size_t from, size_t to) {
+        gather_rows(gatherer->in, &pixels, half, from, to, &gatherer->halves[half]);
+    };
+    worker_thread worker;
+    const bool shared = first_row < split && split < end_row && worker_start(&worker);
+    if (shared)
+        worker_post(&worker, [&] { work(1, split, end_row); });
+    if (first_row < split)
+        work(0, first_row, split);
+    if (shared) {
+        worker_wait(&worker);
+        worker_stop(&worker);
+    } else if (split < end_row) {
+        work(1, split, end_row);
+    }
+}
+
+change_gathering finish_gathering(change_gatherer *gatherer)
+{
+    change_gathering g = std::move(gatherer->g);
+    if (g.pixels.rows == 0)
+        return g;
+    change_histogram halves[2];
+    for (size_t half = 0; half < 2; half++) {
+        add_pending(&gatherer->halves[half]);
+        halves[half] = std::move(gatherer->halves[half].histogram);
+    }
+    g.histogram = halves[0];
+    if (gatherer->split < g.pixels.rows)
+        merge_histograms(&g.histogram, halves[1]);
+    return g;
+}
+
+namespace {
 
 } // namespace
 
@@ -404,26 +489,10 @@ change_gathering gather_change(double *const *first, double *const *second, int3
                                const std::vector<double> &line_areas, double limit, size_t longest_side,
                                const line_work &before_line, const cell_errors *errors)
 {
-    change_gathering g;
-    change_pixels &pixels = g.pixels;
-    g.histogram = empty_histogram();
-    if (lines <= 0 || columns <= 0)
-        return g;
-    pixels.factor = downsampling_factor(lines, columns, longest_side);
-    pixels.rows = (static_cast<size_t>(lines) + pixels.factor - 1) / pixels.factor;
-    pixels.columns = (static_cast<size_t>(columns) + pixels.factor - 1) / pixels.factor;
-    pixels.change.assign(pixels.rows * pixels.columns, 0.0f);
-    pixels.elevation.assign(pixels.rows * pixels.columns, 0.0f);
-    const gather_input in = {first, second, static_cast<size_t>(lines), static_cast<size_t>(columns),
-                             line_areas.data(), limit, before_line, errors};
-    change_histogram halves[2];
-    on_two_threads(pixels.rows, [&](size_t half, size_t first_row, size_t end_row) {
-        gather_rows(in, &pixels, half, first_row, end_row, &halves[half]);
-    });
-    g.histogram = halves[0];
-    if (!halves[1].area.empty())
-        merge_histograms(&g.histogram, halves[1]);
-    return g;
+    const std::shared_ptr<change_gatherer> gatherer =
+        start_gathering(first, second, lines, columns, line_areas, limit, longest_side, before_line, errors);
+    gather_band(gatherer.get(), 0, lines);
+    return finish_gathering(gatherer.get());
 }
 
 pixel_spacing ground_spacing(const frame_geometry &frame, size_t factor, size_t rows)

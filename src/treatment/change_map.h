@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "treatment/frame_area.h"
@@ -76,6 +77,19 @@ using line_work = std::function<void(size_t half, size_t line)>;
 change_gathering gather_change(double *const *first, double *const *second, int32_t lines, int32_t columns,
                                const std::vector<double> &line_areas, double limit, size_t longest_side,
                                const line_work &before_line = line_work(), const cell_errors *errors = nullptr);
+// The same pass a band of lines at a time, for a frame worked in bands: started with the
+// arguments of gather_change (the grids' line tables, which hold each band's lines when it
+// is gathered), then each band in order, whose lines must end on a row of the map's
+// pixels (gathering_row_lines of them) but for the last; the figures are those of the
+// whole pass, whatever the bands.
+struct change_gatherer;
+std::shared_ptr<change_gatherer> start_gathering(double *const *first, double *const *second, int32_t lines,
+                                                 int32_t columns, const std::vector<double> &line_areas,
+                                                 double limit, size_t longest_side, const line_work &before_line,
+                                                 const cell_errors *errors);
+size_t gathering_row_lines(const change_gatherer &gatherer);
+void gather_band(change_gatherer *gatherer, int32_t first_line, int32_t end_line);
+change_gathering finish_gathering(change_gatherer *gatherer);
 
 // The ground distance in metres between the centres of two neighbouring pixels of each
 // row, along the row (x) and down the columns (y); for a frame in degrees, on the WGS 84

@@ -545,6 +545,13 @@ change_gathering gather_run_change(const std::vector<double> &line_areas, const 
                          before_line, run_cell_errors());
 }
 
+std::shared_ptr<change_gatherer> start_run_gathering(const std::vector<double> &line_areas,
+                                                     const line_work &before_line)
+{
+    return start_gathering(dtab_dem1, dtab_dem2, nb_lig, nb_col, line_areas, run_report_limit(), MAP_LONGEST_SIDE,
+                           before_line, run_cell_errors());
+}
+
 change_picture draw_change_map(change_gathering *gathering, const frame_geometry &frame)
 {
     change_gathering &g = *gathering;

@@ -56,6 +56,9 @@ std::string change_report_path();
 // ground area for each line), before_line called on each line first (see gather_change).
 change_gathering gather_run_change(const std::vector<double> &line_areas,
                                    const line_work &before_line = line_work());
+// The same a band of lines at a time (see start_gathering), for epochs read in bands.
+std::shared_ptr<change_gatherer> start_run_gathering(const std::vector<double> &line_areas,
+                                                     const line_work &before_line);
 // The map as the report embeds it: its PNG in base64, with the magnitude at the ends
 // of its colour ramp. Drawn from what was gathered, whose pixels it frees as it goes,
 // and the frame (for the ground distances of the hillshade); it reads no global, so

@@ -8,6 +8,7 @@
 #include "globals/given_answers.h"
 #include "globals/globals.h"
 #include "platform/worker_thread.h"
+#include "treatment/band_pass.h"
 #include "treatment/change_report.h"
 #include "treatment/class_budget.h"
 #include "treatment/correlated_budget.h"
@@ -42,6 +43,15 @@ void make_run_record(const change_budget &budget)
     append_record(&record_out, before_treatment);
 }
 
+// The files beside the output.
+void finish_treatment(const change_gathering &gathering, const change_picture &picture, bool report)
+{
+    write_budget_file(record_out);
+    write_class_budget_file();
+    if (report)
+        write_change_report(gathering, picture, record_out.lines, report_sections + run_correlation_html());
+}
+
 // The pass alone, in bands of lines for the progress shown.
 void difference_in_bands(const std::vector<double> &line_areas, double *d_min, double *d_max, change_budget *budget)
 {
@@ -56,6 +66,62 @@ void difference_in_bands(const std::vector<double> &line_areas, double *d_min, d
         progress_to(static_cast<double>(std::min(i + band, nb_lig)) / nb_lig);
     }
     finish_difference(&part, 1, nb_lig, nb_col, type_treat, d_min, d_max, budget);
+}
+
+// The run whose epochs are read in bands: each band differenced, gathered for the report
+// and written as it comes; the figures and the bytes are those of the whole pass. A raster
+// pair's unit is asked from the result's range: a first pass over the bands finds it.
+change_gathering difference_and_output_in_bands(const std::vector<double> &line_areas, bool report, double *d_min,
+                                                double *d_max, change_budget *budget)
+{
+    prepare_run_pass();
+    start_run_bands();
+    difference_part parts[2];
+    std::shared_ptr<change_gatherer> gatherer;
+    if (report)
+        gatherer = start_run_gathering(line_areas, [&](size_t half, size_t line) {
+            const int32_t i = static_cast<int32_t>(line);
+            run_difference_of_lines(i, i + 1, line_areas.data(), &parts[half]);
+        });
+    const int32_t band = run_band_lines(report ? gathering_row_lines(*gatherer) : 1);
+    const file_form &form = FILE_FORMS[format_out];
+    if (form.raster) {
+        difference_part range;
+        for (int32_t i = 0; i < nb_lig; i += band) {
+            const int32_t end = std::min(i + band, nb_lig);
+            load_run_band(i, end);
+            run_difference_of_lines(i, end, line_areas.data(), &range);
+            progress_to(static_cast<double>(end) / nb_lig);
+        }
+        change_budget unused;
+        finish_difference(&range, 1, nb_lig, nb_col, type_treat, d_min, d_max, &unused);
+        progress_phase("difference and " + nomim3);
+    }
+    // TEMPORARY until the writers write bands
+    std::vector<std::vector<double>> whole_out;
+    if (form.start_output) form.start_output(*d_min, *d_max);
+    for (int32_t i = 0; i < nb_lig; i += band) {
+        const int32_t end = std::min(i + band, nb_lig);
+        load_run_band(i, end);
+        if (report)
+            gather_band(gatherer.get(), i, end);
+        else
+            run_difference_of_lines(i, end, line_areas.data(), &parts[0]);
+        if (form.write_output_lines) form.write_output_lines(i, end, dtab_out + i);
+        else for (int32_t k = i; k < end; k++) whole_out.emplace_back(dtab_out[k], dtab_out[k] + nb_col);
+        progress_to(static_cast<double>(end) / nb_lig);
+    }
+    finish_difference(parts, report ? 2 : 1, nb_lig, nb_col, type_treat, d_min, d_max, budget);
+    end_run_bands();
+    if (form.finish_output) form.finish_output();
+    else {
+        std::vector<double *> rows;
+        for (auto &r : whole_out) rows.push_back(r.data());
+        dtab_out = rows.data();
+        form.write_output(*d_min, *d_max);
+        dtab_out = nullptr;
+    }
+    return report ? finish_gathering(gatherer.get()) : change_gathering();
 }
 
 } // namespace
@@ -91,7 +157,10 @@ void treatment()
     const bool report = CHANGE_REPORTS && answers.report;
     model_run_correlation();
     change_gathering gathering;
-    if (report)
+    const bool in_bands = run_works_in_bands();
+    if (in_bands)
+        gathering = difference_and_output_in_bands(line_areas, report, &d_min, &d_max, &budget);
+    else if (report)
         gathering = run_difference(line_areas, &d_min, &d_max, &budget);
     else
         difference_in_bands(line_areas, &d_min, &d_max, &budget);
@@ -103,6 +172,13 @@ void treatment()
     // the second core idle. The map's frame is the one the difference knew: a corner the
     // writer asks later does not move the pixels.
     change_picture picture;
+    if (in_bands) {
+        // The output is written: the map is drawn from its pixels gathered.
+        if (report)
+            picture = draw_change_map(&gathering, frame_out);
+        finish_treatment(gathering, picture, report);
+        return;
+    }
     const auto other_work = [&] {
         if (report)
             picture = draw_change_map(&gathering, frame_out);
@@ -119,10 +195,7 @@ void treatment()
     } else {
         other_work();
     }
-    write_budget_file(record_out);
-    write_class_budget_file();
-    if (report)
-        write_change_report(gathering, picture, record_out.lines, report_sections + run_correlation_html());
+    finish_treatment(gathering, picture, report);
 }
 
 void add_to_run_budget(const budget_record &more)

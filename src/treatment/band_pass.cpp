@@ -1,0 +1,122 @@
+#include "treatment/band_pass.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "console/console.h"
+#include "globals/globals.h"
+#include "gridfiles/grid_memory.h"
+#include "gridfiles/input_grid.h"
+#include "regrid/band_lines.h"
+
+namespace {
+
+// A row of blocks of each file and of the GeoTIFF output, beside the bands.
+const double FILE_BLOCK_LINES = 256.0;
+
+struct run_band_state {
+    held_lines first, second;
+    frame_plan plan;
+    int32_t first_line = 0, first_column = 0;
+    bool resampled = false;  // the second's band is computed, not its lines themselves
+    std::vector<double *> first_rows, second_rows, out_rows;
+    std::vector<double> second_memory, out_memory;
+    int32_t band_first = 0, band_end = 0;
+};
+run_band_state bands;
+
+int32_t own_lines(const grid_frame &frame, int32_t lines)
+{
+    return frame.lines > 0 ? frame.lines : lines;
+}
+
+int32_t own_columns(const grid_frame &frame, int32_t columns)
+{
+    return frame.columns > 0 ? frame.columns : columns;
+}
+
+} // namespace
+
+bool run_works_in_bands()
+{
+    return first_input().by_bands && first_input().reader != nullptr && second_input().reader != nullptr;
+}
+
+void start_run_bands()
+{
+    bands = run_band_state();
+    bands.plan = run_plan_or_same();
+    first_grid_window(&bands.first_line, &bands.first_column);
+    const run_frames &frames = run_frame_record();
+    const int32_t first_lines = frames.planned ? own_lines(frames.first, nb_lig) : nb_lig;
+    const int32_t first_columns = frames.planned ? own_columns(frames.first, nb_col) : nb_col;
+    start_held_lines(&bands.first, first_input().reader.get(), first_lines, first_columns);
+    start_held_lines(&bands.second, second_input().reader.get(), nb_lig2, nb_col2);
+    bands.resampled = bands.plan.kind != frames_same && bands.plan.kind != frames_common_part;
+    const size_t lines = static_cast<size_t>(nb_lig);
+    bands.first_rows.assign(lines, nullptr);
+    bands.second_rows.assign(lines, nullptr);
+    bands.out_rows.assign(lines, nullptr);
+    dtab_dem1 = bands.first_rows.data();
+    dtab_dem2 = bands.second_rows.data();
+    dtab_out = bands.out_rows.data();
+}
+
+int32_t run_band_lines(size_t row_lines)
+{
+    int32_t lines = forced_band_lines();
+    if (lines <= 0) {
+        // Per line of the result: the first's line, the second's lines it reads, its own
+        // band when resampled, and the result's.
+        const double second_share = bands.resampled ? std::max(1.0, static_cast<double>(bands.second.lines) /
+                                                                       std::max(1, nb_lig))
+                                                    : 1.0;
+        const double per_line = 8.0 * (bands.first.columns + second_share * bands.second.columns +
+                                       (bands.resampled ? 2.0 : 1.0) * nb_col);
+        const double blocks = 8.0 * FILE_BLOCK_LINES * (bands.first.columns + bands.second.columns + nb_col);
+        const double fit = (run_memory() - blocks) / per_line;
+        lines = fit >= nb_lig ? nb_lig : std::max(1, static_cast<int32_t>(fit));
+    }
+    const int32_t row = static_cast<int32_t>(std::max<size_t>(row_lines, 1));
+    lines = std::min(nb_lig, std::max(row, (lines + row - 1) / row * row));
+    return std::max(lines, 1);
+}
+
+void load_run_band(int32_t first, int32_t end)
+{
+    for (int32_t i = bands.band_first; i < bands.band_end; i++) {
+        const size_t k = static_cast<size_t>(i);
+        bands.first_rows[k] = bands.second_rows[k] = bands.out_rows[k] = nullptr;
+    }
+    std::string fault;
+    if (!hold_lines(&bands.first, bands.first_line + first, bands.first_line + end, &fault))
+        stop_with_message("%s", fault.c_str());
+    int32_t from = 0, to = 0;
+    second_lines_of_band(bands.plan, bands.second.lines, first, end, &from, &to);
+    if (!hold_lines(&bands.second, from, to, &fault))
+        stop_with_message("%s", fault.c_str());
+
+    const size_t columns = static_cast<size_t>(nb_col);
+    const size_t need = static_cast<size_t>(end - first) * columns;
+    if (bands.out_memory.size() < need)
+        bands.out_memory.resize(need);
+    if (bands.resampled && bands.second_memory.size() < need)
+        bands.second_memory.resize(need);
+    for (int32_t i = first; i < end; i++) {
+        const size_t k = static_cast<size_t>(i), at = static_cast<size_t>(i - first) * columns;
+        bands.first_rows[k] = bands.first.table[static_cast<size_t>(bands.first_line + i)] + bands.first_column;
+        bands.out_rows[k] = bands.out_memory.data() + at;
+        if (bands.resampled)
+            bands.second_rows[k] = bands.second_memory.data() + at;
+    }
+    second_band_onto_frame(bands.plan, held_view(bands.second), bands.second_rows.data(), nb_col, first, end);
+    bands.band_first = first;
+    bands.band_end = end;
+}
+
+void end_run_bands()
+{
+    bands = run_band_state();
+    dtab_dem1 = dtab_dem2 = dtab_out = nullptr;
+}

@@ -1,0 +1,23 @@
+// A run whose epochs are read in bands of lines: the line tables of dtab_dem1, dtab_dem2
+// and dtab_out hold one band's lines at a time, each brought onto the result's frame as it
+// comes, in the memory the run is given (--memory).
+#ifndef ORMELIX_BAND_PASS_H
+#define ORMELIX_BAND_PASS_H
+
+#include <cstddef>
+#include <cstdint>
+
+// True when the run's epochs were opened to be read in bands.
+bool run_works_in_bands();
+// Makes the line tables of the result's frame, each line null until its band comes.
+void start_run_bands();
+// The lines of a band: as many as the run's memory holds with the files' own blocks beside
+// them (or as forced), a whole number of row_lines (the report map's rows of cells).
+int32_t run_band_lines(size_t row_lines);
+// Brings lines [first, end) of both epochs onto the result's frame in the tables, with
+// room for the result's; the band before is let go. Stops the run on a file's fault.
+void load_run_band(int32_t first, int32_t end);
+// Lets every band go.
+void end_run_bands();
+
+#endif
