@@ -8,6 +8,7 @@
 #include "console/console.h"
 #include "coordinates/coordinate_system.h"
 #include "globals/globals.h"
+#include "gridfiles/grid_memory.h"
 #include "gridfiles/input_grid.h"
 #include "gridfiles/raster_pair.h"
 #include "nrutil.h"
@@ -294,6 +295,8 @@ struct memory_reader : line_reader {
     }
 };
 void wrap_temporary(input_grid &g) {
+    if (g.second && first_input().by_bands) g.by_bands = true;
+    if (!g.second && !g.by_bands && run_in_bands(g.lines, g.columns)) g.by_bands = true;
     if (g.by_bands && !g.reader) g.reader.reset(new memory_reader(g.dtab, g.columns));
 }
 

@@ -1,0 +1,152 @@
+// A frame worked in bands of lines gives the bytes of the frame held whole: whole sessions
+// on real DEMs run as they are, in bands of one line, of a prime number of lines and of
+// the whole frame, and under a small --memory; every file and the console compared.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "e2e_support.h"
+#include "ormelix/command_line.h"
+#ifdef ORMELIX_GDAL
+#include <gdal.h>
+#include <gdal_utils.h>
+#endif
+
+namespace {
+
+using e2e::read_file;
+
+std::string data(const std::string &name)
+{
+    return std::string(ORMELIX_SOURCE_DIR) + "/tests/data/" + name;
+}
+
+// Every file a run leaves in the site, and its console, the date of its report aside.
+std::string run_files(const std::string &root, std::vector<std::string> arguments, e2e::run_result *run)
+{
+    e2e::run_limits limits;
+    limits.arguments = arguments;
+    *run = e2e::run_program(root, "", limits);
+    std::string all = "status " + std::to_string(run->status) + "\n" + run->console + run->errors;
+    for (const std::string &name : e2e::list_folder(root + "/images/site")) {
+        std::string bytes = read_file(root + "/images/site/" + name);
+        if (name.find("_report.html") != std::string::npos) {
+            const size_t date = bytes.find("Made on ");
+            if (date != std::string::npos)
+                bytes.erase(date, bytes.find('<', date) - date);
+        }
+        all += "\n== " + name + "\n" + bytes;
+    }
+    e2e::remove_tree(root + "/images/site");
+    e2e::make_folder(root + "/images/site");
+    return all;
+}
+
+class Bands : public ::testing::Test {
+protected:
+    void SetUp() override { root = e2e::make_root(); }
+    void TearDown() override { e2e::remove_root(root); }
+    std::string out(const std::string &name) const { return root + "/images/site/" + name; }
+
+    // The session held whole, then in each band height: the same bytes.
+    void expect_same_in_bands(const std::vector<std::string> &session, const std::vector<std::string> &bands)
+    {
+        e2e::run_result whole_run;
+        const std::string whole = run_files(root, session, &whole_run);
+        ASSERT_EQ(whole_run.status, 0) << whole_run.errors;
+        for (const std::string &band : bands) {
+            std::vector<std::string> banded = session;
+            banded.insert(banded.end(), {"--band-lines", band});
+            e2e::run_result run;
+            EXPECT_EQ(run_files(root, banded, &run), whole) << "bands of " << band << " lines: " << session[0]
+                                                           << " " << session[1] << " " << session[2];
+        }
+    }
+
+    std::string root;
+};
+
+TEST_F(Bands, EverySessionGivesTheSameBytesWhateverTheBandHeight)
+{
+    const std::string tif1 = data("geotiff/dem_2015.tif"), tif2 = data("geotiff/dem_2020.tif");
+    const std::vector<std::vector<std::string>> sessions = {
+        // One frame, the report's map and histograms gathered band by band.
+        {tif1, tif2, out("change.tif")},
+        // ASCII grids, a limit, the absolute values.
+        {data("srtm_luxembourg/lux_2000.asc"), data("srtm_luxembourg/lux_2010.asc"), out("change.asc"), "--kind",
+         "absolute", "--limit", "5"},
+        // A raster pair output: its unit from the range a first pass finds.
+        {tif1, tif2, out("change_m4.raw"), "--kind", "negative"},
+        // The second resampled (bilinear, the area mean), cut, reprojected.
+        {data("frames/elev_2010_fine.tif"), data("frames/elev_2010_coarse.tif"), out("bilinear.asc")},
+        {data("frames/elev_2010_coarse.tif"), data("frames/elev_2010_fine.tif"), out("area.tif")},
+        {data("frames/elev_2010_coarse.tif"), data("frames/elev_2010_east.asc"), out("common.asc")},
+        {tif1, data("geotiff/dem_2020_utm33.tif"), out("reprojected.tif")},
+        // Error grids of each DEM's cells, the second's of a frame of its own.
+        {tif1, data("confidence/dem_2020_part.tif"), out("test.asc"), "--sigma", data("confidence/err_2015.tif"),
+         data("confidence/err_2020_part.asc"), "--confidence", "95"},
+        {tif1, tif2, out("quiet.asc"), "--sigma", "0.2", "0.3", "--confidence", "90", "--no-report", "--json"},
+    };
+    for (const std::vector<std::string> &session : sessions)
+        expect_same_in_bands(session, {"1", "7", "100000"});
+}
+
+#ifdef ORMELIX_GDAL
+// A real DEM made larger than 16 MiB of grids by GDAL: worked in the bands --memory allows.
+bool enlarge(const std::string &from, const std::string &to, const char *side)
+{
+    GDALAllRegister();
+    std::vector<std::string> words = {"-outsize", side, side, "-r", "bilinear", "-co", "TILED=YES"};
+    std::vector<char *> argv;
+    for (std::string &w : words)
+        argv.push_back(&w[0]);
+    argv.push_back(nullptr);
+    GDALTranslateOptions *options = GDALTranslateOptionsNew(argv.data(), nullptr);
+    GDALDatasetH source = GDALOpen(from.c_str(), GA_ReadOnly);
+    GDALDatasetH made = source != nullptr ? GDALTranslate(to.c_str(), source, options, nullptr) : nullptr;
+    GDALTranslateOptionsFree(options);
+    if (made != nullptr)
+        GDALClose(made);
+    if (source != nullptr)
+        GDALClose(source);
+    return made != nullptr;
+}
+
+TEST_F(Bands, ASmallMemoryWorksARealDemInBandsToTheSameBytes)
+{
+    const std::string folder = e2e::scratch_folder("bands");
+    const std::string first = folder + "/lux_2000_big.tif", second = folder + "/lux_2010_big.tif";
+    ASSERT_TRUE(enlarge(data("srtm_luxembourg/lux_2000.asc"), first, "1200"));
+    ASSERT_TRUE(enlarge(data("srtm_luxembourg/lux_2010.asc"), second, "1200"));
+    e2e::run_result whole_run, small_run;
+    const std::string whole = run_files(root, {first, second, out("change.tif")}, &whole_run);
+    ASSERT_EQ(whole_run.status, 0) << whole_run.errors;
+    EXPECT_EQ(run_files(root, {first, second, out("change.tif"), "--memory", "16M"}, &small_run), whole);
+    e2e::remove_tree(folder);
+}
+#endif
+
+TEST(MemorySize, ReadsBytesAndPowersOf1024)
+{
+    struct sized {
+        const char *text;
+        bool read;
+        double bytes;
+    };
+    const sized cases[] = {
+        {"64M", true, 64.0 * 1024 * 1024}, {"16MiB", true, 16.0 * 1024 * 1024}, {"1g", true, 1024.0 * 1024 * 1024},
+        {"1.5G", true, 1.5 * 1024 * 1024 * 1024}, {"2097152", true, 2097152.0}, {"4096K", true, 4194304.0},
+        {"1K", false, 0.0}, {"1048575", false, 0.0}, {"M", false, 0.0}, {"64Q", false, 0.0}, {"-64M", false, 0.0},
+        {"", false, 0.0}, {"64 M", false, 0.0},
+    };
+    for (const sized &c : cases) {
+        double bytes = 0.0;
+        EXPECT_EQ(read_memory_size(c.text, &bytes), c.read) << c.text;
+        if (c.read) {
+            EXPECT_EQ(bytes, c.bytes) << c.text;
+        }
+    }
+}
+
+} // namespace
