@@ -14,6 +14,9 @@ namespace {
 
 // A row of blocks of each file and of the GeoTIFF output, beside the bands.
 const double FILE_BLOCK_LINES = 256.0;
+// The most lines of a band: more saves nothing, and a band of a few megabytes is reused
+// from the processor's caches rather than fetched as fresh memory.
+const int32_t BAND_LINES_MOST = 256;
 
 struct run_band_state {
     held_lines first, second;
@@ -76,7 +79,7 @@ int32_t run_band_lines(size_t row_lines)
                                        (bands.resampled ? 2.0 : 1.0) * nb_col);
         const double blocks = 8.0 * FILE_BLOCK_LINES * (bands.first.columns + bands.second.columns + nb_col);
         const double fit = (run_memory() - blocks) / per_line;
-        lines = fit >= nb_lig ? nb_lig : std::max(1, static_cast<int32_t>(fit));
+        lines = std::max(1, static_cast<int32_t>(std::min(fit, static_cast<double>(BAND_LINES_MOST))));
     }
     const int32_t row = static_cast<int32_t>(std::max<size_t>(row_lines, 1));
     lines = std::min(nb_lig, std::max(row, (lines + row - 1) / row * row));
