@@ -47,6 +47,9 @@ void take_file_counts(input_grid &grid, int32_t lines, int32_t columns, int band
     grid.lines = lines;
     grid.columns = columns;
     check_second_frame(grid, Coord_UTM_dem1_OK != 0);
+    // Read band by band, the grid takes no memory of the run's grids.
+    if (grid.by_bands)
+        return;
     if (!grid.second)
         prepare_grid_memory();
     else

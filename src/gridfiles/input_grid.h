@@ -71,7 +71,7 @@ void check_second_frame(const input_grid &grid, bool georeferenced);
 
 // A georeferenced file opened, before its cells are read: a warning when it holds more
 // bands than the first one read, its counts taken, its frame judged and the memory of
-// the run made ready for it (a stop here reads nothing).
+// the run made ready for it, unless it is read by bands (a stop here reads nothing).
 void take_file_counts(input_grid &grid, int32_t lines, int32_t columns, int bands);
 
 #endif
