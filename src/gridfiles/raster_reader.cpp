@@ -147,7 +147,7 @@ private:
     std::string path_;
     std::vector<uint16_t> narrow_;
     std::vector<int32_t> wide_;
-    int32_t next_ = 0;  // the line the file is at; -1 when not known
+    int32_t next_ = -1;  // the line the file is at; -1 when not known (at its end once opened)
 };
 
 // The samples go into the 32-bit grid, whole or the run stops.
