@@ -9,6 +9,7 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "console/console.h"
 #include "console/progress.h"
@@ -170,13 +171,23 @@ cells_parse parse_cells_in_two(const char *first, const char *last, double *cons
     return done;
 }
 
-bool read_body(text_source *src, const ascii_header &header, double **grid, int32_t nb_col, int32_t nb_lig,
-               FILE *progress, ascii_body_fault *fault, worker_thread *worker)
+// Which lines of the grid a reading of the body fills: from first_line on (the lines of
+// its faults counted from the grid's first), its progress shown or not, and runs of text
+// split between two threads only when at least least_split_cells are wanted (a band of
+// a few lines takes its cells from the start of a run).
+struct body_part {
+    int32_t first_line = 0;
+    bool shown = true;
+    int64_t least_split_cells = 0;
+};
+
+bool read_body(text_source *src, const ascii_header &header, double *const *grid, int32_t nb_col, int32_t nb_lig,
+               FILE *progress, ascii_body_fault *fault, worker_thread *worker, const body_part &part)
 {
     const int64_t total = static_cast<int64_t>(nb_lig) * nb_col;
     const double nodata_value = header.nodata_present ? header.nodata_value : NO_VALUE;
     int64_t cell = 0;
-    if (header.first_value_present && total > 0) {
+    if (header.first_value_present && part.first_line == 0 && total > 0) {
         grid[0][0] = held_value(header.first_value, nodata_value);
         cell = 1;
     }
@@ -187,6 +198,8 @@ bool read_body(text_source *src, const ascii_header &header, double **grid, int3
     int32_t next_row = 100;
     // The progress line of a grid line is shown once its first cell is reached.
     auto show_progress = [&] {
+        if (!part.shown)
+            return;
         progress_to(static_cast<double>(cell) / static_cast<double>(total));
         while (next_row < nb_lig && cell >= static_cast<int64_t>(next_row) * nb_col) {
             if (progress) {
@@ -209,7 +222,7 @@ bool read_body(text_source *src, const ascii_header &header, double **grid, int3
             if (src->at_end) {
                 show_progress();
                 fault->kind = src->failed ? body_read_failed : body_missing_value;
-                fault->line = static_cast<int32_t>(cell / nb_col) + 1;
+                fault->line = part.first_line + static_cast<int32_t>(cell / nb_col) + 1;
                 fault->column = static_cast<int32_t>(cell % nb_col) + 1;
                 fault->file_line = src->line;
                 fault->error = src->error;
@@ -220,7 +233,7 @@ bool read_body(text_source *src, const ascii_header &header, double **grid, int3
         }
 
         cells_parse done =
-            cut - src->begin >= split_size
+            cut - src->begin >= split_size && total - cell >= part.least_split_cells
                 ? parse_cells_in_two(text + src->begin, text + cut, grid, nb_col, cell, total - cell, nodata_value,
                                      &scratch, &balance, worker)
                 : parse_cells(text + src->begin, text + cut, grid, nb_col, cell, total - cell, nodata_value);
@@ -233,7 +246,7 @@ bool read_body(text_source *src, const ascii_header &header, double **grid, int3
             while (word_end < cut && !is_white(text[word_end]))
                 word_end++;
             fault->kind = body_not_number;
-            fault->line = static_cast<int32_t>(cell / nb_col) + 1;
+            fault->line = part.first_line + static_cast<int32_t>(cell / nb_col) + 1;
             fault->column = static_cast<int32_t>(cell % nb_col) + 1;
             fault->file_line = src->line;
             fault->word.assign(text + src->begin, text + word_end);
@@ -258,51 +271,126 @@ std::string shown_word(const std::string &word)
     return shown;
 }
 
+std::string unreadable_message(const std::string &path, int error)
+{
+    return text_printf("\n\tFile %s could not be read to its end (%s)\n", path.c_str(), std::strerror(error));
+}
+
 // error: the errno of the read that failed, kept when it failed.
 [[noreturn]] void stop_unreadable(const std::string &path, int error)
 {
-    stop_with_message("\n\tFile %s could not be read to its end (%s)\n", path.c_str(), std::strerror(error));
+    stop_with_message("%s", unreadable_message(path, error).c_str());
 }
 
-[[noreturn]] void stop_on_header(const std::string &path, const ascii_header &header)
+std::string header_fault_message(const std::string &path, const ascii_header &header)
 {
     std::string word = shown_word(header.fault_word);
     const char *shown = word.c_str();
     switch (header.fault) {
     case header_bad_count:
-        stop_with_message("\n\tFile %s, header line %d: \"%s\" is not a whole number greater than 0\n",
-                          path.c_str(), header.fault_line, shown);
+        return text_printf("\n\tFile %s, header line %d: \"%s\" is not a whole number greater than 0\n",
+                           path.c_str(), header.fault_line, shown);
     case header_value_not_number:
-        stop_with_message("\n\tFile %s, header line %d: \"%s\" is not a number\n", path.c_str(),
-                          header.fault_line, shown);
+        return text_printf("\n\tFile %s, header line %d: \"%s\" is not a number\n", path.c_str(),
+                           header.fault_line, shown);
     case header_cell_size_not_positive:
-        stop_with_message("\n\tFile %s, header line %d: \"%s\" is not a cell size greater than 0\n",
-                          path.c_str(), header.fault_line, shown);
+        return text_printf("\n\tFile %s, header line %d: \"%s\" is not a cell size greater than 0\n",
+                           path.c_str(), header.fault_line, shown);
     default:
-        stop_with_message("\n\tFile %s ends within its header, at header line %d of %d\n", path.c_str(),
-                          header.fault_line, header.dx_dy ? 7 : 6);
+        return text_printf("\n\tFile %s ends within its header, at header line %d of %d\n", path.c_str(),
+                           header.fault_line, header.dx_dy ? 7 : 6);
     }
+}
+
+[[noreturn]] void stop_on_header(const std::string &path, const ascii_header &header)
+{
+    stop_with_message("%s", header_fault_message(path, header).c_str());
 }
 
 [[noreturn]] void stop_on_body(const std::string &path, const ascii_header &header, const ascii_body_fault &fault)
 {
-    switch (fault.kind) {
-    case body_not_number:
-        stop_with_message("\n\tFile %s, line %lld: \"%s\" is not a number (grid line %d, column %d)\n",
-                          path.c_str(), static_cast<long long>(fault.file_line),
-                          shown_word(fault.word).c_str(), fault.line, fault.column);
-    case body_missing_value:
-        stop_with_message("\n\tFile %s ends before the value of grid line %d, column %d: its header "
-                          "announces %d lines of %d values\n",
-                          path.c_str(), fault.line, fault.column, header.nrows, header.ncols);
-    default:
-        stop_unreadable(path, fault.error);
-    }
+    stop_with_message("%s", ascii_body_fault_message(path, header, fault).c_str());
 }
+
+// An ASCII grid read a band of lines at a time, its body validated whole when it was
+// opened: each band parses the text again from where the band before it stopped, the
+// first line's band from the header read again.
+class ascii_band_reader : public line_reader {
+public:
+    ascii_band_reader(FILE *fp, const std::string &path, int32_t columns)
+        : fp_(fp), path_(path), columns_(columns)
+    {
+    }
+    ~ascii_band_reader() override
+    {
+        worker_stop(&worker_);
+        std::fclose(fp_);
+    }
+    ascii_band_reader(const ascii_band_reader &) = delete;
+    ascii_band_reader &operator=(const ascii_band_reader &) = delete;
+
+    bool read_lines(int32_t first, int32_t end, double *const *rows, std::string *fault) override
+    {
+        if ((first < next_ || next_ < 0) && !restart(fault))
+            return false;
+        // Lines skipped (bands out of order) are parsed into one line left aside.
+        if (first > next_) {
+            std::vector<double> aside(static_cast<size_t>(columns_));
+            const std::vector<double *> skipped(static_cast<size_t>(first - next_), aside.data());
+            if (!read(next_, first, skipped.data(), fault))
+                return false;
+        }
+        return read(first, end, rows, fault);
+    }
+
+private:
+    // The header read again: the body's first value comes next.
+    bool restart(std::string *fault)
+    {
+        next_ = -1;
+        std::rewind(fp_);
+        text_source_start(&src_, fp_);
+        header_ = ascii_header();
+        const bool read = parse_ascii_header(&src_, &header_);
+        if (src_.failed) {
+            *fault = unreadable_message(path_, src_.error);
+            return false;
+        }
+        if (!read) {
+            *fault = header_fault_message(path_, header_);
+            return false;
+        }
+        next_ = 0;
+        return true;
+    }
+    bool read(int32_t first, int32_t end, double *const *rows, std::string *fault)
+    {
+        body_part part;
+        part.first_line = first;
+        part.shown = false;
+        part.least_split_cells = static_cast<int64_t>(src_.block_size / 16);
+        ascii_body_fault failure;
+        if (!read_body(&src_, header_, rows, columns_, end - first, nullptr, &failure, &worker_, part)) {
+            next_ = -1;
+            *fault = ascii_body_fault_message(path_, header_, failure);
+            return false;
+        }
+        next_ = end;
+        return true;
+    }
+
+    FILE *fp_;
+    std::string path_;
+    int32_t columns_;
+    text_source src_;
+    ascii_header header_;
+    worker_thread worker_;
+    int32_t next_ = -1;  // the line the text is at; -1 before the header is read
+};
 
 // One reader for both input grids: they differ only in the globals they fill.
 void read_ascii_grid(FILE **fp, const std::string &path, int32_t *ncols, int32_t *nrows, bool second,
-                     double ***grid, grid_frame *frame)
+                     double ***grid, grid_frame *frame, input_grid &bands)
 {
     std::printf("\n");
     text_source src;
@@ -321,7 +409,10 @@ void read_ascii_grid(FILE **fp, const std::string &path, int32_t *ncols, int32_t
         stop_frame_differs("second DEM", path, nb_lig2, nb_col2, nb_lig, nb_col);
     if (!header_read)
         stop_on_header(path, header);
-    if (!second)
+    choose_band_reading(bands, header.nrows, header.ncols);
+    if (bands.by_bands)
+        ;  // the grid takes no memory of the run's grids
+    else if (!second)
         prepare_grid_memory();
     else
         prepare_more_grid_memory(header.nrows, header.ncols);
@@ -336,9 +427,24 @@ void read_ascii_grid(FILE **fp, const std::string &path, int32_t *ncols, int32_t
     frame->has_nodata = header.nodata_present;
     frame->nodata = header.nodata_present ? header.nodata_value : 0.0;
 
+    ascii_body_fault fault;
+    if (bands.by_bands) {
+        // The body checked as the whole reading reads it (its progress lines, its faults),
+        // every line of it parsed into the same one.
+        *grid = nullptr;
+        std::vector<double> line(static_cast<size_t>(*ncols));
+        const std::vector<double *> lines(static_cast<size_t>(*nrows), line.data());
+        worker_thread worker;
+        const bool read = read_body(&src, header, lines.data(), *ncols, *nrows, stdout, &fault, &worker, body_part());
+        worker_stop(&worker);
+        if (!read)
+            stop_on_body(path, header, fault);
+        bands.reader.reset(new ascii_band_reader(*fp, path, *ncols));
+        *fp = nullptr;
+        return;
+    }
     *grid = dmatrice(*ncols, *nrows);
     require_grid(*grid, *ncols, *nrows);
-    ascii_body_fault fault;
     if (!read_ascii_body(&src, header, *grid, *ncols, *nrows, stdout, &fault))
         stop_on_body(path, header, fault);
     std::fclose(*fp);
@@ -567,19 +673,36 @@ bool read_ascii_body(text_source *src, const ascii_header &header, double **grid
 {
     *fault = ascii_body_fault();
     worker_thread worker;
-    const bool read = read_body(src, header, grid, nb_col, nb_lig, progress, fault, &worker);
+    const bool read = read_body(src, header, grid, nb_col, nb_lig, progress, fault, &worker, body_part());
     worker_stop(&worker);
     return read;
 }
 
+std::string ascii_body_fault_message(const std::string &path, const ascii_header &header,
+                                     const ascii_body_fault &fault)
+{
+    switch (fault.kind) {
+    case body_not_number:
+        return text_printf("\n\tFile %s, line %lld: \"%s\" is not a number (grid line %d, column %d)\n",
+                           path.c_str(), static_cast<long long>(fault.file_line), shown_word(fault.word).c_str(),
+                           fault.line, fault.column);
+    case body_missing_value:
+        return text_printf("\n\tFile %s ends before the value of grid line %d, column %d: its header "
+                           "announces %d lines of %d values\n",
+                           path.c_str(), fault.line, fault.column, header.nrows, header.ncols);
+    default:
+        return unreadable_message(path, fault.error);
+    }
+}
+
 void ascii_lecture1()
 {
-    read_ascii_grid(&f1, nomim1, &nb_col, &nb_lig, false, &dtab_dem1, &first_input().frame);
+    read_ascii_grid(&f1, nomim1, &nb_col, &nb_lig, false, &dtab_dem1, &first_input().frame, first_input());
 }
 
 void ascii_lecture2()
 {
-    read_ascii_grid(&f2, nomim2, &nb_col2, &nb_lig2, true, &dtab_dem2, &second_input().frame);
+    read_ascii_grid(&f2, nomim2, &nb_col2, &nb_lig2, true, &dtab_dem2, &second_input().frame, second_input());
     pix_size2 = truncate_to_int32(second_input().frame.dx);
 }
 
@@ -596,7 +719,7 @@ void open_ascii_input(input_grid &grid)
     if (grid.f == nullptr)
         stop_with_message("\n\tFile %s unknown\n", grid.nomim.c_str());
     if (grid.own_frame)
-        read_ascii_grid(&grid.f, grid.nomim, &grid.columns, &grid.lines, true, &grid.dtab, &grid.frame);
+        read_ascii_grid(&grid.f, grid.nomim, &grid.columns, &grid.lines, true, &grid.dtab, &grid.frame, grid);
     else if (grid.second)
         ascii_lecture2();
     else

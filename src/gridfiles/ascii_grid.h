@@ -96,13 +96,19 @@ struct ascii_body_fault {
 bool read_ascii_body(text_source *src, const ascii_header &header, double **grid, int32_t nb_col,
                      int32_t nb_lig, FILE *progress, ascii_body_fault *fault);
 
+// The message that stops the run on a fault of the body of the grid file path.
+std::string ascii_body_fault_message(const std::string &path, const ascii_header &header,
+                                     const ascii_body_fault &fault);
+
 // Read the first or the second input grid, opened by the dialogue, into its globals.
 void ascii_lecture1();
 void ascii_lecture2();
 
 struct input_grid;
 // The input ASCII grid grid.nomim (NAME.asc), opened and read, with the text
-// of NAME.prj beside it when there is one.
+// of NAME.prj beside it when there is one. Read by bands, its body is checked whole
+// all the same (the same progress lines, the same faults), and parsed again band by
+// band by grid.reader.
 void open_ascii_input(input_grid &grid);
 
 #endif

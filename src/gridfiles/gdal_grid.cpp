@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <new>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "console/console.h"
 #include "console/progress.h"
 #include "globals/globals.h"
+#include "gridfiles/block_rows.h"
 #include "gridfiles/grid_memory.h"
 #include "gridfiles/input_grid.h"
 #include "gridfiles/raster_pair.h"
@@ -216,10 +218,10 @@ bool gdal_grid_open(const std::string &path, gdal_file *file, gdal_fault *fault,
 
 namespace {
 
-// The block rows first to last (excluded) of the band into grid; progress shown by the
-// caller's thread alone.
-bool read_block_rows(gdal_file *file, int32_t first, int32_t last, double *const *grid, bool progress,
-                     gdal_fault *fault)
+// The block rows first to last (excluded) of the band into grid, whose grid[0] is line
+// top of the band; progress shown by the caller's thread alone.
+bool read_block_rows(gdal_file *file, int32_t first, int32_t last, double *const *grid, int32_t top,
+                     bool progress, gdal_fault *fault)
 {
     quiet_gdal quiet;
     const gdal_layout &layout = file->layout;
@@ -249,7 +251,7 @@ bool read_block_rows(gdal_file *file, int32_t first, int32_t last, double *const
             const int32_t width = std::min(layout.block_columns, layout.columns - x0);
             const int32_t height = std::min(layout.block_lines, layout.lines - y0);
             for (int32_t r = 0; r < height; r++) {
-                double *cells = grid[y0 + r] + x0;
+                double *cells = grid[y0 - top + r] + x0;
                 GDALCopyWords(block.data() + static_cast<size_t>(r) * layout.block_columns * sample_bytes, type,
                               static_cast<int>(sample_bytes), cells, GDT_Float64, sizeof(double), width);
                 for (int32_t c = 0; c < width; c++) {
@@ -268,26 +270,105 @@ bool read_block_rows(gdal_file *file, int32_t first, int32_t last, double *const
 
 } // namespace
 
+namespace {
+
+// The block rows first to last (excluded) into grid (grid[0] is line top), the second
+// half of them through again on a second thread when again is open and they are several.
+bool read_rows_shared(gdal_file *file, gdal_file *again, worker_thread *worker, int32_t first, int32_t last,
+                      double *const *grid, int32_t top, bool progress, gdal_fault *fault)
+{
+    const bool helped = again != nullptr && again->band != nullptr && last - first > 1 &&
+                        (worker->running || worker_start(worker));
+    // Each thread its own half of the block rows, through its own handle: the two halves
+    // share no block of a mosaic's tiles.
+    const int32_t half = helped ? first + (last - first) / 2 : last;
+    bool theirs_read = true;
+    gdal_fault theirs;
+    if (helped)
+        worker_post(worker, [&] { theirs_read = read_block_rows(again, half, last, grid, top, false, &theirs); });
+    const bool read = read_block_rows(file, first, half, grid, top, progress, fault);
+    if (helped)
+        worker_wait(worker);
+    if (read && !theirs_read)
+        *fault = theirs;
+    return read && theirs_read;
+}
+
+// A raster GDAL reads, a band of lines at a time: its block rows read as the bands reach
+// them, the one a band ends inside held for the next.
+class gdal_band_reader : public block_row_lines {
+public:
+    gdal_band_reader(std::unique_ptr<gdal_file> file, std::unique_ptr<gdal_file> again, const std::string &path)
+        : block_row_lines(file->layout.lines, file->layout.block_lines), file_(std::move(file)),
+          again_(std::move(again)), path_(path)
+    {
+    }
+    ~gdal_band_reader() override
+    {
+        worker_stop(&worker_);
+        gdal_grid_close(again_.get());
+        gdal_grid_close(file_.get());
+    }
+    gdal_band_reader(const gdal_band_reader &) = delete;
+    gdal_band_reader &operator=(const gdal_band_reader &) = delete;
+
+protected:
+    bool decode_rows(int32_t first_row, int32_t end_row, double *const *rows, std::string *fault) override
+    {
+        gdal_fault failure;
+        if (read_rows_shared(file_.get(), again_.get(), &worker_, first_row, end_row, rows, first_row * block_lines_,
+                             false, &failure))
+            return true;
+        *fault = gdal_fault_message(path_, failure);
+        return false;
+    }
+    bool hold_row(int32_t row, std::string *fault) override
+    {
+        const size_t columns = static_cast<size_t>(file_->layout.columns);
+        try {
+            held_.resize(static_cast<size_t>(block_lines_) * columns);
+            held_lines_.resize(static_cast<size_t>(block_lines_));
+        } catch (const std::bad_alloc &) {
+            *fault = gdal_fault_message(path_, {gdal_block_unreadable, "a row of its blocks: not enough memory"});
+            return false;
+        }
+        for (size_t r = 0; r < held_lines_.size(); r++)
+            held_lines_[r] = held_.data() + r * columns;
+        gdal_fault failure;
+        if (read_block_rows(file_.get(), row, row + 1, held_lines_.data(), row * block_lines_, false, &failure))
+            return true;
+        *fault = gdal_fault_message(path_, failure);
+        return false;
+    }
+    void held_line(int32_t line, double *cells) override
+    {
+        std::memcpy(cells, held_lines_[static_cast<size_t>(line)], sizeof(double) * file_->layout.columns);
+    }
+
+private:
+    std::unique_ptr<gdal_file> file_, again_;
+    std::string path_;
+    worker_thread worker_;
+    std::vector<double> held_;
+    std::vector<double *> held_lines_;
+};
+
+} // namespace
+
 bool gdal_grid_read_cells(gdal_file *file, gdal_file *again, double *const *grid, gdal_fault *fault)
 {
     const gdal_layout &layout = file->layout;
     const int32_t down = (layout.lines - 1) / layout.block_lines + 1;
     worker_thread worker;
-    const bool helped = again != nullptr && again->band != nullptr && down > 1 && worker_start(&worker);
-    // Each thread its own half of the block rows, through its own handle: the two halves
-    // share no block of a mosaic's tiles.
-    const int32_t half = helped ? down / 2 : down;
-    bool theirs_read = true;
-    gdal_fault theirs;
-    if (helped)
-        worker_post(&worker, [&] { theirs_read = read_block_rows(again, half, down, grid, false, &theirs); });
-    const bool read = read_block_rows(file, 0, half, grid, true, fault);
-    if (helped)
-        worker_wait(&worker);
+    const bool read = read_rows_shared(file, again, &worker, 0, down, grid, 0, true, fault);
     worker_stop(&worker);
-    if (read && !theirs_read)
-        *fault = theirs;
-    return read && theirs_read;
+    return read;
+}
+
+std::unique_ptr<line_reader> gdal_line_reader(std::unique_ptr<gdal_file> file, std::unique_ptr<gdal_file> again,
+                                              const std::string &path)
+{
+    return std::unique_ptr<line_reader>(new gdal_band_reader(std::move(file), std::move(again), path));
 }
 
 void gdal_grid_close(gdal_file *file)
@@ -325,6 +406,12 @@ void gdal_grid_close(gdal_file *file)
     file->band = nullptr;
 }
 
+std::unique_ptr<line_reader> gdal_line_reader(std::unique_ptr<gdal_file>, std::unique_ptr<gdal_file>,
+                                              const std::string &)
+{
+    return nullptr;
+}
+
 #endif
 
 void open_gdal_input(input_grid &grid)
@@ -333,13 +420,14 @@ void open_gdal_input(input_grid &grid)
     grid.frame = grid_frame();
     grid.geographic = 0;
     std::printf("\n");
-    gdal_file file;
+    // Where the reader of bands takes it over.
+    std::unique_ptr<gdal_file> file(new gdal_file());
     gdal_fault fault;
-    if (!gdal_grid_open(local_path(grid.nomim), &file, &fault)) {
-        gdal_grid_close(&file);
+    if (!gdal_grid_open(local_path(grid.nomim), file.get(), &fault)) {
+        gdal_grid_close(file.get());
         stop_with_message("%s", gdal_fault_message(grid.nomim, fault).c_str());
     }
-    const gdal_layout &layout = file.layout;
+    const gdal_layout &layout = file->layout;
     // The frame, and with it the memory of the run, is judged before a block is read. A
     // stop there leaves the file open, to the system to close at the exit.
     take_file_counts(grid, layout.lines, layout.columns, layout.bands);
@@ -351,18 +439,25 @@ void open_gdal_input(input_grid &grid)
     grid.geokeys.has_prj = !layout.wkt.empty();
     grid.geokeys.prj = layout.wkt;
     grid.geokeys.prj_in_grid = true;
+    grid.corner_ok = 1;
 
-    grid.dtab = dmatrice(grid.columns, grid.lines);
-    require_grid(grid.dtab, grid.columns, grid.lines);
+    if (!grid.by_bands) {
+        grid.dtab = dmatrice(grid.columns, grid.lines);
+        require_grid(grid.dtab, grid.columns, grid.lines);
+    }
     // A second handle for the second thread; without one the first reads alone.
-    gdal_file again;
+    std::unique_ptr<gdal_file> again(new gdal_file());
     gdal_fault unused;
-    if (!gdal_grid_open(local_path(grid.nomim), &again, &unused))
-        gdal_grid_close(&again);
-    const bool read = gdal_grid_read_cells(&file, &again, grid.dtab, &fault);
-    gdal_grid_close(&again);
-    gdal_grid_close(&file);
+    if (!gdal_grid_open(local_path(grid.nomim), again.get(), &unused))
+        gdal_grid_close(again.get());
+    if (grid.by_bands) {
+        grid.dtab = nullptr;
+        grid.reader = gdal_line_reader(std::move(file), std::move(again), grid.nomim);
+        return;
+    }
+    const bool read = gdal_grid_read_cells(file.get(), again.get(), grid.dtab, &fault);
+    gdal_grid_close(again.get());
+    gdal_grid_close(file.get());
     if (!read)
         stop_with_message("%s", gdal_fault_message(grid.nomim, fault).c_str());
-    grid.corner_ok = 1;
 }

@@ -6,9 +6,11 @@
 #define ORMELIX_GDAL_GRID_H
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "gridfiles/grid_frame.h"
+#include "gridfiles/line_reader.h"
 
 enum gdal_fault_kind {
     gdal_fine,
@@ -68,6 +70,12 @@ bool gdal_grid_open(const std::string &path, gdal_file *file, gdal_fault *fault,
 // the second half of the blocks' rows through it.
 bool gdal_grid_read_cells(gdal_file *file, gdal_file *again, double *const *grid, gdal_fault *fault);
 void gdal_grid_close(gdal_file *file);
+// The file opened by gdal_grid_open, read a band of lines at a time: the cells of
+// gdal_grid_read_cells, the faults of its messages naming the file path. again is as
+// there (closed when not open). The reader takes both over and closes them. Null in a
+// build without GDAL, which opens no file.
+std::unique_ptr<line_reader> gdal_line_reader(std::unique_ptr<gdal_file> file, std::unique_ptr<gdal_file> again,
+                                              const std::string &path);
 
 struct input_grid;
 // The input grid.nomim read through GDAL, its coordinate system as WKT in grid.geokeys.

@@ -17,6 +17,7 @@
 #include "console/console.h"
 #include "console/progress.h"
 #include "gridfiles/ascii_grid.h"
+#include "gridfiles/block_rows.h"
 #include "gridfiles/grid_memory.h"
 #include "gridfiles/input_grid.h"
 #include "gridfiles/raster_pair.h"
@@ -258,10 +259,20 @@ void undo_float_predictor(uint8_t *row, size_t count, size_t bytes, uint8_t *out
             out[k * bytes + (NATIVE_LITTLE_ENDIAN ? bytes - 1 - plane : plane)] = row[plane * count + k];
 }
 
+// Where decoded lines go: as metres into grid, whose grid[0] is line top of the file,
+// or as the file's samples (the predictor undone) into held, line_bytes a line, line
+// top of the file first.
+struct block_target {
+    double *const *grid = nullptr;
+    uint8_t *held = nullptr;
+    size_t line_bytes = 0;
+    int32_t top = 0;
+};
+
 // One block decoded through one handle into its cells. False with *failure set. scratch
 // holds a row of the block.
 bool decode_block(tiff_stream *stream, const geotiff_layout &layout, uint32_t block, uint8_t *buffer,
-                  uint8_t *scratch, double *const *grid, std::string *failure)
+                  uint8_t *scratch, const block_target &target, std::string *failure)
 {
     const block_cells cells = cells_of_block(layout, block);
     const size_t stride = interleave(layout);
@@ -278,19 +289,29 @@ bool decode_block(tiff_stream *stream, const geotiff_layout &layout, uint32_t bl
         *failure = block_failure(layout, block, *stream);
         return false;
     }
+    const size_t cell_bytes = stride * sample_bytes(layout);
     for (int32_t r = 0; r < cells.lines; r++) {
         uint8_t *row = buffer + static_cast<size_t>(r) * row_samples * sample_bytes(layout);
         if (layout.float_predictor) {
             undo_float_predictor(row, row_samples, sample_bytes(layout), scratch);
             row = scratch;
         }
-        samples_to_metres(row, stride, static_cast<size_t>(cells.columns), layout, grid[cells.top + r] + cells.left);
+        const int32_t line = cells.top - target.top + r;
+        if (target.grid != nullptr)
+            samples_to_metres(row, stride, static_cast<size_t>(cells.columns), layout,
+                              target.grid[line] + cells.left);
+        else
+            std::memcpy(target.held + static_cast<size_t>(line) * target.line_bytes +
+                            static_cast<size_t>(cells.left) * cell_bytes,
+                        row, static_cast<size_t>(cells.columns) * cell_bytes);
     }
     return true;
 }
 
-// Strips too large to hold whole, line after line through one handle.
-bool decode_by_lines(tiff_stream *stream, const geotiff_layout &layout, double *const *grid, geotiff_fault *fault)
+// Lines [first, end) of strips too large to hold whole, line after line through one
+// handle, into grid (grid[0] is line first).
+bool decode_by_lines(tiff_stream *stream, const geotiff_layout &layout, int32_t first, int32_t end,
+                     double *const *grid, geotiff_fault *fault)
 {
     const tmsize_t line_bytes = TIFFScanlineSize(stream->tif);
     const size_t bytes = static_cast<size_t>(std::max<tmsize_t>(line_bytes, 1));
@@ -298,7 +319,7 @@ bool decode_by_lines(tiff_stream *stream, const geotiff_layout &layout, double *
     std::unique_ptr<uint8_t[]> scratch(new (std::nothrow) uint8_t[bytes]);
     if (line == nullptr || scratch == nullptr || line_bytes <= 0)
         return refuse(fault, geotiff_no_memory, "a line of its samples");
-    for (int32_t i = 0; i < layout.lines; i++) {
+    for (int32_t i = first; i < end; i++) {
         std::memset(line.get(), 0, static_cast<size_t>(line_bytes));
         if (TIFFReadScanline(stream->tif, line.get(), static_cast<uint32_t>(i), 0) != 1) {
             const uint32_t strip = static_cast<uint32_t>(i / static_cast<int64_t>(layout.block_lines));
@@ -310,15 +331,16 @@ bool decode_by_lines(tiff_stream *stream, const geotiff_layout &layout, double *
             undo_float_predictor(samples, static_cast<size_t>(layout.columns), sample_bytes(layout), scratch.get());
             samples = scratch.get();
         }
-        samples_to_metres(samples, interleave(layout), static_cast<size_t>(layout.columns), layout, grid[i]);
+        samples_to_metres(samples, interleave(layout), static_cast<size_t>(layout.columns), layout, grid[i - first]);
     }
     return true;
 }
 
-// What one thread decodes: the next block not yet taken, until none is left or a
-// block fails somewhere.
+// What one thread decodes: the next block not yet taken, until none is left before end
+// or a block fails somewhere.
 struct block_share {
     std::atomic<uint32_t> next{0};
+    uint32_t end = 0;
     std::atomic<bool> failed{false};
 };
 struct thread_result {
@@ -327,8 +349,8 @@ struct thread_result {
     std::string failure;
 };
 
-void decode_share(tiff_stream *stream, const geotiff_layout &layout, double *const *grid, block_share *share,
-                  thread_result *result)
+void decode_share(tiff_stream *stream, const geotiff_layout &layout, const block_target &target, bool progress,
+                  block_share *share, thread_result *result)
 {
     // A thread keeps its room for blocks from one grid to the next while it is small, as
     // for the thousands of small files a second of the fuzzing harness: no fresh memory,
@@ -345,19 +367,58 @@ void decode_share(tiff_stream *stream, const geotiff_layout &layout, double *con
     }
     while (!share->failed.load(std::memory_order_relaxed)) {
         const uint32_t block = share->next.fetch_add(1);
-        if (block >= layout.blocks)
+        if (block >= share->end)
             break;
         std::string failure;
-        if (!decode_block(stream, layout, block, buffer.data(), scratch.data(), grid, &failure)) {
+        if (!decode_block(stream, layout, block, buffer.data(), scratch.data(), target, &failure)) {
             *result = {false, block, failure};
             share->failed = true;
         }
-        progress_to(static_cast<double>(block + 1) / layout.blocks);
+        if (progress)
+            progress_to(static_cast<double>(block + 1) / layout.blocks);
     }
     if (buffer.capacity() > KEPT_ROOM)
         std::vector<uint8_t>().swap(buffer);
     if (scratch.capacity() > KEPT_ROOM)
         std::vector<uint8_t>().swap(scratch);
+}
+
+// Blocks [begin, end) in the file's order into target, through stream, and through
+// second on worker as well (a second thread) when second is not null and the blocks
+// are many. The fault is that of the first block in the file's order that failed.
+bool decode_blocks(tiff_stream *stream, tiff_stream *second, worker_thread *worker, const geotiff_layout &layout,
+                   uint32_t begin, uint32_t end, const block_target &target, bool progress, geotiff_fault *fault)
+{
+    int64_t cells = 0;
+    for (uint32_t block = begin; block < end && cells < TWO_THREAD_CELLS; block++) {
+        const block_cells c = cells_of_block(layout, block);
+        cells += static_cast<int64_t>(c.lines) * c.columns;
+    }
+    const bool two = second != nullptr && end - begin > 1 && cells >= TWO_THREAD_CELLS;
+    block_share share;
+    share.next = begin;
+    share.end = end;
+    thread_result mine, theirs;
+    const bool helped = two && (worker->running || worker_start(worker));
+    if (helped)
+        worker_post(worker, [&] { decode_share(second, layout, target, progress, &share, &theirs); });
+    decode_share(stream, layout, target, progress, &share, &mine);
+    if (helped)
+        worker_wait(worker);
+    const thread_result *failed = !mine.ok ? &mine : nullptr;
+    if (!theirs.ok && (failed == nullptr || theirs.block < failed->block))
+        failed = &theirs;
+    if (failed != nullptr)
+        return refuse(fault, geotiff_block_unreadable, failed->failure);
+    return true;
+}
+
+// A second handle on the file for a second thread, opened on again; false when there
+// is none to be had (the first thread then decodes alone).
+bool open_second_handle(tiff_stream *second, FILE *again, const geotiff_file &file)
+{
+    return again != nullptr && tiff_open(second, again, file.stream.name, "r") &&
+           take_over_float_predictor(second->tif, file.layout) == file.layout.float_predictor;
 }
 
 // The layout of the blocks of the first band; false when the file's are unusable.
@@ -619,37 +680,124 @@ bool geotiff_read_cells(geotiff_file *file, FILE *again, double *const *grid, ge
     *fault = geotiff_fault();
     const geotiff_layout &layout = file->layout;
     if (layout.by_lines)
-        return decode_by_lines(&file->stream, layout, grid, fault);
+        return decode_by_lines(&file->stream, layout, 0, layout.lines, grid, fault);
 
     // The second thread's own handle on the file; without it this thread decodes alone.
     tiff_stream second;
-    const bool two = again != nullptr && layout.blocks > 1 &&
-                     static_cast<int64_t>(layout.lines) * layout.columns >= TWO_THREAD_CELLS &&
-                     tiff_open(&second, again, file->stream.name, "r") &&
-                     take_over_float_predictor(second.tif, layout) == layout.float_predictor;
-    block_share share;
-    thread_result mine, theirs;
+    const bool two = layout.blocks > 1 && static_cast<int64_t>(layout.lines) * layout.columns >= TWO_THREAD_CELLS &&
+                     open_second_handle(&second, again, *file);
     worker_thread worker;
-    const bool helped = two && worker_start(&worker);
-    if (helped)
-        worker_post(&worker, [&] { decode_share(&second, layout, grid, &share, &theirs); });
-    decode_share(&file->stream, layout, grid, &share, &mine);
-    if (helped)
-        worker_wait(&worker);
+    block_target target;
+    target.grid = grid;
+    const bool read = decode_blocks(&file->stream, two ? &second : nullptr, &worker, layout, 0, layout.blocks,
+                                    target, true, fault);
     worker_stop(&worker);
     tiff_close(&second);
-    // The first block in the file's order that failed, whichever thread met it.
-    const thread_result *failed = !mine.ok ? &mine : nullptr;
-    if (!theirs.ok && (failed == nullptr || theirs.block < failed->block))
-        failed = &theirs;
-    if (failed != nullptr)
-        return refuse(fault, geotiff_block_unreadable, failed->failure);
-    return true;
+    return read;
 }
 
 void geotiff_close(geotiff_file *file)
 {
     tiff_close(&file->stream);
+}
+
+namespace {
+
+// A GeoTIFF read a band of lines at a time: its strips or rows of tiles decoded as the
+// bands reach them (on two threads where a band covers many blocks), the row of blocks
+// a band ends inside held as the file's samples for the next band; strips too large to
+// decode whole read by lines.
+class geotiff_band_reader : public block_row_lines {
+public:
+    geotiff_band_reader(std::unique_ptr<geotiff_file> file, FILE *fp, FILE *again, const std::string &path)
+        : block_row_lines(file->layout.lines, file->layout.by_lines ? 1 : static_cast<int32_t>(file->layout.block_lines)),
+          file_(std::move(file)), fp_(fp), again_(again), path_(path)
+    {
+        const geotiff_layout &layout = file_->layout;
+        two_ = !layout.by_lines && open_second_handle(&second_, again_, *file_);
+        across_ = layout.tiled ? static_cast<uint32_t>((static_cast<int64_t>(layout.columns) + layout.block_columns - 1) /
+                                                       layout.block_columns)
+                               : 1;
+        line_bytes_ = static_cast<size_t>(layout.columns) * interleave(layout) * sample_bytes(layout);
+    }
+    ~geotiff_band_reader() override
+    {
+        worker_stop(&worker_);
+        tiff_close(&second_);
+        geotiff_close(file_.get());
+        if (again_ != nullptr)
+            std::fclose(again_);
+        if (fp_ != nullptr)
+            std::fclose(fp_);
+    }
+    geotiff_band_reader(const geotiff_band_reader &) = delete;
+    geotiff_band_reader &operator=(const geotiff_band_reader &) = delete;
+
+protected:
+    bool decode_rows(int32_t first_row, int32_t end_row, double *const *rows, std::string *fault) override
+    {
+        block_target target;
+        target.grid = rows;
+        target.top = first_row * block_lines_;
+        return decode(first_row, end_row, target, fault);
+    }
+    bool hold_row(int32_t row, std::string *fault) override
+    {
+        try {
+            held_.resize(static_cast<size_t>(block_lines_) * line_bytes_);
+        } catch (const std::bad_alloc &) {
+            return fail({geotiff_no_memory, "a row of its blocks"}, fault);
+        }
+        block_target target;
+        target.held = held_.data();
+        target.line_bytes = line_bytes_;
+        target.top = row * block_lines_;
+        return decode(row, row + 1, target, fault);
+    }
+    void held_line(int32_t line, double *cells) override
+    {
+        const geotiff_layout &layout = file_->layout;
+        samples_to_metres(held_.data() + static_cast<size_t>(line) * line_bytes_, interleave(layout),
+                          static_cast<size_t>(layout.columns), layout, cells);
+    }
+
+private:
+    bool decode(int32_t first_row, int32_t end_row, const block_target &target, std::string *fault)
+    {
+        const geotiff_layout &layout = file_->layout;
+        geotiff_fault failure;
+        const bool read =
+            layout.by_lines
+                ? decode_by_lines(&file_->stream, layout, first_row, end_row, target.grid, &failure)
+                : decode_blocks(&file_->stream, two_ ? &second_ : nullptr, &worker_, layout,
+                                static_cast<uint32_t>(first_row) * across_,
+                                std::min(layout.blocks, static_cast<uint32_t>(end_row) * across_), target, false,
+                                &failure);
+        return read || fail(failure, fault);
+    }
+    bool fail(const geotiff_fault &failure, std::string *fault) const
+    {
+        *fault = geotiff_fault_message(path_, failure);
+        return false;
+    }
+
+    std::unique_ptr<geotiff_file> file_;
+    FILE *fp_, *again_;
+    std::string path_;
+    tiff_stream second_;
+    bool two_ = false;
+    worker_thread worker_;
+    uint32_t across_ = 1;
+    size_t line_bytes_ = 0;
+    std::vector<uint8_t> held_;
+};
+
+} // namespace
+
+std::unique_ptr<line_reader> geotiff_line_reader(std::unique_ptr<geotiff_file> file, FILE *fp, FILE *again,
+                                                 const std::string &path)
+{
+    return std::unique_ptr<line_reader>(new geotiff_band_reader(std::move(file), fp, again, path));
 }
 
 void open_geotiff_input(input_grid &grid)
@@ -658,11 +806,12 @@ void open_geotiff_input(input_grid &grid)
     if (grid.f == nullptr)
         stop_with_message("\n\tFile %s unknown\n", grid.nomim.c_str());
     std::printf("\n");
-    geotiff_file file;
+    // Where libtiff's handle keeps it: a reader of bands takes it over.
+    std::unique_ptr<geotiff_file> file(new geotiff_file());
     geotiff_fault fault;
-    if (!geotiff_open(grid.f, grid.nomim, &file, &fault))
+    if (!geotiff_open(grid.f, grid.nomim, file.get(), &fault))
         stop_with_message("%s", geotiff_fault_message(grid.nomim, fault).c_str());
-    const geotiff_layout &layout = file.layout;
+    const geotiff_layout &layout = file->layout;
     // The frame, and with it the memory of the run, is judged before a sample is decoded.
     take_file_counts(grid, layout.lines, layout.columns, layout.bands);
 
@@ -677,18 +826,25 @@ void open_geotiff_input(input_grid &grid)
     grid.pix_size = truncate_to_int32(grid.frame.dx);
     grid.geographic = layout.geographic ? 1 : 0;
     grid.geokeys = layout.keys;
+    grid.corner_ok = 1;
 
+    if (grid.by_bands) {
+        FILE *again = open_program_file(grid.nomim, "rb");
+        grid.dtab = nullptr;
+        grid.reader = geotiff_line_reader(std::move(file), grid.f, again, grid.nomim);
+        grid.f = nullptr;
+        return;
+    }
     // Each grid at its own frame: the frame step brings them onto one.
     grid.dtab = dmatrice(grid.columns, grid.lines);
     require_grid(grid.dtab, grid.columns, grid.lines);
     FILE *again = open_program_file(grid.nomim, "rb");
-    const bool read = geotiff_read_cells(&file, again, grid.dtab, &fault);
+    const bool read = geotiff_read_cells(file.get(), again, grid.dtab, &fault);
     if (again != nullptr)
         std::fclose(again);
-    geotiff_close(&file);
+    geotiff_close(file.get());
     std::fclose(grid.f);
     grid.f = nullptr;
     if (!read)
         stop_with_message("%s", geotiff_fault_message(grid.nomim, fault).c_str());
-    grid.corner_ok = 1;
 }

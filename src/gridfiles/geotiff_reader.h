@@ -8,12 +8,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "globals/globals.h"
 #include "gridfiles/geokey_directory.h"
 #include "gridfiles/grid_frame.h"
+#include "gridfiles/line_reader.h"
 #include "gridfiles/tiff_stream.h"
 
 // What a file may hold that the program refuses, or what went wrong in reading it.
@@ -95,6 +97,12 @@ bool geotiff_open(FILE *fp, const std::string &name, geotiff_file *file, geotiff
 // is the same file opened once more: a second thread decodes part of the blocks through it.
 bool geotiff_read_cells(geotiff_file *file, FILE *again, double *const *grid, geotiff_fault *fault);
 void geotiff_close(geotiff_file *file);
+// The file opened by geotiff_open on fp, read a band of lines at a time: the cells of
+// geotiff_read_cells, the faults of its messages naming the file path. again is as
+// there. The reader takes over the file and both FILEs (again may be null), and
+// closes them.
+std::unique_ptr<line_reader> geotiff_line_reader(std::unique_ptr<geotiff_file> file, FILE *fp, FILE *again,
+                                                 const std::string &path);
 
 struct input_grid;
 // The input GeoTIFF grid.nomim (NAME.tif), opened and read.

@@ -40,6 +40,12 @@ void check_second_frame(const input_grid &grid, bool georeferenced)
         stop_frame_differs("second DEM", grid.nomim, grid.lines, grid.columns, nb_lig, nb_col);
 }
 
+void choose_band_reading(input_grid &grid, int32_t lines, int32_t columns)
+{
+    if (grid.own_frame == nullptr)
+        grid.by_bands = grid.second ? first_input().by_bands : run_in_bands(lines, columns);
+}
+
 void take_file_counts(input_grid &grid, int32_t lines, int32_t columns, int bands)
 {
     if (bands > 1)
@@ -47,9 +53,8 @@ void take_file_counts(input_grid &grid, int32_t lines, int32_t columns, int band
     grid.lines = lines;
     grid.columns = columns;
     check_second_frame(grid, Coord_UTM_dem1_OK != 0);
-    // The epochs are read in bands when the first's frame passes the run's memory.
-    if (grid.own_frame == nullptr)
-        grid.by_bands = grid.second ? first_input().by_bands : run_in_bands(lines, columns);
+    // Read band by band, a grid takes no memory of the run's grids.
+    choose_band_reading(grid, lines, columns);
     if (grid.by_bands)
         return;
     if (!grid.second)

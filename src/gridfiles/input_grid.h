@@ -69,9 +69,14 @@ input_grid &second_input();
 // brings them onto one frame. Does nothing for the first grid.
 void check_second_frame(const input_grid &grid, bool georeferenced);
 
+// Once an epoch's counts are known, before any of its cells is read: whether it is read
+// in bands (the first's frame passes the run's memory; the second as the first), into
+// grid.by_bands. An auxiliary grid (own_frame set) is left as its caller set it.
+void choose_band_reading(input_grid &grid, int32_t lines, int32_t columns);
+
 // A georeferenced file opened, before its cells are read: a warning when it holds more
 // bands than the first one read, its counts taken, its frame judged and the memory of
-// the run made ready for it (a stop here reads nothing).
+// the run made ready for it, unless it is read by bands (a stop here reads nothing).
 void take_file_counts(input_grid &grid, int32_t lines, int32_t columns, int bands);
 
 #endif

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "console/console.h"
 #include "gridfiles/grid_memory.h"
@@ -11,6 +12,23 @@
 #include "nrutil.h"
 #include "globals/globals.h"
 #include "platform/platform.h"
+#include "text/number_text.h"
+
+bool read_raster_line(FILE *fp, int32_t itype, uint16_t *narrow, int32_t *line, size_t count)
+{
+    if (itype != 0)
+        return read_sample_line(fp, line, count);
+    if (!read_sample_line(fp, narrow, count))
+        return false;
+    widen_samples(narrow, line, count);
+    return true;
+}
+
+std::string raster_short_read_message(const std::string &path, int32_t line, int32_t lines)
+{
+    return text_printf("\n\tThe file %s could not be read: line %d of its %d lines is incomplete.\n", path.c_str(),
+                       line + 1, lines);
+}
 
 int32_t read_raster_samples(FILE *fp, int32_t itype, uint16_t *const *jtab, int32_t *const *itab,
                             int32_t lines, int32_t columns, integer_range *range)
@@ -18,12 +36,8 @@ int32_t read_raster_samples(FILE *fp, int32_t itype, uint16_t *const *jtab, int3
     const size_t count = static_cast<size_t>(columns);
     *range = {0, 0};
     for (int32_t i = 0; i < lines; ++i) {
-        if (itype == 0) {
-            if (!read_sample_line(fp, jtab[i], count)) return i;
-            widen_samples(jtab[i], itab[i], count);
-        } else if (!read_sample_line(fp, itab[i], count)) {
+        if (!read_raster_line(fp, itype, itype == 0 ? jtab[i] : nullptr, itab[i], count))
             return i;
-        }
         // The range is taken while each line is at hand.
         if (i == 0) *range = {itab[0][0], itab[0][0]};
         extend_integer_range(range, itab[i], count);
@@ -59,7 +73,7 @@ struct raster_input {
     const std::string *path;
     const std::string *descriptor_path;
     bool first_grid;  // the two range headings differ by a line break
-    const input_grid *asked;  // whose questions ask the unit
+    input_grid *asked;  // whose questions ask the unit, and which may be read by bands
     int32_t lines, columns;   // the run's frame, which an epoch's pair must have; a grid's own
 };
 
@@ -75,9 +89,66 @@ void check_sample_file_size(const raster_input &in)
 
 [[noreturn]] void stop_on_short_read(const raster_input &in, int32_t line)
 {
-    stop_with_message("\n\tThe file %s could not be read: line %d of its %d lines is incomplete.\n",
-                      in.path->c_str(), line + 1, in.lines);
+    stop_with_message("%s", raster_short_read_message(*in.path, line, in.lines).c_str());
 }
+
+// The samples' range, each line read into the same one: the grid is read by bands.
+integer_range scan_samples(const raster_input &in)
+{
+    const size_t columns = static_cast<size_t>(in.columns);
+    std::vector<uint16_t> narrow(in.itype == 0 ? columns : 0);
+    std::vector<int32_t> wide(columns);
+    const std::vector<uint16_t *> jtab(static_cast<size_t>(in.lines), narrow.data());
+    const std::vector<int32_t *> itab(static_cast<size_t>(in.lines), wide.data());
+    integer_range range = {0, 0};
+    const int32_t complete = read_raster_samples(*in.samples, in.itype, jtab.data(), itab.data(), in.lines,
+                                                 in.columns, &range);
+    if (complete < in.lines) stop_on_short_read(in, complete);
+    return range;
+}
+
+// A raster pair read a band of lines at a time: each line read at its place in the
+// sample file, in the unit asked when the grid was opened.
+class raster_band_reader : public line_reader {
+public:
+    raster_band_reader(FILE *fp, int32_t itype, int32_t lines, int32_t columns, int32_t unit, const std::string &path)
+        : fp_(fp), itype_(itype), lines_(lines), columns_(columns), unit_(unit), path_(path),
+          narrow_(itype == 0 ? static_cast<size_t>(columns) : 0), wide_(static_cast<size_t>(columns))
+    {
+    }
+    ~raster_band_reader() override { std::fclose(fp_); }
+    raster_band_reader(const raster_band_reader &) = delete;
+    raster_band_reader &operator=(const raster_band_reader &) = delete;
+
+    bool read_lines(int32_t first, int32_t end, double *const *rows, std::string *fault) override
+    {
+        const size_t count = static_cast<size_t>(columns_);
+        if (first != next_ && !seek_open_file(fp_, static_cast<int64_t>(first) * columns_ *
+                                                       raster_bytes_per_sample(itype_), SEEK_SET)) {
+            next_ = -1;
+            *fault = raster_short_read_message(path_, first, lines_);
+            return false;
+        }
+        for (int32_t i = first; i < end; i++) {
+            if (!read_raster_line(fp_, itype_, narrow_.data(), wide_.data(), count)) {
+                next_ = -1;
+                *fault = raster_short_read_message(path_, i, lines_);
+                return false;
+            }
+            convert_line_to_metres(wide_.data(), rows[i - first], count, unit_);
+        }
+        next_ = end;
+        return true;
+    }
+
+private:
+    FILE *fp_;
+    int32_t itype_, lines_, columns_, unit_;
+    std::string path_;
+    std::vector<uint16_t> narrow_;
+    std::vector<int32_t> wide_;
+    int32_t next_ = -1;  // the line the file is at; -1 when not known (at its end once opened)
+};
 
 // The samples go into the 32-bit grid, whole or the run stops.
 int32_t **read_samples(const raster_input &in, integer_range *range)
@@ -113,13 +184,19 @@ void complete_descriptor(const raster_input &in, const integer_range &range)
 void raster_lecture(const raster_input &in)
 {
     check_sample_file_size(in);
-    *in.grid = dmatrice(in.columns, in.lines);
-    require_grid(*in.grid, in.columns, in.lines);
-
+    const bool by_bands = in.asked->by_bands;
     integer_range range = {0, 0};
-    int32_t **itab = read_samples(in, &range);
-    fclose(*in.samples);
-    *in.samples = nullptr;
+    int32_t **itab = nullptr;
+    if (by_bands) {
+        *in.grid = nullptr;
+        range = scan_samples(in);
+    } else {
+        *in.grid = dmatrice(in.columns, in.lines);
+        require_grid(*in.grid, in.columns, in.lines);
+        itab = read_samples(in, &range);
+        fclose(*in.samples);
+        *in.samples = nullptr;
+    }
 
     if (in.first_grid)
         printf("\n\n\tHypsometric dynamic scale:\n\t\tMin = %d\n\t\tMax = %d ", range.min, range.max);
@@ -127,11 +204,26 @@ void raster_lecture(const raster_input &in)
         printf("\n\tHypsometric dynamic scale:\n\t\tMin = %d\n\t\tMax = %d ", range.min, range.max);
     *in.unit = in.asked->ask->unit(*in.asked);
 
-    const metre_range metres = convert_grid_to_metres(itab, *in.grid, in.lines, in.columns, *in.unit);
+    metre_range metres;
+    if (by_bands) {
+        // The same product of each sample, and one that keeps the order of the samples:
+        // the smallest and largest metres are those of the smallest and largest samples.
+        const int32_t ends[2] = {range.min, range.max};
+        double converted[2];
+        convert_line_to_metres(ends, converted, 2, *in.unit);
+        metres = {converted[0], converted[1]};
+    } else {
+        metres = convert_grid_to_metres(itab, *in.grid, in.lines, in.columns, *in.unit);
+    }
     printf("\n\tFloat Hypsometric dynamic scale:\n\t\tMin = %lf\n\t\tMax = %lf ", metres.min, metres.max);
 
     if (in.descriptor_ok == 0) complete_descriptor(in, range);
-    frimatrice(itab, in.lines);
+    if (by_bands) {
+        in.asked->reader.reset(new raster_band_reader(*in.samples, in.itype, in.lines, in.columns, *in.unit, *in.path));
+        *in.samples = nullptr;
+    } else {
+        frimatrice(itab, in.lines);
+    }
 }
 
 }  // namespace
@@ -218,7 +310,8 @@ void open_raster_input(input_grid &grid)
     }
     // The first grid's counts fix the frame, and with it the memory of the whole run. A
     // sample file too short for its counts is refused by the reader, more to the point.
-    if (!grid.second && !sample_file_short(grid))
+    choose_band_reading(grid, grid.lines, grid.columns);
+    if (!grid.second && !grid.by_bands && !sample_file_short(grid))
         prepare_grid_memory();
     if (!described)
         create_descriptor(grid);
@@ -234,7 +327,8 @@ void open_raster_input(input_grid &grid)
         stop_frame_differs("grid", grid.nomim, grid.lines, grid.columns, grid.own_frame->lines,
                            grid.own_frame->columns);
     if (grid.own_frame) {
-        prepare_more_grid_memory(grid.lines, grid.columns);
+        if (!grid.by_bands)
+            prepare_more_grid_memory(grid.lines, grid.columns);
         raster_lecture({&grid.f, &grid.fd, &grid.dtab, grid.itype, grid.descr_ok, grid.dpix, &metres, &grid.nomim,
                         &grid.nomdescr, false, &grid, grid.lines, grid.columns});
     } else if (grid.second)
