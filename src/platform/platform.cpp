@@ -16,6 +16,7 @@
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <termios.h>
 #include <unistd.h>
 #endif
@@ -576,4 +577,28 @@ void output_discard_all()
         remove_local(entry.temp_path);
         entry.done = true;
     }
+}
+
+bool free_disk_space(const std::string &program_path, unsigned long long *bytes)
+{
+    const std::string path = local_path(program_path);
+#ifdef _WIN32
+    // The folder with its last separator, as a share's name must end; none: the current
+    // folder's disk.
+    const size_t cut = path.find_last_of("\\/");
+    const std::wstring folder = cut == std::string::npos ? std::wstring() : windows_path(path.substr(0, cut + 1));
+    ULARGE_INTEGER available;
+    if (!GetDiskFreeSpaceExW(folder.empty() ? nullptr : folder.c_str(), &available, nullptr, nullptr))
+        return false;
+    *bytes = available.QuadPart;
+    return true;
+#else
+    const size_t cut = path.find_last_of('/');
+    const std::string folder = cut == std::string::npos ? "." : cut == 0 ? "/" : path.substr(0, cut);
+    struct statvfs disk;
+    if (statvfs(folder.c_str(), &disk) != 0)
+        return false;
+    *bytes = static_cast<unsigned long long>(disk.f_bavail) * static_cast<unsigned long long>(disk.f_frsize);
+    return true;
+#endif
 }

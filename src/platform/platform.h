@@ -73,4 +73,8 @@ bool output_commit_all(std::string *failed_name);
 // Removes the temporary files of every output not yet committed (an early stop).
 void output_discard_all();
 
+// The bytes free to this user on the disk of the folder a file of this program path goes
+// in (its temporary name sits beside it); false when the system cannot say.
+bool free_disk_space(const std::string &program_path, unsigned long long *bytes);
+
 #endif

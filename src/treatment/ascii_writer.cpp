@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -14,24 +15,31 @@
 #include "text/number_text.h"
 #include "treatment/frame_area.h"
 #include "treatment/output_choices.h"
+#include "treatment/output_space.h"
 
 namespace {
 
 // The longest text of one cell: the number and its tab.
 const size_t CELL_TEXT_MAX = FIXED6_MAX_CHARS + 1;
 
-// Cells [first_cell, first_cell + count) of a grid, in line order, formatted into out
-// while they surely fit; returns how many were.
-size_t format_grid_cells(double *const *grid, size_t columns, size_t first_cell, size_t count, char *out,
+// The lines at hand: lines [first_line, ...) of the grid in rows.
+struct line_band {
+    double *const *rows;
+    size_t first_line;
+};
+
+// Cells [first_cell, first_cell + count) of the grid, in line order and all within the
+// band, formatted into out while they surely fit; returns how many were.
+size_t format_grid_cells(const line_band &band, size_t columns, size_t first_cell, size_t count, char *out,
                          const char *out_end, char **text_end)
 {
-    size_t row = first_cell / columns;
+    size_t row = first_cell / columns - band.first_line;
     size_t col = first_cell % columns;
     size_t done = 0;
     *text_end = out;
     while (done < count) {
         const size_t run = std::min(count - done, columns - col);
-        const size_t got = format_ascii_cells(grid[row] + col, run, *text_end, out_end, text_end);
+        const size_t got = format_ascii_cells(band.rows[row] + col, run, *text_end, out_end, text_end);
         done += got;
         if (got < run)
             break;
@@ -45,7 +53,7 @@ size_t format_grid_cells(double *const *grid, size_t columns, size_t first_cell,
 // progress line of a grid line is shown before the block that holds its first cell.
 struct grid_output {
     FILE *fp;
-    double *const *grid;
+    line_band band;
     size_t columns, lines;
     FILE *progress;
     size_t next_row;
@@ -75,7 +83,7 @@ bool write_cells(grid_output *out, size_t first_cell, size_t end_cell, size_t al
     size_t cell = first_cell + already;
     char *fill = start + text_size;
     while (cell < end_cell) {
-        cell += format_grid_cells(out->grid, out->columns, cell, end_cell - cell, fill, stop, &fill);
+        cell += format_grid_cells(out->band, out->columns, cell, end_cell - cell, fill, stop, &fill);
         if (cell < end_cell) {
             if (!write_text(out, cell, start, static_cast<size_t>(fill - start)))
                 return false;
@@ -93,10 +101,10 @@ struct formatted_run {
     std::vector<char> *block;
 };
 
-void format_run(double *const *grid, size_t columns, formatted_run *run)
+void format_run(const line_band &band, size_t columns, formatted_run *run)
 {
     char *end = nullptr;
-    run->done = format_grid_cells(grid, columns, run->first_cell, run->end_cell - run->first_cell,
+    run->done = format_grid_cells(band, columns, run->first_cell, run->end_cell - run->first_cell,
                                   run->block->data(), run->block->data() + run->block->size(), &end);
     run->text_size = static_cast<size_t>(end - run->block->data());
 }
@@ -106,10 +114,11 @@ bool write_run(grid_output *out, const formatted_run &run)
     return write_cells(out, run.first_cell, run.end_cell, run.done, run.block, run.text_size);
 }
 
-// The text of the grid in rounds of two runs of cells, formatted at once by two threads
-// and written in order. While the worker formats its run of a round, this thread writes
-// the text of the round before and then formats its own, shorter, run: the lengths are
-// set so that both threads take about as long.
+// The text of each band of lines in rounds of two runs of cells, formatted at once by two
+// threads and written in order. While the worker formats its run of a round, this thread
+// writes the text of the round before and then formats its own, shorter, run: the
+// lengths are set so that both threads take about as long. A band's text is all written
+// before the next band comes: its lines may then go.
 struct round_output {
     grid_output out;
     size_t block_size;
@@ -129,7 +138,8 @@ struct round_lengths {
 
 // The worker's run aims to fill most of a block, from the text length of the cells
 // seen so far; a run that does not fit is finished after its block is written. False
-// when less than a block of cells is left: the rest goes out on one thread.
+// when less than a block of cells is left before the band's end: the rest goes out on
+// one thread.
 bool plan_round(const round_output &rounds, size_t cell, size_t total, round_lengths *lengths)
 {
     size_t second = static_cast<size_t>(static_cast<double>(rounds.block_size - CELL_TEXT_MAX) /
@@ -150,8 +160,9 @@ bool plan_round(const round_output &rounds, size_t cell, size_t total, round_len
 
 bool write_pending(round_output *rounds)
 {
-    return !rounds->have_pending ||
-           (write_run(&rounds->out, rounds->pending[0]) && write_run(&rounds->out, rounds->pending[1]));
+    const bool had = rounds->have_pending;
+    rounds->have_pending = false;
+    return !had || (write_run(&rounds->out, rounds->pending[0]) && write_run(&rounds->out, rounds->pending[1]));
 }
 
 // One round from cell on. False as soon as a write fails.
@@ -163,19 +174,19 @@ bool format_round(round_output *rounds, size_t cell, const round_lengths &length
         second_block.resize(rounds->block_size);
     formatted_run first{cell, cell + lengths.first, 0, 0, &rounds->first_block};
     formatted_run second{first.end_cell, first.end_cell + lengths.second, 0, 0, &second_block};
-    double *const *grid = rounds->out.grid;
+    const line_band band = rounds->out.band;
     const size_t columns = rounds->out.columns;
     double second_time = 0.0;
     worker_post(&rounds->worker, [&] {
         const steady::time_point begun = steady::now();
-        format_run(grid, columns, &second);
+        format_run(band, columns, &second);
         second_time = seconds_between(begun, steady::now());
     });
     const steady::time_point start = steady::now();
     const bool written = write_pending(rounds);
     const steady::time_point formatting = steady::now();
     if (written)
-        format_run(grid, columns, &first);
+        format_run(band, columns, &first);
     const steady::time_point finished = steady::now();
     worker_wait(&rounds->worker);
     if (!written)
@@ -196,7 +207,35 @@ bool format_round(round_output *rounds, size_t cell, const round_lengths &length
     return true;
 }
 
+// The characters of one cell's text, its tab included; values of 10^8 and more, rare in
+// grids, are formatted into text to be counted.
+size_t fixed6_cell_length(double value, std::vector<char> *text)
+{
+    if (value != value)
+        value = ASCII_OUTPUT_NODATA;
+    const double size = std::fabs(value);
+    if (size < 1e8) {
+        const double whole = std::floor(size + 0.0000005);  // as the six decimals round it
+        size_t digits = 1;
+        for (double ten = 10.0; whole >= ten; ten *= 10.0)
+            digits++;
+        return (std::signbit(value) ? 1 : 0) + digits + 8;
+    }
+    text->resize(FIXED6_MAX_CHARS);
+    return static_cast<size_t>(format_fixed6(text->data(), value) - text->data()) + 1;
+}
+
+// The output of the run, from its start to its finish.
+ascii_grid_writer *run_writer = nullptr;
+size_t run_header_chars = 0;
+bool space_judged = false;
+
 } // namespace
+
+struct ascii_grid_writer {
+    round_output rounds;
+    bool written = true;  // false once a write failed
+};
 
 std::string format_ascii_header(int32_t ncols, int32_t nrows, double xll, double yll, double cellsize,
                                 double cellsize_y)
@@ -223,36 +262,75 @@ size_t format_ascii_cells(const double *cells, size_t count, char *out, const ch
     return done;
 }
 
-bool write_ascii_grid(FILE *fp, double *const *grid, int32_t nb_col, int32_t nb_lig, double xll, double yll,
-                      double cellsize, double cellsize_y, FILE *progress, size_t block_size)
+ascii_grid_writer *start_ascii_grid(FILE *fp, int32_t nb_col, int32_t nb_lig, double xll, double yll,
+                                    double cellsize, double cellsize_y, FILE *progress, size_t block_size)
 {
+    ascii_grid_writer *writer = new ascii_grid_writer;
     const std::string header = format_ascii_header(nb_col, nb_lig, xll, yll, cellsize, cellsize_y);
-    if (std::fwrite(header.data(), 1, header.size(), fp) != header.size())
-        return false;
-    if (nb_col <= 0 || nb_lig <= 0)
-        return true;
-    round_output rounds;
-    rounds.out = {fp, grid, static_cast<size_t>(nb_col), static_cast<size_t>(nb_lig), progress, 100};
+    writer->written = std::fwrite(header.data(), 1, header.size(), fp) == header.size();
+    round_output &rounds = writer->rounds;
+    rounds.out = {fp, {nullptr, 0}, static_cast<size_t>(std::max(nb_col, 0)), static_cast<size_t>(std::max(nb_lig, 0)),
+                  progress, 100};
     rounds.block_size = std::max(block_size, CELL_TEXT_MAX);
-    rounds.first_block.resize(rounds.block_size);
     rounds.have_pending = false;
     rounds.bytes_per_cell = 16.0;
     rounds.share = 0.5;
     rounds.turn = 0;
-    const size_t total = rounds.out.columns * rounds.out.lines;
+    return writer;
+}
 
-    size_t cell = 0;
+bool write_ascii_lines(ascii_grid_writer *writer, int32_t first, int32_t end, double *const *rows)
+{
+    round_output &rounds = writer->rounds;
+    if (!writer->written || end <= first || rounds.out.columns == 0)
+        return writer->written;
+    if (rounds.first_block.empty())
+        rounds.first_block.resize(rounds.block_size);
+    rounds.out.band = {rows, static_cast<size_t>(first)};
+    const size_t band_end = static_cast<size_t>(end) * rounds.out.columns;
+    size_t cell = static_cast<size_t>(first) * rounds.out.columns;
     bool written = true;
     round_lengths lengths;
-    while (written && plan_round(rounds, cell, total, &lengths)) {
+    while (written && plan_round(rounds, cell, band_end, &lengths)) {
         if (!rounds.worker.running && !worker_start(&rounds.worker))
             break;  // no second thread to be had
         written = format_round(&rounds, cell, lengths);
         cell += lengths.first + lengths.second;
     }
-    worker_stop(&rounds.worker);
-    return written && write_pending(&rounds) &&
-           write_cells(&rounds.out, cell, total, 0, &rounds.first_block, 0);
+    writer->written = written && write_pending(&rounds) &&
+                      write_cells(&rounds.out, cell, band_end, 0, &rounds.first_block, 0);
+    return writer->written;
+}
+
+bool finish_ascii_grid(ascii_grid_writer *writer)
+{
+    worker_stop(&writer->rounds.worker);
+    const bool written = writer->written;
+    delete writer;
+    return written;
+}
+
+bool write_ascii_grid(FILE *fp, double *const *grid, int32_t nb_col, int32_t nb_lig, double xll, double yll,
+                      double cellsize, double cellsize_y, FILE *progress, size_t block_size)
+{
+    ascii_grid_writer *writer = start_ascii_grid(fp, nb_col, nb_lig, xll, yll, cellsize, cellsize_y, progress,
+                                                 block_size);
+    write_ascii_lines(writer, 0, nb_lig, grid);
+    return finish_ascii_grid(writer);
+}
+
+size_t ascii_lines_text_length(double *const *rows, int32_t count, int32_t columns, int32_t *counted)
+{
+    // Lines evenly spread, about a million cells: a grid's lines are much alike.
+    const size_t cells = static_cast<size_t>(std::max(count, 0)) * static_cast<size_t>(std::max(columns, 0));
+    const int32_t step = static_cast<int32_t>(std::max<size_t>(1, cells / (size_t(1) << 20)));
+    std::vector<char> text;
+    size_t length = 0;
+    *counted = 0;
+    for (int32_t i = 0; i < count; i += step, ++*counted)
+        for (int32_t j = 0; j < columns; j++)
+            length += fixed6_cell_length(rows[i][j], &text);
+    return length;
 }
 
 void ascii_output_paths(const std::string &stem, std::string *grid, std::string *unused)
@@ -295,14 +373,48 @@ void output_corner_and_cell_size(double *cellsize, double *cellsize_y)
     *cellsize_y = dpix_size2;
 }
 
-void ascii_output(double, double)
+void ascii_start_output(double, double)
 {
     double cellsize = 0.0, cellsize_y = 0.0;
     output_corner_and_cell_size(&cellsize, &cellsize_y);
     std::printf("\n\n\tsaving \n\n");
     std::fflush(stdout);
-    if (!write_ascii_grid(f3, dtab_out, nb_col, nb_lig, X_min, Y_min, cellsize, cellsize_y, stdout))
+    run_writer = start_ascii_grid(f3, nb_col, nb_lig, X_min, Y_min, cellsize, cellsize_y, stdout);
+    run_header_chars = format_ascii_header(nb_col, nb_lig, X_min, Y_min, cellsize, cellsize_y).size();
+    space_judged = false;
+}
+
+void ascii_output_lines(int32_t first, int32_t end, double *const *rows)
+{
+    if (!space_judged) {
+        // The header is still in the file's buffer: nothing of the grid is on the disk.
+        space_judged = true;
+        int32_t counted = 0;
+        const double counted_chars = static_cast<double>(ascii_lines_text_length(rows, end - first, nb_col, &counted));
+        require_disk_space(f3, ascii_output_estimate(run_header_chars, counted_chars, counted, nb_lig));
+    }
+    if (!write_ascii_lines(run_writer, first, end, rows)) {
+        const int error = errno;
+        finish_ascii_grid(run_writer);
+        run_writer = nullptr;
+        errno = error;
+        stop_output_failed(f3);
+    }
+}
+
+void ascii_finish_output()
+{
+    const bool written = finish_ascii_grid(run_writer);
+    run_writer = nullptr;
+    if (!written)
         stop_output_failed(f3);
     finish_output(f3);
     f3 = nullptr;
+}
+
+void ascii_output(double d_min, double d_max)
+{
+    ascii_start_output(d_min, d_max);
+    ascii_output_lines(0, nb_lig, dtab_out);
+    ascii_finish_output();
 }

@@ -13,11 +13,12 @@
 // The order is the menus' and the number of each form in every script of answers.
 const file_form FILE_FORMS[] = {
     {"ascii", false, {".asc", nullptr}, open_ascii_input, nullptr, ascii_output_paths, create_ascii_output, ascii_output,
-     nullptr, nullptr, nullptr, nullptr},
+     ascii_start_output, ascii_output_lines, ascii_finish_output, nullptr},
     {"raster", true, {"_m2.raw", "_m4.raw"}, open_raster_input, ask_raster_output_options, raster_output_paths,
-     create_raster_output, raster_output, nullptr, nullptr, nullptr, raster_output_refusal},
+     create_raster_output, raster_output, raster_start_output, raster_output_lines, raster_finish_output,
+     raster_output_refusal},
     {"geotiff", false, {".tif", ".tiff"}, open_geotiff_input, nullptr, geotiff_output_paths, create_geotiff_output,
-     geotiff_output, nullptr, nullptr, nullptr, nullptr},
+     geotiff_output, geotiff_start_output, geotiff_output_lines, geotiff_finish_output, nullptr},
     {"other (any raster GDAL reads)", false, {nullptr, nullptr}, open_gdal_input, nullptr, nullptr, nullptr, nullptr,
      nullptr, nullptr, nullptr, nullptr},
 };

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "console/console.h"
 #include "console/progress.h"
@@ -15,26 +16,40 @@
 #include "treatment/difference.h"
 #include "treatment/frame_area.h"
 #include "treatment/output_choices.h"
+#include "treatment/output_space.h"
 
 namespace {
 
 const char *const unit_names[] = {"meters", "decimeters", "centimeters", "millimeters"};
 
-// The whole sample grid is built before its first line goes out, one block per line.
+// The output between its start and its finish: the samples of one line, the range in the
+// unit chosen, the values that overflowed the samples.
+struct raster_run {
+    std::vector<uint16_t> short_line;
+    std::vector<int32_t> long_line;
+    int32_t min = 0, max = 0;
+    size_t saturated = 0;
+};
+raster_run run;
+
+// Each line scaled and written as it comes.
 template <typename Sample>
-size_t write_samples(Sample **(*allocate)(int32_t, int32_t), void (*release)(Sample **, int32_t))
+void write_sample_lines(int32_t first, int32_t end, double *const *rows, std::vector<Sample> *line)
 {
     const size_t columns = static_cast<size_t>(nb_col);
-    Sample **samples = allocate(nb_col, nb_lig);
-    require_grid(samples, nb_col, nb_lig);
-    size_t saturated = 0;
-    for (int32_t i = 0; i < nb_lig; ++i) saturated += scale_line(dtab_out[i], coef_out, samples[i], columns);
-    for (int32_t i = 0; i < nb_lig; ++i) {
-        if (!write_sample_line(f3, samples[i], columns)) stop_output_failed(f3);
+    line->resize(columns);
+    for (int32_t i = first; i < end; ++i) {
+        run.saturated += scale_line(rows[i - first], coef_out, line->data(), columns);
+        if (!write_sample_line(f3, line->data(), columns)) stop_output_failed(f3);
         progress_to(static_cast<double>(i + 1) / nb_lig);
     }
-    release(samples, nb_lig);
-    return saturated;
+}
+
+// The descriptor's lines after its head.
+std::string descriptor_tail_text()
+{
+    return text_printf("%d\n%d\n%d\n", run.min, run.max, pix_size2) +
+           processing_notes(nomim1, nomim2, difference_kind_name(type_treat), basis, hypso);
 }
 
 }  // namespace
@@ -133,31 +148,53 @@ void create_raster_output(const std::string &samples, const std::string &descrip
     if (pix_size3 <= 0) pix_size3 = output_answers.pixel_size();
 }
 
-void raster_output(double d_min, double d_max)
+void raster_start_output(double d_min, double d_max)
 {
     printf("\n\tHypsometric dynamic scale out :\n\t\tMin = %lf\n\t\tMax = %lf ", d_min, d_max);
     const int32_t dyn_scale_out = output_answers.raster_unit(d_min, d_max);
     coef_out = unit_coefficient(dyn_scale_out);
-    const int32_t min = truncate_to_int32(d_min * coef_out);
-    const int32_t max = truncate_to_int32(d_max * coef_out);
+    run = raster_run();
+    run.min = truncate_to_int32(d_min * coef_out);
+    run.max = truncate_to_int32(d_max * coef_out);
+    // The descriptor's head is written already.
+    const size_t descriptor = text_printf("%d\n%d\n%d\n", nb_lig, nb_col, raster_bytes_per_sample(itype_dem_out)).size() +
+                              descriptor_tail_text().size();
+    require_disk_space(f3, raster_output_bytes(nb_lig, nb_col, raster_bytes_per_sample(itype_dem_out), descriptor));
+}
 
-    const size_t saturated = itype_dem_out == 1 ? write_samples<int32_t>(imatrice, frimatrice)
-                                                : write_samples<uint16_t>(usmatrice, frusmatrice);
-    if (saturated > 0)
+void raster_output_lines(int32_t first, int32_t end, double *const *rows)
+{
+    if (itype_dem_out == 1)
+        write_sample_lines(first, end, rows, &run.long_line);
+    else
+        write_sample_lines(first, end, rows, &run.short_line);
+}
+
+void raster_finish_output()
+{
+    if (run.saturated > 0)
         printf("\n\tWarning: %zu values do not fit the %s samples even in meters; "
                "they are written as the nearest sample (%lld at most). ",
-               saturated, itype_dem_out == 1 ? "32-bit" : "16-bit",
+               run.saturated, itype_dem_out == 1 ? "32-bit" : "16-bit",
                static_cast<long long>(largest_sample(itype_dem_out)));
 
     // The pixel size recorded is the second grid's, not the answer to the output's
     // pixel-size question: the result lies on the second grid's pixels.
-    if (!write_descriptor_tail(f3d, min, max, pix_size2)) stop_output_failed(f3d);
+    if (!write_descriptor_tail(f3d, run.min, run.max, pix_size2)) stop_output_failed(f3d);
     if (fputs(processing_notes(nomim1, nomim2, difference_kind_name(type_treat), basis, hypso).c_str(), f3d) < 0)
         stop_output_failed(f3d);
+    run = raster_run();
     finish_output(f3);
     f3 = nullptr;
     finish_output(f3d);
     f3d = nullptr;
+}
+
+void raster_output(double d_min, double d_max)
+{
+    raster_start_output(d_min, d_max);
+    raster_output_lines(0, nb_lig, dtab_out);
+    raster_finish_output();
 }
 
 // The dialogue's questions, unless the command line put its options in their place.

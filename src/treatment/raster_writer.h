@@ -3,6 +3,7 @@
 #ifndef ORMELIX_RASTER_WRITER_H
 #define ORMELIX_RASTER_WRITER_H
 
+#include <cstdint>
 #include <string>
 
 // Empty when the run's result can be a raster pair; else why not, as the form menu says
@@ -26,7 +27,14 @@ void raster_output_paths(const std::string &stem, std::string *samples, std::str
 // Creates both, writes the descriptor's first lines and has the pixel size chosen.
 void create_raster_output(const std::string &samples, const std::string &descriptor);
 
-// Writes the result, whose range is d_min..d_max metres, to the pair the dialogue opened.
+// Writes the result, whose range is d_min..d_max metres, to the pair the dialogue opened:
+// the start shows the range, has the unit chosen and stops the run when the pair will
+// not fit its disk; each line is scaled and written as it comes; the finish warns of the
+// values that overflowed the samples and writes the descriptor's tail.
+void raster_start_output(double d_min, double d_max);
+void raster_output_lines(int32_t first, int32_t end, double *const *rows);
+void raster_finish_output();
+// The three over the whole result.
 void raster_output(double d_min, double d_max);
 
 #endif
