@@ -8,7 +8,6 @@
 #include "console/console.h"
 #include "coordinates/coordinate_system.h"
 #include "globals/globals.h"
-#include "gridfiles/grid_memory.h"
 #include "gridfiles/input_grid.h"
 #include "gridfiles/raster_pair.h"
 #include "nrutil.h"
@@ -285,31 +284,14 @@ void opening()
     output_dialogue();
 }
 
-// TEMPORARY: a reader of a grid read whole, until the forms read by bands.
-struct memory_reader : line_reader {
-    double **grid; int32_t columns;
-    memory_reader(double **g, int32_t c) : grid(g), columns(c) {}
-    bool read_lines(int32_t first, int32_t end, double *const *rows, std::string *) override {
-        for (int32_t i = first; i < end; i++) std::copy(grid[i], grid[i] + columns, rows[i - first]);
-        return true;
-    }
-};
-void wrap_temporary(input_grid &g) {
-    if (g.second && first_input().by_bands) g.by_bands = true;
-    if (!g.second && !g.by_bands && run_in_bands(g.lines, g.columns)) g.by_bands = true;
-    if (g.by_bands && !g.reader) g.reader.reset(new memory_reader(g.dtab, g.columns));
-}
-
 void read_epochs(void (*open_grid)(input_grid &grid), FILE *warnings)
 {
     input_grid &first = first_input();
     input_grid &second = second_input();
     open_grid(first);
-    wrap_temporary(first);
     keep_frame_in_globals(first.frame);
     first_cells = first.frame;
     open_grid(second);
-    wrap_temporary(second);
     keep_frame_in_globals(second.frame);
     check_second_frame(second, first.corner_ok != 0 && second.corner_ok != 0);
     second_cells = second.frame;

@@ -14,6 +14,8 @@ namespace {
 
 // A row of blocks of each file and of the GeoTIFF output, beside the bands.
 const double FILE_BLOCK_LINES = 256.0;
+// What the program holds before any grid: its libraries, PROJ's database, the report's map.
+const double PROGRAM_BYTES = 48.0 * 1024 * 1024;
 // The most lines of a band: more saves nothing, and a band of a few megabytes is reused
 // from the processor's caches rather than fetched as fresh memory.
 const int32_t BAND_LINES_MOST = 256;
@@ -78,7 +80,7 @@ int32_t run_band_lines(size_t row_lines)
         const double per_line = 8.0 * (bands.first.columns + second_share * bands.second.columns +
                                        (bands.resampled ? 2.0 : 1.0) * nb_col);
         const double blocks = 8.0 * FILE_BLOCK_LINES * (bands.first.columns + bands.second.columns + nb_col);
-        const double fit = (run_memory() - blocks) / per_line;
+        const double fit = (run_memory() - PROGRAM_BYTES - blocks) / per_line;
         lines = std::max(1, static_cast<int32_t>(std::min(fit, static_cast<double>(BAND_LINES_MOST))));
     }
     const int32_t row = static_cast<int32_t>(std::max<size_t>(row_lines, 1));

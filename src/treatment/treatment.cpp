@@ -97,9 +97,7 @@ change_gathering difference_and_output_in_bands(const std::vector<double> &line_
         finish_difference(&range, 1, nb_lig, nb_col, type_treat, d_min, d_max, &unused);
         progress_phase("difference and " + nomim3);
     }
-    // TEMPORARY until the writers write bands
-    std::vector<std::vector<double>> whole_out;
-    if (form.start_output) form.start_output(*d_min, *d_max);
+    form.start_output(*d_min, *d_max);
     for (int32_t i = 0; i < nb_lig; i += band) {
         const int32_t end = std::min(i + band, nb_lig);
         load_run_band(i, end);
@@ -107,20 +105,12 @@ change_gathering difference_and_output_in_bands(const std::vector<double> &line_
             gather_band(gatherer.get(), i, end);
         else
             run_difference_of_lines(i, end, line_areas.data(), &parts[0]);
-        if (form.write_output_lines) form.write_output_lines(i, end, dtab_out + i);
-        else for (int32_t k = i; k < end; k++) whole_out.emplace_back(dtab_out[k], dtab_out[k] + nb_col);
+        form.write_output_lines(i, end, dtab_out + i);
         progress_to(static_cast<double>(end) / nb_lig);
     }
     finish_difference(parts, report ? 2 : 1, nb_lig, nb_col, type_treat, d_min, d_max, budget);
+    form.finish_output();
     end_run_bands();
-    if (form.finish_output) form.finish_output();
-    else {
-        std::vector<double *> rows;
-        for (auto &r : whole_out) rows.push_back(r.data());
-        dtab_out = rows.data();
-        form.write_output(*d_min, *d_max);
-        dtab_out = nullptr;
-    }
     return report ? finish_gathering(gatherer.get()) : change_gathering();
 }
 
