@@ -516,7 +516,7 @@ if [ "$huge" != 0 ]; then
             share=$(echo "$cells $reference_side" | awk '{ printf "%.4g", $1 / ($2 * $2) }')
             limit=$(echo "$share $reference_wall" | awk '{ printf "%.1f", 1.2 * $1 * $2 }')
             line="$line; $(verdict "$wall" "<=" "$limit" \
-                "s (1.2 x $share x the $reference_side x $reference_side GeoTIFF session's $reference_wall s)")"
+                "time s (1.2 x $share x the $reference_side x $reference_side GeoTIFF session's $reference_wall s)")"
         else
             line="$line; $wall s (no GeoTIFF session in BENCH_SIZES to weigh it against)"
         fi
