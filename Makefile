@@ -71,9 +71,12 @@ demo-windows: build windows
 
 # `make bench BENCH_SIZES=2000` leaves out the 5000 x 5000 grids; `make bench
 # BENCH_LARGE=20000` adds a 20000 x 20000 16-bit session (11 GB of memory). Every session
-# is also timed with a build without large pages for the grids (NOHINTBUILD).
+# is also timed with a build without large pages for the grids (NOHINTBUILD). BENCH_HUGE
+# is the side of a GeoTIFF pair beyond the machine's memory, run once (default 60000: 1.1 GB
+# of disk, kept for the next runs, and a few minutes); `make bench BENCH_HUGE=0` leaves it out.
 BENCH_SIZES ?= 2000 5000
 BENCH_LARGE ?=
+BENCH_HUGE ?= 60000
 BENCH_MIN_TIME ?= 0.2
 NOHINTBUILD ?= build-bench-nohint
 NOREPORTBUILD ?= build-bench-noreport
@@ -86,7 +89,7 @@ bench:
 	cmake -S . -B $(NOREPORTBUILD) -DCMAKE_BUILD_TYPE=Release -DORMELIX_REPORT=OFF -DORMELIX_TESTS=OFF
 	cmake --build $(NOREPORTBUILD) -j $(JOBS) --target ormelix
 	$(BENCHBUILD)/ormelix_bench --benchmark_min_time=$(BENCH_MIN_TIME)
-	BENCH_SIZES="$(BENCH_SIZES)" BENCH_LARGE="$(BENCH_LARGE)" BENCH_NOREPORT=$(NOREPORTBUILD)/ormelix \
+	BENCH_SIZES="$(BENCH_SIZES)" BENCH_LARGE="$(BENCH_LARGE)" BENCH_HUGE="$(BENCH_HUGE)" BENCH_NOREPORT=$(NOREPORTBUILD)/ormelix \
 		sh bench/run-bench.sh $(BENCHBUILD)/ormelix $(NOHINTBUILD)/ormelix
 
 # Each harness under libFuzzer for FUZZ_SECONDS (clang and its libFuzzer runtime:

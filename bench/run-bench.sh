@@ -5,7 +5,8 @@
 #
 # Usage: sh bench/run-bench.sh path/to/ormelix [path/to/ormelix-without-large-pages]
 # The second program, built with -DORMELIX_MEMORY_HINT=OFF, is timed on every session
-# beside the first; so is BENCH_NOREPORT, a program built with -DORMELIX_REPORT=OFF. The tools make_bench_grids, make_bench_geotiffs, session_timer and
+# beside the first; so is BENCH_NOREPORT, a program built with -DORMELIX_REPORT=OFF. The
+# tools make_bench_grids, make_bench_geotiffs, make_large_pair, session_timer and
 # floor_probe are taken from the first program's build folder (cmake -DORMELIX_BENCH=ON).
 # Settings, from the environment:
 #   BENCH_SIZES    sides of the square grids, default "2000 5000"
@@ -13,8 +14,16 @@
 #   BENCH_LARGE    side of an extra 16-bit -> 16-bit session, 20000 for example (1.6 GB
 #                  of samples, 11 GB of memory); none by default. BENCH_LARGE_REPEATS
 #                  runs of it (default 3), one without large pages
+#   BENCH_HUGE     side of a frame beyond the machine's memory, default 60000: a Float32
+#                  GeoTIFF pair (make_large_pair) run once to a GeoTIFF with its budget
+#                  and report, at the default --memory; 0 leaves it out. At 60000 it
+#                  needs about 1.1 GB of disk (the pair, 523 MB each, kept for the next
+#                  runs in BENCH_DIR/huge-60000; the output is a few MB) and, on 2 cores,
+#                  about 3 minutes to make the pair the first time (60 s of processor)
+#                  and 1 to 2 minutes for the run
 #   BENCH_DIR      scratch folder, default bench-root beside the program
-#   BENCH_KEEP     1 keeps the generated grids for the next run (they are reused)
+#   BENCH_KEEP     1 keeps the generated grids for the next run (they are reused), and
+#                  the large frame's output
 # Files are read from the page cache: they were just written, as a user's usually are.
 set -eu
 
@@ -34,7 +43,7 @@ if [ $# -eq 2 ]; then
     baseline=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
 fi
 bin=$(dirname "$program")
-for tool in make_bench_grids make_bench_geotiffs session_timer floor_probe; do
+for tool in make_bench_grids make_bench_geotiffs make_large_pair session_timer floor_probe; do
     if [ ! -x "$bin/$tool" ]; then
         echo "run-bench: $bin/$tool is missing: configure with -DORMELIX_BENCH=ON" >&2
         exit 2
@@ -43,6 +52,7 @@ done
 sizes=${BENCH_SIZES:-"2000 5000"}
 repeats=${BENCH_REPEATS:-5}
 large=${BENCH_LARGE:-}
+huge=${BENCH_HUGE:-60000}
 scratch=${BENCH_DIR:-$bin/bench-root}
 keep=${BENCH_KEEP:-0}
 mkdir -p "$scratch"
@@ -201,6 +211,11 @@ for side in $sizes; do
     session "GeoTIFF -> GeoTIFF" 'bench\nnorth\n2\nsouth\n2\ndiff\n2\n0\n1\n' "$tif_in"
     tif_wall=$wall
     tif_report=$report_share
+    # The large frame's time is weighed against this session's, at 5000 x 5000 when run.
+    if [ "$side" = 5000 ] || [ "${reference_side:-}" != 5000 ]; then
+        reference_side=$side
+        reference_wall=$wall
+    fi
     tif_peak=$peak
     tif_cpu=$cpu
     echo "  GeoTIFF -> GeoTIFF: processor time $cpu x the wall time"
@@ -234,7 +249,16 @@ for side in $sizes; do
     }
     cli_session "command line, GeoTIFF -> GeoTIFF" north.tif south.tif diff_cli.tif --kind absolute
     cli_wall=$wall
+    cli_peak=$(field maxrss_kib "$t")
     cli_ratio=$(echo "$wall $tif_wall" | awk '{ printf "%.2f", $1 / $2 }')
+    # The same in bands of lines within 64 MiB: at most 1.3 x the default's time; peaks
+    # of at most 200 MiB with the default --memory and 64 MiB with --memory 64M.
+    cli_session "command line, --memory 64M" north.tif south.tif diff_cli.tif --kind absolute --memory 64M
+    memory_ratio=$(echo "$wall $cli_wall" | awk '{ printf "%.2f", $1 / $2 }')
+    cli_mib=$(echo "$cli_peak" | awk '{ printf "%.0f", $1 / 1024 }')
+    memory_mib=$(field maxrss_kib "$t" | awk '{ printf "%.0f", $1 / 1024 }')
+    echo "  --memory 64M: $memory_ratio x the default's time (target at most 1.3), peak $memory_mib MiB" \
+        "(target at most 64) against $cli_mib MiB with the default --memory (target at most 200)"
     cli_session "command line, classes and stable ground" north.tif south.tif diff_cli.tif --kind absolute \
         --classes classes.tif --stable stable.tif
     budgets_ratio=$(echo "$wall $cli_wall" | awk '{ printf "%.2f", $1 / $2 }')
@@ -366,6 +390,11 @@ $(pass_of BM_DifferenceAndReport)"
     fi
     ratios="$ratios; $(verdict "$grids_ratio" "<=" 1.5 "two error grids / limit time");"
     ratios="$ratios $(verdict "$budgets_ratio" "<=" 1.15 "command line with classes and stable ground / plain time")"
+    ratios="$ratios; $(verdict "$memory_ratio" "<=" 1.3 "command line --memory 64M / default time");"
+    ratios="$ratios $(verdict "$cli_mib" "<=" 200 "command line peak MiB, default --memory");"
+    ratios="$ratios $(verdict "$memory_mib" "<=" 64 "command line peak MiB, --memory 64M");"
+    ratios="$ratios $(verdict "$(echo "$tif_peak" | awk '{ printf "%.0f", $1 / 1024 }')" "<=" 200 \
+        "GeoTIFF->GeoTIFF peak MiB (the dialogue: default memory)")"
     ratios="$ratios; $(verdict "$coreg_ratio" "<=" 1.3 "--coregister / the same session without");"
     ratios="$ratios $(verdict "$coreg_grids" "<=" 1 "--coregister, peak beyond the session without in grids of doubles")"
     ratios="$ratios; $(verdict "$slope_ratio" "<=" 1.3 "--sigma stable-slope / --sigma stable time");"
@@ -439,6 +468,63 @@ $side x $side: $line"
     rm -f "$folder"/diff_*
     if [ "$keep" != 1 ]; then
         rm -rf "$root"
+    fi
+fi
+if [ "$huge" != 0 ]; then
+    # A frame beyond the machine's memory: the pair is made once (a few minutes) and kept;
+    # one run, to a GeoTIFF with the budget and the report, at the default --memory.
+    side=$huge
+    root=$scratch/huge-$side
+    cells=$((side * side))
+    made="kept from an earlier run"
+    if [ ! -f "$root/.complete" ]; then
+        rm -rf "$root"
+        mkdir -p "$root"
+        t=$("$bin/session_timer" "$root" '' 1 "$bin/make_large_pair" "$root/huge" "$side") ||
+            { echo "run-bench: make_large_pair failed: $t" >&2; exit 1; }
+        touch "$root/.complete"
+        made="made in $(field wall_s "$t") s (processor $(field user_s "$t") s)"
+        made="$made, peak $(($(field maxrss_kib "$t") / 1024)) MiB"
+    fi
+    huge_in=$(bytes_of "$root/huge1.tif" "$root/huge2.tif")
+    echo
+    echo "$side x $side cells ($cells), Float32 GeoTIFF pair $((huge_in / 1000000)) MB" \
+        "($((cells / 125000)) MB of samples), $made"
+    rm -f "$root"/huge_diff*
+    # One run; a failure is reported, not fatal: the status is the first target.
+    t=$("$bin/session_timer" "$root" '' 1 "$program" huge1.tif huge2.tif huge_diff.tif) || true
+    status=$(field status "$t")
+    wall=$(field wall_s "$t")
+    peak=$(field maxrss_kib "$t")
+    row "command line, GeoTIFF -> GeoTIFF" "$wall" "$huge_in" "$cells" "$peak"
+    written=""
+    for f in huge_diff.tif huge_diff_budget.csv huge_diff_report.html; do
+        if [ -f "$root/$f" ]; then
+            written="$written, $f $(bytes_of "$root/$f" | awk '{ printf "%.1f", $1 / 1e6 }') MB"
+        else
+            written="$written, no $f"
+        fi
+    done
+    echo "  status $status$written"
+    line="completes (status $status: $([ "$status" = 0 ] && echo met || echo missed))"
+    if [ "$status" != 0 ]; then
+        line="$line; peak and time not weighed: the run failed"
+    else
+        # Under 1 GiB, and at most 1.2 x the GeoTIFF session's time per cell.
+        line="$line; $(verdict "$(echo "$peak" | awk '{ printf "%.0f", $1 / 1024 }')" "<=" 1024 "peak MiB")"
+        if [ -n "${reference_side:-}" ]; then
+            share=$(echo "$cells $reference_side" | awk '{ printf "%.4g", $1 / ($2 * $2) }')
+            limit=$(echo "$share $reference_wall" | awk '{ printf "%.1f", 1.2 * $1 * $2 }')
+            line="$line; $(verdict "$wall" "<=" "$limit" \
+                "time s (1.2 x $share x the $reference_side x $reference_side GeoTIFF session's $reference_wall s)")"
+        else
+            line="$line; $wall s (no GeoTIFF session in BENCH_SIZES to weigh it against)"
+        fi
+    fi
+    summary="$summary
+$side x $side: $line"
+    if [ "$keep" != 1 ]; then
+        rm -f "$root"/huge_diff*
     fi
 fi
 echo
