@@ -32,9 +32,10 @@ std::string run_files(const std::string &root, std::vector<std::string> argument
     for (const std::string &name : e2e::list_folder(root + "/images/site")) {
         std::string bytes = read_file(root + "/images/site/" + name);
         if (name.find("_report.html") != std::string::npos) {
-            const size_t date = bytes.find("Made on ");
+            const std::string made = "<th>made</th><td>";
+            const size_t date = bytes.find(made);
             if (date != std::string::npos)
-                bytes.erase(date, bytes.find('<', date) - date);
+                bytes.erase(date, bytes.find('<', date + made.size()) - date);
         }
         all += "\n== " + name + "\n" + bytes;
     }

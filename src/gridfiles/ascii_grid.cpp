@@ -431,9 +431,19 @@ void read_ascii_grid(FILE **fp, const std::string &path, int32_t *ncols, int32_t
     if (bands.by_bands) {
         // The body checked as the whole reading reads it (its progress lines, its faults),
         // every line of it parsed into the same one.
+        // A value takes two bytes at least, its separator included: the file holds no more
+        // lines than its size allows, whatever its header announces.
+        // Nor more values on a line.
         *grid = nullptr;
-        std::vector<double> line(static_cast<size_t>(*ncols));
-        const std::vector<double *> lines(static_cast<size_t>(*nrows), line.data());
+        size_t table = static_cast<size_t>(*nrows), width = static_cast<size_t>(*ncols);
+        unsigned long long bytes = 0;
+        if (open_file_size(*fp, &bytes)) {
+            const size_t values = static_cast<size_t>(std::min<unsigned long long>(bytes / 2 + 2, SIZE_MAX / 2));
+            table = std::min(table, values / width + 2);
+            width = std::min(width, values);
+        }
+        std::vector<double> line(width);
+        const std::vector<double *> lines(table, line.data());
         worker_thread worker;
         const bool read = read_body(&src, header, lines.data(), *ncols, *nrows, stdout, &fault, &worker, body_part());
         worker_stop(&worker);
