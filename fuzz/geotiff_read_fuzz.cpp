@@ -2,11 +2,13 @@
 // directory, its georeference and its strips or tiles. A file the reader takes is read
 // twice, by two threads and by one, which must agree on every cell and every fault; a
 // grid read whole has every cell written, and goes out through the GeoTIFF writer and
-// back as the same Float32 cells.
+// back as the same Float32 cells; read by bands of lines, it gives the same cells and
+// the same fault.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -139,6 +141,36 @@ void check_written(const reading &r)
     frdmatrice(grid, lines);
 }
 
+// The file read by bands of seven lines, then again from line 0 in one band: the cells
+// and the fault of its whole reading.
+void check_bands(const uint8_t *data, size_t size, const reading &whole)
+{
+    FILE *fp = fuzz::memory_file(data, size);
+    std::unique_ptr<geotiff_file> file(new geotiff_file());
+    geotiff_fault fault;
+    FUZZ_CHECK(geotiff_open(fp, NAME, file.get(), &fault));
+    const int32_t lines = file->layout.lines, columns = file->layout.columns;
+    std::unique_ptr<line_reader> reader =
+        geotiff_line_reader(std::move(file), fp, fuzz::memory_file(data, size), NAME);
+    std::vector<double> band(static_cast<size_t>(lines) * columns);
+    std::vector<double *> rows;
+    for (int32_t i = 0; i < lines; i++)
+        rows.push_back(&band[static_cast<size_t>(i) * columns]);
+    for (int32_t height : {7, lines}) {
+        std::string message;
+        bool read = true;
+        for (int32_t first = 0; first < lines && read; first += height) {
+            const int32_t end = std::min(first + height, lines);
+            read = reader->read_lines(first, end, rows.data(), &message);
+            for (int32_t i = first; read && i < end; i++)
+                for (int32_t j = 0; j < columns; j++)
+                    FUZZ_CHECK(fuzz::same_double(rows[i - first][j], whole.cells[static_cast<size_t>(i) * columns + j]));
+        }
+        FUZZ_CHECK(read == whole.read);
+        FUZZ_CHECK(read || message == geotiff_fault_message(NAME, whole.fault));
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
@@ -160,6 +192,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const reading one = read_file(data, size, false, limits);
     FUZZ_CHECK(one.opened && one.read == two.read);
     FUZZ_CHECK(geotiff_fault_message(NAME, one.fault) == geotiff_fault_message(NAME, two.fault));
+    check_bands(data, size, two);
     if (!two.read)
         return 0;
     FUZZ_CHECK(one.cells.size() == two.cells.size());
