@@ -176,6 +176,18 @@ void write_elev_pair(const std::string &folder)
     write_file(folder + "/elev_m4.txt", "90\n95\n4\n0\n0\n30\n");
 }
 
+// elev.asc without its no-data line (its first value ends the header), thirteen values
+// to a text line whatever the grid's lines.
+void write_wrapped_ascii(const std::string &folder)
+{
+    const std::string grid = e2e::geotiff_fixture("elev.asc");
+    std::string text = grid.substr(0, grid.find("NODATA_value"));
+    const std::vector<std::string> words = e2e::body_words(grid, 6);
+    for (size_t k = 0; k < words.size(); k++)
+        text += words[k] + (k % 13 == 12 ? "\n" : " ");
+    write_file(folder + "/elev_wrapped.asc", text);
+}
+
 class LineReader : public ::testing::Test {
 protected:
     void SetUp() override { folder = e2e::scratch_folder("line-reader"); }
@@ -193,6 +205,7 @@ TEST_F(LineReader, EveryFormGivesTheWholeReadingsCellsBandAfterBand)
     write_file(folder + "/stable_m2.raw", e2e::geotiff_fixture("dem_stable_m2.raw"));
     write_file(folder + "/stable_m2.txt", e2e::geotiff_fixture("dem_stable_m2.txt"));
     write_elev_pair(folder);
+    write_wrapped_ascii(folder);
 
     std::vector<form_case> cases = {
         {"strips, LZW", open_geotiff_input, "elev_lzw_strips.tif", -1, 0, 0, false, geotiff_whole_fault},
@@ -204,6 +217,7 @@ TEST_F(LineReader, EveryFormGivesTheWholeReadingsCellsBandAfterBand)
         {"two planes, tiles", open_geotiff_input, "elev_two_bands_planes.tif", -1, 0, 0, false, geotiff_whole_fault},
         {"ASCII grid", open_ascii_input, "elev.asc", -1, 0, 0, true, ascii_whole_fault},
         {"ASCII grid of reals", open_ascii_input, "lux_2010.asc", -1, 0, 0, true, ascii_whole_fault},
+        {"ASCII grid, 13 values a line", open_ascii_input, "elev_wrapped.asc", -1, 0, 0, true, ascii_whole_fault},
         {"16-bit raster pair", open_raster_input, "stable_m2.raw", 0, 41, 41, true, raster_whole_fault(0, 41, 41)},
         {"32-bit raster pair", open_raster_input, "elev_m4.raw", 1, 90, 95, true, raster_whole_fault(1, 90, 95)},
     };
