@@ -163,6 +163,10 @@ cells_parse parse_cells_in_two(const char *first, const char *last, double *cons
         {seconds_between(first_start, first_end), static_cast<double>(middle - first), second_time,
          static_cast<double>(last - middle), 0.0},
         0.3, 0.7);
+    // Values the second half parsed beyond those wanted stay in the text for whoever
+    // reads on (the next band of lines): the stop is just after the last one wanted.
+    if (second.cells > wanted)
+        second = parse_cells(middle, last, scratch_line, static_cast<int32_t>(second_most), 0, wanted, nodata_value);
     done.cells += wanted;
     done.line_breaks += second.line_breaks;
     done.stop = second.stop;
