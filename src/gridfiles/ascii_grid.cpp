@@ -321,8 +321,8 @@ std::string header_fault_message(const std::string &path, const ascii_header &he
 // first line's band from the header read again.
 class ascii_band_reader : public line_reader {
 public:
-    ascii_band_reader(FILE *fp, const std::string &path, int32_t columns)
-        : fp_(fp), path_(path), columns_(columns)
+    ascii_band_reader(FILE *fp, const std::string &path, int32_t columns, size_t block_size)
+        : fp_(fp), path_(path), columns_(columns), block_size_(block_size)
     {
     }
     ~ascii_band_reader() override
@@ -353,7 +353,7 @@ private:
     {
         next_ = -1;
         std::rewind(fp_);
-        text_source_start(&src_, fp_);
+        text_source_start(&src_, fp_, block_size_);
         header_ = ascii_header();
         const bool read = parse_ascii_header(&src_, &header_);
         if (src_.failed) {
@@ -386,6 +386,7 @@ private:
     FILE *fp_;
     std::string path_;
     int32_t columns_;
+    size_t block_size_;
     text_source src_;
     ascii_header header_;
     worker_thread worker_;
@@ -442,7 +443,7 @@ void read_ascii_grid(FILE **fp, const std::string &path, int32_t *ncols, int32_t
         worker_stop(&worker);
         if (!read)
             stop_on_body(path, header, fault);
-        bands.reader.reset(new ascii_band_reader(*fp, path, *ncols));
+        bands.reader = ascii_line_reader(*fp, path, *ncols);
         *fp = nullptr;
         return;
     }
@@ -679,6 +680,11 @@ bool read_ascii_body(text_source *src, const ascii_header &header, double **grid
     const bool read = read_body(src, header, grid, nb_col, nb_lig, progress, fault, &worker, body_part());
     worker_stop(&worker);
     return read;
+}
+
+std::unique_ptr<line_reader> ascii_line_reader(FILE *fp, const std::string &path, int32_t columns, size_t block_size)
+{
+    return std::unique_ptr<line_reader>(new ascii_band_reader(fp, path, columns, block_size));
 }
 
 std::string ascii_body_fault_message(const std::string &path, const ascii_header &header,
