@@ -284,25 +284,11 @@ namespace {
 void check_bands(const uint8_t *data, size_t size, size_t block, const grid_reading &whole)
 {
     const char name[] = "c:\\images\\site\\fuzz.asc";
-    const int32_t lines = whole.header.nrows, columns = whole.header.ncols;
-    std::unique_ptr<line_reader> reader = ascii_line_reader(fuzz::memory_file(data, size), name, columns, block);
-    std::vector<double> band(whole.cells.size());
-    std::vector<double *> rows;
-    for (int32_t i = 0; i < lines; i++)
-        rows.push_back(&band[static_cast<size_t>(i) * columns]);
-    for (int32_t height : {3, lines}) {
-        std::string message;
-        bool read = true;
-        for (int32_t first = 0; first < lines && read; first += height) {
-            const int32_t end = std::min(first + height, lines);
-            read = reader->read_lines(first, end, rows.data(), &message);
-            for (int32_t i = first; read && i < end; i++)
-                for (int32_t j = 0; j < columns; j++)
-                    FUZZ_CHECK(fuzz::same_double(rows[i - first][j], whole.cells[static_cast<size_t>(i) * columns + j]));
-        }
-        FUZZ_CHECK(read == whole.body_read);
-        FUZZ_CHECK(read || message == ascii_body_fault_message(name, whole.header, whole.fault));
-    }
+    std::unique_ptr<line_reader> reader =
+        ascii_line_reader(fuzz::memory_file(data, size), name, whole.header.ncols, block);
+    fuzz::check_band_reading(reader.get(), whole.header.nrows, whole.header.ncols, {3, whole.header.nrows},
+                             whole.cells, whole.body_read,
+                             ascii_body_fault_message(name, whole.header, whole.fault));
 }
 
 } // namespace

@@ -152,23 +152,8 @@ void check_bands(const uint8_t *data, size_t size, const reading &whole)
     const int32_t lines = file->layout.lines, columns = file->layout.columns;
     std::unique_ptr<line_reader> reader =
         geotiff_line_reader(std::move(file), fp, fuzz::memory_file(data, size), NAME);
-    std::vector<double> band(static_cast<size_t>(lines) * columns);
-    std::vector<double *> rows;
-    for (int32_t i = 0; i < lines; i++)
-        rows.push_back(&band[static_cast<size_t>(i) * columns]);
-    for (int32_t height : {7, lines}) {
-        std::string message;
-        bool read = true;
-        for (int32_t first = 0; first < lines && read; first += height) {
-            const int32_t end = std::min(first + height, lines);
-            read = reader->read_lines(first, end, rows.data(), &message);
-            for (int32_t i = first; read && i < end; i++)
-                for (int32_t j = 0; j < columns; j++)
-                    FUZZ_CHECK(fuzz::same_double(rows[i - first][j], whole.cells[static_cast<size_t>(i) * columns + j]));
-        }
-        FUZZ_CHECK(read == whole.read);
-        FUZZ_CHECK(read || message == geotiff_fault_message(NAME, whole.fault));
-    }
+    fuzz::check_band_reading(reader.get(), lines, columns, {7, lines}, whole.cells, whole.read,
+                             geotiff_fault_message(NAME, whole.fault));
 }
 
 } // namespace
