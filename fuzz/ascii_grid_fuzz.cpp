@@ -1,13 +1,15 @@
 // Arbitrary bytes read as an ASCII grid file, header and body. The file is read twice,
 // once in small blocks so that words and line breaks straddle every block edge, once in
 // a single block, and both readings are held against a plain word-by-word reading:
-// they must agree on every cell, every count and every fault.
+// they must agree on every cell, every count and every fault; the file read again by
+// bands of lines, in the small blocks, gives the same cells and the same fault.
 #include <strings.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -275,6 +277,22 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     return 0;
 }
 
+namespace {
+
+// The file by bands of three lines, then again from line 0 in one band, read in blocks
+// of block: the cells and the fault of its reading in those blocks.
+void check_bands(const uint8_t *data, size_t size, size_t block, const grid_reading &whole)
+{
+    const char name[] = "c:\\images\\site\\fuzz.asc";
+    std::unique_ptr<line_reader> reader =
+        ascii_line_reader(fuzz::memory_file(data, size), name, whole.header.ncols, block);
+    fuzz::check_band_reading(reader.get(), whole.header.nrows, whole.header.ncols, {3, whole.header.nrows},
+                             whole.cells, whole.body_read,
+                             ascii_body_fault_message(name, whole.header, whole.fault));
+}
+
+} // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size < 1)
@@ -292,6 +310,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     grid_reading plain = read_word_by_word(data, size);
     expect_same(small, plain);
     expect_same(whole, plain);
+    if (small.body_tried)
+        check_bands(data, size, small_block, small);
     // A body read to its end has written every cell; a stopped one every cell before
     // the fault and none after it.
     if (small.body_tried) {

@@ -12,6 +12,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "gridfiles/line_reader.h"
 
 #define FUZZ_CHECK(condition)                                                                                \
     do {                                                                                                     \
@@ -123,6 +128,32 @@ inline bool same_double(double a, double b)
     if (a != a || b != b)
         return a != a && b != b;
     return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// A grid of lines x columns read by bands of each height in turn, each pass from line 0:
+// the cells (line after line) of its whole reading, or, when that failed (read false),
+// the same failure with its message.
+inline void check_band_reading(line_reader *reader, int32_t lines, int32_t columns,
+                               std::initializer_list<int32_t> heights, const std::vector<double> &cells, bool read,
+                               const std::string &message)
+{
+    std::vector<double> band(static_cast<size_t>(lines) * static_cast<size_t>(columns));
+    std::vector<double *> rows;
+    for (int32_t i = 0; i < lines; i++)
+        rows.push_back(&band[static_cast<size_t>(i) * columns]);
+    for (int32_t height : heights) {
+        std::string fault;
+        bool band_read = true;
+        for (int32_t first = 0; first < lines && band_read; first += height) {
+            const int32_t end = first + height < lines ? first + height : lines;
+            band_read = reader->read_lines(first, end, rows.data(), &fault);
+            for (int32_t i = first; band_read && i < end; i++)
+                for (int32_t j = 0; j < columns; j++)
+                    FUZZ_CHECK(same_double(rows[i - first][j], cells[static_cast<size_t>(i) * columns + j]));
+        }
+        FUZZ_CHECK(band_read == read);
+        FUZZ_CHECK(band_read || fault == message);
+    }
 }
 
 } // namespace fuzz

@@ -2,11 +2,13 @@
 // directory, its georeference and its strips or tiles. A file the reader takes is read
 // twice, by two threads and by one, which must agree on every cell and every fault; a
 // grid read whole has every cell written, and goes out through the GeoTIFF writer and
-// back as the same Float32 cells.
+// back as the same Float32 cells; read by bands of lines, it gives the same cells and
+// the same fault.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -139,6 +141,21 @@ void check_written(const reading &r)
     frdmatrice(grid, lines);
 }
 
+// The file read by bands of seven lines, then again from line 0 in one band: the cells
+// and the fault of its whole reading.
+void check_bands(const uint8_t *data, size_t size, const reading &whole)
+{
+    FILE *fp = fuzz::memory_file(data, size);
+    std::unique_ptr<geotiff_file> file(new geotiff_file());
+    geotiff_fault fault;
+    FUZZ_CHECK(geotiff_open(fp, NAME, file.get(), &fault));
+    const int32_t lines = file->layout.lines, columns = file->layout.columns;
+    std::unique_ptr<line_reader> reader =
+        geotiff_line_reader(std::move(file), fp, fuzz::memory_file(data, size), NAME);
+    fuzz::check_band_reading(reader.get(), lines, columns, {7, lines}, whole.cells, whole.read,
+                             geotiff_fault_message(NAME, whole.fault));
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
@@ -160,6 +177,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const reading one = read_file(data, size, false, limits);
     FUZZ_CHECK(one.opened && one.read == two.read);
     FUZZ_CHECK(geotiff_fault_message(NAME, one.fault) == geotiff_fault_message(NAME, two.fault));
+    check_bands(data, size, two);
     if (!two.read)
         return 0;
     FUZZ_CHECK(one.cells.size() == two.cells.size());

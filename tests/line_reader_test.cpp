@@ -1,6 +1,6 @@
 // Every input form read a band of lines at a time, on real elevation models (the
 // fixtures of tests/data, and larger ones GDAL makes from them here): bands of one line,
-// of seven and of the whole grid, one pass after another from line 0, give the very cells
+// of seven, of half the grid and of the whole, one pass after another from line 0, give the very cells
 // of the whole reading, with the same console; a file cut short fails in a late band
 // with the whole reading's message.
 #include <gtest/gtest.h>
@@ -176,6 +176,18 @@ void write_elev_pair(const std::string &folder)
     write_file(folder + "/elev_m4.txt", "90\n95\n4\n0\n0\n30\n");
 }
 
+// elev.asc without its no-data line (its first value ends the header), thirteen values
+// to a text line whatever the grid's lines.
+void write_wrapped_ascii(const std::string &folder)
+{
+    const std::string grid = e2e::geotiff_fixture("elev.asc");
+    std::string text = grid.substr(0, grid.find("NODATA_value"));
+    const std::vector<std::string> words = e2e::body_words(grid, 6);
+    for (size_t k = 0; k < words.size(); k++)
+        text += words[k] + (k % 13 == 12 ? "\n" : " ");
+    write_file(folder + "/elev_wrapped.asc", text);
+}
+
 class LineReader : public ::testing::Test {
 protected:
     void SetUp() override { folder = e2e::scratch_folder("line-reader"); }
@@ -193,6 +205,7 @@ TEST_F(LineReader, EveryFormGivesTheWholeReadingsCellsBandAfterBand)
     write_file(folder + "/stable_m2.raw", e2e::geotiff_fixture("dem_stable_m2.raw"));
     write_file(folder + "/stable_m2.txt", e2e::geotiff_fixture("dem_stable_m2.txt"));
     write_elev_pair(folder);
+    write_wrapped_ascii(folder);
 
     std::vector<form_case> cases = {
         {"strips, LZW", open_geotiff_input, "elev_lzw_strips.tif", -1, 0, 0, false, geotiff_whole_fault},
@@ -204,6 +217,7 @@ TEST_F(LineReader, EveryFormGivesTheWholeReadingsCellsBandAfterBand)
         {"two planes, tiles", open_geotiff_input, "elev_two_bands_planes.tif", -1, 0, 0, false, geotiff_whole_fault},
         {"ASCII grid", open_ascii_input, "elev.asc", -1, 0, 0, true, ascii_whole_fault},
         {"ASCII grid of reals", open_ascii_input, "lux_2010.asc", -1, 0, 0, true, ascii_whole_fault},
+        {"ASCII grid, 13 values a line", open_ascii_input, "elev_wrapped.asc", -1, 0, 0, true, ascii_whole_fault},
         {"16-bit raster pair", open_raster_input, "stable_m2.raw", 0, 41, 41, true, raster_whole_fault(0, 41, 41)},
         {"32-bit raster pair", open_raster_input, "elev_m4.raw", 1, 90, 95, true, raster_whole_fault(1, 90, 95)},
     };
@@ -212,20 +226,21 @@ TEST_F(LineReader, EveryFormGivesTheWholeReadingsCellsBandAfterBand)
     // text longer than a block of the ASCII reader.
     const std::string elev = folder + "/elev_lzw_strips.tif";
     gdal_translate(elev, folder + "/big_tiles.tif",
-                   {"-outsize", "600", "600", "-r", "bilinear", "-ot", "Float32", "-co", "TILED=YES", "-co",
+                   {"-outsize", "2100", "2100", "-r", "bilinear", "-ot", "Float32", "-co", "TILED=YES", "-co",
                     "BLOCKXSIZE=64", "-co", "BLOCKYSIZE=64", "-co", "COMPRESS=DEFLATE", "-co", "PREDICTOR=3"});
     gdal_translate(elev, folder + "/big_strip.tif",
                    {"-outsize", "2100", "2100", "-r", "bilinear", "-ot", "Float32", "-co", "BLOCKYSIZE=2100", "-co",
                     "COMPRESS=DEFLATE", "-co", "PREDICTOR=3"});
-    gdal_translate(folder + "/big_tiles.tif", folder + "/big.asc", {"-of", "AAIGrid", "-co", "DECIMAL_PRECISION=4"});
+    gdal_translate(elev, folder + "/big.asc",
+                   {"-outsize", "1000", "1000", "-r", "bilinear", "-of", "AAIGrid", "-co", "DECIMAL_PRECISION=4"});
     gdal_translate(elev, folder + "/elev.img", {"-of", "HFA"});
     const std::vector<form_case> larger = {
-        {"600 x 600 tiles", open_geotiff_input, "big_tiles.tif", -1, 0, 0, false, geotiff_whole_fault},
+        {"2100 x 2100 tiles", open_geotiff_input, "big_tiles.tif", -1, 0, 0, false, geotiff_whole_fault},
         {"a strip of 17 MB", open_geotiff_input, "big_strip.tif", -1, 0, 0, false, geotiff_whole_fault, true},
-        {"ASCII grid of 4 MB", open_ascii_input, "big.asc", -1, 0, 0, true, ascii_whole_fault},
+        {"ASCII grid of 9 MB", open_ascii_input, "big.asc", -1, 0, 0, true, ascii_whole_fault},
         {"GDAL: Imagine", open_gdal_input, "elev.img", -1, 0, 0, false, nullptr},
         {"GDAL: tiles of 16", open_gdal_input, "dem_2020.tif", -1, 0, 0, false, gdal_whole_fault},
-        {"GDAL: 600 x 600 tiles", open_gdal_input, "big_tiles.tif", -1, 0, 0, false, gdal_whole_fault},
+        {"GDAL: 2100 x 2100 tiles", open_gdal_input, "big_tiles.tif", -1, 0, 0, false, gdal_whole_fault},
     };
     cases.insert(cases.end(), larger.begin(), larger.end());
 #endif
@@ -242,8 +257,9 @@ TEST_F(LineReader, EveryFormGivesTheWholeReadingsCellsBandAfterBand)
         EXPECT_EQ(bands.lines, whole.lines);
         EXPECT_EQ(bands.columns, whole.columns);
         const int32_t lines = whole.lines, columns = whole.columns;
-        // Each height a pass of its own from line 0: the second and third start again.
-        for (int32_t height : {1, 7, lines}) {
+        // Each height a pass of its own from line 0, the later ones starting again. Half
+        // the grid and a line: a long band, then what is left of the grid after it.
+        for (int32_t height : {1, 7, lines / 2 + 1, lines}) {
             std::vector<double> band(static_cast<size_t>(height) * columns);
             std::vector<double *> rows;
             for (int32_t k = 0; k < height; k++)

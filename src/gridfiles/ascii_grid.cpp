@@ -163,6 +163,10 @@ cells_parse parse_cells_in_two(const char *first, const char *last, double *cons
         {seconds_between(first_start, first_end), static_cast<double>(middle - first), second_time,
          static_cast<double>(last - middle), 0.0},
         0.3, 0.7);
+    // Values the second half parsed beyond those wanted stay in the text for whoever
+    // reads on (the next band of lines): the stop is just after the last one wanted.
+    if (second.cells > wanted)
+        second = parse_cells(middle, last, scratch_line, static_cast<int32_t>(second_most), 0, wanted, nodata_value);
     done.cells += wanted;
     done.line_breaks += second.line_breaks;
     done.stop = second.stop;
@@ -317,8 +321,8 @@ std::string header_fault_message(const std::string &path, const ascii_header &he
 // first line's band from the header read again.
 class ascii_band_reader : public line_reader {
 public:
-    ascii_band_reader(FILE *fp, const std::string &path, int32_t columns)
-        : fp_(fp), path_(path), columns_(columns)
+    ascii_band_reader(FILE *fp, const std::string &path, int32_t columns, size_t block_size)
+        : fp_(fp), path_(path), columns_(columns), block_size_(block_size)
     {
     }
     ~ascii_band_reader() override
@@ -349,7 +353,7 @@ private:
     {
         next_ = -1;
         std::rewind(fp_);
-        text_source_start(&src_, fp_);
+        text_source_start(&src_, fp_, block_size_);
         header_ = ascii_header();
         const bool read = parse_ascii_header(&src_, &header_);
         if (src_.failed) {
@@ -382,6 +386,7 @@ private:
     FILE *fp_;
     std::string path_;
     int32_t columns_;
+    size_t block_size_;
     text_source src_;
     ascii_header header_;
     worker_thread worker_;
@@ -449,7 +454,7 @@ void read_ascii_grid(FILE **fp, const std::string &path, int32_t *ncols, int32_t
         worker_stop(&worker);
         if (!read)
             stop_on_body(path, header, fault);
-        bands.reader.reset(new ascii_band_reader(*fp, path, *ncols));
+        bands.reader = ascii_line_reader(*fp, path, *ncols);
         *fp = nullptr;
         return;
     }
@@ -686,6 +691,11 @@ bool read_ascii_body(text_source *src, const ascii_header &header, double **grid
     const bool read = read_body(src, header, grid, nb_col, nb_lig, progress, fault, &worker, body_part());
     worker_stop(&worker);
     return read;
+}
+
+std::unique_ptr<line_reader> ascii_line_reader(FILE *fp, const std::string &path, int32_t columns, size_t block_size)
+{
+    return std::unique_ptr<line_reader>(new ascii_band_reader(fp, path, columns, block_size));
 }
 
 std::string ascii_body_fault_message(const std::string &path, const ascii_header &header,

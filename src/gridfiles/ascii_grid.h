@@ -7,8 +7,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "gridfiles/line_reader.h"
 
 // Size of one read from a grid file.
 constexpr size_t ASCII_BLOCK_SIZE = size_t(4) << 20;
@@ -99,6 +102,13 @@ bool read_ascii_body(text_source *src, const ascii_header &header, double **grid
 // The message that stops the run on a fault of the body of the grid file path.
 std::string ascii_body_fault_message(const std::string &path, const ascii_header &header,
                                      const ascii_body_fault &fault);
+
+// The grid file open on fp, its body checked whole by read_ascii_body, read a band of
+// lines of columns cells at a time, parsed from its header again in blocks of
+// block_size: the cells of read_ascii_body, the faults of its messages naming the file
+// path. The reader takes over fp and closes it.
+std::unique_ptr<line_reader> ascii_line_reader(FILE *fp, const std::string &path, int32_t columns,
+                                               size_t block_size = ASCII_BLOCK_SIZE);
 
 // Read the first or the second input grid, opened by the dialogue, into its globals.
 void ascii_lecture1();

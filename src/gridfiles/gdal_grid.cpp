@@ -272,13 +272,20 @@ bool read_block_rows(gdal_file *file, int32_t first, int32_t last, double *const
 
 namespace {
 
+// A band's block rows are handed to the second thread band after band: on a machine
+// whose cores are all busy each handing over may wait for a time slice, so that only
+// bands of this many cells gain by it.
+const double BAND_TWO_THREAD_CELLS = 4194304.0;
+
 // The block rows first to last (excluded) into grid (grid[0] is line top), the second
-// half of them through again on a second thread when again is open and they are several.
+// half of them through again on a second thread when again is open, they are several
+// and they hold at least least_two_cells.
 bool read_rows_shared(gdal_file *file, gdal_file *again, worker_thread *worker, int32_t first, int32_t last,
-                      double *const *grid, int32_t top, bool progress, gdal_fault *fault)
+                      double *const *grid, int32_t top, bool progress, double least_two_cells, gdal_fault *fault)
 {
+    const double cells = static_cast<double>(last - first) * file->layout.block_lines * file->layout.columns;
     const bool helped = again != nullptr && again->band != nullptr && last - first > 1 &&
-                        (worker->running || worker_start(worker));
+                        cells >= least_two_cells && (worker->running || worker_start(worker));
     // Each thread its own half of the block rows, through its own handle: the two halves
     // share no block of a mosaic's tiles.
     const int32_t half = helped ? first + (last - first) / 2 : last;
@@ -317,7 +324,7 @@ protected:
     {
         gdal_fault failure;
         if (read_rows_shared(file_.get(), again_.get(), &worker_, first_row, end_row, rows, first_row * block_lines_,
-                             false, &failure))
+                             false, BAND_TWO_THREAD_CELLS, &failure))
             return true;
         *fault = gdal_fault_message(path_, failure);
         return false;
@@ -360,7 +367,7 @@ bool gdal_grid_read_cells(gdal_file *file, gdal_file *again, double *const *grid
     const gdal_layout &layout = file->layout;
     const int32_t down = (layout.lines - 1) / layout.block_lines + 1;
     worker_thread worker;
-    const bool read = read_rows_shared(file, again, &worker, 0, down, grid, 0, true, fault);
+    const bool read = read_rows_shared(file, again, &worker, 0, down, grid, 0, true, 0.0, fault);
     worker_stop(&worker);
     return read;
 }
