@@ -276,8 +276,7 @@ bool compress_tiles(geotiff_grid_writer *writer, const tile_source &source, uint
             return false;
         if (writer->next_tile == 0 && writer->room &&
             !writer->room(geotiff_output_estimate(writer->lines, writer->columns,
-                                                  static_cast<double>(round_bytes(*round)), round->count,
-                                                  writer->bigtiff)))
+                                                  static_cast<double>(round_bytes(*round)), writer->bigtiff)))
             return false;
         writer->pending = round;
         writer->next_tile += count;

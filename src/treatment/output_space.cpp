@@ -1,5 +1,6 @@
 #include "treatment/output_space.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "console/console.h"
@@ -28,15 +29,17 @@ double ascii_output_estimate(size_t header_chars, double counted_chars, int32_t 
     return static_cast<double>(header_chars) + std::ceil(per_line * lines);
 }
 
-double geotiff_output_estimate(int32_t lines, int32_t columns, double first_row_bytes, uint32_t first_row_tiles,
-                               bool bigtiff)
+double geotiff_output_estimate(int32_t lines, int32_t columns, double first_row_bytes, bool bigtiff)
 {
+    // The uncompressed size times the first row's compression: its bytes for each of its
+    // lines. The tiles' padding beyond the last column is in every row alike.
     const double side = GEOTIFF_TILE_SIDE;
+    const double first_row_lines = std::min(side, static_cast<double>(lines));
+    const double per_line = first_row_lines > 0 ? first_row_bytes / first_row_lines : 0.0;
     const double tiles = std::ceil(lines / side) * std::ceil(columns / side);
-    const double per_tile = first_row_tiles > 0 ? first_row_bytes / first_row_tiles : 0.0;
     // Each tile's offset and byte count.
     const double table = 2.0 * (bigtiff ? 8.0 : 4.0);
-    return std::ceil(tiles * (per_tile + table)) + TIFF_TAGS_BYTES;
+    return std::ceil(per_line * lines + tiles * table) + TIFF_TAGS_BYTES;
 }
 
 std::string disk_bytes_text(double bytes, bool round_up)

@@ -13,10 +13,9 @@ double raster_output_bytes(int32_t lines, int32_t columns, int32_t bytes_per_sam
 // An ASCII grid's: its header, and every line as long as the lines counted, which took
 // counted_chars over counted_lines lines.
 double ascii_output_estimate(size_t header_chars, double counted_chars, int32_t counted_lines, int32_t lines);
-// A GeoTIFF's: every tile compressed as well as the first row of tiles, which took
-// first_row_bytes over first_row_tiles, and the tables of the tiles' places and the tags.
-double geotiff_output_estimate(int32_t lines, int32_t columns, double first_row_bytes, uint32_t first_row_tiles,
-                               bool bigtiff);
+// A GeoTIFF's: every line of tiles compressed as well as the first row of tiles, which
+// took first_row_bytes, and the tables of the tiles' places and the tags.
+double geotiff_output_estimate(int32_t lines, int32_t columns, double first_row_bytes, bool bigtiff);
 
 // Bytes as the disk-space stop shows them: MiB below a GiB, else GiB, with one decimal,
 // rounded up (a need) or down (free space), so that a need shown is never less than it.
