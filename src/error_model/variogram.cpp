@@ -51,7 +51,34 @@ double variogram_model::correlation(double distance_m) const
     return 1.0 - gamma(distance_m) / variance;
 }
 
+size_t variogram_origin_stride(size_t stable_cells, size_t max_pairs)
+{
+    return stable_cells > max_pairs ? (stable_cells + max_pairs - 1) / max_pairs : 1;
+}
+
 empirical_variogram sample_variogram(const std::vector<float> &field, const frame_geometry &frame, uint64_t seed,
+                                     size_t max_pairs)
+{
+    const size_t lines = frame.lines > 0 ? static_cast<size_t>(frame.lines) : 0;
+    const size_t columns = frame.columns > 0 ? static_cast<size_t>(frame.columns) : 0;
+    const size_t cells = std::min(lines * columns, field.size());
+    variogram_cells stable;
+    for (size_t i = 0; i < cells; i++)
+        stable.stable_cells += std::isnan(field[i]) ? 0 : 1;
+    const size_t stride = variogram_origin_stride(stable.stable_cells, max_pairs);
+    for (size_t i = 0, seen = 0; i < cells; i++)
+        if (!std::isnan(field[i]) && seen++ % stride == 0) {
+            stable.origins.push_back(i);
+            stable.origin_values.push_back(field[i]);
+        }
+    stable.value_at = [&](size_t line, size_t column) {
+        const size_t at = line * columns + column;
+        return at < field.size() ? field[at] : std::nanf("");
+    };
+    return sample_variogram(stable, frame, seed, max_pairs);
+}
+
+empirical_variogram sample_variogram(const variogram_cells &cells, const frame_geometry &frame, uint64_t seed,
                                      size_t max_pairs)
 {
     empirical_variogram variogram;
@@ -60,19 +87,10 @@ empirical_variogram sample_variogram(const std::vector<float> &field, const fram
     const size_t columns = frame.columns > 0 ? static_cast<size_t>(frame.columns) : 0;
     variogram.cell_m = metric.smallest_cell();
     variogram.largest_lag_m = metric.half_diagonal();
-    for (size_t i = 0; i < lines * columns && i < field.size(); i++)
-        variogram.stable_cells += std::isnan(field[i]) ? 0 : 1;
+    variogram.stable_cells = cells.stable_cells;
 
-    // The pairs' first cells: every stable cell, or an even spread of as many as the
-    // pairs when there are more.
-    std::vector<size_t> origins;
-    const size_t stride = variogram.stable_cells > max_pairs ? (variogram.stable_cells + max_pairs - 1) / max_pairs : 1;
-    for (size_t i = 0, seen = 0; i < lines * columns && i < field.size(); i++)
-        if (!std::isnan(field[i]) && seen++ % stride == 0)
-            origins.push_back(i);
-    std::vector<double> values(origins.size());
-    for (size_t i = 0; i < origins.size(); i++)
-        values[i] = field[origins[i]];
+    const std::vector<size_t> &origins = cells.origins;
+    std::vector<double> values(cells.origin_values.begin(), cells.origin_values.end());
     const double nmad = nmad_of(values);
     variogram.variance = nmad * nmad;
 
@@ -94,7 +112,8 @@ empirical_variogram sample_variogram(const std::vector<float> &field, const fram
         const double low = variogram.cell_m * std::pow(SQRT2, static_cast<double>(bin));
         const double high = std::min(low * SQRT2, variogram.largest_lag_m);
         for (size_t t = 0; t < tries_per_bin; t++) {
-            const size_t origin = origins[random() % origins.size()];
+            const size_t chosen = random() % origins.size();
+            const size_t origin = origins[chosen];
             // Uniform over the ring's area, so that every pair within it is as likely.
             const double r = std::sqrt(low * low + uniform(random) * (high * high - low * low));
             const double angle = 2.0 * PI * uniform(random);
@@ -105,13 +124,16 @@ empirical_variogram sample_variogram(const std::vector<float> &field, const fram
                 to_column >= static_cast<double>(columns))
                 continue;
             const size_t other = static_cast<size_t>(to_line) * columns + static_cast<size_t>(to_column);
-            if (other == origin || std::isnan(field[other]))
+            if (other == origin)
+                continue;
+            const float other_value = cells.value_at(static_cast<size_t>(to_line), static_cast<size_t>(to_column));
+            if (std::isnan(other_value))
                 continue;
             const double d = metric.distance(static_cast<double>(line), static_cast<double>(column), to_line, to_column);
             const size_t k = lag_bin(d, variogram.cell_m);
             if (k >= bins)
                 continue;
-            const double delta = static_cast<double>(field[origin]) - static_cast<double>(field[other]);
+            const double delta = static_cast<double>(cells.origin_values[chosen]) - static_cast<double>(other_value);
             differences[k].push_back(static_cast<float>(std::fabs(delta)));
             lag_sums[k] += d;
             square_sums[k] += delta * delta;

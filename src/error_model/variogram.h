@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,22 @@ struct empirical_variogram {
 // within the bin in a random direction, so that short lags are measured as well as long
 // ones. The same field and seed give the same bins, byte for byte.
 empirical_variogram sample_variogram(const std::vector<float> &field, const frame_geometry &frame,
+                                     uint64_t seed = VARIOGRAM_SEED, size_t max_pairs = VARIOGRAM_MAX_PAIRS);
+
+// The same field without a grid of it: its stable cells counted, the pairs' first cells
+// chosen (every variogram_origin_stride-th stable cell in the lines' order, from the
+// first) with their values, and the value of any other cell read where a pair asks it.
+// A frame's field then costs no memory of its size, and the same cells give the same
+// bins as the grid does.
+struct variogram_cells {
+    size_t stable_cells = 0;
+    std::vector<size_t> origins;       // line x columns + column, in the lines' order
+    std::vector<float> origin_values;
+    // The standardised difference of a cell, NaN off stable ground.
+    std::function<float(size_t line, size_t column)> value_at;
+};
+size_t variogram_origin_stride(size_t stable_cells, size_t max_pairs = VARIOGRAM_MAX_PAIRS);
+empirical_variogram sample_variogram(const variogram_cells &cells, const frame_geometry &frame,
                                      uint64_t seed = VARIOGRAM_SEED, size_t max_pairs = VARIOGRAM_MAX_PAIRS);
 
 struct variogram_model {
