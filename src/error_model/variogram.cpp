@@ -11,6 +11,8 @@ namespace {
 
 const double PI = 3.14159265358979323846;
 const double SQRT2 = 1.41421356237309504880;
+// Pairs drawn together, their cells read together: the memory answers many at once.
+const size_t PAIR_BATCH = 64;
 
 // A uniform double in [0, 1) from 53 bits of the generator: the same on every system,
 // as std::mt19937_64's sequence is (the standard's distributions are not).
@@ -108,35 +110,66 @@ empirical_variogram sample_variogram(const variogram_cells &cells, const frame_g
     const size_t tries_per_bin = std::max<size_t>(1, max_pairs / bins);
     const line_spacing &spacing = metric.lines();
     std::mt19937_64 random(seed);
+    struct try_draw {
+        size_t chosen = 0;
+        double ring = 0.0, angle = 0.0;
+    };
+    struct try_pair {
+        size_t chosen, line, column, to_line, to_column;
+    };
+    std::vector<try_draw> drawn(PAIR_BATCH);
+    std::vector<try_pair> pairs(PAIR_BATCH);
     for (size_t bin = 0; bin < bins; bin++) {
         const double low = variogram.cell_m * std::pow(SQRT2, static_cast<double>(bin));
         const double high = std::min(low * SQRT2, variogram.largest_lag_m);
-        for (size_t t = 0; t < tries_per_bin; t++) {
-            const size_t chosen = random() % origins.size();
-            const size_t origin = origins[chosen];
-            // Uniform over the ring's area, so that every pair within it is as likely.
-            const double r = std::sqrt(low * low + uniform(random) * (high * high - low * low));
-            const double angle = 2.0 * PI * uniform(random);
-            const size_t line = origin / columns, column = origin % columns;
-            const double to_line = static_cast<double>(line) - std::round(r * std::sin(angle) / spacing.north[line]);
-            const double to_column = static_cast<double>(column) + std::round(r * std::cos(angle) / spacing.east[line]);
-            if (to_line < 0.0 || to_column < 0.0 || to_line >= static_cast<double>(lines) ||
-                to_column >= static_cast<double>(columns))
-                continue;
-            const size_t other = static_cast<size_t>(to_line) * columns + static_cast<size_t>(to_column);
-            if (other == origin)
-                continue;
-            const float other_value = cells.value_at(static_cast<size_t>(to_line), static_cast<size_t>(to_column));
-            if (std::isnan(other_value))
-                continue;
-            const double d = metric.distance(static_cast<double>(line), static_cast<double>(column), to_line, to_column);
-            const size_t k = lag_bin(d, variogram.cell_m);
-            if (k >= bins)
-                continue;
-            const double delta = static_cast<double>(cells.origin_values[chosen]) - static_cast<double>(other_value);
-            differences[k].push_back(static_cast<float>(std::fabs(delta)));
-            lag_sums[k] += d;
-            square_sums[k] += delta * delta;
+        // The tries in batches: the draws first, then the cells they reach asked of the
+        // memory at once, then each pair in the order drawn, as one by one.
+        for (size_t first_try = 0; first_try < tries_per_bin; first_try += PAIR_BATCH) {
+            const size_t batch = std::min(PAIR_BATCH, tries_per_bin - first_try);
+            for (size_t t = 0; t < batch; t++) {
+                drawn[t].chosen = random() % origins.size();
+                drawn[t].ring = uniform(random);
+                drawn[t].angle = uniform(random);
+                __builtin_prefetch(&origins[drawn[t].chosen]);
+            }
+            size_t reached = 0;
+            for (size_t t = 0; t < batch; t++) {
+                const size_t chosen = drawn[t].chosen;
+                const size_t origin = origins[chosen];
+                // Uniform over the ring's area, so that every pair within it is as likely.
+                const double r = std::sqrt(low * low + drawn[t].ring * (high * high - low * low));
+                const double angle = 2.0 * PI * drawn[t].angle;
+                const size_t line = origin / columns, column = origin % columns;
+                const double to_line = static_cast<double>(line) - std::round(r * std::sin(angle) / spacing.north[line]);
+                const double to_column =
+                    static_cast<double>(column) + std::round(r * std::cos(angle) / spacing.east[line]);
+                if (to_line < 0.0 || to_column < 0.0 || to_line >= static_cast<double>(lines) ||
+                    to_column >= static_cast<double>(columns))
+                    continue;
+                const size_t other = static_cast<size_t>(to_line) * columns + static_cast<size_t>(to_column);
+                if (other == origin)
+                    continue;
+                pairs[reached++] = try_pair{chosen, line, column, static_cast<size_t>(to_line),
+                                            static_cast<size_t>(to_column)};
+                if (cells.prefetch)
+                    cells.prefetch(static_cast<size_t>(to_line), static_cast<size_t>(to_column));
+            }
+            for (size_t p = 0; p < reached; p++) {
+                const try_pair &pair = pairs[p];
+                const float other_value = cells.value_at(pair.to_line, pair.to_column);
+                if (std::isnan(other_value))
+                    continue;
+                const double d = metric.distance(static_cast<double>(pair.line), static_cast<double>(pair.column),
+                                                 static_cast<double>(pair.to_line), static_cast<double>(pair.to_column));
+                const size_t k = lag_bin(d, variogram.cell_m);
+                if (k >= bins)
+                    continue;
+                const double delta =
+                    static_cast<double>(cells.origin_values[pair.chosen]) - static_cast<double>(other_value);
+                differences[k].push_back(static_cast<float>(std::fabs(delta)));
+                lag_sums[k] += d;
+                square_sums[k] += delta * delta;
+            }
         }
     }
 

@@ -55,6 +55,8 @@ struct variogram_cells {
     std::vector<float> origin_values;
     // The standardised difference of a cell, NaN off stable ground.
     std::function<float(size_t line, size_t column)> value_at;
+    // Optional: asks the memory for what value_at will read of a cell, ahead of it.
+    std::function<void(size_t line, size_t column)> prefetch;
 };
 size_t variogram_origin_stride(size_t stable_cells, size_t max_pairs = VARIOGRAM_MAX_PAIRS);
 empirical_variogram sample_variogram(const variogram_cells &cells, const frame_geometry &frame,

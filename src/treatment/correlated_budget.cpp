@@ -169,6 +169,19 @@ public:
         const double change = dtab_dem1[i][j] - dtab_dem2[i][j];
         return dtab_stable[i][j] == 1 && change == change && (always_positive || sigma_of(i, j) > 0.0);
     }
+    void prefetch(size_t i, size_t j) const
+    {
+        __builtin_prefetch(&dtab_stable[i][j]);
+        __builtin_prefetch(&dtab_dem1[i][j]);
+        __builtin_prefetch(&dtab_dem2[i][j]);
+        if (by_slope) {
+            __builtin_prefetch(&dtab_dem1[i > 0 ? i - 1 : i][j]);
+            __builtin_prefetch(&dtab_dem1[i + 1 < static_cast<size_t>(nb_lig) ? i + 1 : i][j]);
+        } else if (errors.first != nullptr || errors.second != nullptr) {
+            __builtin_prefetch(errors.first != nullptr ? &errors.first[i][j] : &errors.uniform_first);
+            __builtin_prefetch(errors.second != nullptr ? &errors.second[i][j] : &errors.uniform_second);
+        }
+    }
     float value_at(size_t i, size_t j) const
     {
         if (!is_stable(i, j))
@@ -238,6 +251,7 @@ void model_run_correlation()
     stable.origin_values = std::move(values[0]);
     stable.origin_values.insert(stable.origin_values.end(), values[1].begin(), values[1].end());
     stable.value_at = [&](size_t line, size_t column) { return field.value_at(line, column); };
+    stable.prefetch = [&](size_t line, size_t column) { field.prefetch(line, column); };
     run_figures = correlation_model(stable, run_frame_geometry());
     if (by_slope)
         run_figures.sigma_by_slope = run_by_slope.bins;
