@@ -86,27 +86,24 @@ void run_sigma_by_slope()
         stop_with_message("\n\tThe error by slope cannot be measured on the stable ground of %s: %s.\n",
                           answers.stable_path.c_str(), run_by_slope.reason.c_str());
     by_slope = true;
-    // One grid serves both DEMs: each takes half the variance of the change. Each line
-    // holds its slopes, then its errors in their place.
-    double **sigma = dmatrice(nb_col, nb_lig);
-    require_grid(sigma, nb_col, nb_lig);
-    double totals[2] = {0.0, 0.0};
-    on_two_halves([&](size_t half, int32_t first, int32_t end) {
-        double total = 0.0;
-        for (int32_t i = first; i < end; i++) {
-            double *line = sigma[i];
-            horn_slope_line(dtab_dem1, nb_lig, nb_col, i, spacing.east[i], spacing.north[i], line);
-            for (int32_t j = 0; j < nb_col; j++) {
-                line[j] = sigma_at_slope(run_by_slope, line[j]) / std::sqrt(2.0);
-                total += line[j];
-            }
-        }
-        totals[half] = total;
+    // Both DEMs take half the variance of the change, each cell's from its slope: made
+    // line by line where the pass asks them, rather than held in grids of the frame.
+    const std::vector<double> east = spacing.east, north = spacing.north;
+    set_run_line_errors([east, north](int32_t i, double *line) {
+        horn_slope_line(dtab_dem1, nb_lig, nb_col, i, east[static_cast<size_t>(i)], north[static_cast<size_t>(i)], line);
+        for (int32_t j = 0; j < nb_col; j++)
+            line[j] = sigma_at_slope(run_by_slope, line[j]) / std::sqrt(2.0);
     });
-    dtab_sigma1 = dtab_sigma2 = sigma;
+    dtab_sigma1 = dtab_sigma2 = nullptr;
     nomsigma1 = nomsigma2 = "the stable ground by slope";
-    const double cells = static_cast<double>(nb_lig) * nb_col;
-    sigma_dem1 = sigma_dem2 = cells > 0.0 ? (totals[0] + totals[1]) / cells : 0.0;
+    // Their mean is known once the pass has made them (finish_sigma_by_slope).
+    sigma_dem1 = sigma_dem2 = 0.0;
+}
+
+void finish_sigma_by_slope()
+{
+    if (by_slope)
+        sigma_dem1 = sigma_dem2 = run_line_errors_mean();
 }
 
 namespace {
