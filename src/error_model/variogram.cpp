@@ -5,6 +5,7 @@
 #include <random>
 
 #include "error_model/ground_distance.h"
+#include "platform/worker_thread.h"
 #include "text/number_text.h"
 
 namespace {
@@ -110,68 +111,74 @@ empirical_variogram sample_variogram(const variogram_cells &cells, const frame_g
     const size_t tries_per_bin = std::max<size_t>(1, max_pairs / bins);
     const line_spacing &spacing = metric.lines();
     std::mt19937_64 random(seed);
-    struct try_draw {
-        size_t chosen = 0;
-        double ring = 0.0, angle = 0.0;
-    };
     struct try_pair {
         size_t chosen, line, column, to_line, to_column;
     };
-    std::vector<try_draw> drawn(PAIR_BATCH);
-    std::vector<try_pair> pairs(PAIR_BATCH);
+    std::vector<try_pair> pairs;
+    std::vector<float> reached_values;
+    pairs.reserve(tries_per_bin);
+    // The values of pairs [first, end)'s second cells, read in batches: the cells of a
+    // batch asked of the memory at once, then read.
+    const auto read_values = [&](size_t first, size_t end) {
+        for (size_t batch = first; batch < end; batch += PAIR_BATCH) {
+            const size_t batch_end = std::min(end, batch + PAIR_BATCH);
+            if (cells.prefetch)
+                for (size_t p = batch; p < batch_end; p++)
+                    cells.prefetch(pairs[p].to_line, pairs[p].to_column);
+            for (size_t p = batch; p < batch_end; p++)
+                reached_values[p] = cells.value_at(pairs[p].to_line, pairs[p].to_column);
+        }
+    };
+    worker_thread helper;
+    const bool shared = worker_start(&helper);
     for (size_t bin = 0; bin < bins; bin++) {
         const double low = variogram.cell_m * std::pow(SQRT2, static_cast<double>(bin));
         const double high = std::min(low * SQRT2, variogram.largest_lag_m);
-        // The tries in batches: the draws first, then the cells they reach asked of the
-        // memory at once, then each pair in the order drawn, as one by one.
-        for (size_t first_try = 0; first_try < tries_per_bin; first_try += PAIR_BATCH) {
-            const size_t batch = std::min(PAIR_BATCH, tries_per_bin - first_try);
-            for (size_t t = 0; t < batch; t++) {
-                drawn[t].chosen = random() % origins.size();
-                drawn[t].ring = uniform(random);
-                drawn[t].angle = uniform(random);
-                __builtin_prefetch(&origins[drawn[t].chosen]);
-            }
-            size_t reached = 0;
-            for (size_t t = 0; t < batch; t++) {
-                const size_t chosen = drawn[t].chosen;
-                const size_t origin = origins[chosen];
-                // Uniform over the ring's area, so that every pair within it is as likely.
-                const double r = std::sqrt(low * low + drawn[t].ring * (high * high - low * low));
-                const double angle = 2.0 * PI * drawn[t].angle;
-                const size_t line = origin / columns, column = origin % columns;
-                const double to_line = static_cast<double>(line) - std::round(r * std::sin(angle) / spacing.north[line]);
-                const double to_column =
-                    static_cast<double>(column) + std::round(r * std::cos(angle) / spacing.east[line]);
-                if (to_line < 0.0 || to_column < 0.0 || to_line >= static_cast<double>(lines) ||
-                    to_column >= static_cast<double>(columns))
-                    continue;
-                const size_t other = static_cast<size_t>(to_line) * columns + static_cast<size_t>(to_column);
-                if (other == origin)
-                    continue;
-                pairs[reached++] = try_pair{chosen, line, column, static_cast<size_t>(to_line),
-                                            static_cast<size_t>(to_column)};
-                if (cells.prefetch)
-                    cells.prefetch(static_cast<size_t>(to_line), static_cast<size_t>(to_column));
-            }
-            for (size_t p = 0; p < reached; p++) {
-                const try_pair &pair = pairs[p];
-                const float other_value = cells.value_at(pair.to_line, pair.to_column);
-                if (std::isnan(other_value))
-                    continue;
-                const double d = metric.distance(static_cast<double>(pair.line), static_cast<double>(pair.column),
-                                                 static_cast<double>(pair.to_line), static_cast<double>(pair.to_column));
-                const size_t k = lag_bin(d, variogram.cell_m);
-                if (k >= bins)
-                    continue;
-                const double delta =
-                    static_cast<double>(cells.origin_values[pair.chosen]) - static_cast<double>(other_value);
-                differences[k].push_back(static_cast<float>(std::fabs(delta)));
-                lag_sums[k] += d;
-                square_sums[k] += delta * delta;
-            }
+        // The bin's tries drawn first, then the cells they reach read (on two threads),
+        // then each pair taken in the order drawn, as one by one.
+        pairs.clear();
+        for (size_t t = 0; t < tries_per_bin; t++) {
+            const size_t chosen = random() % origins.size();
+            const size_t origin = origins[chosen];
+            // Uniform over the ring's area, so that every pair within it is as likely.
+            const double r = std::sqrt(low * low + uniform(random) * (high * high - low * low));
+            const double angle = 2.0 * PI * uniform(random);
+            const size_t line = origin / columns, column = origin % columns;
+            const double to_line = static_cast<double>(line) - std::round(r * std::sin(angle) / spacing.north[line]);
+            const double to_column = static_cast<double>(column) + std::round(r * std::cos(angle) / spacing.east[line]);
+            if (to_line < 0.0 || to_column < 0.0 || to_line >= static_cast<double>(lines) ||
+                to_column >= static_cast<double>(columns))
+                continue;
+            const size_t other = static_cast<size_t>(to_line) * columns + static_cast<size_t>(to_column);
+            if (other == origin)
+                continue;
+            pairs.push_back(
+                try_pair{chosen, line, column, static_cast<size_t>(to_line), static_cast<size_t>(to_column)});
+        }
+        reached_values.resize(pairs.size());
+        const size_t half = shared ? pairs.size() / 2 : pairs.size();
+        if (shared)
+            worker_post(&helper, [&, half] { read_values(half, pairs.size()); });
+        read_values(0, half);
+        if (shared)
+            worker_wait(&helper);
+        for (size_t p = 0; p < pairs.size(); p++) {
+            const try_pair &pair = pairs[p];
+            const float other_value = reached_values[p];
+            if (std::isnan(other_value))
+                continue;
+            const double d = metric.distance(static_cast<double>(pair.line), static_cast<double>(pair.column),
+                                             static_cast<double>(pair.to_line), static_cast<double>(pair.to_column));
+            const size_t k = lag_bin(d, variogram.cell_m);
+            if (k >= bins)
+                continue;
+            const double delta = static_cast<double>(cells.origin_values[pair.chosen]) - static_cast<double>(other_value);
+            differences[k].push_back(static_cast<float>(std::fabs(delta)));
+            lag_sums[k] += d;
+            square_sums[k] += delta * delta;
         }
     }
+    worker_stop(&helper);
 
     size_t short_pairs = 0;
     for (size_t k = 0; k < bins; k++) {

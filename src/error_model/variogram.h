@@ -53,7 +53,8 @@ struct variogram_cells {
     size_t stable_cells = 0;
     std::vector<size_t> origins;       // line x columns + column, in the lines' order
     std::vector<float> origin_values;
-    // The standardised difference of a cell, NaN off stable ground.
+    // The standardised difference of a cell, NaN off stable ground; called from two
+    // threads at once.
     std::function<float(size_t line, size_t column)> value_at;
     // Optional: asks the memory for what value_at will read of a cell, ahead of it.
     std::function<void(size_t line, size_t column)> prefetch;
