@@ -91,8 +91,7 @@ void run_sigma_by_slope()
     const std::vector<double> east = spacing.east, north = spacing.north;
     set_run_line_errors([east, north](int32_t i, double *line) {
         horn_slope_line(dtab_dem1, nb_lig, nb_col, i, east[static_cast<size_t>(i)], north[static_cast<size_t>(i)], line);
-        for (int32_t j = 0; j < nb_col; j++)
-            line[j] = sigma_at_slope(run_by_slope, line[j]) / std::sqrt(2.0);
+        sigma_at_slopes(run_by_slope, std::sqrt(2.0), line, static_cast<size_t>(nb_col));
     });
     dtab_sigma1 = dtab_sigma2 = nullptr;
     nomsigma1 = nomsigma2 = "the stable ground by slope";
