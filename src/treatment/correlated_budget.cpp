@@ -58,9 +58,14 @@ void run_sigma_by_slope()
     };
     on_two_halves([&](size_t half, int32_t first, int32_t end) {
         size_t count = 0;
-        for (int32_t i = first; i < end; i++)
-            for (int32_t j = 0; j < nb_col; j++)
-                count += is_stable(i, j) ? 1 : 0;
+        for (int32_t i = first; i < end; i++) {
+            const uint8_t *mask = dtab_stable[i];
+            const double *dem1 = dtab_dem1[i], *dem2 = dtab_dem2[i];
+            for (int32_t j = 0; j < nb_col; j++) {
+                const double d = dem1[j] - dem2[j];
+                count += static_cast<size_t>((mask[j] != 0) & (d == d));
+            }
+        }
         stable[half] = count;
     });
     const size_t all = stable[0] + stable[1];
@@ -69,11 +74,14 @@ void run_sigma_by_slope()
     on_two_halves([&](size_t half, int32_t first, int32_t end) {
         // The spread runs on from the first half's cells into the second's.
         size_t seen = half == 0 ? 0 : stable[0];
+        // The next cell of the spread, counted among the stable ones.
+        size_t next = (seen + stride - 1) / stride * stride;
         samples[half].reserve(stable[half] / stride + 1);
         for (int32_t i = first; i < end; i++)
             for (int32_t j = 0; j < nb_col; j++) {
-                if (!is_stable(i, j) || seen++ % stride != 0)
+                if (!is_stable(i, j) || seen++ != next)
                     continue;
+                next += stride;
                 const double slope = horn_slope_at(dtab_dem1, nb_lig, nb_col, i, j, spacing.east[i], spacing.north[i]);
                 samples[half].push_back(slope_sample{slope, dtab_dem1[i][j] - dtab_dem2[i][j],
                                                      static_cast<size_t>(i) * static_cast<size_t>(nb_col) + j});
