@@ -111,22 +111,60 @@ empirical_variogram sample_variogram(const variogram_cells &cells, const frame_g
     const size_t tries_per_bin = std::max<size_t>(1, max_pairs / bins);
     const line_spacing &spacing = metric.lines();
     std::mt19937_64 random(seed);
-    struct try_pair {
-        size_t chosen, line, column, to_line, to_column;
+    // A try: its draws, then what it found: the bin of its pair's distance (bins when it
+    // found no pair), the distance and the difference.
+    struct pair_try {
+        size_t chosen = 0;
+        double ring = 0.0, angle = 0.0;
+        size_t bin = 0;
+        double distance = 0.0, delta = 0.0;
     };
-    std::vector<try_pair> pairs;
-    std::vector<float> reached_values;
-    pairs.reserve(tries_per_bin);
-    // The values of pairs [first, end)'s second cells, read in batches: the cells of a
-    // batch asked of the memory at once, then read.
-    const auto read_values = [&](size_t first, size_t end) {
+    std::vector<pair_try> tries(tries_per_bin);
+    // Tries [first, end) of the ring [low, high): each pair's second cell, reached in
+    // batches whose cells are asked of the memory at once, and its value.
+    const auto take_tries = [&](double low, double high, size_t first, size_t end) {
+        size_t reached[PAIR_BATCH];
+        size_t others[PAIR_BATCH][2];
         for (size_t batch = first; batch < end; batch += PAIR_BATCH) {
             const size_t batch_end = std::min(end, batch + PAIR_BATCH);
-            if (cells.prefetch)
-                for (size_t p = batch; p < batch_end; p++)
-                    cells.prefetch(pairs[p].to_line, pairs[p].to_column);
-            for (size_t p = batch; p < batch_end; p++)
-                reached_values[p] = cells.value_at(pairs[p].to_line, pairs[p].to_column);
+            size_t count = 0;
+            for (size_t t = batch; t < batch_end; t++) {
+                pair_try &one = tries[t];
+                one.bin = bins;
+                const size_t origin = origins[one.chosen];
+                // Uniform over the ring's area, so that every pair within it is as likely.
+                const double r = std::sqrt(low * low + one.ring * (high * high - low * low));
+                const double angle = 2.0 * PI * one.angle;
+                const size_t line = origin / columns, column = origin % columns;
+                const double to_line = static_cast<double>(line) - std::round(r * std::sin(angle) / spacing.north[line]);
+                const double to_column =
+                    static_cast<double>(column) + std::round(r * std::cos(angle) / spacing.east[line]);
+                if (to_line < 0.0 || to_column < 0.0 || to_line >= static_cast<double>(lines) ||
+                    to_column >= static_cast<double>(columns))
+                    continue;
+                const size_t other = static_cast<size_t>(to_line) * columns + static_cast<size_t>(to_column);
+                if (other == origin)
+                    continue;
+                one.distance =
+                    metric.distance(static_cast<double>(line), static_cast<double>(column), to_line, to_column);
+                reached[count] = t;
+                others[count][0] = static_cast<size_t>(to_line);
+                others[count][1] = static_cast<size_t>(to_column);
+                if (cells.prefetch)
+                    cells.prefetch(others[count][0], others[count][1]);
+                count++;
+            }
+            for (size_t c = 0; c < count; c++) {
+                pair_try &one = tries[reached[c]];
+                const float other_value = cells.value_at(others[c][0], others[c][1]);
+                if (std::isnan(other_value))
+                    continue;
+                const size_t k = lag_bin(one.distance, variogram.cell_m);
+                if (k >= bins)
+                    continue;
+                one.bin = k;
+                one.delta = static_cast<double>(cells.origin_values[one.chosen]) - static_cast<double>(other_value);
+            }
         }
     };
     worker_thread helper;
@@ -134,48 +172,25 @@ empirical_variogram sample_variogram(const variogram_cells &cells, const frame_g
     for (size_t bin = 0; bin < bins; bin++) {
         const double low = variogram.cell_m * std::pow(SQRT2, static_cast<double>(bin));
         const double high = std::min(low * SQRT2, variogram.largest_lag_m);
-        // The bin's tries drawn first, then the cells they reach read (on two threads),
-        // then each pair taken in the order drawn, as one by one.
-        pairs.clear();
-        for (size_t t = 0; t < tries_per_bin; t++) {
-            const size_t chosen = random() % origins.size();
-            const size_t origin = origins[chosen];
-            // Uniform over the ring's area, so that every pair within it is as likely.
-            const double r = std::sqrt(low * low + uniform(random) * (high * high - low * low));
-            const double angle = 2.0 * PI * uniform(random);
-            const size_t line = origin / columns, column = origin % columns;
-            const double to_line = static_cast<double>(line) - std::round(r * std::sin(angle) / spacing.north[line]);
-            const double to_column = static_cast<double>(column) + std::round(r * std::cos(angle) / spacing.east[line]);
-            if (to_line < 0.0 || to_column < 0.0 || to_line >= static_cast<double>(lines) ||
-                to_column >= static_cast<double>(columns))
-                continue;
-            const size_t other = static_cast<size_t>(to_line) * columns + static_cast<size_t>(to_column);
-            if (other == origin)
-                continue;
-            pairs.push_back(
-                try_pair{chosen, line, column, static_cast<size_t>(to_line), static_cast<size_t>(to_column)});
+        // The bin's tries drawn first, then taken on two threads, then their pairs
+        // gathered in the order drawn, as one by one.
+        for (pair_try &one : tries) {
+            one.chosen = random() % origins.size();
+            one.ring = uniform(random);
+            one.angle = uniform(random);
         }
-        reached_values.resize(pairs.size());
-        const size_t half = shared ? pairs.size() / 2 : pairs.size();
+        const size_t half = shared ? tries.size() / 2 : tries.size();
         if (shared)
-            worker_post(&helper, [&, half] { read_values(half, pairs.size()); });
-        read_values(0, half);
+            worker_post(&helper, [&, low, high, half] { take_tries(low, high, half, tries.size()); });
+        take_tries(low, high, 0, half);
         if (shared)
             worker_wait(&helper);
-        for (size_t p = 0; p < pairs.size(); p++) {
-            const try_pair &pair = pairs[p];
-            const float other_value = reached_values[p];
-            if (std::isnan(other_value))
+        for (const pair_try &one : tries) {
+            if (one.bin >= bins)
                 continue;
-            const double d = metric.distance(static_cast<double>(pair.line), static_cast<double>(pair.column),
-                                             static_cast<double>(pair.to_line), static_cast<double>(pair.to_column));
-            const size_t k = lag_bin(d, variogram.cell_m);
-            if (k >= bins)
-                continue;
-            const double delta = static_cast<double>(cells.origin_values[pair.chosen]) - static_cast<double>(other_value);
-            differences[k].push_back(static_cast<float>(std::fabs(delta)));
-            lag_sums[k] += d;
-            square_sums[k] += delta * delta;
+            differences[one.bin].push_back(static_cast<float>(std::fabs(one.delta)));
+            lag_sums[one.bin] += one.distance;
+            square_sums[one.bin] += one.delta * one.delta;
         }
     }
     worker_stop(&helper);
