@@ -127,6 +127,8 @@ empirical_variogram sample_variogram(const variogram_cells &cells, const frame_g
         size_t others[PAIR_BATCH][2];
         for (size_t batch = first; batch < end; batch += PAIR_BATCH) {
             const size_t batch_end = std::min(end, batch + PAIR_BATCH);
+            for (size_t t = batch; t < batch_end; t++)
+                __builtin_prefetch(&origins[tries[t].chosen]);
             size_t count = 0;
             for (size_t t = batch; t < batch_end; t++) {
                 pair_try &one = tries[t];
