@@ -377,25 +377,3 @@ variogram_model fit_variogram(const empirical_variogram &variogram)
     model.ranges_m[1] = best_ranges[1];
     return model;
 }
-
-void standardise_stable_lines(const uint8_t *const *mask, const double *const *first, const double *const *second,
-                              const change_errors &errors, size_t columns, size_t first_line, size_t end_line,
-                              float *field)
-{
-    for (size_t i = first_line; i < end_line; i++) {
-        float *line = field + i * columns;
-        const double *s1 = errors.first != nullptr ? errors.first[i] : nullptr;
-        const double *s2 = errors.second != nullptr ? errors.second[i] : nullptr;
-        for (size_t j = 0; j < columns; j++) {
-            line[j] = std::nanf("");
-            const double change = first[i][j] - second[i][j];
-            if (mask[i][j] != 1 || change != change)
-                continue;
-            const double e1 = s1 != nullptr ? s1[j] : errors.uniform_first;
-            const double e2 = s2 != nullptr ? s2[j] : errors.uniform_second;
-            const double sigma = std::sqrt(e1 * e1 + e2 * e2);
-            if (sigma > 0.0)
-                line[j] = static_cast<float>(change / sigma);
-        }
-    }
-}

@@ -91,12 +91,4 @@ struct change_errors {
     double uniform_first = 0.0, uniform_second = 0.0;
 };
 
-// The stable differences of lines [first_line, end_line) as the variogram takes them,
-// into their lines of field (lines x columns, line 0 at the top): first - second where
-// the mask is 1 and both have data, divided by the cell's error of the change
-// √(σ₁² + σ₂²); NaN elsewhere and where that error is not above 0.
-void standardise_stable_lines(const uint8_t *const *mask, const double *const *first, const double *const *second,
-                              const change_errors &errors, size_t columns, size_t first_line, size_t end_line,
-                              float *field);
-
 #endif
