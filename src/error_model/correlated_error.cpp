@@ -69,21 +69,61 @@ std::vector<cell_block> gather_blocks(const std::vector<detected_cell> &cells, i
     return blocks;
 }
 
+// Blocks of one cell each, read from the cells themselves where every cell has a place of
+// its own and a weight above 0: what gather_blocks would make of them, without a copy.
+struct single_cell_blocks {
+    const std::vector<detected_cell> &cells;
+    size_t size() const { return cells.size(); }
+    cell_block operator[](size_t i) const
+    {
+        const detected_cell &cell = cells[i];
+        cell_block block;
+        block.block_line = cell.line;
+        block.block_column = cell.column;
+        block.line = cell.weight * cell.line / cell.weight;
+        block.column = cell.weight * cell.column / cell.weight;
+        block.weight = cell.weight;
+        return block;
+    }
+    int64_t column_of(size_t i) const { return cells[i].column; }
+    int64_t line_of(size_t i) const { return cells[i].line; }
+};
+
+struct gathered_blocks {
+    std::vector<cell_block> blocks;
+    size_t size() const { return blocks.size(); }
+    const cell_block &operator[](size_t i) const { return blocks[i]; }
+    int64_t column_of(size_t i) const { return blocks[i].block_column; }
+    int64_t line_of(size_t i) const { return blocks[i].block_line; }
+};
+
+// Whether the cells, in the lines' order, each have a place of their own and a weight
+// above 0.
+bool single_cells(const std::vector<detected_cell> &cells)
+{
+    for (size_t i = 0; i < cells.size(); i++) {
+        if (!(cells[i].weight > 0.0))
+            return false;
+        if (i > 0 && cells[i].line == cells[i - 1].line && cells[i].column == cells[i - 1].column)
+            return false;
+    }
+    return true;
+}
+
 // Σᵢ Σⱼ wᵢ wⱼ (c / σ²) (1 - spherical(dᵢⱼ, a)) over the pairs closer than the range a,
 // from a systematic sample of the blocks (all of them when there are few).
-double spherical_part(const std::vector<detected_cell> &cells, double sill_share, double range_m,
-                      const ground_metric &metric)
+template <class Blocks>
+double spherical_part_of(const Blocks &blocks, int64_t side, double sill_share, double range_m,
+                         const ground_metric &metric)
 {
     const double cell_m = metric.smallest_cell();
-    const int64_t side = std::max<int64_t>(1, static_cast<int64_t>(std::floor(range_m / (8.0 * cell_m))));
-    const std::vector<cell_block> blocks = gather_blocks(cells, side);
-    if (blocks.empty())
+    if (blocks.size() == 0)
         return 0.0;
     // Where each block line starts in the blocks.
-    const int64_t block_lines = blocks.back().block_line + 1;
+    const int64_t block_lines = blocks.line_of(blocks.size() - 1) + 1;
     std::vector<size_t> line_start(static_cast<size_t>(block_lines) + 1, blocks.size());
     for (size_t i = blocks.size(); i-- > 0;)
-        line_start[static_cast<size_t>(blocks[i].block_line)] = i;
+        line_start[static_cast<size_t>(blocks.line_of(i))] = i;
     for (size_t r = static_cast<size_t>(block_lines); r-- > 0;)
         line_start[r] = std::min(line_start[r], line_start[r + 1]);
 
@@ -92,7 +132,8 @@ double spherical_part(const std::vector<detected_cell> &cells, double sill_share
     // Cells of one block lie on average 0.52 of its side apart (two points of a square).
     const double within_block = side > 1 ? 0.5214 * static_cast<double>(side) * cell_m : 0.0;
     // Each block's weight times the weights within the range of it, by their correlation.
-    auto local_sum = [&](const cell_block &origin) {
+    auto local_sum = [&](size_t origin_index) {
+        const cell_block origin = blocks[origin_index];
         // The window of blocks that can lie within the range, from the smallest cells
         // of the lines it spans.
         const double middle_line = std::clamp(origin.line, 0.0, static_cast<double>(last_line));
@@ -109,44 +150,64 @@ double spherical_part(const std::vector<detected_cell> &cells, double sill_share
         const int64_t row_from = std::max<int64_t>(0, origin.block_line - reach_rows);
         const int64_t row_to = std::min<int64_t>(block_lines - 1, origin.block_line + reach_rows);
         for (int64_t r = row_from; r <= row_to; r++) {
-            const auto first = blocks.begin() + static_cast<std::ptrdiff_t>(line_start[static_cast<size_t>(r)]);
-            const auto end = blocks.begin() + static_cast<std::ptrdiff_t>(line_start[static_cast<size_t>(r) + 1]);
-            auto j = std::lower_bound(first, end, origin.block_column - reach_columns,
-                                      [](const cell_block &b, int64_t column) { return b.block_column < column; });
-            for (; j != end && j->block_column <= origin.block_column + reach_columns; ++j) {
-                const double d = (&*j == &origin) ? within_block
-                                                  : metric.distance(origin.line, origin.column, j->line, j->column);
+            // The first block of the line at or beyond the window's first column.
+            size_t j = line_start[static_cast<size_t>(r)], end = line_start[static_cast<size_t>(r) + 1];
+            for (size_t count = end - j; count > 0;) {
+                const size_t step = count / 2;
+                if (blocks.column_of(j + step) < origin.block_column - reach_columns) {
+                    j += step + 1;
+                    count -= step + 1;
+                } else {
+                    count = step;
+                }
+            }
+            for (; j != end && blocks.column_of(j) <= origin.block_column + reach_columns; ++j) {
+                const cell_block other = blocks[j];
+                const double d = j == origin_index
+                                     ? within_block
+                                     : metric.distance(origin.line, origin.column, other.line, other.column);
                 if (d < range_m)
-                    local += (1.0 - spherical(d, range_m)) * j->weight;
+                    local += (1.0 - spherical(d, range_m)) * other.weight;
             }
         }
         return origin.weight * local;
     };
     double total = 0.0;
     if (blocks.size() <= CORRELATED_SAMPLED_CELLS) {
-        for (const cell_block &block : blocks)
-            total += local_sum(block);
+        for (size_t i = 0; i < blocks.size(); i++)
+            total += local_sum(i);
         return sill_share * total;
     }
     // Otherwise a systematic sample along the blocks' cumulated weight, so that a small
     // cluster of heavy cells (a landslide among wide flats) is sampled as much as it
     // weighs: each hit stands for a stride of weight.
     double total_weight = 0.0;
-    for (const cell_block &block : blocks)
-        total_weight += block.weight;
+    for (size_t i = 0; i < blocks.size(); i++)
+        total_weight += blocks[i].weight;
     const double stride = total_weight / static_cast<double>(CORRELATED_SAMPLED_CELLS);
     std::mt19937_64 random(CORRELATED_SEED);
     double next = static_cast<double>(random() >> 11) * (1.0 / 9007199254740992.0) * stride;
     double cumulated = 0.0;
-    for (const cell_block &block : blocks) {
-        cumulated += block.weight;
+    for (size_t i = 0; i < blocks.size(); i++) {
+        const double weight = blocks[i].weight;
+        cumulated += weight;
         size_t hits = 0;
         for (; next < cumulated; next += stride)
             hits++;
         if (hits > 0)
-            total += static_cast<double>(hits) * local_sum(block) / block.weight;
+            total += static_cast<double>(hits) * local_sum(i) / weight;
     }
     return sill_share * total * stride;
+}
+
+double spherical_part(const std::vector<detected_cell> &cells, double sill_share, double range_m,
+                      const ground_metric &metric)
+{
+    const int64_t side =
+        std::max<int64_t>(1, static_cast<int64_t>(std::floor(range_m / (8.0 * metric.smallest_cell()))));
+    if (side == 1 && single_cells(cells))
+        return spherical_part_of(single_cell_blocks{cells}, side, sill_share, range_m, metric);
+    return spherical_part_of(gathered_blocks{gather_blocks(cells, side)}, side, sill_share, range_m, metric);
 }
 
 } // namespace

@@ -5,10 +5,11 @@
 
 #include "text/number_text.h"
 
-correlation_figures correlation_model(const std::vector<float> &standardised, const frame_geometry &frame)
+namespace {
+
+correlation_figures model_of(const empirical_variogram &variogram)
 {
     correlation_figures figures;
-    const empirical_variogram variogram = sample_variogram(standardised, frame);
     figures.variogram = variogram.bins;
     figures.model.variance = variogram.variance;
     figures.reason = variogram.reason;
@@ -17,6 +18,18 @@ correlation_figures correlation_model(const std::vector<float> &standardised, co
     figures.model = fit_variogram(variogram);
     figures.available = true;
     return figures;
+}
+
+} // namespace
+
+correlation_figures correlation_model(const std::vector<float> &standardised, const frame_geometry &frame)
+{
+    return model_of(sample_variogram(standardised, frame));
+}
+
+correlation_figures correlation_model(const variogram_cells &stable, const frame_geometry &frame)
+{
+    return model_of(sample_variogram(stable, frame));
 }
 
 void finish_correlation(correlation_figures *figures, const correlated_error_collector &collector,

@@ -24,6 +24,8 @@ struct correlation_figures {
 // The model from the standardised stable differences (standardised_stable_differences),
 // before the pass; not available, with the reason, on too little stable ground.
 correlation_figures correlation_model(const std::vector<float> &standardised, const frame_geometry &frame);
+// The same from the stable cells read where the variogram asks them.
+correlation_figures correlation_model(const variogram_cells &stable, const frame_geometry &frame);
 
 // The errors of the cells the pass gathered, once it is over.
 void finish_correlation(correlation_figures *figures, const correlated_error_collector &collector,

@@ -116,3 +116,35 @@ double sigma_at_slope(const slope_sigma &model, double slope_deg)
     const double t = (slope_deg - low.slope_deg) / (high.slope_deg - low.slope_deg);
     return low.sigma_m + t * (high.sigma_m - low.sigma_m);
 }
+
+void sigma_at_slopes(const slope_sigma &model, double divisor, double *slopes_deg, size_t count)
+{
+    const std::vector<slope_sigma_bin> &bins = model.bins;
+    if (bins.empty()) {
+        for (size_t j = 0; j < count; j++)
+            slopes_deg[j] = model.overall_sigma_m / divisor;
+        return;
+    }
+    const double first = bins.front().slope_deg, last = bins.back().slope_deg;
+    for (size_t j = 0; j < count; j++) {
+        const double slope = slopes_deg[j];
+        double sigma;
+        if (std::isnan(slope)) {
+            sigma = model.overall_sigma_m;
+        } else if (slope <= first) {
+            sigma = bins.front().sigma_m;
+        } else if (slope >= last) {
+            sigma = bins.back().sigma_m;
+        } else {
+            // As sigma_at_slope: the first centre above the slope, a few bins searched
+            // straight.
+            size_t above = 1;
+            while (!(slope < bins[above].slope_deg))
+                above++;
+            const slope_sigma_bin &high = bins[above], &low = bins[above - 1];
+            const double t = (slope - low.slope_deg) / (high.slope_deg - low.slope_deg);
+            sigma = low.sigma_m + t * (high.sigma_m - low.sigma_m);
+        }
+        slopes_deg[j] = sigma / divisor;
+    }
+}

@@ -48,6 +48,8 @@ slope_sigma fit_sigma_by_slope(const std::vector<double> &slopes_deg, const std:
 // A cell's error at its slope: linear between the bins' centres, the first's and the
 // last's beyond them; the overall NMAD for a NaN slope.
 double sigma_at_slope(const slope_sigma &model, double slope_deg);
+// The same for a line of slopes, each replaced by its error divided by divisor.
+void sigma_at_slopes(const slope_sigma &model, double divisor, double *slopes_deg, size_t count);
 
 // The median (the mean of the two middles of an even count) and NMAD of values, which
 // are reordered; both 0 for none.

@@ -10,6 +10,15 @@ double horn_slope_at(const double *const *dem, int32_t lines, int32_t columns, i
     const double centre = dem[line][column];
     if (std::isnan(centre))
         return centre;
+    if (line > 0 && line + 1 < lines && column > 0 && column + 1 < columns) {
+        // Inside the grid with all its neighbours, the kernel straight, as below.
+        const double *n = dem[line - 1] + column, *m = dem[line] + column, *s = dem[line + 1] + column;
+        const double east = ((n[1] + 2.0 * m[1] + s[1]) - (n[-1] + 2.0 * m[-1] + s[-1])) / (8.0 * dx_m);
+        const double north = ((n[-1] + 2.0 * n[0] + n[1]) - (s[-1] + 2.0 * s[0] + s[1])) / (8.0 * dy_m);
+        const double squared = east * east + north * north;
+        if (squared == squared)
+            return std::atan(std::sqrt(squared)) * degrees_per_radian;
+    }
     const double *rows[3] = {dem[line > 0 ? line - 1 : line], dem[line], dem[line + 1 < lines ? line + 1 : line]};
     const bool row_on_grid[3] = {line > 0, true, line + 1 < lines};
     double z[3][3];

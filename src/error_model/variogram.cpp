@@ -5,12 +5,15 @@
 #include <random>
 
 #include "error_model/ground_distance.h"
+#include "platform/worker_thread.h"
 #include "text/number_text.h"
 
 namespace {
 
 const double PI = 3.14159265358979323846;
 const double SQRT2 = 1.41421356237309504880;
+// Pairs drawn together, their cells read together: the memory answers many at once.
+const size_t PAIR_BATCH = 64;
 
 // A uniform double in [0, 1) from 53 bits of the generator: the same on every system,
 // as std::mt19937_64's sequence is (the standard's distributions are not).
@@ -51,7 +54,34 @@ double variogram_model::correlation(double distance_m) const
     return 1.0 - gamma(distance_m) / variance;
 }
 
+size_t variogram_origin_stride(size_t stable_cells, size_t max_pairs)
+{
+    return stable_cells > max_pairs ? (stable_cells + max_pairs - 1) / max_pairs : 1;
+}
+
 empirical_variogram sample_variogram(const std::vector<float> &field, const frame_geometry &frame, uint64_t seed,
+                                     size_t max_pairs)
+{
+    const size_t lines = frame.lines > 0 ? static_cast<size_t>(frame.lines) : 0;
+    const size_t columns = frame.columns > 0 ? static_cast<size_t>(frame.columns) : 0;
+    const size_t cells = std::min(lines * columns, field.size());
+    variogram_cells stable;
+    for (size_t i = 0; i < cells; i++)
+        stable.stable_cells += std::isnan(field[i]) ? 0 : 1;
+    const size_t stride = variogram_origin_stride(stable.stable_cells, max_pairs);
+    for (size_t i = 0, seen = 0; i < cells; i++)
+        if (!std::isnan(field[i]) && seen++ % stride == 0) {
+            stable.origins.push_back(i);
+            stable.origin_values.push_back(field[i]);
+        }
+    stable.value_at = [&](size_t line, size_t column) {
+        const size_t at = line * columns + column;
+        return at < field.size() ? field[at] : std::nanf("");
+    };
+    return sample_variogram(stable, frame, seed, max_pairs);
+}
+
+empirical_variogram sample_variogram(const variogram_cells &cells, const frame_geometry &frame, uint64_t seed,
                                      size_t max_pairs)
 {
     empirical_variogram variogram;
@@ -60,19 +90,10 @@ empirical_variogram sample_variogram(const std::vector<float> &field, const fram
     const size_t columns = frame.columns > 0 ? static_cast<size_t>(frame.columns) : 0;
     variogram.cell_m = metric.smallest_cell();
     variogram.largest_lag_m = metric.half_diagonal();
-    for (size_t i = 0; i < lines * columns && i < field.size(); i++)
-        variogram.stable_cells += std::isnan(field[i]) ? 0 : 1;
+    variogram.stable_cells = cells.stable_cells;
 
-    // The pairs' first cells: every stable cell, or an even spread of as many as the
-    // pairs when there are more.
-    std::vector<size_t> origins;
-    const size_t stride = variogram.stable_cells > max_pairs ? (variogram.stable_cells + max_pairs - 1) / max_pairs : 1;
-    for (size_t i = 0, seen = 0; i < lines * columns && i < field.size(); i++)
-        if (!std::isnan(field[i]) && seen++ % stride == 0)
-            origins.push_back(i);
-    std::vector<double> values(origins.size());
-    for (size_t i = 0; i < origins.size(); i++)
-        values[i] = field[origins[i]];
+    const std::vector<size_t> &origins = cells.origins;
+    std::vector<double> values(cells.origin_values.begin(), cells.origin_values.end());
     const double nmad = nmad_of(values);
     variogram.variance = nmad * nmad;
 
@@ -90,33 +111,91 @@ empirical_variogram sample_variogram(const std::vector<float> &field, const fram
     const size_t tries_per_bin = std::max<size_t>(1, max_pairs / bins);
     const line_spacing &spacing = metric.lines();
     std::mt19937_64 random(seed);
+    // A try: its draws, then what it found: the bin of its pair's distance (bins when it
+    // found no pair), the distance and the difference.
+    struct pair_try {
+        size_t chosen = 0;
+        double ring = 0.0, angle = 0.0;
+        size_t bin = 0;
+        double distance = 0.0, delta = 0.0;
+    };
+    std::vector<pair_try> tries(tries_per_bin);
+    // Tries [first, end) of the ring [low, high): each pair's second cell, reached in
+    // batches whose cells are asked of the memory at once, and its value.
+    const auto take_tries = [&](double low, double high, size_t first, size_t end) {
+        size_t reached[PAIR_BATCH];
+        size_t others[PAIR_BATCH][2];
+        for (size_t batch = first; batch < end; batch += PAIR_BATCH) {
+            const size_t batch_end = std::min(end, batch + PAIR_BATCH);
+            for (size_t t = batch; t < batch_end; t++)
+                __builtin_prefetch(&origins[tries[t].chosen]);
+            size_t count = 0;
+            for (size_t t = batch; t < batch_end; t++) {
+                pair_try &one = tries[t];
+                one.bin = bins;
+                const size_t origin = origins[one.chosen];
+                // Uniform over the ring's area, so that every pair within it is as likely.
+                const double r = std::sqrt(low * low + one.ring * (high * high - low * low));
+                const double angle = 2.0 * PI * one.angle;
+                const size_t line = origin / columns, column = origin % columns;
+                const double to_line = static_cast<double>(line) - std::round(r * std::sin(angle) / spacing.north[line]);
+                const double to_column =
+                    static_cast<double>(column) + std::round(r * std::cos(angle) / spacing.east[line]);
+                if (to_line < 0.0 || to_column < 0.0 || to_line >= static_cast<double>(lines) ||
+                    to_column >= static_cast<double>(columns))
+                    continue;
+                const size_t other = static_cast<size_t>(to_line) * columns + static_cast<size_t>(to_column);
+                if (other == origin)
+                    continue;
+                one.distance =
+                    metric.distance(static_cast<double>(line), static_cast<double>(column), to_line, to_column);
+                reached[count] = t;
+                others[count][0] = static_cast<size_t>(to_line);
+                others[count][1] = static_cast<size_t>(to_column);
+                if (cells.prefetch)
+                    cells.prefetch(others[count][0], others[count][1]);
+                count++;
+            }
+            for (size_t c = 0; c < count; c++) {
+                pair_try &one = tries[reached[c]];
+                const float other_value = cells.value_at(others[c][0], others[c][1]);
+                if (std::isnan(other_value))
+                    continue;
+                const size_t k = lag_bin(one.distance, variogram.cell_m);
+                if (k >= bins)
+                    continue;
+                one.bin = k;
+                one.delta = static_cast<double>(cells.origin_values[one.chosen]) - static_cast<double>(other_value);
+            }
+        }
+    };
+    worker_thread helper;
+    const bool shared = worker_start(&helper);
     for (size_t bin = 0; bin < bins; bin++) {
         const double low = variogram.cell_m * std::pow(SQRT2, static_cast<double>(bin));
         const double high = std::min(low * SQRT2, variogram.largest_lag_m);
-        for (size_t t = 0; t < tries_per_bin; t++) {
-            const size_t origin = origins[random() % origins.size()];
-            // Uniform over the ring's area, so that every pair within it is as likely.
-            const double r = std::sqrt(low * low + uniform(random) * (high * high - low * low));
-            const double angle = 2.0 * PI * uniform(random);
-            const size_t line = origin / columns, column = origin % columns;
-            const double to_line = static_cast<double>(line) - std::round(r * std::sin(angle) / spacing.north[line]);
-            const double to_column = static_cast<double>(column) + std::round(r * std::cos(angle) / spacing.east[line]);
-            if (to_line < 0.0 || to_column < 0.0 || to_line >= static_cast<double>(lines) ||
-                to_column >= static_cast<double>(columns))
+        // The bin's tries drawn first, then taken on two threads, then their pairs
+        // gathered in the order drawn, as one by one.
+        for (pair_try &one : tries) {
+            one.chosen = random() % origins.size();
+            one.ring = uniform(random);
+            one.angle = uniform(random);
+        }
+        const size_t half = shared ? tries.size() / 2 : tries.size();
+        if (shared)
+            worker_post(&helper, [&, low, high, half] { take_tries(low, high, half, tries.size()); });
+        take_tries(low, high, 0, half);
+        if (shared)
+            worker_wait(&helper);
+        for (const pair_try &one : tries) {
+            if (one.bin >= bins)
                 continue;
-            const size_t other = static_cast<size_t>(to_line) * columns + static_cast<size_t>(to_column);
-            if (other == origin || std::isnan(field[other]))
-                continue;
-            const double d = metric.distance(static_cast<double>(line), static_cast<double>(column), to_line, to_column);
-            const size_t k = lag_bin(d, variogram.cell_m);
-            if (k >= bins)
-                continue;
-            const double delta = static_cast<double>(field[origin]) - static_cast<double>(field[other]);
-            differences[k].push_back(static_cast<float>(std::fabs(delta)));
-            lag_sums[k] += d;
-            square_sums[k] += delta * delta;
+            differences[one.bin].push_back(static_cast<float>(std::fabs(one.delta)));
+            lag_sums[one.bin] += one.distance;
+            square_sums[one.bin] += one.delta * one.delta;
         }
     }
+    worker_stop(&helper);
 
     size_t short_pairs = 0;
     for (size_t k = 0; k < bins; k++) {
@@ -297,26 +376,4 @@ variogram_model fit_variogram(const empirical_variogram &variogram)
     model.ranges_m[0] = best_ranges[0];
     model.ranges_m[1] = best_ranges[1];
     return model;
-}
-
-void standardise_stable_lines(const uint8_t *const *mask, const double *const *first, const double *const *second,
-                              const change_errors &errors, size_t columns, size_t first_line, size_t end_line,
-                              float *field)
-{
-    for (size_t i = first_line; i < end_line; i++) {
-        float *line = field + i * columns;
-        const double *s1 = errors.first != nullptr ? errors.first[i] : nullptr;
-        const double *s2 = errors.second != nullptr ? errors.second[i] : nullptr;
-        for (size_t j = 0; j < columns; j++) {
-            line[j] = std::nanf("");
-            const double change = first[i][j] - second[i][j];
-            if (mask[i][j] != 1 || change != change)
-                continue;
-            const double e1 = s1 != nullptr ? s1[j] : errors.uniform_first;
-            const double e2 = s2 != nullptr ? s2[j] : errors.uniform_second;
-            const double sigma = std::sqrt(e1 * e1 + e2 * e2);
-            if (sigma > 0.0)
-                line[j] = static_cast<float>(change / sigma);
-        }
-    }
 }

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,25 @@ struct empirical_variogram {
 empirical_variogram sample_variogram(const std::vector<float> &field, const frame_geometry &frame,
                                      uint64_t seed = VARIOGRAM_SEED, size_t max_pairs = VARIOGRAM_MAX_PAIRS);
 
+// The same field without a grid of it: its stable cells counted, the pairs' first cells
+// chosen (every variogram_origin_stride-th stable cell in the lines' order, from the
+// first) with their values, and the value of any other cell read where a pair asks it.
+// A frame's field then costs no memory of its size, and the same cells give the same
+// bins as the grid does.
+struct variogram_cells {
+    size_t stable_cells = 0;
+    std::vector<size_t> origins;       // line x columns + column, in the lines' order
+    std::vector<float> origin_values;
+    // The standardised difference of a cell, NaN off stable ground; called from two
+    // threads at once.
+    std::function<float(size_t line, size_t column)> value_at;
+    // Optional: asks the memory for what value_at will read of a cell, ahead of it.
+    std::function<void(size_t line, size_t column)> prefetch;
+};
+size_t variogram_origin_stride(size_t stable_cells, size_t max_pairs = VARIOGRAM_MAX_PAIRS);
+empirical_variogram sample_variogram(const variogram_cells &cells, const frame_geometry &frame,
+                                     uint64_t seed = VARIOGRAM_SEED, size_t max_pairs = VARIOGRAM_MAX_PAIRS);
+
 struct variogram_model {
     double nugget = 0.0;
     double sills[2] = {0.0, 0.0};     // short range first
@@ -70,13 +90,5 @@ struct change_errors {
     const double *const *second = nullptr;
     double uniform_first = 0.0, uniform_second = 0.0;
 };
-
-// The stable differences of lines [first_line, end_line) as the variogram takes them,
-// into their lines of field (lines x columns, line 0 at the top): first - second where
-// the mask is 1 and both have data, divided by the cell's error of the change
-// √(σ₁² + σ₂²); NaN elsewhere and where that error is not above 0.
-void standardise_stable_lines(const uint8_t *const *mask, const double *const *first, const double *const *second,
-                              const change_errors &errors, size_t columns, size_t first_line, size_t end_line,
-                              float *field);
 
 #endif

@@ -1,5 +1,6 @@
 #include "treatment/correlated_budget.h"
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 
@@ -23,9 +24,6 @@ bool modelled = false;
 correlation_figures run_figures;
 slope_sigma run_by_slope;
 bool by_slope = false;
-// The stable differences standardised by the errors by slope, made line by line with
-// those errors while the lines are in cache, for the variogram.
-std::vector<float> slope_standardised;
 // The detected cells the pass gathers for the model, one collector a thread: each
 // takes a half of the lines, in order.
 correlated_error_collector gathered[2];
@@ -60,9 +58,14 @@ void run_sigma_by_slope()
     };
     on_two_halves([&](size_t half, int32_t first, int32_t end) {
         size_t count = 0;
-        for (int32_t i = first; i < end; i++)
-            for (int32_t j = 0; j < nb_col; j++)
-                count += is_stable(i, j) ? 1 : 0;
+        for (int32_t i = first; i < end; i++) {
+            const uint8_t *mask = dtab_stable[i];
+            const double *dem1 = dtab_dem1[i], *dem2 = dtab_dem2[i];
+            for (int32_t j = 0; j < nb_col; j++) {
+                const double d = dem1[j] - dem2[j];
+                count += static_cast<size_t>((mask[j] != 0) & (d == d));
+            }
+        }
         stable[half] = count;
     });
     const size_t all = stable[0] + stable[1];
@@ -71,11 +74,14 @@ void run_sigma_by_slope()
     on_two_halves([&](size_t half, int32_t first, int32_t end) {
         // The spread runs on from the first half's cells into the second's.
         size_t seen = half == 0 ? 0 : stable[0];
+        // The next cell of the spread, counted among the stable ones.
+        size_t next = (seen + stride - 1) / stride * stride;
         samples[half].reserve(stable[half] / stride + 1);
         for (int32_t i = first; i < end; i++)
             for (int32_t j = 0; j < nb_col; j++) {
-                if (!is_stable(i, j) || seen++ % stride != 0)
+                if (!is_stable(i, j) || seen++ != next)
                     continue;
+                next += stride;
                 const double slope = horn_slope_at(dtab_dem1, nb_lig, nb_col, i, j, spacing.east[i], spacing.north[i]);
                 samples[half].push_back(slope_sample{slope, dtab_dem1[i][j] - dtab_dem2[i][j],
                                                      static_cast<size_t>(i) * static_cast<size_t>(nb_col) + j});
@@ -88,33 +94,114 @@ void run_sigma_by_slope()
         stop_with_message("\n\tThe error by slope cannot be measured on the stable ground of %s: %s.\n",
                           answers.stable_path.c_str(), run_by_slope.reason.c_str());
     by_slope = true;
-    // One grid serves both DEMs: each takes half the variance of the change. Each line
-    // holds its slopes, then its errors in their place.
-    double **sigma = dmatrice(nb_col, nb_lig);
-    require_grid(sigma, nb_col, nb_lig);
-    double totals[2] = {0.0, 0.0};
-    slope_standardised.resize(static_cast<size_t>(nb_lig) * static_cast<size_t>(nb_col));
-    change_errors errors;
-    errors.first = errors.second = sigma;
-    on_two_halves([&](size_t half, int32_t first, int32_t end) {
-        double total = 0.0;
-        for (int32_t i = first; i < end; i++) {
-            double *line = sigma[i];
-            horn_slope_line(dtab_dem1, nb_lig, nb_col, i, spacing.east[i], spacing.north[i], line);
-            for (int32_t j = 0; j < nb_col; j++) {
-                line[j] = sigma_at_slope(run_by_slope, line[j]) / std::sqrt(2.0);
-                total += line[j];
-            }
-            standardise_stable_lines(dtab_stable, dtab_dem1, dtab_dem2, errors, static_cast<size_t>(nb_col),
-                                     static_cast<size_t>(i), static_cast<size_t>(i) + 1, slope_standardised.data());
-        }
-        totals[half] = total;
+    // Both DEMs take half the variance of the change, each cell's from its slope: made
+    // line by line where the pass asks them, rather than held in grids of the frame.
+    const std::vector<double> east = spacing.east, north = spacing.north;
+    set_run_line_errors([east, north](int32_t i, double *line) {
+        horn_slope_line(dtab_dem1, nb_lig, nb_col, i, east[static_cast<size_t>(i)], north[static_cast<size_t>(i)], line);
+        sigma_at_slopes(run_by_slope, std::sqrt(2.0), line, static_cast<size_t>(nb_col));
     });
-    dtab_sigma1 = dtab_sigma2 = sigma;
+    dtab_sigma1 = dtab_sigma2 = nullptr;
     nomsigma1 = nomsigma2 = "the stable ground by slope";
-    const double cells = static_cast<double>(nb_lig) * nb_col;
-    sigma_dem1 = sigma_dem2 = cells > 0.0 ? (totals[0] + totals[1]) / cells : 0.0;
+    // Their mean is known once the pass has made them (finish_sigma_by_slope).
+    sigma_dem1 = sigma_dem2 = 0.0;
 }
+
+void finish_sigma_by_slope()
+{
+    if (by_slope)
+        sigma_dem1 = sigma_dem2 = run_line_errors_mean();
+}
+
+namespace {
+
+// The run's stable ground as the variogram reads it: each cell's difference standardised
+// by its error of the change, √(σ₁² + σ₂²), from the error grids, the uniform errors or
+// the slope there; NaN off stable ground, without data or where that error is not above
+// 0. Read cell by cell where asked, without a grid of the frame.
+class run_stable_field {
+public:
+    run_stable_field()
+    {
+        errors.first = dtab_sigma1;
+        errors.second = dtab_sigma2;
+        errors.uniform_first = sigma_dem1;
+        errors.uniform_second = sigma_dem2;
+        if (by_slope) {
+            spacing = ground_line_spacing(run_frame_geometry());
+            double least = run_by_slope.overall_sigma_m;
+            for (const slope_sigma_bin &bin : run_by_slope.bins)
+                least = std::min(least, bin.sigma_m);
+            // Errors between the bins' stay above the least of them: far from 0, every
+            // cell's is above 0 without being worked out.
+            always_positive = least > 1e-100;
+        } else if (errors.first == nullptr && errors.second == nullptr) {
+            always_positive = sigma_of(0, 0) > 0.0;
+        }
+    }
+    double sigma_of(size_t i, size_t j) const
+    {
+        if (by_slope) {
+            const int32_t line = static_cast<int32_t>(i), column = static_cast<int32_t>(j);
+            const double slope = horn_slope_at(dtab_dem1, nb_lig, nb_col, line, column, spacing.east[i], spacing.north[i]);
+            const double e = sigma_at_slope(run_by_slope, slope) / std::sqrt(2.0);
+            return std::sqrt(e * e + e * e);
+        }
+        const double e1 = errors.first != nullptr ? errors.first[i][j] : errors.uniform_first;
+        const double e2 = errors.second != nullptr ? errors.second[i][j] : errors.uniform_second;
+        return std::sqrt(e1 * e1 + e2 * e2);
+    }
+    // The stable cells of line i.
+    size_t count_line(size_t i) const
+    {
+        const uint8_t *mask = dtab_stable[i];
+        const double *first = dtab_dem1[i], *second = dtab_dem2[i];
+        size_t count = 0;
+        if (always_positive) {
+            for (size_t j = 0; j < columns; j++) {
+                const double change = first[j] - second[j];
+                count += static_cast<size_t>((mask[j] == 1) & (change == change));
+            }
+            return count;
+        }
+        for (size_t j = 0; j < columns; j++)
+            count += is_stable(i, j) ? 1 : 0;
+        return count;
+    }
+    bool is_stable(size_t i, size_t j) const
+    {
+        const double change = dtab_dem1[i][j] - dtab_dem2[i][j];
+        return dtab_stable[i][j] == 1 && change == change && (always_positive || sigma_of(i, j) > 0.0);
+    }
+    void prefetch(size_t i, size_t j) const
+    {
+        __builtin_prefetch(&dtab_stable[i][j]);
+        __builtin_prefetch(&dtab_dem1[i][j]);
+        __builtin_prefetch(&dtab_dem2[i][j]);
+        if (by_slope) {
+            __builtin_prefetch(&dtab_dem1[i > 0 ? i - 1 : i][j]);
+            __builtin_prefetch(&dtab_dem1[i + 1 < static_cast<size_t>(nb_lig) ? i + 1 : i][j]);
+        } else if (errors.first != nullptr || errors.second != nullptr) {
+            __builtin_prefetch(errors.first != nullptr ? &errors.first[i][j] : &errors.uniform_first);
+            __builtin_prefetch(errors.second != nullptr ? &errors.second[i][j] : &errors.uniform_second);
+        }
+    }
+    float value_at(size_t i, size_t j) const
+    {
+        if (!is_stable(i, j))
+            return std::nanf("");
+        return static_cast<float>((dtab_dem1[i][j] - dtab_dem2[i][j]) / sigma_of(i, j));
+    }
+
+    const size_t columns = static_cast<size_t>(nb_col);
+
+private:
+    change_errors errors;
+    line_spacing spacing;
+    bool always_positive = false;
+};
+
+} // namespace
 
 void model_run_correlation()
 {
@@ -122,23 +209,54 @@ void model_run_correlation()
     gathered[0] = gathered[1] = correlated_error_collector();
     if (dtab_stable == nullptr || basis != TEST_CONFIDENCE)
         return;
-    const frame_geometry frame = run_frame_geometry();
-    change_errors errors;
-    errors.first = dtab_sigma1;
-    errors.second = dtab_sigma2;
-    errors.uniform_first = sigma_dem1;
-    errors.uniform_second = sigma_dem2;
-    std::vector<float> standardised;
-    if (by_slope && slope_standardised.size() == static_cast<size_t>(nb_lig) * static_cast<size_t>(nb_col)) {
-        standardised.swap(slope_standardised);
-    } else {
-        standardised.resize(static_cast<size_t>(nb_lig) * static_cast<size_t>(nb_col));
-        on_two_halves([&](size_t, int32_t first, int32_t end) {
-            standardise_stable_lines(dtab_stable, dtab_dem1, dtab_dem2, errors, static_cast<size_t>(nb_col),
-                                     static_cast<size_t>(first), static_cast<size_t>(end), standardised.data());
-        });
+    const run_stable_field field;
+    // The stable cells of each line, then every stride-th of them in the lines' order
+    // with its value, each half of the lines on its own thread.
+    std::vector<size_t> line_counts(static_cast<size_t>(nb_lig));
+    on_two_halves([&](size_t, int32_t first, int32_t end) {
+        for (int32_t i = first; i < end; i++)
+            line_counts[static_cast<size_t>(i)] = field.count_line(static_cast<size_t>(i));
+    });
+    variogram_cells stable;
+    size_t before_half[2] = {0, 0};
+    for (int32_t i = 0; i < nb_lig; i++) {
+        stable.stable_cells += line_counts[static_cast<size_t>(i)];
+        if (i + 1 == nb_lig / 2)
+            before_half[1] = stable.stable_cells;
     }
-    run_figures = correlation_model(standardised, frame);
+    const size_t stride = variogram_origin_stride(stable.stable_cells);
+    std::vector<size_t> origins[2];
+    std::vector<float> values[2];
+    on_two_halves([&](size_t half, int32_t first, int32_t end) {
+        size_t seen = half == 0 ? 0 : before_half[1];
+        const size_t columns = field.columns;
+        for (int32_t i = first; i < end; i++) {
+            const size_t line = static_cast<size_t>(i);
+            // The next chosen cell, counted among the stable ones; a line without it is
+            // skipped whole.
+            size_t next = (seen + stride - 1) / stride * stride;
+            if (next >= seen + line_counts[line]) {
+                seen += line_counts[line];
+                continue;
+            }
+            for (size_t j = 0; j < columns; j++) {
+                if (!field.is_stable(line, j))
+                    continue;
+                if (seen++ != next)
+                    continue;
+                next += stride;
+                origins[half].push_back(line * columns + j);
+                values[half].push_back(field.value_at(line, j));
+            }
+        }
+    });
+    stable.origins = std::move(origins[0]);
+    stable.origins.insert(stable.origins.end(), origins[1].begin(), origins[1].end());
+    stable.origin_values = std::move(values[0]);
+    stable.origin_values.insert(stable.origin_values.end(), values[1].begin(), values[1].end());
+    stable.value_at = [&](size_t line, size_t column) { return field.value_at(line, column); };
+    stable.prefetch = [&](size_t line, size_t column) { field.prefetch(line, column); };
+    run_figures = correlation_model(stable, run_frame_geometry());
     if (by_slope)
         run_figures.sigma_by_slope = run_by_slope.bins;
     modelled = true;

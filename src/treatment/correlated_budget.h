@@ -16,6 +16,8 @@
 // each cell's error of the change from its slope (each DEM taking half its variance, as
 // error grids of the run). Stops the run when the stable ground is too small for it.
 void run_sigma_by_slope();
+// After the pass: the mean of the errors by slope it made, as each DEM's mean error.
+void finish_sigma_by_slope();
 
 // Before the pass, for a run with stable ground and a test at a confidence level: the
 // variogram of the stable differences and its model (or why it is left out).

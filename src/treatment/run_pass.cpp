@@ -18,8 +18,44 @@ struct run_pass_test {
     cell_errors errors = {nullptr, nullptr, 0.0};
     std::vector<double> uniform_line[2];
     std::vector<double *> uniform_rows[2];
+    // Errors made line by line: the rows each point at the lines their thread made last.
+    bool by_line = false;
+    std::vector<double *> line_rows;
+    std::vector<double> line_sums;
+    uint64_t generation = 0;
 };
 run_pass_test pass_test;
+std::function<void(int32_t, double *)> line_errors_fill;
+uint64_t pass_generation = 0;
+
+// The errors of lines [first_line, end_line) made on this thread (unless it holds them
+// from before) and their rows pointing at them.
+void make_line_errors(int32_t first_line, int32_t end_line)
+{
+    struct line_band {
+        uint64_t generation = 0;
+        int32_t first = 0, end = 0;
+        std::vector<double> errors;
+    };
+    thread_local line_band band;
+    const size_t columns = static_cast<size_t>(nb_col);
+    if (band.generation != pass_test.generation || first_line < band.first || end_line > band.end) {
+        band.errors.resize(static_cast<size_t>(end_line - first_line) * columns);
+        for (int32_t i = first_line; i < end_line; i++) {
+            double *line = band.errors.data() + static_cast<size_t>(i - first_line) * columns;
+            line_errors_fill(i, line);
+            double sum = 0.0;
+            for (size_t j = 0; j < columns; j++)
+                sum += line[j];
+            pass_test.line_sums[static_cast<size_t>(i)] = sum;
+        }
+        band.generation = pass_test.generation;
+        band.first = first_line;
+        band.end = end_line;
+    }
+    for (int32_t i = first_line; i < end_line; i++)
+        pass_test.line_rows[static_cast<size_t>(i)] = band.errors.data() + static_cast<size_t>(i - band.first) * columns;
+}
 
 } // namespace
 
@@ -42,6 +78,14 @@ void prepare_run_pass()
     pass_test.by_cell = true;
     pass_test.hypso = 0.0;
     pass_test.errors.t = test.t;
+    if (line_errors_fill) {
+        pass_test.by_line = true;
+        pass_test.generation = ++pass_generation;
+        pass_test.line_rows.assign(static_cast<size_t>(nb_lig), nullptr);
+        pass_test.line_sums.assign(static_cast<size_t>(nb_lig), 0.0);
+        pass_test.errors.first = pass_test.errors.second = pass_test.line_rows.data();
+        return;
+    }
     double **grids[] = {dtab_sigma1, dtab_sigma2};
     const double sigmas[] = {sigma_dem1, sigma_dem2};
     double *const *rows[2];
@@ -62,9 +106,25 @@ const cell_errors *run_cell_errors()
     return pass_test.by_cell ? &pass_test.errors : nullptr;
 }
 
+void set_run_line_errors(const std::function<void(int32_t line, double *errors)> &fill)
+{
+    line_errors_fill = fill;
+}
+
+double run_line_errors_mean()
+{
+    double sum = 0.0;
+    for (double line : pass_test.line_sums)
+        sum += line;
+    const double cells = static_cast<double>(pass_test.line_sums.size()) * nb_col;
+    return cells > 0.0 ? sum / cells : 0.0;
+}
+
 void run_difference_of_lines(int32_t first_line, int32_t end_line, const double *line_areas,
                              difference_part *part)
 {
+    if (pass_test.by_line)
+        make_line_errors(first_line, end_line);
     difference_of_lines(dtab_dem1, dtab_dem2, dtab_out, first_line, end_line, nb_col, type_treat, pass_test.basis,
                         pass_test.hypso, line_areas, part, run_cell_errors());
 }
@@ -76,6 +136,8 @@ void run_difference_of_run(int32_t line, int32_t start, int32_t end, double *scr
     double *second = dtab_dem2[line] + start;
     cell_errors errors = pass_test.errors;
     double *first_errors = nullptr, *second_errors = nullptr;
+    if (pass_test.by_line)
+        make_line_errors(line, line + 1);
     if (pass_test.by_cell) {
         first_errors = pass_test.errors.first[line] + start;
         second_errors = pass_test.errors.second[line] + start;
@@ -94,6 +156,8 @@ void collect_detected_cells(int32_t first_line, int32_t end_line, const double *
     const double hypso = pass_test.hypso;
     // The positive kind also keeps only rises of at least hypso, as the pass does.
     const double least_rise = type_treat == TREAT_POSITIVE ? hypso : -INFINITY;
+    if (pass_test.by_line)
+        make_line_errors(first_line, end_line);
     for (int32_t i = first_line; i < end_line; i++) {
         const double *first = dtab_dem1[i];
         const double *second = dtab_dem2[i];

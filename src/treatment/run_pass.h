@@ -4,6 +4,7 @@
 #define ORMELIX_RUN_PASS_H
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "error_model/correlated_error.h"
@@ -21,8 +22,17 @@ void run_difference_of_lines(int32_t first_line, int32_t end_line, const double 
 // taken as the run's own is.
 void run_difference_of_run(int32_t line, int32_t start, int32_t end, double *scratch, const double *line_areas,
                            difference_part *part);
-// The run's errors of the cells when its test has them by cell (null otherwise).
+// The run's errors of the cells when its test has them by cell (null otherwise). Errors
+// made line by line (set_run_line_errors) are in place for a line once the pass or the
+// gathering of its detected cells has taken it, on the thread that took it.
 const cell_errors *run_cell_errors();
+// Each DEM's error of the cells of a line made where the pass asks it, in place of error
+// grids (both DEMs' the same): fill(line, errors) writes the line's errors, one a column.
+// An empty function reads the grids again.
+void set_run_line_errors(const std::function<void(int32_t line, double *errors)> &fill);
+// The mean of the errors made line by line over the lines made so far, in the lines'
+// order (0 without them).
+double run_line_errors_mean();
 // The cells of lines [first_line, end_line) that the pass counts as detected, by its very
 // rule, each with the standard deviation of its change times its area, into *cells:
 // the errors with their correlation weigh the cells the budget counts.

@@ -154,6 +154,7 @@ void treatment()
         gathering = run_difference(line_areas, &d_min, &d_max, &budget);
     else
         difference_in_bands(line_areas, &d_min, &d_max, &budget);
+    finish_sigma_by_slope();
     make_run_record(budget);
     finish_run_correlation(budget, &record_out);
 
