@@ -1,8 +1,8 @@
 #!/bin/sh
 # The libraries the Windows build needs that Debian ships for Linux only (libtiff with
-# the codecs of Debian's own, libpng, PROJ and its SQLite), cross-built with MinGW-w64 from Debian's own
-# source packages, once per build folder: the same sources, with Debian's security
-# patches, as the Linux build's.
+# the codecs of Debian's own, libpng, PROJ and its SQLite, GDAL), cross-built with
+# MinGW-w64 from Debian's own source packages, each once per build folder: the same
+# sources, with Debian's security patches, as the Linux build's.
 #
 # Usage: sh cmake/cross-deps.sh <build folder>
 # Installs into <build folder>/deps/install (static libraries, headers, CMake files).
@@ -18,13 +18,25 @@ source_dir=$(cd "$(dirname "$0")/.." && pwd)
 mkdir -p "$1"
 deps=$(cd "$1" && pwd)/deps
 install="$deps/install"
-stamp="$install/.complete"
+# One stamp per package built, in $stamps: a package is built again when its stamp is
+# missing, and so is every package after it (they were built against it).
+stamps="$install/.stamps"
 # The packages, in the order they are built.
-packages="libzstd xz-utils lerc libdeflate libjpeg-turbo libwebp tiff libpng1.6 sqlite3 proj"
+packages="libzstd xz-utils lerc libdeflate libjpeg-turbo libwebp tiff libpng1.6 sqlite3 proj gdal"
 
-if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$packages" ]; then
-    exit 0
+# A folder whose libraries were built when one stamp stood for all of them.
+if [ -f "$install/.complete" ] && [ ! -d "$stamps" ]; then
+    mkdir -p "$stamps"
+    for package in $(cat "$install/.complete"); do
+        echo "$package" > "$stamps/$package"
+    done
+    rm -f "$install/.complete"
 fi
+missing=
+for package in $packages; do
+    [ -n "$missing" ] || [ -f "$stamps/$package" ] || missing=$package
+done
+[ -n "$missing" ] || exit 0
 
 triplet=x86_64-w64-mingw32
 zlib=/usr/$triplet/lib/libz.a
@@ -37,39 +49,45 @@ if ! command -v dpkg-source >/dev/null 2>&1; then
     exit 1
 fi
 
-# The machine's suites, each also as a source suite.
+# The machine's suites, each also as a source suite, read once, when a first source
+# package is needed.
 apt="$deps/apt"
-rm -rf "$apt"
-mkdir -p "$apt/lists/partial" "$apt/cache/archives/partial" "$apt/sources.list.d"
-: > "$apt/sources.list"
-if [ -f /etc/apt/sources.list ]; then
-    sed -n 's/^[[:space:]]*deb[[:space:]]\(.*\)/deb-src \1/p' /etc/apt/sources.list > "$apt/sources.list"
-fi
-for parts in /etc/apt/sources.list.d/*.sources; do
-    [ -f "$parts" ] || continue
-    sed 's/^Types:.*/Types: deb deb-src/' "$parts" > "$apt/sources.list.d/$(basename "$parts")"
-done
-for parts in /etc/apt/sources.list.d/*.list; do
-    [ -f "$parts" ] || continue
-    sed -n 's/^[[:space:]]*deb[[:space:]]\(.*\)/deb-src \1/p' "$parts" >> "$apt/sources.list"
-done
-cat > "$apt/apt.conf" <<EOF
+read_suites() {
+    rm -rf "$apt"
+    mkdir -p "$apt/lists/partial" "$apt/cache/archives/partial" "$apt/sources.list.d"
+    : > "$apt/sources.list"
+    if [ -f /etc/apt/sources.list ]; then
+        sed -n 's/^[[:space:]]*deb[[:space:]]\(.*\)/deb-src \1/p' /etc/apt/sources.list > "$apt/sources.list"
+    fi
+    for parts in /etc/apt/sources.list.d/*.sources; do
+        [ -f "$parts" ] || continue
+        sed 's/^Types:.*/Types: deb deb-src/' "$parts" > "$apt/sources.list.d/$(basename "$parts")"
+    done
+    for parts in /etc/apt/sources.list.d/*.list; do
+        [ -f "$parts" ] || continue
+        sed -n 's/^[[:space:]]*deb[[:space:]]\(.*\)/deb-src \1/p' "$parts" >> "$apt/sources.list"
+    done
+    cat > "$apt/apt.conf" <<EOF
 Dir::State::Lists "$apt/lists";
 Dir::Cache "$apt/cache";
 Dir::Etc::SourceList "$apt/sources.list";
 Dir::Etc::SourceParts "$apt/sources.list.d";
 EOF
-# As root, apt would hand the downloads to its own user, who cannot write here.
-if [ "$(id -u)" = 0 ]; then
-    echo 'APT::Sandbox::User "root";' >> "$apt/apt.conf"
-fi
-export APT_CONFIG="$apt/apt.conf"
-echo "cross-deps: reading the source lists of this machine's suites"
-apt-get -qq update
+    # As root, apt would hand the downloads to its own user, who cannot write here.
+    if [ "$(id -u)" = 0 ]; then
+        echo 'APT::Sandbox::User "root";' >> "$apt/apt.conf"
+    fi
+    export APT_CONFIG="$apt/apt.conf"
+    echo "cross-deps: reading the source lists of this machine's suites"
+    apt-get -qq update
+    suites_read=1
+}
+suites_read=
 
 # The newest version of a source package that the archive still serves: a security
 # suite's index may name a version its mirror no longer holds.
 fetch_source() {
+    if [ -z "$suites_read" ]; then read_suites; fi
     for version in $(apt-cache showsrc "$1" | sed -n 's/^Version: //p' | sort -u -r -V); do
         rm -rf "$deps/src" && mkdir -p "$deps/src"
         if (cd "$deps/src" && apt-get -qq source "$1=$version" >"$deps/source-$1.log" 2>&1); then
@@ -131,47 +149,6 @@ build_libdeflate() {
     fi
 }
 
-TARGET= COMPONENT= INSTALL= CMAKE_LISTS=
-rm -rf "$install"
-lib=$install/lib
-include=$install/include
-mkdir -p "$lib" "$include"
-# The codec libraries of Debian's libtiff (tiffinfo's list of codecs on Linux) but
-# JBIG's, whose one-bit samples the reader refuses: ZSTD, LZMA, LERC, JPEG, WebP, and
-# libdeflate for a faster Deflate.
-fetch_source libzstd
-CMAKE_LISTS=build/cmake build zstd -DZSTD_BUILD_SHARED=OFF -DZSTD_BUILD_STATIC=ON \
-    -DZSTD_BUILD_PROGRAMS=OFF -DZSTD_BUILD_TESTS=OFF -DZSTD_BUILD_CONTRIB=OFF \
-    -DZSTD_LEGACY_SUPPORT=OFF
-fetch_source xz-utils
-TARGET=liblzma COMPONENT=liblzma_Development build xz -DBUILD_SHARED_LIBS=OFF
-fetch_source lerc
-build lerc -DBUILD_SHARED_LIBS=OFF
-fetch_source libdeflate
-build_libdeflate
-fetch_source libjpeg-turbo
-# Its SIMD code needs the nasm assembler: the C code decodes the same samples.
-TARGET=jpeg-static INSTALL=install_jpeg build jpeg -DENABLE_SHARED=OFF -DENABLE_STATIC=ON \
-    -DWITH_SIMD=OFF -DWITH_TURBOJPEG=OFF
-fetch_source libwebp
-build webp -DBUILD_SHARED_LIBS=OFF -DWEBP_BUILD_ANIM_UTILS=OFF -DWEBP_BUILD_CWEBP=OFF \
-    -DWEBP_BUILD_DWEBP=OFF -DWEBP_BUILD_GIF2WEBP=OFF -DWEBP_BUILD_IMG2WEBP=OFF \
-    -DWEBP_BUILD_VWEBP=OFF -DWEBP_BUILD_WEBPINFO=OFF -DWEBP_BUILD_LIBWEBPMUX=OFF \
-    -DWEBP_BUILD_WEBPMUX=OFF -DWEBP_BUILD_EXTRAS=OFF
-# libtiff with them, each named where it is, as static libraries (their headers then
-# declare nothing as imported from a DLL).
-fetch_source tiff
-build tiff -DBUILD_SHARED_LIBS=OFF -Dzlib=ON -Djbig=OFF \
-    -Djpeg=ON -Dold-jpeg=ON -DJPEG_INCLUDE_DIR="$include" -DJPEG_LIBRARY="$lib/libjpeg.a" \
-    -Dwebp=ON -DWebP_INCLUDE_DIR="$include" -DWebP_LIBRARY="$lib/libwebp.a" \
-    -Dzstd=ON -DZSTD_INCLUDE_DIR="$include" -DZSTD_LIBRARY="$lib/libzstd.a" \
-    -Dlzma=ON -DLIBLZMA_INCLUDE_DIR="$include" -DLIBLZMA_LIBRARY="$lib/liblzma.a" \
-    -Dlerc=ON -DLERC_INCLUDE_DIR="$include" -DLERC_LIBRARY="$lib/libLerc.a" \
-    -Dlibdeflate=ON -DDeflate_INCLUDE_DIR="$include" -DDeflate_LIBRARY="$lib/libdeflate.a" \
-    -DCMAKE_C_FLAGS="-DLZMA_API_STATIC -DLERC_STATIC" \
-    -Dtiff-tools=OFF -Dtiff-tests=OFF -Dtiff-contrib=OFF -Dtiff-docs=OFF -Dcxx=OFF
-fetch_source libpng1.6
-build libpng -DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_EXECUTABLES=OFF -DPNG_TESTS=OFF
 # SQLite for PROJ's database: its one-file form is generated by the build machine's own
 # tools (its C compiler and tclsh), then compiled for Windows.
 build_sqlite() {
@@ -189,13 +166,89 @@ build_sqlite() {
         return 1
     fi
 }
-fetch_source sqlite3
-build_sqlite
-# PROJ with neither its network access (curl) nor its grids in TIFF files; proj.db is
-# made with the build machine's sqlite3 program, and sqlite3 linked after PROJ.
-fetch_source proj
-build proj -DBUILD_SHARED_LIBS=OFF -DENABLE_CURL=OFF -DENABLE_TIFF=OFF -DBUILD_APPS=OFF \
-    -DNLOHMANN_JSON_ORIGIN=internal -DEXE_SQLITE3="$(command -v sqlite3)" \
-    -DSQLITE3_INCLUDE_DIR="$include" -DSQLITE3_LIBRARY="$lib/libsqlite3.a"
+
+# One package: its source fetched, built and installed.
+build_package() {
+    fetch_source "$1"
+    case $1 in
+    # The codec libraries of Debian's libtiff (tiffinfo's list of codecs on Linux) but
+    # JBIG's, whose one-bit samples the reader refuses: ZSTD, LZMA, LERC, JPEG, WebP,
+    # and libdeflate for a faster Deflate.
+    libzstd)
+        CMAKE_LISTS=build/cmake build zstd -DZSTD_BUILD_SHARED=OFF -DZSTD_BUILD_STATIC=ON \
+            -DZSTD_BUILD_PROGRAMS=OFF -DZSTD_BUILD_TESTS=OFF -DZSTD_BUILD_CONTRIB=OFF \
+            -DZSTD_LEGACY_SUPPORT=OFF ;;
+    xz-utils)
+        TARGET=liblzma COMPONENT=liblzma_Development build xz -DBUILD_SHARED_LIBS=OFF ;;
+    lerc)
+        build lerc -DBUILD_SHARED_LIBS=OFF ;;
+    libdeflate)
+        build_libdeflate ;;
+    libjpeg-turbo)
+        # Its SIMD code needs the nasm assembler: the C code decodes the same samples.
+        TARGET=jpeg-static INSTALL=install_jpeg build jpeg -DENABLE_SHARED=OFF -DENABLE_STATIC=ON \
+            -DWITH_SIMD=OFF -DWITH_TURBOJPEG=OFF ;;
+    libwebp)
+        build webp -DBUILD_SHARED_LIBS=OFF -DWEBP_BUILD_ANIM_UTILS=OFF -DWEBP_BUILD_CWEBP=OFF \
+            -DWEBP_BUILD_DWEBP=OFF -DWEBP_BUILD_GIF2WEBP=OFF -DWEBP_BUILD_IMG2WEBP=OFF \
+            -DWEBP_BUILD_VWEBP=OFF -DWEBP_BUILD_WEBPINFO=OFF -DWEBP_BUILD_LIBWEBPMUX=OFF \
+            -DWEBP_BUILD_WEBPMUX=OFF -DWEBP_BUILD_EXTRAS=OFF ;;
+    # libtiff with them, each named where it is, as static libraries (their headers then
+    # declare nothing as imported from a DLL).
+    tiff)
+        build tiff -DBUILD_SHARED_LIBS=OFF -Dzlib=ON -Djbig=OFF \
+            -Djpeg=ON -Dold-jpeg=ON -DJPEG_INCLUDE_DIR="$include" -DJPEG_LIBRARY="$lib/libjpeg.a" \
+            -Dwebp=ON -DWebP_INCLUDE_DIR="$include" -DWebP_LIBRARY="$lib/libwebp.a" \
+            -Dzstd=ON -DZSTD_INCLUDE_DIR="$include" -DZSTD_LIBRARY="$lib/libzstd.a" \
+            -Dlzma=ON -DLIBLZMA_INCLUDE_DIR="$include" -DLIBLZMA_LIBRARY="$lib/liblzma.a" \
+            -Dlerc=ON -DLERC_INCLUDE_DIR="$include" -DLERC_LIBRARY="$lib/libLerc.a" \
+            -Dlibdeflate=ON -DDeflate_INCLUDE_DIR="$include" -DDeflate_LIBRARY="$lib/libdeflate.a" \
+            -DCMAKE_C_FLAGS="-DLZMA_API_STATIC -DLERC_STATIC" \
+            -Dtiff-tools=OFF -Dtiff-tests=OFF -Dtiff-contrib=OFF -Dtiff-docs=OFF -Dcxx=OFF ;;
+    libpng1.6)
+        build libpng -DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_EXECUTABLES=OFF -DPNG_TESTS=OFF ;;
+    sqlite3)
+        build_sqlite ;;
+    # PROJ with neither its network access (curl) nor its grids in TIFF files; proj.db
+    # is made with the build machine's sqlite3 program, and sqlite3 linked after PROJ.
+    proj)
+        build proj -DBUILD_SHARED_LIBS=OFF -DENABLE_CURL=OFF -DENABLE_TIFF=OFF -DBUILD_APPS=OFF \
+            -DNLOHMANN_JSON_ORIGIN=internal -DEXE_SQLITE3="$(command -v sqlite3)" \
+            -DSQLITE3_INCLUDE_DIR="$include" -DSQLITE3_LIBRARY="$lib/libsqlite3.a" ;;
+    # GDAL for the input form of any other raster: its library alone, with the drivers
+    # of the elevation forms (GeoTIFF, VRT, Erdas Imagine, the raw family with EHdr/BIL,
+    # SRTM HGT, USGS DEM, ASCII grid, XYZ) and none of the optional others; on PROJ,
+    # libtiff and zlib above, with its own copies of libgeotiff and json-c; no network
+    # (no curl), no programs, no bindings.
+    gdal)
+        build gdal -DBUILD_SHARED_LIBS=OFF -DBUILD_APPS=OFF -DBUILD_DOCS=OFF \
+            -DBUILD_PYTHON_BINDINGS=OFF -DBUILD_JAVA_BINDINGS=OFF -DBUILD_CSHARP_BINDINGS=OFF \
+            -DENABLE_GNM=OFF -DGDAL_USE_EXTERNAL_LIBS=OFF -DGDAL_USE_INTERNAL_LIBS=OFF \
+            -DGDAL_BUILD_OPTIONAL_DRIVERS=OFF -DOGR_BUILD_OPTIONAL_DRIVERS=OFF \
+            -DGDAL_ENABLE_DRIVER_RAW=ON -DGDAL_ENABLE_DRIVER_SRTMHGT=ON \
+            -DGDAL_ENABLE_DRIVER_USGSDEM=ON -DGDAL_ENABLE_DRIVER_AAIGRID=ON \
+            -DGDAL_ENABLE_DRIVER_XYZ=ON \
+            -DPROJ_DIR="$lib/cmake/proj" \
+            -DGDAL_USE_TIFF=ON -DTIFF_INCLUDE_DIR="$include" -DTIFF_LIBRARY="$lib/libtiff.a" \
+            -DGDAL_USE_ZLIB=ON -DGDAL_USE_GEOTIFF_INTERNAL=ON -DGDAL_USE_JSONC_INTERNAL=ON \
+            -DGDAL_USE_CURL=OFF ;;
+    esac
+}
+
+TARGET= COMPONENT= INSTALL= CMAKE_LISTS=
+lib=$install/lib
+include=$install/include
+# The first package without its stamp, and every one after it.
+if [ ! -d "$stamps" ]; then
+    rm -rf "$install"
+fi
+mkdir -p "$lib" "$include" "$stamps"
+building=
+for package in $packages; do
+    [ "$package" = "$missing" ] && building=1
+    [ -n "$building" ] || continue
+    rm -f "$stamps/$package"
+    build_package "$package"
+    echo "$package" > "$stamps/$package"
+done
 rm -rf "$deps/src"
-echo "$packages" > "$stamp"

@@ -10,6 +10,7 @@
 #include <cpl_vsi.h>
 #include <gdal.h>
 #include <gdal_utils.h>
+#include <ogr_srs_api.h>
 
 #include <algorithm>
 #include <string>
@@ -19,6 +20,7 @@
 #include "e2e_support.h"
 #include "geotiff_files.h"
 #include "gridfiles/gdal_grid.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -29,10 +31,22 @@ const std::string INPUT_MENU = "\n\tFormat Type :\n\t\t0 ====> ascii\n\t\t1 ====
                                "\n\t\t3 ====> other (any raster GDAL reads)\n\t\t";
 const std::string EXTENSION_QUESTION = "\n\tExtension of this file (img, vrt, hgt, bil, ...) ? ";
 
+// The tests' own GDAL readied as the program readies its: on Windows PROJ's database is
+// the one beside the test program.
+void start_test_gdal()
+{
+    GDALAllRegister();
+#ifdef _WIN32
+    static const std::string folder = program_folder();
+    const char *paths[] = {folder.c_str(), nullptr};
+    OSRSetPROJSearchPaths(paths);
+#endif
+}
+
 // GDALTranslate with gdal_translate's arguments; false when GDAL fails.
 bool translate(const std::string &from, const std::string &to, std::vector<std::string> arguments)
 {
-    GDALAllRegister();
+    start_test_gdal();
     std::vector<char *> argv;
     for (std::string &a : arguments)
         argv.push_back(&a[0]);
@@ -69,7 +83,7 @@ bool two_tile_vrt(const std::string &from, const std::string &folder, const std:
 // form holds nothing else), beside the same cells as a GeoTIFF.
 bool srtm_tile(const std::string &from, const std::string &hgt, const std::string &tif)
 {
-    GDALAllRegister();
+    start_test_gdal();
     GDALDatasetH source = GDALOpen(from.c_str(), GA_ReadOnly);
     if (source == nullptr)
         return false;

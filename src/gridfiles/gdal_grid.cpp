@@ -14,6 +14,9 @@
 #include <cpl_error.h>
 #include <cpl_string.h>
 #include <gdal.h>
+#ifdef _WIN32
+#include <ogr_srs_api.h>
+#endif
 #endif
 
 #include "console/console.h"
@@ -103,6 +106,14 @@ void start_gdal()
 {
     static const bool started = [] {
         CPLSetConfigOption("GDAL_PAM_ENABLED", "NO");
+#ifdef _WIN32
+        // The Windows build carries its own proj.db beside the program, for GDAL's
+        // coordinate systems as for the program's.
+        const std::string folder = program_folder();
+        const char *paths[] = {folder.c_str(), nullptr};
+        if (!folder.empty())
+            OSRSetPROJSearchPaths(paths);
+#endif
         GDALAllRegister();
         return true;
     }();

@@ -336,6 +336,9 @@ int read_command_line(const std::vector<std::string> &arguments)
     CLI::App app("ORMELIX: the difference of two elevation models of one frame, FIRST - SECOND, saved as a new "
                  "one, with the budget of the change and its report.",
                  "ormelix");
+    // Options are spelt --name everywhere: on Windows too a word starting with / is a
+    // path (GDAL's /vsizip/c:/..., /vsicurl/...), never an option.
+    app.allow_windows_style_options(false);
     app.add_option("FIRST", given.first, "the first grid (an epoch of the survey)")->required()->option_text(" ");
     app.add_option("SECOND", given.second, "the second grid, on the first grid's cells")->required()->option_text(" ");
     app.add_option("OUTPUT", given.output, "the grid to create, its form from its ending")->required()->option_text(" ");
