@@ -218,6 +218,14 @@ bool describe_image(TIFF *tif, int32_t lines, int32_t columns, double xll, doubl
 
 } // namespace
 
+bool encode_geotiff_tile(double *const *grid, int32_t lines, int32_t columns, int32_t top, int32_t left,
+                         std::vector<uint8_t> *scratch, std::vector<uint8_t> *out)
+{
+    const tile_source source = {grid, 0, nullptr, 0, lines, columns,
+                                static_cast<uint32_t>((columns + GEOTIFF_TILE_SIDE - 1) / GEOTIFF_TILE_SIDE)};
+    return encode_tile(source, top, left, scratch, out);
+}
+
 struct geotiff_grid_writer {
     tiff_stream stream;
     int32_t lines = 0, columns = 0;

@@ -31,6 +31,13 @@ bool geotiff_needs_bigtiff(int32_t lines, int32_t columns);
 // tiles is compressed once its lines are all given, from the band when it holds them
 // all, else from its lines gathered as samples (a row of tiles besides the band), and
 // handed to libtiff: the file is the same whatever the bands.
+// The tile of the grid whose top-left cell is (top, left), as Float32 (NaN as the no-data
+// value, cells beyond the grid as 0) through the floating-point predictor, compressed
+// with Deflate into *out. scratch holds the tile before compression. False only when
+// Deflate finds no memory.
+bool encode_geotiff_tile(double *const *grid, int32_t lines, int32_t columns, int32_t top, int32_t left,
+                         std::vector<uint8_t> *scratch, std::vector<uint8_t> *out);
+
 struct geotiff_grid_writer;
 // Opens the file through libtiff and describes the image. The corner is the grid's
 // lower-left one; cellsize and cellsize_y are a cell's width and height.
