@@ -303,7 +303,12 @@ TEST_F(LineReader, EveryFormGivesTheWholeReadingsCellsBandAfterBand)
             read++;
         EXPECT_TRUE(c.one_block || read > 0);
         EXPECT_LT(read, bands.lines);
-        EXPECT_EQ(fault, c.whole_fault(path));
+        // libtiff's own reason ends the message: the row it names is where that handle
+        // last was, which the threads of the two readings leave apart.
+        const std::string whole = c.whole_fault(path), told = "cannot be decoded: ";
+        const size_t reason = whole.find(told);
+        const size_t kept = reason == std::string::npos ? std::string::npos : reason + told.size();
+        EXPECT_EQ(fault.substr(0, kept), whole.substr(0, kept));
     }
 }
 
