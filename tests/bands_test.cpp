@@ -51,11 +51,12 @@ protected:
     std::string out(const std::string &name) const { return root + "/images/site/" + name; }
 
     // The session held whole, then in each band height: the same bytes.
-    void expect_same_in_bands(const std::vector<std::string> &session, const std::vector<std::string> &bands)
+    void expect_same_in_bands(const std::vector<std::string> &session, const std::vector<std::string> &bands,
+                              int status = 0)
     {
         e2e::run_result whole_run;
         const std::string whole = run_files(root, session, &whole_run);
-        ASSERT_EQ(whole_run.status, 0) << whole_run.errors;
+        ASSERT_EQ(whole_run.status, status) << whole_run.errors;
         for (const std::string &band : bands) {
             std::vector<std::string> banded = session;
             banded.insert(banded.end(), {"--band-lines", band});
@@ -88,9 +89,24 @@ TEST_F(Bands, EverySessionGivesTheSameBytesWhateverTheBandHeight)
         {tif1, data("confidence/dem_2020_part.tif"), out("test.asc"), "--sigma", data("confidence/err_2015.tif"),
          data("confidence/err_2020_part.asc"), "--confidence", "95"},
         {tif1, tif2, out("quiet.asc"), "--sigma", "0.2", "0.3", "--confidence", "90", "--no-report", "--json"},
+        // Budgets per class, the class grid read band by band beside the first DEM, whole
+        // or cut to the common part.
+        {tif1, tif2, out("classes.tif"), "--classes", data("geotiff/dem_classes.tif")},
+        {tif1, data("geotiff/dem_2020_window.tif"), out("window.asc"), "--classes",
+         data("geotiff/dem_classes.tif"), "--limit", "0.3"},
     };
     for (const std::vector<std::string> &session : sessions)
         expect_same_in_bands(session, {"1", "7", "100000"});
+
+    // A class that is no whole number in the grid's last lines: the run stops as it would
+    // have before reading any band, nothing written.
+    std::string classes = "ncols 41\nnrows 41\nxllcorner 483285\nyllcorner 5627295\ncellsize 30\n";
+    for (int i = 0; i < 41; i++)
+        for (int j = 0; j < 41; j++)
+            classes += i == 39 && j == 5 ? "2.5\n" : "1 ";
+    const std::string bad = e2e::scratch_folder("bands") + "/classes.asc";
+    e2e::write_file(bad, classes);
+    expect_same_in_bands({tif1, tif2, out("stopped.tif"), "--classes", bad}, {"1", "7"}, 1);
 }
 
 #ifdef ORMELIX_GDAL

@@ -226,15 +226,15 @@ void describe_input(input_grid &grid, const std::string &path, const given_grid 
 
 // A grid of --classes or --stable, read by its form's reader at its own frame, which
 // must be the first grid's as read. The run's frame stays the epochs'.
-double **read_given_grid(const std::string &path, const char *which)
+other_grid read_given(const std::string &path, const char *which, bool by_bands)
 {
     given_grid form;
     input_form_of_path(path, given.gdal, &form.form, &form.itype, &form.stem);
     const grid_frame &dem = epoch_cells(false);
     progress_phase("reading " + path);
-    const other_grid grid = read_other_grid(path, form.form, form.itype,
-                                            is_raster(form) ? descriptor_beside(path) : std::string(), dem,
-                                            GIVEN_ANSWERS);
+    other_grid grid = read_other_grid(path, form.form, form.itype,
+                                      is_raster(form) ? descriptor_beside(path) : std::string(), dem, GIVEN_ANSWERS,
+                                      by_bands);
     const grid_frame &own = grid.frame;
     if (!same_cells(dem, own))
         stop_with_message("\n\tThe %s %s does not lie on the cells of the first DEM %s (%d lines and %d columns%s): "
@@ -247,7 +247,12 @@ double **read_given_grid(const std::string &path, const char *which)
                           own.has_corner ? text_printf(", lower-left corner %s %s", exact_real_text(own.xll).c_str(),
                                                        exact_real_text(own.yll).c_str()).c_str()
                                          : "");
-    return grid.cells;
+    return grid;
+}
+
+double **read_given_grid(const std::string &path, const char *which)
+{
+    return read_given(path, which, false).cells;
 }
 
 void open_given_grid(input_grid &grid)
@@ -291,7 +296,10 @@ void read_other_grids()
     // Each made compact on the result's frame as soon as it is read: the memory of its
     // values goes to the next grid.
     const int32_t lines = epoch_cells(false).lines;
-    if (!answers.classes_path.empty())
+    // Beside epochs read in bands, the classes are read band by band too.
+    if (!answers.classes_path.empty() && first_input().by_bands)
+        keep_run_class_lines(read_given(answers.classes_path, "class grid", true).reader);
+    else if (!answers.classes_path.empty())
         dtab_classes = run_class_cells(read_given_grid(answers.classes_path, "class grid"), lines);
     if (!answers.stable_path.empty())
         dtab_stable = run_stable_cells(read_given_grid(answers.stable_path, "stable-ground mask"), lines);
@@ -443,8 +451,8 @@ int read_command_line(const std::vector<std::string> &arguments)
     if (given.band_lines < 0)
         return usage_error("--band-lines: give a number of lines, 1 or more");
     set_run_memory(memory, given.band_lines);
-    // The stable ground, the classes and an alignment take the epochs whole.
-    if (!given.stable.empty() || !given.classes.empty() || !given.coregister.empty())
+    // The stable ground and an alignment take the epochs whole.
+    if (!given.stable.empty() || !given.coregister.empty())
         keep_run_whole();
     const std::string fault = check_forms();
     if (!fault.empty())

@@ -9,6 +9,7 @@
 #include "gridfiles/grid_memory.h"
 #include "gridfiles/input_grid.h"
 #include "regrid/band_lines.h"
+#include "treatment/class_budget.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ const double PROGRAM_BYTES = 48.0 * 1024 * 1024;
 const int32_t BAND_LINES_MOST = 256;
 
 struct run_band_state {
-    held_lines first, second;
+    held_lines first, second, classes;
     frame_plan plan;
     int32_t first_line = 0, first_column = 0;
     bool resampled = false;  // the second's band is computed, not its lines themselves
@@ -58,6 +59,8 @@ void start_run_bands()
     const int32_t first_columns = frames.planned ? own_columns(frames.first, nb_col) : nb_col;
     start_held_lines(&bands.first, first_input().reader.get(), first_lines, first_columns);
     start_held_lines(&bands.second, second_input().reader.get(), nb_lig2, nb_col2);
+    if (run_class_lines() != nullptr)
+        start_held_lines(&bands.classes, run_class_lines(), first_lines, first_columns);
     bands.resampled = bands.plan.kind != frames_same && bands.plan.kind != frames_common_part;
     const size_t lines = static_cast<size_t>(nb_lig);
     bands.first_rows.assign(lines, nullptr);
@@ -97,6 +100,9 @@ void load_run_band(int32_t first, int32_t end)
     std::string fault;
     if (!hold_lines(&bands.first, bands.first_line + first, bands.first_line + end, &fault))
         stop_with_message("%s", fault.c_str());
+    if (bands.classes.reader != nullptr &&
+        !hold_lines(&bands.classes, bands.first_line + first, bands.first_line + end, &fault))
+        stop_with_message("%s", fault.c_str());
     int32_t from = 0, to = 0;
     second_lines_of_band(bands.plan, bands.second.lines, first, end, &from, &to);
     if (!hold_lines(&bands.second, from, to, &fault))
@@ -118,6 +124,11 @@ void load_run_band(int32_t first, int32_t end)
     second_band_onto_frame(bands.plan, held_view(bands.second), bands.second_rows.data(), nb_col, first, end);
     bands.band_first = first;
     bands.band_end = end;
+}
+
+double *const *run_band_class_values()
+{
+    return bands.classes.reader != nullptr ? bands.classes.table.data() : nullptr;
 }
 
 void end_run_bands()

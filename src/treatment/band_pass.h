@@ -17,6 +17,9 @@ int32_t run_band_lines(size_t row_lines);
 // Brings lines [first, end) of both epochs onto the result's frame in the tables, with
 // room for the result's; the band before is let go. Stops the run on a file's fault.
 void load_run_band(int32_t first, int32_t end);
+// The values of the --classes grid read in bands (null without): a table of every line
+// of the first grid's own cells, holding those of the band loaded.
+double *const *run_band_class_values();
 // Lets every band go.
 void end_run_bands();
 

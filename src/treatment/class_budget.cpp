@@ -14,12 +14,25 @@
 
 namespace {
 
-struct class_sums {
-    size_t cells = 0;
-    difference_part part;
-};
-
 std::vector<class_budget> run_budgets;
+// Read band by band: the class grid's reader, the sums of the bands, the classes of a band.
+std::unique_ptr<line_reader> class_lines;
+class_budget_sums band_sums;
+std::vector<int32_t *> band_classes;
+std::vector<int32_t> band_memory;
+
+bool run_has_classes()
+{
+    return dtab_classes != nullptr || class_lines != nullptr;
+}
+
+[[noreturn]] void stop_on_class(const class_fault &fault)
+{
+    stop_with_message("\n\tFile %s, grid line %d, column %d: %s is not a whole number from %d to %d: a class "
+                      "grid holds whole numbers (cells without data left out).\n",
+                      answers.classes_path.c_str(), fault.line + 1, fault.column + 1,
+                      exact_real_text(fault.value).c_str(), NO_CLASS + 1, INT32_MAX);
+}
 
 } // namespace
 
@@ -43,15 +56,14 @@ bool class_cells(double *const *values, int32_t first_line, int32_t first_column
     return true;
 }
 
-void budgets_per_class(const int32_t *const *classes, int32_t lines, int32_t columns, int32_t type_treat,
-                       const class_run_pass &pass, std::vector<class_budget> *budgets)
+void add_class_lines(const int32_t *const *classes, int32_t first_line, int32_t end_line, int32_t columns,
+                     const class_run_pass &pass, class_budget_sums *sums)
 {
     // Classes come in runs along a line (a zone, a slope band): each run goes through
     // the pass of the whole grid, so that a class's figures are the run's own.
-    std::map<int64_t, class_sums> sums;
     class_sums *last = nullptr;
     int64_t last_value = 0;
-    for (int32_t i = 0; i < lines; i++) {
+    for (int32_t i = first_line; i < end_line; i++) {
         int32_t j = 0;
         while (j < columns) {
             const int32_t value = classes[i][j];
@@ -64,7 +76,7 @@ void budgets_per_class(const int32_t *const *classes, int32_t lines, int32_t col
                 end++;
             const int64_t key = static_cast<int64_t>(value);
             if (last == nullptr || key != last_value) {
-                last = &sums[key];
+                last = &(*sums)[key];
                 last_value = key;
             }
             pass(i, j, end, &last->part);
@@ -72,14 +84,26 @@ void budgets_per_class(const int32_t *const *classes, int32_t lines, int32_t col
             j = end;
         }
     }
+}
+
+void finish_class_budgets(class_budget_sums *sums, int32_t type_treat, std::vector<class_budget> *budgets)
+{
     budgets->clear();
-    for (auto &entry : sums) {
+    for (auto &entry : *sums) {
         class_budget one = {entry.first, change_budget()};
         double low, high;
         finish_difference(&entry.second.part, 1, 0, 0, type_treat, &low, &high, &one.budget);
         one.budget.cells = entry.second.cells;
         budgets->push_back(one);
     }
+}
+
+void budgets_per_class(const int32_t *const *classes, int32_t lines, int32_t columns, int32_t type_treat,
+                       const class_run_pass &pass, std::vector<class_budget> *budgets)
+{
+    class_budget_sums sums;
+    add_class_lines(classes, 0, lines, columns, pass, &sums);
+    finish_class_budgets(&sums, type_treat, budgets);
 }
 
 std::string class_budget_csv(const std::vector<class_budget> &budgets, int32_t type_treat,
@@ -111,17 +135,54 @@ int32_t **run_class_cells(double **values, int32_t lines)
     require_grid(classes, nb_col, nb_lig);
     class_fault fault;
     if (!class_cells(values, first_line, first_column, nb_lig, nb_col, classes, &fault))
-        stop_with_message("\n\tFile %s, grid line %d, column %d: %s is not a whole number from %d to %d: a class "
-                          "grid holds whole numbers (cells without data left out).\n",
-                          answers.classes_path.c_str(), fault.line + 1, fault.column + 1,
-                          exact_real_text(fault.value).c_str(), NO_CLASS + 1, INT32_MAX);
+        stop_on_class(fault);
     frdmatrice(values, lines);
     return classes;
 }
 
+void keep_run_class_lines(std::unique_ptr<line_reader> reader)
+{
+    class_lines = std::move(reader);
+    band_sums.clear();
+}
+
+line_reader *run_class_lines()
+{
+    return class_lines.get();
+}
+
+void add_band_class_budgets(double *const *values, int32_t first, int32_t end, const std::vector<double> &line_areas)
+{
+    if (class_lines == nullptr)
+        return;
+    int32_t first_line = 0, first_column = 0;
+    first_grid_window(&first_line, &first_column);
+    const size_t columns = static_cast<size_t>(nb_col);
+    if (band_classes.size() != static_cast<size_t>(nb_lig))
+        band_classes.assign(static_cast<size_t>(nb_lig), nullptr);
+    band_memory.resize(static_cast<size_t>(end - first) * columns);
+    for (int32_t i = first; i < end; i++)
+        band_classes[static_cast<size_t>(i)] = band_memory.data() + static_cast<size_t>(i - first) * columns;
+    class_fault fault;
+    if (!class_cells(values, first_line + first, first_column, end - first, nb_col, band_classes.data() + first,
+                     &fault))
+        stop_on_class(fault);
+    std::vector<double> scratch(columns);
+    const auto pass = [&](int32_t line, int32_t start, int32_t stop, difference_part *part) {
+        run_difference_of_run(line, start, stop, scratch.data(), line_areas.data(), part);
+    };
+    add_class_lines(band_classes.data(), first, end, nb_col, pass, &band_sums);
+}
+
+void finish_band_class_budgets()
+{
+    if (class_lines != nullptr)
+        finish_class_budgets(&band_sums, type_treat, &run_budgets);
+}
+
 void write_class_budget_file()
 {
-    if (dtab_classes == nullptr)
+    if (!run_has_classes())
         return;
     FILE *fp = create_output_file(nomstem3 + "_classes.csv", "w");
     if (std::fputs(class_budget_csv(run_budgets, type_treat, run_change_test()).c_str(), fp) < 0)
@@ -132,7 +193,7 @@ void write_class_budget_file()
 std::vector<std::vector<std::string>> run_class_table()
 {
     std::vector<std::vector<std::string>> rows;
-    if (dtab_classes == nullptr)
+    if (!run_has_classes())
         return rows;
     const bool eliminated = test_detects(run_change_test());
     rows.push_back({"class", "cells with data", eliminated ? "above, detected (m3)" : "above (m3)",

@@ -6,9 +6,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "gridfiles/line_reader.h"
 #include "treatment/difference.h"
 
 struct class_budget {
@@ -28,6 +31,17 @@ struct class_fault {
 using class_run_pass = std::function<void(int32_t, int32_t, int32_t, difference_part *)>;
 void budgets_per_class(const int32_t *const *classes, int32_t lines, int32_t columns, int32_t type_treat,
                        const class_run_pass &pass, std::vector<class_budget> *budgets);
+// The same a band of lines at a time: lines [first_line, end_line) of classes (a table
+// of every line, holding those) added to sums, band after band; then the budgets. The
+// figures are those of the whole grid's, whatever the bands.
+struct class_sums {
+    size_t cells = 0;
+    difference_part part;
+};
+using class_budget_sums = std::map<int64_t, class_sums>;
+void add_class_lines(const int32_t *const *classes, int32_t first_line, int32_t end_line, int32_t columns,
+                     const class_run_pass &pass, class_budget_sums *sums);
+void finish_class_budgets(class_budget_sums *sums, int32_t type_treat, std::vector<class_budget> *budgets);
 
 // The classes of lines x columns cells of a grid of values as read, from its cell
 // (first_line, first_column): NaN is NO_CLASS. False, with *fault set at the first in
@@ -45,6 +59,17 @@ std::string class_budget_csv(const std::vector<class_budget> &budgets, int32_t t
 
 // The run's budgets per class of the grid of --classes (nothing without it).
 void gather_run_class_budgets(const std::vector<double> &line_areas);
+// For epochs read in bands, the --classes grid is read band by band too: its reader,
+// kept here (null without).
+void keep_run_class_lines(std::unique_ptr<line_reader> reader);
+line_reader *run_class_lines();
+// The classes of the result's lines [first, end) from the class grid's values (a table of
+// every line of the first grid's own cells, holding those the band covers), added to the
+// run's budgets per class; the run stops at a value that is no class. With the run's
+// grids holding the band's lines.
+void add_band_class_budgets(double *const *values, int32_t first, int32_t end, const std::vector<double> &line_areas);
+// The budgets of the bands added.
+void finish_band_class_budgets();
 // NAME_classes.csv beside the output, put in place with it (nothing without --classes).
 void write_class_budget_file();
 // The report's table of the classes: a header row, then a row a class (empty without).

@@ -105,10 +105,12 @@ change_gathering difference_and_output_in_bands(const std::vector<double> &line_
             gather_band(gatherer.get(), i, end);
         else
             run_difference_of_lines(i, end, line_areas.data(), &parts[0]);
+        add_band_class_budgets(run_band_class_values(), i, end, line_areas);
         form.write_output_lines(i, end, dtab_out + i);
         progress_to(static_cast<double>(end) / nb_lig);
     }
     finish_difference(parts, report ? 2 : 1, nb_lig, nb_col, type_treat, d_min, d_max, budget);
+    finish_band_class_budgets();
     form.finish_output();
     end_run_bands();
     return report ? finish_gathering(gatherer.get()) : change_gathering();
