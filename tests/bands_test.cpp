@@ -94,6 +94,9 @@ TEST_F(Bands, EverySessionGivesTheSameBytesWhateverTheBandHeight)
         {tif1, tif2, out("classes.tif"), "--classes", data("geotiff/dem_classes.tif")},
         {tif1, data("geotiff/dem_2020_window.tif"), out("window.asc"), "--classes",
          data("geotiff/dem_classes.tif"), "--limit", "0.3"},
+        // The stable ground's figures gathered band by band, its mask a raster pair.
+        {tif1, data("geotiff/dem_2020_window.tif"), out("stable.tif"), "--stable",
+         data("geotiff/dem_stable_m2.raw"), "--classes", data("geotiff/dem_classes.tif")},
     };
     for (const std::vector<std::string> &session : sessions)
         expect_same_in_bands(session, {"1", "7", "100000"});

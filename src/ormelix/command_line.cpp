@@ -301,7 +301,9 @@ void read_other_grids()
         keep_run_class_lines(read_given(answers.classes_path, "class grid", true).reader);
     else if (!answers.classes_path.empty())
         dtab_classes = run_class_cells(read_given_grid(answers.classes_path, "class grid"), lines);
-    if (!answers.stable_path.empty())
+    if (!answers.stable_path.empty() && first_input().by_bands)
+        keep_run_stable_lines(read_given(answers.stable_path, "stable-ground mask", true).reader);
+    else if (!answers.stable_path.empty())
         dtab_stable = run_stable_cells(read_given_grid(answers.stable_path, "stable-ground mask"), lines);
 }
 
@@ -451,8 +453,9 @@ int read_command_line(const std::vector<std::string> &arguments)
     if (given.band_lines < 0)
         return usage_error("--band-lines: give a number of lines, 1 or more");
     set_run_memory(memory, given.band_lines);
-    // The stable ground and an alignment take the epochs whole.
-    if (!given.stable.empty() || !given.coregister.empty())
+    // An alignment, and the errors from the stable ground, whose figures the test needs
+    // before the pass, take the epochs whole.
+    if ((!given.stable.empty() && !given.sigma.empty()) || !given.coregister.empty())
         keep_run_whole();
     const std::string fault = check_forms();
     if (!fault.empty())

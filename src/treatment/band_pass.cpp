@@ -10,6 +10,7 @@
 #include "gridfiles/input_grid.h"
 #include "regrid/band_lines.h"
 #include "treatment/class_budget.h"
+#include "treatment/stable_ground.h"
 
 namespace {
 
@@ -22,7 +23,8 @@ const double PROGRAM_BYTES = 48.0 * 1024 * 1024;
 const int32_t BAND_LINES_MOST = 256;
 
 struct run_band_state {
-    held_lines first, second, classes;
+    held_lines first, second;
+    held_lines classes, stable;  // grids of the first's cells read beside it
     frame_plan plan;
     int32_t first_line = 0, first_column = 0;
     bool resampled = false;  // the second's band is computed, not its lines themselves
@@ -61,6 +63,8 @@ void start_run_bands()
     start_held_lines(&bands.second, second_input().reader.get(), nb_lig2, nb_col2);
     if (run_class_lines() != nullptr)
         start_held_lines(&bands.classes, run_class_lines(), first_lines, first_columns);
+    if (run_stable_lines() != nullptr)
+        start_held_lines(&bands.stable, run_stable_lines(), first_lines, first_columns);
     bands.resampled = bands.plan.kind != frames_same && bands.plan.kind != frames_common_part;
     const size_t lines = static_cast<size_t>(nb_lig);
     bands.first_rows.assign(lines, nullptr);
@@ -98,11 +102,10 @@ void load_run_band(int32_t first, int32_t end)
         bands.first_rows[k] = bands.second_rows[k] = bands.out_rows[k] = nullptr;
     }
     std::string fault;
-    if (!hold_lines(&bands.first, bands.first_line + first, bands.first_line + end, &fault))
-        stop_with_message("%s", fault.c_str());
-    if (bands.classes.reader != nullptr &&
-        !hold_lines(&bands.classes, bands.first_line + first, bands.first_line + end, &fault))
-        stop_with_message("%s", fault.c_str());
+    for (held_lines *on_first_cells : {&bands.first, &bands.classes, &bands.stable})
+        if (on_first_cells->reader != nullptr &&
+            !hold_lines(on_first_cells, bands.first_line + first, bands.first_line + end, &fault))
+            stop_with_message("%s", fault.c_str());
     int32_t from = 0, to = 0;
     second_lines_of_band(bands.plan, bands.second.lines, first, end, &from, &to);
     if (!hold_lines(&bands.second, from, to, &fault))
@@ -129,6 +132,11 @@ void load_run_band(int32_t first, int32_t end)
 double *const *run_band_class_values()
 {
     return bands.classes.reader != nullptr ? bands.classes.table.data() : nullptr;
+}
+
+double *const *run_band_stable_values()
+{
+    return bands.stable.reader != nullptr ? bands.stable.table.data() : nullptr;
 }
 
 void end_run_bands()

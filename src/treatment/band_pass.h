@@ -20,6 +20,8 @@ void load_run_band(int32_t first, int32_t end);
 // The values of the --classes grid read in bands (null without): a table of every line
 // of the first grid's own cells, holding those of the band loaded.
 double *const *run_band_class_values();
+// The same of the --stable mask.
+double *const *run_band_stable_values();
 // Lets every band go.
 void end_run_bands();
 

@@ -151,7 +151,7 @@ line_reader *run_class_lines()
     return class_lines.get();
 }
 
-void add_band_class_budgets(double *const *values, int32_t first, int32_t end, const std::vector<double> &line_areas)
+void take_band_classes(double *const *values, int32_t first, int32_t end)
 {
     if (class_lines == nullptr)
         return;
@@ -167,7 +167,13 @@ void add_band_class_budgets(double *const *values, int32_t first, int32_t end, c
     if (!class_cells(values, first_line + first, first_column, end - first, nb_col, band_classes.data() + first,
                      &fault))
         stop_on_class(fault);
-    std::vector<double> scratch(columns);
+}
+
+void add_band_class_budgets(int32_t first, int32_t end, const std::vector<double> &line_areas)
+{
+    if (class_lines == nullptr)
+        return;
+    std::vector<double> scratch(static_cast<size_t>(nb_col));
     const auto pass = [&](int32_t line, int32_t start, int32_t stop, difference_part *part) {
         run_difference_of_run(line, start, stop, scratch.data(), line_areas.data(), part);
     };

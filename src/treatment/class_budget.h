@@ -64,10 +64,11 @@ void gather_run_class_budgets(const std::vector<double> &line_areas);
 void keep_run_class_lines(std::unique_ptr<line_reader> reader);
 line_reader *run_class_lines();
 // The classes of the result's lines [first, end) from the class grid's values (a table of
-// every line of the first grid's own cells, holding those the band covers), added to the
-// run's budgets per class; the run stops at a value that is no class. With the run's
-// grids holding the band's lines.
-void add_band_class_budgets(double *const *values, int32_t first, int32_t end, const std::vector<double> &line_areas);
+// every line of the first grid's own cells, holding those the band covers); the run stops
+// at a value that is no class. Then, on any one thread, with the run's grids holding the
+// band's lines, the band added to the run's budgets per class.
+void take_band_classes(double *const *values, int32_t first, int32_t end);
+void add_band_class_budgets(int32_t first, int32_t end, const std::vector<double> &line_areas);
 // The budgets of the bands added.
 void finish_band_class_budgets();
 // NAME_classes.csv beside the output, put in place with it (nothing without --classes).

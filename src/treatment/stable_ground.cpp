@@ -15,6 +15,11 @@ namespace {
 
 stable_ground_figures run_figures;
 bool run_gathered = false;
+// Read band by band: the mask's reader, the sums of the bands, the mask of a band.
+std::unique_ptr<line_reader> stable_lines;
+stable_ground_sums band_sums;
+std::vector<uint8_t *> band_mask;
+std::vector<uint8_t> band_memory;
 
 // A double's bits made an unsigned key of the same order (no NaN among the values).
 inline uint64_t order_key(double value)
@@ -98,32 +103,27 @@ uint8_t **run_stable_cells(double **values, int32_t lines)
     return mask;
 }
 
-stable_ground_figures stable_ground(const uint8_t *const *mask, double *const *first, double *const *second,
-                                    int32_t lines, int32_t columns)
+void add_stable_lines(const uint8_t *const *mask, double *const *first, double *const *second, int32_t first_line,
+                      int32_t end_line, int32_t columns, stable_ground_sums *sums)
 {
     // NaN in either epoch is no data.
-    const auto stable = [&](int32_t i, int32_t j) { return mask[i][j] != 0 && !std::isnan(first[i][j] - second[i][j]); };
-    // The mask's cells counted first: the changes of a mask of most of the frame take
-    // their room once.
-    size_t count = 0;
-    for (int32_t i = 0; i < lines; i++)
+    for (int32_t i = first_line; i < end_line; i++)
         for (int32_t j = 0; j < columns; j++)
-            count += mask[i][j];
-    std::vector<double> change;
-    change.reserve(count);
-    compensated_sum sum;
-    for (int32_t i = 0; i < lines; i++)
-        for (int32_t j = 0; j < columns; j++)
-            if (stable(i, j)) {
-                change.push_back(first[i][j] - second[i][j]);
-                add_compensated(&sum, change.back());
+            if (mask[i][j] != 0 && !std::isnan(first[i][j] - second[i][j])) {
+                sums->change.push_back(first[i][j] - second[i][j]);
+                add_compensated(&sums->sum, sums->change.back());
             }
+}
+
+stable_ground_figures finish_stable_ground(stable_ground_sums *sums)
+{
+    std::vector<double> &change = sums->change;
     stable_ground_figures figures;
     figures.cells = change.size();
     if (change.empty())
         return figures;
     const double n = static_cast<double>(change.size());
-    figures.mean = compensated_total(sum) / n;
+    figures.mean = compensated_total(sums->sum) / n;
     compensated_sum squares;
     for (double d : change)
         add_compensated(&squares, (d - figures.mean) * (d - figures.mean));
@@ -133,6 +133,21 @@ stable_ground_figures stable_ground(const uint8_t *const *mask, double *const *f
         d = std::fabs(d - figures.median);
     figures.nmad = 1.4826 * median_of(change);
     return figures;
+}
+
+stable_ground_figures stable_ground(const uint8_t *const *mask, double *const *first, double *const *second,
+                                    int32_t lines, int32_t columns)
+{
+    // The mask's cells counted first: the changes of a mask of most of the frame take
+    // their room once.
+    size_t count = 0;
+    for (int32_t i = 0; i < lines; i++)
+        for (int32_t j = 0; j < columns; j++)
+            count += mask[i][j];
+    stable_ground_sums sums;
+    sums.change.reserve(count);
+    add_stable_lines(mask, first, second, 0, lines, columns, &sums);
+    return finish_stable_ground(&sums);
 }
 
 budget_record stable_ground_record(const stable_ground_figures &f)
@@ -166,4 +181,39 @@ void gather_run_stable_ground()
 const stable_ground_figures *run_stable_ground()
 {
     return run_gathered ? &run_figures : nullptr;
+}
+
+void keep_run_stable_lines(std::unique_ptr<line_reader> reader)
+{
+    stable_lines = std::move(reader);
+    band_sums = stable_ground_sums();
+}
+
+line_reader *run_stable_lines()
+{
+    return stable_lines.get();
+}
+
+void add_band_stable_ground(double *const *values, int32_t first, int32_t end)
+{
+    if (stable_lines == nullptr)
+        return;
+    int32_t first_line = 0, first_column = 0;
+    first_grid_window(&first_line, &first_column);
+    const size_t columns = static_cast<size_t>(nb_col);
+    if (band_mask.size() != static_cast<size_t>(nb_lig))
+        band_mask.assign(static_cast<size_t>(nb_lig), nullptr);
+    band_memory.resize(static_cast<size_t>(end - first) * columns);
+    for (int32_t i = first; i < end; i++)
+        band_mask[static_cast<size_t>(i)] = band_memory.data() + static_cast<size_t>(i - first) * columns;
+    stable_cells(values, first_line + first, first_column, end - first, nb_col, band_mask.data() + first);
+    add_stable_lines(band_mask.data(), dtab_dem1, dtab_dem2, first, end, nb_col, &band_sums);
+}
+
+void finish_band_stable_ground()
+{
+    if (stable_lines == nullptr)
+        return;
+    run_gathered = true;
+    run_figures = finish_stable_ground(&band_sums);
 }

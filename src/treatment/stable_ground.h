@@ -5,9 +5,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "gridfiles/line_reader.h"
 #include "treatment/change_budget.h"
 
 struct stable_ground_figures {
@@ -31,6 +33,16 @@ uint8_t **run_stable_cells(double **values, int32_t lines);
 stable_ground_figures stable_ground(const uint8_t *const *mask, double *const *first, double *const *second,
                                     int32_t lines, int32_t columns);
 
+// The same a band of lines at a time: lines [first_line, end_line) of the mask and the grids
+// (tables of every line, holding those) added in order, band after band; then the figures,
+// those of the whole grid's.
+struct stable_ground_sums {
+    std::vector<double> change;
+    compensated_sum sum;
+};
+void add_stable_lines(const uint8_t *const *mask, double *const *first, double *const *second, int32_t first_line,
+                      int32_t end_line, int32_t columns, stable_ground_sums *sums);
+stable_ground_figures finish_stable_ground(stable_ground_sums *sums);
 // The k-th smallest of values (k from 0, below their count; no NaN among them), as
 // std::nth_element finds it, without reordering them or copying more than a part; and
 // into *before (when given, k above 0) the (k - 1)-th, the other middle of an even count.
@@ -43,6 +55,14 @@ budget_record stable_ground_record(const stable_ground_figures &figures);
 // result grid is made, in the memory the mask's values left (and a test from the stable
 // ground needs them before the pass).
 void gather_run_stable_ground();
+// For epochs read in bands (when no figure is wanted before the pass), the --stable mask
+// is read band by band too: its reader, kept here; each band's stable cells added with the
+// run's grids holding its lines (values: a table of every line of the first grid's own
+// cells, holding those the band covers); the figures once the bands are done.
+void keep_run_stable_lines(std::unique_ptr<line_reader> reader);
+line_reader *run_stable_lines();
+void add_band_stable_ground(double *const *values, int32_t first, int32_t end);
+void finish_band_stable_ground();
 const stable_ground_figures *run_stable_ground();
 
 #endif

@@ -98,6 +98,8 @@ change_gathering difference_and_output_in_bands(const std::vector<double> &line_
         progress_phase("difference and " + nomim3);
     }
     form.start_output(*d_min, *d_max);
+    worker_thread aside;
+    const bool beside = (run_class_lines() != nullptr || run_stable_lines() != nullptr) && worker_start(&aside);
     for (int32_t i = 0; i < nb_lig; i += band) {
         const int32_t end = std::min(i + band, nb_lig);
         load_run_band(i, end);
@@ -105,12 +107,27 @@ change_gathering difference_and_output_in_bands(const std::vector<double> &line_
             gather_band(gatherer.get(), i, end);
         else
             run_difference_of_lines(i, end, line_areas.data(), &parts[0]);
-        add_band_class_budgets(run_band_class_values(), i, end, line_areas);
+        // The band's budgets per class and stable ground on a thread of their own while it
+        // is written: they read the band only, in the order of the bands.
+        take_band_classes(run_band_class_values(), i, end);
+        const auto beside_output = [&, i, end] {
+            add_band_class_budgets(i, end, line_areas);
+            add_band_stable_ground(run_band_stable_values(), i, end);
+        };
+        if (beside)
+            worker_post(&aside, beside_output);
+        else
+            beside_output();
         form.write_output_lines(i, end, dtab_out + i);
+        if (beside)
+            worker_wait(&aside);
         progress_to(static_cast<double>(end) / nb_lig);
     }
+    if (beside)
+        worker_stop(&aside);
     finish_difference(parts, report ? 2 : 1, nb_lig, nb_col, type_treat, d_min, d_max, budget);
     finish_band_class_budgets();
+    finish_band_stable_ground();
     form.finish_output();
     end_run_bands();
     return report ? finish_gathering(gatherer.get()) : change_gathering();
