@@ -1,13 +1,13 @@
 """The README's two pictures of the QGIS provider, made by QGIS itself: the dialogue of
 "Difference of two DEMs" filled with the two real epochs of tests/data/geotiff
 (docs/qgis_dialogue.png), and what a run of it leaves in QGIS: the dialogue's log, the
-difference loaded into the project and drawn over the first epoch's hillshade, the layers
-with its legend and the report in the Results viewer (docs/qgis_results.png).
+difference loaded into the project and drawn over the first epoch, the layers with its
+legend and the report in the Results viewer (docs/qgis_results.png).
 
 Run by hand, not by `make test` (it needs an X server, and pictures are no test), under a
-virtual one (Debian's xvfb):
+virtual one (Debian's xvfb), with the Python that imports qgis.core (Debian's python3-qgis):
 
-    xvfb-run -a -s "-screen 0 1280x900x24" python3 qgis/screenshots.py build/ormelix [FOLDER]
+    xvfb-run -a -s "-screen 0 1280x900x24" /usr/bin/python3 qgis/screenshots.py build/ormelix [FOLDER]
 
 FOLDER is where the PNGs go, docs/ by default. The run's files go to a temporary folder."""
 
@@ -18,7 +18,8 @@ import tempfile
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 if len(sys.argv) < 2:
-    sys.exit('usage: xvfb-run -a -s "-screen 0 1280x900x24" python3 qgis/screenshots.py PATH/TO/ormelix [FOLDER]')
+    sys.exit('usage: xvfb-run -a -s "-screen 0 1280x900x24" /usr/bin/python3 qgis/screenshots.py '
+             'PATH/TO/ormelix [FOLDER]')
 BINARY = os.path.abspath(sys.argv[1])
 SHOTS = os.path.abspath(sys.argv[2]) if len(sys.argv) > 2 else os.path.join(SOURCE, 'docs')
 SCRATCH = tempfile.mkdtemp(prefix='ormelix-shots-')
@@ -217,6 +218,8 @@ def main():
     dialogue.close()
 
 
-main()
-APP.exitQgis()
-shutil.rmtree(SCRATCH, ignore_errors=True)
+try:
+    main()
+finally:
+    APP.exitQgis()
+    shutil.rmtree(SCRATCH, ignore_errors=True)
