@@ -1,7 +1,8 @@
 #!/bin/sh
 # Whole sessions of ORMELIX on synthetic DEM pairs, timed from outside as a user waits
 # for them, against the floors of the same work and, where it is installed, against
-# GDAL's command-line tools doing the same ASCII and GeoTIFF jobs.
+# GDAL's command-line tools doing the same ASCII and GeoTIFF jobs; there too, the first
+# epoch as a VRT mosaic of GeoTIFF tiles and as an Erdas Imagine .img, read through GDAL.
 #
 # Usage: sh bench/run-bench.sh path/to/ormelix [path/to/ormelix-without-large-pages]
 # The second program, built with -DORMELIX_MEMORY_HINT=OFF, is timed on every session
