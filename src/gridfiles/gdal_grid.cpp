@@ -102,6 +102,8 @@ namespace {
 // files (.aux.xml) are never written, since a run writes nothing but its outputs. Its
 // drivers stay registered until the exit: GDALDestroyDriverManager in an exit handler
 // would come after the threads' own storage, PROJ's contexts of GDAL in it, is freed.
+const GIntBig GDAL_CACHE_BYTES = GIntBig(32) << 20;
+
 void start_gdal()
 {
     static const bool started = [] {
@@ -115,6 +117,11 @@ void start_gdal()
             OSRSetPROJSearchPaths(paths);
 #endif
         GDALAllRegister();
+        // GDAL's cache of blocks holds the blocks a mosaic's rows share, not its default
+        // share of the machine's memory, which the run's memory (--memory) does not count;
+        // GDAL_CACHEMAX in the environment still sets it.
+        if (CPLGetConfigOption("GDAL_CACHEMAX", nullptr) == nullptr)
+            GDALSetCacheMax64(GDAL_CACHE_BYTES);
         return true;
     }();
     (void)started;
@@ -229,6 +236,18 @@ bool gdal_grid_open(const std::string &path, gdal_file *file, gdal_fault *fault,
 
 namespace {
 
+// Samples read as doubles made metres: no data (the no-data value, not a number) NaN.
+void metres_of_samples(const gdal_layout &layout, double *cells, int32_t count)
+{
+    for (int32_t c = 0; c < count; c++) {
+        const double sample = cells[c];
+        if (std::isnan(sample) || (layout.has_nodata && sample == layout.nodata_value))
+            cells[c] = std::numeric_limits<double>::quiet_NaN();
+        else
+            cells[c] = sample * layout.scale + layout.offset;
+    }
+}
+
 // The block rows first to last (excluded) of the band into grid, whose grid[0] is line
 // top of the band; progress shown by the caller's thread alone.
 bool read_block_rows(gdal_file *file, int32_t first, int32_t last, double *const *grid, int32_t top,
@@ -250,6 +269,27 @@ bool read_block_rows(gdal_file *file, int32_t first, int32_t last, double *const
         return false;
     }
     const double total = static_cast<double>(across) * (last - first);
+    // A mosaic's blocks are its own cut of its tiles' blocks, each copied through GDAL's
+    // cache: its block rows are read whole from the tiles instead, a line at a time.
+    if (layout.driver == "VRT") {
+        for (int32_t by = first; by < last; by++) {
+            const int32_t y0 = by * layout.block_lines;
+            const int32_t height = std::min(layout.block_lines, layout.lines - y0);
+            for (int32_t r = 0; r < height; r++) {
+                double *cells = grid[y0 - top + r];
+                if (GDALRasterIO(band, GF_Read, 0, y0 + r, layout.columns, 1, cells, layout.columns, 1, GDT_Float64,
+                                 0, 0) != CE_None) {
+                    *fault = {gdal_block_unreadable, text_printf("its line %d (%s)", y0 + r + 1,
+                                                                 gdal_reason("no reason given").c_str())};
+                    return false;
+                }
+                metres_of_samples(layout, cells, layout.columns);
+            }
+            if (progress)
+                progress_to(static_cast<double>(by - first + 1) * across / total);
+        }
+        return true;
+    }
     for (int32_t by = first; by < last; by++)
         for (int32_t bx = 0; bx < across; bx++) {
             if (GDALReadBlock(band, bx, by, block.data()) != CE_None) {
@@ -265,13 +305,7 @@ bool read_block_rows(gdal_file *file, int32_t first, int32_t last, double *const
                 double *cells = grid[y0 - top + r] + x0;
                 GDALCopyWords(block.data() + static_cast<size_t>(r) * layout.block_columns * sample_bytes, type,
                               static_cast<int>(sample_bytes), cells, GDT_Float64, sizeof(double), width);
-                for (int32_t c = 0; c < width; c++) {
-                    const double sample = cells[c];
-                    if (std::isnan(sample) || (layout.has_nodata && sample == layout.nodata_value))
-                        cells[c] = std::numeric_limits<double>::quiet_NaN();
-                    else
-                        cells[c] = sample * layout.scale + layout.offset;
-                }
+                metres_of_samples(layout, cells, width);
             }
             if (progress)
                 progress_to((static_cast<double>(by - first) * across + bx + 1) / total);
