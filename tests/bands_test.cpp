@@ -8,10 +8,7 @@
 
 #include "e2e_support.h"
 #include "ormelix/command_line.h"
-#ifdef ORMELIX_GDAL
-#include <gdal.h>
-#include <gdal_utils.h>
-#endif
+#include "gdal_translate.h"
 
 namespace {
 
@@ -116,21 +113,7 @@ TEST_F(Bands, EverySessionGivesTheSameBytesWhateverTheBandHeight)
 // A real DEM made larger than 16 MiB of grids by GDAL: worked in the bands --memory allows.
 bool enlarge(const std::string &from, const std::string &to, const char *side)
 {
-    GDALAllRegister();
-    std::vector<std::string> words = {"-outsize", side, side, "-r", "bilinear", "-co", "TILED=YES"};
-    std::vector<char *> argv;
-    for (std::string &w : words)
-        argv.push_back(&w[0]);
-    argv.push_back(nullptr);
-    GDALTranslateOptions *options = GDALTranslateOptionsNew(argv.data(), nullptr);
-    GDALDatasetH source = GDALOpen(from.c_str(), GA_ReadOnly);
-    GDALDatasetH made = source != nullptr ? GDALTranslate(to.c_str(), source, options, nullptr) : nullptr;
-    GDALTranslateOptionsFree(options);
-    if (made != nullptr)
-        GDALClose(made);
-    if (source != nullptr)
-        GDALClose(source);
-    return made != nullptr;
+    return e2e::gdal_translate(from, to, {"-outsize", side, side, "-r", "bilinear", "-co", "TILED=YES"});
 }
 
 TEST_F(Bands, ASmallMemoryWorksARealDemInBandsToTheSameBytes)

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "e2e_support.h"
+#include "gdal_translate.h"
 #include "geotiff_files.h"
 #include "gridfiles/gdal_grid.h"
 #include "platform/platform.h"
@@ -43,25 +44,11 @@ void start_test_gdal()
 #endif
 }
 
-// GDALTranslate with gdal_translate's arguments; false when GDAL fails.
+// gdal_translate, GDAL started as the tests start it.
 bool translate(const std::string &from, const std::string &to, std::vector<std::string> arguments)
 {
     start_test_gdal();
-    std::vector<char *> argv;
-    for (std::string &a : arguments)
-        argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    GDALTranslateOptions *options = GDALTranslateOptionsNew(argv.data(), nullptr);
-    GDALDatasetH source = GDALOpen(from.c_str(), GA_ReadOnly);
-    if (source == nullptr || options == nullptr)
-        return false;
-    GDALDatasetH made = GDALTranslate(to.c_str(), source, options, nullptr);
-    GDALTranslateOptionsFree(options);
-    // A VRT made refers to its source until it is closed.
-    if (made != nullptr)
-        GDALClose(made);
-    GDALClose(source);
-    return made != nullptr;
+    return e2e::gdal_translate(from, to, std::move(arguments));
 }
 
 // A VRT mosaic of two GeoTIFF tiles, the north 20 lines and the south 21, of a 41 x 41 grid.

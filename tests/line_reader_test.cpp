@@ -20,6 +20,7 @@
 #endif
 
 #include "e2e_support.h"
+#include "gdal_translate.h"
 #include "geotiff_files.h"
 #include "gridfiles/ascii_grid.h"
 #include "gridfiles/gdal_grid.h"
@@ -146,22 +147,7 @@ std::string gdal_whole_fault(const std::string &path)
 // gdal_translate from one file to another, its options as words.
 void gdal_translate(const std::string &from, const std::string &to, std::vector<std::string> words)
 {
-    GDALAllRegister();
-    std::vector<char *> argv;
-    for (std::string &w : words)
-        argv.push_back(&w[0]);
-    argv.push_back(nullptr);
-    GDALTranslateOptions *options = GDALTranslateOptionsNew(argv.data(), nullptr);
-    GDALDatasetH source = GDALOpen(from.c_str(), GA_ReadOnly);
-    ASSERT_TRUE(options != nullptr && source != nullptr) << from;
-    // Its warning that cells not square make a header of dx and dy, which the reader takes.
-    CPLPushErrorHandler(CPLQuietErrorHandler);
-    GDALDatasetH made = GDALTranslate(to.c_str(), source, options, nullptr);
-    CPLPopErrorHandler();
-    ASSERT_NE(made, nullptr) << to;
-    GDALClose(made);
-    GDALClose(source);
-    GDALTranslateOptionsFree(options);
+    ASSERT_TRUE(e2e::gdal_translate(from, to, std::move(words))) << from << " to " << to;
 }
 #endif
 
