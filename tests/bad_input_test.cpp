@@ -196,7 +196,7 @@ TEST_F(BadInput, AWordThatIsNotANumberIsShownWithItsPlace)
                 "\n\tFile " + SITE + "north.asc, header line 6: \"-20\" is not a cell size greater than 0\n");
 }
 
-TEST_F(BadInput, CountsOfZeroNegativeOrBeyondMemoryStopTheRun)
+TEST_F(BadInput, CountsOfZeroNegativeOrBeyondTheFileStopTheRun)
 {
     write_file(site("north.asc"), ascii_header("0", "2") + "1 2\n");
     expect_stop(run(ASCII_RUN), "\n\tFile " + SITE +
