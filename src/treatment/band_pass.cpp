@@ -9,6 +9,7 @@
 #include "gridfiles/grid_memory.h"
 #include "gridfiles/input_grid.h"
 #include "regrid/band_lines.h"
+#include "treatment/band_table.h"
 #include "treatment/class_budget.h"
 #include "treatment/stable_ground.h"
 
@@ -28,8 +29,8 @@ struct run_band_state {
     frame_plan plan;
     int32_t first_line = 0, first_column = 0;
     bool resampled = false;  // the second's band is computed, not its lines themselves
-    std::vector<double *> first_rows, second_rows, out_rows;
-    std::vector<double> second_memory, out_memory;
+    std::vector<double *> first_rows;
+    band_table<double> second_rows, out_rows;  // the second's band resampled; the result's
     int32_t band_first = 0, band_end = 0;
 };
 run_band_state bands;
@@ -68,11 +69,9 @@ void start_run_bands()
     bands.resampled = bands.plan.kind != frames_same && bands.plan.kind != frames_common_part;
     const size_t lines = static_cast<size_t>(nb_lig);
     bands.first_rows.assign(lines, nullptr);
-    bands.second_rows.assign(lines, nullptr);
-    bands.out_rows.assign(lines, nullptr);
     dtab_dem1 = bands.first_rows.data();
-    dtab_dem2 = bands.second_rows.data();
-    dtab_out = bands.out_rows.data();
+    dtab_dem2 = bands.second_rows.hold(0, 0, nb_lig, nb_col);
+    dtab_out = bands.out_rows.hold(0, 0, nb_lig, nb_col);
 }
 
 int32_t run_band_lines(size_t row_lines)
@@ -97,10 +96,8 @@ int32_t run_band_lines(size_t row_lines)
 
 void load_run_band(int32_t first, int32_t end)
 {
-    for (int32_t i = bands.band_first; i < bands.band_end; i++) {
-        const size_t k = static_cast<size_t>(i);
-        bands.first_rows[k] = bands.second_rows[k] = bands.out_rows[k] = nullptr;
-    }
+    for (int32_t i = bands.band_first; i < bands.band_end; i++)
+        bands.first_rows[static_cast<size_t>(i)] = nullptr;
     std::string fault;
     for (held_lines *on_first_cells : {&bands.first, &bands.classes, &bands.stable})
         if (on_first_cells->reader != nullptr &&
@@ -111,20 +108,14 @@ void load_run_band(int32_t first, int32_t end)
     if (!hold_lines(&bands.second, from, to, &fault))
         stop_with_message("%s", fault.c_str());
 
-    const size_t columns = static_cast<size_t>(nb_col);
-    const size_t need = static_cast<size_t>(end - first) * columns;
-    if (bands.out_memory.size() < need)
-        bands.out_memory.resize(need);
-    if (bands.resampled && bands.second_memory.size() < need)
-        bands.second_memory.resize(need);
-    for (int32_t i = first; i < end; i++) {
-        const size_t k = static_cast<size_t>(i), at = static_cast<size_t>(i - first) * columns;
-        bands.first_rows[k] = bands.first.table[static_cast<size_t>(bands.first_line + i)] + bands.first_column;
-        bands.out_rows[k] = bands.out_memory.data() + at;
-        if (bands.resampled)
-            bands.second_rows[k] = bands.second_memory.data() + at;
-    }
-    second_band_onto_frame(bands.plan, held_view(bands.second), bands.second_rows.data(), nb_col, first, end);
+    for (int32_t i = first; i < end; i++)
+        bands.first_rows[static_cast<size_t>(i)] =
+            bands.first.table[static_cast<size_t>(bands.first_line + i)] + bands.first_column;
+    bands.out_rows.hold(first, end, nb_lig, nb_col);
+    // On one lattice the second's band is its held lines themselves, pointed at.
+    bands.second_rows.hold(first, end, nb_lig, bands.resampled ? nb_col : 0);
+    second_band_onto_frame(bands.plan, held_view(bands.second), bands.second_rows.lines.data(), nb_col, first,
+                           end);
     bands.band_first = first;
     bands.band_end = end;
 }

@@ -10,6 +10,7 @@
 #include "globals/globals.h"
 #include "nrutil.h"
 #include "regrid/frame_step.h"
+#include "treatment/band_table.h"
 #include "text/number_text.h"
 
 namespace {
@@ -18,8 +19,7 @@ std::vector<class_budget> run_budgets;
 // Read band by band: the class grid's reader, the sums of the bands, the classes of a band.
 std::unique_ptr<line_reader> class_lines;
 class_budget_sums band_sums;
-std::vector<int32_t *> band_classes;
-std::vector<int32_t> band_memory;
+band_table<int32_t> band_classes;
 
 bool run_has_classes()
 {
@@ -157,15 +157,9 @@ void take_band_classes(double *const *values, int32_t first, int32_t end)
         return;
     int32_t first_line = 0, first_column = 0;
     first_grid_window(&first_line, &first_column);
-    const size_t columns = static_cast<size_t>(nb_col);
-    if (band_classes.size() != static_cast<size_t>(nb_lig))
-        band_classes.assign(static_cast<size_t>(nb_lig), nullptr);
-    band_memory.resize(static_cast<size_t>(end - first) * columns);
-    for (int32_t i = first; i < end; i++)
-        band_classes[static_cast<size_t>(i)] = band_memory.data() + static_cast<size_t>(i - first) * columns;
+    int32_t *const *classes = band_classes.hold(first, end, nb_lig, nb_col);
     class_fault fault;
-    if (!class_cells(values, first_line + first, first_column, end - first, nb_col, band_classes.data() + first,
-                     &fault))
+    if (!class_cells(values, first_line + first, first_column, end - first, nb_col, classes + first, &fault))
         stop_on_class(fault);
 }
 
@@ -177,7 +171,7 @@ void add_band_class_budgets(int32_t first, int32_t end, const std::vector<double
     const auto pass = [&](int32_t line, int32_t start, int32_t stop, difference_part *part) {
         run_difference_of_run(line, start, stop, scratch.data(), line_areas.data(), part);
     };
-    add_class_lines(band_classes.data(), first, end, nb_col, pass, &band_sums);
+    add_class_lines(band_classes.lines.data(), first, end, nb_col, pass, &band_sums);
 }
 
 void finish_band_class_budgets()

@@ -9,6 +9,7 @@
 #include "globals/globals.h"
 #include "nrutil.h"
 #include "regrid/frame_step.h"
+#include "treatment/band_table.h"
 #include "text/number_text.h"
 
 namespace {
@@ -18,8 +19,7 @@ bool run_gathered = false;
 // Read band by band: the mask's reader, the sums of the bands, the mask of a band.
 std::unique_ptr<line_reader> stable_lines;
 stable_ground_sums band_sums;
-std::vector<uint8_t *> band_mask;
-std::vector<uint8_t> band_memory;
+band_table<uint8_t> band_mask;
 
 // A double's bits made an unsigned key of the same order (no NaN among the values).
 inline uint64_t order_key(double value)
@@ -200,14 +200,9 @@ void add_band_stable_ground(double *const *values, int32_t first, int32_t end)
         return;
     int32_t first_line = 0, first_column = 0;
     first_grid_window(&first_line, &first_column);
-    const size_t columns = static_cast<size_t>(nb_col);
-    if (band_mask.size() != static_cast<size_t>(nb_lig))
-        band_mask.assign(static_cast<size_t>(nb_lig), nullptr);
-    band_memory.resize(static_cast<size_t>(end - first) * columns);
-    for (int32_t i = first; i < end; i++)
-        band_mask[static_cast<size_t>(i)] = band_memory.data() + static_cast<size_t>(i - first) * columns;
-    stable_cells(values, first_line + first, first_column, end - first, nb_col, band_mask.data() + first);
-    add_stable_lines(band_mask.data(), dtab_dem1, dtab_dem2, first, end, nb_col, &band_sums);
+    uint8_t *const *mask = band_mask.hold(first, end, nb_lig, nb_col);
+    stable_cells(values, first_line + first, first_column, end - first, nb_col, mask + first);
+    add_stable_lines(mask, dtab_dem1, dtab_dem2, first, end, nb_col, &band_sums);
 }
 
 void finish_band_stable_ground()
