@@ -5,6 +5,21 @@
 
 #include "text/number_text.h"
 
+namespace {
+
+// An SVG picture's opening and the box of its plot.
+std::string svg_plot_frame(int width, int height, double left, double top, double plot_w, double plot_h)
+{
+    return text_printf("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" "
+                       "viewBox=\"0 0 %d %d\" font-family=\"sans-serif\" font-size=\"11\">\n",
+                       width, height, width, height) +
+           text_printf("<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"none\" "
+                       "stroke=\"#888\"/>\n",
+                       left, top, plot_w, plot_h);
+}
+
+} // namespace
+
 std::string variogram_svg(const std::vector<variogram_bin> &bins, const variogram_model &model, int width,
                           int height)
 {
@@ -30,11 +45,7 @@ std::string variogram_svg(const std::vector<variogram_bin> &bins, const variogra
     auto x_of = [&](double lag) { return left + plot_w * std::log(lag / lag_low) / std::log(lag_high / lag_low); };
     auto y_of = [&](double gamma) { return top + plot_h * (1.0 - gamma / gamma_high); };
 
-    std::string svg = text_printf("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" "
-                                  "viewBox=\"0 0 %d %d\" font-family=\"sans-serif\" font-size=\"11\">\n",
-                                  width, height, width, height);
-    svg += text_printf("<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"none\" stroke=\"#888\"/>\n",
-                       left, top, plot_w, plot_h);
+    std::string svg = svg_plot_frame(width, height, left, top, plot_w, plot_h);
     // Lags at every power of ten on the axis, semivariance in fifths.
     for (double decade = std::pow(10.0, std::floor(std::log10(lag_low))); decade <= lag_high; decade *= 10.0)
         if (decade >= lag_low)
@@ -99,11 +110,7 @@ std::string sigma_by_slope_svg(const std::vector<slope_sigma_bin> &bins, int wid
     auto x_of = [&](double slope) { return left + plot_w * std::min(slope, slope_high) / slope_high; };
     auto y_of = [&](double sigma) { return top + plot_h * (1.0 - sigma / sigma_high); };
 
-    std::string svg = text_printf("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" "
-                                  "viewBox=\"0 0 %d %d\" font-family=\"sans-serif\" font-size=\"11\">\n",
-                                  width, height, width, height);
-    svg += text_printf("<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"none\" stroke=\"#888\"/>\n",
-                       left, top, plot_w, plot_h);
+    std::string svg = svg_plot_frame(width, height, left, top, plot_w, plot_h);
     for (double slope = 0.0; slope <= slope_high + 1e-9; slope += step)
         svg += text_printf("<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">%g</text>\n", x_of(slope),
                            top + plot_h + 14.0, slope);
