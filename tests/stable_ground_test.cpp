@@ -81,3 +81,15 @@ TEST(StableGround, TheFiguresOfTheStableCellsAsASortWouldGiveThem)
 }
 
 } // namespace
+
+// A mask with no stable cell that has data gives the budget file empty figures, not zeros
+// that would read as a stable ground without bias or error; one cell gives its figures.
+TEST(StableGround, NoStableCellLeavesTheFiguresEmpty)
+{
+    for (size_t cells : {size_t(0), size_t(1)}) {
+        stable_ground_figures figures;
+        figures.cells = cells;
+        const std::string values = csv_values(stable_ground_record(figures).columns);
+        EXPECT_EQ(values, cells == 0 ? "0,,,," : "1,0.000000,0.000000,0.000000,0.000000") << cells;
+    }
+}
