@@ -9,15 +9,6 @@
 #include <new>
 #include <vector>
 
-#ifdef ORMELIX_GDAL
-#include <cpl_conv.h>
-#include <cpl_error.h>
-#include <cpl_string.h>
-#include <gdal.h>
-#ifdef _WIN32
-#include <ogr_srs_api.h>
-#endif
-#endif
 
 #include "console/console.h"
 #include "console/progress.h"
@@ -30,6 +21,10 @@
 #include "platform/platform.h"
 #include "platform/worker_thread.h"
 #include "text/number_text.h"
+
+#ifdef ORMELIX_GDAL
+#include "gridfiles/gdal_library.h"
+#endif
 
 std::string gdal_fault_message(const std::string &path, const gdal_fault &fault)
 {
@@ -159,6 +154,11 @@ bool gdal_available()
 
 bool gdal_grid_open(const std::string &path, gdal_file *file, gdal_fault *fault, const char *const *drivers)
 {
+    std::string unloaded;
+    if (!gdal_library_ready(&unloaded)) {
+        *fault = {gdal_not_readable, "its library cannot be loaded (" + unloaded + ")"};
+        return false;
+    }
     start_gdal();
     quiet_gdal quiet;
     GDALDatasetH dataset = GDALOpenEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY | GDAL_OF_VERBOSE_ERROR,
