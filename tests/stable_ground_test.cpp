@@ -25,6 +25,7 @@ TEST(StableGround, KthSmallestIsTheSortedValue)
         // A bias of 0.35 m, a centimetre of noise: most values share their leading bits.
         {"a bias of one band of bits", 300000, 0.35, 0.01},
         {"all equal", 200000, -1.25, 0.0},
+        {"values in three blocks", 2500001, 0.1, 1.0},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
@@ -32,11 +33,14 @@ TEST(StableGround, KthSmallestIsTheSortedValue)
         for (double &v : values)
             v = c.offset + c.spread * noise(random);
         values[0] = -0.0;
+        value_blocks blocks;
+        for (double v : values)
+            blocks.push_back(v);
         std::vector<double> sorted = values;
         std::sort(sorted.begin(), sorted.end());
         for (size_t k : {size_t(0), c.count / 2 - (c.count % 2 == 0), c.count / 2, c.count / 3, c.count - 1}) {
             double before = NAN;
-            EXPECT_EQ(kth_smallest(values, k, &before), sorted[k]) << k;
+            EXPECT_EQ(kth_smallest(blocks, k, &before), sorted[k]) << k;
             if (k > 0) {
                 EXPECT_EQ(before, sorted[k - 1]) << k;
             }
@@ -44,7 +48,9 @@ TEST(StableGround, KthSmallestIsTheSortedValue)
     }
     // The value before the first of a bucket lies in the bucket below: 1.0 and 2.0 differ
     // in their leading bits.
-    const std::vector<double> apart = {2.0, 1.0, 2.0, 2.0};
+    value_blocks apart;
+    for (double v : {2.0, 1.0, 2.0, 2.0})
+        apart.push_back(v);
     double before = NAN;
     EXPECT_EQ(kth_smallest(apart, 1, &before), 2.0);
     EXPECT_EQ(before, 1.0);

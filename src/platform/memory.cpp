@@ -148,3 +148,23 @@ bool grid_memory_hint(size_t bytes)
     return false;
 #endif
 }
+
+void *large_block(size_t bytes)
+{
+#ifdef ORMELIX_HEAP_IN_LARGE_PAGES
+    static const size_t page = large_pages_offered() ? large_page_size() : 0;
+    if (page != 0 && bytes >= page) {
+        const size_t whole = (bytes + page - 1) / page * page;
+        void *block = std::aligned_alloc(page, whole);
+        if (block != nullptr)
+            madvise(block, whole, MADV_HUGEPAGE);  // a refusal leaves small pages
+        return block;
+    }
+#endif
+    return std::malloc(bytes);
+}
+
+void free_large_block(void *block)
+{
+    std::free(block);
+}

@@ -22,11 +22,13 @@ struct compensated_sum {
 inline void add_compensated(compensated_sum *total, double value)
 {
     const double sum = total->sum + value;
-    // The smaller term loses its low bits in the addition: they are kept apart.
-    if (std::fabs(total->sum) >= std::fabs(value))
-        total->compensation += (total->sum - sum) + value;
-    else
-        total->compensation += (value - sum) + total->sum;
+    // The smaller term loses its low bits in the addition: they are kept apart. Chosen
+    // without a branch: a sum that hovers about 0 (changes of both signs) makes the
+    // larger term unforeseeable.
+    const bool sum_larger = std::fabs(total->sum) >= std::fabs(value);
+    const double larger = sum_larger ? total->sum : value;
+    const double smaller = sum_larger ? value : total->sum;
+    total->compensation += (larger - sum) + smaller;
     total->sum = sum;
 }
 double compensated_total(const compensated_sum &total);

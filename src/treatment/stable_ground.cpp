@@ -31,7 +31,7 @@ inline uint64_t order_key(double value)
 
 // The median of values as numpy gives it: the mean of the two middle values of an even
 // count.
-double median_of(const std::vector<double> &values)
+double median_of(const value_blocks &values)
 {
     const size_t n = values.size();
     if (n % 2 == 1)
@@ -43,7 +43,7 @@ double median_of(const std::vector<double> &values)
 
 } // namespace
 
-double kth_smallest(const std::vector<double> &values, size_t k, double *before)
+double kth_smallest(const value_blocks &values, size_t k, double *before)
 {
     const size_t rank = k;
     // The values are counted by the next 16 bits of their keys among those that share
@@ -55,11 +55,11 @@ double kth_smallest(const std::vector<double> &values, size_t k, double *before)
     for (;;) {
         std::fill(counts.begin(), counts.end(), 0);
         const int shift = 48 - known;
-        for (double value : values) {
+        values.for_each([&](double value) {
             const uint64_t key = order_key(value);
             if (known == 0 || key >> (64 - known) == prefix)
                 counts[(key >> shift) & 0xffff]++;
-        }
+        });
         size_t bucket = 0;
         while (k >= counts[bucket])
             k -= counts[bucket++];
@@ -69,9 +69,10 @@ double kth_smallest(const std::vector<double> &values, size_t k, double *before)
             continue;
         std::vector<double> in_bucket;
         in_bucket.reserve(counts[bucket]);
-        for (double value : values)
+        values.for_each([&](double value) {
             if (order_key(value) >> (64 - known) == prefix)
                 in_bucket.push_back(value);
+        });
         const auto at = in_bucket.begin() + static_cast<std::ptrdiff_t>(k);
         std::nth_element(in_bucket.begin(), at, in_bucket.end());
         // The value before is the largest of the bucket's below, or of the buckets before.
@@ -106,18 +107,28 @@ uint8_t **run_stable_cells(double **values, int32_t lines)
 void add_stable_lines(const uint8_t *const *mask, double *const *first, double *const *second, int32_t first_line,
                       int32_t end_line, int32_t columns, stable_ground_sums *sums)
 {
-    // NaN in either epoch is no data.
-    for (int32_t i = first_line; i < end_line; i++)
-        for (int32_t j = 0; j < columns; j++)
-            if (mask[i][j] != 0 && !std::isnan(first[i][j] - second[i][j])) {
-                sums->change.push_back(first[i][j] - second[i][j]);
-                add_compensated(&sums->sum, sums->change.back());
-            }
+    // Each line's stable changes are packed first, without a branch per cell (NaN in
+    // either epoch is no data), then kept and summed in order.
+    std::vector<double> line(static_cast<size_t>(columns) + 1);
+    for (int32_t i = first_line; i < end_line; i++) {
+        const uint8_t *stable = mask[i];
+        const double *a = first[i], *b = second[i];
+        size_t n = 0;
+        for (int32_t j = 0; j < columns; j++) {
+            const double change = a[j] - b[j];
+            line[n] = change;
+            n += static_cast<size_t>((stable[j] != 0) & (change == change));
+        }
+        for (size_t k = 0; k < n; k++) {
+            sums->change.push_back(line[k]);
+            add_compensated(&sums->sum, line[k]);
+        }
+    }
 }
 
 stable_ground_figures finish_stable_ground(stable_ground_sums *sums)
 {
-    std::vector<double> &change = sums->change;
+    value_blocks &change = sums->change;
     stable_ground_figures figures;
     figures.cells = change.size();
     if (change.empty())
@@ -125,12 +136,10 @@ stable_ground_figures finish_stable_ground(stable_ground_sums *sums)
     const double n = static_cast<double>(change.size());
     figures.mean = compensated_total(sums->sum) / n;
     compensated_sum squares;
-    for (double d : change)
-        add_compensated(&squares, (d - figures.mean) * (d - figures.mean));
+    change.for_each([&](double d) { add_compensated(&squares, (d - figures.mean) * (d - figures.mean)); });
     figures.std_dev = std::sqrt(compensated_total(squares) / n);
     figures.median = median_of(change);
-    for (double &d : change)
-        d = std::fabs(d - figures.median);
+    change.for_each([&](double &d) { d = std::fabs(d - figures.median); });
     figures.nmad = 1.4826 * median_of(change);
     return figures;
 }
@@ -138,14 +147,7 @@ stable_ground_figures finish_stable_ground(stable_ground_sums *sums)
 stable_ground_figures stable_ground(const uint8_t *const *mask, double *const *first, double *const *second,
                                     int32_t lines, int32_t columns)
 {
-    // The mask's cells counted first: the changes of a mask of most of the frame take
-    // their room once.
-    size_t count = 0;
-    for (int32_t i = 0; i < lines; i++)
-        for (int32_t j = 0; j < columns; j++)
-            count += mask[i][j];
     stable_ground_sums sums;
-    sums.change.reserve(count);
     add_stable_lines(mask, first, second, 0, lines, columns, &sums);
     return finish_stable_ground(&sums);
 }

@@ -6,10 +6,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "gridfiles/line_reader.h"
+#include "platform/memory.h"
 #include "treatment/change_budget.h"
 
 struct stable_ground_figures {
@@ -36,8 +38,45 @@ stable_ground_figures stable_ground(const uint8_t *const *mask, double *const *f
 // The same a band of lines at a time: lines [first_line, end_line) of the mask and the grids
 // (tables of every line, holding those) added in order, band after band; then the figures,
 // those of the whole grid's.
+// Values kept in blocks that never move as more come: the changes of a mask of most of a
+// large frame take their memory once, not copied again and again as a growing vector's.
+class value_blocks {
+public:
+    void push_back(double value)
+    {
+        if (used_ == BLOCK) {
+            void *block = large_block(BLOCK * sizeof(double));
+            if (block == nullptr)
+                throw std::bad_alloc();
+            blocks_.emplace_back(static_cast<double *>(block));
+            used_ = 0;
+        }
+        blocks_.back()[used_++] = value;
+    }
+    size_t size() const { return blocks_.empty() ? 0 : (blocks_.size() - 1) * BLOCK + used_; }
+    bool empty() const { return size() == 0; }
+    // f(value) for each value in order; f(double &) may change it.
+    template <typename F> void for_each(F f) const
+    {
+        for (size_t b = 0; b < blocks_.size(); b++) {
+            const size_t n = b + 1 < blocks_.size() ? BLOCK : used_;
+            double *block = blocks_[b].get();
+            for (size_t i = 0; i < n; i++)
+                f(block[i]);
+        }
+    }
+
+private:
+    struct freed {
+        void operator()(double *block) const { free_large_block(block); }
+    };
+    static constexpr size_t BLOCK = size_t(1) << 20;  // 8 MiB of values
+    std::vector<std::unique_ptr<double[], freed>> blocks_;
+    size_t used_ = BLOCK;  // in the last block
+};
+
 struct stable_ground_sums {
-    std::vector<double> change;
+    value_blocks change;
     compensated_sum sum;
 };
 void add_stable_lines(const uint8_t *const *mask, double *const *first, double *const *second, int32_t first_line,
@@ -46,7 +85,7 @@ stable_ground_figures finish_stable_ground(stable_ground_sums *sums);
 // The k-th smallest of values (k from 0, below their count; no NaN among them), as
 // std::nth_element finds it, without reordering them or copying more than a part; and
 // into *before (when given, k above 0) the (k - 1)-th, the other middle of an even count.
-double kth_smallest(const std::vector<double> &values, size_t k, double *before = nullptr);
+double kth_smallest(const value_blocks &values, size_t k, double *before = nullptr);
 
 // The figures as the budget's columns and lines, appended after the change's.
 budget_record stable_ground_record(const stable_ground_figures &figures);
