@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "e2e_support.h"
+#include "gridfiles/gdal_grid.h"
 #include "ormelix/command_line.h"
 #include "gdal_translate.h"
 
@@ -181,8 +182,8 @@ std::string vrt_source(const char *kind, const std::string &tile, int x, int y, 
 }
 
 // A mosaic of four tiles of odd sizes cut from a 41 x 41 Float32 epoch: a tile of strips,
-// one of 16 x 16 tiles read through a window inside it, sources simple and complex, and
-// cells no tile covers.
+// one of 16 x 16 tiles read through a window inside it (listed after the tile on its
+// right), sources simple and complex, and cells no tile covers.
 TEST_F(Bands, AMosaicOfTilesGivesGdalsValuesInEveryBand)
 {
     const std::string folder = e2e::scratch_folder("bands");
@@ -222,25 +223,33 @@ TEST_F(Bands, AMosaicOfTilesGivesGdalsValuesInEveryBand)
         return head + "<VRTRasterBand dataType=\"Float32\" band=\"1\">" + band +
                vrt_source("SimpleSource", "t1.tif", 0, 0, 23, 17, 0, 0, "") +
                vrt_source("ComplexSource", "t2.tif", 0, 0, 18, 13, 23, 0, t2_more) +
-               vrt_source("SimpleSource", "t3.tif", 5, 3, 30, 20, 5, 20, "") +
-               vrt_source(t4_kind, "t4.tif", 0, 0, 6, 21, 35, 20, t4_more) + "</VRTRasterBand></VRTDataset>\n";
+               vrt_source(t4_kind, "t4.tif", 0, 0, 6, 21, 35, 20, t4_more) +
+               vrt_source("SimpleSource", "t3.tif", 5, 3, 30, 20, 5, 20, "") + "</VRTRasterBand></VRTDataset>\n";
     };
     const struct {
         const char *name;
         std::string text;
+        bool plain;  // read by the program's own reader, tiles side by side
     } mosaics[] = {
         // Cells no tile covers are no data; the complex sources' no data as GDAL compares.
-        {"gaps.vrt", mosaic("<NoDataValue>-9999</NoDataValue>", nodata, "ComplexSource", nodata)},
+        {"gaps.vrt", mosaic("<NoDataValue>-9999</NoDataValue>", nodata, "ComplexSource", nodata), true},
         // No no-data value: those cells are 0, -9999 an elevation like any other.
-        {"bare.vrt", mosaic("", "", "SimpleSource", "")},
+        {"bare.vrt", mosaic("", "", "SimpleSource", ""), true},
         // A scaled source: GDAL reads the whole mosaic.
-        {"scaled.vrt", mosaic("<NoDataValue>-9999</NoDataValue>", nodata + "<ScaleRatio>2</ScaleRatio>",
-                              "ComplexSource", nodata)},
+        {"scaled.vrt",
+         mosaic("<NoDataValue>-9999</NoDataValue>", nodata + "<ScaleRatio>2</ScaleRatio>", "ComplexSource", nodata),
+         false},
     };
     for (const auto &m : mosaics) {
         SCOPED_TRACE(m.name);
         const std::string vrt = folder + "/" + m.name, gdal_tif = vrt + ".tif";
         e2e::write_file(vrt, m.text);
+        gdal_file file;
+        gdal_fault fault;
+        ASSERT_TRUE(gdal_grid_open(vrt, &file, &fault)) << fault.what;
+        std::vector<mosaic_piece> pieces;
+        EXPECT_EQ(plain_mosaic(vrt, file, &pieces), m.plain);
+        gdal_grid_close(&file);
         ASSERT_TRUE(e2e::gdal_translate(vrt, gdal_tif, {"-ot", "Float64"}));
         const std::string second = data("geotiff/dem_2020.tif");
         e2e::run_result expected_run, run;
