@@ -274,6 +274,35 @@ TEST_F(Bands, ASmallMemoryWorksARealDemInBandsToTheSameBytes)
     const std::string whole = run_files(root, {first, second, out("change.tif")}, &whole_run);
     ASSERT_EQ(whole_run.status, 0) << whole_run.errors;
     EXPECT_EQ(run_files(root, {first, second, out("change.tif"), "--memory", "16M"}, &small_run), whole);
+
+    // The same epoch as a mosaic of 2 x 2 tiles, read whole (its tiles shared by two
+    // threads) and in bands: the GeoTIFF's figures.
+    std::vector<std::string> tiles;
+    for (const char *top : {"0", "600"})
+        for (const char *left : {"0", "600"}) {
+            tiles.push_back(folder + "/tile_" + top + "_" + left + ".tif");
+            ASSERT_TRUE(e2e::gdal_translate(first, tiles.back(), {"-srcwin", left, top, "600", "600"}));
+        }
+    std::vector<const char *> names;
+    for (const std::string &tile : tiles)
+        names.push_back(tile.c_str());
+    GDALDatasetH mosaic = GDALBuildVRT((folder + "/lux.vrt").c_str(), 4, nullptr, names.data(), nullptr, nullptr);
+    ASSERT_NE(mosaic, nullptr);
+    GDALClose(mosaic);
+    gdal_file file;
+    gdal_fault fault;
+    ASSERT_TRUE(gdal_grid_open(folder + "/lux.vrt", &file, &fault)) << fault.what;
+    std::vector<mosaic_piece> pieces;
+    EXPECT_TRUE(plain_mosaic(folder + "/lux.vrt", file, &pieces));
+    gdal_grid_close(&file);
+    const std::string expected = run_files(root, {first, second, out("change.asc")}, &whole_run);
+    for (const std::string memory : {"256M", "16M"}) {
+        e2e::run_result run;
+        const std::string got = run_files(root, {folder + "/lux.vrt", second, out("change.asc"), "--memory", memory}, &run);
+        ASSERT_EQ(run.status, 0) << run.errors;
+        for (const char *name : {"change.asc", "change_budget.csv"})
+            EXPECT_EQ(file_of_run(got, name), file_of_run(expected, name)) << name << ", --memory " << memory;
+    }
     e2e::remove_tree(folder);
 }
 #endif
