@@ -3,10 +3,12 @@
 // the whole frame, and under a small --memory; every file and the console compared.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "e2e_support.h"
+#include "gridfiles/gdal_grid.h"
 #include "ormelix/command_line.h"
 #include "gdal_translate.h"
 
@@ -116,6 +118,152 @@ bool enlarge(const std::string &from, const std::string &to, const char *side)
     return e2e::gdal_translate(from, to, {"-outsize", side, side, "-r", "bilinear", "-co", "TILED=YES"});
 }
 
+// dem_2015's cells as Float32, -9999 where it has no data, and a few cells near that value:
+// two within GDAL's tolerance of it, one beyond, one exactly it.
+bool float_epoch(const std::string &from, const std::string &to)
+{
+    GDALAllRegister();
+    GDALDatasetH source = GDALOpen(from.c_str(), GA_ReadOnly);
+    if (source == nullptr)
+        return false;
+    const int side = GDALGetRasterXSize(source);
+    std::vector<float> cells(static_cast<size_t>(side) * side);
+    GDALRasterBandH band = GDALGetRasterBand(source, 1);
+    bool made = side == 41 && GDALRasterIO(band, GF_Read, 0, 0, side, side, cells.data(), side, side, GDT_Float32,
+                                           0, 0) == CE_None;
+    int has = 0;
+    const double nodata = GDALGetRasterNoDataValue(band, &has);
+    for (float &v : cells)
+        if (has != 0 && v == nodata)
+            v = -9999.0f;
+    const struct {
+        int line, column;
+        float value;
+    } planted[] = {{2, 25, -9999.002f}, {3, 26, -9998.98f}, {25, 37, -9999.001f}, {5, 5, -9999.002f}, {6, 6, -9999.0f}};
+    for (const auto &p : planted)
+        cells[static_cast<size_t>(p.line) * side + p.column] = p.value;
+    GDALDatasetH mem = GDALCreate(GDALGetDriverByName("MEM"), "", side, side, 1, GDT_Float32, nullptr);
+    double transform[6];
+    made = made && GDALGetGeoTransform(source, transform) == CE_None;
+    GDALSetGeoTransform(mem, transform);
+    GDALSetProjection(mem, GDALGetProjectionRef(source));
+    GDALSetRasterNoDataValue(GDALGetRasterBand(mem, 1), -9999.0);
+    made = made && GDALRasterIO(GDALGetRasterBand(mem, 1), GF_Write, 0, 0, side, side, cells.data(), side, side,
+                                GDT_Float32, 0, 0) == CE_None;
+    GDALDatasetH copy = GDALCreateCopy(GDALGetDriverByName("GTiff"), to.c_str(), mem, FALSE, nullptr, nullptr, nullptr);
+    made = made && copy != nullptr;
+    if (copy != nullptr)
+        GDALClose(copy);
+    GDALClose(mem);
+    GDALClose(source);
+    return made;
+}
+
+// One file of a run's files (run_files), empty when it wrote none.
+std::string file_of_run(const std::string &files, const std::string &name)
+{
+    const std::string mark = "\n== " + name + "\n";
+    const size_t at = files.find(mark);
+    if (at == std::string::npos)
+        return "";
+    const size_t start = at + mark.size();
+    return files.substr(start, files.find("\n== ", start) - start);
+}
+
+// A source of a mosaic: its tile, its window there and its place in the mosaic.
+std::string vrt_source(const char *kind, const std::string &tile, int x, int y, int columns, int lines, int left,
+                       int top, const std::string &more)
+{
+    const std::string size = " xSize=\"" + std::to_string(columns) + "\" ySize=\"" + std::to_string(lines) + "\"";
+    return std::string("<") + kind + "><SourceFilename relativeToVRT=\"1\">" + tile +
+           "</SourceFilename><SourceBand>1</SourceBand><SrcRect xOff=\"" + std::to_string(x) + "\" yOff=\"" +
+           std::to_string(y) + "\"" + size + "/><DstRect xOff=\"" + std::to_string(left) + "\" yOff=\"" +
+           std::to_string(top) + "\"" + size + "/>" + more + "</" + kind + ">\n";
+}
+
+// A mosaic of four tiles of odd sizes cut from a 41 x 41 Float32 epoch: a tile of strips,
+// one of 16 x 16 tiles read through a window inside it (listed after the tile on its
+// right), sources simple and complex, and cells no tile covers.
+TEST_F(Bands, AMosaicOfTilesGivesGdalsValuesInEveryBand)
+{
+    const std::string folder = e2e::scratch_folder("bands");
+    const std::string base = folder + "/base.tif";
+    ASSERT_TRUE(float_epoch(data("geotiff/dem_2015.tif"), base));
+    const struct {
+        const char *name;
+        std::vector<std::string> window;  // -srcwin
+        bool tiled;
+    } tiles[] = {{"t1.tif", {"0", "0", "23", "17"}, false},
+                 {"t2.tif", {"23", "0", "18", "13"}, false},
+                 {"t3.tif", {"0", "17", "41", "24"}, true},
+                 {"t4.tif", {"35", "20", "6", "21"}, false}};
+    for (const auto &t : tiles) {
+        std::vector<std::string> arguments = {"-srcwin"};
+        arguments.insert(arguments.end(), t.window.begin(), t.window.end());
+        if (t.tiled)
+            arguments.insert(arguments.end(), {"-co", "TILED=YES", "-co", "BLOCKXSIZE=16", "-co", "BLOCKYSIZE=16"});
+        ASSERT_TRUE(e2e::gdal_translate(base, folder + "/" + t.name, arguments));
+    }
+    GDALDatasetH epoch = GDALOpen(base.c_str(), GA_ReadOnly);
+    ASSERT_NE(epoch, nullptr);
+    double transform[6];
+    ASSERT_EQ(GDALGetGeoTransform(epoch, transform), CE_None);
+    std::string head = "<VRTDataset rasterXSize=\"41\" rasterYSize=\"41\"><SRS>" +
+                       std::string(GDALGetProjectionRef(epoch)) + "</SRS><GeoTransform>";
+    GDALClose(epoch);
+    for (int k = 0; k < 6; k++)
+    {
+        char number[32];
+        std::snprintf(number, sizeof number, "%.17g", transform[k]);
+        head += number + std::string(k < 5 ? "," : "</GeoTransform>\n");
+    }
+    const std::string nodata = "<NODATA>-9999</NODATA>";
+    auto mosaic = [&](const std::string &band, const std::string &t2_more, const char *t4_kind,
+                      const std::string &t4_more) {
+        return head + "<VRTRasterBand dataType=\"Float32\" band=\"1\">" + band +
+               vrt_source("SimpleSource", "t1.tif", 0, 0, 23, 17, 0, 0, "") +
+               vrt_source("ComplexSource", "t2.tif", 0, 0, 18, 13, 23, 0, t2_more) +
+               vrt_source(t4_kind, "t4.tif", 0, 0, 6, 21, 35, 20, t4_more) +
+               vrt_source("SimpleSource", "t3.tif", 5, 3, 30, 20, 5, 20, "") + "</VRTRasterBand></VRTDataset>\n";
+    };
+    const struct {
+        const char *name;
+        std::string text;
+        bool plain;  // read by the program's own reader, tiles side by side
+    } mosaics[] = {
+        // Cells no tile covers are no data; the complex sources' no data as GDAL compares.
+        {"gaps.vrt", mosaic("<NoDataValue>-9999</NoDataValue>", nodata, "ComplexSource", nodata), true},
+        // No no-data value: those cells are 0, -9999 an elevation like any other.
+        {"bare.vrt", mosaic("", "", "SimpleSource", ""), true},
+        // A scaled source: GDAL reads the whole mosaic.
+        {"scaled.vrt",
+         mosaic("<NoDataValue>-9999</NoDataValue>", nodata + "<ScaleRatio>2</ScaleRatio>", "ComplexSource", nodata),
+         false},
+    };
+    for (const auto &m : mosaics) {
+        SCOPED_TRACE(m.name);
+        const std::string vrt = folder + "/" + m.name, gdal_tif = vrt + ".tif";
+        e2e::write_file(vrt, m.text);
+        gdal_file file;
+        gdal_fault fault;
+        ASSERT_TRUE(gdal_grid_open(vrt, &file, &fault)) << fault.what;
+        std::vector<mosaic_piece> pieces;
+        EXPECT_EQ(plain_mosaic(vrt, file, &pieces), m.plain);
+        gdal_grid_close(&file);
+        ASSERT_TRUE(e2e::gdal_translate(vrt, gdal_tif, {"-ot", "Float64"}));
+        const std::string second = data("geotiff/dem_2020.tif");
+        e2e::run_result expected_run, run;
+        const std::string expected = run_files(root, {gdal_tif, second, out("ref.asc")}, &expected_run);
+        ASSERT_EQ(expected_run.status, 0) << expected_run.errors;
+        const std::string got = run_files(root, {vrt, second, out("ref.asc")}, &run);
+        ASSERT_EQ(run.status, 0) << run.errors;
+        for (const char *name : {"ref.asc", "ref_budget.csv"})
+            EXPECT_EQ(file_of_run(got, name), file_of_run(expected, name)) << name;
+        expect_same_in_bands({vrt, second, out("ref.asc")}, {"1", "7", "100000"});
+    }
+    e2e::remove_tree(folder);
+}
+
 TEST_F(Bands, ASmallMemoryWorksARealDemInBandsToTheSameBytes)
 {
     const std::string folder = e2e::scratch_folder("bands");
@@ -126,6 +274,35 @@ TEST_F(Bands, ASmallMemoryWorksARealDemInBandsToTheSameBytes)
     const std::string whole = run_files(root, {first, second, out("change.tif")}, &whole_run);
     ASSERT_EQ(whole_run.status, 0) << whole_run.errors;
     EXPECT_EQ(run_files(root, {first, second, out("change.tif"), "--memory", "16M"}, &small_run), whole);
+
+    // The same epoch as a mosaic of 2 x 2 tiles, read whole (its tiles shared by two
+    // threads) and in bands: the GeoTIFF's figures.
+    std::vector<std::string> tiles;
+    for (const char *top : {"0", "600"})
+        for (const char *left : {"0", "600"}) {
+            tiles.push_back(folder + "/tile_" + top + "_" + left + ".tif");
+            ASSERT_TRUE(e2e::gdal_translate(first, tiles.back(), {"-srcwin", left, top, "600", "600"}));
+        }
+    std::vector<const char *> names;
+    for (const std::string &tile : tiles)
+        names.push_back(tile.c_str());
+    GDALDatasetH mosaic = GDALBuildVRT((folder + "/lux.vrt").c_str(), 4, nullptr, names.data(), nullptr, nullptr);
+    ASSERT_NE(mosaic, nullptr);
+    GDALClose(mosaic);
+    gdal_file file;
+    gdal_fault fault;
+    ASSERT_TRUE(gdal_grid_open(folder + "/lux.vrt", &file, &fault)) << fault.what;
+    std::vector<mosaic_piece> pieces;
+    EXPECT_TRUE(plain_mosaic(folder + "/lux.vrt", file, &pieces));
+    gdal_grid_close(&file);
+    const std::string expected = run_files(root, {first, second, out("change.asc")}, &whole_run);
+    for (const std::string memory : {"256M", "16M"}) {
+        e2e::run_result run;
+        const std::string got = run_files(root, {folder + "/lux.vrt", second, out("change.asc"), "--memory", memory}, &run);
+        ASSERT_EQ(run.status, 0) << run.errors;
+        for (const char *name : {"change.asc", "change_budget.csv"})
+            EXPECT_EQ(file_of_run(got, name), file_of_run(expected, name)) << name << ", --memory " << memory;
+    }
     e2e::remove_tree(folder);
 }
 #endif

@@ -254,6 +254,68 @@ TEST_F(GdalGrid, WhatTheProgramCannotReadStopsTheRunNamingTheFileAndGdalsReason)
     EXPECT_NE(fault.what, "");
 }
 
+// A VRT of GeoTIFF tiles is read by the program's own reader only when GDAL would give
+// the tiles' samples unchanged: each rule broken in turn leaves the file to GDAL.
+TEST_F(GdalGrid, OnlyAPlainMosaicOfGeotiffsIsReadByTheProgramsOwnReader)
+{
+    ASSERT_TRUE(two_tile_vrt(site("dem_2015.tif"), site(), "dem_2015"));
+    ASSERT_TRUE(translate(site("dem_2015_s.tif"), site("dem_2015_s.img"), {"-of", "HFA"}));
+    const std::string mosaic = read_file(site("dem_2015.vrt"));
+    // The text with from's last occurrence (the south tile's, for its source) made to.
+    auto changed = [&mosaic](const std::string &from, const std::string &to) {
+        const size_t at = mosaic.rfind(from);
+        return at == std::string::npos ? std::string() : std::string(mosaic).replace(at, from.size(), to);
+    };
+    const std::string south_nodata = "<NODATA>-32768</NODATA>";
+    const struct {
+        const char *rule;
+        std::string text;
+        bool plain;
+    } cases[] = {
+        {"as GDAL builds it", mosaic, true},
+        {"a scaling that changes nothing", changed(south_nodata, south_nodata + "<ScaleRatio>1</ScaleRatio>"
+                                                                              "<ScaleOffset>0</ScaleOffset>"),
+         true},
+        {"a scaling", changed(south_nodata, south_nodata + "<ScaleRatio>2</ScaleRatio>"), false},
+        {"an offset", changed(south_nodata, south_nodata + "<ScaleOffset>1</ScaleOffset>"), false},
+        {"a look-up table", changed(south_nodata, south_nodata + "<LUT>0:0,1000:500</LUT>"), false},
+        {"a source's no data not the mosaic's", changed(south_nodata, "<NODATA>0</NODATA>"), false},
+        {"a mosaic's no data no Int16 holds", changed("<NoDataValue>-32768", "<NoDataValue>0.5"), false},
+        {"a hidden no data", changed("<ColorInterp>", "<HideNoDataValue>1</HideNoDataValue><ColorInterp>"), false},
+        {"one tile over the other", changed("yOff=\"20\"", "yOff=\"19\""), false},
+        {"a resampled window", changed("ySize=\"21\" />\n      <DstRect", "ySize=\"20\" />\n      <DstRect"),
+         false},
+        {"a window of part cells", changed("xOff=\"0\" yOff=\"20\"", "xOff=\"0.5\" yOff=\"20\""), false},
+        {"a window beyond the mosaic", changed("xOff=\"0\" yOff=\"20\"", "xOff=\"1\" yOff=\"20\""), false},
+        {"another band of a tile", changed("<SourceBand>1", "<SourceBand>2"), false},
+        {"a tile of another form", changed("dem_2015_s.tif", "dem_2015_s.img"), false},
+        {"another sample type", changed("dataType=\"Int16\"", "dataType=\"Float32\""), false},
+        {"a pixel function", changed("<VRTRasterBand dataType=\"Int16\" band=\"1\">",
+                                     "<VRTRasterBand dataType=\"Int16\" band=\"1\" subClass=\"VRTDerivedRasterBand\">"
+                                     "<PixelFunctionType>inv</PixelFunctionType>"),
+         false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.rule);
+        ASSERT_NE(c.text, "");
+        write_file(site("case.vrt"), c.text);
+        gdal_file file;
+        gdal_fault fault;
+        ASSERT_TRUE(gdal_grid_open(site("case.vrt"), &file, &fault)) << fault.what;
+        std::vector<mosaic_piece> pieces;
+        EXPECT_EQ(plain_mosaic(site("case.vrt"), file, &pieces), c.plain);
+        gdal_grid_close(&file);
+        if (c.plain) {
+            ASSERT_EQ(pieces.size(), 2u);
+            EXPECT_EQ(pieces[1].path, site("dem_2015_s.tif"));
+            EXPECT_EQ(pieces[1].top, 20);
+            EXPECT_EQ(pieces[1].lines, 21);
+            EXPECT_EQ(pieces[1].columns, 41);
+            EXPECT_TRUE(pieces[1].nodata_near);
+        }
+    }
+}
+
 // The dialogue's fourth input form: its extension is asked after it, and only after it.
 // The session is the GeoTIFF session's, the extension question aside.
 TEST_F(GdalGrid, TheDialoguesOtherChoiceAsksTheExtension)

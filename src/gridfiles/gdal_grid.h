@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "gridfiles/grid_frame.h"
 #include "gridfiles/line_reader.h"
@@ -76,6 +77,33 @@ void gdal_grid_close(gdal_file *file);
 // build without GDAL, which opens no file.
 std::unique_ptr<line_reader> gdal_line_reader(std::unique_ptr<gdal_file> file, std::unique_ptr<gdal_file> again,
                                               const std::string &path);
+
+// A piece of a VRT mosaic: a window of band 1 of a GeoTIFF tile, copied cell for cell
+// into the mosaic's band.
+struct mosaic_piece {
+    std::string path;                    // the tile, as a program path
+    int32_t tile_columns = 0;            // the tile's own width
+    int32_t source_left = 0, source_top = 0;  // the window in the tile
+    int32_t left = 0, top = 0;           // its place in the mosaic
+    int32_t columns = 0, lines = 0;
+    bool nodata_near = false;            // a <NODATA> of the source: GDAL leaves the samples
+                                         // it finds equal to it (within its tolerance) as the
+                                         // mosaic's no data
+};
+// True, with its pieces, when the VRT path (a program path), opened by GDAL as file, is a
+// plain mosaic of GeoTIFF tiles the program's own reader reads to GDAL's values: band 1
+// made only of simple sources (or complex ones that change no value), each the band 1 of
+// a GeoTIFF of the mosaic's sample type, window for window (no resampling), none over
+// another, the mosaic's no-data value (if any) a value of its type and each source's the
+// same. False for any other file, which GDAL reads itself.
+bool plain_mosaic(const std::string &path, const gdal_file &file, std::vector<mosaic_piece> *pieces);
+// A plain mosaic's band read a band of lines at a time, its tiles through the program's
+// own GeoTIFF reader, open only while a band crosses them; cells no piece covers are the
+// mosaic's no data (0 as a sample when it has none), its scale and offset applied. A
+// tile that fails has GDAL read the band in its place, for GDAL's values or its fault.
+// whole: the grid is read at once, its progress shown, on two threads from fewer cells.
+std::unique_ptr<line_reader> mosaic_line_reader(std::unique_ptr<gdal_file> file, std::vector<mosaic_piece> pieces,
+                                                const std::string &path, bool whole);
 
 struct input_grid;
 // The input grid.nomim read through GDAL, its coordinate system as WKT in grid.geokeys.

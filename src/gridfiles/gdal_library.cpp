@@ -29,6 +29,7 @@ loaded_gdal load_gdal()
             loaded.fault = ORMELIX_GDAL_LIBRARY " has no " #name;                                                      \
     }
     ORMELIX_GDAL_FUNCTIONS(ORMELIX_GDAL_FIND)
+    ORMELIX_GDAL_FIND(CPLGetXMLNode)
 #undef ORMELIX_GDAL_FIND
     return loaded;
 }

@@ -12,6 +12,7 @@
 
 #include <cpl_conv.h>
 #include <cpl_error.h>
+#include <cpl_minixml.h>
 #include <cpl_string.h>
 #include <gdal.h>
 #ifdef _WIN32
@@ -25,13 +26,16 @@ bool gdal_library_ready(std::string *why);
 #ifdef ORMELIX_GDAL_LIBRARY
 
 #define ORMELIX_GDAL_FUNCTIONS(X)                                                                                      \
+    X(CPLDestroyXMLNode)                                                                                               \
     X(CPLErrorReset)                                                                                                   \
     X(CPLGetConfigOption)                                                                                              \
     X(CPLGetLastErrorMsg)                                                                                              \
+    X(CPLParseXMLFile)                                                                                                 \
     X(CPLPopErrorHandler)                                                                                              \
     X(CPLPushErrorHandler)                                                                                             \
     X(CPLQuietErrorHandler)                                                                                            \
     X(CPLSetConfigOption)                                                                                              \
+    X(CPLStrtod)                                                                                                       \
     X(CSLFetchNameValue)                                                                                               \
     X(GDALAllRegister)                                                                                                 \
     X(GDALClose)                                                                                                       \
@@ -63,6 +67,8 @@ struct gdal_functions {
 #define ORMELIX_GDAL_POINTER(name) decltype(&::name) name = nullptr;
     ORMELIX_GDAL_FUNCTIONS(ORMELIX_GDAL_POINTER)
 #undef ORMELIX_GDAL_POINTER
+    // Overloaded in C++ by GDAL's header: its C function, named.
+    CPLXMLNode *(*CPLGetXMLNode)(CPLXMLNode *, const char *) = nullptr;
 };
 
 // The functions found in the library loaded; every one is there once gdal_library_ready
@@ -71,13 +77,17 @@ const gdal_functions &gdal_library();
 
 // The loader itself names the functions as GDAL does.
 #ifndef ORMELIX_GDAL_LOADER
+#define CPLDestroyXMLNode (gdal_library().CPLDestroyXMLNode)
 #define CPLErrorReset (gdal_library().CPLErrorReset)
 #define CPLGetConfigOption (gdal_library().CPLGetConfigOption)
 #define CPLGetLastErrorMsg (gdal_library().CPLGetLastErrorMsg)
+#define CPLGetXMLNode (gdal_library().CPLGetXMLNode)
+#define CPLParseXMLFile (gdal_library().CPLParseXMLFile)
 #define CPLPopErrorHandler (gdal_library().CPLPopErrorHandler)
 #define CPLPushErrorHandler (gdal_library().CPLPushErrorHandler)
 #define CPLQuietErrorHandler (gdal_library().CPLQuietErrorHandler)
 #define CPLSetConfigOption (gdal_library().CPLSetConfigOption)
+#define CPLStrtod (gdal_library().CPLStrtod)
 #define CSLFetchNameValue (gdal_library().CSLFetchNameValue)
 #define GDALAllRegister (gdal_library().GDALAllRegister)
 #define GDALClose (gdal_library().GDALClose)

@@ -138,6 +138,21 @@ void convert_samples(const uint8_t *samples, size_t stride, size_t count, const 
 {
     const bool scaled = layout.scale != 1.0 || layout.offset != 0.0;
     const size_t step = stride * sizeof(T);
+    if (layout.has_nodata && layout.nodata_near) {
+        // GDAL's equality of reals: within two float steps of their size.
+        const double nodata = layout.nodata_value;
+        for (size_t k = 0; k < count; k++) {
+            T sample;
+            std::memcpy(&sample, samples + k * step, sizeof(T));
+            const double value = static_cast<double>(sample);
+            if (value != value || value == nodata ||
+                std::abs(value - nodata) < std::numeric_limits<float>::epsilon() * std::abs(value + nodata) * 2)
+                cells[k] = NO_VALUE;
+            else
+                cells[k] = scaled ? value * layout.scale + layout.offset : value;
+        }
+        return;
+    }
     for (size_t k = 0; k < count; k++) {
         T sample;
         std::memcpy(&sample, samples + k * step, sizeof(T));

@@ -73,6 +73,9 @@ struct geotiff_layout {
                                      // undoing goes a byte at a time through memory)
     bool has_nodata = false;
     double nodata_value = 0.0;
+    bool nodata_near = false;        // samples GDAL's tolerance away from nodata_value are
+                                     // no data too, as a VRT mosaic's source with <NODATA>
+                                     // makes them (the file's own tags never set it)
     double scale = 1.0, offset = 0.0;
     grid_frame placement;            // its corner and cell sizes
     bool geographic = false;         // GTModelTypeGeoKey says degrees
