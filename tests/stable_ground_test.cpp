@@ -34,13 +34,23 @@ TEST(StableGround, KthSmallestIsTheSortedValue)
         values[0] = -0.0;
         std::vector<double> sorted = values;
         std::sort(sorted.begin(), sorted.end());
+        // And of the distances from a centre (the NMAD's), the values left as they are.
+        const double centre = c.offset + 0.1 * c.spread;
+        std::vector<double> distances = values;
+        for (double &d : distances)
+            d = std::fabs(d - centre);
+        std::sort(distances.begin(), distances.end());
+        const std::vector<double> unchanged = values;
         for (size_t k : {size_t(0), c.count / 2 - (c.count % 2 == 0), c.count / 2, c.count / 3, c.count - 1}) {
-            double before = NAN;
+            double before = NAN, distance_before = NAN;
             EXPECT_EQ(kth_smallest(values, k, &before), sorted[k]) << k;
+            EXPECT_EQ(kth_smallest(values, k, &distance_before, &centre), distances[k]) << k;
             if (k > 0) {
                 EXPECT_EQ(before, sorted[k - 1]) << k;
+                EXPECT_EQ(distance_before, distances[k - 1]) << k;
             }
         }
+        EXPECT_EQ(values, unchanged);
     }
     // The value before the first of a bucket lies in the bucket below: 1.0 and 2.0 differ
     // in their leading bits.

@@ -31,20 +31,23 @@ inline uint64_t order_key(double value)
 
 // The median of values as numpy gives it: the mean of the two middle values of an even
 // count.
-double median_of(const std::vector<double> &values)
+double median_of(const std::vector<double> &values, const double *about = nullptr)
 {
     const size_t n = values.size();
     if (n % 2 == 1)
-        return kth_smallest(values, n / 2);
+        return kth_smallest(values, n / 2, nullptr, about);
     double lower;
-    const double upper = kth_smallest(values, n / 2, &lower);
+    const double upper = kth_smallest(values, n / 2, &lower, about);
     return lower + (upper - lower) / 2.0;
 }
 
 } // namespace
 
-double kth_smallest(const std::vector<double> &values, size_t k, double *before)
+double kth_smallest(const std::vector<double> &values, size_t k, double *before, const double *about)
 {
+    // Each value as it is taken: itself, or its distance from about.
+    const double centre = about != nullptr ? *about : 0.0;
+    const auto taken = [&](double value) { return about != nullptr ? std::fabs(value - centre) : value; };
     const size_t rank = k;
     // The values are counted by the next 16 bits of their keys among those that share
     // the k-th's leading bits found so far, until its bucket is small enough to select in.
@@ -56,7 +59,7 @@ double kth_smallest(const std::vector<double> &values, size_t k, double *before)
         std::fill(counts.begin(), counts.end(), 0);
         const int shift = 48 - known;
         for (double value : values) {
-            const uint64_t key = order_key(value);
+            const uint64_t key = order_key(taken(value));
             if (known == 0 || key >> (64 - known) == prefix)
                 counts[(key >> shift) & 0xffff]++;
         }
@@ -70,13 +73,13 @@ double kth_smallest(const std::vector<double> &values, size_t k, double *before)
         std::vector<double> in_bucket;
         in_bucket.reserve(counts[bucket]);
         for (double value : values)
-            if (order_key(value) >> (64 - known) == prefix)
-                in_bucket.push_back(value);
+            if (order_key(taken(value)) >> (64 - known) == prefix)
+                in_bucket.push_back(taken(value));
         const auto at = in_bucket.begin() + static_cast<std::ptrdiff_t>(k);
         std::nth_element(in_bucket.begin(), at, in_bucket.end());
         // The value before is the largest of the bucket's below, or of the buckets before.
         if (before != nullptr && rank > 0)
-            *before = k > 0 ? *std::max_element(in_bucket.begin(), at) : kth_smallest(values, rank - 1);
+            *before = k > 0 ? *std::max_element(in_bucket.begin(), at) : kth_smallest(values, rank - 1, nullptr, about);
         return *at;
     }
 }
@@ -115,9 +118,9 @@ void add_stable_lines(const uint8_t *const *mask, double *const *first, double *
             }
 }
 
-stable_ground_figures finish_stable_ground(stable_ground_sums *sums)
+stable_ground_figures finish_stable_ground(const stable_ground_sums *sums)
 {
-    std::vector<double> &change = sums->change;
+    const std::vector<double> &change = sums->change;
     stable_ground_figures figures;
     figures.cells = change.size();
     if (change.empty())
@@ -129,9 +132,7 @@ stable_ground_figures finish_stable_ground(stable_ground_sums *sums)
         add_compensated(&squares, (d - figures.mean) * (d - figures.mean));
     figures.std_dev = std::sqrt(compensated_total(squares) / n);
     figures.median = median_of(change);
-    for (double &d : change)
-        d = std::fabs(d - figures.median);
-    figures.nmad = 1.4826 * median_of(change);
+    figures.nmad = 1.4826 * median_of(change, &figures.median);
     return figures;
 }
 
@@ -194,21 +195,25 @@ line_reader *run_stable_lines()
     return stable_lines.get();
 }
 
-void add_band_stable_ground(double *const *values, int32_t first, int32_t end)
+const uint8_t *const *add_band_stable_ground(double *const *values, int32_t first, int32_t end)
 {
     if (stable_lines == nullptr)
-        return;
+        return nullptr;
     int32_t first_line = 0, first_column = 0;
     first_grid_window(&first_line, &first_column);
     uint8_t *const *mask = band_mask.hold(first, end, nb_lig, nb_col);
     stable_cells(values, first_line + first, first_column, end - first, nb_col, mask + first);
     add_stable_lines(mask, dtab_dem1, dtab_dem2, first, end, nb_col, &band_sums);
+    return mask;
 }
 
-void finish_band_stable_ground()
+void finish_band_stable_ground(std::vector<double> *changes)
 {
     if (stable_lines == nullptr)
         return;
     run_gathered = true;
     run_figures = finish_stable_ground(&band_sums);
+    if (changes != nullptr)
+        *changes = std::move(band_sums.change);
+    band_sums = stable_ground_sums();
 }

@@ -42,11 +42,14 @@ struct stable_ground_sums {
 };
 void add_stable_lines(const uint8_t *const *mask, double *const *first, double *const *second, int32_t first_line,
                       int32_t end_line, int32_t columns, stable_ground_sums *sums);
-stable_ground_figures finish_stable_ground(stable_ground_sums *sums);
+stable_ground_figures finish_stable_ground(const stable_ground_sums *sums);
 // The k-th smallest of values (k from 0, below their count; no NaN among them), as
 // std::nth_element finds it, without reordering them or copying more than a part; and
 // into *before (when given, k above 0) the (k - 1)-th, the other middle of an even count.
-double kth_smallest(const std::vector<double> &values, size_t k, double *before = nullptr);
+// With about given, of the values' distances from it, |value - *about|, as if the values
+// had been replaced by them.
+double kth_smallest(const std::vector<double> &values, size_t k, double *before = nullptr,
+                    const double *about = nullptr);
 
 // The figures as the budget's columns and lines, appended after the change's.
 budget_record stable_ground_record(const stable_ground_figures &figures);
@@ -55,14 +58,18 @@ budget_record stable_ground_record(const stable_ground_figures &figures);
 // result grid is made, in the memory the mask's values left (and a test from the stable
 // ground needs them before the pass).
 void gather_run_stable_ground();
-// For epochs read in bands (when no figure is wanted before the pass), the --stable mask
-// is read band by band too: its reader, kept here; each band's stable cells added with the
-// run's grids holding its lines (values: a table of every line of the first grid's own
+// For epochs read in bands, the --stable mask is read band by band too: its reader, kept
+// here (null once a first pass has made the figures); each band's stable cells added with
+// the run's grids holding its lines (values: a table of every line of the first grid's own
 // cells, holding those the band covers); the figures once the bands are done.
 void keep_run_stable_lines(std::unique_ptr<line_reader> reader);
 line_reader *run_stable_lines();
-void add_band_stable_ground(double *const *values, int32_t first, int32_t end);
-void finish_band_stable_ground();
+// Returns the band's mask (a table of every line of the result's frame, holding the
+// band's; null without a mask read in bands).
+const uint8_t *const *add_band_stable_ground(double *const *values, int32_t first, int32_t end);
+// changes, when given, takes the stable changes of the bands (first - second where the
+// mask is not 0 and both grids have data, in the lines' order) for the error model.
+void finish_band_stable_ground(std::vector<double> *changes = nullptr);
 const stable_ground_figures *run_stable_ground();
 
 #endif

@@ -1,0 +1,75 @@
+#include "treatment/stable_pass.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+#include "console/progress.h"
+#include "error_model/terrain_slope.h"
+#include "globals/globals.h"
+#include "treatment/band_pass.h"
+#include "treatment/frame_area.h"
+#include "treatment/stable_ground.h"
+
+namespace {
+
+gathered_stable_cells gathered;
+bool was_gathered = false;
+
+} // namespace
+
+void gather_stable_ground_in_bands(bool slopes)
+{
+    gathered = gathered_stable_cells();
+    progress_phase("stable ground");
+    hold_run_band_neighbours(slopes ? 1 : 0);
+    start_run_bands();
+    const int32_t band = run_band_lines(1);
+    line_spacing spacing;
+    if (slopes)
+        spacing = ground_line_spacing(run_frame_geometry());
+    gathered.line_start.assign(static_cast<size_t>(nb_lig) + 1, 0);
+    for (int32_t first = 0; first < nb_lig; first += band) {
+        const int32_t end = std::min(first + band, nb_lig);
+        load_run_band(first, end);
+        const uint8_t *const *mask = add_band_stable_ground(run_band_stable_values(), first, end);
+        // The cells the stable ground's figures take, in their order.
+        for (int32_t i = first; i < end; i++) {
+            gathered.line_start[static_cast<size_t>(i)] = gathered.columns.size();
+            const uint8_t *stable = mask[i];
+            const double *dem1 = dtab_dem1[i], *dem2 = dtab_dem2[i];
+            for (int32_t j = 0; j < nb_col; j++) {
+                if (stable[j] == 0 || std::isnan(dem1[j] - dem2[j]))
+                    continue;
+                gathered.columns.push_back(j);
+                if (slopes)
+                    gathered.slopes.push_back(horn_slope_at(dtab_dem1, nb_lig, nb_col, i, j, spacing.east[static_cast<size_t>(i)],
+                                                            spacing.north[static_cast<size_t>(i)]));
+            }
+        }
+        progress_to(static_cast<double>(end) / nb_lig);
+    }
+    gathered.line_start[static_cast<size_t>(nb_lig)] = gathered.columns.size();
+    finish_band_stable_ground(&gathered.changes);
+    end_run_bands();
+    // The pass that writes needs the figures only: the mask is read no more.
+    keep_run_stable_lines(nullptr);
+    was_gathered = true;
+}
+
+const gathered_stable_cells &run_gathered_stable_cells()
+{
+    return gathered;
+}
+
+bool stable_cells_gathered()
+{
+    return was_gathered;
+}
+
+gathered_stable_cells take_gathered_stable_cells()
+{
+    gathered_stable_cells taken = std::move(gathered);
+    gathered = gathered_stable_cells();
+    return taken;
+}
