@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <functional>
 
 #include "console/console.h"
@@ -233,56 +234,110 @@ private:
 };
 
 // The stable field of the cells a first pass over the bands gathered: each cell's
-// standardised value kept where its error is above 0, and read by its line's columns.
+// standardised value kept where its error is above 0, found by its column among its
+// line's, beside it in memory.
 struct gathered_field {
+    struct cell {
+        int32_t column;
+        float value;
+    };
     std::vector<size_t> line_start;
-    std::vector<int32_t> columns;
-    std::vector<float> values;
+    // The cells, each in the place of a change the first pass gathered (its memory reused).
+    std::vector<double> memory;
+    size_t count = 0;
+    size_t frame_columns = 0;
 
+    cell at(size_t k) const
+    {
+        cell c;
+        std::memcpy(&c, &memory[k], sizeof c);
+        return c;
+    }
+    void put(size_t k, cell c) { std::memcpy(&memory[k], &c, sizeof c); }
+
+    // Where the column would be were the line's stable cells spread evenly.
+    size_t guess(size_t line, size_t column) const
+    {
+        const size_t first = line_start[line], end = line_start[line + 1];
+        return first + (end - first) * column / std::max<size_t>(frame_columns, 1);
+    }
     float value_at(size_t line, size_t column) const
     {
-        const auto first = columns.begin() + static_cast<std::ptrdiff_t>(line_start[line]);
-        const auto end = columns.begin() + static_cast<std::ptrdiff_t>(line_start[line + 1]);
-        const auto at = std::lower_bound(first, end, static_cast<int32_t>(column));
-        return at != end && *at == static_cast<int32_t>(column)
-                   ? values[static_cast<size_t>(at - columns.begin())]
-                   : std::nanf("");
+        const size_t first = line_start[line], end = line_start[line + 1];
+        if (first == end)
+            return std::nanf("");
+        // From the guess, steps of growing length to the side the column lies on, then
+        // a search between: [low, high) holds the column when the line has it.
+        const int32_t wanted = static_cast<int32_t>(column);
+        size_t low = std::min(guess(line, column), end - 1), high = low + 1;
+        for (size_t step = 1; low > first && at(low).column > wanted; step *= 2) {
+            high = low;
+            low = low > first + step ? low - step : first;
+        }
+        for (size_t step = 1; high < end && at(high - 1).column < wanted; step *= 2) {
+            low = high;
+            high = std::min(end, high + step);
+        }
+        while (low < high) {
+            const size_t middle = low + (high - low) / 2;
+            const cell c = at(middle);
+            if (c.column == wanted)
+                return c.value;
+            if (c.column < wanted)
+                low = middle + 1;
+            else
+                high = middle;
+        }
+        return std::nanf("");
+    }
+    void prefetch(size_t line, size_t column) const
+    {
+        if (line_start[line] < line_start[line + 1])
+            __builtin_prefetch(&memory[guess(line, column)]);
     }
 };
+static_assert(sizeof(gathered_field::cell) == sizeof(double), "a cell takes a change's place");
 
 // The variogram's stable cells from what the first pass gathered, which it lets go.
 void gathered_variogram_cells(const run_stable_field &field, gathered_field *kept, variogram_cells *stable)
 {
     gathered_stable_cells cells = take_gathered_stable_cells();
     kept->line_start = std::move(cells.line_start);
-    kept->columns = std::move(cells.columns);
-    kept->values.resize(kept->columns.size());
-    size_t count = 0;
+    kept->frame_columns = field.columns;
+    kept->memory = std::move(cells.changes);
+    // By slope, each cell's error of each DEM in place of its slope, as sigma_with_slope
+    // finds it, the bins looked through a line at a time.
+    if (by_slope)
+        sigma_at_slopes(run_by_slope, std::sqrt(2.0), cells.slopes.data(), cells.slopes.size());
     const size_t lines = kept->line_start.size() - 1;
+    size_t count = 0;
     for (size_t i = 0; i < lines; i++) {
         const size_t first = kept->line_start[i], end = kept->line_start[i + 1];
         kept->line_start[i] = count;
+        // Cell k's change is read before a cell is put in its place or one before it.
         for (size_t k = first; k < end; k++) {
-            const size_t j = static_cast<size_t>(kept->columns[k]);
-            const double sigma = field.sigma_with_slope(i, j, by_slope ? cells.slopes[k] : 0.0);
-            if (!(sigma > 0.0))
-                continue;
-            kept->columns[count] = kept->columns[k];
-            kept->values[count++] = static_cast<float>(cells.changes[k] / sigma);
+            const int32_t j = cells.columns[k];
+            const double e = by_slope ? cells.slopes[k] : 0.0;
+            const double sigma = by_slope ? std::sqrt(e * e + e * e) : field.sigma_with_slope(i, static_cast<size_t>(j), 0.0);
+            if (sigma > 0.0)
+                kept->put(count++, {j, static_cast<float>(kept->memory[k] / sigma)});
         }
     }
+    kept->count = count;
     kept->line_start[lines] = count;
-    kept->columns.resize(count);
-    kept->values.resize(count);
     cells = gathered_stable_cells();
     stable->stable_cells = count;
     const size_t stride = variogram_origin_stride(count);
+    stable->origins.reserve(count / stride + 1);
+    stable->origin_values.reserve(count / stride + 1);
     for (size_t i = 0; i < lines; i++)
         for (size_t k = (kept->line_start[i] + stride - 1) / stride * stride; k < kept->line_start[i + 1]; k += stride) {
-            stable->origins.push_back(i * field.columns + static_cast<size_t>(kept->columns[k]));
-            stable->origin_values.push_back(kept->values[k]);
+            const gathered_field::cell c = kept->at(k);
+            stable->origins.push_back(i * field.columns + static_cast<size_t>(c.column));
+            stable->origin_values.push_back(c.value);
         }
     stable->value_at = [kept](size_t line, size_t column) { return kept->value_at(line, column); };
+    stable->prefetch = [kept](size_t line, size_t column) { kept->prefetch(line, column); };
 }
 
 } // namespace

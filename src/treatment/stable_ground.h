@@ -3,6 +3,7 @@
 #ifndef ORMELIX_STABLE_GROUND_H
 #define ORMELIX_STABLE_GROUND_H
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -50,6 +51,20 @@ stable_ground_figures finish_stable_ground(const stable_ground_sums *sums);
 // had been replaced by them.
 double kth_smallest(const std::vector<double> &values, size_t k, double *before = nullptr,
                     const double *about = nullptr);
+
+// Before a band of band_cells cells, once lines_done of the frame's lines are done: room
+// in list for the whole frame's at the rate of the cells so far (a tenth more), taken
+// only when the band may not fit, so that a list grows by a copy or two rather than by
+// doubling; the room not written takes no memory.
+template <typename T>
+void make_band_room(std::vector<T> *list, int32_t lines_done, int32_t lines, size_t band_cells)
+{
+    if (list->size() + band_cells <= list->capacity())
+        return;
+    const double rate = lines_done > 0 ? static_cast<double>(list->size()) / lines_done : 0.0;
+    const size_t expected = static_cast<size_t>(1.1 * rate * lines);
+    list->reserve(std::max(list->size() + band_cells, std::max(expected, 2 * list->capacity())));
+}
 
 // The figures as the budget's columns and lines, appended after the change's.
 budget_record stable_ground_record(const stable_ground_figures &figures);

@@ -34,6 +34,10 @@ void gather_stable_ground_in_bands(bool slopes)
         load_run_band(first, end);
         const uint8_t *const *mask = add_band_stable_ground(run_band_stable_values(), first, end);
         // The cells the stable ground's figures take, in their order.
+        const size_t band_cells = static_cast<size_t>(end - first) * static_cast<size_t>(nb_col);
+        make_band_room(&gathered.columns, first, nb_lig, band_cells);
+        if (slopes)
+            make_band_room(&gathered.slopes, first, nb_lig, band_cells);
         for (int32_t i = first; i < end; i++) {
             gathered.line_start[static_cast<size_t>(i)] = gathered.columns.size();
             const uint8_t *stable = mask[i];
