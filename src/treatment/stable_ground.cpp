@@ -195,17 +195,16 @@ line_reader *run_stable_lines()
     return stable_lines.get();
 }
 
-const uint8_t *const *add_band_stable_ground(double *const *values, int32_t first, int32_t end)
+void add_band_stable_ground(double *const *values, int32_t first, int32_t end)
 {
     if (stable_lines == nullptr)
-        return nullptr;
+        return;
     int32_t first_line = 0, first_column = 0;
     first_grid_window(&first_line, &first_column);
     uint8_t *const *mask = band_mask.hold(first, end, nb_lig, nb_col);
     stable_cells(values, first_line + first, first_column, end - first, nb_col, mask + first);
     make_band_room(&band_sums.change, first, nb_lig, static_cast<size_t>(end - first) * static_cast<size_t>(nb_col));
     add_stable_lines(mask, dtab_dem1, dtab_dem2, first, end, nb_col, &band_sums);
-    return mask;
 }
 
 void finish_band_stable_ground(std::vector<double> *changes)

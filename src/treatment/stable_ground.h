@@ -79,9 +79,7 @@ void gather_run_stable_ground();
 // cells, holding those the band covers); the figures once the bands are done.
 void keep_run_stable_lines(std::unique_ptr<line_reader> reader);
 line_reader *run_stable_lines();
-// Returns the band's mask (a table of every line of the result's frame, holding the
-// band's; null without a mask read in bands).
-const uint8_t *const *add_band_stable_ground(double *const *values, int32_t first, int32_t end);
+void add_band_stable_ground(double *const *values, int32_t first, int32_t end);
 // changes, when given, takes the stable changes of the bands (first - second where the
 // mask is not 0 and both grids have data, in the lines' order) for the error model.
 void finish_band_stable_ground(std::vector<double> *changes = nullptr);

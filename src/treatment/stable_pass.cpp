@@ -7,6 +7,8 @@
 #include "console/progress.h"
 #include "error_model/terrain_slope.h"
 #include "globals/globals.h"
+#include "platform/worker_thread.h"
+#include "regrid/frame_step.h"
 #include "treatment/band_pass.h"
 #include "treatment/frame_area.h"
 #include "treatment/stable_ground.h"
@@ -28,31 +30,49 @@ void gather_stable_ground_in_bands(bool slopes)
     line_spacing spacing;
     if (slopes)
         spacing = ground_line_spacing(run_frame_geometry());
+    int32_t mask_line = 0, mask_column = 0;
+    first_grid_window(&mask_line, &mask_column);
     gathered.line_start.assign(static_cast<size_t>(nb_lig) + 1, 0);
-    for (int32_t first = 0; first < nb_lig; first += band) {
-        const int32_t end = std::min(first + band, nb_lig);
-        load_run_band(first, end);
-        const uint8_t *const *mask = add_band_stable_ground(run_band_stable_values(), first, end);
-        // The cells the stable ground's figures take, in their order.
+    // A band's places and slopes: its cells the stable ground's figures take (the mask's
+    // values neither 0 nor NaN, both epochs with data), in their order.
+    const auto places = [&](int32_t first, int32_t end) {
         const size_t band_cells = static_cast<size_t>(end - first) * static_cast<size_t>(nb_col);
         make_band_room(&gathered.columns, first, nb_lig, band_cells);
         if (slopes)
             make_band_room(&gathered.slopes, first, nb_lig, band_cells);
+        double *const *values = run_band_stable_values();
         for (int32_t i = first; i < end; i++) {
             gathered.line_start[static_cast<size_t>(i)] = gathered.columns.size();
-            const uint8_t *stable = mask[i];
+            const double *mask = values[mask_line + i] + mask_column;
             const double *dem1 = dtab_dem1[i], *dem2 = dtab_dem2[i];
             for (int32_t j = 0; j < nb_col; j++) {
-                if (stable[j] == 0 || std::isnan(dem1[j] - dem2[j]))
+                if (mask[j] == 0.0 || std::isnan(mask[j]) || std::isnan(dem1[j] - dem2[j]))
                     continue;
                 gathered.columns.push_back(j);
                 if (slopes)
-                    gathered.slopes.push_back(horn_slope_at(dtab_dem1, nb_lig, nb_col, i, j, spacing.east[static_cast<size_t>(i)],
+                    gathered.slopes.push_back(horn_slope_at(dtab_dem1, nb_lig, nb_col, i, j,
+                                                            spacing.east[static_cast<size_t>(i)],
                                                             spacing.north[static_cast<size_t>(i)]));
             }
         }
+    };
+    // Each band's places on a thread of their own while its changes are added here.
+    worker_thread aside;
+    const bool beside = worker_start(&aside);
+    for (int32_t first = 0; first < nb_lig; first += band) {
+        const int32_t end = std::min(first + band, nb_lig);
+        load_run_band(first, end);
+        if (beside)
+            worker_post(&aside, [&places, first, end] { places(first, end); });
+        add_band_stable_ground(run_band_stable_values(), first, end);
+        if (beside)
+            worker_wait(&aside);
+        else
+            places(first, end);
         progress_to(static_cast<double>(end) / nb_lig);
     }
+    if (beside)
+        worker_stop(&aside);
     gathered.line_start[static_cast<size_t>(nb_lig)] = gathered.columns.size();
     finish_band_stable_ground(&gathered.changes);
     end_run_bands();
