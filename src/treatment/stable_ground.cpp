@@ -109,13 +109,22 @@ uint8_t **run_stable_cells(double **values, int32_t lines)
 void add_stable_lines(const uint8_t *const *mask, double *const *first, double *const *second, int32_t first_line,
                       int32_t end_line, int32_t columns, stable_ground_sums *sums)
 {
-    // NaN in either epoch is no data.
-    for (int32_t i = first_line; i < end_line; i++)
-        for (int32_t j = 0; j < columns; j++)
-            if (mask[i][j] != 0 && !std::isnan(first[i][j] - second[i][j])) {
-                sums->change.push_back(first[i][j] - second[i][j]);
-                add_compensated(&sums->sum, sums->change.back());
-            }
+    // NaN in either epoch is no data. A line's changes are taken without a branch (a mask
+    // of scattered cells would mislead the processor at every other one), then added.
+    std::vector<double> line(static_cast<size_t>(std::max(columns, 0)));
+    for (int32_t i = first_line; i < end_line; i++) {
+        const uint8_t *stable = mask[i];
+        const double *dem1 = first[i], *dem2 = second[i];
+        size_t taken = 0;
+        for (int32_t j = 0; j < columns; j++) {
+            const double change = dem1[j] - dem2[j];
+            line[taken] = change;
+            taken += static_cast<size_t>((stable[j] != 0) & (change == change));
+        }
+        sums->change.insert(sums->change.end(), line.begin(), line.begin() + static_cast<std::ptrdiff_t>(taken));
+        for (size_t k = 0; k < taken; k++)
+            add_compensated(&sums->sum, line[k]);
+    }
 }
 
 stable_ground_figures finish_stable_ground(const stable_ground_sums *sums)

@@ -33,6 +33,7 @@ void gather_stable_ground_in_bands(bool slopes)
     int32_t mask_line = 0, mask_column = 0;
     first_grid_window(&mask_line, &mask_column);
     gathered.line_start.assign(static_cast<size_t>(nb_lig) + 1, 0);
+    std::vector<int32_t> line_columns(static_cast<size_t>(nb_col));
     // A band's places and slopes: its cells the stable ground's figures take (the mask's
     // values neither 0 nor NaN, both epochs with data), in their order.
     const auto places = [&](int32_t first, int32_t end) {
@@ -45,15 +46,19 @@ void gather_stable_ground_in_bands(bool slopes)
             gathered.line_start[static_cast<size_t>(i)] = gathered.columns.size();
             const double *mask = values[mask_line + i] + mask_column;
             const double *dem1 = dtab_dem1[i], *dem2 = dtab_dem2[i];
+            // Without a branch, as the changes are taken; NaN is neither 0 nor itself.
+            size_t taken = 0;
             for (int32_t j = 0; j < nb_col; j++) {
-                if (mask[j] == 0.0 || std::isnan(mask[j]) || std::isnan(dem1[j] - dem2[j]))
-                    continue;
-                gathered.columns.push_back(j);
-                if (slopes)
-                    gathered.slopes.push_back(horn_slope_at(dtab_dem1, nb_lig, nb_col, i, j,
-                                                            spacing.east[static_cast<size_t>(i)],
-                                                            spacing.north[static_cast<size_t>(i)]));
+                const double change = dem1[j] - dem2[j];
+                line_columns[taken] = j;
+                taken += static_cast<size_t>((mask[j] != 0.0) & (mask[j] == mask[j]) & (change == change));
             }
+            gathered.columns.insert(gathered.columns.end(), line_columns.begin(),
+                                    line_columns.begin() + static_cast<std::ptrdiff_t>(taken));
+            for (size_t k = 0; slopes && k < taken; k++)
+                gathered.slopes.push_back(horn_slope_at(dtab_dem1, nb_lig, nb_col, i, line_columns[k],
+                                                        spacing.east[static_cast<size_t>(i)],
+                                                        spacing.north[static_cast<size_t>(i)]));
         }
     };
     // Each band's places on a thread of their own while its changes are added here.
