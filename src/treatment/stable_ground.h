@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "gridfiles/line_reader.h"
+#include "platform/memory.h"
 #include "treatment/change_budget.h"
 
 struct stable_ground_figures {
@@ -64,6 +65,8 @@ void make_band_room(std::vector<T> *list, int32_t lines_done, int32_t lines, siz
     const double rate = lines_done > 0 ? static_cast<double>(list->size()) / lines_done : 0.0;
     const size_t expected = static_cast<size_t>(1.1 * rate * lines);
     list->reserve(std::max(list->size() + band_cells, std::max(expected, 2 * list->capacity())));
+    // The room after what is held, in large pages: a fault each 2 MiB rather than each 4 KiB.
+    advise_large_pages(list->data() + list->size(), (list->capacity() - list->size()) * sizeof(T));
 }
 
 // The figures as the budget's columns and lines, appended after the change's.
