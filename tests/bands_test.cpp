@@ -96,6 +96,16 @@ TEST_F(Bands, EverySessionGivesTheSameBytesWhateverTheBandHeight)
         // The stable ground's figures gathered band by band, its mask a raster pair.
         {tif1, data("geotiff/dem_2020_window.tif"), out("stable.tif"), "--stable",
          data("geotiff/dem_stable_m2.raw"), "--classes", data("geotiff/dem_classes.tif")},
+        // A test from the stable ground, whose figures, error by slope and variogram a first
+        // pass over the bands gathers: uniform, by slope (the slope's kernel reading a line
+        // beside each band) on a second resampled, and on too few stable cells for a
+        // variogram, the correlated model left out.
+        {tif1, tif2, out("sigma_stable.tif"), "--stable", data("geotiff/dem_classes.tif"), "--sigma", "stable",
+         "--confidence", "95"},
+        {data("frames/elev_2010_fine.tif"), data("frames/elev_2010_coarse.tif"), out("by_slope.asc"), "--stable",
+         data("frames/elev_2010_fine.tif"), "--sigma", "stable-slope", "--confidence", "68", "--json"},
+        {tif1, tif2, out("few_stable.tif"), "--stable", data("geotiff/dem_stable_m2.raw"), "--sigma",
+         "stable-slope", "--confidence", "95"},
     };
     for (const std::vector<std::string> &session : sessions)
         expect_same_in_bands(session, {"1", "7", "100000"});

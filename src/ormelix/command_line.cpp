@@ -35,7 +35,9 @@
 #include "treatment/file_forms.h"
 #include "treatment/output_choices.h"
 #include "treatment/raster_writer.h"
+#include "treatment/band_pass.h"
 #include "treatment/stable_ground.h"
+#include "treatment/stable_pass.h"
 
 namespace {
 
@@ -453,9 +455,8 @@ int read_command_line(const std::vector<std::string> &arguments)
     if (given.band_lines < 0)
         return usage_error("--band-lines: give a number of lines, 1 or more");
     set_run_memory(memory, given.band_lines);
-    // An alignment, and the errors from the stable ground, whose figures the test needs
-    // before the pass, take the epochs whole.
-    if ((!given.stable.empty() && !given.sigma.empty()) || !given.coregister.empty())
+    // An alignment takes the epochs whole.
+    if (!given.coregister.empty())
         keep_run_whole();
     const std::string fault = check_forms();
     if (!fault.empty())
@@ -480,6 +481,10 @@ void command_line_opening()
     // Before the result grid is made: the changes on stable ground are gathered in the
     // memory the mask's values left, which the result grid then takes.
     gather_run_stable_ground();
+    // Worked in bands, a test at a confidence level with stable ground needs its figures
+    // and its error model before the pass: a first pass over the bands gathers them.
+    if (run_works_in_bands() && !answers.stable_path.empty() && !given.sigma.empty())
+        gather_stable_ground_in_bands(given.sigma[0] == "stable-slope");
 
     if (!first_input().by_bands) {
         dtab_out = dmatrice(nb_col, nb_lig);

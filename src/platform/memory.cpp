@@ -111,6 +111,22 @@ size_t large_page_size()
 } // namespace
 #endif
 
+void advise_large_pages(const void *start, size_t bytes)
+{
+#ifdef ORMELIX_HEAP_IN_LARGE_PAGES
+    static const bool offered = large_pages_offered();
+    static const size_t page = large_page_size();
+    const uintptr_t first = reinterpret_cast<uintptr_t>(start);
+    const uintptr_t from = (first + (page - 1)) & ~static_cast<uintptr_t>(page - 1);
+    const uintptr_t to = (first + bytes) & ~static_cast<uintptr_t>(page - 1);
+    if (offered && bytes >= 2 * page && from < to)
+        madvise(reinterpret_cast<void *>(from), to - from, MADV_HUGEPAGE);
+#else
+    (void)start;
+    (void)bytes;
+#endif
+}
+
 bool grid_memory_hint(size_t bytes)
 {
 #ifdef ORMELIX_HEAP_IN_LARGE_PAGES
@@ -147,24 +163,4 @@ bool grid_memory_hint(size_t bytes)
     (void)bytes;
     return false;
 #endif
-}
-
-void *large_block(size_t bytes)
-{
-#ifdef ORMELIX_HEAP_IN_LARGE_PAGES
-    static const size_t page = large_pages_offered() ? large_page_size() : 0;
-    if (page != 0 && bytes >= page) {
-        const size_t whole = (bytes + page - 1) / page * page;
-        void *block = std::aligned_alloc(page, whole);
-        if (block != nullptr)
-            madvise(block, whole, MADV_HUGEPAGE);  // a refusal leaves small pages
-        return block;
-    }
-#endif
-    return std::malloc(bytes);
-}
-
-void free_large_block(void *block)
-{
-    std::free(block);
 }

@@ -20,11 +20,10 @@ machine_memory read_machine_memory();
 // pages off or unknown to the system, the block refused, an address-space limit, a
 // build with the hint turned off): the allocator is then left as it was.
 bool grid_memory_hint(size_t bytes);
+// Asks that the whole large pages within [start, start + bytes), a block not yet
+// written (a list's room before it is filled), be given as large pages when first
+// touched; nothing where the system has none to give.
+void advise_large_pages(const void *start, size_t bytes);
 
-// A block of bytes of its own (null when refused), in large pages where the system offers
-// them: filled once, value after value, it costs a fault per large page rather than one
-// per small page. Given back with free_large_block.
-void *large_block(size_t bytes);
-void free_large_block(void *block);
 
 #endif

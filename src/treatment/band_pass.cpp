@@ -32,8 +32,11 @@ struct run_band_state {
     std::vector<double *> first_rows;
     band_table<double> second_rows, out_rows;  // the second's band resampled; the result's
     int32_t band_first = 0, band_end = 0;
+    int32_t rows_first = 0, rows_end = 0;  // the first's lines pointed at: the band's and its neighbours
 };
 run_band_state bands;
+// The first's lines beside each band that are held too (the slope's kernel reads one).
+int32_t neighbour_lines = 0;
 
 int32_t own_lines(const grid_frame &frame, int32_t lines)
 {
@@ -96,10 +99,15 @@ int32_t run_band_lines(size_t row_lines)
 
 void load_run_band(int32_t first, int32_t end)
 {
-    for (int32_t i = bands.band_first; i < bands.band_end; i++)
+    for (int32_t i = bands.rows_first; i < bands.rows_end; i++)
         bands.first_rows[static_cast<size_t>(i)] = nullptr;
     std::string fault;
-    for (held_lines *on_first_cells : {&bands.first, &bands.classes, &bands.stable})
+    // The first's neighbour lines within the result's frame: its edges are the kernels' edges.
+    const int32_t rows_first = std::max(0, first - neighbour_lines);
+    const int32_t rows_end = std::min(nb_lig, end + neighbour_lines);
+    if (!hold_lines(&bands.first, bands.first_line + rows_first, bands.first_line + rows_end, &fault))
+        stop_with_message("%s", fault.c_str());
+    for (held_lines *on_first_cells : {&bands.classes, &bands.stable})
         if (on_first_cells->reader != nullptr &&
             !hold_lines(on_first_cells, bands.first_line + first, bands.first_line + end, &fault))
             stop_with_message("%s", fault.c_str());
@@ -108,9 +116,11 @@ void load_run_band(int32_t first, int32_t end)
     if (!hold_lines(&bands.second, from, to, &fault))
         stop_with_message("%s", fault.c_str());
 
-    for (int32_t i = first; i < end; i++)
+    for (int32_t i = rows_first; i < rows_end; i++)
         bands.first_rows[static_cast<size_t>(i)] =
             bands.first.table[static_cast<size_t>(bands.first_line + i)] + bands.first_column;
+    bands.rows_first = rows_first;
+    bands.rows_end = rows_end;
     bands.out_rows.hold(first, end, nb_lig, nb_col);
     // On one lattice the second's band is its held lines themselves, pointed at.
     bands.second_rows.hold(first, end, nb_lig, bands.resampled ? nb_col : 0);
@@ -118,6 +128,11 @@ void load_run_band(int32_t first, int32_t end)
                            end);
     bands.band_first = first;
     bands.band_end = end;
+}
+
+void hold_run_band_neighbours(int32_t lines)
+{
+    neighbour_lines = std::max(0, lines);
 }
 
 double *const *run_band_class_values()

@@ -17,6 +17,10 @@ int32_t run_band_lines(size_t row_lines);
 // Brings lines [first, end) of both epochs onto the result's frame in the tables, with
 // room for the result's; the band before is let go. Stops the run on a file's fault.
 void load_run_band(int32_t first, int32_t end);
+// From the next band loaded: the first's lines beside each band, as many above and below
+// within the result's frame, held and in dtab_dem1 as well (the slope's kernel reads
+// one line each side). 0 by default.
+void hold_run_band_neighbours(int32_t lines);
 // The values of the --classes grid read in bands (null without): a table of every line
 // of the first grid's own cells, holding those of the band loaded.
 double *const *run_band_class_values();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <functional>
 
 #include "console/console.h"
@@ -17,6 +18,7 @@
 #include "treatment/frame_area.h"
 #include "treatment/run_pass.h"
 #include "treatment/stable_ground.h"
+#include "treatment/stable_pass.h"
 
 namespace {
 
@@ -44,13 +46,10 @@ void on_two_halves(const std::function<void(size_t, int32_t, int32_t)> &work)
     }
 }
 
-} // namespace
-
-void run_sigma_by_slope()
+// The stable cells with data of the grids held whole in each half, then an even spread
+// of them (every one when there are few), each with its slope.
+std::vector<slope_sample> run_slope_samples(const line_spacing &spacing)
 {
-    const line_spacing spacing = ground_line_spacing(run_frame_geometry());
-    // The stable cells with data in each half, then an even spread of them (every one
-    // when there are few), each with its slope.
     size_t stable[2] = {0, 0};
     const auto is_stable = [](int32_t i, int32_t j) {
         const double d = dtab_dem1[i][j] - dtab_dem2[i][j];
@@ -88,8 +87,33 @@ void run_sigma_by_slope()
             }
     });
     samples[0].insert(samples[0].end(), samples[1].begin(), samples[1].end());
-    run_by_slope = fit_sigma_by_slope(samples[0]);
-    samples[0] = samples[1] = std::vector<slope_sample>();
+    return std::move(samples[0]);
+}
+
+// The same spread of the stable cells a first pass over the bands gathered.
+std::vector<slope_sample> gathered_slope_samples()
+{
+    const gathered_stable_cells &cells = run_gathered_stable_cells();
+    const size_t all = cells.changes.size();
+    const size_t stride = all > SLOPE_SIGMA_MOST_CELLS ? (all + SLOPE_SIGMA_MOST_CELLS - 1) / SLOPE_SIGMA_MOST_CELLS : 1;
+    std::vector<slope_sample> samples;
+    samples.reserve(all / stride + 1);
+    for (size_t i = 0; i + 1 < cells.line_start.size(); i++)
+        for (size_t k = (cells.line_start[i] + stride - 1) / stride * stride; k < cells.line_start[i + 1]; k += stride)
+            samples.push_back(slope_sample{cells.slopes[k], cells.changes[k],
+                                           i * static_cast<size_t>(nb_col) + static_cast<size_t>(cells.columns[k])});
+    return samples;
+}
+
+} // namespace
+
+void run_sigma_by_slope()
+{
+    const line_spacing spacing = ground_line_spacing(run_frame_geometry());
+    std::vector<slope_sample> samples =
+        stable_cells_gathered() ? gathered_slope_samples() : run_slope_samples(spacing);
+    run_by_slope = fit_sigma_by_slope(samples);
+    samples = std::vector<slope_sample>();
     if (run_by_slope.bins.empty())
         stop_with_message("\n\tThe error by slope cannot be measured on the stable ground of %s: %s.\n",
                           answers.stable_path.c_str(), run_by_slope.reason.c_str());
@@ -143,8 +167,16 @@ public:
     {
         if (by_slope) {
             const int32_t line = static_cast<int32_t>(i), column = static_cast<int32_t>(j);
-            const double slope = horn_slope_at(dtab_dem1, nb_lig, nb_col, line, column, spacing.east[i], spacing.north[i]);
-            const double e = sigma_at_slope(run_by_slope, slope) / std::sqrt(2.0);
+            return sigma_with_slope(i, j, horn_slope_at(dtab_dem1, nb_lig, nb_col, line, column, spacing.east[i],
+                                                        spacing.north[i]));
+        }
+        return sigma_with_slope(i, j, 0.0);
+    }
+    // The same of a cell whose slope is known (taken by --sigma stable-slope only).
+    double sigma_with_slope(size_t i, size_t j, double slope_deg) const
+    {
+        if (by_slope) {
+            const double e = sigma_at_slope(run_by_slope, slope_deg) / std::sqrt(2.0);
             return std::sqrt(e * e + e * e);
         }
         const double e1 = errors.first != nullptr ? errors.first[i][j] : errors.uniform_first;
@@ -201,15 +233,132 @@ private:
     bool always_positive = false;
 };
 
+// The stable field of the cells a first pass over the bands gathered: each cell's
+// standardised value kept where its error is above 0, found by its column among its
+// line's, beside it in memory.
+struct gathered_field {
+    struct cell {
+        int32_t column;
+        float value;
+    };
+    std::vector<size_t> line_start;
+    // The cells, each in the place of a change the first pass gathered (its memory reused).
+    std::vector<double> memory;
+    size_t count = 0;
+    size_t frame_columns = 0;
+
+    cell at(size_t k) const
+    {
+        cell c;
+        std::memcpy(&c, &memory[k], sizeof c);
+        return c;
+    }
+    void put(size_t k, cell c) { std::memcpy(&memory[k], &c, sizeof c); }
+
+    // Where the column would be were the line's stable cells spread evenly.
+    size_t guess(size_t line, size_t column) const
+    {
+        const size_t first = line_start[line], end = line_start[line + 1];
+        return first + (end - first) * column / std::max<size_t>(frame_columns, 1);
+    }
+    float value_at(size_t line, size_t column) const
+    {
+        const size_t first = line_start[line], end = line_start[line + 1];
+        if (first == end)
+            return std::nanf("");
+        // From the guess, steps of growing length to the side the column lies on, then
+        // a search between: [low, high) holds the column when the line has it.
+        const int32_t wanted = static_cast<int32_t>(column);
+        size_t low = std::min(guess(line, column), end - 1), high = low + 1;
+        for (size_t step = 1; low > first && at(low).column > wanted; step *= 2) {
+            high = low;
+            low = low > first + step ? low - step : first;
+        }
+        for (size_t step = 1; high < end && at(high - 1).column < wanted; step *= 2) {
+            low = high;
+            high = std::min(end, high + step);
+        }
+        while (low < high) {
+            const size_t middle = low + (high - low) / 2;
+            const cell c = at(middle);
+            if (c.column == wanted)
+                return c.value;
+            if (c.column < wanted)
+                low = middle + 1;
+            else
+                high = middle;
+        }
+        return std::nanf("");
+    }
+    void prefetch(size_t line, size_t column) const
+    {
+        if (line_start[line] < line_start[line + 1])
+            __builtin_prefetch(&memory[guess(line, column)]);
+    }
+};
+static_assert(sizeof(gathered_field::cell) == sizeof(double), "a cell takes a change's place");
+
+// The variogram's stable cells from what the first pass gathered, which it lets go.
+void gathered_variogram_cells(const run_stable_field &field, gathered_field *kept, variogram_cells *stable)
+{
+    gathered_stable_cells cells = take_gathered_stable_cells();
+    kept->line_start = std::move(cells.line_start);
+    kept->frame_columns = field.columns;
+    kept->memory = std::move(cells.changes);
+    // By slope, each cell's error of each DEM in place of its slope, as sigma_with_slope
+    // finds it, the bins looked through a line at a time.
+    if (by_slope)
+        sigma_at_slopes(run_by_slope, std::sqrt(2.0), cells.slopes.data(), cells.slopes.size());
+    const size_t lines = kept->line_start.size() - 1;
+    size_t count = 0;
+    for (size_t i = 0; i < lines; i++) {
+        const size_t first = kept->line_start[i], end = kept->line_start[i + 1];
+        kept->line_start[i] = count;
+        // Cell k's change is read before a cell is put in its place or one before it.
+        for (size_t k = first; k < end; k++) {
+            const int32_t j = cells.columns[k];
+            const double e = by_slope ? cells.slopes[k] : 0.0;
+            const double sigma = by_slope ? std::sqrt(e * e + e * e) : field.sigma_with_slope(i, static_cast<size_t>(j), 0.0);
+            if (sigma > 0.0)
+                kept->put(count++, {j, static_cast<float>(kept->memory[k] / sigma)});
+        }
+    }
+    kept->count = count;
+    kept->line_start[lines] = count;
+    cells = gathered_stable_cells();
+    stable->stable_cells = count;
+    const size_t stride = variogram_origin_stride(count);
+    stable->origins.reserve(count / stride + 1);
+    stable->origin_values.reserve(count / stride + 1);
+    for (size_t i = 0; i < lines; i++)
+        for (size_t k = (kept->line_start[i] + stride - 1) / stride * stride; k < kept->line_start[i + 1]; k += stride) {
+            const gathered_field::cell c = kept->at(k);
+            stable->origins.push_back(i * field.columns + static_cast<size_t>(c.column));
+            stable->origin_values.push_back(c.value);
+        }
+    stable->value_at = [kept](size_t line, size_t column) { return kept->value_at(line, column); };
+    stable->prefetch = [kept](size_t line, size_t column) { kept->prefetch(line, column); };
+}
+
 } // namespace
 
 void model_run_correlation()
 {
     modelled = false;
     gathered[0] = gathered[1] = correlated_error_collector();
-    if (dtab_stable == nullptr || basis != TEST_CONFIDENCE)
+    if ((dtab_stable == nullptr && !stable_cells_gathered()) || basis != TEST_CONFIDENCE)
         return;
     const run_stable_field field;
+    if (stable_cells_gathered()) {
+        gathered_field kept;
+        variogram_cells stable;
+        gathered_variogram_cells(field, &kept, &stable);
+        run_figures = correlation_model(stable, run_frame_geometry());
+        if (by_slope)
+            run_figures.sigma_by_slope = run_by_slope.bins;
+        modelled = true;
+        return;
+    }
     // The stable cells of each line, then every stride-th of them in the lines' order
     // with its value, each half of the lines on its own thread.
     std::vector<size_t> line_counts(static_cast<size_t>(nb_lig));

@@ -31,20 +31,23 @@ inline uint64_t order_key(double value)
 
 // The median of values as numpy gives it: the mean of the two middle values of an even
 // count.
-double median_of(const value_blocks &values)
+double median_of(const std::vector<double> &values, const double *about = nullptr)
 {
     const size_t n = values.size();
     if (n % 2 == 1)
-        return kth_smallest(values, n / 2);
+        return kth_smallest(values, n / 2, nullptr, about);
     double lower;
-    const double upper = kth_smallest(values, n / 2, &lower);
+    const double upper = kth_smallest(values, n / 2, &lower, about);
     return lower + (upper - lower) / 2.0;
 }
 
 } // namespace
 
-double kth_smallest(const value_blocks &values, size_t k, double *before)
+double kth_smallest(const std::vector<double> &values, size_t k, double *before, const double *about)
 {
+    // Each value as it is taken: itself, or its distance from about.
+    const double centre = about != nullptr ? *about : 0.0;
+    const auto taken = [&](double value) { return about != nullptr ? std::fabs(value - centre) : value; };
     const size_t rank = k;
     // The values are counted by the next 16 bits of their keys among those that share
     // the k-th's leading bits found so far, until its bucket is small enough to select in.
@@ -55,11 +58,11 @@ double kth_smallest(const value_blocks &values, size_t k, double *before)
     for (;;) {
         std::fill(counts.begin(), counts.end(), 0);
         const int shift = 48 - known;
-        values.for_each([&](double value) {
-            const uint64_t key = order_key(value);
+        for (double value : values) {
+            const uint64_t key = order_key(taken(value));
             if (known == 0 || key >> (64 - known) == prefix)
                 counts[(key >> shift) & 0xffff]++;
-        });
+        }
         size_t bucket = 0;
         while (k >= counts[bucket])
             k -= counts[bucket++];
@@ -69,15 +72,14 @@ double kth_smallest(const value_blocks &values, size_t k, double *before)
             continue;
         std::vector<double> in_bucket;
         in_bucket.reserve(counts[bucket]);
-        values.for_each([&](double value) {
-            if (order_key(value) >> (64 - known) == prefix)
-                in_bucket.push_back(value);
-        });
+        for (double value : values)
+            if (order_key(taken(value)) >> (64 - known) == prefix)
+                in_bucket.push_back(taken(value));
         const auto at = in_bucket.begin() + static_cast<std::ptrdiff_t>(k);
         std::nth_element(in_bucket.begin(), at, in_bucket.end());
         // The value before is the largest of the bucket's below, or of the buckets before.
         if (before != nullptr && rank > 0)
-            *before = k > 0 ? *std::max_element(in_bucket.begin(), at) : kth_smallest(values, rank - 1);
+            *before = k > 0 ? *std::max_element(in_bucket.begin(), at) : kth_smallest(values, rank - 1, nullptr, about);
         return *at;
     }
 }
@@ -107,28 +109,27 @@ uint8_t **run_stable_cells(double **values, int32_t lines)
 void add_stable_lines(const uint8_t *const *mask, double *const *first, double *const *second, int32_t first_line,
                       int32_t end_line, int32_t columns, stable_ground_sums *sums)
 {
-    // Each line's stable changes are packed first, without a branch per cell (NaN in
-    // either epoch is no data), then kept and summed in order.
-    std::vector<double> line(static_cast<size_t>(columns) + 1);
+    // NaN in either epoch is no data. A line's changes are taken without a branch (a mask
+    // of scattered cells would mislead the processor at every other one), then added.
+    std::vector<double> line(static_cast<size_t>(std::max(columns, 0)));
     for (int32_t i = first_line; i < end_line; i++) {
         const uint8_t *stable = mask[i];
-        const double *a = first[i], *b = second[i];
-        size_t n = 0;
+        const double *dem1 = first[i], *dem2 = second[i];
+        size_t taken = 0;
         for (int32_t j = 0; j < columns; j++) {
-            const double change = a[j] - b[j];
-            line[n] = change;
-            n += static_cast<size_t>((stable[j] != 0) & (change == change));
+            const double change = dem1[j] - dem2[j];
+            line[taken] = change;
+            taken += static_cast<size_t>((stable[j] != 0) & (change == change));
         }
-        for (size_t k = 0; k < n; k++) {
-            sums->change.push_back(line[k]);
+        sums->change.insert(sums->change.end(), line.begin(), line.begin() + static_cast<std::ptrdiff_t>(taken));
+        for (size_t k = 0; k < taken; k++)
             add_compensated(&sums->sum, line[k]);
-        }
     }
 }
 
-stable_ground_figures finish_stable_ground(stable_ground_sums *sums)
+stable_ground_figures finish_stable_ground(const stable_ground_sums *sums)
 {
-    value_blocks &change = sums->change;
+    const std::vector<double> &change = sums->change;
     stable_ground_figures figures;
     figures.cells = change.size();
     if (change.empty())
@@ -136,18 +137,25 @@ stable_ground_figures finish_stable_ground(stable_ground_sums *sums)
     const double n = static_cast<double>(change.size());
     figures.mean = compensated_total(sums->sum) / n;
     compensated_sum squares;
-    change.for_each([&](double d) { add_compensated(&squares, (d - figures.mean) * (d - figures.mean)); });
+    for (double d : change)
+        add_compensated(&squares, (d - figures.mean) * (d - figures.mean));
     figures.std_dev = std::sqrt(compensated_total(squares) / n);
     figures.median = median_of(change);
-    change.for_each([&](double &d) { d = std::fabs(d - figures.median); });
-    figures.nmad = 1.4826 * median_of(change);
+    figures.nmad = 1.4826 * median_of(change, &figures.median);
     return figures;
 }
 
 stable_ground_figures stable_ground(const uint8_t *const *mask, double *const *first, double *const *second,
                                     int32_t lines, int32_t columns)
 {
+    // The mask's cells counted first: the changes of a mask of most of the frame take
+    // their room once.
+    size_t count = 0;
+    for (int32_t i = 0; i < lines; i++)
+        for (int32_t j = 0; j < columns; j++)
+            count += mask[i][j];
     stable_ground_sums sums;
+    sums.change.reserve(count);
     add_stable_lines(mask, first, second, 0, lines, columns, &sums);
     return finish_stable_ground(&sums);
 }
@@ -204,13 +212,17 @@ void add_band_stable_ground(double *const *values, int32_t first, int32_t end)
     first_grid_window(&first_line, &first_column);
     uint8_t *const *mask = band_mask.hold(first, end, nb_lig, nb_col);
     stable_cells(values, first_line + first, first_column, end - first, nb_col, mask + first);
+    make_band_room(&band_sums.change, first, nb_lig, static_cast<size_t>(end - first) * static_cast<size_t>(nb_col));
     add_stable_lines(mask, dtab_dem1, dtab_dem2, first, end, nb_col, &band_sums);
 }
 
-void finish_band_stable_ground()
+void finish_band_stable_ground(std::vector<double> *changes)
 {
     if (stable_lines == nullptr)
         return;
     run_gathered = true;
     run_figures = finish_stable_ground(&band_sums);
+    if (changes != nullptr)
+        *changes = std::move(band_sums.change);
+    band_sums = stable_ground_sums();
 }

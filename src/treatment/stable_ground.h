@@ -3,10 +3,10 @@
 #ifndef ORMELIX_STABLE_GROUND_H
 #define ORMELIX_STABLE_GROUND_H
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -38,54 +38,36 @@ stable_ground_figures stable_ground(const uint8_t *const *mask, double *const *f
 // The same a band of lines at a time: lines [first_line, end_line) of the mask and the grids
 // (tables of every line, holding those) added in order, band after band; then the figures,
 // those of the whole grid's.
-// Values kept in blocks that never move as more come: the changes of a mask of most of a
-// large frame take their memory once, not copied again and again as a growing vector's.
-class value_blocks {
-public:
-    void push_back(double value)
-    {
-        if (used_ == BLOCK) {
-            void *block = large_block(BLOCK * sizeof(double));
-            if (block == nullptr)
-                throw std::bad_alloc();
-            blocks_.emplace_back(static_cast<double *>(block));
-            used_ = 0;
-        }
-        blocks_.back()[used_++] = value;
-    }
-    size_t size() const { return blocks_.empty() ? 0 : (blocks_.size() - 1) * BLOCK + used_; }
-    bool empty() const { return size() == 0; }
-    // f(value) for each value in order; f(double &) may change it.
-    template <typename F> void for_each(F f) const
-    {
-        for (size_t b = 0; b < blocks_.size(); b++) {
-            const size_t n = b + 1 < blocks_.size() ? BLOCK : used_;
-            double *block = blocks_[b].get();
-            for (size_t i = 0; i < n; i++)
-                f(block[i]);
-        }
-    }
-
-private:
-    struct freed {
-        void operator()(double *block) const { free_large_block(block); }
-    };
-    static constexpr size_t BLOCK = size_t(1) << 20;  // 8 MiB of values
-    std::vector<std::unique_ptr<double[], freed>> blocks_;
-    size_t used_ = BLOCK;  // in the last block
-};
-
 struct stable_ground_sums {
-    value_blocks change;
+    std::vector<double> change;
     compensated_sum sum;
 };
 void add_stable_lines(const uint8_t *const *mask, double *const *first, double *const *second, int32_t first_line,
                       int32_t end_line, int32_t columns, stable_ground_sums *sums);
-stable_ground_figures finish_stable_ground(stable_ground_sums *sums);
+stable_ground_figures finish_stable_ground(const stable_ground_sums *sums);
 // The k-th smallest of values (k from 0, below their count; no NaN among them), as
 // std::nth_element finds it, without reordering them or copying more than a part; and
 // into *before (when given, k above 0) the (k - 1)-th, the other middle of an even count.
-double kth_smallest(const value_blocks &values, size_t k, double *before = nullptr);
+// With about given, of the values' distances from it, |value - *about|, as if the values
+// had been replaced by them.
+double kth_smallest(const std::vector<double> &values, size_t k, double *before = nullptr,
+                    const double *about = nullptr);
+
+// Before a band of band_cells cells, once lines_done of the frame's lines are done: room
+// in list for the whole frame's at the rate of the cells so far (a tenth more), taken
+// only when the band may not fit, so that a list grows by a copy or two rather than by
+// doubling; the room not written takes no memory.
+template <typename T>
+void make_band_room(std::vector<T> *list, int32_t lines_done, int32_t lines, size_t band_cells)
+{
+    if (list->size() + band_cells <= list->capacity())
+        return;
+    const double rate = lines_done > 0 ? static_cast<double>(list->size()) / lines_done : 0.0;
+    const size_t expected = static_cast<size_t>(1.1 * rate * lines);
+    list->reserve(std::max(list->size() + band_cells, std::max(expected, 2 * list->capacity())));
+    // The room after what is held, in large pages: a fault each 2 MiB rather than each 4 KiB.
+    advise_large_pages(list->data() + list->size(), (list->capacity() - list->size()) * sizeof(T));
+}
 
 // The figures as the budget's columns and lines, appended after the change's.
 budget_record stable_ground_record(const stable_ground_figures &figures);
@@ -94,14 +76,16 @@ budget_record stable_ground_record(const stable_ground_figures &figures);
 // result grid is made, in the memory the mask's values left (and a test from the stable
 // ground needs them before the pass).
 void gather_run_stable_ground();
-// For epochs read in bands (when no figure is wanted before the pass), the --stable mask
-// is read band by band too: its reader, kept here; each band's stable cells added with the
-// run's grids holding its lines (values: a table of every line of the first grid's own
+// For epochs read in bands, the --stable mask is read band by band too: its reader, kept
+// here (null once a first pass has made the figures); each band's stable cells added with
+// the run's grids holding its lines (values: a table of every line of the first grid's own
 // cells, holding those the band covers); the figures once the bands are done.
 void keep_run_stable_lines(std::unique_ptr<line_reader> reader);
 line_reader *run_stable_lines();
 void add_band_stable_ground(double *const *values, int32_t first, int32_t end);
-void finish_band_stable_ground();
+// changes, when given, takes the stable changes of the bands (first - second where the
+// mask is not 0 and both grids have data, in the lines' order) for the error model.
+void finish_band_stable_ground(std::vector<double> *changes = nullptr);
 const stable_ground_figures *run_stable_ground();
 
 #endif

@@ -84,6 +84,7 @@ change_gathering difference_and_output_in_bands(const std::vector<double> &line_
             run_difference_of_lines(i, i + 1, line_areas.data(), &parts[half]);
         });
     const int32_t band = run_band_lines(report ? gathering_row_lines(*gatherer) : 1);
+    const bool gather_cells = correlation_gathers_cells();
     const file_form &form = FILE_FORMS[format_out];
     if (form.raster) {
         difference_part range;
@@ -103,6 +104,9 @@ change_gathering difference_and_output_in_bands(const std::vector<double> &line_
     for (int32_t i = 0; i < nb_lig; i += band) {
         const int32_t end = std::min(i + band, nb_lig);
         load_run_band(i, end);
+        // The detected cells for the errors with their correlation, in the lines' order.
+        if (gather_cells)
+            gather_correlated_cells(0, i, end, line_areas);
         if (report)
             gather_band(gatherer.get(), i, end);
         else
