@@ -1,11 +1,16 @@
 #include "ormelix/confidence_dialogue.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
+#include <memory>
+#include <vector>
 
 #include "console/console.h"
+#include "console/progress.h"
 #include "globals/globals.h"
+#include "gridfiles/grid_memory.h"
 #include "gridfiles/input_grid.h"
 #include "nrutil.h"
 #include "ormelix/opening.h"
@@ -13,6 +18,7 @@
 #include "platform/platform.h"
 #include "regrid/frame_step.h"
 #include "text/number_text.h"
+#include "treatment/band_pass.h"
 #include "treatment/file_forms.h"
 
 namespace {
@@ -32,30 +38,67 @@ bool file_is_there(const std::string &path)
     return true;
 }
 
-// The grid's first negative error ("" when it has none), and the mean of its errors
-// over the cells that have one.
-std::string negative_error(double *const *grid, int32_t lines, int32_t columns, double *mean)
-{
+// The errors summed so far over the cells that have one, in the grid's order.
+struct error_sum {
     double sum = 0.0;
     size_t cells = 0;
-    for (int32_t i = 0; i < lines; i++)
+};
+
+// The first negative error of lines [first, end) of a grid, rows[0] being line first
+// ("" when they have none), their errors added to *total.
+std::string negative_error(const double *const *rows, int32_t first, int32_t end, int32_t columns,
+                           error_sum *total)
+{
+    for (int32_t i = first; i < end; i++) {
+        const double *line = rows[i - first];
         for (int32_t j = 0; j < columns; j++) {
-            const double value = grid[i][j];
+            const double value = line[j];
             if (value != value)
                 continue;
             if (value < 0.0)
                 return text_printf("%s at line %d, column %d", exact_real_text(value).c_str(), i + 1, j + 1);
-            sum += value;
-            cells++;
+            total->sum += value;
+            total->cells++;
         }
-    *mean = cells > 0 ? sum / static_cast<double>(cells) : 0.0;
+    }
     return "";
 }
 
-// One DEM's error: a number into *sigma, or an error grid into *grid, named *name, whose
-// mean goes into *sigma.
+double mean_of(const error_sum &total)
+{
+    return total.cells > 0 ? total.sum / static_cast<double>(total.cells) : 0.0;
+}
+
+// The same over a grid read through by its reader a band at a time, holding one band
+// (a quarter of the run's memory: bands large enough for its reader's two threads). A
+// fault of the file stops the run, as its whole reading would.
+std::string negative_error_in_bands(line_reader *reader, int32_t lines, int32_t columns, double *mean)
+{
+    const double fit = run_memory() / 4.0 / (8.0 * std::max(columns, 1));
+    const int32_t band = std::max(1, static_cast<int32_t>(std::min(fit, static_cast<double>(lines))));
+    std::vector<double> cells(static_cast<size_t>(band) * static_cast<size_t>(columns));
+    std::vector<double *> rows(static_cast<size_t>(band));
+    for (size_t k = 0; k < rows.size(); k++)
+        rows[k] = cells.data() + k * static_cast<size_t>(columns);
+    error_sum total;
+    for (int32_t first = 0; first < lines; first += band) {
+        const int32_t end = std::min(lines, first + band);
+        std::string fault;
+        if (!reader->read_lines(first, end, rows.data(), &fault))
+            stop_with_message("%s", fault.c_str());
+        const std::string negative = negative_error(rows.data(), first, end, columns, &total);
+        if (!negative.empty())
+            return negative;
+        progress_to(static_cast<double>(end) / lines);
+    }
+    *mean = mean_of(total);
+    return "";
+}
+
+// One DEM's error: a number into *sigma, or an error grid into *grid (or to be read in
+// bands by *lines), named *name, whose mean goes into *sigma.
 void ask_error(const char *question, const std::string &folder, const grid_frame &dem, double *sigma,
-               double ***grid, std::string *name)
+               double ***grid, std::unique_ptr<line_reader> *lines, std::string *name)
 {
     for (;;) {
         const std::string word = ask_word(question);
@@ -85,7 +128,7 @@ void ask_error(const char *question, const std::string &folder, const grid_frame
                         word.c_str(), word.c_str(), word.c_str(), folder.c_str());
             continue;
         }
-        const error_grid_fault fault = read_error_grid(path, form, dem, grid, sigma);
+        const error_grid_fault fault = read_error_grid(path, form, dem, grid, lines, sigma);
         if (fault.empty()) {
             *name = path;
             return;
@@ -106,13 +149,22 @@ const input_questions NO_QUESTIONS = {no_descriptor, no_answer, no_answer};
 } // namespace
 
 error_grid_fault read_error_grid(const std::string &path, int32_t form, const grid_frame &dem, double ***grid,
-                                 double *mean)
+                                 std::unique_ptr<line_reader> *lines, double *mean)
 {
-    const other_grid read = read_other_grid(path, form, 0, "", dem, NO_QUESTIONS);
+    const bool by_bands = lines != nullptr && first_input().by_bands;
+    other_grid read = read_other_grid(path, form, 0, "", dem, NO_QUESTIONS, by_bands);
     *grid = read.cells;
     error_grid_fault fault = error_grid_misfit(path, read.frame, dem);
     if (fault.empty()) {
-        const std::string negative = negative_error(*grid, read.frame.lines, read.frame.columns, mean);
+        const int32_t rows = read.frame.lines, columns = read.frame.columns;
+        std::string negative;
+        if (by_bands) {
+            negative = negative_error_in_bands(read.reader.get(), rows, columns, mean);
+        } else {
+            error_sum total;
+            negative = negative_error(*grid, 0, rows, columns, &total);
+            *mean = mean_of(total);
+        }
         if (!negative.empty())
             fault.text = text_printf("\n\tThe error grid %s holds a negative error (%s): its cells must hold "
                                      "standard deviations, 0 or more.",
@@ -121,6 +173,8 @@ error_grid_fault read_error_grid(const std::string &path, int32_t form, const gr
     if (!fault.empty()) {
         frdmatrice(*grid, read.frame.lines);
         *grid = nullptr;
+    } else if (by_bands) {
+        *lines = std::move(read.reader);
     }
     return fault;
 }
@@ -165,10 +219,14 @@ error_grid_fault error_grid_misfit(const std::string &name, const grid_frame &fr
 
 void ask_confidence_test(const std::string &folder, const grid_frame &first, const grid_frame &second)
 {
+    std::unique_ptr<line_reader> lines[2];
     ask_error("\n\tError of the first DEM (standard deviation in meters, or name of an error grid) ? ", folder,
-              first, &sigma_dem1, &dtab_sigma1, &nomsigma1);
+              first, &sigma_dem1, &dtab_sigma1, &lines[0], &nomsigma1);
     ask_error("\n\tError of the second DEM (standard deviation in meters, or name of an error grid) ? ", folder,
-              second, &sigma_dem2, &dtab_sigma2, &nomsigma2);
+              second, &sigma_dem2, &dtab_sigma2, &lines[1], &nomsigma2);
+    // Read in bands beside the epochs, each follows its DEM there band by band.
+    keep_run_error_lines(false, std::move(lines[0]));
+    keep_run_error_lines(true, std::move(lines[1]));
     // Each follows its DEM onto the result's frame: cut to the common part, or resampled.
     dtab_sigma1 = first_grid_onto_frame(dtab_sigma1);
     dtab_sigma2 = second_grid_onto_frame(dtab_sigma2);
