@@ -16,6 +16,7 @@
 #include "ormelix/opening.h"
 #include "ormelix/other_grid.h"
 #include "platform/platform.h"
+#include "platform/memory.h"
 #include "regrid/frame_step.h"
 #include "text/number_text.h"
 #include "treatment/band_pass.h"
@@ -51,15 +52,27 @@ std::string negative_error(const double *const *rows, int32_t first, int32_t end
 {
     for (int32_t i = first; i < end; i++) {
         const double *line = rows[i - first];
+        // A negative error is looked for first, over the whole line at once: no value that
+        // is not a number passes the comparison.
+        bool negative = false;
+        for (int32_t j = 0; j < columns; j++)
+            negative |= line[j] < 0.0;
+        if (negative)
+            for (int32_t j = 0; j < columns; j++)
+                if (line[j] < 0.0)
+                    return text_printf("%s at line %d, column %d", exact_real_text(line[j]).c_str(), i + 1, j + 1);
+        // The cells without an error add 0: the sum, never -0 and never a NaN, is the very
+        // sum of those with one, in their order.
+        double sum = total->sum;
+        size_t cells = 0;
         for (int32_t j = 0; j < columns; j++) {
             const double value = line[j];
-            if (value != value)
-                continue;
-            if (value < 0.0)
-                return text_printf("%s at line %d, column %d", exact_real_text(value).c_str(), i + 1, j + 1);
-            total->sum += value;
-            total->cells++;
+            const bool has = value == value;
+            sum += has ? value : 0.0;
+            cells += has ? 1 : 0;
         }
+        total->sum = sum;
+        total->cells += cells;
     }
     return "";
 }
@@ -69,30 +82,44 @@ double mean_of(const error_sum &total)
     return total.cells > 0 ? total.sum / static_cast<double>(total.cells) : 0.0;
 }
 
-// The same over a grid read through by its reader a band at a time, holding one band
-// (a quarter of the run's memory: bands large enough for its reader's two threads). A
-// fault of the file stops the run, as its whole reading would.
+// The check of an error grid read in bands takes bands of whole rows of the files' usual
+// blocks (256 lines) of at least this many cells, which its reader decodes on two
+// threads, within a quarter of the run's memory.
+const int32_t CHECK_BLOCK_LINES = 256;
+const double CHECK_BAND_CELLS = 4.5 * 1024 * 1024;
+
+// The same over a grid read through by its reader a band at a time, holding one band.
+// The file is read to its end, as its whole reading would: a fault of the file anywhere
+// stops the run before a negative error is told.
 std::string negative_error_in_bands(line_reader *reader, int32_t lines, int32_t columns, double *mean)
 {
-    const double fit = run_memory() / 4.0 / (8.0 * std::max(columns, 1));
-    const int32_t band = std::max(1, static_cast<int32_t>(std::min(fit, static_cast<double>(lines))));
-    std::vector<double> cells(static_cast<size_t>(band) * static_cast<size_t>(columns));
-    std::vector<double *> rows(static_cast<size_t>(band));
-    for (size_t k = 0; k < rows.size(); k++)
-        rows[k] = cells.data() + k * static_cast<size_t>(columns);
+    const double width = std::max(columns, 1);
+    const double most = std::floor(run_memory() / 4.0 / (8.0 * width));
+    double band = std::ceil(CHECK_BAND_CELLS / width / CHECK_BLOCK_LINES) * CHECK_BLOCK_LINES;
+    if (band > most)
+        band = most >= CHECK_BLOCK_LINES ? std::floor(most / CHECK_BLOCK_LINES) * CHECK_BLOCK_LINES : most;
+    const int32_t band_lines = static_cast<int32_t>(std::clamp(band, 1.0, static_cast<double>(std::max(lines, 1))));
+    const size_t cells = static_cast<size_t>(band_lines) * static_cast<size_t>(width);
+    // Its memory in large pages where the system offers them: a fault for each small page
+    // of fresh memory would cost as much as the decoding.
+    grid_memory_hint(cells * sizeof(double));
+    std::unique_ptr<double[]> memory(new double[cells]);  // every cell decoded before it is read
+    std::vector<double *> rows(static_cast<size_t>(band_lines));
+    for (size_t i = 0; i < rows.size(); i++)
+        rows[i] = memory.get() + i * static_cast<size_t>(width);
     error_sum total;
-    for (int32_t first = 0; first < lines; first += band) {
-        const int32_t end = std::min(lines, first + band);
-        std::string fault;
+    std::string negative, fault;
+    for (int32_t first = 0; first < lines; first += band_lines) {
+        const int32_t end = std::min(lines, first + band_lines);
         if (!reader->read_lines(first, end, rows.data(), &fault))
             stop_with_message("%s", fault.c_str());
-        const std::string negative = negative_error(rows.data(), first, end, columns, &total);
-        if (!negative.empty())
-            return negative;
+        if (negative.empty())
+            negative = negative_error(rows.data(), first, end, columns, &total);
         progress_to(static_cast<double>(end) / lines);
     }
-    *mean = mean_of(total);
-    return "";
+    if (negative.empty())
+        *mean = mean_of(total);
+    return negative;
 }
 
 // One DEM's error: a number into *sigma, or an error grid into *grid (or to be read in
