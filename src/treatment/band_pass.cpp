@@ -44,7 +44,6 @@ struct run_band_state {
 };
 run_band_state bands;
 
-
 // A thread kept for the run's bands, ended with them (or when a stopped run exits).
 std::shared_ptr<worker_thread> start_band_worker()
 {
