@@ -146,6 +146,29 @@ TEST_F(Bands, ASmallMemoryWorksARealDemInBandsToTheSameBytes)
     EXPECT_EQ(run_files(root, {first, second, out("change.tif"), "--memory", "16M"}, &small_run), whole);
     e2e::remove_tree(folder);
 }
+
+// The dialogue, whose memory is the default, works a frame beyond it in bands: its error
+// grids, asked by name, are read band by band as the command line's are, to its bytes.
+TEST_F(Bands, TheDialogueReadsErrorGridsInBandsAsTheCommandLine)
+{
+    const std::string site = root + "/images/site/";
+    const std::vector<std::string> scaled_to_errors = {"-scale", "195", "547", "0.05", "0.9", "-ot", "Float32"};
+    for (const char *epoch : {"2000", "2010"}) {
+        const std::string dem = site + "lux_" + epoch + ".tif";
+        ASSERT_TRUE(enlarge(data(std::string("srtm_luxembourg/lux_") + epoch + ".asc"), dem, "3400"));
+        ASSERT_TRUE(e2e::gdal_translate(dem, site + "err_" + epoch + ".tif", scaled_to_errors));
+    }
+    const e2e::run_result dialogue =
+        e2e::run_program(root, "site\nlux_2000\n2\nlux_2010\n2\nasked\n2\n0\n2\nerr_2000\nerr_2010\n95\n");
+    ASSERT_EQ(dialogue.status, 0) << dialogue.errors;
+    e2e::run_limits limits;
+    limits.arguments = {site + "lux_2000.tif", site + "lux_2010.tif", site + "given.tif", "--kind", "absolute",
+                        "--sigma", site + "err_2000.tif", site + "err_2010.tif", "--confidence", "95"};
+    const e2e::run_result given = e2e::run_program(root, "", limits);
+    ASSERT_EQ(given.status, 0) << given.errors;
+    EXPECT_EQ(read_file(site + "asked_val_abs.tif"), read_file(site + "given.tif"));
+    EXPECT_EQ(read_file(site + "asked_val_abs_budget.csv"), read_file(site + "given_budget.csv"));
+}
 #endif
 
 TEST(MemorySize, ReadsBytesAndPowersOf1024)
