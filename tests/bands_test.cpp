@@ -49,13 +49,14 @@ protected:
     void TearDown() override { e2e::remove_root(root); }
     std::string out(const std::string &name) const { return root + "/images/site/" + name; }
 
-    // The session held whole, then in each band height: the same bytes.
-    void expect_same_in_bands(const std::vector<std::string> &session, const std::vector<std::string> &bands,
-                              int status = 0)
+    // The session held whole, then in each band height: the same bytes. Returns the
+    // whole run's console and files.
+    std::string expect_same_in_bands(const std::vector<std::string> &session, const std::vector<std::string> &bands,
+                                     int status = 0)
     {
         e2e::run_result whole_run;
         const std::string whole = run_files(root, session, &whole_run);
-        ASSERT_EQ(whole_run.status, status) << whole_run.errors;
+        EXPECT_EQ(whole_run.status, status) << whole_run.errors;
         for (const std::string &band : bands) {
             std::vector<std::string> banded = session;
             banded.insert(banded.end(), {"--band-lines", band});
@@ -63,6 +64,7 @@ protected:
             EXPECT_EQ(run_files(root, banded, &run), whole) << "bands of " << band << " lines: " << session[0]
                                                            << " " << session[1] << " " << session[2];
         }
+        return whole;
     }
 
     std::string root;
@@ -88,6 +90,11 @@ TEST_F(Bands, EverySessionGivesTheSameBytesWhateverTheBandHeight)
         {tif1, data("confidence/dem_2020_part.tif"), out("test.asc"), "--sigma", data("confidence/err_2015.tif"),
          data("confidence/err_2020_part.asc"), "--confidence", "95"},
         {tif1, tif2, out("quiet.asc"), "--sigma", "0.2", "0.3", "--confidence", "90", "--no-report", "--json"},
+        // Error grids read band by band beside their DEMs, an ASCII grid and a GeoTIFF: the
+        // first's cut to the common part, the second's resampled as its DEM is; a raster
+        // pair output, whose range pass reads them too.
+        {data("geotiff/elev_lzw_strips.tif"), data("frames/elev_2010_coarse.tif"), out("errors_m4.raw"), "--sigma",
+         data("confidence/err_elev.asc"), data("confidence/err_2010_coarse.tif"), "--confidence", "95"},
         // Budgets per class, the class grid read band by band beside the first DEM, whole
         // or cut to the common part.
         {tif1, tif2, out("classes.tif"), "--classes", data("geotiff/dem_classes.tif")},
@@ -119,6 +126,17 @@ TEST_F(Bands, EverySessionGivesTheSameBytesWhateverTheBandHeight)
     const std::string bad = e2e::scratch_folder("bands") + "/classes.asc";
     e2e::write_file(bad, classes);
     expect_same_in_bands({tif1, tif2, out("stopped.tif"), "--classes", bad}, {"1", "7"}, 1);
+
+    // A negative error in the error grid's last lines: the same message, nothing written.
+    std::string errors = "ncols 41\nnrows 41\nxllcorner 483285\nyllcorner 5627295\ncellsize 30\n";
+    for (int i = 0; i < 41; i++)
+        for (int j = 0; j < 41; j++)
+            errors += i == 38 && j == 7 ? "-0.25\n" : "0.2 ";
+    const std::string negative = e2e::scratch_folder("bands") + "/negative.asc";
+    e2e::write_file(negative, errors);
+    const std::string stopped = expect_same_in_bands(
+        {tif1, tif2, out("negative.tif"), "--sigma", "0.1", negative, "--confidence", "95"}, {"1", "7"}, 1);
+    EXPECT_NE(stopped.find("holds a negative error (-0.250000 at line 39, column 8)"), std::string::npos) << stopped;
 }
 
 #ifdef ORMELIX_GDAL
@@ -314,6 +332,29 @@ TEST_F(Bands, ASmallMemoryWorksARealDemInBandsToTheSameBytes)
             EXPECT_EQ(file_of_run(got, name), file_of_run(expected, name)) << name << ", --memory " << memory;
     }
     e2e::remove_tree(folder);
+}
+
+// The dialogue, whose memory is the default, works a frame beyond it in bands: its error
+// grids, asked by name, are read band by band as the command line's are, to its bytes.
+TEST_F(Bands, TheDialogueReadsErrorGridsInBandsAsTheCommandLine)
+{
+    const std::string site = root + "/images/site/";
+    const std::vector<std::string> scaled_to_errors = {"-scale", "195", "547", "0.05", "0.9", "-ot", "Float32"};
+    for (const char *epoch : {"2000", "2010"}) {
+        const std::string dem = site + "lux_" + epoch + ".tif";
+        ASSERT_TRUE(enlarge(data(std::string("srtm_luxembourg/lux_") + epoch + ".asc"), dem, "3400"));
+        ASSERT_TRUE(e2e::gdal_translate(dem, site + "err_" + epoch + ".tif", scaled_to_errors));
+    }
+    const e2e::run_result dialogue =
+        e2e::run_program(root, "site\nlux_2000\n2\nlux_2010\n2\nasked\n2\n0\n2\nerr_2000\nerr_2010\n95\n");
+    ASSERT_EQ(dialogue.status, 0) << dialogue.errors;
+    e2e::run_limits limits;
+    limits.arguments = {site + "lux_2000.tif", site + "lux_2010.tif", site + "given.tif", "--kind", "absolute",
+                        "--sigma", site + "err_2000.tif", site + "err_2010.tif", "--confidence", "95"};
+    const e2e::run_result given = e2e::run_program(root, "", limits);
+    ASSERT_EQ(given.status, 0) << given.errors;
+    EXPECT_EQ(read_file(site + "asked_val_abs.tif"), read_file(site + "given.tif"));
+    EXPECT_EQ(read_file(site + "asked_val_abs_budget.csv"), read_file(site + "given_budget.csv"));
 }
 #endif
 

@@ -137,6 +137,26 @@ void convert_samples(const uint8_t *samples, size_t stride, size_t count, const 
                      double *cells)
 {
     const bool scaled = layout.scale != 1.0 || layout.offset != 0.0;
+    if (stride == 1 && !scaled && !(layout.has_nodata && layout.nodata_near)) {
+        // One band of samples as they are, the commonest: loops without a branch, which the
+        // compiler makes vector code of (the same values).
+        const double nodata = layout.nodata_value;
+        if (layout.has_nodata)
+            for (size_t k = 0; k < count; k++) {
+                T sample;
+                std::memcpy(&sample, samples + k * sizeof(T), sizeof(T));
+                const double value = static_cast<double>(sample);
+                cells[k] = value != value || value == nodata ? NO_VALUE : value;
+            }
+        else
+            for (size_t k = 0; k < count; k++) {
+                T sample;
+                std::memcpy(&sample, samples + k * sizeof(T), sizeof(T));
+                const double value = static_cast<double>(sample);
+                cells[k] = value != value ? NO_VALUE : value;
+            }
+        return;
+    }
     const size_t step = stride * sizeof(T);
     if (layout.has_nodata && layout.nodata_near) {
         // GDAL's equality of reals: within two float steps of their size.

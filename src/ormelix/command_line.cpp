@@ -27,6 +27,7 @@
 #include "platform/platform.h"
 #include "regrid/frame_step.h"
 #include "text/number_text.h"
+#include "treatment/band_pass.h"
 #include "treatment/change_report.h"
 #include "treatment/treatment.h"
 #include "treatment/change_test.h"
@@ -279,18 +280,22 @@ bool error_grid_form(const std::string &path, int32_t *form)
 }
 
 // An error of --sigma: a number of metres into *sigma, or the error grid at that path on
-// the DEM's cells, its mean into *sigma; a grid that does not fit stops the run.
+// the DEM's cells (the second DEM's when second), its mean into *sigma; a grid that does
+// not fit stops the run.
 void read_given_error(const std::string &word, const grid_frame &dem, double *sigma, double ***grid,
-                      std::string *name)
+                      std::string *name, bool second)
 {
     int32_t form = -1;
     if (read_error_answer(word, sigma) == ERROR_NUMBER || !error_grid_form(word, &form))
         return;
     progress_phase("reading " + word);
-    const error_grid_fault fault = read_error_grid(word, form, dem, grid, sigma);
+    std::unique_ptr<line_reader> lines;
+    const error_grid_fault fault = read_error_grid(word, form, dem, grid, &lines, sigma);
     if (!fault.empty())
         stop_with_message("%s\n", fault.text.c_str());
     *name = word;
+    // Read in bands beside the epochs, it follows its DEM there band by band.
+    keep_run_error_lines(second, std::move(lines));
 }
 
 void read_other_grids()
@@ -506,8 +511,8 @@ void command_line_opening()
             // share, so that the root sum of their squares is it.
             sigma_dem1 = sigma_dem2 = run_stable_ground()->nmad / std::sqrt(2.0);
         } else {
-            read_given_error(given.sigma[0], epoch_cells(false), &sigma_dem1, &dtab_sigma1, &nomsigma1);
-            read_given_error(given.sigma[1], epoch_cells(true), &sigma_dem2, &dtab_sigma2, &nomsigma2);
+            read_given_error(given.sigma[0], epoch_cells(false), &sigma_dem1, &dtab_sigma1, &nomsigma1, false);
+            read_given_error(given.sigma[1], epoch_cells(true), &sigma_dem2, &dtab_sigma2, &nomsigma2, true);
             // Each follows its DEM onto the result's frame, as in the dialogue.
             dtab_sigma1 = first_grid_onto_frame(dtab_sigma1);
             dtab_sigma2 = coregistered_second_error(dtab_sigma2);

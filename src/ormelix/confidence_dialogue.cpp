@@ -1,18 +1,25 @@
 #include "ormelix/confidence_dialogue.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
+#include <memory>
+#include <vector>
 
 #include "console/console.h"
+#include "console/progress.h"
 #include "globals/globals.h"
+#include "gridfiles/grid_memory.h"
 #include "gridfiles/input_grid.h"
 #include "nrutil.h"
 #include "ormelix/opening.h"
 #include "ormelix/other_grid.h"
 #include "platform/platform.h"
+#include "platform/memory.h"
 #include "regrid/frame_step.h"
 #include "text/number_text.h"
+#include "treatment/band_pass.h"
 #include "treatment/file_forms.h"
 
 namespace {
@@ -32,30 +39,93 @@ bool file_is_there(const std::string &path)
     return true;
 }
 
-// The grid's first negative error ("" when it has none), and the mean of its errors
-// over the cells that have one.
-std::string negative_error(double *const *grid, int32_t lines, int32_t columns, double *mean)
-{
+// The errors summed so far over the cells that have one, in the grid's order.
+struct error_sum {
     double sum = 0.0;
     size_t cells = 0;
-    for (int32_t i = 0; i < lines; i++)
+};
+
+// The first negative error of lines [first, end) of a grid, rows[0] being line first
+// ("" when they have none), their errors added to *total.
+std::string negative_error(const double *const *rows, int32_t first, int32_t end, int32_t columns,
+                           error_sum *total)
+{
+    for (int32_t i = first; i < end; i++) {
+        const double *line = rows[i - first];
+        // A negative error is looked for first, over the whole line at once: no value that
+        // is not a number passes the comparison.
+        bool negative = false;
+        for (int32_t j = 0; j < columns; j++)
+            negative |= line[j] < 0.0;
+        if (negative)
+            for (int32_t j = 0; j < columns; j++)
+                if (line[j] < 0.0)
+                    return text_printf("%s at line %d, column %d", exact_real_text(line[j]).c_str(), i + 1, j + 1);
+        // The cells without an error add 0: the sum, never -0 and never a NaN, is the very
+        // sum of those with one, in their order.
+        double sum = total->sum;
+        size_t cells = 0;
         for (int32_t j = 0; j < columns; j++) {
-            const double value = grid[i][j];
-            if (value != value)
-                continue;
-            if (value < 0.0)
-                return text_printf("%s at line %d, column %d", exact_real_text(value).c_str(), i + 1, j + 1);
-            sum += value;
-            cells++;
+            const double value = line[j];
+            const bool has = value == value;
+            sum += has ? value : 0.0;
+            cells += has ? 1 : 0;
         }
-    *mean = cells > 0 ? sum / static_cast<double>(cells) : 0.0;
+        total->sum = sum;
+        total->cells += cells;
+    }
     return "";
 }
 
-// One DEM's error: a number into *sigma, or an error grid into *grid, named *name, whose
-// mean goes into *sigma.
+double mean_of(const error_sum &total)
+{
+    return total.cells > 0 ? total.sum / static_cast<double>(total.cells) : 0.0;
+}
+
+// The check of an error grid read in bands takes bands of whole rows of the files' usual
+// blocks (256 lines) of at least this many cells, which its reader decodes on two
+// threads, within a quarter of the run's memory.
+const int32_t CHECK_BLOCK_LINES = 256;
+const double CHECK_BAND_CELLS = 4.5 * 1024 * 1024;
+
+// The same over a grid read through by its reader a band at a time, holding one band.
+// The file is read to its end, as its whole reading would: a fault of the file anywhere
+// stops the run before a negative error is told.
+std::string negative_error_in_bands(line_reader *reader, int32_t lines, int32_t columns, double *mean)
+{
+    const double width = std::max(columns, 1);
+    const double most = std::floor(run_memory() / 4.0 / (8.0 * width));
+    double band = std::ceil(CHECK_BAND_CELLS / width / CHECK_BLOCK_LINES) * CHECK_BLOCK_LINES;
+    if (band > most)
+        band = most >= CHECK_BLOCK_LINES ? std::floor(most / CHECK_BLOCK_LINES) * CHECK_BLOCK_LINES : most;
+    const int32_t band_lines = static_cast<int32_t>(std::clamp(band, 1.0, static_cast<double>(std::max(lines, 1))));
+    const size_t cells = static_cast<size_t>(band_lines) * static_cast<size_t>(width);
+    // Its memory in large pages where the system offers them: a fault for each small page
+    // of fresh memory would cost as much as the decoding.
+    grid_memory_hint(cells * sizeof(double));
+    std::unique_ptr<double[]> memory(new double[cells]);  // every cell decoded before it is read
+    std::vector<double *> rows(static_cast<size_t>(band_lines));
+    for (size_t i = 0; i < rows.size(); i++)
+        rows[i] = memory.get() + i * static_cast<size_t>(width);
+    error_sum total;
+    std::string negative, fault;
+    for (int32_t first = 0; first < lines; first += band_lines) {
+        const int32_t end = std::min(lines, first + band_lines);
+        if (!reader->read_lines(first, end, rows.data(), &fault))
+            stop_with_message("%s", fault.c_str());
+        if (negative.empty())
+            negative = negative_error(rows.data(), first, end, columns, &total);
+        progress_to(static_cast<double>(end) / lines);
+    }
+    if (negative.empty())
+        *mean = mean_of(total);
+    return negative;
+}
+
+// One DEM's error: a number into *sigma, or an error grid into *grid (or to be read in
+// bands by *lines), named *name, whose mean goes into *sigma.
 void ask_error(const char *question, const std::string &folder, const grid_frame &dem, double *sigma,
-               double ***grid, std::string *name)
+               double ***grid, std::unique_ptr<line_reader> *lines, std::string *name)
 {
     for (;;) {
         const std::string word = ask_word(question);
@@ -85,7 +155,7 @@ void ask_error(const char *question, const std::string &folder, const grid_frame
                         word.c_str(), word.c_str(), word.c_str(), folder.c_str());
             continue;
         }
-        const error_grid_fault fault = read_error_grid(path, form, dem, grid, sigma);
+        const error_grid_fault fault = read_error_grid(path, form, dem, grid, lines, sigma);
         if (fault.empty()) {
             *name = path;
             return;
@@ -106,13 +176,22 @@ const input_questions NO_QUESTIONS = {no_descriptor, no_answer, no_answer};
 } // namespace
 
 error_grid_fault read_error_grid(const std::string &path, int32_t form, const grid_frame &dem, double ***grid,
-                                 double *mean)
+                                 std::unique_ptr<line_reader> *lines, double *mean)
 {
-    const other_grid read = read_other_grid(path, form, 0, "", dem, NO_QUESTIONS);
+    const bool by_bands = lines != nullptr && first_input().by_bands;
+    other_grid read = read_other_grid(path, form, 0, "", dem, NO_QUESTIONS, by_bands);
     *grid = read.cells;
     error_grid_fault fault = error_grid_misfit(path, read.frame, dem);
     if (fault.empty()) {
-        const std::string negative = negative_error(*grid, read.frame.lines, read.frame.columns, mean);
+        const int32_t rows = read.frame.lines, columns = read.frame.columns;
+        std::string negative;
+        if (by_bands) {
+            negative = negative_error_in_bands(read.reader.get(), rows, columns, mean);
+        } else {
+            error_sum total;
+            negative = negative_error(*grid, 0, rows, columns, &total);
+            *mean = mean_of(total);
+        }
         if (!negative.empty())
             fault.text = text_printf("\n\tThe error grid %s holds a negative error (%s): its cells must hold "
                                      "standard deviations, 0 or more.",
@@ -121,6 +200,8 @@ error_grid_fault read_error_grid(const std::string &path, int32_t form, const gr
     if (!fault.empty()) {
         frdmatrice(*grid, read.frame.lines);
         *grid = nullptr;
+    } else if (by_bands) {
+        *lines = std::move(read.reader);
     }
     return fault;
 }
@@ -165,10 +246,14 @@ error_grid_fault error_grid_misfit(const std::string &name, const grid_frame &fr
 
 void ask_confidence_test(const std::string &folder, const grid_frame &first, const grid_frame &second)
 {
+    std::unique_ptr<line_reader> lines[2];
     ask_error("\n\tError of the first DEM (standard deviation in meters, or name of an error grid) ? ", folder,
-              first, &sigma_dem1, &dtab_sigma1, &nomsigma1);
+              first, &sigma_dem1, &dtab_sigma1, &lines[0], &nomsigma1);
     ask_error("\n\tError of the second DEM (standard deviation in meters, or name of an error grid) ? ", folder,
-              second, &sigma_dem2, &dtab_sigma2, &nomsigma2);
+              second, &sigma_dem2, &dtab_sigma2, &lines[1], &nomsigma2);
+    // Read in bands beside the epochs, each follows its DEM there band by band.
+    keep_run_error_lines(false, std::move(lines[0]));
+    keep_run_error_lines(true, std::move(lines[1]));
     // Each follows its DEM onto the result's frame: cut to the common part, or resampled.
     dtab_sigma1 = first_grid_onto_frame(dtab_sigma1);
     dtab_sigma2 = second_grid_onto_frame(dtab_sigma2);

@@ -4,9 +4,11 @@
 #define ORMELIX_CONFIDENCE_DIALOGUE_H
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "gridfiles/grid_frame.h"
+#include "gridfiles/line_reader.h"
 
 // Asks the first DEM's error, the second's and the confidence level, into sigma_dem1,
 // dtab_sigma1, nomsigma1, the same for the second, and confidence_pct; folder is the
@@ -34,9 +36,12 @@ struct error_grid_fault {
 // Reads the error grid at path (whole, with its ending) in that form, through the form's
 // reader, into *grid, and the mean of its errors into *mean; the fault when it does not
 // lie on the DEM's cells or holds a negative error (the grid is then released). The
-// globals of the run's frame are left as they were.
+// globals of the run's frame are left as they were. When the run's epochs are read in
+// bands and lines is not null, the grid is opened into *lines instead: read through once
+// band by band for its check and mean, holding none of its cells, its bands then read
+// again beside its DEM's (*grid null).
 error_grid_fault read_error_grid(const std::string &path, int32_t form, const grid_frame &dem, double ***grid,
-                                 double *mean);
+                                 std::unique_ptr<line_reader> *lines, double *mean);
 
 // Why a grid of that frame cannot give the errors of a DEM on dem's cells (empty when
 // it can); name is the grid's file as messages show it.

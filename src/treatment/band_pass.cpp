@@ -1,6 +1,7 @@
 #include "treatment/band_pass.h"
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -8,6 +9,7 @@
 #include "globals/globals.h"
 #include "gridfiles/grid_memory.h"
 #include "gridfiles/input_grid.h"
+#include "platform/worker_thread.h"
 #include "regrid/band_lines.h"
 #include "treatment/band_table.h"
 #include "treatment/class_budget.h"
@@ -23,20 +25,63 @@ const double PROGRAM_BYTES = 48.0 * 1024 * 1024;
 // from the processor's caches rather than fetched as fresh memory.
 const int32_t BAND_LINES_MOST = 256;
 
+// Each DEM's error grid read in bands (null without), on the DEM's own cells.
+std::unique_ptr<line_reader> error_lines[2];
+
 struct run_band_state {
     held_lines first, second;
     held_lines classes, stable;  // grids of the first's cells read beside it
+    held_lines errors[2];        // each DEM's error grid, on its DEM's cells
     frame_plan plan;
     int32_t first_line = 0, first_column = 0;
     bool resampled = false;  // the second's band is computed, not its lines themselves
-    std::vector<double *> first_rows;
+    std::vector<double *> first_rows, first_error_rows;
     band_table<double> second_rows, out_rows;  // the second's band resampled; the result's
+    band_table<double> second_error_rows;      // the second's error band, as its values'
+    // The error grids' bands are decoded on a thread of their own beside the epochs'.
+    std::shared_ptr<worker_thread> error_reader;
     int32_t band_first = 0, band_end = 0;
     int32_t rows_first = 0, rows_end = 0;  // the first's lines pointed at: the band's and its neighbours
 };
 run_band_state bands;
 // The first's lines beside each band that are held too (the slope's kernel reads one).
 int32_t neighbour_lines = 0;
+
+// A thread kept for the run's bands, ended with them (or when a stopped run exits).
+std::shared_ptr<worker_thread> start_band_worker()
+{
+    std::shared_ptr<worker_thread> worker(new worker_thread(), [](worker_thread *w) {
+        worker_stop(w);
+        delete w;
+    });
+    return worker_start(worker.get()) ? worker : nullptr;
+}
+
+// The error grids' lines of the band [first, end): the first's on the first DEM's lines,
+// the second's brought onto the result's frame by the second DEM's very kernel and lines.
+bool load_error_band(int32_t first, int32_t end, std::string *fault)
+{
+    held_lines &first_errors = bands.errors[0], &second_errors = bands.errors[1];
+    if (first_errors.reader != nullptr) {
+        for (int32_t i = bands.band_first; i < bands.band_end; i++)
+            bands.first_error_rows[static_cast<size_t>(i)] = nullptr;
+        if (!hold_lines(&first_errors, bands.first_line + first, bands.first_line + end, fault))
+            return false;
+        for (int32_t i = first; i < end; i++)
+            bands.first_error_rows[static_cast<size_t>(i)] =
+                first_errors.table[static_cast<size_t>(bands.first_line + i)] + bands.first_column;
+    }
+    if (second_errors.reader != nullptr) {
+        int32_t from = 0, to = 0;
+        second_lines_of_band(bands.plan, second_errors.lines, first, end, &from, &to);
+        if (!hold_lines(&second_errors, from, to, fault))
+            return false;
+        bands.second_error_rows.hold(first, end, nb_lig, bands.resampled ? nb_col : 0);
+        second_band_onto_frame(bands.plan, held_view(second_errors), bands.second_error_rows.lines.data(), nb_col,
+                               first, end);
+    }
+    return true;
+}
 
 int32_t own_lines(const grid_frame &frame, int32_t lines)
 {
@@ -69,6 +114,17 @@ void start_run_bands()
         start_held_lines(&bands.classes, run_class_lines(), first_lines, first_columns);
     if (run_stable_lines() != nullptr)
         start_held_lines(&bands.stable, run_stable_lines(), first_lines, first_columns);
+    if (error_lines[0] != nullptr) {
+        start_held_lines(&bands.errors[0], error_lines[0].get(), first_lines, first_columns);
+        bands.first_error_rows.assign(static_cast<size_t>(nb_lig), nullptr);
+        dtab_sigma1 = bands.first_error_rows.data();
+    }
+    if (error_lines[1] != nullptr) {
+        start_held_lines(&bands.errors[1], error_lines[1].get(), nb_lig2, nb_col2);
+        dtab_sigma2 = bands.second_error_rows.hold(0, 0, nb_lig, nb_col);
+    }
+    if (error_lines[0] != nullptr || error_lines[1] != nullptr)
+        bands.error_reader = start_band_worker();
     bands.resampled = bands.plan.kind != frames_same && bands.plan.kind != frames_common_part;
     const size_t lines = static_cast<size_t>(nb_lig);
     bands.first_rows.assign(lines, nullptr);
@@ -86,9 +142,14 @@ int32_t run_band_lines(size_t row_lines)
         const double second_share = bands.resampled ? std::max(1.0, static_cast<double>(bands.second.lines) /
                                                                        std::max(1, nb_lig))
                                                     : 1.0;
-        const double per_line = 8.0 * (bands.first.columns + second_share * bands.second.columns +
-                                       (bands.resampled ? 2.0 : 1.0) * nb_col);
-        const double blocks = 8.0 * FILE_BLOCK_LINES * (bands.first.columns + bands.second.columns + nb_col);
+        // Error grids read in bands take as much again as the epoch they lie beside.
+        const double first_share = bands.errors[0].reader != nullptr ? 2.0 : 1.0;
+        const double second_grids = bands.errors[1].reader != nullptr ? 2.0 : 1.0;
+        const double per_line = 8.0 * (first_share * bands.first.columns +
+                                       second_grids * second_share * bands.second.columns +
+                                       (bands.resampled ? second_grids + 1.0 : 1.0) * nb_col);
+        const double blocks = 8.0 * FILE_BLOCK_LINES *
+                              (first_share * bands.first.columns + second_grids * bands.second.columns + nb_col);
         const double fit = (run_memory() - PROGRAM_BYTES - blocks) / per_line;
         lines = std::max(1, static_cast<int32_t>(std::min(fit, static_cast<double>(BAND_LINES_MOST))));
     }
@@ -99,6 +160,12 @@ int32_t run_band_lines(size_t row_lines)
 
 void load_run_band(int32_t first, int32_t end)
 {
+    // The error grids' band on the thread beside (or here, after the epochs').
+    std::string error_fault;
+    bool errors_read = true;
+    const bool errors = bands.errors[0].reader != nullptr || bands.errors[1].reader != nullptr;
+    if (errors && bands.error_reader != nullptr)
+        worker_post(bands.error_reader.get(), [&] { errors_read = load_error_band(first, end, &error_fault); });
     for (int32_t i = bands.rows_first; i < bands.rows_end; i++)
         bands.first_rows[static_cast<size_t>(i)] = nullptr;
     std::string fault;
@@ -126,6 +193,12 @@ void load_run_band(int32_t first, int32_t end)
     bands.second_rows.hold(first, end, nb_lig, bands.resampled ? nb_col : 0);
     second_band_onto_frame(bands.plan, held_view(bands.second), bands.second_rows.lines.data(), nb_col, first,
                            end);
+    if (errors && bands.error_reader != nullptr)
+        worker_wait(bands.error_reader.get());
+    else if (errors)
+        errors_read = load_error_band(first, end, &error_fault);
+    if (!errors_read)
+        stop_with_message("%s", error_fault.c_str());
     bands.band_first = first;
     bands.band_end = end;
 }
@@ -145,8 +218,17 @@ double *const *run_band_stable_values()
     return bands.stable.reader != nullptr ? bands.stable.table.data() : nullptr;
 }
 
+void keep_run_error_lines(bool second, std::unique_ptr<line_reader> reader)
+{
+    error_lines[second ? 1 : 0] = std::move(reader);
+}
+
 void end_run_bands()
 {
+    if (bands.errors[0].reader != nullptr)
+        dtab_sigma1 = nullptr;
+    if (bands.errors[1].reader != nullptr)
+        dtab_sigma2 = nullptr;
     bands = run_band_state();
     dtab_dem1 = dtab_dem2 = dtab_out = nullptr;
 }

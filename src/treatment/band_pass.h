@@ -1,11 +1,15 @@
 // A run whose epochs are read in bands of lines: the line tables of dtab_dem1, dtab_dem2
-// and dtab_out hold one band's lines at a time, each brought onto the result's frame as it
-// comes, in the memory the run is given (--memory).
+// and dtab_out (and of the error grids read in bands) hold one band's lines at a time,
+// each brought onto the result's frame as it comes, in the memory the run is given
+// (--memory).
 #ifndef ORMELIX_BAND_PASS_H
 #define ORMELIX_BAND_PASS_H
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+
+#include "gridfiles/line_reader.h"
 
 // True when the run's epochs were opened to be read in bands.
 bool run_works_in_bands();
@@ -26,6 +30,10 @@ void hold_run_band_neighbours(int32_t lines);
 double *const *run_band_class_values();
 // The same of the --stable mask.
 double *const *run_band_stable_values();
+// Each DEM's error grid (second: the second DEM's) to be read in bands, on its DEM's own
+// cells: the band's errors are then in dtab_sigma1 and dtab_sigma2, on the result's frame,
+// the first's cut as the first DEM is, the second's brought there as the second DEM is.
+void keep_run_error_lines(bool second, std::unique_ptr<line_reader> reader);
 // Lets every band go.
 void end_run_bands();
 

@@ -74,8 +74,9 @@ void difference_in_bands(const std::vector<double> &line_areas, double *d_min, d
 change_gathering difference_and_output_in_bands(const std::vector<double> &line_areas, bool report, double *d_min,
                                                 double *d_max, change_budget *budget)
 {
-    prepare_run_pass();
+    // The bands first: the pass takes the error grids' tables of lines they make.
     start_run_bands();
+    prepare_run_pass();
     difference_part parts[2];
     std::shared_ptr<change_gatherer> gatherer;
     if (report)
