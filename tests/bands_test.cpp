@@ -69,6 +69,18 @@ protected:
 TEST_F(Bands, EverySessionGivesTheSameBytesWhateverTheBandHeight)
 {
     const std::string tif1 = data("geotiff/dem_2015.tif"), tif2 = data("geotiff/dem_2020.tif");
+    // The SRTM grid and copies of it moved by GDAL's reckoning, a fraction of a cell and
+    // more than two cells, on the stable ground outside a block of change.
+    const std::string lux = data("srtm_luxembourg/lux_2000.asc"), scratch = e2e::scratch_folder("bands");
+    const std::string near = scratch + "/moved.asc", far = scratch + "/far.asc", mask = scratch + "/mask.asc";
+    const std::string grid = read_file(lux);
+    e2e::write_file(near, e2e::moved_grid(grid, 0.4, 0.25, 0.5));
+    e2e::write_file(far, e2e::moved_grid(grid, 2.6, -1.3, -0.5));
+    std::string stable = grid.substr(0, grid.find("NODATA"));
+    for (int i = 0; i < 60; i++)
+        for (int j = 0; j < 60; j++)
+            stable += std::string(i > 20 && i < 40 && j > 15 && j < 45 ? "0" : "1") + (j == 59 ? "\n" : " ");
+    e2e::write_file(mask, stable);
     const std::vector<std::vector<std::string>> sessions = {
         // One frame, the report's map and histograms gathered band by band.
         {tif1, tif2, out("change.tif")},
@@ -94,9 +106,23 @@ TEST_F(Bands, EverySessionGivesTheSameBytesWhateverTheBandHeight)
         // The stable ground's figures gathered band by band, its mask a raster pair.
         {tif1, data("geotiff/dem_2020_window.tif"), out("stable.tif"), "--stable",
          data("geotiff/dem_stable_m2.raw"), "--classes", data("geotiff/dem_classes.tif")},
+        // The second aligned on the first on stable ground: the sample drawn from the bands,
+        // its windows of the second taken again around a shift beyond them (far), the bands
+        // of the second moved by the shift as it is cut, resampled, reprojected.
+        {lux, near, out("aligned.tif"), "--coregister", "--stable", mask},
+        {lux, far, out("far.asc"), "--coregister", "tilt", "--stable", mask},
+        {data("frames/elev_2010_fine.tif"), data("frames/elev_2010_coarse.tif"), out("aligned_bilinear.asc"),
+         "--coregister"},
+        {data("frames/elev_2010_coarse.tif"), data("frames/elev_2010_east.asc"), out("aligned_common.asc"),
+         "--coregister", "vertical"},
+        {tif1, data("geotiff/dem_2020_utm33.tif"), out("aligned_reprojected.tif"), "--coregister"},
+        // The second's error grid moved with it.
+        {tif1, tif2, out("aligned_test.tif"), "--coregister", "--sigma", data("confidence/err_2015.tif"),
+         data("confidence/err_2020.asc"), "--confidence", "95"},
     };
     for (const std::vector<std::string> &session : sessions)
         expect_same_in_bands(session, {"1", "7", "100000"});
+    e2e::remove_tree(scratch);
 
     // A class that is no whole number in the grid's last lines: the run stops as it would
     // have before reading any band, nothing written.

@@ -453,9 +453,9 @@ int read_command_line(const std::vector<std::string> &arguments)
     if (given.band_lines < 0)
         return usage_error("--band-lines: give a number of lines, 1 or more");
     set_run_memory(memory, given.band_lines);
-    // An alignment, and the errors from the stable ground, whose figures the test needs
-    // before the pass, take the epochs whole.
-    if ((!given.stable.empty() && !given.sigma.empty()) || !given.coregister.empty())
+    // The errors from the stable ground, whose figures the test needs before the pass, take
+    // the epochs whole.
+    if (!given.stable.empty() && !given.sigma.empty())
         keep_run_whole();
     const std::string fault = check_forms();
     if (!fault.empty())

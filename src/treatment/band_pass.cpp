@@ -29,11 +29,15 @@ struct run_band_state {
     frame_plan plan;
     int32_t first_line = 0, first_column = 0;
     bool resampled = false;  // the second's band is computed, not its lines themselves
+    std::vector<double *> pointed;  // the second's lines themselves, to be copied and adjusted
     std::vector<double *> first_rows;
     band_table<double> second_rows, out_rows;  // the second's band resampled; the result's
     int32_t band_first = 0, band_end = 0;
 };
 run_band_state bands;
+// An alignment's plan of the second's bands, and what is done to each band after it.
+frame_plan moved_plan;
+second_band_adjust moved_adjust;
 
 int32_t own_lines(const grid_frame &frame, int32_t lines)
 {
@@ -55,7 +59,7 @@ bool run_works_in_bands()
 void start_run_bands()
 {
     bands = run_band_state();
-    bands.plan = run_plan_or_same();
+    bands.plan = moved_adjust ? moved_plan : run_plan_or_same();
     first_grid_window(&bands.first_line, &bands.first_column);
     const run_frames &frames = run_frame_record();
     const int32_t first_lines = frames.planned ? own_lines(frames.first, nb_lig) : nb_lig;
@@ -67,6 +71,10 @@ void start_run_bands()
     if (run_stable_lines() != nullptr)
         start_held_lines(&bands.stable, run_stable_lines(), first_lines, first_columns);
     bands.resampled = bands.plan.kind != frames_same && bands.plan.kind != frames_common_part;
+    if (moved_adjust && !bands.resampled) {
+        bands.pointed.assign(static_cast<size_t>(nb_lig), nullptr);
+        bands.resampled = true;
+    }
     const size_t lines = static_cast<size_t>(nb_lig);
     bands.first_rows.assign(lines, nullptr);
     dtab_dem1 = bands.first_rows.data();
@@ -103,19 +111,33 @@ void load_run_band(int32_t first, int32_t end)
         if (on_first_cells->reader != nullptr &&
             !hold_lines(on_first_cells, bands.first_line + first, bands.first_line + end, &fault))
             stop_with_message("%s", fault.c_str());
-    int32_t from = 0, to = 0;
-    second_lines_of_band(bands.plan, bands.second.lines, first, end, &from, &to);
-    if (!hold_lines(&bands.second, from, to, &fault))
-        stop_with_message("%s", fault.c_str());
-
     for (int32_t i = first; i < end; i++)
         bands.first_rows[static_cast<size_t>(i)] =
             bands.first.table[static_cast<size_t>(bands.first_line + i)] + bands.first_column;
     bands.out_rows.hold(first, end, nb_lig, nb_col);
+    load_run_second_band(first, end);
+}
+
+void load_run_second_band(int32_t first, int32_t end)
+{
+    std::string fault;
+    int32_t from = 0, to = 0;
+    second_lines_of_band(bands.plan, bands.second.lines, first, end, &from, &to);
+    if (!hold_lines(&bands.second, from, to, &fault))
+        stop_with_message("%s", fault.c_str());
     // On one lattice the second's band is its held lines themselves, pointed at.
-    bands.second_rows.hold(first, end, nb_lig, bands.resampled ? nb_col : 0);
-    second_band_onto_frame(bands.plan, held_view(bands.second), bands.second_rows.lines.data(), nb_col, first,
-                           end);
+    double **second_rows = bands.second_rows.hold(first, end, nb_lig, bands.resampled ? nb_col : 0);
+    if (bands.pointed.empty()) {
+        second_band_onto_frame(bands.plan, held_view(bands.second), second_rows, nb_col, first, end);
+    } else {
+        // The held lines are the grid's, read again by the next band: the band adjusted is a copy.
+        second_band_onto_frame(bands.plan, held_view(bands.second), bands.pointed.data(), nb_col, first, end);
+        for (int32_t i = first; i < end; i++)
+            std::copy(bands.pointed[static_cast<size_t>(i)], bands.pointed[static_cast<size_t>(i)] + nb_col,
+                      second_rows[i]);
+    }
+    if (moved_adjust)
+        moved_adjust(second_rows, first, end);
     bands.band_first = first;
     bands.band_end = end;
 }
@@ -128,6 +150,12 @@ double *const *run_band_class_values()
 double *const *run_band_stable_values()
 {
     return bands.stable.reader != nullptr ? bands.stable.table.data() : nullptr;
+}
+
+void move_run_second(const frame_plan &plan, const second_band_adjust &adjust)
+{
+    moved_plan = plan;
+    moved_adjust = adjust;
 }
 
 void end_run_bands()

@@ -6,6 +6,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+
+#include "regrid/frame_step.h"
 
 // True when the run's epochs were opened to be read in bands.
 bool run_works_in_bands();
@@ -17,11 +20,18 @@ int32_t run_band_lines(size_t row_lines);
 // Brings lines [first, end) of both epochs onto the result's frame in the tables, with
 // room for the result's; the band before is let go. Stops the run on a file's fault.
 void load_run_band(int32_t first, int32_t end);
+// Lines [first, end) of the second epoch alone (dtab_dem2's), for a pass that reads no other.
+void load_run_second_band(int32_t first, int32_t end);
 // The values of the --classes grid read in bands (null without): a table of every line
 // of the first grid's own cells, holding those of the band loaded.
 double *const *run_band_class_values();
 // The same of the --stable mask.
 double *const *run_band_stable_values();
+// The second epoch's bands of every pass started from now on (start_run_bands) taken through
+// this plan rather than the run's (an alignment's, its positions moved), each band of the
+// result's frame then handed to adjust, in memory of its own.
+using second_band_adjust = std::function<void(double *const *cells, int32_t first, int32_t end)>;
+void move_run_second(const frame_plan &plan, const second_band_adjust &adjust);
 // Lets every band go.
 void end_run_bands();
 
