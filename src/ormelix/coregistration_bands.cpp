@@ -30,7 +30,7 @@ void over_bands(bool second_only, const Each &each)
         if (second_only)
             load_run_second_band(i, end);
         else
-            load_run_band(i, end);
+            load_run_band(i, end, false);
         for (int32_t line = i; line < end; line++)
             each(line);
     }
@@ -136,6 +136,13 @@ coregister_outcome coregister_epochs_in_bands(const coregister_frame &frame, con
     coregister_sample s;
     second_windows windows;
     windows.sample = &s;
+    // Their room taken once: the sample is as many cells as ranks drawn.
+    const size_t wanted = ranks.size();
+    for (std::vector<double> *v : {&s.first, &s.tan_slope, &s.east_m, &s.north_m})
+        v->reserve(wanted);
+    for (std::vector<int32_t> *v : {&s.line, &s.column, &s.bin})
+        v->reserve(wanted);
+    windows.cells.reserve(wanted * WINDOW);
     const line_spacing spacing = ground_spacing_of_lines(frame);
     const size_t width = static_cast<size_t>(nb_col);
     std::vector<double> first_held(3 * width), second_before(width);

@@ -102,13 +102,13 @@ int32_t run_band_lines(size_t row_lines)
     return std::max(lines, 1);
 }
 
-void load_run_band(int32_t first, int32_t end)
+void load_run_band(int32_t first, int32_t end, bool classes)
 {
     for (int32_t i = bands.band_first; i < bands.band_end; i++)
         bands.first_rows[static_cast<size_t>(i)] = nullptr;
     std::string fault;
     for (held_lines *on_first_cells : {&bands.first, &bands.classes, &bands.stable})
-        if (on_first_cells->reader != nullptr &&
+        if (on_first_cells->reader != nullptr && (classes || on_first_cells != &bands.classes) &&
             !hold_lines(on_first_cells, bands.first_line + first, bands.first_line + end, &fault))
             stop_with_message("%s", fault.c_str());
     for (int32_t i = first; i < end; i++)

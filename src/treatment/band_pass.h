@@ -18,8 +18,9 @@ void start_run_bands();
 // them (or as forced), a whole number of row_lines (the report map's rows of cells).
 int32_t run_band_lines(size_t row_lines);
 // Brings lines [first, end) of both epochs onto the result's frame in the tables, with
-// room for the result's; the band before is let go. Stops the run on a file's fault.
-void load_run_band(int32_t first, int32_t end);
+// room for the result's; the band before is let go. Stops the run on a file's fault. The
+// --classes grid's lines are left unread for a pass that reads none.
+void load_run_band(int32_t first, int32_t end, bool classes = true);
 // Lines [first, end) of the second epoch alone (dtab_dem2's), for a pass that reads no other.
 void load_run_second_band(int32_t first, int32_t end);
 // The values of the --classes grid read in bands (null without): a table of every line
