@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <vector>
 
 #include "console/console.h"
+#include "console/progress.h"
 #include "globals/globals.h"
 #include "regrid/frame_step.h"
 #include "treatment/band_pass.h"
@@ -18,11 +20,13 @@ const double NO_DATA = std::numeric_limits<double>::quiet_NaN();
 const int32_t SIDE = 4;
 const size_t WINDOW = static_cast<size_t>(SIDE) * SIDE;
 
-// Runs each(line) over the frame's lines, band by band: dtab_dem1 and dtab_dem2 hold the
-// line, on the result's frame; with second_only the second alone is read.
+// Runs each(line) over the frame's lines, band by band, a phase of the progress: dtab_dem1
+// and dtab_dem2 hold the line, on the result's frame; with second_only the second alone is
+// read.
 template <typename Each>
-void over_bands(bool second_only, const Each &each)
+void over_bands(const char *phase, bool second_only, const Each &each)
 {
+    progress_phase(phase);
     start_run_bands();
     const int32_t band = run_band_lines(1);
     for (int32_t i = 0; i < nb_lig; i += band) {
@@ -33,6 +37,7 @@ void over_bands(bool second_only, const Each &each)
             load_run_band(i, end, false);
         for (int32_t line = i; line < end; line++)
             each(line);
+        progress_to(static_cast<double>(end) / nb_lig);
     }
     end_run_bands();
 }
@@ -61,11 +66,30 @@ struct mask_line {
 };
 
 // The windows of the second grid around each sample cell: cell (r, c) of cell k's window
-// is the frame's line + origin_line + r, column + origin_column + c (NaN off the frame).
+// is the frame's line + origin_line + r, column + origin_column + c (NaN off the frame). Held
+// as floats while every value put in is one (a grid of Float32 on the frame's cells), which
+// halves their room; as doubles from the first that is not.
 struct second_windows {
     const coregister_sample *sample = nullptr;
     int32_t origin_line = -1, origin_column = -1;
-    std::vector<double> cells;
+    bool narrow = true;
+    std::vector<float> floats;
+    std::vector<double> doubles;
+
+    void reserve(size_t cells_fitted) { floats.reserve(cells_fitted * WINDOW); }
+    void resize(size_t cells_fitted)
+    {
+        if (narrow)
+            floats.resize(cells_fitted * WINDOW, static_cast<float>(NO_DATA));
+        else
+            doubles.resize(cells_fitted * WINDOW, NO_DATA);
+    }
+    void widen()
+    {
+        doubles.assign(floats.begin(), floats.end());
+        floats = std::vector<float>();
+        narrow = false;
+    }
 
     // Puts line `line` of the second grid into the windows that hold it.
     void add_line(int32_t line, const double *values)
@@ -76,10 +100,16 @@ struct second_windows {
         for (auto at = lo; at != hi; ++at) {
             const size_t k = static_cast<size_t>(at - lines.begin());
             const int32_t r = line - (*at + origin_line);
-            double *out = cells.data() + k * WINDOW + static_cast<size_t>(r) * SIDE;
+            const size_t cell = k * WINDOW + static_cast<size_t>(r) * SIDE;
             for (int32_t c = 0; c < SIDE; c++) {
                 const int32_t column = sample->column[k] + origin_column + c;
-                out[c] = column >= 0 && column < nb_col ? values[column] : NO_DATA;
+                const double value = column >= 0 && column < nb_col ? values[column] : NO_DATA;
+                if (narrow && static_cast<double>(static_cast<float>(value)) != value && !std::isnan(value))
+                    widen();
+                if (narrow)
+                    floats[cell + static_cast<size_t>(c)] = static_cast<float>(value);
+                else
+                    doubles[cell + static_cast<size_t>(c)] = value;
             }
         }
     }
@@ -99,8 +129,13 @@ struct second_windows {
         const int32_t c = at.column - (sample->column[k] + origin_column);
         if (r < 0 || r > SIDE - 2 || c < 0 || c > SIDE - 2)
             return false;
-        const double *top = cells.data() + k * WINDOW + static_cast<size_t>(r) * SIDE + c;
-        *value = bilinear_weighed(at, top, top + SIDE);
+        const size_t cell = k * WINDOW + static_cast<size_t>(r) * SIDE + static_cast<size_t>(c);
+        double top[2], bottom[2];
+        for (size_t d = 0; d < 2; d++) {
+            top[d] = narrow ? floats[cell + d] : doubles[cell + d];
+            bottom[d] = narrow ? floats[cell + SIDE + d] : doubles[cell + SIDE + d];
+        }
+        *value = bilinear_weighed(at, top, bottom);
         return true;
     }
 
@@ -109,59 +144,51 @@ struct second_windows {
     {
         origin_column = static_cast<int32_t>(std::floor(east)) - 1;
         origin_line = static_cast<int32_t>(std::floor(-north)) - 1;
-        std::fill(cells.begin(), cells.end(), NO_DATA);
-        over_bands(true, [&](int32_t line) { add_line(line, dtab_dem2[line]); });
+        std::fill(floats.begin(), floats.end(), static_cast<float>(NO_DATA));
+        std::fill(doubles.begin(), doubles.end(), NO_DATA);
+        over_bands("alignment: the second again", true, [&](int32_t line) { add_line(line, dtab_dem2[line]); });
     }
 };
 
-} // namespace
-
-coregister_outcome coregister_epochs_in_bands(const coregister_frame &frame, const coregister_settings &settings)
-{
-    mask_line mask;
-    // The stable cells of each line.
-    std::vector<size_t> before(static_cast<size_t>(nb_lig) + 1, 0);
-    over_bands(false, [&](int32_t i) {
-        before[static_cast<size_t>(i) + 1] =
-            coregister_stable_in_line(dtab_dem1[i], dtab_dem2[i], mask.of(i), nb_col);
-    });
-    for (size_t i = 0; i < static_cast<size_t>(nb_lig); i++)
-        before[i + 1] += before[i];
-    const size_t total = before.back();
-    const std::vector<size_t> ranks = coregister_sample_ranks(total, settings);
-
-    // The sample's cells, each described once the first grid's line below it has come, and
-    // its window filled as the second's lines come: a line is put in once the cells of the
-    // line below it are known.
-    coregister_sample s;
+// The sample's cells taken line by line, in order, among the stable cells of the ranks
+// drawn, each described once the first grid's line below it has come, and its window filled
+// as the second's lines come: a line is put in once the cells of the line below it are known.
+struct sample_taker {
+    const std::vector<size_t> &ranks;
+    const coregister_frame &frame;
+    coregister_sample sample;
     second_windows windows;
-    windows.sample = &s;
-    // Their room taken once: the sample is as many cells as ranks drawn.
-    const size_t wanted = ranks.size();
-    for (std::vector<double> *v : {&s.first, &s.tan_slope, &s.east_m, &s.north_m})
-        v->reserve(wanted);
-    for (std::vector<int32_t> *v : {&s.line, &s.column, &s.bin})
-        v->reserve(wanted);
-    windows.cells.reserve(wanted * WINDOW);
-    const line_spacing spacing = ground_spacing_of_lines(frame);
-    const size_t width = static_cast<size_t>(nb_col);
-    std::vector<double> first_held(3 * width), second_before(width);
-    std::vector<double *> first_lines(static_cast<size_t>(nb_lig), nullptr);
-    const grid_view first{first_lines.data(), nb_lig, nb_col};
+    line_spacing spacing;
+    std::vector<double> first_held, second_before;
+    std::vector<double *> first_lines;
     size_t next = 0, described = 0;
-    const auto describe_to = [&](int32_t line) {
-        for (; described < s.size() && s.line[described] <= line; described++)
-            describe_sample_cell(first, frame, spacing, &s, described);
-    };
-    over_bands(false, [&](int32_t i) {
-        add_sample_of_line(dtab_dem1[i], dtab_dem2[i], mask.of(i), nb_col, i, before[static_cast<size_t>(i)],
-                           ranks, &next, &s);
+
+    sample_taker(const std::vector<size_t> &drawn, const coregister_frame &of_frame)
+        : ranks(drawn), frame(of_frame), spacing(ground_spacing_of_lines(of_frame)),
+          first_held(3 * static_cast<size_t>(nb_col)), second_before(static_cast<size_t>(nb_col)),
+          first_lines(static_cast<size_t>(nb_lig), nullptr)
+    {
+        windows.sample = &sample;
+    }
+
+    void describe_to(int32_t line)
+    {
+        const grid_view first{first_lines.data(), nb_lig, nb_col};
+        for (; described < sample.size() && sample.line[described] <= line; described++)
+            describe_sample_cell(first, frame, spacing, &sample, described);
+    }
+
+    // Line i of the frame, whose stable cells are ranked from rank on.
+    void take_line(int32_t i, size_t rank, const uint8_t *mask)
+    {
+        coregister_sample &s = sample;
+        add_sample_of_line(dtab_dem1[i], dtab_dem2[i], mask, nb_col, i, rank, ranks, &next, &s);
         const size_t n = s.size();
         for (std::vector<double> *v : {&s.first, &s.tan_slope, &s.east_m, &s.north_m})
             v->resize(n);
         s.bin.resize(n);
-        windows.cells.resize(n * WINDOW, NO_DATA);
-        double *held = first_held.data() + static_cast<size_t>(i % 3) * width;
+        windows.resize(n);
+        double *held = first_held.data() + static_cast<size_t>(i % 3) * static_cast<size_t>(nb_col);
         std::copy(dtab_dem1[i], dtab_dem1[i] + nb_col, held);
         if (i >= 3)
             first_lines[static_cast<size_t>(i - 3)] = nullptr;
@@ -171,10 +198,54 @@ coregister_outcome coregister_epochs_in_bands(const coregister_frame &frame, con
             windows.add_line(i - 1, second_before.data());
         }
         std::copy(dtab_dem2[i], dtab_dem2[i] + nb_col, second_before.data());
+    }
+
+    void finish()
+    {
+        describe_to(nb_lig - 1);
+        if (nb_lig > 0)
+            windows.add_line(nb_lig - 1, second_before.data());
+    }
+};
+
+} // namespace
+
+coregister_outcome coregister_epochs_in_bands(const coregister_frame &frame, const coregister_settings &settings)
+{
+    mask_line mask;
+    // The stable cells of each line counted, and, as long as they are no more than the
+    // sample's size, every one taken: a stable ground within it is the sample whole.
+    std::vector<size_t> every(settings.sample_cells);
+    for (size_t k = 0; k < every.size(); k++)
+        every[k] = k;
+    auto taker = std::make_unique<sample_taker>(every, frame);
+    std::vector<size_t> before(static_cast<size_t>(nb_lig) + 1, 0);
+    over_bands("alignment: stable cells", false, [&](int32_t i) {
+        const size_t li = static_cast<size_t>(i);
+        const uint8_t *stable = mask.of(i);
+        before[li + 1] = before[li] + coregister_stable_in_line(dtab_dem1[i], dtab_dem2[i], stable, nb_col);
+        if (taker != nullptr && before[li + 1] <= every.size())
+            taker->take_line(i, before[li], stable);
+        else
+            taker.reset();
     });
-    describe_to(nb_lig - 1);
-    if (nb_lig > 0)
-        windows.add_line(nb_lig - 1, second_before.data());
+    const size_t total = before.back();
+    const std::vector<size_t> ranks = coregister_sample_ranks(total, settings);
+    if (taker == nullptr) {
+        // More: the ranks drawn among them taken in a second reading, their room taken once.
+        taker = std::make_unique<sample_taker>(ranks, frame);
+        coregister_sample &s = taker->sample;
+        for (std::vector<double> *v : {&s.first, &s.tan_slope, &s.east_m, &s.north_m})
+            v->reserve(ranks.size());
+        for (std::vector<int32_t> *v : {&s.line, &s.column, &s.bin})
+            v->reserve(ranks.size());
+        taker->windows.reserve(ranks.size());
+        over_bands("alignment: the sample", false,
+                   [&](int32_t i) { taker->take_line(i, before[static_cast<size_t>(i)], mask.of(i)); });
+    }
+    taker->finish();
+    const coregister_sample &s = taker->sample;
+    second_windows &windows = taker->windows;
 
     const coregister_second_values second = [&](double east, double north, std::vector<double> *values) {
         values->assign(s.size(), NO_DATA);
