@@ -10,6 +10,7 @@
 #include "globals/globals.h"
 #include "nrutil.h"
 #include "ormelix/coregistration_bands.h"
+#include "platform/memory.h"
 #include "regrid/frame_step.h"
 #include "treatment/band_pass.h"
 #include "treatment/frame_area.h"
@@ -52,6 +53,8 @@ void coregister_run_epochs(coregister_method method, FILE *console)
     run_found = out.found;
     run_aligned = true;
     if (in_bands) {
+        // The sample let go is the bands' room.
+        give_back_free_memory();
         // Each band of the second brought onto the frame moved, then its heights set.
         move_run_second(moved_frame_plan(run_plan_or_same(), run_found.east_cells, run_found.north_cells),
                         [](double *const *cells, int32_t first, int32_t end) {

@@ -76,7 +76,6 @@ struct second_windows {
     std::vector<float> floats;
     std::vector<double> doubles;
 
-    void reserve(size_t cells_fitted) { floats.reserve(cells_fitted * WINDOW); }
     void resize(size_t cells_fitted)
     {
         if (narrow)
@@ -154,7 +153,7 @@ struct second_windows {
 // drawn, each described once the first grid's line below it has come, and its window filled
 // as the second's lines come: a line is put in once the cells of the line below it are known.
 struct sample_taker {
-    const std::vector<size_t> &ranks;
+    const std::vector<size_t> *ranks;
     const coregister_frame &frame;
     coregister_sample sample;
     second_windows windows;
@@ -163,12 +162,28 @@ struct sample_taker {
     std::vector<double *> first_lines;
     size_t next = 0, described = 0;
 
-    sample_taker(const std::vector<size_t> &drawn, const coregister_frame &of_frame)
+    sample_taker(const std::vector<size_t> *drawn, const coregister_frame &of_frame)
         : ranks(drawn), frame(of_frame), spacing(ground_spacing_of_lines(of_frame)),
           first_held(3 * static_cast<size_t>(nb_col)), second_before(static_cast<size_t>(nb_col)),
           first_lines(static_cast<size_t>(nb_lig), nullptr)
     {
         windows.sample = &sample;
+    }
+
+    // Taken again from the frame's top, of these ranks, in the memory of the cells taken
+    // before (their windows as wide as they had become).
+    void restart(const std::vector<size_t> *drawn)
+    {
+        ranks = drawn;
+        coregister_sample &s = sample;
+        for (std::vector<double> *v : {&s.first, &s.tan_slope, &s.east_m, &s.north_m})
+            v->clear();
+        for (std::vector<int32_t> *v : {&s.line, &s.column, &s.bin})
+            v->clear();
+        windows.floats.clear();
+        windows.doubles.clear();
+        std::fill(first_lines.begin(), first_lines.end(), nullptr);
+        next = described = 0;
     }
 
     void describe_to(int32_t line)
@@ -182,7 +197,7 @@ struct sample_taker {
     void take_line(int32_t i, size_t rank, const uint8_t *mask)
     {
         coregister_sample &s = sample;
-        add_sample_of_line(dtab_dem1[i], dtab_dem2[i], mask, nb_col, i, rank, ranks, &next, &s);
+        add_sample_of_line(dtab_dem1[i], dtab_dem2[i], mask, nb_col, i, rank, *ranks, &next, &s);
         const size_t n = s.size();
         for (std::vector<double> *v : {&s.first, &s.tan_slope, &s.east_m, &s.north_m})
             v->resize(n);
@@ -218,28 +233,23 @@ coregister_outcome coregister_epochs_in_bands(const coregister_frame &frame, con
     std::vector<size_t> every(settings.sample_cells);
     for (size_t k = 0; k < every.size(); k++)
         every[k] = k;
-    auto taker = std::make_unique<sample_taker>(every, frame);
+    auto taker = std::make_unique<sample_taker>(&every, frame);
+    bool taking = true;
     std::vector<size_t> before(static_cast<size_t>(nb_lig) + 1, 0);
     over_bands("alignment: stable cells", false, [&](int32_t i) {
         const size_t li = static_cast<size_t>(i);
         const uint8_t *stable = mask.of(i);
         before[li + 1] = before[li] + coregister_stable_in_line(dtab_dem1[i], dtab_dem2[i], stable, nb_col);
-        if (taker != nullptr && before[li + 1] <= every.size())
+        taking = taking && before[li + 1] <= every.size();
+        if (taking)
             taker->take_line(i, before[li], stable);
-        else
-            taker.reset();
     });
     const size_t total = before.back();
     const std::vector<size_t> ranks = coregister_sample_ranks(total, settings);
-    if (taker == nullptr) {
-        // More: the ranks drawn among them taken in a second reading, their room taken once.
-        taker = std::make_unique<sample_taker>(ranks, frame);
-        coregister_sample &s = taker->sample;
-        for (std::vector<double> *v : {&s.first, &s.tan_slope, &s.east_m, &s.north_m})
-            v->reserve(ranks.size());
-        for (std::vector<int32_t> *v : {&s.line, &s.column, &s.bin})
-            v->reserve(ranks.size());
-        taker->windows.reserve(ranks.size());
+    if (!taking) {
+        // More: the ranks drawn among them taken in a second reading, in the room of the
+        // cells taken in the first.
+        taker->restart(&ranks);
         over_bands("alignment: the sample", false,
                    [&](int32_t i) { taker->take_line(i, before[static_cast<size_t>(i)], mask.of(i)); });
     }
