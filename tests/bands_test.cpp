@@ -81,6 +81,15 @@ TEST_F(Bands, EverySessionGivesTheSameBytesWhateverTheBandHeight)
         for (int j = 0; j < 60; j++)
             stable += std::string(i > 20 && i < 40 && j > 15 && j < 45 ? "0" : "1") + (j == 59 ? "\n" : " ");
     e2e::write_file(mask, stable);
+    // A frame of two lines, the least the bilinear kernel reads, raised by 0.3 m.
+    const std::string low = scratch + "/low.asc", raised = scratch + "/raised.asc";
+    std::string low_grid = "ncols 5\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 10\n", raised_grid = low_grid;
+    for (int k = 0; k < 10; k++) {
+        low_grid += std::to_string(100 + 3 * k) + (k % 5 == 4 ? "\n" : " ");
+        raised_grid += std::to_string(100.3 + 3 * k) + (k % 5 == 4 ? "\n" : " ");
+    }
+    e2e::write_file(low, low_grid);
+    e2e::write_file(raised, raised_grid);
     const std::vector<std::vector<std::string>> sessions = {
         // One frame, the report's map and histograms gathered band by band.
         {tif1, tif2, out("change.tif")},
@@ -116,6 +125,7 @@ TEST_F(Bands, EverySessionGivesTheSameBytesWhateverTheBandHeight)
         {data("frames/elev_2010_coarse.tif"), data("frames/elev_2010_east.asc"), out("aligned_common.asc"),
          "--coregister", "vertical"},
         {tif1, data("geotiff/dem_2020_utm33.tif"), out("aligned_reprojected.tif"), "--coregister"},
+        {low, raised, out("aligned_low.asc"), "--coregister", "vertical"},
         // The second's error grid moved with it.
         {tif1, tif2, out("aligned_test.tif"), "--coregister", "--sigma", data("confidence/err_2015.tif"),
          data("confidence/err_2020.asc"), "--confidence", "95"},
