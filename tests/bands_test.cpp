@@ -73,6 +73,27 @@ protected:
 TEST_F(Bands, EverySessionGivesTheSameBytesWhateverTheBandHeight)
 {
     const std::string tif1 = data("geotiff/dem_2015.tif"), tif2 = data("geotiff/dem_2020.tif");
+    // The SRTM grid and copies of it moved by GDAL's reckoning, a fraction of a cell and
+    // more than two cells, on the stable ground outside a block of change.
+    const std::string lux = data("srtm_luxembourg/lux_2000.asc"), scratch = e2e::scratch_folder("bands");
+    const std::string near = scratch + "/moved.asc", far = scratch + "/far.asc", mask = scratch + "/mask.asc";
+    const std::string grid = read_file(lux);
+    e2e::write_file(near, e2e::moved_grid(grid, 0.4, 0.25, 0.5));
+    e2e::write_file(far, e2e::moved_grid(grid, 2.6, -1.3, -0.5));
+    std::string stable = grid.substr(0, grid.find("NODATA"));
+    for (int i = 0; i < 60; i++)
+        for (int j = 0; j < 60; j++)
+            stable += std::string(i > 20 && i < 40 && j > 15 && j < 45 ? "0" : "1") + (j == 59 ? "\n" : " ");
+    e2e::write_file(mask, stable);
+    // A frame of two lines, the least the bilinear kernel reads, raised by 0.3 m.
+    const std::string low = scratch + "/low.asc", raised = scratch + "/raised.asc";
+    std::string low_grid = "ncols 5\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 10\n", raised_grid = low_grid;
+    for (int k = 0; k < 10; k++) {
+        low_grid += std::to_string(100 + 3 * k) + (k % 5 == 4 ? "\n" : " ");
+        raised_grid += std::to_string(100.3 + 3 * k) + (k % 5 == 4 ? "\n" : " ");
+    }
+    e2e::write_file(low, low_grid);
+    e2e::write_file(raised, raised_grid);
     const std::vector<std::vector<std::string>> sessions = {
         // One frame, the report's map and histograms gathered band by band.
         {tif1, tif2, out("change.tif")},
@@ -113,9 +134,24 @@ TEST_F(Bands, EverySessionGivesTheSameBytesWhateverTheBandHeight)
          data("frames/elev_2010_fine.tif"), "--sigma", "stable-slope", "--confidence", "68", "--json"},
         {tif1, tif2, out("few_stable.tif"), "--stable", data("geotiff/dem_stable_m2.raw"), "--sigma",
          "stable-slope", "--confidence", "95"},
+        // The second aligned on the first on stable ground: the sample drawn from the bands,
+        // its windows of the second taken again around a shift beyond them (far), the bands
+        // of the second moved by the shift as it is cut, resampled, reprojected.
+        {lux, near, out("aligned.tif"), "--coregister", "--stable", mask},
+        {lux, far, out("far.asc"), "--coregister", "tilt", "--stable", mask},
+        {data("frames/elev_2010_fine.tif"), data("frames/elev_2010_coarse.tif"), out("aligned_bilinear.asc"),
+         "--coregister"},
+        {data("frames/elev_2010_coarse.tif"), data("frames/elev_2010_east.asc"), out("aligned_common.asc"),
+         "--coregister", "vertical"},
+        {tif1, data("geotiff/dem_2020_utm33.tif"), out("aligned_reprojected.tif"), "--coregister"},
+        {low, raised, out("aligned_low.asc"), "--coregister", "vertical"},
+        // The second's error grid moved with it.
+        {tif1, tif2, out("aligned_test.tif"), "--coregister", "--sigma", data("confidence/err_2015.tif"),
+         data("confidence/err_2020.asc"), "--confidence", "95"},
     };
     for (const std::vector<std::string> &session : sessions)
         expect_same_in_bands(session, {"1", "7", "100000"});
+    e2e::remove_tree(scratch);
 
     // A class that is no whole number in the grid's last lines: the run stops as it would
     // have before reading any band, nothing written.
@@ -298,10 +334,18 @@ TEST_F(Bands, ASmallMemoryWorksARealDemInBandsToTheSameBytes)
     const std::string first = folder + "/lux_2000_big.tif", second = folder + "/lux_2010_big.tif";
     ASSERT_TRUE(enlarge(data("srtm_luxembourg/lux_2000.asc"), first, "1200"));
     ASSERT_TRUE(enlarge(data("srtm_luxembourg/lux_2010.asc"), second, "1200"));
-    e2e::run_result whole_run, small_run;
-    const std::string whole = run_files(root, {first, second, out("change.tif")}, &whole_run);
-    ASSERT_EQ(whole_run.status, 0) << whole_run.errors;
-    EXPECT_EQ(run_files(root, {first, second, out("change.tif"), "--memory", "16M"}, &small_run), whole);
+    // Aligned too: more stable cells than the sample, drawn from a count of the bands.
+    for (const std::vector<std::string> &session :
+         {std::vector<std::string>{first, second, out("change.tif")},
+          std::vector<std::string>{first, second, out("aligned.tif"), "--coregister"}}) {
+        e2e::run_result whole_run, small_run;
+        const std::string whole = run_files(root, session, &whole_run);
+        ASSERT_EQ(whole_run.status, 0) << whole_run.errors;
+        std::vector<std::string> small = session;
+        small.insert(small.end(), {"--memory", "16M"});
+        EXPECT_EQ(run_files(root, small, &small_run), whole) << session.back();
+    }
+    e2e::run_result whole_run;
 
     // The same epoch as a mosaic of 2 x 2 tiles, read whole (its tiles shared by two
     // threads) and in bands: the GeoTIFF's figures.

@@ -409,39 +409,6 @@ TEST(CoregisterSession, ResampledOnceFromTheGridAsRead)
     e2e::remove_root(root);
 }
 
-namespace {
-
-// A copy of an ASCII grid whose lower-left corner is moved by fractions of a cell, as
-// gdal_translate -a_ullr moves it, and whose heights are raised by `up`.
-std::string moved_grid(const std::string &grid, double east_cells, double north_cells, double up)
-{
-    std::istringstream in(grid);
-    std::string out, key, line;
-    double value = 0.0, cell = 0.0, xll = 0.0, yll = 0.0;
-    for (int k = 0; k < 6 && std::getline(in, line); k++) {
-        std::istringstream words(line);
-        words >> key >> value;
-        if (key == "xllcorner")
-            xll = value;
-        else if (key == "yllcorner")
-            yll = value;
-        else if (key == "cellsize")
-            cell = value;
-        out += line + "\n";
-    }
-    char corner[128];
-    std::snprintf(corner, sizeof corner, "xllcorner %.12f\nyllcorner %.12f\n", xll + east_cells * cell,
-                  yll + north_cells * cell);
-    const size_t x_at = out.find("xllcorner"), after_y = out.find('\n', out.find("yllcorner")) + 1;
-    out.replace(x_at, after_y - x_at, corner);
-    double height;
-    while (in >> height)
-        out += (height == -32768 ? std::string("-32768") : std::to_string(height + up)) + " ";
-    return out + "\n";
-}
-
-} // namespace
-
 // Whole sessions of the real program on the real SRTM grid and copies whose corner is
 // moved: the displacement found has the signs of the corner's move, a move by whole
 // cells leaves no change at all, and too small a stable ground stops the run with
@@ -463,7 +430,7 @@ TEST(CoregisterSession, CornersMovedAsGdalWouldMoveThem)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        e2e::write_file(site + "moved.asc", moved_grid(first, c.east, c.north, c.up));
+        e2e::write_file(site + "moved.asc", e2e::moved_grid(first, c.east, c.north, c.up));
         e2e::run_limits limits;
         limits.arguments = {"lux_2000.asc", "moved.asc", "out.asc", "--coregister"};
         if (!c.whole)

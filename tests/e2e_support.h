@@ -84,6 +84,35 @@ inline std::string read_file(const std::string &path)
     return text.str();
 }
 
+// A copy of an ASCII grid whose lower-left corner is moved by fractions of a cell, as
+// gdal_translate -a_ullr moves it, and whose heights are raised by `up`.
+inline std::string moved_grid(const std::string &grid, double east_cells, double north_cells, double up)
+{
+    std::istringstream in(grid);
+    std::string out, key, line;
+    double value = 0.0, cell = 0.0, xll = 0.0, yll = 0.0;
+    for (int k = 0; k < 6 && std::getline(in, line); k++) {
+        std::istringstream words(line);
+        words >> key >> value;
+        if (key == "xllcorner")
+            xll = value;
+        else if (key == "yllcorner")
+            yll = value;
+        else if (key == "cellsize")
+            cell = value;
+        out += line + "\n";
+    }
+    char corner[128];
+    std::snprintf(corner, sizeof corner, "xllcorner %.12f\nyllcorner %.12f\n", xll + east_cells * cell,
+                  yll + north_cells * cell);
+    const size_t x_at = out.find("xllcorner"), after_y = out.find('\n', out.find("yllcorner")) + 1;
+    out.replace(x_at, after_y - x_at, corner);
+    double height;
+    while (in >> height)
+        out += (height == -32768 ? std::string("-32768") : std::to_string(height + up)) + " ";
+    return out + "\n";
+}
+
 // Samples as a sample file holds them: width bytes each, low byte first.
 inline std::string little_endian(const std::vector<int64_t> &samples, int width)
 {

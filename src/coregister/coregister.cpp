@@ -31,15 +31,7 @@ struct splitmix64 {
     }
 };
 
-// The stable cells the fits work on, with what the first grid says of each.
-struct sample_cells {
-    std::vector<int32_t> line, column;
-    std::vector<double> first;            // the first grid's value
-    std::vector<double> tan_slope;        // NaN where no slope (edge, gap)
-    std::vector<int32_t> bin;             // aspect bin, -1 outside the slopes fitted
-    std::vector<double> east_m, north_m;  // from the frame's centre, for the plane
-    size_t size() const { return line.size(); }
-};
+using sample_cells = coregister_sample;
 
 struct plane_fit {
     double height = 0.0, east = 0.0, north = 0.0;
@@ -120,116 +112,85 @@ struct normal_equations {
     }
 };
 
-// The stable cells of a line with data in both grids, counted without a branch per cell.
-size_t stable_in_line(const grid_view &first, const grid_view &second, const uint8_t *const *stable, int32_t i,
-                      int32_t first_column, int32_t end_column)
-{
-    const double *a = first.cells[i], *b = second.cells[i];
-    const uint8_t *m = stable != nullptr ? stable[i] : nullptr;
-    size_t count = 0;
-    for (int32_t j = first_column; j < end_column; j++)
-        count += static_cast<size_t>((m == nullptr || m[j] != 0) & (a[j] == a[j]) & (b[j] == b[j]));
-    return count;
-}
-
 sample_cells draw_sample(const grid_view &first, const grid_view &second, const uint8_t *const *stable,
                          const coregister_frame &frame, const line_spacing &spacing,
                          const coregister_settings &settings, size_t *stable_count)
 {
+    const auto mask = [&](int32_t i) { return stable != nullptr ? stable[i] : nullptr; };
     // The stable cells before each line, counted on two threads.
     const size_t lines = static_cast<size_t>(std::max(first.lines, 0));
     std::vector<size_t> before(lines + 1, 0);
     fill_on_two_threads(first.lines, first.columns, [&](int32_t from, int32_t to) {
         for (int32_t i = from; i < to; i++)
-            before[static_cast<size_t>(i) + 1] = stable_in_line(first, second, stable, i, 0, first.columns);
+            before[static_cast<size_t>(i) + 1] =
+                coregister_stable_in_line(first.cells[i], second.cells[i], mask(i), first.columns);
     });
     for (size_t i = 0; i < lines; i++)
         before[i + 1] += before[i];
-    const size_t total = before[lines];
-    *stable_count = total;
-    const size_t wanted = std::min(total, settings.sample_cells);
-    // A stratified draw: the k-th sample is the stable cell of a random rank in the k-th of
-    // `wanted` equal runs of ranks, so that it is spread over the whole stable ground and
-    // costs one draw a sample rather than one a cell.
-    std::vector<size_t> ranks(wanted);
-    splitmix64 random{settings.seed};
-    const double run = wanted > 0 ? static_cast<double>(total) / static_cast<double>(wanted) : 0.0;
-    for (size_t k = 0; k < wanted; k++) {
-        const double draw = static_cast<double>(random.next() >> 11) * 0x1.0p-53;
-        size_t rank = static_cast<size_t>((static_cast<double>(k) + draw) * run);
-        if (k > 0)
-            rank = std::max(rank, ranks[k - 1] + 1);
-        ranks[k] = std::min(rank, total - (wanted - k));
-    }
-    sample_cells s;
-    s.line.resize(wanted);
-    s.column.resize(wanted);
-    // Each line finds its own samples among its stable cells.
-    fill_on_two_threads(first.lines, first.columns, [&](int32_t from, int32_t to) {
-        for (int32_t i = from; i < to; i++) {
-            const size_t li = static_cast<size_t>(i);
-            size_t k = static_cast<size_t>(std::lower_bound(ranks.begin(), ranks.end(), before[li]) - ranks.begin());
-            size_t rank = before[li];
-            const double *a = first.cells[i], *b = second.cells[i];
-            const uint8_t *m = stable != nullptr ? stable[i] : nullptr;
-            for (int32_t j = 0; j < first.columns && k < wanted && ranks[k] < before[li + 1]; j++) {
-                if (!((m == nullptr || m[j] != 0) && a[j] == a[j] && b[j] == b[j]))
-                    continue;
-                if (rank++ == ranks[k]) {
-                    s.line[k] = i;
-                    s.column[k] = j;
-                    k++;
-                }
-            }
+    *stable_count = before[lines];
+    const std::vector<size_t> ranks = coregister_sample_ranks(before[lines], settings);
+    // Each line finds its own samples among its stable cells: two halves of the frame, each
+    // its part of the sample, put together in the order of the lines.
+    sample_cells halves[2];
+    const int32_t middle = first.lines / 2;
+    fill_on_two_threads(2, static_cast<int64_t>(first.lines) * first.columns, [&](int32_t from, int32_t to) {
+        for (int32_t half = from; half < to; half++) {
+            const int32_t top = half == 0 ? 0 : middle, bottom = half == 0 ? middle : first.lines;
+            size_t next = static_cast<size_t>(std::lower_bound(ranks.begin(), ranks.end(),
+                                                               before[static_cast<size_t>(top)]) -
+                                              ranks.begin());
+            for (int32_t i = top; i < bottom; i++)
+                add_sample_of_line(first.cells[i], second.cells[i], mask(i), first.columns, i,
+                                   before[static_cast<size_t>(i)], ranks, &next, &halves[half]);
         }
     });
+    sample_cells s = std::move(halves[0]);
+    s.line.insert(s.line.end(), halves[1].line.begin(), halves[1].line.end());
+    s.column.insert(s.column.end(), halves[1].column.begin(), halves[1].column.end());
     const size_t n = s.size();
     s.first.resize(n);
     s.tan_slope.resize(n);
     s.bin.resize(n);
     s.east_m.resize(n);
     s.north_m.resize(n);
-    const size_t centre = static_cast<size_t>(frame.lines / 2);
-    const double centre_column = 0.5 * (frame.columns - 1), centre_line = 0.5 * (frame.lines - 1);
     const int32_t blocks = static_cast<int32_t>((n + SAMPLE_LINE - 1) / SAMPLE_LINE);
     fill_on_two_threads(blocks, SAMPLE_LINE, [&](int32_t from, int32_t to) {
         for (size_t k = static_cast<size_t>(from) * SAMPLE_LINE; k < std::min(n, static_cast<size_t>(to) * SAMPLE_LINE);
-             k++) {
-            const int32_t i = s.line[k], j = s.column[k];
-            const size_t li = static_cast<size_t>(i);
-            s.first[k] = first.cells[i][j];
-            const slope_aspect sa = horn_slope_aspect(first, i, j, spacing.east[li], spacing.north[li]);
-            s.tan_slope[k] = std::tan(sa.slope * PI / 180.0);
-            s.bin[k] = -1;
-            if (sa.slope >= LEAST_SLOPE && sa.slope <= MOST_SLOPE)
-                s.bin[k] = std::min(static_cast<int32_t>(sa.aspect / (360.0 / COREGISTER_ASPECT_BINS)),
-                                    static_cast<int32_t>(COREGISTER_ASPECT_BINS) - 1);
-            s.east_m[k] = (j - centre_column) * spacing.east[centre];
-            s.north_m[k] = (centre_line - i) * spacing.north[centre];
-        }
+             k++)
+            describe_sample_cell(first, frame, spacing, &s, k);
     });
     return s;
 }
 
-// second - first - plane at each sample, the second taken at the sample's position moved
-// by the shift (in cells, east and north) with the resampling step's bilinear kernel.
-void differences_at(const grid_view &second, const sample_cells &s, double east_cells, double north_cells,
-                    const plane_fit &plane, std::vector<double> *dh)
+// The second grid's bilinear values at the sample's cells moved, laid out as lines for the
+// kernel.
+coregister_second_values second_values_of_grid(const grid_view &second, const sample_cells &s)
 {
+    return [&second, &s](double east_cells, double north_cells, std::vector<double> *out) {
+        const size_t n = s.size();
+        const int32_t lines = static_cast<int32_t>((n + SAMPLE_LINE - 1) / SAMPLE_LINE);
+        out->assign(static_cast<size_t>(lines) * SAMPLE_LINE, NO_DATA);
+        std::vector<double *> rows(static_cast<size_t>(lines));
+        for (size_t r = 0; r < rows.size(); r++)
+            rows[r] = out->data() + r * SAMPLE_LINE;
+        const grid_view target{rows.data(), lines, SAMPLE_LINE};
+        bilinear_fill(second, target, [&](int32_t line, int32_t count, double *columns, double *source_lines) {
+            for (int32_t c = 0; c < count; c++) {
+                const size_t k = static_cast<size_t>(line) * SAMPLE_LINE + static_cast<size_t>(c);
+                columns[c] = k < n ? s.column[k] + east_cells : NO_DATA;
+                source_lines[c] = k < n ? s.line[k] - north_cells : NO_DATA;
+            }
+        });
+    };
+}
+
+// second - first - plane at the sample's cells, the second moved by the shift.
+void differences_at(const coregister_second_values &second, const sample_cells &s, double east_cells,
+                    double north_cells, const plane_fit &plane, std::vector<double> *dh)
+{
+    std::vector<double> values;
+    second(east_cells, north_cells, &values);
     const size_t n = s.size();
-    const int32_t lines = static_cast<int32_t>((n + SAMPLE_LINE - 1) / SAMPLE_LINE);
-    std::vector<double> values(static_cast<size_t>(lines) * SAMPLE_LINE);
-    std::vector<double *> rows(static_cast<size_t>(lines));
-    for (size_t r = 0; r < rows.size(); r++)
-        rows[r] = values.data() + r * SAMPLE_LINE;
-    const grid_view target{rows.data(), lines, SAMPLE_LINE};
-    bilinear_fill(second, target, [&](int32_t line, int32_t count, double *columns, double *source_lines) {
-        for (int32_t c = 0; c < count; c++) {
-            const size_t k = static_cast<size_t>(line) * SAMPLE_LINE + static_cast<size_t>(c);
-            columns[c] = k < n ? s.column[k] + east_cells : NO_DATA;
-            source_lines[c] = k < n ? s.line[k] - north_cells : NO_DATA;
-        }
-    });
     dh->resize(n);
     for (size_t k = 0; k < n; k++)
         (*dh)[k] = values[k] - s.first[k] - plane.at(s, k);
@@ -244,7 +205,7 @@ struct shift_state {
 
 // One run of the horizontal method from the state's shift: fits and moves it until the
 // increment is small, the iterations are spent, or a fault.
-coregister_fault shift_pass(const grid_view &second, const sample_cells &s, const line_spacing &spacing,
+coregister_fault shift_pass(const coregister_second_values &second, const sample_cells &s, const line_spacing &spacing,
                             size_t centre, const coregister_settings &settings, shift_state *state)
 {
     coregister_fault fault;
@@ -418,8 +379,80 @@ slope_aspect horn_slope_aspect(const grid_view &dem, int32_t i, int32_t j, doubl
     return {slope, aspect >= 360.0 ? 0.0 : aspect};
 }
 
+size_t coregister_stable_in_line(const double *a, const double *b, const uint8_t *m, int32_t columns)
+{
+    // Counted without a branch per cell.
+    size_t count = 0;
+    for (int32_t j = 0; j < columns; j++)
+        count += static_cast<size_t>((m == nullptr || m[j] != 0) & (a[j] == a[j]) & (b[j] == b[j]));
+    return count;
+}
+
+std::vector<size_t> coregister_sample_ranks(size_t total, const coregister_settings &settings)
+{
+    const size_t wanted = std::min(total, settings.sample_cells);
+    // A stratified draw: the k-th sample is the stable cell of a random rank in the k-th of
+    // `wanted` equal runs of ranks, so that it is spread over the whole stable ground and
+    // costs one draw a sample rather than one a cell.
+    std::vector<size_t> ranks(wanted);
+    splitmix64 random{settings.seed};
+    const double run = wanted > 0 ? static_cast<double>(total) / static_cast<double>(wanted) : 0.0;
+    for (size_t k = 0; k < wanted; k++) {
+        const double draw = static_cast<double>(random.next() >> 11) * 0x1.0p-53;
+        size_t rank = static_cast<size_t>((static_cast<double>(k) + draw) * run);
+        if (k > 0)
+            rank = std::max(rank, ranks[k - 1] + 1);
+        ranks[k] = std::min(rank, total - (wanted - k));
+    }
+    return ranks;
+}
+
+void add_sample_of_line(const double *a, const double *b, const uint8_t *m, int32_t columns, int32_t line,
+                        size_t rank, const std::vector<size_t> &ranks, size_t *next, coregister_sample *s)
+{
+    size_t k = *next;
+    for (int32_t j = 0; j < columns && k < ranks.size(); j++) {
+        if (!((m == nullptr || m[j] != 0) && a[j] == a[j] && b[j] == b[j]))
+            continue;
+        if (rank++ == ranks[k]) {
+            s->line.push_back(line);
+            s->column.push_back(j);
+            k++;
+        }
+    }
+    *next = k;
+}
+
+void describe_sample_cell(const grid_view &first, const coregister_frame &frame, const line_spacing &spacing,
+                          coregister_sample *s, size_t k)
+{
+    const size_t centre = static_cast<size_t>(frame.lines / 2);
+    const double centre_column = 0.5 * (frame.columns - 1), centre_line = 0.5 * (frame.lines - 1);
+    const int32_t i = s->line[k], j = s->column[k];
+    const size_t li = static_cast<size_t>(i);
+    s->first[k] = first.cells[i][j];
+    const slope_aspect sa = horn_slope_aspect(first, i, j, spacing.east[li], spacing.north[li]);
+    s->tan_slope[k] = std::tan(sa.slope * PI / 180.0);
+    s->bin[k] = -1;
+    if (sa.slope >= LEAST_SLOPE && sa.slope <= MOST_SLOPE)
+        s->bin[k] = std::min(static_cast<int32_t>(sa.aspect / (360.0 / COREGISTER_ASPECT_BINS)),
+                             static_cast<int32_t>(COREGISTER_ASPECT_BINS) - 1);
+    s->east_m[k] = (j - centre_column) * spacing.east[centre];
+    s->north_m[k] = (centre_line - i) * spacing.north[centre];
+}
+
 coregister_outcome coregister_grids(const grid_view &first, const grid_view &second, const uint8_t *const *stable,
                                     const coregister_frame &frame, const coregister_settings &settings)
+{
+    const line_spacing spacing = ground_spacing_of_lines(frame);
+    size_t stable_count = 0;
+    const sample_cells s = draw_sample(first, second, stable, frame, spacing, settings, &stable_count);
+    return coregister_sample_fit(s, stable_count, second_values_of_grid(second, s), frame, settings);
+}
+
+coregister_outcome coregister_sample_fit(const coregister_sample &s, size_t stable_count,
+                                         const coregister_second_values &second, const coregister_frame &frame,
+                                         const coregister_settings &settings)
 {
     coregister_outcome out;
     coregistration &found = out.found;
@@ -427,8 +460,6 @@ coregister_outcome coregister_grids(const grid_view &first, const grid_view &sec
     found.tilted = settings.method == coregister_tilt;
     const line_spacing spacing = ground_spacing_of_lines(frame);
     const size_t centre = static_cast<size_t>(frame.lines / 2);
-    size_t stable_count = 0;
-    const sample_cells s = draw_sample(first, second, stable, frame, spacing, settings, &stable_count);
     found.stable_cells = stable_count;
     found.fitted_cells = s.size();
     const size_t needed = settings.method == coregister_vertical ? 1 : COREGISTER_BINS * COREGISTER_BIN_CELLS;
@@ -496,12 +527,15 @@ void fill_coregistered(const grid_view &second, const grid_view &target, const c
         remove_coregistered_heights(target, found, frame);
 }
 
-void remove_coregistered_heights(const grid_view &target, const coregistration &found, const coregister_frame &frame)
+void remove_coregistered_heights(const grid_view &target, const coregistration &found, const coregister_frame &frame,
+                                 target_lines band)
 {
+    if (band.end < 0)
+        band = {0, target.lines};
     const line_spacing spacing = ground_spacing_of_lines(frame);
     const size_t centre = static_cast<size_t>(frame.lines / 2);
     const double centre_column = 0.5 * (frame.columns - 1), centre_line = 0.5 * (frame.lines - 1);
-    for (int32_t i = 0; i < target.lines; i++) {
+    for (int32_t i = band.first; i < band.end; i++) {
         const double line_height = found.up_m + found.plane_north * (centre_line - i) * spacing.north[centre];
         const double east_rise = found.plane_east * spacing.east[centre];
         double *out = target.cells[i];

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -111,6 +112,43 @@ struct coregister_outcome {
     coregister_fault fault;
 };
 
+// The stable cells the fits work on, in the order of their lines and, in a line, of their
+// columns, with what the first grid says of each.
+struct coregister_sample {
+    std::vector<int32_t> line, column;
+    std::vector<double> first;            // the first grid's value
+    std::vector<double> tan_slope;        // NaN where no slope (edge, gap)
+    std::vector<int32_t> bin;             // aspect bin, -1 outside the slopes fitted
+    std::vector<double> east_m, north_m;  // from the frame's centre, for the plane
+    size_t size() const { return line.size(); }
+};
+
+// The sample is drawn in two steps, so that a frame read in bands draws the cells of the
+// frame held whole: the stable cells with data in both grids counted line by line (a null
+// mask: every cell), then, their total known, the ranks drawn among them, and each line's
+// cells of those ranks taken.
+size_t coregister_stable_in_line(const double *first, const double *second, const uint8_t *stable,
+                                 int32_t columns);
+std::vector<size_t> coregister_sample_ranks(size_t total, const coregister_settings &settings);
+// Appends the cells of `line` whose ranks are drawn; its stable cells are ranked from
+// `rank` on, and *next is the index in ranks of the next cell to take.
+void add_sample_of_line(const double *first, const double *second, const uint8_t *stable, int32_t columns,
+                        int32_t line, size_t rank, const std::vector<size_t> &ranks, size_t *next,
+                        coregister_sample *sample);
+// Sample cell k's value, slope and aspect from the first grid, which holds the lines
+// around it, and its place from the frame's centre.
+void describe_sample_cell(const grid_view &first, const coregister_frame &frame, const line_spacing &spacing,
+                          coregister_sample *sample, size_t k);
+
+// The second grid's bilinear values at the sample's cells, each moved by east and north
+// cells (values[k] of cell k; NaN where no value): the position of cell k being column
+// + east, line - north.
+using coregister_second_values = std::function<void(double east_cells, double north_cells, std::vector<double> *values)>;
+// The fits on a sample of stable_count stable cells: what coregister_grids finds.
+coregister_outcome coregister_sample_fit(const coregister_sample &sample, size_t stable_count,
+                                         const coregister_second_values &second, const coregister_frame &frame,
+                                         const coregister_settings &settings);
+
 // Aligns second on first, both of the frame's cells; stable is null (every cell where
 // both have data is stable ground) or 1 on the stable cells. The first grid gives the
 // slopes and aspects.
@@ -126,7 +164,9 @@ void fill_coregistered(const grid_view &second, const grid_view &target, const c
 
 // The vertical part of the alignment, the offset and the plane, taken from a second grid
 // already moved onto the frame.
-void remove_coregistered_heights(const grid_view &target, const coregistration &found, const coregister_frame &frame);
+// Of a target holding a band of lines, those lines only.
+void remove_coregistered_heights(const grid_view &target, const coregistration &found, const coregister_frame &frame,
+                                 target_lines band = {});
 
 // The console's block, after the second grid's summary, and what a fault says.
 std::string coregistration_text(const coregistration &found);

@@ -9,7 +9,10 @@
 #include "globals/given_answers.h"
 #include "globals/globals.h"
 #include "nrutil.h"
+#include "ormelix/coregistration_bands.h"
+#include "platform/memory.h"
 #include "regrid/frame_step.h"
+#include "treatment/band_pass.h"
 #include "treatment/frame_area.h"
 
 namespace {
@@ -40,12 +43,29 @@ void coregister_run_epochs(coregister_method method, FILE *console)
     run_frame = {nb_lig, nb_col, frame.cellsize, cell_height(frame), frame.degrees, frame.yll};
     coregister_settings settings;
     settings.method = method;
+    const bool in_bands = run_works_in_bands();
     const coregister_outcome out =
-        coregister_grids({dtab_dem1, nb_lig, nb_col}, {dtab_dem2, nb_lig, nb_col}, dtab_stable, run_frame, settings);
+        in_bands ? coregister_epochs_in_bands(run_frame, settings)
+                 : coregister_grids({dtab_dem1, nb_lig, nb_col}, {dtab_dem2, nb_lig, nb_col}, dtab_stable, run_frame,
+                                    settings);
     if (out.fault.kind != coregister_fine)
         stop_with_message("%s", coregister_fault_text(out.fault, nomim1, nomim2).c_str());
     run_found = out.found;
     run_aligned = true;
+    if (in_bands) {
+        // The sample let go is the bands' room.
+        give_back_free_memory();
+        // Each band of the second brought onto the frame moved, then its heights set.
+        move_run_second(moved_frame_plan(run_plan_or_same(), run_found.east_cells, run_found.north_cells),
+                        [](double *const *cells, int32_t first, int32_t end) {
+                            remove_coregistered_heights({cells, nb_lig, nb_col}, run_found, run_frame,
+                                                        {first, end});
+                        });
+        release_second_as_read();
+        if (console != nullptr)
+            std::fputs(coregistration_text(run_found).c_str(), console);
+        return;
+    }
     // The aligned grid is made from the grid as read: a grid the frame step resampled takes
     // it in its own memory; a cut (whose lines are the grid as read's) or the grid as read
     // itself go once it is made.

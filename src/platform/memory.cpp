@@ -39,6 +39,10 @@
 #define ORMELIX_HEAP_IN_LARGE_PAGES 1
 #include <malloc.h>
 #include <sys/mman.h>
+namespace {
+// The heap holds the grids' large pages: never given back.
+bool heap_kept = false;
+} // namespace
 #endif
 
 machine_memory read_machine_memory()
@@ -156,11 +160,26 @@ bool grid_memory_hint(size_t bytes)
                    mallopt(M_TRIM_THRESHOLD, -1) != 0 && mallopt(M_ARENA_MAX, 1) != 0;
     // With the usual threshold still in force, a refused block goes back to the system.
     std::free(block);
+    heap_kept = heap_kept || advised;
     if (!advised)
         mallopt(M_MMAP_MAX, DEFAULT_MMAP_MAX);
     return advised;
 #else
     (void)bytes;
     return false;
+#endif
+}
+
+void give_back_free_memory()
+{
+#ifdef ORMELIX_HEAP_IN_LARGE_PAGES
+    if (heap_kept)
+        return;
+    // A large block freed raises the allocator's thresholds to its size, after which the
+    // next steps' blocks below it stay in the heap once freed: set back to the usual ones.
+    const int usual = 128 * 1024;
+    mallopt(M_MMAP_THRESHOLD, usual);
+    mallopt(M_TRIM_THRESHOLD, usual);
+    malloc_trim(0);
 #endif
 }

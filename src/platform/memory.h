@@ -26,4 +26,10 @@ bool grid_memory_hint(size_t bytes);
 void advise_large_pages(const void *start, size_t bytes);
 
 
+// Gives the system back the memory the heap holds free (a step's working memory, let go),
+// and has the blocks of the steps after it given back as they are freed, so that what a
+// run holds at its peak is what it uses then; nothing where the heap keeps its memory for
+// the grids (grid_memory_hint) or the system has no such call.
+void give_back_free_memory();
+
 #endif

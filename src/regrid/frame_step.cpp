@@ -365,6 +365,32 @@ void fill_second_moved(const grid_view &as_read, const grid_view &target, const 
     }
 }
 
+frame_plan moved_frame_plan(const frame_plan &plan, double east, double north)
+{
+    if (east == 0.0 && north == 0.0)
+        return plan;
+    frame_plan moved = plan;
+    const affine_positions &p = plan.positions;
+    switch (plan.kind) {
+    case frames_common_part:
+    case frames_same: {
+        const int32_t line0 = plan.kind == frames_same ? 0 : plan.second_line;
+        const int32_t column0 = plan.kind == frames_same ? 0 : plan.second_column;
+        moved.kind = frames_bilinear;
+        moved.positions = {column0 + east, 1.0, line0 - north, 1.0};
+        break;
+    }
+    case frames_reprojected:
+        moved.carried = moved_carried(plan, east, north);
+        break;
+    default:
+        moved.positions = {p.column0 + east * p.column_step, p.column_step, p.line0 - north * p.line_step,
+                           p.line_step};
+        break;
+    }
+    return moved;
+}
+
 void keep_second_as_read()
 {
     keeping_as_read = true;

@@ -90,6 +90,9 @@ double **first_grid_onto_frame(double **on_first_cells);
 // the whole cells around each moved one, a few cells' reach of a smooth map.
 void fill_second_moved(const grid_view &as_read, const grid_view &target, const frame_plan &plan, double east_cells,
                        double north_cells);
+// The same step as a plan of its own, for the bands of a run read in bands: the plan whose
+// kernel gives, line by line, what fill_second_moved gives (the plan itself with no shift).
+frame_plan moved_frame_plan(const frame_plan &plan, double east_cells, double north_cells);
 // An alignment to come needs the second DEM as read after the step: kept by frame_step()
 // once this is called, until release_second_as_read(). second_as_read() is that grid, or
 // the run's dtab_dem2 when the step left it as read (one frame, no plan); a grid of the

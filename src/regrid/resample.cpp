@@ -10,24 +10,16 @@
 namespace {
 
 const double NO_DATA = std::numeric_limits<double>::quiet_NaN();
-// A position this close outside the outer cell centres still has its four neighbours:
-// the rounding of a corner's coordinates must not cost the edge of a frame.
-const double EDGE_SLACK = 1e-6;
+const double EDGE_SLACK = BILINEAR_EDGE_SLACK;
 // Below this many cells a second thread costs more than it saves.
 const int64_t TWO_THREAD_CELLS = 1 << 16;
 
 inline double bilinear_at(const grid_view &s, double u, double v)
 {
-    if (!(u >= -EDGE_SLACK && v >= -EDGE_SLACK && u <= s.columns - 1 + EDGE_SLACK &&
-          v <= s.lines - 1 + EDGE_SLACK))
-        return NO_DATA;  // a NaN position included
-    // A position on the last column or line takes its neighbour before it, weighed 0.
-    const int32_t c = std::clamp(static_cast<int32_t>(std::floor(u)), 0, s.columns - 2);
-    const int32_t l = std::clamp(static_cast<int32_t>(std::floor(v)), 0, s.lines - 2);
-    const double fu = u - c, fv = v - l;
-    const double *top = s.cells[l] + c, *bottom = s.cells[l + 1] + c;
-    // A NaN neighbour makes the value NaN, whatever its weight.
-    return (1.0 - fv) * ((1.0 - fu) * top[0] + fu * top[1]) + fv * ((1.0 - fu) * bottom[0] + fu * bottom[1]);
+    const bilinear_corner at = bilinear_corner_at(s.lines, s.columns, u, v);
+    if (!at.inside)
+        return NO_DATA;
+    return bilinear_weighed(at, s.cells[at.line] + at.column, s.cells[at.line + 1] + at.column);
 }
 
 // The source cells a target cell's span [start, start + step) overlaps, with the part

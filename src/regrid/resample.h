@@ -5,6 +5,8 @@
 #ifndef ORMELIX_RESAMPLE_H
 #define ORMELIX_RESAMPLE_H
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <functional>
 
@@ -32,6 +34,33 @@ struct target_lines {
 // source or one of them has no data. Shared between this thread and a second one.
 void bilinear_fill(const grid_view &source, const grid_view &target, const source_positions &positions,
                    target_lines band = {});
+
+// Where bilinear_fill takes a position (u, v) in a source of lines x columns: the top-left
+// of its four neighbours and its weights; outside (a NaN position included) it has none.
+// A position on the last column or line takes its neighbour before it, weighed 0; one this
+// close outside the outer cell centres still has its four.
+constexpr double BILINEAR_EDGE_SLACK = 1e-6;
+struct bilinear_corner {
+    bool inside;
+    int32_t line, column;
+    double fu, fv;
+};
+inline bilinear_corner bilinear_corner_at(int32_t lines, int32_t columns, double u, double v)
+{
+    if (!(u >= -BILINEAR_EDGE_SLACK && v >= -BILINEAR_EDGE_SLACK && u <= columns - 1 + BILINEAR_EDGE_SLACK &&
+          v <= lines - 1 + BILINEAR_EDGE_SLACK))
+        return {false, 0, 0, 0.0, 0.0};
+    const int32_t c = std::clamp(static_cast<int32_t>(std::floor(u)), 0, columns - 2);
+    const int32_t l = std::clamp(static_cast<int32_t>(std::floor(v)), 0, lines - 2);
+    return {true, l, c, u - c, v - l};
+}
+// The value from the corner's two lines, top and bottom, each from its left neighbour: a
+// NaN neighbour makes it NaN, whatever its weight.
+inline double bilinear_weighed(const bilinear_corner &at, const double *top, const double *bottom)
+{
+    const double fu = at.fu, fv = at.fv;
+    return (1.0 - fv) * ((1.0 - fu) * top[0] + fu * top[1]) + fv * ((1.0 - fu) * bottom[0] + fu * bottom[1]);
+}
 
 // The affine case of one coordinate system: target column j, line i sits at source
 // column column0 + j * column_step, line line0 + i * line_step.

@@ -35,6 +35,7 @@ struct run_band_state {
     frame_plan plan;
     int32_t first_line = 0, first_column = 0;
     bool resampled = false;  // the second's band is computed, not its lines themselves
+    std::vector<double *> pointed;  // the second's lines themselves, to be copied and adjusted
     std::vector<double *> first_rows, first_error_rows;
     band_table<double> second_rows, out_rows;  // the second's band resampled; the result's
     band_table<double> second_error_rows;      // the second's error band, as its values'
@@ -83,6 +84,35 @@ bool load_error_band(int32_t first, int32_t end, std::string *fault)
     return true;
 }
 
+// An alignment's plan of the second's bands, and what is done to each band after it.
+frame_plan moved_plan;
+second_band_adjust moved_adjust;
+
+// The second's lines of the band [first, end) onto the result's frame. Stops the run on a
+// file's fault.
+void load_second_band(int32_t first, int32_t end)
+{
+    std::string fault;
+    int32_t from = 0, to = 0;
+    second_lines_of_band(bands.plan, bands.second.lines, first, end, &from, &to);
+    if (!hold_lines(&bands.second, from, to, &fault))
+        stop_with_message("%s", fault.c_str());
+    // On one lattice the second's band is its held lines themselves, pointed at.
+    double **second_rows = bands.second_rows.hold(first, end, nb_lig, bands.resampled ? nb_col : 0);
+    if (bands.pointed.empty()) {
+        second_band_onto_frame(bands.plan, held_view(bands.second), second_rows, nb_col, first, end);
+    } else {
+        // The held lines are the grid's, read again by the next band: the band adjusted is a copy.
+        second_band_onto_frame(bands.plan, held_view(bands.second), bands.pointed.data(), nb_col, first, end);
+        for (int32_t i = first; i < end; i++)
+            std::copy(bands.pointed[static_cast<size_t>(i)], bands.pointed[static_cast<size_t>(i)] + nb_col,
+                      second_rows[i]);
+    }
+    if (moved_adjust)
+        moved_adjust(second_rows, first, end);
+}
+
+
 int32_t own_lines(const grid_frame &frame, int32_t lines)
 {
     return frame.lines > 0 ? frame.lines : lines;
@@ -103,7 +133,7 @@ bool run_works_in_bands()
 void start_run_bands()
 {
     bands = run_band_state();
-    bands.plan = run_plan_or_same();
+    bands.plan = moved_adjust ? moved_plan : run_plan_or_same();
     first_grid_window(&bands.first_line, &bands.first_column);
     const run_frames &frames = run_frame_record();
     const int32_t first_lines = frames.planned ? own_lines(frames.first, nb_lig) : nb_lig;
@@ -126,6 +156,10 @@ void start_run_bands()
     if (error_lines[0] != nullptr || error_lines[1] != nullptr)
         bands.error_reader = start_band_worker();
     bands.resampled = bands.plan.kind != frames_same && bands.plan.kind != frames_common_part;
+    if (moved_adjust && !bands.resampled) {
+        bands.pointed.assign(static_cast<size_t>(nb_lig), nullptr);
+        bands.resampled = true;
+    }
     const size_t lines = static_cast<size_t>(nb_lig);
     bands.first_rows.assign(lines, nullptr);
     dtab_dem1 = bands.first_rows.data();
@@ -158,7 +192,7 @@ int32_t run_band_lines(size_t row_lines)
     return std::max(lines, 1);
 }
 
-void load_run_band(int32_t first, int32_t end)
+void load_run_band(int32_t first, int32_t end, bool classes)
 {
     // The error grids' band on the thread beside (or here, after the epochs').
     std::string error_fault;
@@ -175,30 +209,30 @@ void load_run_band(int32_t first, int32_t end)
     if (!hold_lines(&bands.first, bands.first_line + rows_first, bands.first_line + rows_end, &fault))
         stop_with_message("%s", fault.c_str());
     for (held_lines *on_first_cells : {&bands.classes, &bands.stable})
-        if (on_first_cells->reader != nullptr &&
+        if (on_first_cells->reader != nullptr && (classes || on_first_cells != &bands.classes) &&
             !hold_lines(on_first_cells, bands.first_line + first, bands.first_line + end, &fault))
             stop_with_message("%s", fault.c_str());
-    int32_t from = 0, to = 0;
-    second_lines_of_band(bands.plan, bands.second.lines, first, end, &from, &to);
-    if (!hold_lines(&bands.second, from, to, &fault))
-        stop_with_message("%s", fault.c_str());
-
     for (int32_t i = rows_first; i < rows_end; i++)
         bands.first_rows[static_cast<size_t>(i)] =
             bands.first.table[static_cast<size_t>(bands.first_line + i)] + bands.first_column;
     bands.rows_first = rows_first;
     bands.rows_end = rows_end;
     bands.out_rows.hold(first, end, nb_lig, nb_col);
-    // On one lattice the second's band is its held lines themselves, pointed at.
-    bands.second_rows.hold(first, end, nb_lig, bands.resampled ? nb_col : 0);
-    second_band_onto_frame(bands.plan, held_view(bands.second), bands.second_rows.lines.data(), nb_col, first,
-                           end);
+    load_second_band(first, end);
     if (errors && bands.error_reader != nullptr)
         worker_wait(bands.error_reader.get());
     else if (errors)
         errors_read = load_error_band(first, end, &error_fault);
     if (!errors_read)
         stop_with_message("%s", error_fault.c_str());
+    // Read by the error grids' thread until here.
+    bands.band_first = first;
+    bands.band_end = end;
+}
+
+void load_run_second_band(int32_t first, int32_t end)
+{
+    load_second_band(first, end);
     bands.band_first = first;
     bands.band_end = end;
 }
@@ -221,6 +255,12 @@ double *const *run_band_stable_values()
 void keep_run_error_lines(bool second, std::unique_ptr<line_reader> reader)
 {
     error_lines[second ? 1 : 0] = std::move(reader);
+}
+
+void move_run_second(const frame_plan &plan, const second_band_adjust &adjust)
+{
+    moved_plan = plan;
+    moved_adjust = adjust;
 }
 
 void end_run_bands()
