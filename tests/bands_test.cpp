@@ -76,10 +76,11 @@ TEST_F(Bands, EverySessionGivesTheSameBytesWhateverTheBandHeight)
     // The SRTM grid and copies of it moved by GDAL's reckoning, a fraction of a cell and
     // more than two cells, on the stable ground outside a block of change.
     const std::string lux = data("srtm_luxembourg/lux_2000.asc"), scratch = e2e::scratch_folder("bands");
-    const std::string near = scratch + "/moved.asc", far = scratch + "/far.asc", mask = scratch + "/mask.asc";
+    const std::string close_by = scratch + "/moved.asc", far_off = scratch + "/far.asc";
+    const std::string mask = scratch + "/mask.asc";
     const std::string grid = read_file(lux);
-    e2e::write_file(near, e2e::moved_grid(grid, 0.4, 0.25, 0.5));
-    e2e::write_file(far, e2e::moved_grid(grid, 2.6, -1.3, -0.5));
+    e2e::write_file(close_by, e2e::moved_grid(grid, 0.4, 0.25, 0.5));
+    e2e::write_file(far_off, e2e::moved_grid(grid, 2.6, -1.3, -0.5));
     std::string stable = grid.substr(0, grid.find("NODATA"));
     for (int i = 0; i < 60; i++)
         for (int j = 0; j < 60; j++)
@@ -137,8 +138,8 @@ TEST_F(Bands, EverySessionGivesTheSameBytesWhateverTheBandHeight)
         // The second aligned on the first on stable ground: the sample drawn from the bands,
         // its windows of the second taken again around a shift beyond them (far), the bands
         // of the second moved by the shift as it is cut, resampled, reprojected.
-        {lux, near, out("aligned.tif"), "--coregister", "--stable", mask},
-        {lux, far, out("far.asc"), "--coregister", "tilt", "--stable", mask},
+        {lux, close_by, out("aligned.tif"), "--coregister", "--stable", mask},
+        {lux, far_off, out("far.asc"), "--coregister", "tilt", "--stable", mask},
         {data("frames/elev_2010_fine.tif"), data("frames/elev_2010_coarse.tif"), out("aligned_bilinear.asc"),
          "--coregister"},
         {data("frames/elev_2010_coarse.tif"), data("frames/elev_2010_east.asc"), out("aligned_common.asc"),
