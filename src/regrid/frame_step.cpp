@@ -8,6 +8,7 @@
 #include "globals/globals.h"
 #include "gridfiles/raster_pair.h"
 #include "nrutil.h"
+#include "regrid/band_lines.h"
 #include "text/number_text.h"
 
 namespace {
@@ -333,36 +334,20 @@ double **first_grid_onto_frame(double **on_first_cells)
 void fill_second_moved(const grid_view &as_read, const grid_view &target, const frame_plan &plan, double east,
                        double north)
 {
-    const bool still = east == 0.0 && north == 0.0;
-    const affine_positions &p = plan.positions;
-    switch (plan.kind) {
-    case frames_common_part:
-    case frames_same: {
-        const int32_t line0 = plan.kind == frames_same ? 0 : plan.second_line;
-        const int32_t column0 = plan.kind == frames_same ? 0 : plan.second_column;
-        if (still) {
-            // The values themselves, not a bilinear of weights 0 that a gap beside would spoil.
-            for (int32_t i = 0; i < target.lines; i++)
-                std::copy(as_read.cells[line0 + i] + column0, as_read.cells[line0 + i] + column0 + target.columns,
-                          target.cells[i]);
-            return;
-        }
-        bilinear_fill_affine(as_read, target, {column0 + east, 1.0, line0 - north, 1.0});
+    const frame_plan moved = moved_frame_plan(plan, east, north);
+    if (moved.kind == frames_same || moved.kind == frames_common_part) {
+        // No shift: the values themselves, not a bilinear of weights 0 that a gap beside
+        // would spoil.
+        const int32_t line0 = moved.kind == frames_same ? 0 : moved.second_line;
+        const int32_t column0 = moved.kind == frames_same ? 0 : moved.second_column;
+        for (int32_t i = 0; i < target.lines; i++)
+            std::copy(as_read.cells[line0 + i] + column0, as_read.cells[line0 + i] + column0 + target.columns,
+                      target.cells[i]);
         return;
     }
-    case frames_area_mean:
-        area_mean_fill(as_read, target,
-                       {p.column0 + east * p.column_step, p.column_step, p.line0 - north * p.line_step, p.line_step});
-        return;
-    case frames_reprojected:
-        bilinear_fill(as_read, target, still ? plan.carried : moved_carried(plan, east, north));
-        return;
-    default:
-        bilinear_fill_affine(as_read, target,
-                             {p.column0 + east * p.column_step, p.column_step, p.line0 - north * p.line_step,
-                              p.line_step});
-        return;
-    }
+    // The moved plan's kernel over every line, as the bands of a run read in bands take it.
+    std::vector<double *> rows(target.cells, target.cells + target.lines);
+    second_band_onto_frame(moved, as_read, rows.data(), target.columns, 0, target.lines);
 }
 
 frame_plan moved_frame_plan(const frame_plan &plan, double east, double north)
