@@ -155,6 +155,25 @@ TEST(Coregister, RecoversPlantedShiftsOffsetsAndPlanes)
     }
 }
 
+// Epochs that agree to the bit leave both distributions a single value: the histogram's
+// axis is then a metre centred on it, not an empty span.
+TEST(Coregister, IdenticalEpochsCentreTheHistogramOnTheirOneValue)
+{
+    const int32_t lines = 60, columns = 50;
+    const coregister_frame frame{lines, columns, 10.0, 10.0, false, 0.0};
+    test_grid first(lines, columns);
+    for (int32_t i = 0; i < lines; i++)
+        for (int32_t j = 0; j < columns; j++)
+            first.at(i, j) = hills(j * frame.dx, (lines - 1 - i) * frame.dy);
+    coregister_settings settings;
+    settings.method = coregister_vertical;
+    const coregister_outcome out = coregister_grids(first.view(), first.view(), nullptr, frame, settings);
+    ASSERT_EQ(out.fault.kind, coregister_fine);
+    const coregister_histogram &h = out.found.histogram;
+    EXPECT_DOUBLE_EQ(h.low, -0.5);
+    EXPECT_DOUBLE_EQ(h.width * COREGISTER_HISTOGRAM_BINS, 1.0);
+}
+
 // The fit's sample: two runs give the same figures, and a sample of a tenth of the cells
 // still finds the shift; a mask keeps the fit to its cells.
 TEST(Coregister, SampleAndMask)
