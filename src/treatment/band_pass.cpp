@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "console/console.h"
@@ -39,8 +40,9 @@ struct run_band_state {
     std::vector<double *> first_rows, first_error_rows;
     band_table<double> second_rows, out_rows;  // the second's band resampled; the result's
     band_table<double> second_error_rows;      // the second's error band, as its values'
-    // The error grids' bands are decoded on a thread of their own beside the epochs'.
-    std::shared_ptr<worker_thread> error_reader;
+    // The error grids' bands are decoded on a thread of their own beside the epochs', and
+    // the second's band beside the first's.
+    std::shared_ptr<worker_thread> error_reader, second_reader;
     int32_t band_first = 0, band_end = 0;
     int32_t rows_first = 0, rows_end = 0;  // the first's lines pointed at: the band's and its neighbours
 };
@@ -88,15 +90,14 @@ bool load_error_band(int32_t first, int32_t end, std::string *fault)
 frame_plan moved_plan;
 second_band_adjust moved_adjust;
 
-// The second's lines of the band [first, end) onto the result's frame. Stops the run on a
+// The second's lines of the band [first, end) onto the result's frame; false with the
 // file's fault.
-void load_second_band(int32_t first, int32_t end)
+bool load_second_band(int32_t first, int32_t end, std::string *fault)
 {
-    std::string fault;
     int32_t from = 0, to = 0;
     second_lines_of_band(bands.plan, bands.second.lines, first, end, &from, &to);
-    if (!hold_lines(&bands.second, from, to, &fault))
-        stop_with_message("%s", fault.c_str());
+    if (!hold_lines(&bands.second, from, to, fault))
+        return false;
     // On one lattice the second's band is its held lines themselves, pointed at.
     double **second_rows = bands.second_rows.hold(first, end, nb_lig, bands.resampled ? nb_col : 0);
     if (bands.pointed.empty()) {
@@ -110,6 +111,7 @@ void load_second_band(int32_t first, int32_t end)
     }
     if (moved_adjust)
         moved_adjust(second_rows, first, end);
+    return true;
 }
 
 
@@ -155,6 +157,7 @@ void start_run_bands()
     }
     if (error_lines[0] != nullptr || error_lines[1] != nullptr)
         bands.error_reader = start_band_worker();
+    bands.second_reader = start_band_worker();
     bands.resampled = bands.plan.kind != frames_same && bands.plan.kind != frames_common_part;
     if (moved_adjust && !bands.resampled) {
         bands.pointed.assign(static_cast<size_t>(nb_lig), nullptr);
@@ -194,45 +197,56 @@ int32_t run_band_lines(size_t row_lines)
 
 void load_run_band(int32_t first, int32_t end, bool classes)
 {
-    // The error grids' band on the thread beside (or here, after the epochs').
-    std::string error_fault;
-    bool errors_read = true;
+    // The second's band and the error grids' on the threads beside (or here, after the
+    // first's), each thread on its own files and tables.
+    std::string fault, second_fault, error_fault;
+    bool second_read = true, errors_read = true;
     const bool errors = bands.errors[0].reader != nullptr || bands.errors[1].reader != nullptr;
-    if (errors && bands.error_reader != nullptr)
-        worker_post(bands.error_reader.get(), [&] { errors_read = load_error_band(first, end, &error_fault); });
+    worker_thread *const second_reader = bands.second_reader.get();
+    worker_thread *const error_reader = errors ? bands.error_reader.get() : nullptr;
+    if (second_reader != nullptr)
+        worker_post(second_reader, [&] { second_read = load_second_band(first, end, &second_fault); });
+    if (error_reader != nullptr)
+        worker_post(error_reader, [&] { errors_read = load_error_band(first, end, &error_fault); });
     for (int32_t i = bands.rows_first; i < bands.rows_end; i++)
         bands.first_rows[static_cast<size_t>(i)] = nullptr;
-    std::string fault;
     // The first's neighbour lines within the result's frame: its edges are the kernels' edges.
     const int32_t rows_first = std::max(0, first - neighbour_lines);
     const int32_t rows_end = std::min(nb_lig, end + neighbour_lines);
-    if (!hold_lines(&bands.first, bands.first_line + rows_first, bands.first_line + rows_end, &fault))
-        stop_with_message("%s", fault.c_str());
+    bool read = hold_lines(&bands.first, bands.first_line + rows_first, bands.first_line + rows_end, &fault);
     for (held_lines *on_first_cells : {&bands.classes, &bands.stable})
-        if (on_first_cells->reader != nullptr && (classes || on_first_cells != &bands.classes) &&
-            !hold_lines(on_first_cells, bands.first_line + first, bands.first_line + end, &fault))
-            stop_with_message("%s", fault.c_str());
-    for (int32_t i = rows_first; i < rows_end; i++)
+        if (read && on_first_cells->reader != nullptr && (classes || on_first_cells != &bands.classes))
+            read = hold_lines(on_first_cells, bands.first_line + first, bands.first_line + end, &fault);
+    for (int32_t i = rows_first; read && i < rows_end; i++)
         bands.first_rows[static_cast<size_t>(i)] =
             bands.first.table[static_cast<size_t>(bands.first_line + i)] + bands.first_column;
     bands.rows_first = rows_first;
-    bands.rows_end = rows_end;
+    bands.rows_end = read ? rows_end : rows_first;
     bands.out_rows.hold(first, end, nb_lig, nb_col);
-    load_second_band(first, end);
-    if (errors && bands.error_reader != nullptr)
-        worker_wait(bands.error_reader.get());
-    else if (errors)
+    if (second_reader != nullptr)
+        worker_wait(second_reader);
+    else if (read)
+        second_read = load_second_band(first, end, &second_fault);
+    if (error_reader != nullptr)
+        worker_wait(error_reader);
+    else if (errors && read && second_read)
         errors_read = load_error_band(first, end, &error_fault);
-    if (!errors_read)
-        stop_with_message("%s", error_fault.c_str());
-    // Read by the error grids' thread until here.
+    // A fault stops the run once no thread reads: the first's files', then the second's,
+    // then the error grids', as they come in the run.
+    for (const auto &[ok, what] : {std::pair<bool, const std::string *>{read, &fault},
+                                   {second_read, &second_fault}, {errors_read, &error_fault}})
+        if (!ok)
+            stop_with_message("%s", what->c_str());
+    // Read by the threads beside until here.
     bands.band_first = first;
     bands.band_end = end;
 }
 
 void load_run_second_band(int32_t first, int32_t end)
 {
-    load_second_band(first, end);
+    std::string fault;
+    if (!load_second_band(first, end, &fault))
+        stop_with_message("%s", fault.c_str());
     bands.band_first = first;
     bands.band_end = end;
 }
