@@ -320,6 +320,42 @@ TEST(ErrorModel, SigmaBySlopeRecoversNoisePlantedToGrowWithSlope)
     }
 }
 
+TEST(ErrorModel, SlopesAndTheirErrorsAreTheLibrarysArcTangentAndTheOneCellRule)
+{
+    // The slope's own arc tangent against the C library's, within two units in the last
+    // place, across every branch of its range and at their joins.
+    const double degrees = 180.0 / PI;
+    std::vector<double> gradients = {0.0, 1e-150, 1e-9, 0.3, 0.66, std::nextafter(0.66, 1.0), 1.0,
+                                     2.414213562373095, 2.4142135623730954, 10.0, 1e8, 1e150};
+    std::mt19937_64 random(5);
+    std::uniform_real_distribution<double> exponent(-12.0, 12.0);
+    for (int k = 0; k < 100000; k++)
+        gradients.push_back(std::exp(exponent(random)));
+    for (double g : gradients) {
+        const double expected = std::atan(g) * degrees;
+        ASSERT_NEAR(slope_degrees_of_gradient(g * g), expected, 2.0 * (std::nextafter(expected, 1e300) - expected) + 1e-300)
+            << g;
+    }
+    EXPECT_EQ(slope_degrees_of_gradient(INFINITY), 90.0);
+    EXPECT_TRUE(std::isnan(slope_degrees_of_gradient(NAN)));
+    // A line's errors are each cell's: below, between, on and beyond the centres, on two
+    // centres that are one, and without a slope.
+    slope_sigma model;
+    model.overall_sigma_m = 0.7;
+    const double centres[] = {1.0, 2.0, 2.0, 5.0, 9.0};
+    for (size_t k = 0; k < 5; k++)
+        model.bins.push_back({centres[k], 0.0, 0.0, 0.1 * static_cast<double>(k + 1), 100});
+    std::vector<double> slopes = {-1.0, 0.0, 1.0, 1.5, 2.0, 2.0000001, 3.5, 5.0, 7.0, 8.999, 9.0, 40.0, NAN};
+    for (int k = 0; k < 1000; k++)
+        slopes.push_back(10.0 * static_cast<double>(k) / 1000.0);
+    std::vector<double> line = slopes;
+    sigma_at_slopes(model, 2.0, line.data(), line.size());
+    for (size_t j = 0; j < slopes.size(); j++)
+        ASSERT_EQ(line[j], sigma_at_slope(model, slopes[j]) / 2.0) << slopes[j];
+    EXPECT_EQ(line[3], (0.1 + 0.5 * 0.1) / 2.0);
+    EXPECT_EQ(line[12], 0.35);
+}
+
 TEST(ErrorModel, SlopeOnAFrameInDegreesUsesGroundDistances)
 {
     // One metre up per column of one arc second at 60° north, where a degree of

@@ -125,26 +125,19 @@ void sigma_at_slopes(const slope_sigma &model, double divisor, double *slopes_de
             slopes_deg[j] = model.overall_sigma_m / divisor;
         return;
     }
+    // As sigma_at_slope, without a branch per cell: the centres below the slope counted
+    // rather than searched, each case's error worked out and the right one kept.
+    const size_t centres = bins.size();
     const double first = bins.front().slope_deg, last = bins.back().slope_deg;
     for (size_t j = 0; j < count; j++) {
         const double slope = slopes_deg[j];
-        double sigma;
-        if (std::isnan(slope)) {
-            sigma = model.overall_sigma_m;
-        } else if (slope <= first) {
-            sigma = bins.front().sigma_m;
-        } else if (slope >= last) {
-            sigma = bins.back().sigma_m;
-        } else {
-            // As sigma_at_slope: the first centre above the slope, a few bins searched
-            // straight.
-            size_t above = 1;
-            while (!(slope < bins[above].slope_deg))
-                above++;
-            const slope_sigma_bin &high = bins[above], &low = bins[above - 1];
-            const double t = (slope - low.slope_deg) / (high.slope_deg - low.slope_deg);
-            sigma = low.sigma_m + t * (high.sigma_m - low.sigma_m);
-        }
-        slopes_deg[j] = sigma / divisor;
+        size_t above = 1;
+        for (size_t k = 1; k + 1 < centres; k++)
+            above += static_cast<size_t>(slope >= bins[k].slope_deg);
+        const slope_sigma_bin &high = bins[std::min(above, centres - 1)], &low = bins[above - 1];
+        const double t = (slope - low.slope_deg) / (high.slope_deg - low.slope_deg);
+        const double between = low.sigma_m + t * (high.sigma_m - low.sigma_m);
+        const double sigma = slope <= first ? bins.front().sigma_m : slope >= last ? bins.back().sigma_m : between;
+        slopes_deg[j] = (slope == slope ? sigma : model.overall_sigma_m) / divisor;
     }
 }

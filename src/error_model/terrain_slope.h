@@ -9,6 +9,9 @@
 #include "coordinates/frame_geometry.h"
 #include "error_model/ground_distance.h"
 
+// The slope in degrees, atan(√squared), of a squared gradient (rise over run); NaN for NaN.
+double slope_degrees_of_gradient(double squared);
+
 // The slope in degrees of each cell of one line of a DEM (rows of lines x columns, NaN
 // without data) by Horn's 3 x 3 kernel, cells dx_m wide and dy_m high. A neighbour off
 // the grid or without data takes the centre's value, so that edges and holes keep a

@@ -13,6 +13,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "platform/wider_vectors.h"
 #include "platform/worker_thread.h"
 #include "treatment/change_test.h"
 
@@ -124,15 +125,6 @@ inline double slot_of(double d, double magnitude, double inverse_width, double l
     const double part = (d < 0.0 ? 2.0 : 0.0) + (change_detected(magnitude, limit) ? 1.0 : 0.0);
     return part * static_cast<double>(CHANGE_BINS) + at;
 }
-
-// Where the system chooses a function's version as the program loads (Linux), the pass
-// comes also in the wider vectors of the machines that have them: four or eight cells at
-// once.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__linux__) && defined(__x86_64__)
-#define ALSO_IN_WIDER_VECTORS __attribute__((target_clones("avx512f", "avx2", "default")))
-#else
-#define ALSO_IN_WIDER_VECTORS
-#endif
 
 #if defined(__GNUC__)
 #define LINE_INLINE inline __attribute__((always_inline))

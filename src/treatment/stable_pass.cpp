@@ -34,6 +34,7 @@ void gather_stable_ground_in_bands(bool slopes)
     first_grid_window(&mask_line, &mask_column);
     gathered.line_start.assign(static_cast<size_t>(nb_lig) + 1, 0);
     std::vector<int32_t> line_columns(static_cast<size_t>(nb_col));
+    std::vector<double> line_slopes(slopes ? static_cast<size_t>(nb_col) : 0);
     // A band's places and slopes: its cells the stable ground's figures take (the mask's
     // values neither 0 nor NaN, both epochs with data), in their order.
     const auto places = [&](int32_t first, int32_t end) {
@@ -55,10 +56,12 @@ void gather_stable_ground_in_bands(bool slopes)
             }
             gathered.columns.insert(gathered.columns.end(), line_columns.begin(),
                                     line_columns.begin() + static_cast<std::ptrdiff_t>(taken));
-            for (size_t k = 0; slopes && k < taken; k++)
-                gathered.slopes.push_back(horn_slope_at(dtab_dem1, nb_lig, nb_col, i, line_columns[k],
-                                                        spacing.east[static_cast<size_t>(i)],
-                                                        spacing.north[static_cast<size_t>(i)]));
+            if (!slopes)
+                continue;
+            horn_slope_line(dtab_dem1, nb_lig, nb_col, i, spacing.east[static_cast<size_t>(i)],
+                            spacing.north[static_cast<size_t>(i)], line_slopes.data());
+            for (size_t k = 0; k < taken; k++)
+                gathered.slopes.push_back(line_slopes[static_cast<size_t>(line_columns[k])]);
         }
     };
     // Each band's places on a thread of their own while its changes are added here.
