@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "globals/globals.h"
+#include "platform/worker_thread.h"
 #include "treatment/change_test.h"
 
 namespace {
@@ -28,33 +29,60 @@ run_pass_test pass_test;
 std::function<void(int32_t, double *)> line_errors_fill;
 uint64_t pass_generation = 0;
 
-// The errors of lines [first_line, end_line) made on this thread (unless it holds them
-// from before) and their rows pointing at them.
-void make_line_errors(int32_t first_line, int32_t end_line)
-{
-    struct line_band {
-        uint64_t generation = 0;
-        int32_t first = 0, end = 0;
-        std::vector<double> errors;
-    };
-    thread_local line_band band;
-    const size_t columns = static_cast<size_t>(nb_col);
-    if (band.generation != pass_test.generation || first_line < band.first || end_line > band.end) {
-        band.errors.resize(static_cast<size_t>(end_line - first_line) * columns);
-        for (int32_t i = first_line; i < end_line; i++) {
-            double *line = band.errors.data() + static_cast<size_t>(i - first_line) * columns;
+// The errors of lines [first, end) of the pass with their rows.
+struct line_band {
+    uint64_t generation = 0;
+    int32_t first = 0, end = 0;
+    std::vector<double> errors;
+
+    bool holds(int32_t first_line, int32_t end_line) const
+    {
+        return generation == pass_test.generation && first <= first_line && end_line <= end;
+    }
+    void start(int32_t first_line, int32_t end_line)
+    {
+        errors.resize(static_cast<size_t>(end_line - first_line) * static_cast<size_t>(nb_col));
+        generation = pass_test.generation;
+        first = first_line;
+        end = end_line;
+    }
+    // Lines [from, to) of the band made, with their sums.
+    void make(int32_t from, int32_t to)
+    {
+        const size_t columns = static_cast<size_t>(nb_col);
+        for (int32_t i = from; i < to; i++) {
+            double *line = errors.data() + static_cast<size_t>(i - first) * columns;
             line_errors_fill(i, line);
             double sum = 0.0;
             for (size_t j = 0; j < columns; j++)
                 sum += line[j];
             pass_test.line_sums[static_cast<size_t>(i)] = sum;
         }
-        band.generation = pass_test.generation;
-        band.first = first_line;
-        band.end = end_line;
     }
-    for (int32_t i = first_line; i < end_line; i++)
-        pass_test.line_rows[static_cast<size_t>(i)] = band.errors.data() + static_cast<size_t>(i - band.first) * columns;
+    void point_rows(int32_t first_line, int32_t end_line) const
+    {
+        for (int32_t i = first_line; i < end_line; i++)
+            pass_test.line_rows[static_cast<size_t>(i)] =
+                const_cast<double *>(errors.data()) + static_cast<size_t>(i - first) * static_cast<size_t>(nb_col);
+    }
+};
+// A band's errors made once for every thread that takes its lines (make_run_band_errors).
+line_band shared_band;
+
+// The errors of lines [first_line, end_line) made on this thread (unless the band made for
+// all or this thread holds them from before) and their rows pointing at them.
+void make_line_errors(int32_t first_line, int32_t end_line)
+{
+    if (shared_band.holds(first_line, end_line)) {
+        shared_band.point_rows(first_line, end_line);
+        return;
+    }
+    thread_local line_band band;
+    if (!band.holds(first_line, end_line)) {
+        band.start(first_line, end_line);
+        band.make(first_line, end_line);
+    }
+    band.point_rows(first_line, end_line);
 }
 
 } // namespace
@@ -109,6 +137,25 @@ const cell_errors *run_cell_errors()
 void set_run_line_errors(const std::function<void(int32_t line, double *errors)> &fill)
 {
     line_errors_fill = fill;
+}
+
+bool run_errors_by_line()
+{
+    return pass_test.by_line;
+}
+
+void make_run_band_errors(int32_t first_line, int32_t end_line, worker_thread *helper)
+{
+    if (!pass_test.by_line)
+        return;
+    shared_band.start(first_line, end_line);
+    const int32_t half = first_line + (end_line - first_line) / 2;
+    const bool shared = helper != nullptr && helper->running && half > first_line;
+    if (shared)
+        worker_post(helper, [half, end_line] { shared_band.make(half, end_line); });
+    shared_band.make(first_line, shared ? half : end_line);
+    if (shared)
+        worker_wait(helper);
 }
 
 double run_line_errors_mean()

@@ -11,6 +11,8 @@
 #include "treatment/change_map.h"
 #include "treatment/difference.h"
 
+struct worker_thread;
+
 // Takes the run's test from the globals; the other calls below need it.
 void prepare_run_pass();
 // The pass over lines [first_line, end_line) of the grids read into the result, into
@@ -30,6 +32,11 @@ const cell_errors *run_cell_errors();
 // grids (both DEMs' the same): fill(line, errors) writes the line's errors, one a column.
 // An empty function reads the grids again.
 void set_run_line_errors(const std::function<void(int32_t line, double *errors)> &fill);
+// Whether the run's errors are made line by line.
+bool run_errors_by_line();
+// Errors made line by line: those of the band [first_line, end_line) made once for every
+// thread that takes its lines, half on helper when it runs. Nothing for other errors.
+void make_run_band_errors(int32_t first_line, int32_t end_line, worker_thread *helper);
 // The mean of the errors made line by line over the lines made so far, in the lines'
 // order (0 without them).
 double run_line_errors_mean();

@@ -92,6 +92,7 @@ change_gathering difference_and_output_in_bands(const std::vector<double> &line_
         for (int32_t i = 0; i < nb_lig; i += band) {
             const int32_t end = std::min(i + band, nb_lig);
             load_run_band(i, end);
+            make_run_band_errors(i, end, nullptr);
             run_difference_of_lines(i, end, line_areas.data(), &range);
             progress_to(static_cast<double>(end) / nb_lig);
         }
@@ -101,10 +102,13 @@ change_gathering difference_and_output_in_bands(const std::vector<double> &line_
     }
     form.start_output(*d_min, *d_max);
     worker_thread aside;
-    const bool beside = (run_class_lines() != nullptr || run_stable_lines() != nullptr) && worker_start(&aside);
+    const bool budgets_beside = run_class_lines() != nullptr || run_stable_lines() != nullptr;
+    // The thread beside also makes half of each band's errors when they are made by line.
+    const bool beside = (budgets_beside || run_errors_by_line()) && worker_start(&aside);
     for (int32_t i = 0; i < nb_lig; i += band) {
         const int32_t end = std::min(i + band, nb_lig);
         load_run_band(i, end);
+        make_run_band_errors(i, end, beside ? &aside : nullptr);
         // The detected cells for the errors with their correlation, in the lines' order.
         if (gather_cells)
             gather_correlated_cells(0, i, end, line_areas);
@@ -119,12 +123,13 @@ change_gathering difference_and_output_in_bands(const std::vector<double> &line_
             add_band_class_budgets(i, end, line_areas);
             add_band_stable_ground(run_band_stable_values(), i, end);
         };
-        if (beside)
+        const bool budgets_posted = beside && budgets_beside;
+        if (budgets_posted)
             worker_post(&aside, beside_output);
         else
             beside_output();
         form.write_output_lines(i, end, dtab_out + i);
-        if (beside)
+        if (budgets_posted)
             worker_wait(&aside);
         progress_to(static_cast<double>(end) / nb_lig);
     }
