@@ -97,6 +97,16 @@ TEST_F(Bands, EverySessionGivesTheSameBytesWhateverTheBandHeight)
         for (int j = 0; j < 60; j++)
             stable += std::string(i > 20 && i < 40 && j > 15 && j < 45 ? "0" : "1") + (j == 59 ? "\n" : " ");
     e2e::write_file(mask, stable);
+    // Errors of each DEM's cells growing to the south-east, none at one corner.
+    const std::string errors[2] = {scratch + "/errors.asc", scratch + "/errors_moved.asc"};
+    for (size_t k = 0; k < 2; k++) {
+        const std::string dem = read_file(k == 0 ? lux : close_by);
+        std::string error_grid = dem.substr(0, dem.find("NODATA"));
+        for (int i = 0; i < 60; i++)
+            for (int j = 0; j < 60; j++)
+                error_grid += std::to_string(i + j == 0 ? 0.0 : 0.2 + 0.01 * (i + j)) + (j == 59 ? "\n" : " ");
+        e2e::write_file(errors[k], error_grid);
+    }
     // A frame of two lines, the least the bilinear kernel reads, raised by 0.3 m.
     const std::string low = scratch + "/low.asc", raised = scratch + "/raised.asc";
     std::string low_grid = "ncols 5\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 10\n", raised_grid = low_grid;
@@ -157,6 +167,9 @@ TEST_F(Bands, EverySessionGivesTheSameBytesWhateverTheBandHeight)
          "--coregister", "vertical"},
         {tif1, data("geotiff/dem_2020_utm33.tif"), out("aligned_reprojected.tif"), "--coregister"},
         {low, raised, out("aligned_low.asc"), "--coregister", "vertical"},
+        // Error grids on stable ground: the variogram's changes each over its own error.
+        {lux, close_by, out("errors_stable.asc"), "--stable", mask, "--sigma", errors[0], errors[1],
+         "--confidence", "95"},
         // The second's error grid moved with it.
         {tif1, tif2, out("aligned_test.tif"), "--coregister", "--sigma", data("confidence/err_2015.tif"),
          data("confidence/err_2020.asc"), "--confidence", "95"},

@@ -488,8 +488,11 @@ void command_line_opening()
     // memory the mask's values left, which the result grid then takes.
     gather_run_stable_ground();
     // Worked in bands, a test at a confidence level with stable ground needs its figures
-    // and its error model before the pass: a first pass over the bands gathers them.
-    if (run_works_in_bands() && !answers.stable_path.empty() && !given.sigma.empty())
+    // and its error model before the pass: a first pass over the bands gathers them, after
+    // the errors given (their grids read beside) or before those taken from it.
+    const bool first_pass = run_works_in_bands() && !answers.stable_path.empty() && !given.sigma.empty();
+    const bool errors_from_stable = first_pass && (given.sigma[0] == "stable" || given.sigma[0] == "stable-slope");
+    if (errors_from_stable)
         gather_stable_ground_in_bands(given.sigma[0] == "stable-slope");
 
     if (!first_input().by_bands) {
@@ -519,6 +522,8 @@ void command_line_opening()
             dtab_sigma2 = coregistered_second_error(dtab_sigma2);
         }
     }
+    if (first_pass && !errors_from_stable)
+        gather_stable_ground_in_bands(false);
     const file_form &form = FILE_FORMS[format_out];
     // What the grids read rule out for the output's form, as the dialogue's menu refuses it.
     const std::string refusal = form.output_refusal != nullptr ? form.output_refusal() : "";

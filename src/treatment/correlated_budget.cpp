@@ -315,7 +315,10 @@ void gathered_variogram_cells(const run_stable_field &field, gathered_field *kep
         const size_t first = kept->line_start[i], end = kept->line_start[i + 1];
         kept->line_start[i] = count;
         // Cell k's change is read before a cell is put in its place or one before it.
-        for (size_t k = first; k < end; k++) {
+        for (size_t k = first; k < end && !cells.standardised.empty(); k++)
+            if (cells.standardised[k] == cells.standardised[k])
+                kept->put(count++, {cells.columns[k], cells.standardised[k]});
+        for (size_t k = first; k < end && cells.standardised.empty(); k++) {
             const int32_t j = cells.columns[k];
             const double e = by_slope ? cells.slopes[k] : 0.0;
             const double sigma = by_slope ? std::sqrt(e * e + e * e) : field.sigma_with_slope(i, static_cast<size_t>(j), 0.0);

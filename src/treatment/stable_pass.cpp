@@ -26,6 +26,8 @@ void gather_stable_ground_in_bands(bool slopes)
     progress_phase("stable ground");
     hold_run_band_neighbours(slopes ? 1 : 0);
     start_run_bands();
+    // The error grids' bands are read beside the epochs' (their rows set by the bands).
+    const bool error_grids = dtab_sigma1 != nullptr || dtab_sigma2 != nullptr;
     const int32_t band = run_band_lines(1);
     line_spacing spacing;
     if (slopes)
@@ -42,6 +44,8 @@ void gather_stable_ground_in_bands(bool slopes)
         make_band_room(&gathered.columns, first, nb_lig, band_cells);
         if (slopes)
             make_band_room(&gathered.slopes, first, nb_lig, band_cells);
+        if (error_grids)
+            make_band_room(&gathered.standardised, first, nb_lig, band_cells);
         double *const *values = run_band_stable_values();
         for (int32_t i = first; i < end; i++) {
             gathered.line_start[static_cast<size_t>(i)] = gathered.columns.size();
@@ -56,6 +60,14 @@ void gather_stable_ground_in_bands(bool slopes)
             }
             gathered.columns.insert(gathered.columns.end(), line_columns.begin(),
                                     line_columns.begin() + static_cast<std::ptrdiff_t>(taken));
+            for (size_t k = 0; error_grids && k < taken; k++) {
+                const int32_t j = line_columns[k];
+                const double e1 = dtab_sigma1 != nullptr ? dtab_sigma1[i][j] : sigma_dem1;
+                const double e2 = dtab_sigma2 != nullptr ? dtab_sigma2[i][j] : sigma_dem2;
+                const double sigma = std::sqrt(e1 * e1 + e2 * e2);
+                gathered.standardised.push_back(sigma > 0.0 ? static_cast<float>((dem1[j] - dem2[j]) / sigma)
+                                                            : std::nanf(""));
+            }
             if (!slopes)
                 continue;
             horn_slope_line(dtab_dem1, nb_lig, nb_col, i, spacing.east[static_cast<size_t>(i)],

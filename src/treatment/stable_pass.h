@@ -16,12 +16,16 @@ struct gathered_stable_cells {
     std::vector<int32_t> columns;
     std::vector<double> changes;     // first - second
     std::vector<double> slopes;      // of the first DEM, in degrees (with slopes asked only)
+    // With error grids: each change over its error of the change, √(σ₁² + σ₂²), as the
+    // variogram takes it; NaN where that error is not above 0.
+    std::vector<float> standardised;
 };
 
 // The first pass: each band of both epochs and of the --stable mask read, its stable
 // cells' changes gathered into the run's stable ground figures and kept with their
-// places (and the first DEM's slope there when slopes is true); the mask is not read
-// again. The bands after it hold the first DEM's neighbour lines when slopes is true.
+// places (and the first DEM's slope there when slopes is true, each change standardised
+// when the run has error grids); the mask is not read again. The bands after it hold the
+// first DEM's neighbour lines when slopes is true.
 void gather_stable_ground_in_bands(bool slopes);
 // Whether the run's first pass gathered them; what it gathered (empty lists without it),
 // and the same taken away, its memory with it.
