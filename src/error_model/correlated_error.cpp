@@ -6,6 +6,7 @@
 #include <random>
 
 #include "error_model/ground_distance.h"
+#include "platform/worker_thread.h"
 
 void correlated_error_collector::merge(const correlated_error_collector &later)
 {
@@ -269,11 +270,25 @@ correlated_volume_errors finish_correlated_errors(const correlated_error_collect
                                                   const variogram_model &model, const frame_geometry &frame)
 {
     correlated_volume_errors errors;
+    // The net's sum, over both directions' cells, on a thread of its own beside the two
+    // directions' (as long as both together).
+    const auto net = [&] {
+        std::vector<detected_cell> both(collector.above.size() + collector.below.size());
+        std::merge(collector.above.begin(), collector.above.end(), collector.below.begin(), collector.below.end(),
+                   both.begin(), line_order);
+        errors.net = correlated_volume_error(both, model, frame);
+    };
+    worker_thread helper;
+    const bool shared = worker_start(&helper);
+    if (shared)
+        worker_post(&helper, net);
     errors.above = correlated_volume_error(collector.above, model, frame);
     errors.below = correlated_volume_error(collector.below, model, frame);
-    std::vector<detected_cell> both(collector.above.size() + collector.below.size());
-    std::merge(collector.above.begin(), collector.above.end(), collector.below.begin(), collector.below.end(),
-               both.begin(), line_order);
-    errors.net = correlated_volume_error(both, model, frame);
+    if (shared) {
+        worker_wait(&helper);
+        worker_stop(&helper);
+    } else {
+        net();
+    }
     return errors;
 }
