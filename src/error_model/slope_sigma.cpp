@@ -4,6 +4,7 @@
 #include <cmath>
 #include <numeric>
 
+#include "platform/wider_vectors.h"
 #include "text/number_text.h"
 
 double median_of(std::vector<double> &values)
@@ -117,7 +118,7 @@ double sigma_at_slope(const slope_sigma &model, double slope_deg)
     return low.sigma_m + t * (high.sigma_m - low.sigma_m);
 }
 
-void sigma_at_slopes(const slope_sigma &model, double divisor, double *slopes_deg, size_t count)
+ALSO_IN_WIDER_VECTORS void sigma_at_slopes(const slope_sigma &model, double divisor, double *slopes_deg, size_t count)
 {
     const std::vector<slope_sigma_bin> &bins = model.bins;
     if (bins.empty()) {
@@ -125,19 +126,29 @@ void sigma_at_slopes(const slope_sigma &model, double divisor, double *slopes_de
             slopes_deg[j] = model.overall_sigma_m / divisor;
         return;
     }
-    // As sigma_at_slope, without a branch per cell: the centres below the slope counted
-    // rather than searched, each case's error worked out and the right one kept.
+    // As sigma_at_slope, a vector of cells at a time: the inner centres at or below the
+    // slope counted (those past them never are), the bins on either side then read, each
+    // case's error worked out and the right one kept.
     const size_t centres = bins.size();
+    double counted[SLOPE_SIGMA_BINS], centre[SLOPE_SIGMA_BINS], sigma[SLOPE_SIGMA_BINS];
+    for (size_t k = 0; k < SLOPE_SIGMA_BINS; k++) {
+        const slope_sigma_bin &bin = bins[std::min(k, centres - 1)];
+        counted[k] = k > 0 && k + 1 < centres ? bin.slope_deg : INFINITY;
+        centre[k] = bin.slope_deg;
+        sigma[k] = bin.sigma_m;
+    }
     const double first = bins.front().slope_deg, last = bins.back().slope_deg;
+    const double first_sigma = bins.front().sigma_m, last_sigma = bins.back().sigma_m;
+    const double overall = model.overall_sigma_m;
     for (size_t j = 0; j < count; j++) {
         const double slope = slopes_deg[j];
         size_t above = 1;
-        for (size_t k = 1; k + 1 < centres; k++)
-            above += static_cast<size_t>(slope >= bins[k].slope_deg);
-        const slope_sigma_bin &high = bins[std::min(above, centres - 1)], &low = bins[above - 1];
-        const double t = (slope - low.slope_deg) / (high.slope_deg - low.slope_deg);
-        const double between = low.sigma_m + t * (high.sigma_m - low.sigma_m);
-        const double sigma = slope <= first ? bins.front().sigma_m : slope >= last ? bins.back().sigma_m : between;
-        slopes_deg[j] = (slope == slope ? sigma : model.overall_sigma_m) / divisor;
+        for (size_t k = 1; k + 1 < SLOPE_SIGMA_BINS; k++)
+            above += slope >= counted[k] ? 1 : 0;
+        const double low = centre[above - 1], high = centre[above];
+        const double t = (slope - low) / (high - low);
+        const double between = sigma[above - 1] + t * (sigma[above] - sigma[above - 1]);
+        const double error = slope <= first ? first_sigma : slope >= last ? last_sigma : between;
+        slopes_deg[j] = (slope == slope ? error : overall) / divisor;
     }
 }
