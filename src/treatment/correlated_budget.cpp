@@ -234,8 +234,9 @@ private:
 };
 
 // The stable field of the cells a first pass over the bands gathered: each cell's
-// standardised value kept where its error is above 0, found by its column among its
-// line's, beside it in memory.
+// standardised value kept where its error is above 0, in the lines' order, found by a bit
+// for each cell of the frame (set for the cells kept) and the count of the cells kept
+// before each word of 64 bits: a cell is reached at its first reading of memory.
 struct gathered_field {
     struct cell {
         int32_t column;
@@ -246,6 +247,8 @@ struct gathered_field {
     std::vector<double> memory;
     size_t count = 0;
     size_t frame_columns = 0;
+    std::vector<uint64_t> kept_bits;
+    std::vector<size_t> kept_before;
 
     cell at(size_t k) const
     {
@@ -255,45 +258,38 @@ struct gathered_field {
     }
     void put(size_t k, cell c) { std::memcpy(&memory[k], &c, sizeof c); }
 
-    // Where the column would be were the line's stable cells spread evenly.
-    size_t guess(size_t line, size_t column) const
+    void start_places(size_t lines)
     {
-        const size_t first = line_start[line], end = line_start[line + 1];
-        return first + (end - first) * column / std::max<size_t>(frame_columns, 1);
+        kept_bits.assign((lines * frame_columns + 63) / 64, 0);
+    }
+    void keep_place(size_t line, size_t column)
+    {
+        const size_t place = line * frame_columns + column;
+        kept_bits[place / 64] |= uint64_t(1) << (place % 64);
+    }
+    void count_places()
+    {
+        kept_before.resize(kept_bits.size());
+        size_t before = 0;
+        for (size_t w = 0; w < kept_bits.size(); w++) {
+            kept_before[w] = before;
+            before += static_cast<size_t>(__builtin_popcountll(kept_bits[w]));
+        }
     }
     float value_at(size_t line, size_t column) const
     {
-        const size_t first = line_start[line], end = line_start[line + 1];
-        if (first == end)
+        const size_t place = line * frame_columns + column;
+        const uint64_t word = kept_bits[place / 64];
+        const uint64_t below = (uint64_t(1) << (place % 64)) - 1;
+        if (((word >> (place % 64)) & 1) == 0)
             return std::nanf("");
-        // From the guess, steps of growing length to the side the column lies on, then
-        // a search between: [low, high) holds the column when the line has it.
-        const int32_t wanted = static_cast<int32_t>(column);
-        size_t low = std::min(guess(line, column), end - 1), high = low + 1;
-        for (size_t step = 1; low > first && at(low).column > wanted; step *= 2) {
-            high = low;
-            low = low > first + step ? low - step : first;
-        }
-        for (size_t step = 1; high < end && at(high - 1).column < wanted; step *= 2) {
-            low = high;
-            high = std::min(end, high + step);
-        }
-        while (low < high) {
-            const size_t middle = low + (high - low) / 2;
-            const cell c = at(middle);
-            if (c.column == wanted)
-                return c.value;
-            if (c.column < wanted)
-                low = middle + 1;
-            else
-                high = middle;
-        }
-        return std::nanf("");
+        return at(kept_before[place / 64] + static_cast<size_t>(__builtin_popcountll(word & below))).value;
     }
     void prefetch(size_t line, size_t column) const
     {
-        if (line_start[line] < line_start[line + 1])
-            __builtin_prefetch(&memory[guess(line, column)]);
+        const size_t place = line * frame_columns + column;
+        __builtin_prefetch(&kept_bits[place / 64]);
+        __builtin_prefetch(&kept_before[place / 64]);
     }
 };
 static_assert(sizeof(gathered_field::cell) == sizeof(double), "a cell takes a change's place");
@@ -310,24 +306,30 @@ void gathered_variogram_cells(const run_stable_field &field, gathered_field *kep
     if (by_slope)
         sigma_at_slopes(run_by_slope, std::sqrt(2.0), cells.slopes.data(), cells.slopes.size());
     const size_t lines = kept->line_start.size() - 1;
+    kept->start_places(lines);
     size_t count = 0;
     for (size_t i = 0; i < lines; i++) {
         const size_t first = kept->line_start[i], end = kept->line_start[i + 1];
         kept->line_start[i] = count;
         // Cell k's change is read before a cell is put in its place or one before it.
         for (size_t k = first; k < end && !cells.standardised.empty(); k++)
-            if (cells.standardised[k] == cells.standardised[k])
+            if (cells.standardised[k] == cells.standardised[k]) {
+                kept->keep_place(i, static_cast<size_t>(cells.columns[k]));
                 kept->put(count++, {cells.columns[k], cells.standardised[k]});
+            }
         for (size_t k = first; k < end && cells.standardised.empty(); k++) {
             const int32_t j = cells.columns[k];
             const double e = by_slope ? cells.slopes[k] : 0.0;
             const double sigma = by_slope ? std::sqrt(e * e + e * e) : field.sigma_with_slope(i, static_cast<size_t>(j), 0.0);
-            if (sigma > 0.0)
+            if (sigma > 0.0) {
+                kept->keep_place(i, static_cast<size_t>(j));
                 kept->put(count++, {j, static_cast<float>(kept->memory[k] / sigma)});
+            }
         }
     }
     kept->count = count;
     kept->line_start[lines] = count;
+    kept->count_places();
     cells = gathered_stable_cells();
     stable->stable_cells = count;
     const size_t stride = variogram_origin_stride(count);
