@@ -5,6 +5,7 @@
 #include <numeric>
 
 #include "platform/wider_vectors.h"
+#include "platform/worker_thread.h"
 #include "text/number_text.h"
 
 double median_of(std::vector<double> &values)
@@ -60,9 +61,9 @@ slope_sigma fit_sigma_by_slope(std::vector<slope_sample> &samples)
     std::vector<double> values(samples.size());
     for (size_t i = 0; i < samples.size(); i++)
         values[i] = samples[i].difference;
-    model.overall_sigma_m = nmad_of(values);
     const size_t bins = std::min(SLOPE_SIGMA_BINS, samples.size() / SLOPE_SIGMA_LEAST_CELLS);
     if (bins == 0) {
+        model.overall_sigma_m = nmad_of(values);
         model.reason = text_printf("fewer than %zu stable cells with a slope (%zu)", SLOPE_SIGMA_LEAST_CELLS,
                                    samples.size());
         return model;
@@ -70,24 +71,49 @@ slope_sigma fit_sigma_by_slope(std::vector<slope_sample> &samples)
     std::vector<size_t> bounds(bins + 1);
     for (size_t k = 0; k <= bins; k++)
         bounds[k] = k * samples.size() / bins;
-    split_at_bounds(samples, bounds, 0, bins);
-    std::vector<double> slopes;
-    for (size_t k = 0; k < bins; k++) {
-        const auto first = samples.begin() + static_cast<std::ptrdiff_t>(bounds[k]);
-        const auto last = samples.begin() + static_cast<std::ptrdiff_t>(bounds[k + 1]);
-        slope_sigma_bin bin;
-        bin.cells = bounds[k + 1] - bounds[k];
-        bin.lowest_deg = std::min_element(first, last, slope_order)->slope_deg;
-        bin.highest_deg = std::max_element(first, last, slope_order)->slope_deg;
-        slopes.resize(bin.cells);
-        values.resize(bin.cells);
-        for (size_t i = 0; i < bin.cells; i++) {
-            slopes[i] = first[static_cast<std::ptrdiff_t>(i)].slope_deg;
-            values[i] = first[static_cast<std::ptrdiff_t>(i)].difference;
+    // The bins measured from their samples, each with room of its own.
+    model.bins.resize(bins);
+    const auto measure = [&](size_t from, size_t to) {
+        split_at_bounds(samples, bounds, from, to);
+        std::vector<double> slopes, differences;
+        for (size_t k = from; k < to; k++) {
+            const auto first = samples.begin() + static_cast<std::ptrdiff_t>(bounds[k]);
+            const auto last = samples.begin() + static_cast<std::ptrdiff_t>(bounds[k + 1]);
+            slope_sigma_bin &bin = model.bins[k];
+            bin.cells = bounds[k + 1] - bounds[k];
+            bin.lowest_deg = std::min_element(first, last, slope_order)->slope_deg;
+            bin.highest_deg = std::max_element(first, last, slope_order)->slope_deg;
+            slopes.resize(bin.cells);
+            differences.resize(bin.cells);
+            for (size_t i = 0; i < bin.cells; i++) {
+                slopes[i] = first[static_cast<std::ptrdiff_t>(i)].slope_deg;
+                differences[i] = first[static_cast<std::ptrdiff_t>(i)].difference;
+            }
+            bin.slope_deg = median_of(slopes);
+            bin.sigma_m = nmad_of(differences);
         }
-        bin.slope_deg = median_of(slopes);
-        bin.sigma_m = nmad_of(values);
-        model.bins.push_back(bin);
+    };
+    // On two threads: the overall NMAD beside the split at the middle bound, then each
+    // half of the bins, split and measured, on its own.
+    const size_t middle = bins / 2;
+    worker_thread helper;
+    const bool shared = bins > 1 && worker_start(&helper);
+    if (shared)
+        worker_post(&helper, [&] { model.overall_sigma_m = nmad_of(values); });
+    else
+        model.overall_sigma_m = nmad_of(values);
+    const auto at = [&](size_t k) { return samples.begin() + static_cast<std::ptrdiff_t>(bounds[k]); };
+    if (bins > 1)
+        std::nth_element(at(0), at(middle), at(bins), slope_order);
+    if (shared) {
+        worker_wait(&helper);
+        worker_post(&helper, [&] { measure(middle, bins); });
+        measure(0, middle);
+        worker_wait(&helper);
+        worker_stop(&helper);
+    } else {
+        measure(0, middle);
+        measure(middle, bins);
     }
     return model;
 }
