@@ -81,7 +81,9 @@ std::vector<slope_sample> run_slope_samples(const line_spacing &spacing)
                 if (!is_stable(i, j) || seen++ != next)
                     continue;
                 next += stride;
-                const double slope = horn_slope_at(dtab_dem1, nb_lig, nb_col, i, j, spacing.east[i], spacing.north[i]);
+                // As a float, as the bands keep it.
+                const double slope = static_cast<float>(
+                    horn_slope_at(dtab_dem1, nb_lig, nb_col, i, j, spacing.east[i], spacing.north[i]));
                 samples[half].push_back(slope_sample{slope, dtab_dem1[i][j] - dtab_dem2[i][j],
                                                      static_cast<size_t>(i) * static_cast<size_t>(nb_col) + j});
             }
@@ -167,8 +169,8 @@ public:
     {
         if (by_slope) {
             const int32_t line = static_cast<int32_t>(i), column = static_cast<int32_t>(j);
-            return sigma_with_slope(i, j, horn_slope_at(dtab_dem1, nb_lig, nb_col, line, column, spacing.east[i],
-                                                        spacing.north[i]));
+            return sigma_with_slope(i, j, static_cast<float>(horn_slope_at(dtab_dem1, nb_lig, nb_col, line, column,
+                                                                           spacing.east[i], spacing.north[i])));
         }
         return sigma_with_slope(i, j, 0.0);
     }
@@ -301,16 +303,20 @@ void gathered_variogram_cells(const run_stable_field &field, gathered_field *kep
     kept->line_start = std::move(cells.line_start);
     kept->frame_columns = field.columns;
     kept->memory = std::move(cells.changes);
-    // By slope, each cell's error of each DEM in place of its slope, as sigma_with_slope
-    // finds it, the bins looked through a line at a time.
-    if (by_slope)
-        sigma_at_slopes(run_by_slope, std::sqrt(2.0), cells.slopes.data(), cells.slopes.size());
     const size_t lines = kept->line_start.size() - 1;
     kept->start_places(lines);
     size_t count = 0;
+    // By slope, each cell's error of each DEM, as sigma_with_slope finds it, the bins
+    // looked through a line at a time.
+    std::vector<double> line_errors(by_slope ? field.columns : 0);
     for (size_t i = 0; i < lines; i++) {
         const size_t first = kept->line_start[i], end = kept->line_start[i + 1];
         kept->line_start[i] = count;
+        if (by_slope) {
+            std::copy(cells.slopes.begin() + static_cast<std::ptrdiff_t>(first),
+                      cells.slopes.begin() + static_cast<std::ptrdiff_t>(end), line_errors.begin());
+            sigma_at_slopes(run_by_slope, std::sqrt(2.0), line_errors.data(), end - first);
+        }
         // Cell k's change is read before a cell is put in its place or one before it.
         for (size_t k = first; k < end && !cells.standardised.empty(); k++)
             if (cells.standardised[k] == cells.standardised[k]) {
@@ -319,7 +325,7 @@ void gathered_variogram_cells(const run_stable_field &field, gathered_field *kep
             }
         for (size_t k = first; k < end && cells.standardised.empty(); k++) {
             const int32_t j = cells.columns[k];
-            const double e = by_slope ? cells.slopes[k] : 0.0;
+            const double e = by_slope ? line_errors[k - first] : 0.0;
             const double sigma = by_slope ? std::sqrt(e * e + e * e) : field.sigma_with_slope(i, static_cast<size_t>(j), 0.0);
             if (sigma > 0.0) {
                 kept->keep_place(i, static_cast<size_t>(j));

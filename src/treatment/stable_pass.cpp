@@ -73,7 +73,7 @@ void gather_stable_ground_in_bands(bool slopes)
             horn_slope_line(dtab_dem1, nb_lig, nb_col, i, spacing.east[static_cast<size_t>(i)],
                             spacing.north[static_cast<size_t>(i)], line_slopes.data());
             for (size_t k = 0; k < taken; k++)
-                gathered.slopes.push_back(line_slopes[static_cast<size_t>(line_columns[k])]);
+                gathered.slopes.push_back(static_cast<float>(line_slopes[static_cast<size_t>(line_columns[k])]));
         }
     };
     // Each band's places on a thread of their own while its changes are added here.

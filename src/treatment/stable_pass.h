@@ -15,7 +15,10 @@ struct gathered_stable_cells {
     std::vector<size_t> line_start;  // a line of the frame and one more
     std::vector<int32_t> columns;
     std::vector<double> changes;     // first - second
-    std::vector<double> slopes;      // of the first DEM, in degrees (with slopes asked only)
+    // The first DEM's slope in degrees (with slopes asked only). The error model takes the
+    // stable cells' slopes as floats, held whole or in bands: a hundredth of an arc second
+    // or better, in half the memory.
+    std::vector<float> slopes;
     // With error grids: each change over its error of the change, √(σ₁² + σ₂²), as the
     // variogram takes it; NaN where that error is not above 0.
     std::vector<float> standardised;
