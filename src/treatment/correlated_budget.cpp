@@ -92,18 +92,23 @@ std::vector<slope_sample> run_slope_samples(const line_spacing &spacing)
     return std::move(samples[0]);
 }
 
-// The same spread of the stable cells a first pass over the bands gathered.
+// The same spread of the stable cells a first pass over the bands gathered, each half of
+// the lines on its own thread.
 std::vector<slope_sample> gathered_slope_samples()
 {
     const gathered_stable_cells &cells = run_gathered_stable_cells();
     const size_t all = cells.changes.size();
     const size_t stride = all > SLOPE_SIGMA_MOST_CELLS ? (all + SLOPE_SIGMA_MOST_CELLS - 1) / SLOPE_SIGMA_MOST_CELLS : 1;
-    std::vector<slope_sample> samples;
-    samples.reserve(all / stride + 1);
-    for (size_t i = 0; i + 1 < cells.line_start.size(); i++)
-        for (size_t k = (cells.line_start[i] + stride - 1) / stride * stride; k < cells.line_start[i + 1]; k += stride)
-            samples.push_back(slope_sample{cells.slopes[k], cells.changes[k],
-                                           i * static_cast<size_t>(nb_col) + static_cast<size_t>(cells.columns[k])});
+    // The cells at multiples of the stride, each half's written from its first one's place.
+    const auto multiples_before = [stride](size_t k) { return (k + stride - 1) / stride; };
+    std::vector<slope_sample> samples(multiples_before(all));
+    on_two_halves([&](size_t, int32_t first, int32_t end) {
+        size_t put = multiples_before(cells.line_start[static_cast<size_t>(first)]);
+        for (size_t i = static_cast<size_t>(first); i < static_cast<size_t>(end); i++)
+            for (size_t k = multiples_before(cells.line_start[i]) * stride; k < cells.line_start[i + 1]; k += stride)
+                samples[put++] = slope_sample{cells.slopes[k], cells.changes[k],
+                                              i * static_cast<size_t>(nb_col) + static_cast<size_t>(cells.columns[k])};
+    });
     return samples;
 }
 
