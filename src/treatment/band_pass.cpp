@@ -197,15 +197,22 @@ int32_t run_band_lines(size_t row_lines)
 
 void load_run_band(int32_t first, int32_t end, bool classes)
 {
-    // The second's band and the error grids' on the threads beside (or here, after the
-    // first's), each thread on its own files and tables.
-    std::string fault, second_fault, error_fault;
-    bool second_read = true, errors_read = true;
+    // The stable mask's band and the second's, and the error grids', on the threads beside
+    // (or here, after the first's), each thread on its own files and tables: the class
+    // grid and the mask, decoded as the epochs are, on either side.
+    std::string fault, stable_fault, second_fault, error_fault;
+    bool stable_read = true, second_read = true, errors_read = true;
     const bool errors = bands.errors[0].reader != nullptr || bands.errors[1].reader != nullptr;
     worker_thread *const second_reader = bands.second_reader.get();
     worker_thread *const error_reader = errors ? bands.error_reader.get() : nullptr;
+    const auto load_stable_then_second = [&] {
+        if (bands.stable.reader != nullptr)
+            stable_read = hold_lines(&bands.stable, bands.first_line + first, bands.first_line + end, &stable_fault);
+        if (stable_read)
+            second_read = load_second_band(first, end, &second_fault);
+    };
     if (second_reader != nullptr)
-        worker_post(second_reader, [&] { second_read = load_second_band(first, end, &second_fault); });
+        worker_post(second_reader, load_stable_then_second);
     if (error_reader != nullptr)
         worker_post(error_reader, [&] { errors_read = load_error_band(first, end, &error_fault); });
     for (int32_t i = bands.rows_first; i < bands.rows_end; i++)
@@ -214,9 +221,8 @@ void load_run_band(int32_t first, int32_t end, bool classes)
     const int32_t rows_first = std::max(0, first - neighbour_lines);
     const int32_t rows_end = std::min(nb_lig, end + neighbour_lines);
     bool read = hold_lines(&bands.first, bands.first_line + rows_first, bands.first_line + rows_end, &fault);
-    for (held_lines *on_first_cells : {&bands.classes, &bands.stable})
-        if (read && on_first_cells->reader != nullptr && (classes || on_first_cells != &bands.classes))
-            read = hold_lines(on_first_cells, bands.first_line + first, bands.first_line + end, &fault);
+    if (read && classes && bands.classes.reader != nullptr)
+        read = hold_lines(&bands.classes, bands.first_line + first, bands.first_line + end, &fault);
     for (int32_t i = rows_first; read && i < rows_end; i++)
         bands.first_rows[static_cast<size_t>(i)] =
             bands.first.table[static_cast<size_t>(bands.first_line + i)] + bands.first_column;
@@ -226,15 +232,16 @@ void load_run_band(int32_t first, int32_t end, bool classes)
     if (second_reader != nullptr)
         worker_wait(second_reader);
     else if (read)
-        second_read = load_second_band(first, end, &second_fault);
+        load_stable_then_second();
     if (error_reader != nullptr)
         worker_wait(error_reader);
-    else if (errors && read && second_read)
+    else if (errors && read && stable_read && second_read)
         errors_read = load_error_band(first, end, &error_fault);
-    // A fault stops the run once no thread reads: the first's files', then the second's,
-    // then the error grids', as they come in the run.
-    for (const auto &[ok, what] : {std::pair<bool, const std::string *>{read, &fault},
-                                   {second_read, &second_fault}, {errors_read, &error_fault}})
+    // A fault stops the run once no thread reads: the first's, the class grid's, the
+    // mask's, the second's, then the error grids', as they come in the run.
+    for (const auto &[ok, what] :
+         {std::pair<bool, const std::string *>{read, &fault}, {stable_read, &stable_fault},
+          {second_read, &second_fault}, {errors_read, &error_fault}})
         if (!ok)
             stop_with_message("%s", what->c_str());
     // Read by the threads beside until here.
