@@ -26,6 +26,9 @@ bool run_has_classes()
     return dtab_classes != nullptr || class_lines != nullptr;
 }
 
+// The value of the bands that is no class.
+class_fault band_fault;
+
 [[noreturn]] void stop_on_class(const class_fault &fault)
 {
     stop_with_message("\n\tFile %s, grid line %d, column %d: %s is not a whole number from %d to %d: a class "
@@ -151,16 +154,19 @@ line_reader *run_class_lines()
     return class_lines.get();
 }
 
-void take_band_classes(double *const *values, int32_t first, int32_t end)
+bool take_band_classes(double *const *values, int32_t first, int32_t end)
 {
     if (class_lines == nullptr)
-        return;
+        return true;
     int32_t first_line = 0, first_column = 0;
     first_grid_window(&first_line, &first_column);
     int32_t *const *classes = band_classes.hold(first, end, nb_lig, nb_col);
-    class_fault fault;
-    if (!class_cells(values, first_line + first, first_column, end - first, nb_col, classes + first, &fault))
-        stop_on_class(fault);
+    return class_cells(values, first_line + first, first_column, end - first, nb_col, classes + first, &band_fault);
+}
+
+void stop_on_band_classes()
+{
+    stop_on_class(band_fault);
 }
 
 void add_band_class_budgets(int32_t first, int32_t end, const std::vector<double> &line_areas)

@@ -64,10 +64,12 @@ void gather_run_class_budgets(const std::vector<double> &line_areas);
 void keep_run_class_lines(std::unique_ptr<line_reader> reader);
 line_reader *run_class_lines();
 // The classes of the result's lines [first, end) from the class grid's values (a table of
-// every line of the first grid's own cells, holding those the band covers); the run stops
-// at a value that is no class. Then, on any one thread, with the run's grids holding the
-// band's lines, the band added to the run's budgets per class.
-void take_band_classes(double *const *values, int32_t first, int32_t end);
+// every line of the first grid's own cells, holding those the band covers); false at a
+// value that is no class, and stop_on_band_classes then stops the run with its message.
+// Then, on the same thread, with the run's grids holding the band's lines, the band added
+// to the run's budgets per class.
+bool take_band_classes(double *const *values, int32_t first, int32_t end);
+[[noreturn]] void stop_on_band_classes();
 void add_band_class_budgets(int32_t first, int32_t end, const std::vector<double> &line_areas);
 // The budgets of the bands added.
 void finish_band_class_budgets();

@@ -72,7 +72,8 @@ void difference_in_bands(const std::vector<double> &line_areas, double *d_min, d
 // and written as it comes; the figures and the bytes are those of the whole pass. A raster
 // pair's unit is asked from the result's range: a first pass over the bands finds it.
 change_gathering difference_and_output_in_bands(const std::vector<double> &line_areas, bool report, double *d_min,
-                                                double *d_max, change_budget *budget)
+                                                double *d_max, change_budget *budget, worker_thread *aside,
+                                                bool *stable_beside)
 {
     // The bands first: the pass takes the error grids' tables of lines they make.
     start_run_bands();
@@ -101,14 +102,13 @@ change_gathering difference_and_output_in_bands(const std::vector<double> &line_
         progress_phase("difference and " + nomim3);
     }
     form.start_output(*d_min, *d_max);
-    worker_thread aside;
     const bool budgets_beside = run_class_lines() != nullptr || run_stable_lines() != nullptr;
     // The thread beside also makes half of each band's errors when they are made by line.
-    const bool beside = (budgets_beside || run_errors_by_line()) && worker_start(&aside);
+    const bool beside = (budgets_beside || run_errors_by_line()) && worker_start(aside);
     for (int32_t i = 0; i < nb_lig; i += band) {
         const int32_t end = std::min(i + band, nb_lig);
         load_run_band(i, end);
-        make_run_band_errors(i, end, beside ? &aside : nullptr);
+        make_run_band_errors(i, end, beside ? aside : nullptr);
         // The detected cells for the errors with their correlation, in the lines' order.
         if (gather_cells)
             gather_correlated_cells(0, i, end, line_areas);
@@ -116,28 +116,37 @@ change_gathering difference_and_output_in_bands(const std::vector<double> &line_
             gather_band(gatherer.get(), i, end);
         else
             run_difference_of_lines(i, end, line_areas.data(), &parts[0]);
-        // The band's budgets per class and stable ground on a thread of their own while it
-        // is written: they read the band only, in the order of the bands.
-        take_band_classes(run_band_class_values(), i, end);
+        // The band's classes, budgets per class and stable ground on a thread of their own
+        // while it is written: they read the band only, in the order of the bands. A value
+        // that is no class stops the run once the band is written (the output discarded).
+        bool classes_taken = true;
         const auto beside_output = [&, i, end] {
-            add_band_class_budgets(i, end, line_areas);
+            classes_taken = take_band_classes(run_band_class_values(), i, end);
+            if (classes_taken)
+                add_band_class_budgets(i, end, line_areas);
             add_band_stable_ground(run_band_stable_values(), i, end);
         };
         const bool budgets_posted = beside && budgets_beside;
         if (budgets_posted)
-            worker_post(&aside, beside_output);
+            worker_post(aside, beside_output);
         else
             beside_output();
         form.write_output_lines(i, end, dtab_out + i);
         if (budgets_posted)
-            worker_wait(&aside);
+            worker_wait(aside);
+        if (!classes_taken)
+            stop_on_band_classes();
         progress_to(static_cast<double>(end) / nb_lig);
     }
-    if (beside)
-        worker_stop(&aside);
+    // The stable ground's median and NMAD selected beside the output's last blocks and the
+    // map's drawing; the caller waits for them.
+    *stable_beside = beside && run_stable_lines() != nullptr;
+    if (*stable_beside)
+        worker_post(aside, [] { finish_band_stable_ground(); });
     finish_difference(parts, report ? 2 : 1, nb_lig, nb_col, type_treat, d_min, d_max, budget);
     finish_band_class_budgets();
-    finish_band_stable_ground();
+    if (!*stable_beside)
+        finish_band_stable_ground();
     form.finish_output();
     end_run_bands();
     return report ? finish_gathering(gatherer.get()) : change_gathering();
@@ -177,9 +186,25 @@ void treatment()
     model_run_correlation();
     change_gathering gathering;
     const bool in_bands = run_works_in_bands();
-    if (in_bands)
-        gathering = difference_and_output_in_bands(line_areas, report, &d_min, &d_max, &budget);
-    else if (report)
+    if (in_bands) {
+        worker_thread aside;
+        bool stable_beside = false;
+        gathering = difference_and_output_in_bands(line_areas, report, &d_min, &d_max, &budget, &aside, &stable_beside);
+        // The output is written: the map is drawn from its pixels gathered, while the
+        // stable ground's figures are selected beside.
+        change_picture picture;
+        if (report)
+            picture = draw_change_map(&gathering, frame_out);
+        if (stable_beside)
+            worker_wait(&aside);
+        worker_stop(&aside);
+        finish_sigma_by_slope();
+        make_run_record(budget);
+        finish_run_correlation(budget, &record_out);
+        finish_treatment(gathering, picture, report);
+        return;
+    }
+    if (report)
         gathering = run_difference(line_areas, &d_min, &d_max, &budget);
     else
         difference_in_bands(line_areas, &d_min, &d_max, &budget);
@@ -192,13 +217,6 @@ void treatment()
     // the second core idle. The map's frame is the one the difference knew: a corner the
     // writer asks later does not move the pixels.
     change_picture picture;
-    if (in_bands) {
-        // The output is written: the map is drawn from its pixels gathered.
-        if (report)
-            picture = draw_change_map(&gathering, frame_out);
-        finish_treatment(gathering, picture, report);
-        return;
-    }
     const auto other_work = [&] {
         if (report)
             picture = draw_change_map(&gathering, frame_out);
