@@ -351,7 +351,8 @@ TEST_F(Bands, ASmallMemoryWorksARealDemInBandsToTheSameBytes)
     const std::string first = folder + "/lux_2000_big.tif", second = folder + "/lux_2010_big.tif";
     ASSERT_TRUE(enlarge(data("srtm_luxembourg/lux_2000.asc"), first, "1200"));
     ASSERT_TRUE(enlarge(data("srtm_luxembourg/lux_2010.asc"), second, "1200"));
-    // Aligned too: more stable cells than the sample, drawn from a count of the bands.
+    // Aligned too: more cells than the sample, among them cells without data, drawn from a
+    // count of the frame's cells and taken from one reading of the bands.
     for (const std::vector<std::string> &session :
          {std::vector<std::string>{first, second, out("change.tif")},
           std::vector<std::string>{first, second, out("aligned.tif"), "--coregister"}}) {

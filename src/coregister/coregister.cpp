@@ -117,19 +117,24 @@ sample_cells draw_sample(const grid_view &first, const grid_view &second, const 
                          const coregister_settings &settings, size_t *stable_count)
 {
     const auto mask = [&](int32_t i) { return stable != nullptr ? stable[i] : nullptr; };
-    // The stable cells before each line, counted on two threads.
+    // The mask's cells before each line, and the stable cells with data of each, counted on
+    // two threads.
     const size_t lines = static_cast<size_t>(std::max(first.lines, 0));
-    std::vector<size_t> before(lines + 1, 0);
+    std::vector<size_t> before(lines + 1, 0), with_data(lines, 0);
     fill_on_two_threads(first.lines, first.columns, [&](int32_t from, int32_t to) {
-        for (int32_t i = from; i < to; i++)
-            before[static_cast<size_t>(i) + 1] =
+        for (int32_t i = from; i < to; i++) {
+            before[static_cast<size_t>(i) + 1] = coregister_mask_in_line(mask(i), first.columns);
+            with_data[static_cast<size_t>(i)] =
                 coregister_stable_in_line(first.cells[i], second.cells[i], mask(i), first.columns);
+        }
     });
-    for (size_t i = 0; i < lines; i++)
+    *stable_count = 0;
+    for (size_t i = 0; i < lines; i++) {
         before[i + 1] += before[i];
-    *stable_count = before[lines];
+        *stable_count += with_data[i];
+    }
     const std::vector<size_t> ranks = coregister_sample_ranks(before[lines], settings);
-    // Each line finds its own samples among its stable cells: two halves of the frame, each
+    // Each line finds its own samples among its mask's cells: two halves of the frame, each
     // its part of the sample, put together in the order of the lines.
     sample_cells halves[2];
     const int32_t middle = first.lines / 2;
@@ -379,6 +384,14 @@ slope_aspect horn_slope_aspect(const grid_view &dem, int32_t i, int32_t j, doubl
     return {slope, aspect >= 360.0 ? 0.0 : aspect};
 }
 
+size_t coregister_mask_in_line(const uint8_t *m, int32_t columns)
+{
+    size_t count = 0;
+    for (int32_t j = 0; m != nullptr && j < columns; j++)
+        count += static_cast<size_t>(m[j] != 0);
+    return m != nullptr ? count : static_cast<size_t>(std::max(columns, 0));
+}
+
 size_t coregister_stable_in_line(const double *a, const double *b, const uint8_t *m, int32_t columns)
 {
     // Counted without a branch per cell.
@@ -412,12 +425,13 @@ void add_sample_of_line(const double *a, const double *b, const uint8_t *m, int3
 {
     size_t k = *next;
     for (int32_t j = 0; j < columns && k < ranks.size(); j++) {
-        if (!((m == nullptr || m[j] != 0) && a[j] == a[j] && b[j] == b[j]))
+        if (!(m == nullptr || m[j] != 0) || rank++ != ranks[k])
             continue;
-        if (rank++ == ranks[k]) {
+        k++;
+        // A cell drawn without data in either grid leaves its place in the sample empty.
+        if (a[j] == a[j] && b[j] == b[j]) {
             s->line.push_back(line);
             s->column.push_back(j);
-            k++;
         }
     }
     *next = k;

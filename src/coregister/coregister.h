@@ -124,14 +124,16 @@ struct coregister_sample {
 };
 
 // The sample is drawn in two steps, so that a frame read in bands draws the cells of the
-// frame held whole: the stable cells with data in both grids counted line by line (a null
-// mask: every cell), then, their total known, the ranks drawn among them, and each line's
-// cells of those ranks taken.
+// frame held whole from one reading of the epochs: the cells of the stable mask counted
+// line by line (a null mask: every cell), then, their total known, the ranks drawn among
+// them, and each line's cells of those ranks taken where both grids have data. The stable
+// cells with data in both grids are counted besides, for the fit's least number.
+size_t coregister_mask_in_line(const uint8_t *stable, int32_t columns);
 size_t coregister_stable_in_line(const double *first, const double *second, const uint8_t *stable,
                                  int32_t columns);
 std::vector<size_t> coregister_sample_ranks(size_t total, const coregister_settings &settings);
-// Appends the cells of `line` whose ranks are drawn; its stable cells are ranked from
-// `rank` on, and *next is the index in ranks of the next cell to take.
+// Appends the cells of `line` whose ranks are drawn and which have data in both grids; its
+// mask's cells are ranked from `rank` on, and *next is the index in ranks of the next rank.
 void add_sample_of_line(const double *first, const double *second, const uint8_t *stable, int32_t columns,
                         int32_t line, size_t rank, const std::vector<size_t> &ranks, size_t *next,
                         coregister_sample *sample);

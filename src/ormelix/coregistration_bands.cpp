@@ -11,6 +11,7 @@
 #include "globals/globals.h"
 #include "regrid/frame_step.h"
 #include "treatment/band_pass.h"
+#include "treatment/stable_ground.h"
 
 namespace {
 
@@ -20,19 +21,24 @@ const double NO_DATA = std::numeric_limits<double>::quiet_NaN();
 const int32_t SIDE = 4;
 const size_t WINDOW = static_cast<size_t>(SIDE) * SIDE;
 
+// What a pass over the bands reads: the epochs (and the --stable mask), the second epoch
+// alone, or the mask alone.
+enum band_reading { epochs_read, second_read, mask_read };
+
 // Runs each(line) over the frame's lines, band by band, a phase of the progress: dtab_dem1
-// and dtab_dem2 hold the line, on the result's frame; with second_only the second alone is
-// read.
+// and dtab_dem2 hold the line, on the result's frame, of the grids read.
 template <typename Each>
-void over_bands(const char *phase, bool second_only, const Each &each)
+void over_bands(const char *phase, band_reading reading, const Each &each)
 {
     progress_phase(phase);
     start_run_bands();
     const int32_t band = run_band_lines(1);
     for (int32_t i = 0; i < nb_lig; i += band) {
         const int32_t end = std::min(i + band, nb_lig);
-        if (second_only)
+        if (reading == second_read)
             load_run_second_band(i, end);
+        else if (reading == mask_read)
+            load_run_stable_band(i, end);
         else
             load_run_band(i, end, false);
         for (int32_t line = i; line < end; line++)
@@ -145,7 +151,8 @@ struct second_windows {
         origin_line = static_cast<int32_t>(std::floor(-north)) - 1;
         std::fill(floats.begin(), floats.end(), static_cast<float>(NO_DATA));
         std::fill(doubles.begin(), doubles.end(), NO_DATA);
-        over_bands("alignment: the second again", true, [&](int32_t line) { add_line(line, dtab_dem2[line]); });
+        over_bands("alignment: the second again", second_read,
+                   [&](int32_t line) { add_line(line, dtab_dem2[line]); });
     }
 };
 
@@ -168,22 +175,6 @@ struct sample_taker {
           first_lines(static_cast<size_t>(nb_lig), nullptr)
     {
         windows.sample = &sample;
-    }
-
-    // Taken again from the frame's top, of these ranks, in the memory of the cells taken
-    // before (their windows as wide as they had become).
-    void restart(const std::vector<size_t> *drawn)
-    {
-        ranks = drawn;
-        coregister_sample &s = sample;
-        for (std::vector<double> *v : {&s.first, &s.tan_slope, &s.east_m, &s.north_m})
-            v->clear();
-        for (std::vector<int32_t> *v : {&s.line, &s.column, &s.bin})
-            v->clear();
-        windows.floats.clear();
-        windows.doubles.clear();
-        std::fill(first_lines.begin(), first_lines.end(), nullptr);
-        next = described = 0;
     }
 
     void describe_to(int32_t line)
@@ -228,31 +219,26 @@ struct sample_taker {
 coregister_outcome coregister_epochs_in_bands(const coregister_frame &frame, const coregister_settings &settings)
 {
     mask_line mask;
-    // The stable cells of each line counted, and, as long as they are no more than the
-    // sample's size, every one taken: a stable ground within it is the sample whole.
-    std::vector<size_t> every(settings.sample_cells);
-    for (size_t k = 0; k < every.size(); k++)
-        every[k] = k;
-    auto taker = std::make_unique<sample_taker>(&every, frame);
-    bool taking = true;
+    // The mask's cells before each line (a pass over the mask alone; every cell without
+    // one), the ranks drawn among them, then the cells of those ranks with data in both
+    // epochs taken in one reading of them, the stable cells with data counted besides.
     std::vector<size_t> before(static_cast<size_t>(nb_lig) + 1, 0);
-    over_bands("alignment: stable cells", false, [&](int32_t i) {
-        const size_t li = static_cast<size_t>(i);
+    if (run_stable_lines() != nullptr)
+        over_bands("alignment: the stable mask", mask_read, [&](int32_t i) {
+            const size_t li = static_cast<size_t>(i);
+            before[li + 1] = before[li] + coregister_mask_in_line(mask.of(i), nb_col);
+        });
+    else
+        for (size_t i = 0; i < static_cast<size_t>(nb_lig); i++)
+            before[i + 1] = before[i] + static_cast<size_t>(nb_col);
+    const std::vector<size_t> ranks = coregister_sample_ranks(before.back(), settings);
+    auto taker = std::make_unique<sample_taker>(&ranks, frame);
+    size_t total = 0;
+    over_bands("alignment: the sample", epochs_read, [&](int32_t i) {
         const uint8_t *stable = mask.of(i);
-        before[li + 1] = before[li] + coregister_stable_in_line(dtab_dem1[i], dtab_dem2[i], stable, nb_col);
-        taking = taking && before[li + 1] <= every.size();
-        if (taking)
-            taker->take_line(i, before[li], stable);
+        total += coregister_stable_in_line(dtab_dem1[i], dtab_dem2[i], stable, nb_col);
+        taker->take_line(i, before[static_cast<size_t>(i)], stable);
     });
-    const size_t total = before.back();
-    const std::vector<size_t> ranks = coregister_sample_ranks(total, settings);
-    if (!taking) {
-        // More: the ranks drawn among them taken in a second reading, in the room of the
-        // cells taken in the first.
-        taker->restart(&ranks);
-        over_bands("alignment: the sample", false,
-                   [&](int32_t i) { taker->take_line(i, before[static_cast<size_t>(i)], mask.of(i)); });
-    }
     taker->finish();
     const coregister_sample &s = taker->sample;
     second_windows &windows = taker->windows;

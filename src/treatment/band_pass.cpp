@@ -258,6 +258,16 @@ void load_run_second_band(int32_t first, int32_t end)
     bands.band_end = end;
 }
 
+void load_run_stable_band(int32_t first, int32_t end)
+{
+    std::string fault;
+    if (bands.stable.reader != nullptr &&
+        !hold_lines(&bands.stable, bands.first_line + first, bands.first_line + end, &fault))
+        stop_with_message("%s", fault.c_str());
+    bands.band_first = first;
+    bands.band_end = end;
+}
+
 void hold_run_band_neighbours(int32_t lines)
 {
     neighbour_lines = std::max(0, lines);

@@ -26,6 +26,8 @@ int32_t run_band_lines(size_t row_lines);
 void load_run_band(int32_t first, int32_t end, bool classes = true);
 // Lines [first, end) of the second epoch alone (dtab_dem2's), for a pass that reads no other.
 void load_run_second_band(int32_t first, int32_t end);
+// Lines [first, end) of the --stable mask alone (run_band_stable_values'), likewise.
+void load_run_stable_band(int32_t first, int32_t end);
 // From the next band loaded: the first's lines beside each band, as many above and below
 // within the result's frame, held and in dtab_dem1 as well (the slope's kernel reads
 // one line each side). 0 by default.
