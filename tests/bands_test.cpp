@@ -170,6 +170,12 @@ TEST_F(Bands, EverySessionGivesTheSameBytesWhateverTheBandHeight)
         // Error grids on stable ground: the variogram's changes each over its own error.
         {lux, close_by, out("errors_stable.asc"), "--stable", mask, "--sigma", errors[0], errors[1],
          "--confidence", "95"},
+        // Aligned, then tested from the stable ground of the aligned epochs: by slope, and
+        // with error grids, the second's moved with it.
+        {lux, close_by, out("aligned_by_slope.tif"), "--coregister", "--stable", mask, "--sigma", "stable-slope",
+         "--confidence", "95"},
+        {lux, close_by, out("aligned_errors.asc"), "--coregister", "--stable", mask, "--sigma", errors[0], errors[1],
+         "--confidence", "95"},
         // The second's error grid moved with it.
         {tif1, tif2, out("aligned_test.tif"), "--coregister", "--sigma", data("confidence/err_2015.tif"),
          data("confidence/err_2020.asc"), "--confidence", "95"},

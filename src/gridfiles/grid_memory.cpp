@@ -65,7 +65,6 @@ namespace {
 
 double memory_of_run = RUN_MEMORY_DEFAULT;
 int32_t band_lines_forced = 0;
-bool whole_run = false;
 
 } // namespace
 
@@ -85,15 +84,8 @@ int32_t forced_band_lines()
     return band_lines_forced;
 }
 
-void keep_run_whole()
-{
-    whole_run = true;
-}
-
 bool run_in_bands(int32_t lines, int32_t columns)
 {
-    if (whole_run)
-        return false;
     return band_lines_forced > 0 || run_grid_bytes(lines, columns) > memory_of_run;
 }
 

@@ -37,9 +37,6 @@ constexpr double RUN_MEMORY_DEFAULT = 256.0 * 1024 * 1024;
 void set_run_memory(double bytes, int32_t band_lines);
 double run_memory();
 int32_t forced_band_lines();
-// A run one of whose steps needs the epochs whole (an alignment): held whole whatever
-// its size, as a machine's memory allows.
-void keep_run_whole();
 // Whether the epochs of a run whose first grid has these counts are read in bands.
 bool run_in_bands(int32_t lines, int32_t columns);
 

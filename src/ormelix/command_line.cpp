@@ -460,10 +460,6 @@ int read_command_line(const std::vector<std::string> &arguments)
     if (given.band_lines < 0)
         return usage_error("--band-lines: give a number of lines, 1 or more");
     set_run_memory(memory, given.band_lines);
-    // An alignment beside the errors from the stable ground, whose figures the test needs
-    // before the pass and after the alignment, takes the epochs whole.
-    if (!given.coregister.empty() && !given.stable.empty() && !given.sigma.empty())
-        keep_run_whole();
     const std::string fault = check_forms();
     if (!fault.empty())
         return usage_error(fault);
