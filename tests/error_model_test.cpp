@@ -338,6 +338,21 @@ TEST(ErrorModel, SlopesAndTheirErrorsAreTheLibrarysArcTangentAndTheOneCellRule)
     }
     EXPECT_EQ(slope_degrees_of_gradient(INFINITY), 90.0);
     EXPECT_TRUE(std::isnan(slope_degrees_of_gradient(NAN)));
+    // A plane rising 2 m a column of 10 m: inside, atan(0.2); on the first and last lines
+    // the line off the grid takes the centre's height, which leaves 12 of the 16 parts of
+    // the east sum: atan(0.15).
+    std::vector<double> plane(15);
+    std::vector<double *> plane_rows(3);
+    for (int32_t i = 0; i < 3; i++) {
+        plane_rows[i] = plane.data() + 5 * i;
+        for (int32_t j = 0; j < 5; j++)
+            plane_rows[i][j] = 2.0 * j;
+    }
+    for (int32_t i : {0, 1, 2}) {
+        std::vector<double> line(5);
+        horn_slope_line(plane_rows.data(), 3, 5, i, 10.0, 10.0, line.data());
+        EXPECT_NEAR(line[2], std::atan(i == 1 ? 0.2 : 0.15) * degrees, 1e-12) << i;
+    }
     // A line's errors are each cell's: below, between, on and beyond the centres, on two
     // centres that are one, and without a slope.
     slope_sigma model;
