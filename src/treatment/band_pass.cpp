@@ -40,9 +40,8 @@ struct run_band_state {
     std::vector<double *> first_rows, first_error_rows;
     band_table<double> second_rows, out_rows;  // the second's band resampled; the result's
     band_table<double> second_error_rows;      // the second's error band, as its values'
-    // The error grids' bands are decoded on a thread of their own beside the epochs', and
-    // the second's band beside the first's.
-    std::shared_ptr<worker_thread> error_reader, second_reader;
+    // The second's band (with its error grid's) decoded beside the first's.
+    std::shared_ptr<worker_thread> second_reader;
     int32_t band_first = 0, band_end = 0;
     int32_t rows_first = 0, rows_end = 0;  // the first's lines pointed at: the band's and its neighbours
 };
@@ -60,29 +59,36 @@ std::shared_ptr<worker_thread> start_band_worker()
     return worker_start(worker.get()) ? worker : nullptr;
 }
 
-// The error grids' lines of the band [first, end): the first's on the first DEM's lines,
-// the second's brought onto the result's frame by the second DEM's very kernel and lines.
-bool load_error_band(int32_t first, int32_t end, std::string *fault)
+// Each error grid's lines of the band [first, end) (true without the grid): the first's
+// on the first DEM's lines, the second's brought onto the result's frame by the second
+// DEM's very kernel and lines.
+bool load_first_error_band(int32_t first, int32_t end, std::string *fault)
 {
-    held_lines &first_errors = bands.errors[0], &second_errors = bands.errors[1];
-    if (first_errors.reader != nullptr) {
-        for (int32_t i = bands.band_first; i < bands.band_end; i++)
-            bands.first_error_rows[static_cast<size_t>(i)] = nullptr;
-        if (!hold_lines(&first_errors, bands.first_line + first, bands.first_line + end, fault))
-            return false;
-        for (int32_t i = first; i < end; i++)
-            bands.first_error_rows[static_cast<size_t>(i)] =
-                first_errors.table[static_cast<size_t>(bands.first_line + i)] + bands.first_column;
-    }
-    if (second_errors.reader != nullptr) {
-        int32_t from = 0, to = 0;
-        second_lines_of_band(bands.plan, second_errors.lines, first, end, &from, &to);
-        if (!hold_lines(&second_errors, from, to, fault))
-            return false;
-        bands.second_error_rows.hold(first, end, nb_lig, bands.resampled ? nb_col : 0);
-        second_band_onto_frame(bands.plan, held_view(second_errors), bands.second_error_rows.lines.data(), nb_col,
-                               first, end);
-    }
+    held_lines &first_errors = bands.errors[0];
+    if (first_errors.reader == nullptr)
+        return true;
+    for (int32_t i = bands.band_first; i < bands.band_end; i++)
+        bands.first_error_rows[static_cast<size_t>(i)] = nullptr;
+    if (!hold_lines(&first_errors, bands.first_line + first, bands.first_line + end, fault))
+        return false;
+    for (int32_t i = first; i < end; i++)
+        bands.first_error_rows[static_cast<size_t>(i)] =
+            first_errors.table[static_cast<size_t>(bands.first_line + i)] + bands.first_column;
+    return true;
+}
+
+bool load_second_error_band(int32_t first, int32_t end, std::string *fault)
+{
+    held_lines &second_errors = bands.errors[1];
+    if (second_errors.reader == nullptr)
+        return true;
+    int32_t from = 0, to = 0;
+    second_lines_of_band(bands.plan, second_errors.lines, first, end, &from, &to);
+    if (!hold_lines(&second_errors, from, to, fault))
+        return false;
+    bands.second_error_rows.hold(first, end, nb_lig, bands.resampled ? nb_col : 0);
+    second_band_onto_frame(bands.plan, held_view(second_errors), bands.second_error_rows.lines.data(), nb_col,
+                           first, end);
     return true;
 }
 
@@ -155,8 +161,6 @@ void start_run_bands()
         start_held_lines(&bands.errors[1], error_lines[1].get(), nb_lig2, nb_col2);
         dtab_sigma2 = bands.second_error_rows.hold(0, 0, nb_lig, nb_col);
     }
-    if (error_lines[0] != nullptr || error_lines[1] != nullptr)
-        bands.error_reader = start_band_worker();
     bands.second_reader = start_band_worker();
     bands.resampled = bands.plan.kind != frames_same && bands.plan.kind != frames_common_part;
     if (moved_adjust && !bands.resampled) {
@@ -197,30 +201,28 @@ int32_t run_band_lines(size_t row_lines)
 
 void load_run_band(int32_t first, int32_t end, bool classes)
 {
-    // The stable mask's band and the second's, and the error grids', on the threads beside
-    // (or here, after the first's), each thread on its own files and tables: the class
-    // grid and the mask, decoded as the epochs are, on either side.
-    std::string fault, stable_fault, second_fault, error_fault;
-    bool stable_read = true, second_read = true, errors_read = true;
-    const bool errors = bands.errors[0].reader != nullptr || bands.errors[1].reader != nullptr;
+    // Two threads, each on its own files and tables: here the first epoch, the class grid
+    // and the first's error grid; beside (or here, after them) the stable mask, the second
+    // epoch and its error grid.
+    std::string fault, stable_fault, second_fault, first_error_fault, second_error_fault;
+    bool read = true, stable_read = true, second_read = true, first_errors_read = true, second_errors_read = true;
     worker_thread *const second_reader = bands.second_reader.get();
-    worker_thread *const error_reader = errors ? bands.error_reader.get() : nullptr;
-    const auto load_stable_then_second = [&] {
+    const auto load_second_side = [&] {
         if (bands.stable.reader != nullptr)
             stable_read = hold_lines(&bands.stable, bands.first_line + first, bands.first_line + end, &stable_fault);
         if (stable_read)
             second_read = load_second_band(first, end, &second_fault);
+        if (stable_read && second_read)
+            second_errors_read = load_second_error_band(first, end, &second_error_fault);
     };
     if (second_reader != nullptr)
-        worker_post(second_reader, load_stable_then_second);
-    if (error_reader != nullptr)
-        worker_post(error_reader, [&] { errors_read = load_error_band(first, end, &error_fault); });
+        worker_post(second_reader, load_second_side);
     for (int32_t i = bands.rows_first; i < bands.rows_end; i++)
         bands.first_rows[static_cast<size_t>(i)] = nullptr;
     // The first's neighbour lines within the result's frame: its edges are the kernels' edges.
     const int32_t rows_first = std::max(0, first - neighbour_lines);
     const int32_t rows_end = std::min(nb_lig, end + neighbour_lines);
-    bool read = hold_lines(&bands.first, bands.first_line + rows_first, bands.first_line + rows_end, &fault);
+    read = hold_lines(&bands.first, bands.first_line + rows_first, bands.first_line + rows_end, &fault);
     if (read && classes && bands.classes.reader != nullptr)
         read = hold_lines(&bands.classes, bands.first_line + first, bands.first_line + end, &fault);
     for (int32_t i = rows_first; read && i < rows_end; i++)
@@ -229,22 +231,22 @@ void load_run_band(int32_t first, int32_t end, bool classes)
     bands.rows_first = rows_first;
     bands.rows_end = read ? rows_end : rows_first;
     bands.out_rows.hold(first, end, nb_lig, nb_col);
+    if (second_reader == nullptr && read)
+        load_second_side();
+    // (The other side's outcome is read only once it is done.)
+    if (read && (second_reader != nullptr || (stable_read && second_read)))
+        first_errors_read = load_first_error_band(first, end, &first_error_fault);
     if (second_reader != nullptr)
         worker_wait(second_reader);
-    else if (read)
-        load_stable_then_second();
-    if (error_reader != nullptr)
-        worker_wait(error_reader);
-    else if (errors && read && stable_read && second_read)
-        errors_read = load_error_band(first, end, &error_fault);
-    // A fault stops the run once no thread reads: the first's, the class grid's, the
-    // mask's, the second's, then the error grids', as they come in the run.
+    // A fault stops the run once no thread reads, as the files come in the run: the
+    // first's or the class grid's, the mask's, the second's, then the error grids'.
     for (const auto &[ok, what] :
          {std::pair<bool, const std::string *>{read, &fault}, {stable_read, &stable_fault},
-          {second_read, &second_fault}, {errors_read, &error_fault}})
+          {second_read, &second_fault}, {first_errors_read, &first_error_fault},
+          {second_errors_read, &second_error_fault}})
         if (!ok)
             stop_with_message("%s", what->c_str());
-    // Read by the threads beside until here.
+    // Read by the thread beside until here.
     bands.band_first = first;
     bands.band_end = end;
 }
