@@ -402,6 +402,25 @@ TEST_F(Bands, ASmallMemoryWorksARealDemInBandsToTheSameBytes)
     e2e::remove_tree(folder);
 }
 
+// Both epochs damaged in the same tile, which one band reads on two threads at once: the
+// run stops on the first's damage, as held whole, whichever thread fails first.
+TEST_F(Bands, DamageInBothEpochsOfOneBandStopsOnTheFirsts)
+{
+    const std::string folder = e2e::scratch_folder("bands");
+    const std::string first = folder + "/first.tif", second = folder + "/second.tif";
+    ASSERT_TRUE(e2e::gdal_translate(data("srtm_luxembourg/lux_2000.asc"), first,
+                                    {"-outsize", "600", "600", "-r", "bilinear", "-co", "TILED=YES", "-co",
+                                     "BLOCKXSIZE=64", "-co", "BLOCKYSIZE=64", "-co", "COMPRESS=DEFLATE"}));
+    std::string bytes = read_file(first);
+    for (size_t k = bytes.size() / 2; k < bytes.size() / 2 + 64; k++)
+        bytes[k] = static_cast<char>(~bytes[k]);
+    e2e::write_file(first, bytes);
+    e2e::write_file(second, bytes);
+    const std::string stopped = expect_same_in_bands({first, second, out("damaged.asc")}, {"1", "7", "64"}, 1);
+    EXPECT_NE(stopped.find(first + " is damaged: tile "), std::string::npos) << stopped;
+    e2e::remove_tree(folder);
+}
+
 // The dialogue, whose memory is the default, works a frame beyond it in bands: its error
 // grids, asked by name, are read band by band as the command line's are, to its bytes.
 TEST_F(Bands, TheDialogueReadsErrorGridsInBandsAsTheCommandLine)

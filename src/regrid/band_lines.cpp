@@ -148,10 +148,13 @@ void second_lines_of_band(const frame_plan &plan, int32_t second_lines, int32_t 
         break;
     }
     // The kernels take the line before a position on the last line (weighed 0), and the
-    // last two lines for one beyond it within the slack.
+    // last two lines for one beyond it within the slack. A band of the second's own lines
+    // (one frame, or its common part) takes those lines alone: no line is read before its
+    // band, whose damage would stop the run before the first grid's of that band.
     if (lo < hi) {
-        *from = std::max(0, std::min(lo, second_lines - 2));
-        *to = std::min(second_lines, std::max(hi, *from + 2));
+        const bool own_lines = plan.kind == frames_same || plan.kind == frames_common_part;
+        *from = own_lines ? lo : std::max(0, std::min(lo, second_lines - 2));
+        *to = own_lines ? hi : std::min(second_lines, std::max(hi, *from + 2));
     }
 }
 
