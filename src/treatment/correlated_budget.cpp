@@ -30,6 +30,13 @@ bool by_slope = false;
 // takes a half of the lines, in order.
 correlated_error_collector gathered[2];
 
+// The stride of the even spread of all stable cells the bins by slope are measured on,
+// held whole or in bands: every cell up to SLOPE_SIGMA_MOST_CELLS of them.
+size_t slope_spread_stride(size_t all)
+{
+    return all > SLOPE_SIGMA_MOST_CELLS ? (all + SLOPE_SIGMA_MOST_CELLS - 1) / SLOPE_SIGMA_MOST_CELLS : 1;
+}
+
 // Lines [0, nb_lig) in two halves, the second on another thread when there is one:
 // work(0, 0, half) here and work(1, half, nb_lig) there, or work(0, 0, nb_lig) alone.
 void on_two_halves(const std::function<void(size_t, int32_t, int32_t)> &work)
@@ -68,7 +75,7 @@ std::vector<slope_sample> run_slope_samples(const line_spacing &spacing)
         stable[half] = count;
     });
     const size_t all = stable[0] + stable[1];
-    const size_t stride = all > SLOPE_SIGMA_MOST_CELLS ? (all + SLOPE_SIGMA_MOST_CELLS - 1) / SLOPE_SIGMA_MOST_CELLS : 1;
+    const size_t stride = slope_spread_stride(all);
     std::vector<slope_sample> samples[2];
     on_two_halves([&](size_t half, int32_t first, int32_t end) {
         // The spread runs on from the first half's cells into the second's.
@@ -98,7 +105,7 @@ std::vector<slope_sample> gathered_slope_samples()
 {
     const gathered_stable_cells &cells = run_gathered_stable_cells();
     const size_t all = cells.changes.size();
-    const size_t stride = all > SLOPE_SIGMA_MOST_CELLS ? (all + SLOPE_SIGMA_MOST_CELLS - 1) / SLOPE_SIGMA_MOST_CELLS : 1;
+    const size_t stride = slope_spread_stride(all);
     // The cells at multiples of the stride, each half's written from its first one's place.
     const auto multiples_before = [stride](size_t k) { return (k + stride - 1) / stride; };
     std::vector<slope_sample> samples(multiples_before(all));
