@@ -72,12 +72,14 @@ protected:
 
 // An ASCII grid on the 41 x 41 cells of the GeoTIFF epochs, every cell usual but the one
 // at (line, column), odd.
-std::string grid_with_one_odd_cell(int line, int column, const char *odd, const char *usual)
+std::string grid_with_one_odd_cell(int line, int column, const char *odd, const char *usual, int other_line = -1,
+                                   int other_column = -1)
 {
     std::string grid = "ncols 41\nnrows 41\nxllcorner 483285\nyllcorner 5627295\ncellsize 30\n";
     for (int i = 0; i < 41; i++)
         for (int j = 0; j < 41; j++)
-            grid += i == line && j == column ? std::string(odd) + "\n" : std::string(usual) + " ";
+            grid += (i == line && j == column) || (i == other_line && j == other_column) ? std::string(odd) + "\n"
+                                                                                          : std::string(usual) + " ";
     return grid;
 }
 
@@ -190,12 +192,13 @@ TEST_F(Bands, EverySessionGivesTheSameBytesWhateverTheBandHeight)
     e2e::write_file(bad, grid_with_one_odd_cell(39, 5, "2.5", "1"));
     expect_same_in_bands({tif1, tif2, out("stopped.tif"), "--classes", bad}, {"1", "7"}, 1);
 
-    // A negative error in the error grid's last lines: the same message, nothing written.
+    // Negative errors in the error grid's first and last lines: the same message, of the
+    // first, nothing written.
     const std::string negative = e2e::scratch_folder("bands") + "/negative.asc";
-    e2e::write_file(negative, grid_with_one_odd_cell(38, 7, "-0.25", "0.2"));
+    e2e::write_file(negative, grid_with_one_odd_cell(10, 7, "-0.25", "0.2", 38, 2));
     const std::string stopped = expect_same_in_bands(
         {tif1, tif2, out("negative.tif"), "--sigma", "0.1", negative, "--confidence", "95"}, {"1", "7"}, 1);
-    EXPECT_NE(stopped.find("holds a negative error (-0.250000 at line 39, column 8)"), std::string::npos) << stopped;
+    EXPECT_NE(stopped.find("holds a negative error (-0.250000 at line 11, column 8)"), std::string::npos) << stopped;
 }
 
 #ifdef ORMELIX_GDAL

@@ -1,6 +1,7 @@
 #include "treatment/band_pass.h"
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <string>
 #include <utility>
@@ -40,8 +41,8 @@ struct run_band_state {
     std::vector<double *> first_rows, first_error_rows;
     band_table<double> second_rows, out_rows;  // the second's band resampled; the result's
     band_table<double> second_error_rows;      // the second's error band, as its values'
-    // The second's band (with its error grid's) decoded beside the first's.
-    std::shared_ptr<worker_thread> second_reader;
+    // The thread that reads a band's files beside the run's own.
+    std::shared_ptr<worker_thread> band_reader;
     int32_t band_first = 0, band_end = 0;
     int32_t rows_first = 0, rows_end = 0;  // the first's lines pointed at: the band's and its neighbours
 };
@@ -161,7 +162,7 @@ void start_run_bands()
         start_held_lines(&bands.errors[1], error_lines[1].get(), nb_lig2, nb_col2);
         dtab_sigma2 = bands.second_error_rows.hold(0, 0, nb_lig, nb_col);
     }
-    bands.second_reader = start_band_worker();
+    bands.band_reader = start_band_worker();
     bands.resampled = bands.plan.kind != frames_same && bands.plan.kind != frames_common_part;
     if (moved_adjust && !bands.resampled) {
         bands.pointed.assign(static_cast<size_t>(nb_lig), nullptr);
@@ -201,52 +202,61 @@ int32_t run_band_lines(size_t row_lines)
 
 void load_run_band(int32_t first, int32_t end, bool classes)
 {
-    // Two threads, each on its own files and tables: here the first epoch, the class grid
-    // and the first's error grid; beside (or here, after them) the stable mask, the second
-    // epoch and its error grid.
-    std::string fault, stable_fault, second_fault, first_error_fault, second_error_fault;
-    bool read = true, stable_read = true, second_read = true, first_errors_read = true, second_errors_read = true;
-    worker_thread *const second_reader = bands.second_reader.get();
-    const auto load_second_side = [&] {
-        if (bands.stable.reader != nullptr)
-            stable_read = hold_lines(&bands.stable, bands.first_line + first, bands.first_line + end, &stable_fault);
-        if (stable_read)
-            second_read = load_second_band(first, end, &second_fault);
-        if (stable_read && second_read)
-            second_errors_read = load_second_error_band(first, end, &second_error_fault);
-    };
-    if (second_reader != nullptr)
-        worker_post(second_reader, load_second_side);
+    // The band's files are read on two threads, each taking the next file not yet taken
+    // (each file has its own reader and table): the epochs first, then the error grids,
+    // then the class grid and the mask, so that the larger reads are spread first and
+    // the smaller fill in behind whichever thread is free.
     for (int32_t i = bands.rows_first; i < bands.rows_end; i++)
         bands.first_rows[static_cast<size_t>(i)] = nullptr;
     // The first's neighbour lines within the result's frame: its edges are the kernels' edges.
     const int32_t rows_first = std::max(0, first - neighbour_lines);
     const int32_t rows_end = std::min(nb_lig, end + neighbour_lines);
-    read = hold_lines(&bands.first, bands.first_line + rows_first, bands.first_line + rows_end, &fault);
-    if (read && classes && bands.classes.reader != nullptr)
-        read = hold_lines(&bands.classes, bands.first_line + first, bands.first_line + end, &fault);
-    for (int32_t i = rows_first; read && i < rows_end; i++)
+    enum { SECOND, FIRST, SECOND_ERRORS, FIRST_ERRORS, STABLE, CLASSES, READS };
+    struct band_read {
+        bool ok = true;
+        std::string fault;
+    } reads[READS];
+    const auto read = [&](int k) {
+        std::string *fault = &reads[k].fault;
+        const int32_t top = bands.first_line;
+        switch (k) {
+        case SECOND:
+            return load_second_band(first, end, fault);
+        case FIRST:
+            return hold_lines(&bands.first, top + rows_first, top + rows_end, fault);
+        case SECOND_ERRORS:
+            return load_second_error_band(first, end, fault);
+        case FIRST_ERRORS:
+            return load_first_error_band(first, end, fault);
+        case STABLE:
+            return bands.stable.reader == nullptr || hold_lines(&bands.stable, top + first, top + end, fault);
+        default:
+            return !classes || bands.classes.reader == nullptr ||
+                   hold_lines(&bands.classes, top + first, top + end, fault);
+        }
+    };
+    std::atomic<int> next{0};
+    const auto take_reads = [&] {
+        for (int k = next++; k < READS; k = next++)
+            reads[k].ok = read(k);
+    };
+    worker_thread *const band_reader = bands.band_reader.get();
+    if (band_reader != nullptr)
+        worker_post(band_reader, take_reads);
+    take_reads();
+    if (band_reader != nullptr)
+        worker_wait(band_reader);
+    // A fault stops the run once no thread reads, as the files come in the run: the
+    // first's, the class grid's, the mask's, the second's, then the error grids'.
+    for (const int k : {FIRST, CLASSES, STABLE, SECOND, FIRST_ERRORS, SECOND_ERRORS})
+        if (!reads[k].ok)
+            stop_with_message("%s", reads[k].fault.c_str());
+    for (int32_t i = rows_first; i < rows_end; i++)
         bands.first_rows[static_cast<size_t>(i)] =
             bands.first.table[static_cast<size_t>(bands.first_line + i)] + bands.first_column;
     bands.rows_first = rows_first;
-    bands.rows_end = read ? rows_end : rows_first;
+    bands.rows_end = rows_end;
     bands.out_rows.hold(first, end, nb_lig, nb_col);
-    if (second_reader == nullptr && read)
-        load_second_side();
-    // (The other side's outcome is read only once it is done.)
-    if (read && (second_reader != nullptr || (stable_read && second_read)))
-        first_errors_read = load_first_error_band(first, end, &first_error_fault);
-    if (second_reader != nullptr)
-        worker_wait(second_reader);
-    // A fault stops the run once no thread reads, as the files come in the run: the
-    // first's or the class grid's, the mask's, the second's, then the error grids'.
-    for (const auto &[ok, what] :
-         {std::pair<bool, const std::string *>{read, &fault}, {stable_read, &stable_fault},
-          {second_read, &second_fault}, {first_errors_read, &first_error_fault},
-          {second_errors_read, &second_error_fault}})
-        if (!ok)
-            stop_with_message("%s", what->c_str());
-    // Read by the thread beside until here.
     bands.band_first = first;
     bands.band_end = end;
 }

@@ -55,6 +55,8 @@ write_asc("err_2020.asc", second_ds, err_second)
 write_asc("err_shifted.asc", second_ds, err_second, xshift=15.0)
 negative = err_second.copy()
 negative[3, 4] = -0.1
+# A second, further down: the first in the grid's order is the one told.
+negative[35, 2] = -0.2
 write_asc("err_negative.asc", second_ds, negative)
 err_second = numpy.loadtxt("err_2020.asc", skiprows=6)
 err_second[err_second == -9999] = numpy.nan
