@@ -90,6 +90,26 @@ TEST(StableGround, TheFiguresOfTheStableCellsAsASortWouldGiveThem)
     }
 }
 
+// Changes kept as floats while each is one exactly, then as doubles: those of the lines
+// before are kept, in their order, and none is rounded.
+TEST(StableGround, ChangesThatAreNoFloatsAfterFloatsKeepTheirValues)
+{
+    std::vector<double> first[] = {{0.5, -0.25, 2.0, 1.0}, {0.1, 0.3, -0.7, 1.0}};
+    std::vector<double> second[] = {{0.0, 0.0, 0.0, 0.0}, {0.0, 0.0, 0.0, 0.0}};
+    std::vector<uint8_t> stable[] = {{1, 1, 1, 0}, {1, 1, 1, 0}};
+    double *first_rows[] = {first[0].data(), first[1].data()};
+    double *second_rows[] = {second[0].data(), second[1].data()};
+    uint8_t *mask[] = {stable[0].data(), stable[1].data()};
+    stable_ground_sums sums;
+    for (int32_t line = 0; line < 2; line++)
+        add_stable_lines(mask, first_rows, second_rows, line, line + 1, 4, &sums);
+    const stable_ground_figures f = finish_stable_ground(&sums);
+    // Sorted: -0.7 -0.25 0.1 0.3 0.5 2.0.
+    EXPECT_EQ(f.cells, 6u);
+    EXPECT_EQ(f.median, 0.1 + (0.3 - 0.1) / 2.0);
+    EXPECT_DOUBLE_EQ(f.mean, (0.5 - 0.25 + 2.0 + 0.1 + 0.3 - 0.7) / 6.0);
+}
+
 } // namespace
 
 // A mask with no stable cell that has data gives the budget file empty figures, not zeros

@@ -32,10 +32,10 @@ double *take_memory(held_lines *held, int32_t line)
         held->spare.pop_back();
     } else {
         k = held->memory.size();
-        held->memory.emplace_back(static_cast<size_t>(held->columns));
+        held->memory.emplace_back(new double[static_cast<size_t>(std::max(held->columns, 1))]);
     }
     held->of_line[static_cast<size_t>(line)] = k;
-    return held->memory[k].data();
+    return held->memory[k].get();
 }
 
 // Reads lines [first, end) from the reader, which gives line first next.

@@ -5,6 +5,7 @@
 #define ORMELIX_BAND_LINES_H
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,7 +20,8 @@ struct held_lines {
     std::vector<double *> table;  // a pointer a line of the grid, null where not held
     int32_t first = 0, end = 0;   // the lines held
     int32_t next = 0;             // the line the reader gives next
-    std::vector<std::vector<double>> memory;
+    // Each line's memory, written by the reader before it is read: never cleared.
+    std::vector<std::unique_ptr<double[]>> memory;
     std::vector<size_t> spare;    // memory not holding a line
     std::vector<size_t> of_line;  // memory of each held line
 };

@@ -11,6 +11,7 @@
 #include "globals/globals.h"
 #include "gridfiles/grid_memory.h"
 #include "gridfiles/input_grid.h"
+#include "platform/memory.h"
 #include "platform/worker_thread.h"
 #include "regrid/band_lines.h"
 #include "treatment/band_table.h"
@@ -163,6 +164,10 @@ void start_run_bands()
         dtab_sigma2 = bands.second_error_rows.hold(0, 0, nb_lig, nb_col);
     }
     bands.band_reader = start_band_worker();
+    // What the run holds from here (the bands' lines, the report's map, the stable
+    // changes) in large pages where the system offers them: a fault for each small page
+    // of fresh memory costs more than decoding its cells. Only the memory touched is taken.
+    grid_memory_hint(static_cast<size_t>(run_memory()));
     bands.resampled = bands.plan.kind != frames_same && bands.plan.kind != frames_common_part;
     if (moved_adjust && !bands.resampled) {
         bands.pointed.assign(static_cast<size_t>(nb_lig), nullptr);
@@ -196,8 +201,7 @@ int32_t run_band_lines(size_t row_lines)
         lines = std::max(1, static_cast<int32_t>(std::min(fit, static_cast<double>(BAND_LINES_MOST))));
     }
     const int32_t row = static_cast<int32_t>(std::max<size_t>(row_lines, 1));
-    lines = std::min(nb_lig, std::max(row, (lines + row - 1) / row * row));
-    return std::max(lines, 1);
+    return std::max(1, std::min(nb_lig, std::max(row, (lines + row - 1) / row * row)));
 }
 
 void load_run_band(int32_t first, int32_t end, bool classes)

@@ -31,7 +31,8 @@ inline uint64_t order_key(double value)
 
 // The median of values as numpy gives it: the mean of the two middle values of an even
 // count.
-double median_of(const std::vector<double> &values, const double *about = nullptr)
+template <typename T>
+double median_of(const std::vector<T> &values, const double *about = nullptr)
 {
     const size_t n = values.size();
     if (n % 2 == 1)
@@ -43,7 +44,8 @@ double median_of(const std::vector<double> &values, const double *about = nullpt
 
 } // namespace
 
-double kth_smallest(const std::vector<double> &values, size_t k, double *before, const double *about)
+template <typename T>
+double kth_smallest(const std::vector<T> &values, size_t k, double *before, const double *about)
 {
     // Each value as it is taken: itself, or its distance from about.
     const double centre = about != nullptr ? *about : 0.0;
@@ -58,7 +60,7 @@ double kth_smallest(const std::vector<double> &values, size_t k, double *before,
     for (;;) {
         std::fill(counts.begin(), counts.end(), 0);
         const int shift = 48 - known;
-        for (double value : values) {
+        for (const double value : values) {
             const uint64_t key = order_key(taken(value));
             if (known == 0 || key >> (64 - known) == prefix)
                 counts[(key >> shift) & 0xffff]++;
@@ -72,7 +74,7 @@ double kth_smallest(const std::vector<double> &values, size_t k, double *before,
             continue;
         std::vector<double> in_bucket;
         in_bucket.reserve(counts[bucket]);
-        for (double value : values)
+        for (const double value : values)
             if (order_key(taken(value)) >> (64 - known) == prefix)
                 in_bucket.push_back(taken(value));
         const auto at = in_bucket.begin() + static_cast<std::ptrdiff_t>(k);
@@ -83,6 +85,9 @@ double kth_smallest(const std::vector<double> &values, size_t k, double *before,
         return *at;
     }
 }
+
+template double kth_smallest(const std::vector<float> &, size_t, double *, const double *);
+template double kth_smallest(const std::vector<double> &, size_t, double *, const double *);
 
 void stable_cells(double *const *values, int32_t first_line, int32_t first_column, int32_t lines, int32_t columns,
                   uint8_t *const *mask)
@@ -121,28 +126,53 @@ void add_stable_lines(const uint8_t *const *mask, double *const *first, double *
             line[taken] = change;
             taken += static_cast<size_t>((stable[j] != 0) & (change == change));
         }
-        sums->change.insert(sums->change.end(), line.begin(), line.begin() + static_cast<std::ptrdiff_t>(taken));
+        const auto line_end = line.begin() + static_cast<std::ptrdiff_t>(taken);
+        if (!sums->wide) {
+            bool exact = true;
+            for (size_t k = 0; k < taken; k++)
+                exact &= static_cast<double>(static_cast<float>(line[k])) == line[k];
+            if (!exact) {
+                // The floats so far become doubles, in their order, and so does every change after.
+                sums->change.reserve(sums->narrow.capacity());
+                sums->change.assign(sums->narrow.begin(), sums->narrow.end());
+                std::vector<float>().swap(sums->narrow);
+                sums->wide = true;
+            }
+        }
+        if (sums->wide)
+            sums->change.insert(sums->change.end(), line.begin(), line_end);
+        else
+            sums->narrow.insert(sums->narrow.end(), line.begin(), line_end);
         for (size_t k = 0; k < taken; k++)
             add_compensated(&sums->sum, line[k]);
     }
 }
 
-stable_ground_figures finish_stable_ground(const stable_ground_sums *sums)
+namespace {
+
+template <typename T>
+stable_ground_figures figures_of(const std::vector<T> &change, const compensated_sum &sum)
 {
-    const std::vector<double> &change = sums->change;
     stable_ground_figures figures;
     figures.cells = change.size();
     if (change.empty())
         return figures;
     const double n = static_cast<double>(change.size());
-    figures.mean = compensated_total(sums->sum) / n;
+    figures.mean = compensated_total(sum) / n;
     compensated_sum squares;
-    for (double d : change)
+    for (const double d : change)
         add_compensated(&squares, (d - figures.mean) * (d - figures.mean));
     figures.std_dev = std::sqrt(compensated_total(squares) / n);
     figures.median = median_of(change);
     figures.nmad = 1.4826 * median_of(change, &figures.median);
     return figures;
+}
+
+} // namespace
+
+stable_ground_figures finish_stable_ground(const stable_ground_sums *sums)
+{
+    return sums->wide ? figures_of(sums->change, sums->sum) : figures_of(sums->narrow, sums->sum);
 }
 
 stable_ground_figures stable_ground(const uint8_t *const *mask, double *const *first, double *const *second,
@@ -155,7 +185,7 @@ stable_ground_figures stable_ground(const uint8_t *const *mask, double *const *f
         for (int32_t j = 0; j < columns; j++)
             count += mask[i][j];
     stable_ground_sums sums;
-    sums.change.reserve(count);
+    sums.narrow.reserve(count);
     add_stable_lines(mask, first, second, 0, lines, columns, &sums);
     return finish_stable_ground(&sums);
 }
@@ -212,8 +242,17 @@ void add_band_stable_ground(double *const *values, int32_t first, int32_t end)
     first_grid_window(&first_line, &first_column);
     uint8_t *const *mask = band_mask.hold(first, end, nb_lig, nb_col);
     stable_cells(values, first_line + first, first_column, end - first, nb_col, mask + first);
-    make_band_room(&band_sums.change, first, nb_lig, static_cast<size_t>(end - first) * static_cast<size_t>(nb_col));
+    const size_t band_cells = static_cast<size_t>(end - first) * static_cast<size_t>(nb_col);
+    if (band_sums.wide)
+        make_band_room(&band_sums.change, first, nb_lig, band_cells);
+    else
+        make_band_room(&band_sums.narrow, first, nb_lig, band_cells);
     add_stable_lines(mask, dtab_dem1, dtab_dem2, first, end, nb_col, &band_sums);
+}
+
+void hand_on_band_stable_changes()
+{
+    band_sums.wide = true;
 }
 
 void finish_band_stable_ground(std::vector<double> *changes)
@@ -222,7 +261,9 @@ void finish_band_stable_ground(std::vector<double> *changes)
         return;
     run_gathered = true;
     run_figures = finish_stable_ground(&band_sums);
-    if (changes != nullptr)
+    if (changes != nullptr && !band_sums.wide)
+        changes->assign(band_sums.narrow.begin(), band_sums.narrow.end());
+    else if (changes != nullptr)
         *changes = std::move(band_sums.change);
     band_sums = stable_ground_sums();
 }

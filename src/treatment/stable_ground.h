@@ -39,7 +39,12 @@ stable_ground_figures stable_ground(const uint8_t *const *mask, double *const *f
 // (tables of every line, holding those) added in order, band after band; then the figures,
 // those of the whole grid's.
 struct stable_ground_sums {
+    // The changes in the lines' order: as floats while every one is a float exactly (half
+    // the memory, for the single-precision grids most surveys come in), as doubles from
+    // the first that is not, or from the start when wide is set before the first line.
+    std::vector<float> narrow;
     std::vector<double> change;
+    bool wide = false;
     compensated_sum sum;
 };
 void add_stable_lines(const uint8_t *const *mask, double *const *first, double *const *second, int32_t first_line,
@@ -50,8 +55,8 @@ stable_ground_figures finish_stable_ground(const stable_ground_sums *sums);
 // into *before (when given, k above 0) the (k - 1)-th, the other middle of an even count.
 // With about given, of the values' distances from it, |value - *about|, as if the values
 // had been replaced by them.
-double kth_smallest(const std::vector<double> &values, size_t k, double *before = nullptr,
-                    const double *about = nullptr);
+template <typename T>
+double kth_smallest(const std::vector<T> &values, size_t k, double *before = nullptr, const double *about = nullptr);
 
 // Before a band of band_cells cells, once lines_done of the frame's lines are done: room
 // in list for the whole frame's at the rate of the cells so far (a tenth more), taken
@@ -84,7 +89,9 @@ void keep_run_stable_lines(std::unique_ptr<line_reader> reader);
 line_reader *run_stable_lines();
 void add_band_stable_ground(double *const *values, int32_t first, int32_t end);
 // changes, when given, takes the stable changes of the bands (first - second where the
-// mask is not 0 and both grids have data, in the lines' order) for the error model.
+// mask is not 0 and both grids have data, in the lines' order) for the error model; asked
+// for before the first band, they are kept as doubles from the start.
+void hand_on_band_stable_changes();
 void finish_band_stable_ground(std::vector<double> *changes = nullptr);
 const stable_ground_figures *run_stable_ground();
 

@@ -79,6 +79,7 @@ void gather_stable_ground_in_bands(bool slopes)
     // Each band's places on a thread of their own while its changes are added here.
     worker_thread aside;
     const bool beside = worker_start(&aside);
+    hand_on_band_stable_changes();
     for (int32_t first = 0; first < nb_lig; first += band) {
         const int32_t end = std::min(first + band, nb_lig);
         load_run_band(first, end);
