@@ -68,7 +68,8 @@ void gather_stable_ground_in_bands(bool slopes)
                 gathered.standardised.push_back(sigma > 0.0 ? static_cast<float>((dem1[j] - dem2[j]) / sigma)
                                                             : std::nanf(""));
             }
-            if (!slopes)
+            // A line without a stable cell needs no slope.
+            if (!slopes || taken == 0)
                 continue;
             horn_slope_line(dtab_dem1, nb_lig, nb_col, i, spacing.east[static_cast<size_t>(i)],
                             spacing.north[static_cast<size_t>(i)], line_slopes.data());
