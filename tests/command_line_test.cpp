@@ -234,6 +234,12 @@ TEST_F(CommandLine, UsageErrorsAndFailuresTouchNothing)
     put_real_epochs();
     write_file(site("small.asc"), "ncols 2\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1\n1 2\n3 4\n");
     write_file(site("lone_m4.raw"), read_file(site("south_m4.raw")));
+    // An error grid on the DEM's corner and cells, one column short.
+    std::string narrow = "ncols 40\nnrows 41\nxllcorner 483285\nyllcorner 5627295\ncellsize 30\n";
+    for (int i = 0; i < 41; i++)
+        for (int j = 0; j < 40; j++)
+            narrow += j + 1 < 40 ? "0.1 " : "0.1\n";
+    write_file(site("narrow.asc"), narrow);
     const std::vector<std::string> before = e2e::list_folder(site());
     const struct {
         std::vector<std::string> arguments;
@@ -288,6 +294,9 @@ TEST_F(CommandLine, UsageErrorsAndFailuresTouchNothing)
         {{"dem_2015.tif", "dem_2020.tif", "out.asc", "--sigma", "err_negative.asc", "0.1", "--confidence", "95"}, 1,
          "The error grid err_negative.asc holds a negative error (-0.100000 at line 4, column 5): its cells must hold "
          "standard deviations, 0 or more.\n"},
+        {{"dem_2015.tif", "dem_2020.tif", "out.asc", "--sigma", "narrow.asc", "0.1", "--confidence", "95"}, 1,
+         "The error grid narrow.asc has 41 lines and 40 columns, its DEM 41 lines and 41 columns: an error grid lies "
+         "on the cells of its DEM."},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.message);
@@ -415,6 +424,17 @@ TEST_F(CommandLine, GridsBesideTheDemsLieOnItsCellsOrStopTheRun)
         run({"slope_2024_m2.raw", "slope_2019.asc", "out.asc", "--first-unit", "cm", "--classes", "grid.asc"});
     EXPECT_EQ(r.status, 0) << r.errors;
     EXPECT_TRUE(file_exists(site("out_classes.csv")));
+
+    // An error grid on the DEM's cells without any data: no cell is tested, and its mean
+    // is 0, not the mean of nothing.
+    std::string empty = "ncols 41\nnrows 41\nxllcorner 483285\nyllcorner 5627295\ncellsize 30\nNODATA_value -9999\n";
+    for (int k = 0; k < 41 * 41; k++)
+        empty += k % 41 == 40 ? "-9999\n" : "-9999 ";
+    write_file(site("grid.asc"), empty);
+    const e2e::run_result none =
+        run({"dem_2015.tif", "dem_2020.tif", "out.asc", "--sigma", "grid.asc", "0.1", "--confidence", "95"});
+    EXPECT_EQ(none.status, 0) << none.errors;
+    EXPECT_NE(none.console.find("first DEM's error grid.asc (mean 0.000000 m)"), std::string::npos) << none.console;
 }
 
 TEST_F(CommandLine, ProgressOnATerminalOnly)
